@@ -1,0 +1,146 @@
+#include "file_system.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace hgt {
+
+namespace {
+
+bool isSeparator(char c)
+{
+    return c == '/' || (fs::path::preferred_separator == '\\' && c == '\\');
+}
+
+char lowerAscii(char c)
+{
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+bool lessIgnoringCase(const std::string& a, const std::string& b)
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return lowerAscii(x) < lowerAscii(y); });
+}
+
+std::string describe(const std::error_code& ec)
+{
+    return ec.message();
+}
+
+} // namespace
+
+char PathSeparator()
+{
+    return static_cast<char>(fs::path::preferred_separator);
+}
+
+bool FileExists(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && fs::is_regular_file(fs::path(path), ec);
+}
+
+bool FolderExists(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && fs::is_directory(fs::path(path), ec);
+}
+
+FsStatus GetFolder(const std::string& path, Folder& folder)
+{
+    if (!FolderExists(path))
+        return FsStatus::failure("Ordner " + path + " existiert nicht");
+    folder.path = path;
+    return {};
+}
+
+FolderListing Files(const Folder& folder)
+{
+    FolderListing listing;
+    std::error_code ec;
+    fs::directory_iterator it(fs::path(folder.path), ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeEc;
+        if (it->is_regular_file(typeEc))
+            listing.files.push_back(JoinPath(folder.path, it->path().filename().string()));
+    }
+    if (ec) {
+        listing.status = FsStatus::failure("Ordner " + folder.path + " kann nicht gelesen werden: " + describe(ec));
+        listing.files.clear();
+        return listing;
+    }
+    std::sort(listing.files.begin(), listing.files.end(), [](const std::string& a, const std::string& b) {
+        const std::string nameA = GetFileName(a);
+        const std::string nameB = GetFileName(b);
+        if (lessIgnoringCase(nameA, nameB))
+            return true;
+        if (lessIgnoringCase(nameB, nameA))
+            return false;
+        return nameA < nameB; // names equal but for case: keep a fixed order
+    });
+    return listing;
+}
+
+std::string GetFileName(std::string_view path)
+{
+    std::size_t end = path.size();
+    std::size_t start = end;
+    while (start > 0 && !isSeparator(path[start - 1]))
+        --start;
+    return std::string(path.substr(start, end - start));
+}
+
+std::string GetExtensionName(std::string_view path)
+{
+    const std::string name = GetFileName(path);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+std::string GetParentFolderName(std::string_view path)
+{
+    std::size_t end = path.size();
+    while (end > 0 && !isSeparator(path[end - 1]))
+        --end;
+    if (end == 0)
+        return {};
+    std::size_t parentEnd = end;
+    while (parentEnd > 0 && isSeparator(path[parentEnd - 1]))
+        --parentEnd;
+    if (parentEnd == 0)
+        return std::string(1, path[0]); // a file directly in the root: the root itself
+    if (fs::path::preferred_separator == '\\' && parentEnd == 2 && path[1] == ':')
+        return std::string(path.substr(0, 3)); // C:\file -> C:\ (drive root)
+    return std::string(path.substr(0, parentEnd));
+}
+
+FsStatus CreateFolder(const std::string& path)
+{
+    std::error_code ec;
+    if (!fs::create_directory(fs::path(path), ec) && !ec && !FolderExists(path))
+        ec = std::make_error_code(std::errc::file_exists);
+    if (ec)
+        return FsStatus::failure("Ordner " + path + " kann nicht angelegt werden: " + describe(ec));
+    return {};
+}
+
+std::string JoinPath(std::string_view left, std::string_view right)
+{
+    std::string joined(left);
+    joined += PathSeparator();
+    joined += right;
+    return joined;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size()
+           && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+} // namespace hgt

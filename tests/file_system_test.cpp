@@ -1,0 +1,81 @@
+#include "file_system.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace hgt::test {
+namespace {
+
+TEST(FileSystemNames, ExtensionFileNameAndParent)
+{
+    EXPECT_EQ(GetExtensionName("/tiles/N47E011.hgt"), "hgt");
+    EXPECT_EQ(GetExtensionName("/tiles/N47E011.HGT"), "HGT");
+    EXPECT_EQ(GetExtensionName("/tiles/a.b.hgt"), "hgt");
+    EXPECT_EQ(GetExtensionName("/tiles.d/N47E011"), "");
+    EXPECT_EQ(GetExtensionName(""), "");
+
+    EXPECT_EQ(GetFileName("/tiles/N47E011.hgt"), "N47E011.hgt");
+    EXPECT_EQ(GetFileName("N47E011.hgt"), "N47E011.hgt");
+    EXPECT_EQ(GetFileName(""), "");
+
+    EXPECT_EQ(GetParentFolderName("/tiles/N47E011.hgt"), "/tiles");
+    EXPECT_EQ(GetParentFolderName("/tiles//N47E011.hgt"), "/tiles");
+    EXPECT_EQ(GetParentFolderName("/N47E011.hgt"), "/");
+    EXPECT_EQ(GetParentFolderName("N47E011.hgt"), "");
+    EXPECT_EQ(GetParentFolderName(""), "");
+
+    // The separator is added even where the left part ends with one.
+    EXPECT_EQ(JoinPath("/sek/", "N47E011.hgt"), "/sek//N47E011.hgt");
+    EXPECT_EQ(JoinPath("", "N47E011.hgt"), "/N47E011.hgt");
+}
+
+TEST(FileSystemDisk, ExistsTellsFilesFromFolders)
+{
+    TempFolder temp;
+    writeBytes(temp / "a.hgt", {1});
+    std::filesystem::create_directories(temp / "sub.hgt");
+    EXPECT_TRUE(FileExists(temp / "a.hgt"));
+    EXPECT_FALSE(FileExists(temp / "sub.hgt"));
+    EXPECT_FALSE(FileExists("Hier Pfad zum HGT-File"));
+    EXPECT_FALSE(FileExists(""));
+    EXPECT_TRUE(FolderExists(temp / "sub.hgt"));
+    EXPECT_FALSE(FolderExists(temp / "a.hgt"));
+    EXPECT_FALSE(FolderExists(""));
+}
+
+TEST(FileSystemDisk, ListingHoldsFilesOnlySortedIgnoringCase)
+{
+    TempFolder temp;
+    for (const char* name : {"b.hgt", "N48E011.hgt", "a.txt", "n47e012.HGT", "N47E011.hgt"})
+        writeBytes(temp / name, {1});
+    std::filesystem::create_directories(temp / "N00E000.hgt");
+    Folder folder;
+    ASSERT_TRUE(GetFolder(temp.path().string(), folder));
+    const FolderListing listing = Files(folder);
+    ASSERT_TRUE(listing.status);
+    std::vector<std::string> names;
+    for (const auto& file : listing.files) {
+        EXPECT_EQ(GetParentFolderName(file), temp.path().string());
+        names.push_back(GetFileName(file));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.hgt", "N47E011.hgt", "n47e012.HGT", "N48E011.hgt"}));
+
+    Folder missing;
+    EXPECT_FALSE(GetFolder(temp / "nope", missing));
+    EXPECT_FALSE(Files(Folder{temp / "nope"}).status);
+}
+
+TEST(FileSystemDisk, CreateFolderReportsWhatStandsInTheWay)
+{
+    TempFolder temp;
+    EXPECT_TRUE(CreateFolder(temp / "Merged"));
+    EXPECT_TRUE(FolderExists(temp / "Merged"));
+    writeBytes(temp / "DIFFS", {1});
+    const FsStatus blocked = CreateFolder(temp / "DIFFS");
+    EXPECT_FALSE(blocked);
+    EXPECT_NE(blocked.message.find(temp / "DIFFS"), std::string::npos);
+    EXPECT_FALSE(CreateFolder(temp / "no/parent"));
+}
+
+} // namespace
+} // namespace hgt::test

@@ -1,0 +1,133 @@
+// Refusals and failing file operations of the fill engine, made in ways that hold for root too.
+
+#include "merge_tile.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace hgt::test {
+namespace {
+
+WindowState startOfBatch()
+{
+    WindowState state;
+    state.logIndex.set(-1);
+    return state;
+}
+
+class MergeTileFailure : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        primaryTile = plainTile(1);
+        setVoid(primaryTile, 100);
+        writeBytes(primary, primaryTile);
+        writeBytes(temp / "secondary/N47E011.hgt", plainTile(2));
+    }
+
+    MergeResult run(const std::string& primaryFile)
+    {
+        return MergeTile(state, host, primaryFile, secondary, {});
+    }
+
+    // The run ended with the message as its line and in the run log, and left no temporary file.
+    void expectFailed(const MergeResult& result, const std::string& fragment)
+    {
+        EXPECT_EQ(result.end, MergeEnd::Failed);
+        EXPECT_NE(result.message.find(fragment), std::string::npos) << result.message;
+        EXPECT_EQ(host.lines, std::vector<std::string>{result.message});
+        EXPECT_NE(state.runLog.find(result.message), std::string::npos);
+        if (std::filesystem::is_directory(merged)) {
+            for (const auto& entry : std::filesystem::directory_iterator(merged))
+                EXPECT_EQ(entry.path().extension(), ".hgt") << entry.path();
+        }
+        EXPECT_EQ(readBytes(primary), primaryTile);
+    }
+
+    TempFolder temp;
+    std::string primary = temp / "tiles/N47E011.hgt";
+    std::string secondary = temp / "secondary";
+    std::string merged = temp / "tiles/Merged";
+    Bytes primaryTile;
+    WindowState state = startOfBatch();
+    FakeHost host;
+};
+
+TEST_F(MergeTileFailure, ShortTilesAreRefusedBeforeAnythingIsWritten)
+{
+    writeBytes(temp / "tiles/S.hgt", Bytes(1000, 0xD8));
+    expectFailed(run(temp / "tiles/S.hgt"), "S.hgt ist kein 1-Sekunden-HGT-File (1000 Bytes statt 25934402 Bytes)");
+    EXPECT_FALSE(std::filesystem::exists(merged));
+
+    host.lines.clear();
+    state = startOfBatch();
+    writeBytes(temp / "secondary/N47E011.hgt", Bytes(kTileBytes - 1, 0));
+    expectFailed(run(primary), "secondary/N47E011.hgt ist kein 1-Sekunden-HGT-File (25934401 Bytes");
+    EXPECT_FALSE(std::filesystem::exists(merged));
+}
+
+TEST_F(MergeTileFailure, UnreadablePrimary)
+{
+    std::filesystem::create_directories(temp / "tiles/D.hgt");
+    expectFailed(run(temp / "tiles/D.hgt"), "D.hgt");
+}
+
+TEST_F(MergeTileFailure, FileStandingWhereMergedMustBeCreated)
+{
+    writeBytes(merged, Bytes{1, 2, 3});
+    expectFailed(run(primary), "Merged kann nicht angelegt werden");
+    EXPECT_EQ(readBytes(merged), (Bytes{1, 2, 3}));
+}
+
+TEST_F(MergeTileFailure, FolderStandingWhereTheOutputTileGoes)
+{
+    std::filesystem::create_directories(merged + "/N47E011.hgt/inner");
+    expectFailed(run(primary), "Merged/N47E011.hgt kann nicht geschrieben werden");
+    EXPECT_TRUE(std::filesystem::is_directory(merged + "/N47E011.hgt/inner"));
+}
+
+TEST_F(MergeTileFailure, StopKeepsAnEarlierOutputTileAndRemovesTheTemporaryFile)
+{
+    const Bytes earlier(kTileBytes + 10, 0x42);
+    writeBytes(merged + "/N47E011.hgt", earlier);
+    host.onYield = [&] {
+        if (state.posHigh > 5000000)
+            state.stopRequested = true;
+    };
+    const MergeResult result = run(primary);
+    EXPECT_EQ(result.end, MergeEnd::Stopped);
+    EXPECT_EQ(readBytes(merged + "/N47E011.hgt"), earlier);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(merged), std::filesystem::directory_iterator()), 1);
+}
+
+TEST_F(MergeTileFailure, CompleteRunReplacesAnEarlierLongerOutputTile)
+{
+    writeBytes(merged + "/N47E011.hgt", Bytes(kTileBytes + 10, 0x42));
+    EXPECT_EQ(run(primary).end, MergeEnd::Complete);
+    Bytes expected = primaryTile;
+    Bytes secondaryTile = plainTile(2);
+    expected[200] = secondaryTile[200];
+    expected[201] = secondaryTile[201];
+    EXPECT_EQ(readBytes(merged + "/N47E011.hgt"), expected);
+}
+
+TEST_F(MergeTileFailure, SecondaryNameDiffersInLetterCase)
+{
+    std::filesystem::rename(temp / "secondary/N47E011.hgt", temp / "secondary/n47e011.HGT");
+    EXPECT_EQ(run(primary).end, MergeEnd::Complete);
+    EXPECT_TRUE(std::filesystem::exists(merged + "/N47E011.hgt"));
+
+    // Two candidates that differ only in case: neither is the exact name, so none is used.
+    writeBytes(temp / "secondary/N47e011.hgt", plainTile(3));
+    EXPECT_EQ(run(primary).end, MergeEnd::MissingSecondary);
+    EXPECT_EQ(host.command1Enabled, 1);
+}
+
+TEST(MergeTilePaths, OutputFolderBesideTheTile)
+{
+    EXPECT_EQ(SiblingFolder("/data/tiles/N47E011.hgt", "Merged"), "/data/tiles/Merged");
+    EXPECT_EQ(SiblingFolder("N47E011.hgt", "DIFFS"), "DIFFS");
+}
+
+} // namespace
+} // namespace hgt::test

@@ -1,0 +1,276 @@
+// The block engine against the sample-by-sample reference model, on full-size tiles.
+
+#include "merge_tile.h"
+#include "reference_fill.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace hgt::test {
+namespace {
+
+std::int64_t firstDifference(const Bytes& a, const Bytes& b)
+{
+    if (a.size() != b.size())
+        return static_cast<std::int64_t>(std::min(a.size(), b.size()));
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            return static_cast<std::int64_t>(i);
+    return -1;
+}
+
+struct Scenario {
+    Bytes primary;
+    std::optional<Bytes> secondary;
+    WindowState state;
+    std::vector<std::string> lines;
+    std::function<bool(const WindowState&)> stopWhen; // asked at every yield
+    std::size_t blockBytes = kDefaultBlockBytes;
+};
+
+struct Compared {
+    MergeResult engine;
+    ModelResult model;
+    WindowState state;
+    std::vector<std::string> lines;
+};
+
+// Runs engine and model on the same scenario and expects the same list, state and output tile.
+Compared runBoth(const Scenario& s)
+{
+    TempFolder temp;
+    const std::string primaryPath = temp / "tiles/N47E011.hgt";
+    const std::string secondaryFolder = temp / "secondary";
+    const std::string outputPath = temp / "tiles/Merged/N47E011.hgt";
+    writeBytes(primaryPath, s.primary);
+    std::filesystem::create_directories(secondaryFolder);
+    if (s.secondary)
+        writeBytes(secondaryFolder + "/N47E011.hgt", *s.secondary);
+
+    WindowState engineState = s.state;
+    FakeHost engineHost;
+    engineHost.lines = s.lines;
+    auto engineStop = s.stopWhen; // each side gets its own copy of a stateful condition
+    engineHost.onYield = [&] {
+        if (engineStop && engineStop(engineState))
+            engineState.stopRequested = true;
+    };
+    const MergeResult engine = MergeTile(engineState, engineHost, primaryPath, secondaryFolder, {s.blockBytes});
+
+    WindowState modelState = s.state;
+    FakeHost modelHost;
+    modelHost.lines = s.lines;
+    auto modelStop = s.stopWhen;
+    modelHost.onYield = [&] {
+        if (modelStop && modelStop(modelState))
+            modelState.stopRequested = true;
+    };
+    ReferenceFill model(modelState, modelHost);
+    model.secondaryPath = secondaryFolder + "/N47E011.hgt";
+    const ModelResult expected = model.run(primaryPath, s.primary, s.secondary ? &*s.secondary : nullptr);
+
+    EXPECT_EQ(engine.end, expected.end) << engine.message;
+    EXPECT_EQ(engineHost.lines, modelHost.lines);
+    EXPECT_EQ(engineHost.command1Enabled, modelHost.command1Enabled);
+    EXPECT_EQ(engineState.posHigh, modelState.posHigh);
+    EXPECT_EQ(engineState.posLow, modelState.posLow);
+    EXPECT_EQ(engineState.byteHigh, modelState.byteHigh);
+    EXPECT_EQ(engineState.byteLow, modelState.byteLow);
+    EXPECT_EQ(engineState.logIndex, modelState.logIndex);
+    EXPECT_EQ(engineState.statusText, modelState.statusText);
+    EXPECT_EQ(engineState.runLog, modelState.runLog);
+    EXPECT_EQ(engineState.stopRequested, modelState.stopRequested);
+
+    if (expected.output) {
+        EXPECT_EQ(firstDifference(readBytes(outputPath), *expected.output), -1);
+    } else {
+        EXPECT_FALSE(std::filesystem::exists(outputPath));
+    }
+    if (expected.end != MergeEnd::Complete && expected.end != MergeEnd::Stopped) {
+        EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));
+    }
+    // Inputs are only read, and no temporary file is left behind.
+    EXPECT_EQ(firstDifference(readBytes(primaryPath), s.primary), -1);
+    if (std::filesystem::exists(temp / "tiles/Merged")) {
+        for (const auto& entry : std::filesystem::directory_iterator(temp / "tiles/Merged"))
+            EXPECT_EQ(entry.path().filename(), "N47E011.hgt");
+    }
+    return {engine, expected, engineState, engineHost.lines};
+}
+
+Scenario holesScenario()
+{
+    Scenario s;
+    s.primary = plainTile(1);
+    s.secondary = plainTile(2);
+    setVoid(s.primary, 0);
+    setVoid(s.primary, 12345);
+    setVoid(s.primary, kTileSamples - 1);
+    return s;
+}
+
+TEST(MergeTileModel, VoidsInFirstMiddleAndLastSampleAreFilled)
+{
+    Scenario s = holesScenario();
+    const Compared c = runBoth(s);
+    EXPECT_EQ(c.engine.end, MergeEnd::Complete);
+    EXPECT_EQ(c.state.posHigh, 25934403);
+    EXPECT_EQ(c.state.posLow, 25934404);
+    EXPECT_EQ(c.state.statusText, "25800257 Bytes verarbeitet. File : N47E011.hgt");
+    EXPECT_EQ(c.state.runLog, "\n");
+    ASSERT_TRUE(c.model.output);
+    EXPECT_EQ((*c.model.output)[0], (*s.secondary)[0]);
+    EXPECT_EQ((*c.model.output)[kTileBytes - 1], (*s.secondary)[kTileBytes - 1]);
+}
+
+TEST(MergeTileModel, SmallAndOddBlockLengthsGiveTheSameRun)
+{
+    for (std::size_t block : {1001u, 4096u, 200002u, 1u << 20}) {
+        SCOPED_TRACE(block);
+        Scenario s = holesScenario();
+        s.blockBytes = block;
+        runBoth(s);
+    }
+}
+
+TEST(MergeTileModel, OddOffsetPairAloneCopiesThePrimary)
+{
+    Scenario s;
+    s.primary = plainTile(1);
+    s.secondary = plainTile(2);
+    // Low byte of sample 499 and high byte of sample 500: bytes 999 and 1000, across a 1000-byte block.
+    s.primary[999] = kVoidHigh;
+    s.primary[1000] = kVoidLow;
+    s.blockBytes = 1000;
+    const Compared c = runBoth(s);
+    EXPECT_EQ(c.engine.end, MergeEnd::Complete);
+    ASSERT_TRUE(c.model.output);
+    EXPECT_EQ(firstDifference(*c.model.output, s.primary), -1);
+}
+
+TEST(MergeTileModel, VoidInBothTilesAndMinus32768Samples)
+{
+    Scenario s;
+    s.primary = plainTile(1);
+    s.secondary = plainTile(2);
+    setVoid(s.primary, 7);
+    setVoid(*s.secondary, 7);      // stays a void
+    setSample(s.primary, 8, 0x80, 0x00); // -32768 is a height, not a hole
+    setVoid(s.primary, 9);
+    setSample(*s.secondary, 9, 0x80, 0x00);
+    setSample(s.primary, 10, 0xD8, 0xF0); // neither of these is the marker
+    setSample(s.primary, 11, 0xD9, 0xF1);
+    const Compared c = runBoth(s);
+    ASSERT_TRUE(c.model.output);
+    const Bytes& out = *c.model.output;
+    EXPECT_EQ(out[14], kVoidHigh);
+    EXPECT_EQ(out[15], kVoidLow);
+    EXPECT_EQ(out[16], 0x80);
+    EXPECT_EQ(out[18], 0x80);
+    EXPECT_EQ(out[19], 0x00);
+    EXPECT_EQ(out[20], 0xD8);
+    EXPECT_EQ(out[21], 0xF0);
+}
+
+TEST(MergeTileModel, LongerPrimaryWithItsOnlyPairInTheTail)
+{
+    Scenario s;
+    s.primary = plainTile(1);
+    s.primary.insert(s.primary.end(), {0x00, kVoidHigh, kVoidLow, 0x01});
+    s.secondary = plainTile(2);
+    s.blockBytes = 4096;
+    const Compared c = runBoth(s);
+    EXPECT_EQ(c.engine.end, MergeEnd::Complete);
+    ASSERT_TRUE(c.model.output);
+    EXPECT_EQ(c.model.output->size(), static_cast<std::size_t>(kTileBytes));
+}
+
+TEST(MergeTileModel, TileWithoutHolesWritesOnlyItsLine)
+{
+    Scenario s;
+    s.primary = plainTile(1);
+    s.lines = {"a", "b"};
+    const Compared c = runBoth(s);
+    EXPECT_EQ(c.engine.end, MergeEnd::NoHoles);
+    EXPECT_EQ(c.lines, (std::vector<std::string>{"a", "N47E011.hgthat keine Löcher.", "b"}));
+    EXPECT_EQ(c.state.runLog, "");
+}
+
+TEST(MergeTileModel, StopAtAChosenYield)
+{
+    // STOP pressed in the yield after the first block, after a later block, in the yield after a
+    // report sample and in the extra yield inside that report. With 64 KiB blocks these samples end blocks.
+    const std::vector<std::function<bool(const WindowState&)>> stops = {
+        [](const WindowState& st) { return st.posHigh == 65535; },
+        [](const WindowState& st) { return st.posHigh == 1065545; },
+        [](const WindowState& st) { return st.posHigh == 400003; },
+        [seen = 0](const WindowState& st) mutable { return st.posHigh == 400003 && ++seen == 2; },
+    };
+    for (std::size_t i = 0; i < stops.size(); ++i) {
+        SCOPED_TRACE(i);
+        Scenario s = holesScenario();
+        s.lines = {"x", "y"};
+        s.stopWhen = stops[i];
+        const Compared c = runBoth(s);
+        EXPECT_EQ(c.engine.end, MergeEnd::Stopped);
+        EXPECT_TRUE(c.state.stopRequested);
+    }
+}
+
+TEST(MergeTileModel, RunStartedWithStopRequestedWritesOneSampleAndStops)
+{
+    Scenario s = holesScenario();
+    s.state.stopRequested = true;
+    const Compared c = runBoth(s);
+    EXPECT_EQ(c.engine.end, MergeEnd::Stopped);
+    EXPECT_EQ(c.state.posHigh, 1);
+    EXPECT_EQ(c.state.posLow, 2);
+    // The first sample is a void, so the secondary's first sample was the one written.
+    EXPECT_EQ(c.state.byteHigh, (*s.secondary)[0]);
+    EXPECT_EQ(c.state.byteLow, (*s.secondary)[1]);
+}
+
+TEST(MergeTileModel, LineIndexRulesOfTheProgressList)
+{
+    {
+        SCOPED_TRACE("first single fill: unset index raises to 1 on an empty list, no line");
+        Scenario s = holesScenario();
+        const Compared c = runBoth(s);
+        EXPECT_TRUE(c.lines.empty());
+        EXPECT_EQ(c.state.logIndex.index(), 1);
+    }
+    {
+        SCOPED_TRACE("after a refused batch: -1 raises to 0");
+        Scenario s = holesScenario();
+        s.state.logIndex.set(-1);
+        const Compared c = runBoth(s);
+        EXPECT_EQ(c.lines, std::vector<std::string>{"25800257 Bytes verarbeitet. File : N47E011.hgt"});
+    }
+    {
+        SCOPED_TRACE("a list of five lines: line 2 rewritten in place");
+        Scenario s = holesScenario();
+        s.state.logIndex.set(1);
+        s.lines = {"0", "1", "2", "3", "4"};
+        const Compared c = runBoth(s);
+        EXPECT_EQ(c.lines,
+                  (std::vector<std::string>{"0", "1", "25800257 Bytes verarbeitet. File : N47E011.hgt", "3", "4"}));
+    }
+}
+
+TEST(MergeTileModel, MissingSecondaryTile)
+{
+    Scenario s = holesScenario();
+    s.secondary.reset();
+    s.state.logIndex.set(-1);
+    const Compared c = runBoth(s);
+    EXPECT_EQ(c.engine.end, MergeEnd::MissingSecondary);
+    EXPECT_EQ(c.engine.message, c.state.runLog.substr(1));
+    EXPECT_EQ(c.state.runLog.front(), '\n');
+    EXPECT_NE(c.engine.message.find("/tiles/N47E011.hgt im Sekundärordner gefunden"), std::string::npos);
+    EXPECT_EQ(c.lines, std::vector<std::string>{c.engine.message});
+}
+
+} // namespace
+} // namespace hgt::test
