@@ -1,0 +1,30 @@
+#pragma once
+
+#include "dialogs.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace hgt {
+
+// A file-open dialog that remembers the file confirmed last: it offers it again next time, and a
+// cancel leaves it unchanged.
+class CommonDialog {
+public:
+    CommonDialog(Dialogs& dialogs, QWidget* parent) : m_dialogs(dialogs), m_parent(parent) {}
+
+    void ShowOpen()
+    {
+        if (const auto chosen = m_dialogs.openFile(m_parent, m_fileName))
+            m_fileName = *chosen;
+    }
+    const QString& FileName() const { return m_fileName; }
+
+private:
+    Dialogs& m_dialogs;
+    QWidget* m_parent;
+    QString m_fileName;
+};
+
+} // namespace hgt

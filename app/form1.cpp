@@ -1,0 +1,320 @@
+#include "form1.h"
+
+#include "app_icon.h"
+#include "caption_fit.h"
+#include "file_system.h"
+#include "texts.h"
+#include "wrapping_button.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTimer>
+
+namespace hgt {
+
+namespace {
+
+// Positions are kept in twips, as the layout was drawn; 15 twips make one device-independent pixel.
+int px(int twips)
+{
+    return qRound(twips / 15.0);
+}
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return {px(left), px(top), px(width), px(height)};
+}
+
+std::string toStd(const QString& text)
+{
+    return text.toStdString();
+}
+
+// Whether the folder holds a file with the extension hgt, HGT or Hgt (only these three forms).
+// A folder that cannot be listed counts as one without tiles.
+bool folderHoldsTile(const std::string& path)
+{
+    Folder folder;
+    if (!GetFolder(path, folder))
+        return false;
+    for (const std::string& file : Files(folder).files) {
+        const std::string extension = GetExtensionName(file);
+        if (extension == "hgt" || extension == "HGT" || extension == "Hgt")
+            return true;
+    }
+    return false;
+}
+
+bool hasTileExtension(const std::string& path)
+{
+    return EqualsIgnoringCase(GetExtensionName(path), "hgt");
+}
+
+} // namespace
+
+// Marks a run in progress for its lifetime: the command buttons are shown disabled meanwhile and
+// their click handlers refuse to start a second run.
+class Form1::RunGuard {
+public:
+    explicit RunGuard(Form1& form) : m_form(form)
+    {
+        ++m_form.m_runDepth;
+        m_form.applyButtonStates();
+    }
+    ~RunGuard()
+    {
+        --m_form.m_runDepth;
+        m_form.applyButtonStates();
+    }
+    RunGuard(const RunGuard&) = delete;
+    RunGuard& operator=(const RunGuard&) = delete;
+
+private:
+    Form1& m_form;
+};
+
+Form1::Form1(Dialogs& dialogs, EngineOptions engineOptions, QWidget* parent)
+    : QWidget(parent), m_dialogs(dialogs), m_engineOptions(engineOptions), CommonDialogPrim(dialogs, this),
+      CommonDialogSek(dialogs, this)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(texts::windowCaption);
+    setWindowIcon(appIcon());
+    resize(px(10164), px(7212));
+    createControls();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls()
+{
+    auto label = [this](const char* name, const QString& text, QRect geometry) {
+        auto* widget = new QLabel(text, this);
+        widget->setObjectName(QLatin1String(name));
+        widget->setWordWrap(true);
+        widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget->setGeometry(geometry);
+        fitCaptionToBox(widget);
+        return widget;
+    };
+    auto field = [this](const char* name, const QString& text, QRect geometry) {
+        auto* widget = new QLineEdit(text, this);
+        widget->setObjectName(QLatin1String(name));
+        widget->setGeometry(geometry);
+        return widget;
+    };
+    auto button = [this](const char* name, const QString& caption, QRect geometry, bool enabled) {
+        auto* widget = new WrappingButton(caption, this);
+        widget->setObjectName(QLatin1String(name));
+        widget->setGeometry(geometry);
+        widget->setAutoDefault(false);
+        m_wantedEnabled[widget] = enabled;
+        widget->setEnabled(enabled);
+        return widget;
+    };
+
+    Label1 = label("Label1", texts::label1, twipsRect(144, 120, 2052, 588));
+    Label2 = label("Label2", texts::label2, twipsRect(96, 960, 2256, 240));
+    TextPrimaerPfad = field("TextPrimaerPfad", texts::primaryInitial, twipsRect(2592, 48, 6564, 372));
+    TextSekundaerPfad = field("TextSekundaerPfad", texts::secondaryInitial, twipsRect(2592, 864, 6564, 372));
+    Command1 = button("Command1", texts::command1, twipsRect(1332, 1416, 2556, 504), false);
+    Commandstop = button("Commandstop", texts::commandStop, twipsRect(2436, 6000, 924, 540), true);
+    Label3 = label("Label3", texts::label3, twipsRect(216, 2268, 2280, 420));
+    TextOrdner = field("TextOrdner", texts::folderInitial, twipsRect(2592, 2268, 6564, 372));
+    CommandBatch = button("CommandBatch", texts::commandBatch, twipsRect(1332, 2880, 2556, 504), false);
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setGeometry(twipsRect(4668, 2856, 3948, 3696));
+    CommandDiff = button("CommandDiff", texts::commandDiff, twipsRect(348, 3636, 2352, 696), true);
+
+    // Stop is never disabled, so it is not among the buttons a run guards.
+    m_wantedEnabled.erase(Commandstop);
+
+    QWidget::setTabOrder(TextPrimaerPfad, TextSekundaerPfad);
+    QWidget::setTabOrder(TextSekundaerPfad, Command1);
+    QWidget::setTabOrder(Command1, Commandstop);
+    QWidget::setTabOrder(Commandstop, TextOrdner);
+    QWidget::setTabOrder(TextOrdner, CommandBatch);
+    QWidget::setTabOrder(CommandBatch, List1);
+    QWidget::setTabOrder(List1, CommandDiff);
+    TextPrimaerPfad->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(CommandBatch, &QPushButton::clicked, this, [this] { CommandBatch_Click(); });
+    connect(Commandstop, &QPushButton::clicked, this, [this] { Commandstop_Click(); });
+    connect(TextOrdner, &QLineEdit::textChanged, this, [this] { TextOrdner_Change(); });
+    connect(TextSekundaerPfad, &QLineEdit::textChanged, this, [this] { TextSekundaerPfad_Change(); });
+}
+
+void Form1::setButtonEnabled(QPushButton* button, bool enabled)
+{
+    m_wantedEnabled[button] = enabled;
+    applyButtonStates();
+}
+
+void Form1::applyButtonStates()
+{
+    for (const auto& [button, enabled] : m_wantedEnabled)
+        button->setEnabled(enabled && !runInProgress());
+}
+
+void Form1::showMessage(const QString& text)
+{
+    m_dialogs.message(this, text);
+}
+
+void Form1::showRunMessages(const std::vector<std::string>& messages)
+{
+    if (messages.empty() || m_closeRequested)
+        return;
+    QStringList lines;
+    for (const std::string& message : messages)
+        lines << QString::fromStdString(message);
+    showMessage(lines.join(QLatin1Char('\n')));
+}
+
+void Form1::closeIfRequested()
+{
+    if (m_closeRequested && !runInProgress())
+        QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    if (runInProgress()) {
+        // Let the run stop and clean up its files first; the window closes when the command ends.
+        m_closeRequested = true;
+        m_state.stopRequested = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void Form1::Command1_Click()
+{
+    if (runInProgress())
+        return;
+    m_state.stopRequested = false;
+    setButtonEnabled(Command1, false);
+    if (!FileExists(toStd(TextPrimaerPfad->text()))) {
+        showMessage(texts::choosePrimaryFirst);
+        return;
+    }
+    std::vector<std::string> messages;
+    if (hasTileExtension(toStd(TextPrimaerPfad->text()))) {
+        RunGuard guard(*this);
+        const MergeResult result = MergeTile(m_state, *this, toStd(TextPrimaerPfad->text()),
+                                             toStd(TextSekundaerPfad->text()), m_engineOptions);
+        if (!result.message.empty())
+            messages.push_back(result.message);
+    }
+    if (!m_closeRequested) {
+        showRunMessages(messages);
+        showMessage(texts::ready);
+    }
+    setButtonEnabled(Command1, true);
+    closeIfRequested();
+}
+
+void Form1::CommandBatch_Click()
+{
+    if (runInProgress())
+        return;
+    m_state.stopRequested = false;
+    setButtonEnabled(CommandBatch, false);
+    setButtonEnabled(Command1, false);
+    m_state.logIndex.set(-1);
+
+    if (!m_state.secondaryHasTiles) {
+        showMessage(texts::noSecondaryFolder);
+    } else if (!FolderExists(toStd(TextOrdner->text()))) {
+        showMessage(texts::invalidBatchFolder);
+    } else {
+        std::vector<std::string> messages;
+        {
+            RunGuard guard(*this);
+            Folder folder;
+            std::vector<std::string> files;
+            if (GetFolder(toStd(TextOrdner->text()), folder))
+                files = Files(folder).files;
+            for (const std::string& file : files) {
+                if (!hasTileExtension(file))
+                    continue;
+                m_state.runLog += '\n';
+                const MergeResult result =
+                    MergeTile(m_state, *this, file, toStd(TextSekundaerPfad->text()), m_engineOptions);
+                if (!result.message.empty())
+                    messages.push_back(result.message);
+                // STOP ends the batch after the tile in progress.
+                if (m_state.stopRequested)
+                    break;
+            }
+        }
+        showRunMessages(messages);
+    }
+    setButtonEnabled(CommandBatch, true);
+    setButtonEnabled(Command1, true);
+    closeIfRequested();
+}
+
+void Form1::Commandstop_Click()
+{
+    m_state.stopRequested = true;
+    if (FileExists(toStd(TextPrimaerPfad->text())))
+        setButtonEnabled(Command1, true);
+}
+
+void Form1::TextOrdner_Change()
+{
+    bool found = false;
+    if (FolderExists(toStd(TextOrdner->text())) && folderHoldsTile(toStd(TextOrdner->text()))) {
+        found = true;
+        setButtonEnabled(CommandBatch, true);
+    }
+    if (!found) {
+        showMessage(texts::noTilesInFolder);
+        setButtonEnabled(CommandBatch, false);
+    }
+}
+
+void Form1::TextSekundaerPfad_Change()
+{
+    m_state.secondaryHasTiles = false;
+    if (FolderExists(toStd(TextSekundaerPfad->text())) && folderHoldsTile(toStd(TextSekundaerPfad->text()))) {
+        m_state.secondaryHasTiles = true;
+        setButtonEnabled(CommandBatch, true);
+    }
+    if (m_state.secondaryHasTiles)
+        setButtonEnabled(Command1, true);
+}
+
+int Form1::listCount() const
+{
+    return List1->count();
+}
+
+void Form1::listInsert(int index, const std::string& text)
+{
+    List1->insertItem(index, QString::fromStdString(text));
+}
+
+void Form1::listRemove(int index)
+{
+    delete List1->takeItem(index);
+}
+
+void Form1::yieldToEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+void Form1::enableCommand1()
+{
+    setButtonEnabled(Command1, true);
+}
+
+} // namespace hgt

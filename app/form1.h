@@ -1,0 +1,89 @@
+#pragma once
+
+#include "common_dialog.h"
+#include "dialogs.h"
+#include "merge_tile.h"
+#include "run_host.h"
+#include "window_state.h"
+
+#include <QWidget>
+
+#include <map>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace hgt {
+
+class WrappingButton;
+
+// The one window. It wires its controls to the commands and owns the window state record that the
+// commands, the engines and STOP share. Long runs yield to the event queue, so STOP and the path
+// fields stay usable during a run; the command buttons do not (see RunGuard).
+class Form1 : public QWidget, private RunHost {
+public:
+    explicit Form1(Dialogs& dialogs, EngineOptions engineOptions = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    const WindowState& state() const { return m_state; }
+    bool runInProgress() const { return m_runDepth > 0; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    class RunGuard;
+
+    void createControls();
+
+    // Event handlers, one per handled control event.
+    void Command1_Click();
+    void CommandBatch_Click();
+    void Commandstop_Click();
+    void TextOrdner_Change();
+    void TextSekundaerPfad_Change();
+
+    // The enabled state each command button should have; while a run is in progress the buttons
+    // are shown disabled and take these states when it ends.
+    void setButtonEnabled(QPushButton* button, bool enabled);
+    void applyButtonStates();
+
+    void showMessage(const QString& text);
+    void showRunMessages(const std::vector<std::string>& messages);
+    void closeIfRequested();
+
+    // RunHost: what the engines see of the window.
+    int listCount() const override;
+    void listInsert(int index, const std::string& text) override;
+    void listRemove(int index) override;
+    void yieldToEvents() override;
+    void enableCommand1() override;
+
+    Dialogs& m_dialogs;
+    EngineOptions m_engineOptions;
+    WindowState m_state;
+    CommonDialog CommonDialogPrim;
+    CommonDialog CommonDialogSek;
+
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* TextPrimaerPfad = nullptr;
+    QLineEdit* TextSekundaerPfad = nullptr;
+    QLineEdit* TextOrdner = nullptr;
+    WrappingButton* Command1 = nullptr;
+    WrappingButton* Commandstop = nullptr;
+    WrappingButton* CommandBatch = nullptr;
+    WrappingButton* CommandDiff = nullptr;
+    QListWidget* List1 = nullptr;
+
+    std::map<QPushButton*, bool> m_wantedEnabled;
+    int m_runDepth = 0;
+    bool m_closeRequested = false;
+};
+
+} // namespace hgt

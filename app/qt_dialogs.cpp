@@ -1,0 +1,26 @@
+#include "qt_dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace hgt {
+
+void QtDialogs::message(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+std::optional<QString> QtDialogs::openFile(QWidget* parent, const QString& initialSelection)
+{
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (!initialSelection.isEmpty())
+        dialog.selectFile(initialSelection);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace hgt

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "dialogs.h"
+
+namespace hgt {
+
+class QtDialogs : public Dialogs {
+public:
+    void message(QWidget* parent, const QString& text) override;
+    std::optional<QString> openFile(QWidget* parent, const QString& initialSelection) override;
+};
+
+} // namespace hgt
