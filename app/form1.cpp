@@ -2,6 +2,7 @@
 
 #include "app_icon.h"
 #include "caption_fit.h"
+#include "difference_tile.h"
 #include "file_system.h"
 #include "texts.h"
 #include "wrapping_button.h"
@@ -144,6 +145,7 @@ void Form1::createControls()
 
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(CommandBatch, &QPushButton::clicked, this, [this] { CommandBatch_Click(); });
+    connect(CommandDiff, &QPushButton::clicked, this, [this] { CommandDiff_Click(); });
     connect(Commandstop, &QPushButton::clicked, this, [this] { Commandstop_Click(); });
     connect(TextOrdner, &QLineEdit::textChanged, this, [this] { TextOrdner_Change(); });
     connect(TextSekundaerPfad, &QLineEdit::textChanged, this, [this] { TextSekundaerPfad_Change(); });
@@ -258,6 +260,50 @@ void Form1::CommandBatch_Click()
     }
     setButtonEnabled(CommandBatch, true);
     setButtonEnabled(Command1, true);
+    closeIfRequested();
+}
+
+void Form1::CommandDiff_Click()
+{
+    if (runInProgress())
+        return;
+    m_state.stopRequested = false;
+    setButtonEnabled(CommandDiff, false);
+
+    // The primary tile is checked before anything is asked or opened.
+    const std::string primaryPath = toStd(TextPrimaerPfad->text());
+    if (!FileExists(primaryPath)) {
+        showMessage(texts::choosePrimaryFirst);
+        setButtonEnabled(CommandDiff, true);
+        return;
+    }
+    if (const FsStatus status = CheckTilePath(primaryPath); !status) {
+        showMessage(QString::fromStdString(status.message));
+        setButtonEnabled(CommandDiff, true);
+        return;
+    }
+
+    CommonDialogSek.ShowOpen();
+    const QString comparisonPath = CommonDialogSek.FileName();
+    if (comparisonPath.isEmpty()) { // cancelled before any comparison tile was ever chosen
+        setButtonEnabled(CommandDiff, true);
+        return;
+    }
+
+    DiffResult result;
+    {
+        RunGuard guard(*this);
+        result = MakeDifferenceTile(m_state, *this, primaryPath, toStd(comparisonPath), m_engineOptions);
+    }
+    if (result.end == DiffEnd::Stopped) {
+        m_state.stopRequested = false;
+    } else if (!m_closeRequested) {
+        // The completion message names the tile from the field as it reads now.
+        showMessage(result.end == DiffEnd::Complete
+                        ? texts::differenceDone + QString::fromStdString(DifferenceTilePath(toStd(TextPrimaerPfad->text())))
+                        : QString::fromStdString(result.message));
+    }
+    setButtonEnabled(CommandDiff, true);
     closeIfRequested();
 }
 

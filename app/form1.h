@@ -43,6 +43,7 @@ private:
     // Event handlers, one per handled control event.
     void Command1_Click();
     void CommandBatch_Click();
+    void CommandDiff_Click();
     void Commandstop_Click();
     void TextOrdner_Change();
     void TextSekundaerPfad_Change();

@@ -25,5 +25,6 @@ inline const QString choosePrimaryFirst = QStringLiteral("zuerst HGT-File auswä
 inline const QString ready = QStringLiteral("ready");
 inline const QString noSecondaryFolder = QStringLiteral("kein sekundärer Ordner ausgewählt");
 inline const QString invalidBatchFolder = QStringLiteral("Bitte gültigen Ordner ausgewählen");
+inline const QString differenceDone = QStringLiteral("Vergleichs file fertig unter ");
 
 } // namespace hgt::texts

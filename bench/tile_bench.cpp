@@ -4,6 +4,7 @@
 //   tile_bench generate FOLDER      writes a realistic tile pair for the two commands above
 // Prints the peak resident memory on stderr.
 
+#include "difference_tile.h"
 #include "merge_tile.h"
 #include "run_host.h"
 #include "tile_format.h"
@@ -114,6 +115,16 @@ int main(int argc, char** argv)
         std::cerr << (result.message.empty() ? "run did not complete" : result.message) << '\n';
         return 1;
     }
-    std::cerr << "usage: tile_bench fill PRIMARY SECONDARY_FOLDER | generate FOLDER\n";
+    if (command == "diff" && argc == 4) {
+        hgt::WindowState state;
+        BenchHost host;
+        const hgt::DiffResult result = hgt::MakeDifferenceTile(state, host, argv[2], argv[3]);
+        printPeakMemory();
+        if (result.end == hgt::DiffEnd::Complete)
+            return 0;
+        std::cerr << (result.message.empty() ? "run did not complete" : result.message) << '\n';
+        return 1;
+    }
+    std::cerr << "usage: tile_bench fill PRIMARY SECONDARY_FOLDER | diff PRIMARY COMPARISON | generate FOLDER\n";
     return 2;
 }

@@ -25,11 +25,14 @@ public:
     std::optional<QString> openFile(QWidget*, const QString& initialSelection) override
     {
         openFileOffered << initialSelection;
+        if (onOpenFile)
+            onOpenFile();
         return next(fileAnswers);
     }
 
     QStringList messages;
     std::function<void(const QString&)> onMessage;
+    std::function<void()> onOpenFile;
     std::deque<std::optional<QString>> fileAnswers;
     QStringList openFileOffered;
 

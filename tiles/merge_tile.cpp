@@ -58,8 +58,8 @@ MergeResult MergeRun::run(const std::string& primaryFile, const std::string& sec
     FsStatus status = primary.open(primaryFile, TileFile::Mode::Read);
     if (!status)
         return fail(status.message);
-    if (const std::string problem = TileSizeProblem(primary, status); !status || !problem.empty())
-        return fail(status ? problem : status.message);
+    if (status = CheckTileSize(primary); !status)
+        return fail(status.message);
 
     bool holes = false;
     if (status = HasVoidBytePair(primary, m_options.blockBytes, holes); !status)
@@ -82,8 +82,8 @@ MergeResult MergeRun::run(const std::string& primaryFile, const std::string& sec
     TileFile secondary;
     if (status = secondary.open(secondaryFile, TileFile::Mode::Read); !status)
         return fail(status.message);
-    if (const std::string problem = TileSizeProblem(secondary, status); !status || !problem.empty())
-        return fail(status ? problem : status.message);
+    if (status = CheckTileSize(secondary); !status)
+        return fail(status.message);
 
     const std::string mergedFolder = SiblingFolder(primaryFile, "Merged");
     if (!FolderExists(mergedFolder)) {
@@ -115,15 +115,6 @@ MergeResult MergeRun::run(const std::string& primaryFile, const std::string& sec
 }
 
 } // namespace
-
-std::string TileSizeProblem(TileFile& file, FsStatus& status)
-{
-    const std::int64_t size = file.size(status);
-    if (!status || size >= kTileBytes)
-        return {};
-    return file.path() + " ist kein 1-Sekunden-HGT-File (" + std::to_string(size) + " Bytes statt "
-           + std::to_string(kTileBytes) + " Bytes)";
-}
 
 FsStatus HasVoidBytePair(TileFile& file, std::size_t blockBytes, bool& found)
 {

@@ -42,7 +42,4 @@ std::string SiblingFolder(const std::string& path, const std::string& name);
 // matches ignoring letter case. Empty when there is none or several.
 std::string FindTileInFolder(const std::string& folder, const std::string& name);
 
-// Refusal text for a file shorter than a tile, or empty when the file is long enough.
-std::string TileSizeProblem(TileFile& file, FsStatus& status);
-
 } // namespace hgt

@@ -1,5 +1,7 @@
 #include "tile_file.h"
 
+#include "tile_format.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -140,6 +142,38 @@ FsStatus TileFile::close()
     m_position = -1;
     if (result != 0)
         return failure(" kann nicht geschlossen werden", errno);
+    return {};
+}
+
+namespace {
+
+FsStatus sizeFailure(const std::string& path, std::int64_t size)
+{
+    return FsStatus::failure(path + " ist kein 1-Sekunden-HGT-File (" + std::to_string(size) + " Bytes statt "
+                             + std::to_string(kTileBytes) + " Bytes)");
+}
+
+} // namespace
+
+FsStatus CheckTileSize(TileFile& file)
+{
+    FsStatus status;
+    const std::int64_t size = file.size(status);
+    if (status && size < kTileBytes)
+        return sizeFailure(file.path(), size);
+    return status;
+}
+
+FsStatus CheckTilePath(const std::string& path)
+{
+    if (!FileExists(path))
+        return FsStatus::failure(path + " existiert nicht");
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(std::filesystem::path(path), ec);
+    if (ec)
+        return FsStatus::failure(path + " kann nicht gelesen werden: " + ec.message());
+    if (static_cast<std::int64_t>(size) < kTileBytes)
+        return sizeFailure(path, static_cast<std::int64_t>(size));
     return {};
 }
 

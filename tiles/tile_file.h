@@ -50,4 +50,12 @@ private:
     std::int64_t m_position = -1; // where the next sequential read or write goes; -1 when unknown
 };
 
+// A failure that names the file and its size when the open file is shorter than a tile. Longer
+// files pass: their tail is ignored.
+FsStatus CheckTileSize(TileFile& file);
+
+// The same test by path, before anything is opened: the path must name a file of at least a
+// tile's length.
+FsStatus CheckTilePath(const std::string& path);
+
 } // namespace hgt

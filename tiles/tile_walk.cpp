@@ -3,6 +3,7 @@
 #include "tile_format.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -13,16 +14,6 @@ namespace {
 // Byte offset (0-based, exclusive) at which the sample of a progress report ends: reports fall at
 // posHigh = 200,001 + 200,002·k, whose low byte is the 200,002·(k+1)-th byte.
 constexpr std::int64_t kReportSpan = kReportStride + 2;
-
-bool isVoid(const std::uint8_t* sample)
-{
-    return sample[0] == kVoidHigh && sample[1] == kVoidLow;
-}
-
-std::int32_t sampleValue(const std::uint8_t* sample)
-{
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(sample[0] << 8 | sample[1]));
-}
 
 // The samples are handled as raw 16-bit words in memory order, compared with the marker's bytes in
 // the same order: branch-free loops that the compiler turns into vector code.
@@ -36,6 +27,14 @@ std::uint16_t loadWord(const std::uint8_t* p)
 void storeWord(std::uint8_t* p, std::uint16_t word)
 {
     std::memcpy(p, &word, sizeof word);
+}
+
+// Swaps a big-endian tile word to the host's order, and back.
+std::uint16_t toHost(std::uint16_t word)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        return static_cast<std::uint16_t>(word << 8 | word >> 8);
+    return word;
 }
 
 const std::uint8_t kVoidBytes[2] = {kVoidHigh, kVoidLow};
@@ -64,13 +63,20 @@ void FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std::size_t
 
 void SubtractSamples(std::uint8_t* primary, const std::uint8_t* comparison, std::size_t n)
 {
-    for (std::size_t i = 0; i + 1 < n; i += 2) {
-        std::int32_t d = kVoidValue;
-        if (!isVoid(primary + i) && !isVoid(comparison + i))
-            d = std::clamp(sampleValue(primary + i) - sampleValue(comparison + i), -32768, 32767);
-        const auto bits = static_cast<std::uint16_t>(d);
-        primary[i] = static_cast<std::uint8_t>(bits >> 8);
-        primary[i + 1] = static_cast<std::uint8_t>(bits & 0xFF);
+    const std::uint16_t marker = kVoidWord;
+    for (std::size_t w = 0; w < n / 2; ++w) {
+        const std::uint16_t ownWord = loadWord(primary + 2 * w);
+        const std::uint16_t otherWord = loadWord(comparison + 2 * w);
+        // Saturating 16-bit subtraction in unsigned arithmetic, so the loop stays 16 bits wide:
+        // it overflows where the operands' signs differ and the result's sign differs from own's.
+        const std::uint16_t own = toHost(ownWord);
+        const std::uint16_t other = toHost(otherWord);
+        const auto difference = static_cast<std::uint16_t>(own - other);
+        const bool overflow = ((own ^ other) & (own ^ difference)) & 0x8000;
+        const auto saturated = static_cast<std::uint16_t>(0x7FFF + (own >> 15));
+        const std::uint16_t result = overflow ? saturated : difference;
+        const bool eitherVoid = (ownWord == marker) | (otherWord == marker);
+        storeWord(primary + 2 * w, eitherVoid ? marker : toHost(result));
     }
 }
 

@@ -1,0 +1,182 @@
+// The difference tile on full-size tiles, against a plain reference of the sample rule.
+
+#include "difference_tile.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace hgt::test {
+namespace {
+
+std::int32_t sampleAt(const Bytes& tile, std::int64_t k)
+{
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(tile[2 * k] << 8 | tile[2 * k + 1]));
+}
+
+// The rule, written out as plainly as possible: a void stays a void, other differences saturate.
+Bytes referenceDifference(const Bytes& primary, const Bytes& comparison)
+{
+    Bytes out(static_cast<std::size_t>(kTileBytes));
+    for (std::int64_t k = 0; k < kTileSamples; ++k) {
+        const std::int32_t p = sampleAt(primary, k);
+        const std::int32_t c = sampleAt(comparison, k);
+        std::int32_t d = p - c;
+        if (d > 32767)
+            d = 32767;
+        if (d < -32768)
+            d = -32768;
+        if (p == -9999 || c == -9999)
+            d = -9999;
+        const auto bits = static_cast<std::uint16_t>(d);
+        out[2 * k] = static_cast<std::uint8_t>(bits >> 8);
+        out[2 * k + 1] = static_cast<std::uint8_t>(bits & 0xFF);
+    }
+    return out;
+}
+
+void setValue(Bytes& tile, std::int64_t k, std::int32_t value)
+{
+    const auto bits = static_cast<std::uint16_t>(value);
+    setSample(tile, k, static_cast<std::uint8_t>(bits >> 8), static_cast<std::uint8_t>(bits & 0xFF));
+}
+
+class DifferenceTileTest : public ::testing::Test {
+protected:
+    DiffResult run(const Bytes& primaryTile, const Bytes& comparisonTile)
+    {
+        writeBytes(primary, primaryTile);
+        writeBytes(comparison, comparisonTile);
+        return MakeDifferenceTile(state, host, primary, comparison, {});
+    }
+
+    TempFolder temp;
+    std::string primary = temp / "tiles/N47E011.hgt";
+    std::string comparison = temp / "other/N47E011.hgt";
+    std::string output = temp / "tiles/DIFFS/N47E011.hgt";
+    WindowState state;
+    FakeHost host;
+};
+
+TEST_F(DifferenceTileTest, BytePairsVoidsAndSaturationOverAFullTile)
+{
+    Bytes p = plainTile(1);
+    Bytes c = plainTile(2);
+    // The byte-pair table: 01 00 - 00 01, 00 00 - 00 01, 00 00 - 7F FF, 7F FF - 00 00, 12 34 - 12 34.
+    const std::uint8_t table[][4] = {{0x01, 0x00, 0x00, 0x01}, {0x00, 0x00, 0x00, 0x01}, {0x00, 0x00, 0x7F, 0xFF},
+                                     {0x7F, 0xFF, 0x00, 0x00}, {0x12, 0x34, 0x12, 0x34}};
+    for (std::int64_t k = 0; k < 5; ++k) {
+        setSample(p, k, table[k][0], table[k][1]);
+        setSample(c, k, table[k][2], table[k][3]);
+    }
+    // Voids, negative heights, saturation at both ends, and the last sample of the tile.
+    const std::int32_t cases[][2] = {{-9999, 100}, {100, -9999}, {-9999, -9999}, {-32768, 1}, {32767, -1},
+                                     {-32768, 32767}, {32767, -32768}, {-100, 50}, {-32768, 0}, {5, -9998}};
+    for (std::int64_t i = 0; i < 10; ++i) {
+        setValue(p, 100 + i, cases[i][0]);
+        setValue(c, 100 + i, cases[i][1]);
+    }
+    setValue(p, kTileSamples - 1, -9999);
+
+    ASSERT_EQ(run(p, c).end, DiffEnd::Complete);
+    const Bytes out = readBytes(output);
+    EXPECT_TRUE(out == referenceDifference(p, c));
+
+    const std::uint8_t expected[][2] = {{0x00, 0xFF}, {0xFF, 0xFF}, {0x80, 0x01}, {0x7F, 0xFF}, {0x00, 0x00}};
+    for (std::int64_t k = 0; k < 5; ++k) {
+        EXPECT_EQ(out[2 * k], expected[k][0]) << k;
+        EXPECT_EQ(out[2 * k + 1], expected[k][1]) << k;
+    }
+    const std::int32_t results[] = {-9999, -9999, -9999, -32768, 32767, -32768, 32767, -150, -32768, 10003};
+    for (std::int64_t i = 0; i < 10; ++i)
+        EXPECT_EQ(sampleAt(out, 100 + i), results[i]) << i;
+    EXPECT_EQ(sampleAt(out, kTileSamples - 1), -9999);
+    EXPECT_EQ(readBytes(primary), p); // inputs only read
+    EXPECT_EQ(readBytes(comparison), c);
+}
+
+TEST_F(DifferenceTileTest, ATileMinusItselfIsZero)
+{
+    const Bytes p = plainTile(4);
+    writeBytes(primary, p);
+    ASSERT_EQ(MakeDifferenceTile(state, host, primary, primary, {}).end, DiffEnd::Complete);
+    EXPECT_TRUE(readBytes(output) == Bytes(static_cast<std::size_t>(kTileBytes), 0));
+    EXPECT_EQ(state.posHigh, 25934403);
+}
+
+TEST_F(DifferenceTileTest, ProgressLineFollowsTheCurrentLineIndex)
+{
+    {
+        SCOPED_TRACE("unset: line 0");
+        ASSERT_EQ(run(plainTile(1), plainTile(2)).end, DiffEnd::Complete);
+        EXPECT_EQ(host.lines, std::vector<std::string>{"25800257 Bytes verarbeitet."});
+        EXPECT_FALSE(state.logIndex.isSet());
+        EXPECT_EQ(state.statusText, "25800257 Bytes verarbeitet.");
+    }
+    {
+        SCOPED_TRACE("-1 after a refused batch: nothing");
+        host.lines.clear();
+        state.logIndex.set(-1);
+        ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, {}).end, DiffEnd::Complete);
+        EXPECT_TRUE(host.lines.empty());
+    }
+    {
+        SCOPED_TRACE("after a batch of three: the last fill's line");
+        host.lines = {"a", "b", "c"};
+        state.logIndex.set(2);
+        ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, {}).end, DiffEnd::Complete);
+        EXPECT_EQ(host.lines, (std::vector<std::string>{"a", "b", "25800257 Bytes verarbeitet."}));
+        EXPECT_EQ(state.logIndex.index(), 2);
+    }
+}
+
+TEST_F(DifferenceTileTest, StopTestComesBeforeTheReport)
+{
+    // STOP pressed in the yield of the first report sample ends the run before that report.
+    host.onYield = [&] {
+        if (state.posHigh == 200001)
+            state.stopRequested = true;
+    };
+    writeBytes(output, {1, 2, 3});
+    EXPECT_EQ(run(plainTile(1), plainTile(2)).end, DiffEnd::Stopped);
+    EXPECT_TRUE(host.lines.empty());
+    EXPECT_EQ(state.posHigh, 200001);
+    EXPECT_EQ(readBytes(output), (Bytes{1, 2, 3}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
+{
+    writeBytes(primary, plainTile(1));
+    DiffResult result = MakeDifferenceTile(state, host, primary, temp / "other/none.hgt", {});
+    EXPECT_EQ(result.end, DiffEnd::Failed);
+    EXPECT_NE(result.message.find("other/none.hgt"), std::string::npos);
+
+    writeBytes(comparison, Bytes(100, 0));
+    result = MakeDifferenceTile(state, host, primary, comparison, {});
+    EXPECT_EQ(result.end, DiffEnd::Failed);
+    EXPECT_NE(result.message.find("ist kein 1-Sekunden-HGT-File (100 Bytes statt 25934402 Bytes)"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(temp / "tiles/DIFFS"));
+    EXPECT_TRUE(host.lines.empty());
+}
+
+TEST_F(DifferenceTileTest, FailingFolderOrOutputNamesTheFile)
+{
+    writeBytes(temp / "tiles/DIFFS", {1});
+    DiffResult result = run(plainTile(1), plainTile(2));
+    EXPECT_EQ(result.end, DiffEnd::Failed);
+    EXPECT_NE(result.message.find("DIFFS kann nicht angelegt werden"), std::string::npos);
+
+    std::filesystem::remove(temp / "tiles/DIFFS");
+    std::filesystem::create_directories(output + "/x");
+    result = MakeDifferenceTile(state, host, primary, comparison, {});
+    EXPECT_EQ(result.end, DiffEnd::Failed);
+    EXPECT_NE(result.message.find("DIFFS/N47E011.hgt kann nicht geschrieben werden"), std::string::npos);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+} // namespace
+} // namespace hgt::test
