@@ -1,5 +1,7 @@
 #pragma once
 
+#include "folder_dialog.h"
+
 #include <QString>
 
 #include <optional>
@@ -9,9 +11,8 @@ class QWidget;
 namespace hgt {
 
 // Every modal dialog the window shows goes through here, so that tests can script them.
-class Dialogs {
+class Dialogs : public FolderDialog {
 public:
-    virtual ~Dialogs() = default;
 
     // A modal box with the one text and an OK button; returns when it is dismissed.
     virtual void message(QWidget* parent, const QString& text) = 0;

@@ -4,6 +4,8 @@
 #include "caption_fit.h"
 #include "difference_tile.h"
 #include "file_system.h"
+#include "module_browse_folder.h"
+#include "settings_store.h"
 #include "texts.h"
 #include "wrapping_button.h"
 
@@ -12,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QTimer>
 
 namespace hgt {
@@ -105,6 +108,7 @@ void Form1::createControls()
         auto* widget = new QLineEdit(text, this);
         widget->setObjectName(QLatin1String(name));
         widget->setGeometry(geometry);
+        widget->installEventFilter(this);
         return widget;
     };
     auto button = [this](const char* name, const QString& caption, QRect geometry, bool enabled) {
@@ -149,6 +153,24 @@ void Form1::createControls()
     connect(Commandstop, &QPushButton::clicked, this, [this] { Commandstop_Click(); });
     connect(TextOrdner, &QLineEdit::textChanged, this, [this] { TextOrdner_Change(); });
     connect(TextSekundaerPfad, &QLineEdit::textChanged, this, [this] { TextSekundaerPfad_Change(); });
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    // A mouse click into a path field opens its picker; reaching the field with Tab does not.
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        auto* edit = qobject_cast<QLineEdit*>(watched);
+        if (edit && mouse->button() == Qt::LeftButton && edit->rect().contains(mouse->position().toPoint())) {
+            if (edit == TextPrimaerPfad)
+                TextPrimaerPfad_Click();
+            else if (edit == TextSekundaerPfad)
+                TextSekundaerPfad_Click();
+            else if (edit == TextOrdner)
+                TextOrdner_Click();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Form1::setButtonEnabled(QPushButton* button, bool enabled)
@@ -336,6 +358,68 @@ void Form1::TextSekundaerPfad_Change()
     }
     if (m_state.secondaryHasTiles)
         setButtonEnabled(Command1, true);
+}
+
+void Form1::TextPrimaerPfad_Click()
+{
+    if (m_pickerOpen)
+        return;
+    m_pickerOpen = true;
+    CommonDialogPrim.ShowOpen();
+    m_pickerOpen = false;
+    // No test for a cancel: the dialog's remembered file (empty before the first) replaces the text.
+    TextPrimaerPfad->setText(CommonDialogPrim.FileName());
+}
+
+void Form1::TextSekundaerPfad_Click()
+{
+    if (m_pickerOpen)
+        return;
+    TextSekundaerPfad->setText(browseFolder(texts::pickSecondaryFolder));
+}
+
+void Form1::TextOrdner_Click()
+{
+    if (m_pickerOpen)
+        return;
+    TextOrdner->setText(browseFolder(texts::pickBatchFolder));
+}
+
+QString Form1::browseFolder(const QString& title)
+{
+    m_pickerOpen = true;
+    // No owner window, as the folder picker always had; the remembered folder is read afresh.
+    const QString folder = ModuleBrowseFolder::BrowseFolder(m_dialogs, nullptr, title, [this] {
+        return fRegAbfrageWert(SettingsStore::kCurrentUser, QStringLiteral("Software\\Karvel"),
+                               QStringLiteral("LastDirZiel"));
+    });
+    m_pickerOpen = false;
+    return folder;
+}
+
+QString Form1::fRegAbfrageWert(std::uint32_t section, const QString& key_name, const QString& indent) const
+{
+    if (!SettingsStore::canOpen(section, key_name))
+        return {};
+    // The value lands at the start of a buffer of 256 spaces, followed by a NUL; the buffer is then
+    // trimmed of spaces at both ends and cut at its first NUL. So leading spaces go, trailing ones stay.
+    constexpr int kBufferLength = 256;
+    QString buffer(kBufferLength, QLatin1Char(' '));
+    if (const std::optional<QString> value = SettingsStore::read(section, key_name, indent)) {
+        const QString text = value->left(kBufferLength - 1);
+        buffer.replace(0, text.size(), text);
+        buffer[text.size()] = QChar(u'\0');
+    }
+    qsizetype begin = 0;
+    qsizetype end = buffer.size();
+    while (begin < end && buffer[begin] == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && buffer[end - 1] == QLatin1Char(' '))
+        --end;
+    QString result = buffer.mid(begin, end - begin);
+    if (const qsizetype nul = result.indexOf(QChar(u'\0')); nul >= 0)
+        result.truncate(nul);
+    return result;
 }
 
 int Form1::listCount() const

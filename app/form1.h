@@ -8,6 +8,8 @@
 
 #include <QWidget>
 
+#include <cstdint>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -29,11 +31,16 @@ public:
     explicit Form1(Dialogs& dialogs, EngineOptions engineOptions = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
+    // Reads one text value of the per-user settings store: the sub key key_name below the root
+    // section, the value indent. Empty when there is nothing to read. Never writes.
+    QString fRegAbfrageWert(std::uint32_t section, const QString& key_name, const QString& indent) const;
+
     const WindowState& state() const { return m_state; }
     bool runInProgress() const { return m_runDepth > 0; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     class RunGuard;
@@ -47,7 +54,11 @@ private:
     void Commandstop_Click();
     void TextOrdner_Change();
     void TextSekundaerPfad_Change();
+    void TextPrimaerPfad_Click();
+    void TextSekundaerPfad_Click();
+    void TextOrdner_Click();
 
+    QString browseFolder(const QString& title);
     // The enabled state each command button should have; while a run is in progress the buttons
     // are shown disabled and take these states when it ends.
     void setButtonEnabled(QPushButton* button, bool enabled);
@@ -85,6 +96,7 @@ private:
     std::map<QPushButton*, bool> m_wantedEnabled;
     int m_runDepth = 0;
     bool m_closeRequested = false;
+    bool m_pickerOpen = false;
 };
 
 } // namespace hgt

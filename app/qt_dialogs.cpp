@@ -23,4 +23,9 @@ std::optional<QString> QtDialogs::openFile(QWidget* parent, const QString& initi
     return dialog.selectedFiles().constFirst();
 }
 
+std::optional<QString> QtDialogs::chooseFolder(QWidget* owner, const QString& title, const QString& initialSelection)
+{
+    return QtFolderDialog().chooseFolder(owner, title, initialSelection);
+}
+
 } // namespace hgt

@@ -8,6 +8,7 @@ class QtDialogs : public Dialogs {
 public:
     void message(QWidget* parent, const QString& text) override;
     std::optional<QString> openFile(QWidget* parent, const QString& initialSelection) override;
+    std::optional<QString> chooseFolder(QWidget* owner, const QString& title, const QString& initialSelection) override;
 };
 
 } // namespace hgt

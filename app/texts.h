@@ -25,6 +25,8 @@ inline const QString choosePrimaryFirst = QStringLiteral("zuerst HGT-File auswä
 inline const QString ready = QStringLiteral("ready");
 inline const QString noSecondaryFolder = QStringLiteral("kein sekundärer Ordner ausgewählt");
 inline const QString invalidBatchFolder = QStringLiteral("Bitte gültigen Ordner ausgewählen");
+inline const QString pickBatchFolder = QStringLiteral("Ordner mit HGT-Files waehlen");
+inline const QString pickSecondaryFolder = QStringLiteral("Primären Ordner waehlen");
 inline const QString differenceDone = QStringLiteral("Vergleichs file fertig unter ");
 
 } // namespace hgt::texts

@@ -19,6 +19,7 @@ class SilentDialogs : public hgt::Dialogs {
 public:
     void message(QWidget*, const QString& text) override { last = text; }
     std::optional<QString> openFile(QWidget*, const QString&) override { return std::nullopt; }
+    std::optional<QString> chooseFolder(QWidget*, const QString&, const QString&) override { return std::nullopt; }
     QString last;
 };
 

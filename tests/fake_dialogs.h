@@ -5,14 +5,13 @@
 #include <QString>
 #include <QStringList>
 
-#include <deque>
 #include <functional>
 #include <optional>
 
 namespace hgt::test {
 
-// Scripted dialogs: every message is recorded, file choices come from a queue (nothing queued
-// means cancel), and a hook can act while a message box would be open.
+// Scripted dialogs: every message is recorded, file and folder choices come from a script (nothing
+// left means cancel), and a hook can act while a message box would be open.
 class FakeDialogs : public Dialogs {
 public:
     void message(QWidget*, const QString& text) override
@@ -30,19 +29,32 @@ public:
         return next(fileAnswers);
     }
 
+    std::optional<QString> chooseFolder(QWidget*, const QString& title, const QString& initialSelection) override
+    {
+        folderTitles << title;
+        folderOffered << initialSelection;
+        if (onChooseFolder)
+            onChooseFolder();
+        return next(folderAnswers);
+    }
+
     QStringList messages;
     std::function<void(const QString&)> onMessage;
     std::function<void()> onOpenFile;
-    std::deque<std::optional<QString>> fileAnswers;
+    QStringList fileAnswers;
     QStringList openFileOffered;
+    std::function<void()> onChooseFolder;
+    QStringList folderAnswers;
+    QStringList folderTitles;
+    QStringList folderOffered;
 
 private:
-    static std::optional<QString> next(std::deque<std::optional<QString>>& answers)
+    // A null string in the script, or an exhausted script, is a cancel.
+    static std::optional<QString> next(QStringList& answers)
     {
-        if (answers.empty())
+        const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+        if (answer.isNull())
             return std::nullopt;
-        auto answer = answers.front();
-        answers.pop_front();
         return answer;
     }
 };

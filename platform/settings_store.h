@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace hgt {
+
+// Read-only access to the per-user settings store, addressed the way the registry is: a root key,
+// a sub key path with backslashes, a value name. Windows reads the registry itself; elsewhere
+// HKEY_CURRENT_USER with "Software\<Org>" is Qt's user-scope file of organization <Org> (on Linux
+// $XDG_CONFIG_HOME/<Org>.conf, group [General]) and "Software\<Org>\<App>" that of <Org>/<App>.
+class SettingsStore {
+public:
+    static constexpr std::uint32_t kCurrentUser = 0x80000001u;
+
+    // Whether the sub key can be opened: a known root and path whose store exists. Never creates it.
+    static bool canOpen(std::uint32_t root, const QString& subKey);
+
+    // The value's text, or nothing when the sub key cannot be opened or holds no such value.
+    // A list value yields its first string.
+    static std::optional<QString> read(std::uint32_t root, const QString& subKey, const QString& valueName);
+};
+
+} // namespace hgt
