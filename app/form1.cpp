@@ -162,12 +162,12 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         const auto* mouse = static_cast<QMouseEvent*>(event);
         auto* edit = qobject_cast<QLineEdit*>(watched);
         if (edit && mouse->button() == Qt::LeftButton && edit->rect().contains(mouse->position().toPoint())) {
-            if (edit == TextPrimaerPfad)
-                TextPrimaerPfad_Click();
-            else if (edit == TextSekundaerPfad)
-                TextSekundaerPfad_Click();
-            else if (edit == TextOrdner)
-                TextOrdner_Click();
+            // The picker opens once the release has been delivered: a modal dialog run from inside
+            // a mouse event leaves the toolkit's idea of the pressed buttons behind.
+            void (Form1::*handler)() = edit == TextPrimaerPfad     ? &Form1::TextPrimaerPfad_Click
+                                       : edit == TextSekundaerPfad ? &Form1::TextSekundaerPfad_Click
+                                                                   : &Form1::TextOrdner_Click;
+            QMetaObject::invokeMethod(this, handler, Qt::QueuedConnection);
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -8,6 +8,8 @@ namespace hgt {
 void QtDialogs::message(QWidget* parent, const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
+    // Messages name files; let the user select and copy them.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();
 }
 

@@ -12,7 +12,12 @@ namespace {
 
 class PickerTest : public Form1Test {
 protected:
-    void clickInto(QLineEdit* edit) { QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(20, 10)); }
+    // A click into a field; its picker opens right after the click has been handled.
+    void clickInto(QLineEdit* edit)
+    {
+        QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(20, 10));
+        QCoreApplication::processEvents();
+    }
 
     void remember(const QString& folder)
     {
