@@ -13,9 +13,13 @@ namespace hgt {
 struct FsStatus {
     bool ok = true;
     std::string message;
+    std::string reason; // the system's own words, where it gave any
 
     explicit operator bool() const { return ok; }
-    static FsStatus failure(std::string text) { return {false, std::move(text)}; }
+    static FsStatus failure(std::string text, std::string reason = {})
+    {
+        return {false, std::move(text), std::move(reason)};
+    }
 };
 
 struct Folder {

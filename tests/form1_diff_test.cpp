@@ -129,6 +129,9 @@ TEST_F(Form1DiffTest, MissingComparisonIsNamedAndNothingIsCreated)
 
 TEST_F(Form1DiffTest, FillButtonsStayDisabledDuringADifferenceRun)
 {
+    Bytes withVoid = plainTile(1);
+    setVoid(withVoid, 10); // a fill that got in would write Merged/N47E011.hgt
+    writeBytes(primaryPath, withVoid);
     writeBytes(temp / "secondary/N47E011.hgt", plainTile(3));
     type(secondary(), q(temp / "secondary"));
     type(primary(), q(primaryPath));
@@ -137,6 +140,7 @@ TEST_F(Form1DiffTest, FillButtonsStayDisabledDuringADifferenceRun)
     duringRun([&] {
         EXPECT_FALSE(command1()->isEnabled());
         EXPECT_FALSE(batch()->isEnabled());
+        command1()->setEnabled(true); // a click that reaches the command starts nothing
         click(command1());
         checked = true;
         return true;
@@ -145,6 +149,7 @@ TEST_F(Form1DiffTest, FillButtonsStayDisabledDuringADifferenceRun)
     EXPECT_TRUE(checked);
     EXPECT_EQ(form->state().posHigh, 25934403);
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));
+    EXPECT_EQ(dialogs.messages.size(), 1); // the completion message, no "ready"
     EXPECT_TRUE(command1()->isEnabled());
 }
 

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 namespace hgt::test {
 namespace {
 
@@ -69,7 +73,7 @@ TEST_F(MergeTileFailure, ShortTilesAreRefusedBeforeAnythingIsWritten)
 TEST_F(MergeTileFailure, UnreadablePrimary)
 {
     std::filesystem::create_directories(temp / "tiles/D.hgt");
-    expectFailed(run(temp / "tiles/D.hgt"), "D.hgt");
+    expectFailed(run(temp / "tiles/D.hgt"), "D.hgt ist keine Datei");
 }
 
 TEST_F(MergeTileFailure, FileStandingWhereMergedMustBeCreated)
@@ -84,6 +88,25 @@ TEST_F(MergeTileFailure, FolderStandingWhereTheOutputTileGoes)
     std::filesystem::create_directories(merged + "/N47E011.hgt/inner");
     expectFailed(run(primary), "Merged/N47E011.hgt kann nicht geschrieben werden");
     EXPECT_TRUE(std::filesystem::is_directory(merged + "/N47E011.hgt/inner"));
+}
+
+TEST_F(MergeTileFailure, WriteFailingInTheMiddleOfTheWalk)
+{
+    // A file size limit stops the output at 10 MB, well after the first progress reports; it holds
+    // for root too.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit limit = old;
+    limit.rlim_cur = 10'000'000;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const MergeResult result = run(primary);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previousHandler);
+
+    expectFailed(result, "Merged/N47E011.hgt kann nicht geschrieben werden: File too large");
+    EXPECT_EQ(result.message.find(".tmp"), std::string::npos) << result.message;
+    EXPECT_FALSE(std::filesystem::exists(merged + "/N47E011.hgt"));
 }
 
 TEST_F(MergeTileFailure, StopKeepsAnEarlierOutputTileAndRemovesTheTemporaryFile)

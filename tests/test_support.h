@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,10 @@ public:
         for (char& c : name)
             if (c == '/')
                 c = '_';
+        // A random suffix keeps two runs of the same test (ctest -j, two build folders) apart.
+        std::random_device random;
+        name += "-" + std::to_string(random()) + std::to_string(random());
         m_path = std::filesystem::temp_directory_path() / name;
-        std::filesystem::remove_all(m_path);
         std::filesystem::create_directories(m_path);
     }
     ~TempFolder()

@@ -33,11 +33,16 @@ public:
     MergeResult run(const std::string& primaryFile, const std::string& secondaryFolder);
 
 private:
-    // A refused or failed run: the message goes to the run log and becomes the run's line.
-    MergeResult fail(const std::string& message)
+    // The message of a run that could not fill goes to the run log and becomes the run's line.
+    void record(const std::string& message)
     {
         m_state.runLog += message;
         m_report.replaceLine(message);
+    }
+
+    MergeResult fail(const std::string& message)
+    {
+        record(message);
         return {MergeEnd::Failed, message};
     }
 
@@ -74,8 +79,7 @@ MergeResult MergeRun::run(const std::string& primaryFile, const std::string& sec
     const std::string secondaryFile = FindTileInFolder(secondaryFolder, name);
     if (secondaryFile.empty()) {
         const std::string message = missingSecondaryText(primaryFile);
-        m_state.runLog += message;
-        m_report.replaceLine(message);
+        record(message);
         m_host.enableCommand1();
         return {MergeEnd::MissingSecondary, message};
     }
@@ -119,7 +123,7 @@ MergeResult MergeRun::run(const std::string& primaryFile, const std::string& sec
 FsStatus HasVoidBytePair(TileFile& file, std::size_t blockBytes, bool& found)
 {
     found = false;
-    std::vector<std::uint8_t> buffer(std::max<std::size_t>(1, blockBytes));
+    std::vector<std::uint8_t> buffer(std::clamp<std::size_t>(blockBytes, 1, 1024 * 1024));
     std::uint8_t previous = 0;
     bool havePrevious = false;
     for (;;) {
@@ -177,13 +181,19 @@ std::string FindTileInFolder(const std::string& folder, const std::string& name)
 MergeResult MergeTile(WindowState& state, RunHost& host, const std::string& primaryFile,
                       const std::string& secondaryFolder, const EngineOptions& options)
 {
+    std::string message = "Interner Fehler bei " + primaryFile;
     try {
         return MergeRun(state, host, options).run(primaryFile, secondaryFolder);
     } catch (const std::exception& error) {
-        return {MergeEnd::Failed, std::string("Interner Fehler: ") + error.what()};
+        message += std::string(": ") + error.what();
     } catch (...) {
-        return {MergeEnd::Failed, "Interner Fehler"};
     }
+    try { // reported like any other failure, as far as that is still possible
+        state.runLog += message;
+        RunReport(state, host).replaceLine(message);
+    } catch (...) {
+    }
+    return {MergeEnd::Failed, message};
 }
 
 } // namespace hgt

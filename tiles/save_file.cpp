@@ -19,6 +19,15 @@ std::string randomSuffix()
     return suffix;
 }
 
+// The target is what the user knows; the temporary file's name stays out of the message.
+FsStatus writeFailure(const std::string& target, const FsStatus& cause)
+{
+    std::string text = target + " kann nicht geschrieben werden";
+    if (!cause.reason.empty())
+        text += ": " + cause.reason;
+    return FsStatus::failure(std::move(text), cause.reason);
+}
+
 } // namespace
 
 SaveFile::SaveFile(std::string targetPath) : m_targetPath(std::move(targetPath)) {}
@@ -43,14 +52,14 @@ FsStatus SaveFile::open()
         if (std::filesystem::exists(std::filesystem::path(m_tempPath)) == false)
             break; // not a name clash: trying another name will not help
     }
-    return FsStatus::failure(m_targetPath + " kann nicht geschrieben werden (" + status.message + ")");
+    return writeFailure(m_targetPath, status);
 }
 
 FsStatus SaveFile::write(const std::uint8_t* buffer, std::size_t n)
 {
     FsStatus status = m_file.write(buffer, n);
     if (!status)
-        return FsStatus::failure(m_targetPath + " kann nicht geschrieben werden (" + status.message + ")");
+        return writeFailure(m_targetPath, status);
     return status;
 }
 
@@ -58,11 +67,11 @@ FsStatus SaveFile::commit()
 {
     FsStatus status = m_file.close();
     if (!status)
-        return FsStatus::failure(m_targetPath + " kann nicht geschrieben werden (" + status.message + ")");
+        return writeFailure(m_targetPath, status);
     std::error_code ec;
     std::filesystem::rename(std::filesystem::path(m_tempPath), std::filesystem::path(m_targetPath), ec);
     if (ec)
-        return FsStatus::failure(m_targetPath + " kann nicht geschrieben werden: " + ec.message());
+        return writeFailure(m_targetPath, FsStatus::failure({}, ec.message()));
     m_tempExists = false;
     return {};
 }

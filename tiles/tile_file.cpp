@@ -35,15 +35,22 @@ TileFile::~TileFile()
 FsStatus TileFile::failure(const char* what, int error) const
 {
     std::string text = m_path + what;
-    if (error != 0)
-        text += ": " + std::generic_category().message(error);
-    return FsStatus::failure(std::move(text));
+    std::string reason;
+    if (error != 0) {
+        reason = std::generic_category().message(error);
+        text += ": " + reason;
+    }
+    return FsStatus::failure(std::move(text), std::move(reason));
 }
 
 FsStatus TileFile::open(const std::string& path, Mode mode)
 {
     close();
     m_path = path;
+    // Only regular files are tiles; a folder or a pipe is refused before it is opened.
+    std::error_code ec;
+    if (mode == Mode::Read && std::filesystem::exists(std::filesystem::path(path), ec) && !FileExists(path))
+        return failure(" ist keine Datei", 0);
     const char* modeText = mode == Mode::Read ? "rb" : mode == Mode::CreateNew ? "wbx" : "wb";
     errno = 0;
     m_file = std::fopen(path.c_str(), modeText);
@@ -52,11 +59,6 @@ FsStatus TileFile::open(const std::string& path, Mode mode)
     // Every transfer is a whole block, so stdio's own buffer would only add a copy.
     std::setvbuf(m_file, nullptr, _IONBF, 0);
     m_position = 0;
-    if (mode == Mode::Read && !FileExists(path)) {
-        std::fclose(m_file);
-        m_file = nullptr;
-        return failure(" ist keine Datei", 0);
-    }
     return {};
 }
 

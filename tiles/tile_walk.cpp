@@ -83,7 +83,9 @@ void SubtractSamples(std::uint8_t* primary, const std::uint8_t* comparison, std:
 WalkResult WalkTile(WindowState& state, RunHost& host, RunReport& report, const WalkSetup& setup,
                     TileFile& primary, TileFile& second, SaveFile& output)
 {
-    const std::size_t blockBytes = std::max<std::size_t>(2, setup.blockBytes & ~std::size_t{1});
+    // A block never reaches past the next report, so no buffer needs to be longer than that.
+    const std::size_t blockBytes =
+        std::clamp<std::size_t>(setup.blockBytes & ~std::size_t{1}, 2, static_cast<std::size_t>(kReportSpan));
     std::vector<std::uint8_t> block(blockBytes);
     std::vector<std::uint8_t> other(blockBytes);
 
