@@ -129,6 +129,11 @@ FsStatus CreateFolder(const std::string& path)
     return {};
 }
 
+FsStatus EnsureFolder(const std::string& path)
+{
+    return FolderExists(path) ? FsStatus{} : CreateFolder(path);
+}
+
 std::string JoinPath(std::string_view left, std::string_view right)
 {
     std::string joined(left);

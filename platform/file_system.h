@@ -48,6 +48,9 @@ std::string GetParentFolderName(std::string_view path);
 
 FsStatus CreateFolder(const std::string& path);
 
+// CreateFolder, only where FolderExists says the folder is missing.
+FsStatus EnsureFolder(const std::string& path);
+
 // left + separator + right, with the separator added even where left already ends with one.
 std::string JoinPath(std::string_view left, std::string_view right);
 

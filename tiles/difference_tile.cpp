@@ -2,7 +2,6 @@
 
 #include "file_system.h"
 #include "run_report.h"
-#include "save_file.h"
 #include "tile_file.h"
 #include "tile_walk.h"
 
@@ -26,10 +25,8 @@ DiffResult makeDifference(WindowState& state, RunHost& host, const std::string& 
         return failed(status);
 
     const std::string diffsFolder = SiblingFolder(primaryPath, "DIFFS");
-    if (!FolderExists(diffsFolder)) {
-        if (FsStatus status = CreateFolder(diffsFolder); !status)
-            return failed(status);
-    }
+    if (FsStatus status = EnsureFolder(diffsFolder); !status)
+        return failed(status);
 
     TileFile primary;
     TileFile comparison;
@@ -43,10 +40,6 @@ DiffResult makeDifference(WindowState& state, RunHost& host, const std::string& 
     if (!status)
         return failed(status);
 
-    SaveFile output(JoinPath(diffsFolder, GetFileName(primaryPath)));
-    if (status = output.open(); !status)
-        return failed(status);
-
     RunReport report(state, host);
     WalkSetup setup;
     setup.rule = SampleRule::Difference;
@@ -54,15 +47,12 @@ DiffResult makeDifference(WindowState& state, RunHost& host, const std::string& 
     setup.blockBytes = options.blockBytes;
     setup.statusText = [](std::int32_t posHigh) { return std::to_string(posHigh) + " Bytes verarbeitet."; };
 
-    const WalkResult walk = WalkTile(state, host, report, setup, primary, comparison, output);
+    const WalkResult walk = WalkToFile(state, host, report, setup, primary, comparison,
+                                       JoinPath(diffsFolder, GetFileName(primaryPath)));
     if (walk.end == WalkEnd::Failed)
         return {DiffEnd::Failed, walk.message};
     if (walk.end == WalkEnd::Stopped)
         return {DiffEnd::Stopped, {}};
-    primary.close();
-    comparison.close();
-    if (status = output.commit(); !status)
-        return failed(status);
     return {};
 }
 

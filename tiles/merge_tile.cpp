@@ -2,7 +2,6 @@
 
 #include "file_system.h"
 #include "run_report.h"
-#include "save_file.h"
 #include "tile_file.h"
 #include "tile_format.h"
 
@@ -90,12 +89,7 @@ MergeResult MergeRun::run(const std::string& primaryFile, const std::string& sec
         return fail(status.message);
 
     const std::string mergedFolder = SiblingFolder(primaryFile, "Merged");
-    if (!FolderExists(mergedFolder)) {
-        if (status = CreateFolder(mergedFolder); !status)
-            return fail(status.message);
-    }
-    SaveFile output(JoinPath(mergedFolder, name));
-    if (status = output.open(); !status)
+    if (status = EnsureFolder(mergedFolder); !status)
         return fail(status.message);
 
     WalkSetup setup;
@@ -104,16 +98,12 @@ MergeResult MergeRun::run(const std::string& primaryFile, const std::string& sec
     setup.blockBytes = m_options.blockBytes;
     setup.statusText = [&name](std::int32_t posHigh) { return std::to_string(posHigh) + kProgressText + name; };
 
-    const WalkResult walk = WalkTile(m_state, m_host, m_report, setup, primary, secondary, output);
+    const WalkResult walk =
+        WalkToFile(m_state, m_host, m_report, setup, primary, secondary, JoinPath(mergedFolder, name));
     if (walk.end == WalkEnd::Failed)
         return fail(walk.message);
     if (walk.end == WalkEnd::Stopped)
         return {MergeEnd::Stopped, {}};
-
-    primary.close();
-    secondary.close();
-    if (status = output.commit(); !status)
-        return fail(status.message);
     m_report.rewriteLine(m_state.statusText);
     return {MergeEnd::Complete, {}};
 }

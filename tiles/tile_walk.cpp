@@ -134,4 +134,20 @@ WalkResult WalkTile(WindowState& state, RunHost& host, RunReport& report, const 
     return {};
 }
 
+WalkResult WalkToFile(WindowState& state, RunHost& host, RunReport& report, const WalkSetup& setup,
+                      TileFile& primary, TileFile& second, const std::string& outputPath)
+{
+    SaveFile output(outputPath);
+    if (FsStatus status = output.open(); !status)
+        return {WalkEnd::Failed, status.message};
+    WalkResult walk = WalkTile(state, host, report, setup, primary, second, output);
+    if (walk.end != WalkEnd::Complete)
+        return walk;
+    primary.close();
+    second.close();
+    if (FsStatus status = output.commit(); !status)
+        return {WalkEnd::Failed, status.message};
+    return walk;
+}
+
 } // namespace hgt

@@ -45,6 +45,11 @@ struct WalkSetup {
 WalkResult WalkTile(WindowState& state, RunHost& host, RunReport& report, const WalkSetup& setup,
                     TileFile& primary, TileFile& second, SaveFile& output);
 
+// Walks into a temporary file beside outputPath and, once the walk is complete, closes the inputs
+// and renames the file over outputPath. After a stop or a failure nothing of it is left.
+WalkResult WalkToFile(WindowState& state, RunHost& host, RunReport& report, const WalkSetup& setup,
+                      TileFile& primary, TileFile& second, const std::string& outputPath);
+
 // The sample rules on one block of whole samples, in place in `primary`.
 bool BlockHasVoid(const std::uint8_t* block, std::size_t n);
 void FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std::size_t n);
