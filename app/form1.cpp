@@ -399,8 +399,7 @@ QString Form1::browseFolder(const QString& title)
 
 QString Form1::fRegAbfrageWert(std::uint32_t section, const QString& key_name, const QString& indent) const
 {
-    if (!SettingsStore::canOpen(section, key_name))
-        return {};
+    // A sub key that cannot be opened, or a missing value, leaves the buffer all spaces: empty result.
     // The value lands at the start of a buffer of 256 spaces, followed by a NUL; the buffer is then
     // trimmed of spaces at both ends and cut at its first NUL. So leading spaces go, trailing ones stay.
     constexpr int kBufferLength = 256;

@@ -38,11 +38,6 @@ std::unique_ptr<QSettings> openStore(std::uint32_t root, const QString& subKey)
 
 } // namespace
 
-bool SettingsStore::canOpen(std::uint32_t root, const QString& subKey)
-{
-    return openStore(root, subKey) != nullptr;
-}
-
 std::optional<QString> SettingsStore::read(std::uint32_t root, const QString& subKey, const QString& valueName)
 {
     const auto settings = openStore(root, subKey);

@@ -15,10 +15,8 @@ class SettingsStore {
 public:
     static constexpr std::uint32_t kCurrentUser = 0x80000001u;
 
-    // Whether the sub key can be opened: a known root and path whose store exists. Never creates it.
-    static bool canOpen(std::uint32_t root, const QString& subKey);
-
-    // The value's text, or nothing when the sub key cannot be opened or holds no such value.
+    // The value's text, or nothing when the sub key cannot be opened (an unknown root or path, or a
+    // store that does not exist, which is never created) or holds no such value.
     // A list value yields its first string.
     static std::optional<QString> read(std::uint32_t root, const QString& subKey, const QString& valueName);
 };

@@ -9,6 +9,11 @@
 
 namespace hgt {
 
+std::string DifferenceTilePath(const std::string& primaryPath)
+{
+    return JoinPath(SiblingFolder(primaryPath, "DIFFS"), GetFileName(primaryPath));
+}
+
 namespace {
 
 DiffResult failed(const FsStatus& status)
@@ -47,8 +52,8 @@ DiffResult makeDifference(WindowState& state, RunHost& host, const std::string& 
     setup.blockBytes = options.blockBytes;
     setup.statusText = [](std::int32_t posHigh) { return std::to_string(posHigh) + " Bytes verarbeitet."; };
 
-    const WalkResult walk = WalkToFile(state, host, report, setup, primary, comparison,
-                                       JoinPath(diffsFolder, GetFileName(primaryPath)));
+    const WalkResult walk =
+        WalkToFile(state, host, report, setup, primary, comparison, DifferenceTilePath(primaryPath));
     if (walk.end == WalkEnd::Failed)
         return {DiffEnd::Failed, walk.message};
     if (walk.end == WalkEnd::Stopped)
@@ -57,11 +62,6 @@ DiffResult makeDifference(WindowState& state, RunHost& host, const std::string& 
 }
 
 } // namespace
-
-std::string DifferenceTilePath(const std::string& primaryPath)
-{
-    return JoinPath(SiblingFolder(primaryPath, "DIFFS"), GetFileName(primaryPath));
-}
 
 DiffResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::string& primaryPath,
                               const std::string& comparisonPath, const EngineOptions& options)
