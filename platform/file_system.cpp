@@ -1,4 +1,4 @@
-#include "file_system.h"
+#include "platform/file_system.h"
 
 #include <algorithm>
 #include <cctype>
@@ -27,11 +27,6 @@ bool lessIgnoringCase(const std::string& a, const std::string& b)
                                         [](char x, char y) { return lowerAscii(x) < lowerAscii(y); });
 }
 
-std::string describe(const std::error_code& ec)
-{
-    return ec.message();
-}
-
 } // namespace
 
 char PathSeparator()
@@ -51,30 +46,26 @@ bool FolderExists(const std::string& path)
     return !path.empty() && fs::is_directory(fs::path(path), ec);
 }
 
-FsStatus GetFolder(const std::string& path, Folder& folder)
+Result<Folder> GetFolder(const std::string& path)
 {
     if (!FolderExists(path))
-        return FsStatus::failure("Ordner " + path + " existiert nicht");
-    folder.path = path;
-    return {};
+        return Error{ErrorKind::NotFound, "Ordner " + path + " existiert nicht"};
+    return Folder{path};
 }
 
-FolderListing Files(const Folder& folder)
+Result<std::vector<std::string>> Files(const Folder& folder)
 {
-    FolderListing listing;
+    std::vector<std::string> files;
     std::error_code ec;
     fs::directory_iterator it(fs::path(folder.path), ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code typeEc;
         if (it->is_regular_file(typeEc))
-            listing.files.push_back(JoinPath(folder.path, it->path().filename().string()));
+            files.push_back(JoinPath(folder.path, it->path().filename().string()));
     }
-    if (ec) {
-        listing.status = FsStatus::failure("Ordner " + folder.path + " kann nicht gelesen werden: " + describe(ec));
-        listing.files.clear();
-        return listing;
-    }
-    std::sort(listing.files.begin(), listing.files.end(), [](const std::string& a, const std::string& b) {
+    if (ec)
+        return SystemError("Ordner " + folder.path, " kann nicht gelesen werden", ec.value());
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
         const std::string nameA = GetFileName(a);
         const std::string nameB = GetFileName(b);
         if (lessIgnoringCase(nameA, nameB))
@@ -83,7 +74,7 @@ FolderListing Files(const Folder& folder)
             return false;
         return nameA < nameB; // names equal but for case: keep a fixed order
     });
-    return listing;
+    return files;
 }
 
 std::string GetFileName(std::string_view path)
@@ -119,19 +110,19 @@ std::string GetParentFolderName(std::string_view path)
     return std::string(path.substr(0, parentEnd));
 }
 
-FsStatus CreateFolder(const std::string& path)
+Result<> CreateFolder(const std::string& path)
 {
     std::error_code ec;
     if (!fs::create_directory(fs::path(path), ec) && !ec && !FolderExists(path))
         ec = std::make_error_code(std::errc::file_exists);
     if (ec)
-        return FsStatus::failure("Ordner " + path + " kann nicht angelegt werden: " + describe(ec));
+        return SystemError("Ordner " + path, " kann nicht angelegt werden", ec.value());
     return {};
 }
 
-FsStatus EnsureFolder(const std::string& path)
+Result<> EnsureFolder(const std::string& path)
 {
-    return FolderExists(path) ? FsStatus{} : CreateFolder(path);
+    return FolderExists(path) ? Result<>{} : CreateFolder(path);
 }
 
 std::string JoinPath(std::string_view left, std::string_view right)

@@ -1,0 +1,53 @@
+#include "platform/error.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace hgt {
+
+std::string SystemReason(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM: return "keine Berechtigung";
+    case ENOSPC: return "kein Platz mehr auf dem Datenträger";
+    case EDQUOT: return "Speicherkontingent erschöpft";
+    case EEXIST: return "Datei existiert bereits";
+    case EISDIR: return "ist ein Ordner";
+    case ENOTDIR: return "ein Teil des Pfads ist kein Ordner";
+    case ENOENT: return "Datei oder Ordner nicht gefunden";
+    case ENAMETOOLONG: return "Name zu lang";
+    case EROFS: return "Datenträger ist schreibgeschützt";
+    case EIO: return "Ein-/Ausgabefehler";
+    case EFBIG: return "Datei zu groß";
+    case EMFILE:
+    case ENFILE: return "zu viele offene Dateien";
+    case ENOTEMPTY: return "Ordner ist nicht leer";
+    case EBUSY: return "Datei oder Ordner wird benutzt";
+    default: return std::strerror(error);
+    }
+}
+
+ErrorKind KindOf(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS: return ErrorKind::Permission;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return ErrorKind::NoSpace;
+    case ENOENT: return ErrorKind::NotFound;
+    default: return ErrorKind::Io;
+    }
+}
+
+Error SystemError(const std::string& subject, const std::string& what, int error)
+{
+    std::string text = subject + what;
+    if (error != 0)
+        text += ": " + SystemReason(error);
+    return {error != 0 ? KindOf(error) : ErrorKind::Io, std::move(text)};
+}
+
+} // namespace hgt

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/error.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace hgt {
+
+// Which file an open handle refers to, whatever name it was opened by.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// One open file: read by position, or written sequentially. Movable, not copyable; the destructor
+// closes quietly, close() reports what went wrong. Messages name the path the file was opened by.
+class File {
+public:
+    File() = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    ~File();
+
+    // An existing regular file, read only. A folder or a pipe is refused before it is opened.
+    static Result<File> openRead(const std::string& path);
+    // Takes over an open descriptor (for example an unnamed temporary file).
+    static File adopt(int descriptor, std::string path);
+
+    bool isOpen() const { return m_fd >= 0; }
+    int descriptor() const { return m_fd; }
+    const std::string& path() const { return m_path; }
+
+    // Size and identity from the open handle, not the path.
+    Result<std::int64_t> size() const;
+    Result<FileIdentity> identity() const;
+
+    // Exactly n bytes from the 0-based offset; a file that ends before is a failure.
+    Result<> readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t n) const;
+    // Up to n bytes from the offset; 0 at the end of the file.
+    Result<std::size_t> readSomeAt(std::int64_t offset, std::uint8_t* buffer, std::size_t n) const;
+    // Appends all n bytes at the current position.
+    Result<> write(const std::uint8_t* buffer, std::size_t n);
+    // The file's data on disk (fdatasync).
+    Result<> syncData();
+
+    Result<> close();
+
+private:
+    File(int descriptor, std::string path) : m_fd(descriptor), m_path(std::move(path)) {}
+
+    int m_fd = -1;
+    std::string m_path;
+};
+
+} // namespace hgt

@@ -1,0 +1,171 @@
+#include "platform/save_file.h"
+
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+#include <utility>
+
+namespace hgt {
+
+namespace {
+
+// A short name of fixed length, so that long tile names still fit their folder's name limit.
+std::string temporaryName(const std::string& targetPath)
+{
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    char name[32];
+    std::snprintf(name, sizeof name, ".hgtfill-%08x.tmp", static_cast<unsigned>(generator() & 0xFFFFFFFFu));
+    const std::string folder = GetParentFolderName(targetPath);
+    return folder.empty() ? std::string(name) : JoinPath(folder, name);
+}
+
+std::string folderOf(const std::string& path)
+{
+    const std::string folder = GetParentFolderName(path);
+    return folder.empty() ? std::string(".") : folder;
+}
+
+} // namespace
+
+SaveFile::SaveFile(SaveFile&& other) noexcept
+    : m_targetPath(std::move(other.m_targetPath)), m_options(std::move(other.m_options)),
+      m_file(std::move(other.m_file)), m_tempPath(std::exchange(other.m_tempPath, {}))
+{
+}
+
+SaveFile& SaveFile::operator=(SaveFile&& other) noexcept
+{
+    if (this != &other) {
+        discard();
+        m_targetPath = std::move(other.m_targetPath);
+        m_options = std::move(other.m_options);
+        m_file = std::move(other.m_file);
+        m_tempPath = std::exchange(other.m_tempPath, {});
+    }
+    return *this;
+}
+
+SaveFile::~SaveFile()
+{
+    discard();
+}
+
+void SaveFile::trace(std::string_view step, const std::string& path) const
+{
+    if (m_options.trace)
+        m_options.trace(step, path);
+}
+
+// The target is what the user knows; the temporary file's name stays out of the message.
+Error SaveFile::failure(const Error& cause) const
+{
+    std::string text = m_targetPath + " kann nicht geschrieben werden";
+    if (const std::size_t colon = cause.message.rfind(": "); colon != std::string::npos)
+        text += cause.message.substr(colon);
+    return {cause.kind, std::move(text)};
+}
+
+Result<SaveFile> SaveFile::create(const std::string& targetPath, SaveOptions options)
+{
+    SaveFile save(targetPath, std::move(options));
+    const std::string folder = folderOf(targetPath);
+#ifdef O_TMPFILE
+    const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (unnamed >= 0) {
+        save.m_file = File::adopt(unnamed, targetPath);
+        return save;
+    }
+    // Only a file system without unnamed files falls back; other errors are the folder's.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return save.failure(SystemError({}, {}, errno));
+#endif
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const std::string temp = temporaryName(targetPath);
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            save.m_file = File::adopt(fd, targetPath);
+            save.m_tempPath = temp;
+            return save;
+        }
+        if (errno != EEXIST)
+            return save.failure(SystemError({}, {}, errno));
+    }
+    return save.failure(SystemError({}, {}, EEXIST));
+}
+
+Result<> SaveFile::write(const std::uint8_t* buffer, std::size_t n)
+{
+    if (Result<> written = m_file.write(buffer, n); !written)
+        return failure(written.error());
+    return {};
+}
+
+Result<> SaveFile::linkUnnamed()
+{
+    const std::string procPath = "/proc/self/fd/" + std::to_string(m_file.descriptor());
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const std::string temp = temporaryName(m_targetPath);
+        int result = ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW);
+        if (result != 0 && errno == ENOENT) // no /proc: the direct form needs more privileges, but try it
+            result = ::linkat(m_file.descriptor(), "", AT_FDCWD, temp.c_str(), AT_EMPTY_PATH);
+        if (result == 0) {
+            m_tempPath = temp;
+            trace("link", temp);
+            return {};
+        }
+        if (errno != EEXIST)
+            return failure(SystemError({}, {}, errno));
+    }
+    return failure(SystemError({}, {}, EEXIST));
+}
+
+Result<> SaveFile::commit()
+{
+    if (m_options.durable) {
+        if (Result<> synced = m_file.syncData(); !synced)
+            return failure(synced.error());
+        trace("sync-data", m_targetPath);
+    }
+    if (m_tempPath.empty()) {
+        if (Result<> linked = linkUnnamed(); !linked)
+            return linked;
+    }
+    if (::rename(m_tempPath.c_str(), m_targetPath.c_str()) != 0)
+        return failure(SystemError({}, {}, errno));
+    trace("rename", m_targetPath);
+    m_tempPath.clear();
+    if (Result<> closed = m_file.close(); !closed)
+        return failure(closed.error());
+    return {};
+}
+
+void SaveFile::discard()
+{
+    (void)m_file.close();
+    if (!m_tempPath.empty()) {
+        ::unlink(m_tempPath.c_str());
+        m_tempPath.clear();
+    }
+}
+
+Result<> SyncFolder(const std::string& folder, const SyncTrace& trace)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return SystemError("Ordner " + folder, " kann nicht geschrieben werden", errno);
+    const int result = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    if (result != 0)
+        return SystemError("Ordner " + folder, " kann nicht geschrieben werden", error);
+    if (trace)
+        trace("sync-folder", folder);
+    return {};
+}
+
+} // namespace hgt

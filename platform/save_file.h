@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/error.h"
+#include "platform/file.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace hgt {
+
+// Called with the name of each durability step ("sync-data", "link", "rename", "sync-folder") and
+// the path it concerns, so that tests can check the order of the steps.
+using SyncTrace = std::function<void(std::string_view step, const std::string& path)>;
+
+struct SaveOptions {
+    bool durable = true; // sync the data before the file gets its name
+    SyncTrace trace;
+};
+
+// An output file that appears under its name only when complete. On Linux the bytes go into an
+// unnamed file in the target's folder (O_TMPFILE), so a crash leaves nothing behind; commit() syncs
+// it, links it under a short temporary name and renames that over the target. Where the file system
+// has no unnamed files, a named temporary file of fixed length is used. Anything not committed is
+// removed, so an earlier file under the target's name stays as it was.
+class SaveFile {
+public:
+    static Result<SaveFile> create(const std::string& targetPath, SaveOptions options = {});
+
+    SaveFile(SaveFile&& other) noexcept;
+    SaveFile& operator=(SaveFile&& other) noexcept;
+    SaveFile(const SaveFile&) = delete;
+    SaveFile& operator=(const SaveFile&) = delete;
+    ~SaveFile();
+
+    Result<> write(const std::uint8_t* buffer, std::size_t n);
+    Result<> commit();
+    void discard();
+
+    const std::string& targetPath() const { return m_targetPath; }
+    // Empty while the file has no name of its own.
+    const std::string& tempPath() const { return m_tempPath; }
+
+private:
+    SaveFile(std::string targetPath, SaveOptions options) : m_targetPath(std::move(targetPath)), m_options(std::move(options)) {}
+    void trace(std::string_view step, const std::string& path) const;
+    Error failure(const Error& cause) const;
+    Result<> linkUnnamed();
+
+    std::string m_targetPath;
+    SaveOptions m_options;
+    File m_file;
+    std::string m_tempPath;
+};
+
+// Makes the names created in a folder durable (fsync of the folder).
+Result<> SyncFolder(const std::string& folder, const SyncTrace& trace = {});
+
+} // namespace hgt

@@ -1,0 +1,180 @@
+#pragma once
+
+// The tile engines' public face: the state record they share with the window, the progress-list
+// interface, the run options, one result type for every run, the entry points and the rules of a
+// tile folder. Everything else in tiles/ is private to the engines.
+
+#include "platform/error.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hgt {
+
+// The 1 arc second HGT tile: 3601 x 3601 signed 16-bit big-endian samples, no header.
+inline constexpr std::int64_t kTileSide = 3601;
+inline constexpr std::int64_t kTileSamples = kTileSide * kTileSide; // 12,967,201
+inline constexpr std::int64_t kTileBytes = kTileSamples * 2;        // 25,934,402
+// The void marker -9999 as stored: high byte first.
+inline constexpr std::uint8_t kVoidHigh = 0xD8;
+inline constexpr std::uint8_t kVoidLow = 0xF1;
+inline constexpr std::int16_t kVoidValue = -9999;
+// 1-based byte positions; the walk ends when posHigh reaches one past the last byte.
+inline constexpr std::int32_t kWalkEnd = static_cast<std::int32_t>(kTileBytes) + 1; // 25,934,403
+
+// The progress line index of the current run. It starts unset; unset reads as 0 and raises to 1.
+class LogIndex {
+public:
+    LogIndex() = default;
+    explicit LogIndex(int value) : m_value(value) {}
+
+    bool isSet() const { return m_value.has_value(); }
+    int index() const { return m_value.value_or(0); }
+    void raise() { m_value = index() + 1; }
+    void set(int value) { m_value = value; }
+
+    friend bool operator==(const LogIndex&, const LogIndex&) = default;
+
+private:
+    std::optional<int> m_value;
+};
+
+// The fields through which the commands, the two engines and STOP talk. One record holds the
+// position, sample bytes, line index and progress text of exactly one run.
+struct WindowState {
+    std::int32_t posHigh = 0;
+    std::int32_t posLow = 0;
+    std::uint8_t byteHigh = 0;
+    std::uint8_t byteLow = 0;
+    bool stopRequested = false;
+    bool secondaryHasTiles = false;
+    std::string runLog;
+    LogIndex logIndex;
+    std::string statusText;
+};
+
+enum class RunEnd {
+    Complete,         // the output tile is written and durable
+    NoHoles,          // the primary holds no void marker byte pair; nothing written
+    MissingSecondary, // holes, but no same-named tile in the secondary folder
+    Stopped,          // STOP during the walk; no output written, an earlier one unchanged
+    Failed,           // a tile was refused or a file operation failed; message and error say why
+};
+
+// What one run of one tile did.
+struct TileResult {
+    std::string tile;   // the primary tile's path as given
+    std::string output; // the output tile's path, once it is written
+    RunEnd end = RunEnd::Complete;
+    std::optional<ErrorKind> error; // set when the run failed
+    std::string message;
+    std::int64_t voidsFound = 0;  // void samples of the primary
+    std::int64_t voidsFilled = 0; // of those, the ones that took a value from the other tile
+    std::int64_t voidsLeft = 0;   // void samples of the output (void in both tiles; for a difference: in either)
+    std::int64_t bytes = 0;       // bytes written to the output
+    double seconds = 0;
+};
+
+struct BatchResult {
+    std::vector<TileResult> tiles; // in the order given; tiles not started after a STOP are absent
+    bool stopped = false;
+    double seconds = 0;
+
+    std::size_t count(RunEnd end) const;
+};
+
+// What a running engine needs from its window: the progress list and a yield to the event queue.
+// List operations are only called with a valid index; the run report checks the index first.
+class RunHost {
+public:
+    virtual ~RunHost() = default;
+
+    virtual int listCount() const = 0;
+    virtual void listInsert(int index, const std::string& text) = 0; // 0 <= index <= count
+    virtual void listRemove(int index) = 0;                          // 0 <= index < count
+    virtual void yieldToEvents() = 0;
+
+    // A batch announces each tile, and each tile's result as soon as its walk has ended (before the
+    // output is durable: the batch's returned results are the final word), on the caller's thread.
+    virtual void tileStarted(std::size_t /*index*/, std::size_t /*count*/, const std::string& /*tile*/) {}
+    virtual void tileFinished(std::size_t /*index*/, std::size_t /*count*/, const TileResult& /*result*/) {}
+};
+
+// A host for runs without a window: no list, nothing to yield to.
+class QuietHost : public RunHost {
+public:
+    int listCount() const override { return 0; }
+    void listInsert(int, const std::string&) override {}
+    void listRemove(int) override {}
+    void yieldToEvents() override {}
+};
+
+// What a tile holds, for looking at it without changing it.
+struct TileInfo {
+    std::string path;
+    std::int64_t bytes = 0;
+    std::int64_t side = 0;  // samples per row and per column
+    std::int64_t voids = 0; // samples equal to the void marker
+    std::optional<std::int16_t> minimum; // of the samples that are not void; absent when all are void
+    std::optional<std::int16_t> maximum;
+    double mean = 0;
+    bool pairAtOddOffsetOnly = false; // the byte pair D8 F1 occurs, but never as a whole sample
+};
+
+// Called with each durability step ("sync-data", "link", "rename", "sync-folder") and its path.
+using SyncTrace = std::function<void(std::string_view step, const std::string& path)>;
+
+inline constexpr std::size_t kDefaultBlockBytes = 256 * 1024;
+
+struct RunOptions {
+    std::size_t blockBytes = kDefaultBlockBytes; // bytes per read and write
+    bool durable = true;                         // outputs synced to disk before they get their name
+    unsigned jobs = 1;                           // batch: tiles in flight (more than one: no list lines)
+    const std::atomic<bool>* stop = nullptr;     // a stop request from outside the state record
+    SyncTrace trace;
+};
+
+// Fills the voids of one primary tile from the same-named tile of secondaryFolder into
+// <primary's folder>/Merged/<name>, reporting on the line at logIndex. Never throws.
+TileResult MergeTile(WindowState& state, RunHost& host, const std::string& primaryFile,
+                     const std::string& secondaryFolder, const RunOptions& options = {});
+
+// Fills every tile of the list in order (a line feed into runLog before each), ending after the
+// tile in progress when STOP is requested. Outputs of one tile are synced while the next is
+// computed; the output folders are synced once at the end. Never throws.
+BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std::string>& tiles,
+                       const std::string& secondaryFolder, const RunOptions& options = {});
+
+// Writes primary minus comparison, sample by sample, to <primary's folder>/DIFFS/<name>. A void in
+// either tile stays a void; other differences are saturated to the 16-bit range. Never throws.
+TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::string& primaryPath,
+                              const std::string& comparisonPath, const RunOptions& options = {});
+
+// Reads a tile once and sums up its samples. Never throws.
+Result<TileInfo> InspectTile(const std::string& path);
+
+// The rules of a tile folder.
+// A file a batch takes: extension hgt in any letter case.
+bool IsTilePath(std::string_view path);
+// Whether a folder makes the fill buttons usable: a file ending in .hgt, .HGT or .Hgt (only these).
+// A folder that cannot be listed holds none.
+bool FolderHoldsTile(const std::string& folder);
+// The tiles of a folder in batch order (by name, ignoring letter case).
+Result<std::vector<std::string>> ListTiles(const std::string& folder);
+// The file named `name` in `folder`; where no file has exactly that name, the one file whose name
+// matches ignoring letter case. NotFound when there is none, Ambiguous when there are several.
+Result<std::string> FindTileInFolder(const std::string& folder, const std::string& name);
+// The folder named `name` beside the file at `path` (the file's own folder for a bare name).
+std::string SiblingFolder(const std::string& path, const std::string& name);
+std::string MergedTilePath(const std::string& primaryPath);
+std::string DifferenceTilePath(const std::string& primaryPath);
+// The path must name a regular file of at least a tile's length.
+Result<> CheckTilePath(const std::string& path);
+
+} // namespace hgt
