@@ -1,8 +1,8 @@
-#include "app_icon.h"
+#include "app/app_icon.h"
 
 #include <QPixmap>
 
-#include "hgtfill_icon.xpm"
+#include "app/hgtfill_icon.xpm"
 
 namespace hgt {
 

@@ -1,4 +1,4 @@
-#include "caption_fit.h"
+#include "app/caption_fit.h"
 
 #include <QApplication>
 #include <QFontMetricsF>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "folder_dialog.h"
+#include "platform/folder_dialog.h"
 
 #include <QString>
 

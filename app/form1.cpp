@@ -1,13 +1,12 @@
-#include "form1.h"
+#include "app/form1.h"
 
-#include "app_icon.h"
-#include "caption_fit.h"
-#include "difference_tile.h"
-#include "file_system.h"
-#include "module_browse_folder.h"
-#include "settings_store.h"
-#include "texts.h"
-#include "wrapping_button.h"
+#include "app/app_icon.h"
+#include "app/caption_fit.h"
+#include "app/texts.h"
+#include "app/wrapping_button.h"
+#include "platform/file_system.h"
+#include "platform/module_browse_folder.h"
+#include "platform/settings_store.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -37,26 +36,6 @@ std::string toStd(const QString& text)
     return text.toStdString();
 }
 
-// Whether the folder holds a file with the extension hgt, HGT or Hgt (only these three forms).
-// A folder that cannot be listed counts as one without tiles.
-bool folderHoldsTile(const std::string& path)
-{
-    Folder folder;
-    if (!GetFolder(path, folder))
-        return false;
-    for (const std::string& file : Files(folder).files) {
-        const std::string extension = GetExtensionName(file);
-        if (extension == "hgt" || extension == "HGT" || extension == "Hgt")
-            return true;
-    }
-    return false;
-}
-
-bool hasTileExtension(const std::string& path)
-{
-    return EqualsIgnoringCase(GetExtensionName(path), "hgt");
-}
-
 } // namespace
 
 // Marks a run in progress for its lifetime: the command buttons are shown disabled meanwhile and
@@ -80,8 +59,8 @@ private:
     Form1& m_form;
 };
 
-Form1::Form1(Dialogs& dialogs, EngineOptions engineOptions, QWidget* parent)
-    : QWidget(parent), m_dialogs(dialogs), m_engineOptions(engineOptions), CommonDialogPrim(dialogs, this),
+Form1::Form1(Dialogs& dialogs, RunOptions runOptions, QWidget* parent)
+    : QWidget(parent), m_dialogs(dialogs), m_runOptions(std::move(runOptions)), CommonDialogPrim(dialogs, this),
       CommonDialogSek(dialogs, this)
 {
     setObjectName(QStringLiteral("Form1"));
@@ -229,10 +208,11 @@ void Form1::Command1_Click()
         return;
     }
     std::vector<std::string> messages;
-    if (hasTileExtension(toStd(TextPrimaerPfad->text()))) {
+    if (IsTilePath(toStd(TextPrimaerPfad->text()))) {
         RunGuard guard(*this);
-        const MergeResult result = MergeTile(m_state, *this, toStd(TextPrimaerPfad->text()),
-                                             toStd(TextSekundaerPfad->text()), m_engineOptions);
+        const TileResult result =
+            MergeTile(m_state, *this, toStd(TextPrimaerPfad->text()), toStd(TextSekundaerPfad->text()), m_runOptions);
+        tileFinished(0, 1, result);
         if (!result.message.empty())
             messages.push_back(result.message);
     }
@@ -261,22 +241,12 @@ void Form1::CommandBatch_Click()
         std::vector<std::string> messages;
         {
             RunGuard guard(*this);
-            Folder folder;
-            std::vector<std::string> files;
-            if (GetFolder(toStd(TextOrdner->text()), folder))
-                files = Files(folder).files;
-            for (const std::string& file : files) {
-                if (!hasTileExtension(file))
-                    continue;
-                m_state.runLog += '\n';
-                const MergeResult result =
-                    MergeTile(m_state, *this, file, toStd(TextSekundaerPfad->text()), m_engineOptions);
+            // A folder that cannot be listed holds no tiles.
+            const std::vector<std::string> tiles = ListTiles(toStd(TextOrdner->text())).value_or(std::vector<std::string>{});
+            const BatchResult batch = MergeTiles(m_state, *this, tiles, toStd(TextSekundaerPfad->text()), m_runOptions);
+            for (const TileResult& result : batch.tiles)
                 if (!result.message.empty())
                     messages.push_back(result.message);
-                // STOP ends the batch after the tile in progress.
-                if (m_state.stopRequested)
-                    break;
-            }
         }
         showRunMessages(messages);
     }
@@ -299,8 +269,8 @@ void Form1::CommandDiff_Click()
         setButtonEnabled(CommandDiff, true);
         return;
     }
-    if (const FsStatus status = CheckTilePath(primaryPath); !status) {
-        showMessage(QString::fromStdString(status.message));
+    if (const Result<> checked = CheckTilePath(primaryPath); !checked) {
+        showMessage(QString::fromStdString(checked.error().message));
         setButtonEnabled(CommandDiff, true);
         return;
     }
@@ -312,16 +282,16 @@ void Form1::CommandDiff_Click()
         return;
     }
 
-    DiffResult result;
+    TileResult result;
     {
         RunGuard guard(*this);
-        result = MakeDifferenceTile(m_state, *this, primaryPath, toStd(comparisonPath), m_engineOptions);
+        result = MakeDifferenceTile(m_state, *this, primaryPath, toStd(comparisonPath), m_runOptions);
     }
-    if (result.end == DiffEnd::Stopped) {
+    if (result.end == RunEnd::Stopped) {
         m_state.stopRequested = false;
     } else if (!m_closeRequested) {
         // The completion message names the tile from the field as it reads now.
-        showMessage(result.end == DiffEnd::Complete
+        showMessage(result.end == RunEnd::Complete
                         ? texts::differenceDone + QString::fromStdString(DifferenceTilePath(toStd(TextPrimaerPfad->text())))
                         : QString::fromStdString(result.message));
     }
@@ -339,7 +309,7 @@ void Form1::Commandstop_Click()
 void Form1::TextOrdner_Change()
 {
     bool found = false;
-    if (FolderExists(toStd(TextOrdner->text())) && folderHoldsTile(toStd(TextOrdner->text()))) {
+    if (FolderExists(toStd(TextOrdner->text())) && FolderHoldsTile(toStd(TextOrdner->text()))) {
         found = true;
         setButtonEnabled(CommandBatch, true);
     }
@@ -352,7 +322,7 @@ void Form1::TextOrdner_Change()
 void Form1::TextSekundaerPfad_Change()
 {
     m_state.secondaryHasTiles = false;
-    if (FolderExists(toStd(TextSekundaerPfad->text())) && folderHoldsTile(toStd(TextSekundaerPfad->text()))) {
+    if (FolderExists(toStd(TextSekundaerPfad->text())) && FolderHoldsTile(toStd(TextSekundaerPfad->text()))) {
         m_state.secondaryHasTiles = true;
         setButtonEnabled(CommandBatch, true);
     }
@@ -441,9 +411,12 @@ void Form1::yieldToEvents()
     QCoreApplication::processEvents();
 }
 
-void Form1::enableCommand1()
+void Form1::tileFinished(std::size_t, std::size_t, const TileResult& result)
 {
-    setButtonEnabled(Command1, true);
+    // A tile without its secondary makes the single fill usable again (it takes effect once no run
+    // is in progress).
+    if (result.end == RunEnd::MissingSecondary)
+        setButtonEnabled(Command1, true);
 }
 
 } // namespace hgt

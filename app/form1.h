@@ -1,10 +1,8 @@
 #pragma once
 
-#include "common_dialog.h"
-#include "dialogs.h"
-#include "merge_tile.h"
-#include "run_host.h"
-#include "window_state.h"
+#include "app/common_dialog.h"
+#include "app/dialogs.h"
+#include "tiles/engine.h"
 
 #include <QWidget>
 
@@ -28,7 +26,7 @@ class WrappingButton;
 // fields stay usable during a run; the command buttons do not (see RunGuard).
 class Form1 : public QWidget, private RunHost {
 public:
-    explicit Form1(Dialogs& dialogs, EngineOptions engineOptions = {}, QWidget* parent = nullptr);
+    explicit Form1(Dialogs& dialogs, RunOptions runOptions = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
     // Reads one text value of the per-user settings store: the sub key key_name below the root
@@ -73,10 +71,10 @@ private:
     void listInsert(int index, const std::string& text) override;
     void listRemove(int index) override;
     void yieldToEvents() override;
-    void enableCommand1() override;
+    void tileFinished(std::size_t index, std::size_t count, const TileResult& result) override;
 
     Dialogs& m_dialogs;
-    EngineOptions m_engineOptions;
+    RunOptions m_runOptions;
     WindowState m_state;
     CommonDialog CommonDialogPrim;
     CommonDialog CommonDialogSek;

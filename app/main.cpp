@@ -1,6 +1,6 @@
-#include "app_icon.h"
-#include "form1.h"
-#include "qt_dialogs.h"
+#include "app/app_icon.h"
+#include "app/form1.h"
+#include "app/qt_dialogs.h"
 
 #include <QApplication>
 

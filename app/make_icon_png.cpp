@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "hgtfill_icon.xpm"
+#include "app/hgtfill_icon.xpm"
 
 int main(int argc, char** argv)
 {

@@ -1,6 +1,6 @@
-#include "wrapping_button.h"
+#include "app/wrapping_button.h"
 
-#include "caption_fit.h"
+#include "app/caption_fit.h"
 
 #include <QLabel>
 #include <QResizeEvent>

@@ -1,14 +1,14 @@
 // Runs the real engines headless on tiles on disk, for timing against cp:
-//   tile_bench fill PRIMARY SECONDARY_FOLDER
-//   tile_bench diff PRIMARY COMPARISON
-//   tile_bench generate FOLDER      writes a realistic tile pair for the two commands above
+//   tile_bench [--no-sync] fill PRIMARY SECONDARY_FOLDER
+//   tile_bench [--no-sync] diff PRIMARY COMPARISON
+//   tile_bench [--no-sync] [-j N] batch FOLDER SECONDARY_FOLDER
+//   tile_bench generate FOLDER [COUNT]   writes realistic tiles for the commands above: COUNT tiles
+//                                        with voids into FOLDER/primary (default 1), their secondary
+//                                        tiles, and one tile without voids into FOLDER/noholes
+// --no-sync leaves the outputs to the page cache (not durable), to time the engine alone.
 // Prints the peak resident memory on stderr.
 
-#include "difference_tile.h"
-#include "merge_tile.h"
-#include "run_host.h"
-#include "tile_format.h"
-#include "window_state.h"
+#include "tiles/engine.h"
 
 #include <cmath>
 #include <cstdio>
@@ -22,14 +22,13 @@
 
 namespace {
 
-// A headless window: the list is kept, yields and the button do nothing.
+// A headless window: the list is kept, yields are counted.
 class BenchHost : public hgt::RunHost {
 public:
     int listCount() const override { return static_cast<int>(m_lines.size()); }
     void listInsert(int index, const std::string& text) override { m_lines.insert(m_lines.begin() + index, text); }
     void listRemove(int index) override { m_lines.erase(m_lines.begin() + index); }
     void yieldToEvents() override { ++yields; }
-    void enableCommand1() override {}
 
     long yields = 0;
 
@@ -83,15 +82,26 @@ bool writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t
     return static_cast<bool>(out);
 }
 
-int generate(const std::filesystem::path& folder)
+std::string tileName(int i)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "N%02dE%03d.hgt", 40 + i / 20, 5 + i % 20);
+    return name;
+}
+
+int generate(const std::filesystem::path& folder, int count)
 {
     namespace fs = std::filesystem;
     fs::create_directories(folder / "primary");
     fs::create_directories(folder / "secondary");
     fs::create_directories(folder / "noholes");
-    const bool ok = writeFile(folder / "primary" / "N47E011.hgt", makeTile(1, true))
-                    && writeFile(folder / "secondary" / "N47E011.hgt", makeTile(2, false))
-                    && writeFile(folder / "noholes" / "N47E011.hgt", makeTile(3, false));
+    bool ok = writeFile(folder / "noholes" / "N47E011.hgt", makeTile(3, false));
+    // The first tile keeps the name the single-tile benchmarks use.
+    for (int i = 0; ok && i < count; ++i) {
+        const std::string name = i == 0 ? "N47E011.hgt" : tileName(i);
+        ok = writeFile(folder / "primary" / name, makeTile(static_cast<std::uint32_t>(1 + 2 * i), true))
+             && writeFile(folder / "secondary" / name, makeTile(static_cast<std::uint32_t>(2 + 2 * i), false));
+    }
     if (!ok)
         std::cerr << "cannot write the tiles into " << folder << '\n';
     return ok ? 0 : 1;
@@ -101,30 +111,55 @@ int generate(const std::filesystem::path& folder)
 
 int main(int argc, char** argv)
 {
-    const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "generate" && argc == 3)
-        return generate(argv[2]);
-    if (command == "fill" && argc == 4) {
-        hgt::WindowState state;
-        BenchHost host;
-        const hgt::MergeResult result = hgt::MergeTile(state, host, argv[2], argv[3]);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    hgt::RunOptions options;
+    while (!args.empty() && args.front().starts_with("-")) {
+        if (args.front() == "--no-sync") {
+            options.durable = false;
+            args.erase(args.begin());
+        } else if (args.front() == "-j" && args.size() > 1) {
+            options.jobs = static_cast<unsigned>(std::stoul(args[1]));
+            args.erase(args.begin(), args.begin() + 2);
+        } else {
+            break;
+        }
+    }
+    const std::string command = args.empty() ? "" : args[0];
+    if (command == "generate" && (args.size() == 2 || args.size() == 3))
+        return generate(args[1], args.size() == 3 ? std::stoi(args[2]) : 1);
+
+    hgt::WindowState state;
+    BenchHost host;
+    if (command == "fill" && args.size() == 3) {
+        const hgt::TileResult result = hgt::MergeTile(state, host, args[1], args[2], options);
         printPeakMemory();
         std::cerr << "yields: " << host.yields << '\n';
-        if (result.end == hgt::MergeEnd::Complete || result.end == hgt::MergeEnd::NoHoles)
+        if (result.end == hgt::RunEnd::Complete || result.end == hgt::RunEnd::NoHoles)
             return 0;
         std::cerr << (result.message.empty() ? "run did not complete" : result.message) << '\n';
         return 1;
     }
-    if (command == "diff" && argc == 4) {
-        hgt::WindowState state;
-        BenchHost host;
-        const hgt::DiffResult result = hgt::MakeDifferenceTile(state, host, argv[2], argv[3]);
+    if (command == "diff" && args.size() == 3) {
+        const hgt::TileResult result = hgt::MakeDifferenceTile(state, host, args[1], args[2], options);
         printPeakMemory();
-        if (result.end == hgt::DiffEnd::Complete)
+        if (result.end == hgt::RunEnd::Complete)
             return 0;
         std::cerr << (result.message.empty() ? "run did not complete" : result.message) << '\n';
         return 1;
     }
-    std::cerr << "usage: tile_bench fill PRIMARY SECONDARY_FOLDER | diff PRIMARY COMPARISON | generate FOLDER\n";
+    if (command == "batch" && args.size() == 3) {
+        const auto tiles = hgt::ListTiles(args[1]);
+        if (!tiles) {
+            std::cerr << tiles.error().message << '\n';
+            return 1;
+        }
+        const hgt::BatchResult batch = hgt::MergeTiles(state, host, *tiles, args[2], options);
+        printPeakMemory();
+        const std::size_t good = batch.count(hgt::RunEnd::Complete) + batch.count(hgt::RunEnd::NoHoles);
+        std::cerr << good << " of " << tiles->size() << " tiles filled or without holes\n";
+        return good == tiles->size() ? 0 : 1;
+    }
+    std::cerr << "usage: tile_bench [--no-sync] [-j N] fill PRIMARY SECONDARY_FOLDER | diff PRIMARY COMPARISON"
+                 " | batch FOLDER SECONDARY_FOLDER | generate FOLDER [COUNT]\n";
     return 2;
 }

@@ -2,8 +2,8 @@
 //   window_bench PRIMARY SECONDARY_FOLDER
 // Prints the milliseconds from the click to the end of the run.
 
-#include "dialogs.h"
-#include "form1.h"
+#include "app/dialogs.h"
+#include "app/form1.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "folder_dialog.h"
+#include "platform/folder_dialog.h"
 
 #include <QDir>
 #include <QFileDialog>

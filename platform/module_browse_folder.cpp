@@ -1,4 +1,4 @@
-#include "module_browse_folder.h"
+#include "platform/module_browse_folder.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "settings_store.h"
+#include "platform/settings_store.h"
 
 #include <QFileInfo>
 #include <QSettings>

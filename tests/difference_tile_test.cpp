@@ -1,48 +1,17 @@
 // The difference tile on full-size tiles, against a plain reference of the sample rule.
 
-#include "difference_tile.h"
-#include "test_support.h"
+#include "tiles/engine.h"
+#include "tests/test_support.h"
+#include "tests/tile_rules.h"
 
 #include <gtest/gtest.h>
 
 namespace hgt::test {
 namespace {
 
-std::int32_t sampleAt(const Bytes& tile, std::int64_t k)
-{
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(tile[2 * k] << 8 | tile[2 * k + 1]));
-}
-
-// The rule, written out as plainly as possible: a void stays a void, other differences saturate.
-Bytes referenceDifference(const Bytes& primary, const Bytes& comparison)
-{
-    Bytes out(static_cast<std::size_t>(kTileBytes));
-    for (std::int64_t k = 0; k < kTileSamples; ++k) {
-        const std::int32_t p = sampleAt(primary, k);
-        const std::int32_t c = sampleAt(comparison, k);
-        std::int32_t d = p - c;
-        if (d > 32767)
-            d = 32767;
-        if (d < -32768)
-            d = -32768;
-        if (p == -9999 || c == -9999)
-            d = -9999;
-        const auto bits = static_cast<std::uint16_t>(d);
-        out[2 * k] = static_cast<std::uint8_t>(bits >> 8);
-        out[2 * k + 1] = static_cast<std::uint8_t>(bits & 0xFF);
-    }
-    return out;
-}
-
-void setValue(Bytes& tile, std::int64_t k, std::int32_t value)
-{
-    const auto bits = static_cast<std::uint16_t>(value);
-    setSample(tile, k, static_cast<std::uint8_t>(bits >> 8), static_cast<std::uint8_t>(bits & 0xFF));
-}
-
 class DifferenceTileTest : public ::testing::Test {
 protected:
-    DiffResult run(const Bytes& primaryTile, const Bytes& comparisonTile)
+    TileResult run(const Bytes& primaryTile, const Bytes& comparisonTile)
     {
         writeBytes(primary, primaryTile);
         writeBytes(comparison, comparisonTile);
@@ -77,9 +46,9 @@ TEST_F(DifferenceTileTest, BytePairsVoidsAndSaturationOverAFullTile)
     }
     setValue(p, kTileSamples - 1, -9999);
 
-    ASSERT_EQ(run(p, c).end, DiffEnd::Complete);
+    ASSERT_EQ(run(p, c).end, RunEnd::Complete);
     const Bytes out = readBytes(output);
-    EXPECT_TRUE(out == referenceDifference(p, c));
+    EXPECT_TRUE(out == DifferenceTile(p, c));
 
     const std::uint8_t expected[][2] = {{0x00, 0xFF}, {0xFF, 0xFF}, {0x80, 0x01}, {0x7F, 0xFF}, {0x00, 0x00}};
     for (std::int64_t k = 0; k < 5; ++k) {
@@ -94,20 +63,31 @@ TEST_F(DifferenceTileTest, BytePairsVoidsAndSaturationOverAFullTile)
     EXPECT_EQ(readBytes(comparison), c);
 }
 
-TEST_F(DifferenceTileTest, ATileMinusItselfIsZero)
+TEST_F(DifferenceTileTest, ACopyMinusItsTileIsZeroButTheTileItselfIsRefused)
 {
     const Bytes p = plainTile(4);
-    writeBytes(primary, p);
-    ASSERT_EQ(MakeDifferenceTile(state, host, primary, primary, {}).end, DiffEnd::Complete);
+    ASSERT_EQ(run(p, p).end, RunEnd::Complete);
     EXPECT_TRUE(readBytes(output) == Bytes(static_cast<std::size_t>(kTileBytes), 0));
     EXPECT_EQ(state.posHigh, 25934403);
+
+    // The primary itself, also under another name (a hard link), is no comparison.
+    std::filesystem::remove_all(temp / "tiles/DIFFS");
+    std::filesystem::create_hard_link(primary, temp / "other/link.hgt");
+    for (const std::string& same : {primary, temp / "other/link.hgt"}) {
+        const TileResult result = MakeDifferenceTile(state, host, primary, same, {});
+        EXPECT_EQ(result.end, RunEnd::Failed);
+        EXPECT_EQ(result.error, ErrorKind::SameFile);
+        EXPECT_NE(result.message.find(same), std::string::npos) << result.message;
+        EXPECT_NE(result.message.find(primary + " selbst"), std::string::npos) << result.message;
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
 }
 
 TEST_F(DifferenceTileTest, ProgressLineFollowsTheCurrentLineIndex)
 {
     {
         SCOPED_TRACE("unset: line 0");
-        ASSERT_EQ(run(plainTile(1), plainTile(2)).end, DiffEnd::Complete);
+        ASSERT_EQ(run(plainTile(1), plainTile(2)).end, RunEnd::Complete);
         EXPECT_EQ(host.lines, std::vector<std::string>{"25800257 Bytes verarbeitet."});
         EXPECT_FALSE(state.logIndex.isSet());
         EXPECT_EQ(state.statusText, "25800257 Bytes verarbeitet.");
@@ -116,14 +96,14 @@ TEST_F(DifferenceTileTest, ProgressLineFollowsTheCurrentLineIndex)
         SCOPED_TRACE("-1 after a refused batch: nothing");
         host.lines.clear();
         state.logIndex.set(-1);
-        ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, {}).end, DiffEnd::Complete);
+        ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, {}).end, RunEnd::Complete);
         EXPECT_TRUE(host.lines.empty());
     }
     {
         SCOPED_TRACE("after a batch of three: the last fill's line");
         host.lines = {"a", "b", "c"};
         state.logIndex.set(2);
-        ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, {}).end, DiffEnd::Complete);
+        ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, {}).end, RunEnd::Complete);
         EXPECT_EQ(host.lines, (std::vector<std::string>{"a", "b", "25800257 Bytes verarbeitet."}));
         EXPECT_EQ(state.logIndex.index(), 2);
     }
@@ -137,7 +117,7 @@ TEST_F(DifferenceTileTest, StopTestComesBeforeTheReport)
             state.stopRequested = true;
     };
     writeBytes(output, {1, 2, 3});
-    EXPECT_EQ(run(plainTile(1), plainTile(2)).end, DiffEnd::Stopped);
+    EXPECT_EQ(run(plainTile(1), plainTile(2)).end, RunEnd::Stopped);
     EXPECT_TRUE(host.lines.empty());
     EXPECT_EQ(state.posHigh, 200001);
     EXPECT_EQ(readBytes(output), (Bytes{1, 2, 3}));
@@ -149,13 +129,13 @@ TEST_F(DifferenceTileTest, StopTestComesBeforeTheReport)
 TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
 {
     writeBytes(primary, plainTile(1));
-    DiffResult result = MakeDifferenceTile(state, host, primary, temp / "other/none.hgt", {});
-    EXPECT_EQ(result.end, DiffEnd::Failed);
+    TileResult result = MakeDifferenceTile(state, host, primary, temp / "other/none.hgt", {});
+    EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message.find("other/none.hgt"), std::string::npos);
 
     writeBytes(comparison, Bytes(100, 0));
     result = MakeDifferenceTile(state, host, primary, comparison, {});
-    EXPECT_EQ(result.end, DiffEnd::Failed);
+    EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message.find("ist kein 1-Sekunden-HGT-File (100 Bytes statt 25934402 Bytes)"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/DIFFS"));
     EXPECT_TRUE(host.lines.empty());
@@ -164,14 +144,14 @@ TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
 TEST_F(DifferenceTileTest, FailingFolderOrOutputNamesTheFile)
 {
     writeBytes(temp / "tiles/DIFFS", {1});
-    DiffResult result = run(plainTile(1), plainTile(2));
-    EXPECT_EQ(result.end, DiffEnd::Failed);
+    TileResult result = run(plainTile(1), plainTile(2));
+    EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message.find("DIFFS kann nicht angelegt werden"), std::string::npos);
 
     std::filesystem::remove(temp / "tiles/DIFFS");
     std::filesystem::create_directories(output + "/x");
     result = MakeDifferenceTile(state, host, primary, comparison, {});
-    EXPECT_EQ(result.end, DiffEnd::Failed);
+    EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message.find("DIFFS/N47E011.hgt kann nicht geschrieben werden"), std::string::npos);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"),
                             std::filesystem::directory_iterator()),

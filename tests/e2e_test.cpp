@@ -2,7 +2,7 @@
 // with real input events through xdotool. Checks a single fill, a batch, STOP during a batch and a
 // difference tile against what this test computes itself, then closes the window.
 
-#include "test_support.h"
+#include "tests/test_support.h"
 
 #include <QClipboard>
 #include <QDir>

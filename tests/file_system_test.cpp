@@ -1,5 +1,5 @@
-#include "file_system.h"
-#include "test_support.h"
+#include "platform/file_system.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -49,20 +49,19 @@ TEST(FileSystemDisk, ListingHoldsFilesOnlySortedIgnoringCase)
     for (const char* name : {"b.hgt", "N48E011.hgt", "a.txt", "n47e012.HGT", "N47E011.hgt"})
         writeBytes(temp / name, {1});
     std::filesystem::create_directories(temp / "N00E000.hgt");
-    Folder folder;
-    ASSERT_TRUE(GetFolder(temp.path().string(), folder));
-    const FolderListing listing = Files(folder);
-    ASSERT_TRUE(listing.status);
+    const Result<Folder> folder = GetFolder(temp.path().string());
+    ASSERT_TRUE(folder);
+    const Result<std::vector<std::string>> listing = Files(*folder);
+    ASSERT_TRUE(listing);
     std::vector<std::string> names;
-    for (const auto& file : listing.files) {
+    for (const auto& file : *listing) {
         EXPECT_EQ(GetParentFolderName(file), temp.path().string());
         names.push_back(GetFileName(file));
     }
     EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.hgt", "N47E011.hgt", "n47e012.HGT", "N48E011.hgt"}));
 
-    Folder missing;
-    EXPECT_FALSE(GetFolder(temp / "nope", missing));
-    EXPECT_FALSE(Files(Folder{temp / "nope"}).status);
+    EXPECT_EQ(GetFolder(temp / "nope").error().kind, ErrorKind::NotFound);
+    EXPECT_FALSE(Files(Folder{temp / "nope"}));
 }
 
 TEST(FileSystemDisk, CreateFolderReportsWhatStandsInTheWay)
@@ -71,9 +70,9 @@ TEST(FileSystemDisk, CreateFolderReportsWhatStandsInTheWay)
     EXPECT_TRUE(CreateFolder(temp / "Merged"));
     EXPECT_TRUE(FolderExists(temp / "Merged"));
     writeBytes(temp / "DIFFS", {1});
-    const FsStatus blocked = CreateFolder(temp / "DIFFS");
-    EXPECT_FALSE(blocked);
-    EXPECT_NE(blocked.message.find(temp / "DIFFS"), std::string::npos);
+    const Result<> blocked = CreateFolder(temp / "DIFFS");
+    ASSERT_FALSE(blocked);
+    EXPECT_EQ(blocked.error().message, "Ordner " + temp / "DIFFS" + " kann nicht angelegt werden: Datei existiert bereits");
     EXPECT_FALSE(CreateFolder(temp / "no/parent"));
 }
 

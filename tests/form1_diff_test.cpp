@@ -1,6 +1,6 @@
 // The difference command behind CommandDiff, with the comparison dialog scripted.
 
-#include "form1_fixture.h"
+#include "tests/form1_fixture.h"
 
 namespace hgt::test {
 namespace {

@@ -3,10 +3,10 @@
 // The window under test: created and shown for each test, with scripted dialogs, and helpers that
 // drive its real widgets.
 
-#include "fake_dialogs.h"
-#include "form1.h"
-#include "test_support.h"
-#include "wrapping_button.h"
+#include "tests/fake_dialogs.h"
+#include "app/form1.h"
+#include "tests/test_support.h"
+#include "app/wrapping_button.h"
 
 #include <QApplication>
 #include <QLineEdit>

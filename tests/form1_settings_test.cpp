@@ -1,7 +1,7 @@
 // fRegAbfrageWert against the per-user settings file of this test run.
 
-#include "form1_fixture.h"
-#include "settings_store.h"
+#include "tests/form1_fixture.h"
+#include "platform/settings_store.h"
 
 #include <QDir>
 #include <QSettings>

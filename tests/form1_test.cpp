@@ -1,6 +1,6 @@
 // The window driven through its real widgets, with scripted dialogs.
 
-#include "form1_fixture.h"
+#include "tests/form1_fixture.h"
 
 #include <QLabel>
 

@@ -1,7 +1,7 @@
 // Refusals and failing file operations of the fill engine, made in ways that hold for root too.
 
-#include "merge_tile.h"
-#include "test_support.h"
+#include "tiles/engine.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -29,15 +29,15 @@ protected:
         writeBytes(temp / "secondary/N47E011.hgt", plainTile(2));
     }
 
-    MergeResult run(const std::string& primaryFile)
+    TileResult run(const std::string& primaryFile)
     {
         return MergeTile(state, host, primaryFile, secondary, {});
     }
 
     // The run ended with the message as its line and in the run log, and left no temporary file.
-    void expectFailed(const MergeResult& result, const std::string& fragment)
+    void expectFailed(const TileResult& result, const std::string& fragment)
     {
-        EXPECT_EQ(result.end, MergeEnd::Failed);
+        EXPECT_EQ(result.end, RunEnd::Failed);
         EXPECT_NE(result.message.find(fragment), std::string::npos) << result.message;
         EXPECT_EQ(host.lines, std::vector<std::string>{result.message});
         EXPECT_NE(state.runLog.find(result.message), std::string::npos);
@@ -100,11 +100,11 @@ TEST_F(MergeTileFailure, WriteFailingInTheMiddleOfTheWalk)
     limit.rlim_cur = 10'000'000;
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const MergeResult result = run(primary);
+    const TileResult result = run(primary);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previousHandler);
 
-    expectFailed(result, "Merged/N47E011.hgt kann nicht geschrieben werden: File too large");
+    expectFailed(result, "Merged/N47E011.hgt kann nicht geschrieben werden: Datei zu groß");
     EXPECT_EQ(result.message.find(".tmp"), std::string::npos) << result.message;
     EXPECT_FALSE(std::filesystem::exists(merged + "/N47E011.hgt"));
 }
@@ -117,8 +117,8 @@ TEST_F(MergeTileFailure, StopKeepsAnEarlierOutputTileAndRemovesTheTemporaryFile)
         if (state.posHigh > 5000000)
             state.stopRequested = true;
     };
-    const MergeResult result = run(primary);
-    EXPECT_EQ(result.end, MergeEnd::Stopped);
+    const TileResult result = run(primary);
+    EXPECT_EQ(result.end, RunEnd::Stopped);
     EXPECT_EQ(readBytes(merged + "/N47E011.hgt"), earlier);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(merged), std::filesystem::directory_iterator()), 1);
 }
@@ -126,7 +126,7 @@ TEST_F(MergeTileFailure, StopKeepsAnEarlierOutputTileAndRemovesTheTemporaryFile)
 TEST_F(MergeTileFailure, CompleteRunReplacesAnEarlierLongerOutputTile)
 {
     writeBytes(merged + "/N47E011.hgt", Bytes(kTileBytes + 10, 0x42));
-    EXPECT_EQ(run(primary).end, MergeEnd::Complete);
+    EXPECT_EQ(run(primary).end, RunEnd::Complete);
     Bytes expected = primaryTile;
     Bytes secondaryTile = plainTile(2);
     expected[200] = secondaryTile[200];
@@ -137,19 +137,63 @@ TEST_F(MergeTileFailure, CompleteRunReplacesAnEarlierLongerOutputTile)
 TEST_F(MergeTileFailure, SecondaryNameDiffersInLetterCase)
 {
     std::filesystem::rename(temp / "secondary/N47E011.hgt", temp / "secondary/n47e011.HGT");
-    EXPECT_EQ(run(primary).end, MergeEnd::Complete);
+    EXPECT_EQ(run(primary).end, RunEnd::Complete);
     EXPECT_TRUE(std::filesystem::exists(merged + "/N47E011.hgt"));
 
-    // Two candidates that differ only in case: neither is the exact name, so none is used.
+    // Two candidates that differ only in case: neither is the exact name, so none is used, and the
+    // message says so, naming the folder searched.
     writeBytes(temp / "secondary/N47e011.hgt", plainTile(3));
-    EXPECT_EQ(run(primary).end, MergeEnd::MissingSecondary);
-    EXPECT_EQ(host.command1Enabled, 1);
+    host.lines.clear();
+    state = startOfBatch();
+    const TileResult ambiguous = run(primary);
+    expectFailed(ambiguous, "mehrere sekundäre hgt-files passen zu N47E011.hgt im Sekundärordner " + secondary);
+    EXPECT_EQ(ambiguous.error, ErrorKind::Ambiguous);
+}
+
+TEST_F(MergeTileFailure, SecondaryThatIsThePrimaryItselfIsRefused)
+{
+    // The secondary folder is the primary's own: the same file, found by its name.
+    const TileResult result = MergeTile(state, host, primary, temp / "tiles", {});
+    expectFailed(result, "Das sekundäre hgt-file " + temp / "tiles/N47E011.hgt" + " ist das Primärfile " + primary
+                             + " selbst");
+    EXPECT_EQ(result.error, ErrorKind::SameFile);
+    EXPECT_FALSE(std::filesystem::exists(merged));
+}
+
+TEST_F(MergeTileFailure, LongTileNamesFitBesideTheirTemporaryFile)
+{
+    const std::string name = std::string(251, 'N') + ".hgt";
+    writeBytes(temp / ("tiles/" + name), primaryTile);
+    writeBytes(temp / ("secondary/" + name), plainTile(2));
+    const TileResult result = run(temp / ("tiles/" + name));
+    EXPECT_EQ(result.end, RunEnd::Complete) << result.message;
+    EXPECT_TRUE(std::filesystem::exists(merged + "/" + name));
 }
 
 TEST(MergeTilePaths, OutputFolderBesideTheTile)
 {
     EXPECT_EQ(SiblingFolder("/data/tiles/N47E011.hgt", "Merged"), "/data/tiles/Merged");
     EXPECT_EQ(SiblingFolder("N47E011.hgt", "DIFFS"), "DIFFS");
+    EXPECT_EQ(MergedTilePath("/data/tiles/N47E011.hgt"), "/data/tiles/Merged/N47E011.hgt");
+    EXPECT_EQ(DifferenceTilePath("N47E011.hgt"), "DIFFS/N47E011.hgt");
+}
+
+TEST(TileFolder, WhichFilesAreTilesAndWhichFoldersHoldThem)
+{
+    TempFolder temp;
+    for (const char* name : {"b.hGt", "a.txt", "N47E011.hgt", "x.hgt.zip"})
+        writeBytes(temp / ("all/" + std::string(name)), {1});
+    const Result<std::vector<std::string>> tiles = ListTiles(temp / "all");
+    ASSERT_TRUE(tiles);
+    EXPECT_EQ(*tiles, (std::vector<std::string>{temp / "all/b.hGt", temp / "all/N47E011.hgt"}));
+    EXPECT_TRUE(FolderHoldsTile(temp / "all"));
+    // Only .hgt, .HGT and .Hgt make a folder usable, although a batch takes every letter case.
+    writeBytes(temp / "odd/b.hGt", {1});
+    EXPECT_FALSE(FolderHoldsTile(temp / "odd"));
+    EXPECT_EQ(ListTiles(temp / "odd")->size(), 1u);
+    EXPECT_FALSE(FolderHoldsTile(temp / "none"));
+    EXPECT_EQ(ListTiles(temp / "none").error().kind, ErrorKind::NotFound);
+    EXPECT_EQ(FindTileInFolder(temp / "all", "N47E012.hgt").error().kind, ErrorKind::NotFound);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // The block engine against the sample-by-sample reference model, on full-size tiles.
 
-#include "merge_tile.h"
-#include "reference_fill.h"
-#include "test_support.h"
+#include "tiles/engine.h"
+#include "tests/reference_fill.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ struct Scenario {
 };
 
 struct Compared {
-    MergeResult engine;
+    TileResult engine;
     ModelResult model;
     WindowState state;
     std::vector<std::string> lines;
@@ -57,7 +57,9 @@ Compared runBoth(const Scenario& s)
         if (engineStop && engineStop(engineState))
             engineState.stopRequested = true;
     };
-    const MergeResult engine = MergeTile(engineState, engineHost, primaryPath, secondaryFolder, {s.blockBytes});
+    RunOptions options;
+    options.blockBytes = s.blockBytes;
+    const TileResult engine = MergeTile(engineState, engineHost, primaryPath, secondaryFolder, options);
 
     WindowState modelState = s.state;
     FakeHost modelHost;
@@ -73,7 +75,6 @@ Compared runBoth(const Scenario& s)
 
     EXPECT_EQ(engine.end, expected.end) << engine.message;
     EXPECT_EQ(engineHost.lines, modelHost.lines);
-    EXPECT_EQ(engineHost.command1Enabled, modelHost.command1Enabled);
     EXPECT_EQ(engineState.posHigh, modelState.posHigh);
     EXPECT_EQ(engineState.posLow, modelState.posLow);
     EXPECT_EQ(engineState.byteHigh, modelState.byteHigh);
@@ -83,12 +84,26 @@ Compared runBoth(const Scenario& s)
     EXPECT_EQ(engineState.runLog, modelState.runLog);
     EXPECT_EQ(engineState.stopRequested, modelState.stopRequested);
 
+    if (expected.end == RunEnd::Complete) {
+        std::int64_t found = 0;
+        std::int64_t left = 0;
+        for (std::int64_t k = 0; k < kTileSamples; ++k) {
+            if (s.primary[2 * k] == kVoidHigh && s.primary[2 * k + 1] == kVoidLow) {
+                ++found;
+                left += (*s.secondary)[2 * k] == kVoidHigh && (*s.secondary)[2 * k + 1] == kVoidLow;
+            }
+        }
+        EXPECT_EQ(engine.voidsFound, found);
+        EXPECT_EQ(engine.voidsLeft, left);
+        EXPECT_EQ(engine.voidsFilled, found - left);
+        EXPECT_EQ(engine.bytes, kTileBytes);
+    }
     if (expected.output) {
         EXPECT_EQ(firstDifference(readBytes(outputPath), *expected.output), -1);
     } else {
         EXPECT_FALSE(std::filesystem::exists(outputPath));
     }
-    if (expected.end != MergeEnd::Complete && expected.end != MergeEnd::Stopped) {
+    if (expected.end != RunEnd::Complete && expected.end != RunEnd::Stopped) {
         EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));
     }
     // Inputs are only read, and no temporary file is left behind.
@@ -115,7 +130,7 @@ TEST(MergeTileModel, VoidsInFirstMiddleAndLastSampleAreFilled)
 {
     Scenario s = holesScenario();
     const Compared c = runBoth(s);
-    EXPECT_EQ(c.engine.end, MergeEnd::Complete);
+    EXPECT_EQ(c.engine.end, RunEnd::Complete);
     EXPECT_EQ(c.state.posHigh, 25934403);
     EXPECT_EQ(c.state.posLow, 25934404);
     EXPECT_EQ(c.state.statusText, "25800257 Bytes verarbeitet. File : N47E011.hgt");
@@ -125,15 +140,26 @@ TEST(MergeTileModel, VoidsInFirstMiddleAndLastSampleAreFilled)
     EXPECT_EQ((*c.model.output)[kTileBytes - 1], (*s.secondary)[kTileBytes - 1]);
 }
 
-TEST(MergeTileModel, SmallAndOddBlockLengthsGiveTheSameRun)
+struct BlockRow {
+    const char* name;
+    std::size_t bytes;
+};
+
+class MergeTileBlocks : public ::testing::TestWithParam<BlockRow> {};
+
+TEST_P(MergeTileBlocks, GiveTheSameRunAsTheModel)
 {
-    for (std::size_t block : {1001u, 4096u, 200002u, 1u << 20}) {
-        SCOPED_TRACE(block);
-        Scenario s = holesScenario();
-        s.blockBytes = block;
-        runBoth(s);
-    }
+    Scenario s = holesScenario();
+    s.blockBytes = GetParam().bytes;
+    const Compared c = runBoth(s);
+    EXPECT_EQ(c.engine.end, RunEnd::Complete);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lengths, MergeTileBlocks,
+                         ::testing::Values(BlockRow{"odd_1001", 1001}, BlockRow{"page_4096", 4096},
+                                           BlockRow{"one_report_200002", 200002}, BlockRow{"default", kDefaultBlockBytes},
+                                           BlockRow{"one_MiB", 1u << 20}, BlockRow{"larger_than_allowed", 64u << 20}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MergeTileModel, OddOffsetPairAloneCopiesThePrimary)
 {
@@ -145,7 +171,7 @@ TEST(MergeTileModel, OddOffsetPairAloneCopiesThePrimary)
     s.primary[1000] = kVoidLow;
     s.blockBytes = 1000;
     const Compared c = runBoth(s);
-    EXPECT_EQ(c.engine.end, MergeEnd::Complete);
+    EXPECT_EQ(c.engine.end, RunEnd::Complete);
     ASSERT_TRUE(c.model.output);
     EXPECT_EQ(firstDifference(*c.model.output, s.primary), -1);
 }
@@ -182,7 +208,7 @@ TEST(MergeTileModel, LongerPrimaryWithItsOnlyPairInTheTail)
     s.secondary = plainTile(2);
     s.blockBytes = 4096;
     const Compared c = runBoth(s);
-    EXPECT_EQ(c.engine.end, MergeEnd::Complete);
+    EXPECT_EQ(c.engine.end, RunEnd::Complete);
     ASSERT_TRUE(c.model.output);
     EXPECT_EQ(c.model.output->size(), static_cast<std::size_t>(kTileBytes));
 }
@@ -193,38 +219,46 @@ TEST(MergeTileModel, TileWithoutHolesWritesOnlyItsLine)
     s.primary = plainTile(1);
     s.lines = {"a", "b"};
     const Compared c = runBoth(s);
-    EXPECT_EQ(c.engine.end, MergeEnd::NoHoles);
+    EXPECT_EQ(c.engine.end, RunEnd::NoHoles);
     EXPECT_EQ(c.lines, (std::vector<std::string>{"a", "N47E011.hgthat keine Löcher.", "b"}));
     EXPECT_EQ(c.state.runLog, "");
 }
 
-TEST(MergeTileModel, StopAtAChosenYield)
+struct StopRow {
+    const char* name;
+    std::function<bool(const WindowState&)> when;
+};
+
+class MergeTileStop : public ::testing::TestWithParam<StopRow> {};
+
+// STOP pressed in a chosen yield. With 64 KiB blocks these samples end blocks or reports.
+TEST_P(MergeTileStop, EndsTheRunLikeTheModel)
 {
-    // STOP pressed in the yield after the first block, after a later block, in the yield after a
-    // report sample and in the extra yield inside that report. With 64 KiB blocks these samples end blocks.
-    const std::vector<std::function<bool(const WindowState&)>> stops = {
-        [](const WindowState& st) { return st.posHigh == 65535; },
-        [](const WindowState& st) { return st.posHigh == 1065545; },
-        [](const WindowState& st) { return st.posHigh == 400003; },
-        [seen = 0](const WindowState& st) mutable { return st.posHigh == 400003 && ++seen == 2; },
-    };
-    for (std::size_t i = 0; i < stops.size(); ++i) {
-        SCOPED_TRACE(i);
-        Scenario s = holesScenario();
-        s.lines = {"x", "y"};
-        s.stopWhen = stops[i];
-        const Compared c = runBoth(s);
-        EXPECT_EQ(c.engine.end, MergeEnd::Stopped);
-        EXPECT_TRUE(c.state.stopRequested);
-    }
+    Scenario s = holesScenario();
+    s.lines = {"x", "y"};
+    s.blockBytes = 64 * 1024;
+    s.stopWhen = GetParam().when;
+    const Compared c = runBoth(s);
+    EXPECT_EQ(c.engine.end, RunEnd::Stopped);
+    EXPECT_TRUE(c.state.stopRequested);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Yields, MergeTileStop,
+    ::testing::Values(StopRow{"after_first_block", [](const WindowState& st) { return st.posHigh == 65535; }},
+                      StopRow{"after_a_later_block", [](const WindowState& st) { return st.posHigh == 1048575; }},
+                      StopRow{"after_a_report_sample", [](const WindowState& st) { return st.posHigh == 400003; }},
+                      StopRow{"inside_the_report", [seen = 0](const WindowState& st) mutable {
+                                  return st.posHigh == 400003 && ++seen == 2;
+                              }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MergeTileModel, RunStartedWithStopRequestedWritesOneSampleAndStops)
 {
     Scenario s = holesScenario();
     s.state.stopRequested = true;
     const Compared c = runBoth(s);
-    EXPECT_EQ(c.engine.end, MergeEnd::Stopped);
+    EXPECT_EQ(c.engine.end, RunEnd::Stopped);
     EXPECT_EQ(c.state.posHigh, 1);
     EXPECT_EQ(c.state.posLow, 2);
     // The first sample is a void, so the secondary's first sample was the one written.
@@ -265,7 +299,7 @@ TEST(MergeTileModel, MissingSecondaryTile)
     s.secondary.reset();
     s.state.logIndex.set(-1);
     const Compared c = runBoth(s);
-    EXPECT_EQ(c.engine.end, MergeEnd::MissingSecondary);
+    EXPECT_EQ(c.engine.end, RunEnd::MissingSecondary);
     EXPECT_EQ(c.engine.message, c.state.runLog.substr(1));
     EXPECT_EQ(c.state.runLog.front(), '\n');
     EXPECT_NE(c.engine.message.find("/tiles/N47E011.hgt im Sekundärordner gefunden"), std::string::npos);

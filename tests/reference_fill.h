@@ -3,15 +3,15 @@
 // A literal, sample-by-sample model of the fill run, kept deliberately close to the per-byte
 // description of the walk, so that the block engine can be checked against it.
 
-#include "merge_tile.h"
-#include "test_support.h"
+#include "tiles/engine.h"
+#include "tests/test_support.h"
 
 #include <optional>
 
 namespace hgt::test {
 
 struct ModelResult {
-    MergeEnd end = MergeEnd::Complete;
+    RunEnd end = RunEnd::Complete;
     std::optional<Bytes> output; // the tile that ends up in Merged, when one is committed
 };
 
@@ -34,15 +34,14 @@ public:
                 holes = true;
         if (!holes) {
             insertAt(index(), name + "hat keine Löcher.");
-            return {MergeEnd::NoHoles, {}};
+            return {RunEnd::NoHoles, {}};
         }
         m_state.runLog += '\n';
         if (!secondary) {
             const std::string message = "kein sekundäres hgt-file " + primaryFile + " im Sekundärordner gefunden";
             m_state.runLog += message;
             replaceLine(message);
-            m_host.enableCommand1();
-            return {MergeEnd::MissingSecondary, {}};
+            return {RunEnd::MissingSecondary, {}};
         }
         if (static_cast<std::int64_t>(secondary->size()) < kTileBytes)
             return refuse(secondaryPath, secondary->size());
@@ -68,13 +67,13 @@ public:
                 replaceLine(m_state.statusText);
             }
             if (m_state.stopRequested)
-                return {MergeEnd::Stopped, {}};
+                return {RunEnd::Stopped, {}};
             m_state.posHigh += 2;
             m_state.posLow += 2;
         }
         removeAt(index());
         insertAt(index(), m_state.statusText);
-        return {MergeEnd::Complete, output};
+        return {RunEnd::Complete, output};
     }
 
     std::string secondaryPath; // named in the refusal of a short secondary tile
@@ -86,7 +85,7 @@ private:
                                     + " Bytes statt 25934402 Bytes)";
         m_state.runLog += message;
         replaceLine(message);
-        return {MergeEnd::Failed, {}};
+        return {RunEnd::Failed, {}};
     }
 
     int index() const { return m_state.logIndex.index(); }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "run_host.h"
-#include "tile_format.h"
-#include "window_state.h"
+#include "tiles/engine.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -110,11 +109,9 @@ public:
         if (onYield)
             onYield();
     }
-    void enableCommand1() override { ++command1Enabled; }
 
     std::vector<std::string> lines;
     long yields = 0;
-    int command1Enabled = 0;
     std::function<void()> onYield;
 };
 

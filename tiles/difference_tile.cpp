@@ -1,78 +1,90 @@
-#include "difference_tile.h"
+#include "platform/file_system.h"
+#include "tiles/engine.h"
+#include "tiles/internal/tile_walk.h"
 
-#include "file_system.h"
-#include "run_report.h"
-#include "tile_file.h"
-#include "tile_walk.h"
-
+#include <chrono>
 #include <exception>
 
 namespace hgt {
 
-std::string DifferenceTilePath(const std::string& primaryPath)
-{
-    return JoinPath(SiblingFolder(primaryPath, "DIFFS"), GetFileName(primaryPath));
-}
-
 namespace {
 
-DiffResult failed(const FsStatus& status)
+Result<Walk> makeDifference(RunContext& run, const std::string& primaryPath, const std::string& comparisonPath,
+                            std::string& outputPath)
 {
-    return {DiffEnd::Failed, status.message};
-}
-
-DiffResult makeDifference(WindowState& state, RunHost& host, const std::string& primaryPath,
-                          const std::string& comparisonPath, const EngineOptions& options)
-{
-    state.byteHigh = 0;
-    state.byteLow = 0;
-    if (FsStatus status = CheckTilePath(comparisonPath); !status)
-        return failed(status);
+    run.state.byteHigh = 0;
+    run.state.byteLow = 0;
+    if (Result<> checked = CheckTilePath(comparisonPath); !checked)
+        return checked.error();
 
     const std::string diffsFolder = SiblingFolder(primaryPath, "DIFFS");
-    if (FsStatus status = EnsureFolder(diffsFolder); !status)
-        return failed(status);
+    if (Result<> folder = EnsureFolder(diffsFolder); !folder)
+        return folder.error();
 
-    TileFile primary;
-    TileFile comparison;
-    FsStatus status = primary.open(primaryPath, TileFile::Mode::Read);
-    if (status)
-        status = CheckTileSize(primary);
-    if (status)
-        status = comparison.open(comparisonPath, TileFile::Mode::Read);
-    if (status)
-        status = CheckTileSize(comparison);
-    if (!status)
-        return failed(status);
+    Result<File> primary = File::openRead(primaryPath);
+    if (!primary)
+        return primary.error();
+    if (Result<> size = CheckTileSize(*primary); !size)
+        return size.error();
+    Result<File> comparison = File::openRead(comparisonPath);
+    if (!comparison)
+        return comparison.error();
+    if (Result<> size = CheckTileSize(*comparison); !size)
+        return size.error();
+    const Result<FileIdentity> primaryId = primary->identity();
+    const Result<FileIdentity> comparisonId = comparison->identity();
+    if (primaryId && comparisonId && *primaryId == *comparisonId)
+        return Error{ErrorKind::SameFile, "Das Vergleichsfile " + comparisonPath + " ist das Primärfile " + primaryPath
+                                              + " selbst"};
 
-    RunReport report(state, host);
+    Result<SaveFile> output = SaveFile::create(DifferenceTilePath(primaryPath), run.saveOptions());
+    if (!output)
+        return output.error();
     WalkSetup setup;
     setup.rule = SampleRule::Difference;
     setup.stopTest = StopTest::BeforeReport;
-    setup.blockBytes = options.blockBytes;
     setup.statusText = [](std::int32_t posHigh) { return std::to_string(posHigh) + " Bytes verarbeitet."; };
-
-    const WalkResult walk =
-        WalkToFile(state, host, report, setup, primary, comparison, DifferenceTilePath(primaryPath));
-    if (walk.end == WalkEnd::Failed)
-        return {DiffEnd::Failed, walk.message};
-    if (walk.end == WalkEnd::Stopped)
-        return {DiffEnd::Stopped, {}};
-    return {};
+    Result<Walk> walk = WalkTile(run, setup, *primary, *comparison, *output);
+    if (!walk || walk->stopped)
+        return walk;
+    (void)primary->close();
+    (void)comparison->close();
+    if (Result<> committed = output->commit(); !committed)
+        return committed.error();
+    if (run.options.durable) {
+        if (Result<> synced = SyncFolder(diffsFolder, run.options.trace); !synced)
+            return synced.error();
+    }
+    outputPath = output->targetPath();
+    return walk;
 }
 
 } // namespace
 
-DiffResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::string& primaryPath,
-                              const std::string& comparisonPath, const EngineOptions& options)
+TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::string& primaryPath,
+                              const std::string& comparisonPath, const RunOptions& options)
 {
+    const auto started = std::chrono::steady_clock::now();
+    TileResult result;
+    result.tile = primaryPath;
     try {
-        return makeDifference(state, host, primaryPath, comparisonPath, options);
+        RunContext run(state, host, options);
+        const Result<Walk> walk = makeDifference(run, primaryPath, comparisonPath, result.output);
+        if (!walk) {
+            MarkFailed(result, walk.error());
+        } else {
+            result.end = walk->stopped ? RunEnd::Stopped : RunEnd::Complete;
+            result.voidsFound = walk->voidsFound;
+            result.voidsLeft = walk->voidsLeft;
+            result.bytes = walk->stopped ? 0 : walk->bytes;
+        }
     } catch (const std::exception& error) {
-        return {DiffEnd::Failed, std::string("Interner Fehler: ") + error.what()};
+        result = FailedResult(primaryPath, {ErrorKind::Internal, std::string("Interner Fehler: ") + error.what()});
     } catch (...) {
-        return {DiffEnd::Failed, "Interner Fehler"};
+        result = FailedResult(primaryPath, {ErrorKind::Internal, "Interner Fehler"});
     }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return result;
 }
 
 } // namespace hgt

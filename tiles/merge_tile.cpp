@@ -1,14 +1,9 @@
-#include "merge_tile.h"
+#include "platform/file_system.h"
+#include "tiles/engine.h"
+#include "tiles/internal/tile_walk.h"
 
-#include "file_system.h"
-#include "run_report.h"
-#include "tile_file.h"
-#include "tile_format.h"
-
-#include <algorithm>
-#include <cstring>
+#include <chrono>
 #include <exception>
-#include <vector>
 
 namespace hgt {
 
@@ -22,168 +17,160 @@ std::string missingSecondaryText(const std::string& primaryFile)
     return "kein sekundäres hgt-file " + primaryFile + " im Sekundärordner gefunden";
 }
 
-class MergeRun {
+std::string ambiguousSecondaryText(const std::string& name, const std::string& folder)
+{
+    return "mehrere sekundäre hgt-files passen zu " + name + " im Sekundärordner " + folder
+           + " (sie unterscheiden sich nur in Groß- und Kleinschreibung)";
+}
+
+class FillRun {
 public:
-    MergeRun(WindowState& state, RunHost& host, const EngineOptions& options)
-        : m_state(state), m_host(host), m_options(options), m_report(state, host)
+    FillRun(RunContext& run, const std::string& primaryFile) : m_run(run)
     {
+        m_result.tile = primaryFile;
     }
 
-    MergeResult run(const std::string& primaryFile, const std::string& secondaryFolder);
+    TileResult run(const std::string& secondaryFolder, std::optional<SaveFile>* pending);
 
 private:
     // The message of a run that could not fill goes to the run log and becomes the run's line.
     void record(const std::string& message)
     {
-        m_state.runLog += message;
-        m_report.replaceLine(message);
+        m_run.state.runLog += message;
+        m_run.report.replaceLine(message);
     }
 
-    MergeResult fail(const std::string& message)
+    TileResult fail(const Error& error)
     {
-        record(message);
-        return {MergeEnd::Failed, message};
+        record(error.message);
+        MarkFailed(m_result, error);
+        return m_result;
     }
 
-    WindowState& m_state;
-    RunHost& m_host;
-    EngineOptions m_options;
-    RunReport m_report;
+    TileResult end(RunEnd how)
+    {
+        m_result.end = how;
+        return m_result;
+    }
+
+    RunContext& m_run;
+    TileResult m_result;
 };
 
-MergeResult MergeRun::run(const std::string& primaryFile, const std::string& secondaryFolder)
+TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFile>* pending)
 {
-    m_state.logIndex.raise();
-    m_state.byteHigh = 0;
-    m_state.byteLow = 0;
+    WindowState& state = m_run.state;
+    const std::string& primaryFile = m_result.tile;
+    state.logIndex.raise();
+    state.byteHigh = 0;
+    state.byteLow = 0;
     const std::string name = GetFileName(primaryFile);
 
-    TileFile primary;
-    FsStatus status = primary.open(primaryFile, TileFile::Mode::Read);
-    if (!status)
-        return fail(status.message);
-    if (status = CheckTileSize(primary); !status)
-        return fail(status.message);
-
-    bool holes = false;
-    if (status = HasVoidBytePair(primary, m_options.blockBytes, holes); !status)
-        return fail(status.message);
-    if (!holes) {
-        m_report.insertLine(name + kNoHolesText);
-        return {MergeEnd::NoHoles, {}};
+    Result<File> primary = File::openRead(primaryFile);
+    if (!primary)
+        return fail(primary.error());
+    if (Result<> size = CheckTileSize(*primary); !size)
+        return fail(size.error());
+    const Result<bool> holes = HasVoidBytePair(*primary, m_run.options.blockBytes);
+    if (!holes)
+        return fail(holes.error());
+    if (!*holes) {
+        m_run.report.insertLine(name + kNoHolesText);
+        return end(RunEnd::NoHoles);
     }
-    m_state.runLog += '\n';
+    state.runLog += '\n';
 
     // The secondary tile is looked for before anything is created, so a missing one leaves no trace.
-    const std::string secondaryFile = FindTileInFolder(secondaryFolder, name);
-    if (secondaryFile.empty()) {
-        const std::string message = missingSecondaryText(primaryFile);
-        record(message);
-        m_host.enableCommand1();
-        return {MergeEnd::MissingSecondary, message};
+    const Result<std::string> secondaryFile = FindTileInFolder(secondaryFolder, name);
+    if (!secondaryFile && secondaryFile.error().kind == ErrorKind::NotFound) {
+        m_result.message = missingSecondaryText(primaryFile);
+        record(m_result.message);
+        return end(RunEnd::MissingSecondary);
     }
-    TileFile secondary;
-    if (status = secondary.open(secondaryFile, TileFile::Mode::Read); !status)
-        return fail(status.message);
-    if (status = CheckTileSize(secondary); !status)
-        return fail(status.message);
+    if (!secondaryFile)
+        return fail({ErrorKind::Ambiguous, ambiguousSecondaryText(name, secondaryFolder)});
+    Result<File> secondary = File::openRead(*secondaryFile);
+    if (!secondary)
+        return fail(secondary.error());
+    if (Result<> size = CheckTileSize(*secondary); !size)
+        return fail(size.error());
+    const Result<FileIdentity> primaryId = primary->identity();
+    const Result<FileIdentity> secondaryId = secondary->identity();
+    if (primaryId && secondaryId && *primaryId == *secondaryId)
+        return fail({ErrorKind::SameFile, "Das sekundäre hgt-file " + *secondaryFile + " ist das Primärfile "
+                                              + primaryFile + " selbst"});
 
     const std::string mergedFolder = SiblingFolder(primaryFile, "Merged");
-    if (status = EnsureFolder(mergedFolder); !status)
-        return fail(status.message);
+    if (Result<> folder = EnsureFolder(mergedFolder); !folder)
+        return fail(folder.error());
+    Result<SaveFile> output = SaveFile::create(JoinPath(mergedFolder, name), m_run.saveOptions());
+    if (!output)
+        return fail(output.error());
 
     WalkSetup setup;
     setup.rule = SampleRule::Fill;
     setup.stopTest = StopTest::AfterReport;
-    setup.blockBytes = m_options.blockBytes;
     setup.statusText = [&name](std::int32_t posHigh) { return std::to_string(posHigh) + kProgressText + name; };
+    const Result<Walk> walk = WalkTile(m_run, setup, *primary, *secondary, *output);
+    if (!walk)
+        return fail(walk.error());
+    m_result.voidsFound = walk->voidsFound;
+    m_result.voidsLeft = walk->voidsLeft;
+    m_result.voidsFilled = walk->voidsFound - walk->voidsLeft;
+    if (walk->stopped)
+        return end(RunEnd::Stopped);
 
-    const WalkResult walk =
-        WalkToFile(m_state, m_host, m_report, setup, primary, secondary, JoinPath(mergedFolder, name));
-    if (walk.end == WalkEnd::Failed)
-        return fail(walk.message);
-    if (walk.end == WalkEnd::Stopped)
-        return {MergeEnd::Stopped, {}};
-    m_report.rewriteLine(m_state.statusText);
-    return {MergeEnd::Complete, {}};
+    (void)primary->close();
+    (void)secondary->close();
+    m_result.bytes = walk->bytes;
+    m_result.output = output->targetPath();
+    if (pending) {
+        pending->emplace(std::move(*output));
+    } else if (Result<> committed = output->commit(); !committed) {
+        return fail(committed.error());
+    }
+    m_run.report.rewriteLine(state.statusText);
+    return end(RunEnd::Complete);
 }
 
 } // namespace
 
-FsStatus HasVoidBytePair(TileFile& file, std::size_t blockBytes, bool& found)
+TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
+                   std::optional<SaveFile>* pending)
 {
-    found = false;
-    std::vector<std::uint8_t> buffer(std::clamp<std::size_t>(blockBytes, 1, 1024 * 1024));
-    std::uint8_t previous = 0;
-    bool havePrevious = false;
-    for (;;) {
-        std::size_t got = 0;
-        if (FsStatus status = file.readSome(buffer.data(), buffer.size(), got); !status)
-            return status;
-        if (got == 0)
-            return {};
-        // A pair may straddle two blocks: the previous block's last byte pairs with this one's first.
-        if (havePrevious && previous == kVoidHigh && buffer[0] == kVoidLow) {
-            found = true;
-            return {};
-        }
-        const std::uint8_t* const end = buffer.data() + got;
-        for (const std::uint8_t* p = buffer.data(); p < end;) {
-            p = static_cast<const std::uint8_t*>(std::memchr(p, kVoidHigh, static_cast<std::size_t>(end - p)));
-            if (!p || p + 1 >= end)
-                break;
-            if (p[1] == kVoidLow) {
-                found = true;
-                return {};
-            }
-            ++p;
-        }
-        previous = buffer[got - 1];
-        havePrevious = true;
-    }
-}
-
-std::string SiblingFolder(const std::string& path, const std::string& name)
-{
-    const std::string parent = GetParentFolderName(path);
-    return parent.empty() ? name : JoinPath(parent, name);
-}
-
-std::string FindTileInFolder(const std::string& folder, const std::string& name)
-{
-    const std::string exact = JoinPath(folder, name);
-    if (FileExists(exact))
-        return exact;
-    Folder found;
-    if (!GetFolder(folder, found))
-        return {};
-    std::string match;
-    for (const std::string& file : Files(found).files) {
-        if (EqualsIgnoringCase(GetFileName(file), name)) {
-            if (!match.empty())
-                return {}; // ambiguous: only the exact name would do
-            match = file;
-        }
-    }
-    return match;
-}
-
-MergeResult MergeTile(WindowState& state, RunHost& host, const std::string& primaryFile,
-                      const std::string& secondaryFolder, const EngineOptions& options)
-{
-    std::string message = "Interner Fehler bei " + primaryFile;
+    const auto started = std::chrono::steady_clock::now();
+    TileResult result;
     try {
-        return MergeRun(state, host, options).run(primaryFile, secondaryFolder);
+        result = FillRun(run, primaryFile).run(secondaryFolder, pending);
     } catch (const std::exception& error) {
-        message += std::string(": ") + error.what();
+        result = FailedResult(primaryFile, {ErrorKind::Internal, "Interner Fehler bei " + primaryFile + ": " + error.what()});
     } catch (...) {
+        result = FailedResult(primaryFile, {ErrorKind::Internal, "Interner Fehler bei " + primaryFile});
     }
-    try { // reported like any other failure, as far as that is still possible
-        state.runLog += message;
-        RunReport(state, host).replaceLine(message);
-    } catch (...) {
+    if (result.error == ErrorKind::Internal) {
+        try { // reported like any other failure, as far as that is still possible
+            run.state.runLog += result.message;
+            run.report.replaceLine(result.message);
+        } catch (...) {
+        }
     }
-    return {MergeEnd::Failed, message};
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return result;
+}
+
+TileResult MergeTile(WindowState& state, RunHost& host, const std::string& primaryFile,
+                     const std::string& secondaryFolder, const RunOptions& options)
+{
+    RunContext run(state, host, options);
+    TileResult result = RunFill(run, primaryFile, secondaryFolder, nullptr);
+    if (result.end == RunEnd::Complete && options.durable) {
+        // The new name is durable only once its folder is.
+        if (Result<> synced = SyncFolder(GetParentFolderName(result.output), options.trace); !synced) {
+            MarkFailed(result, synced.error());
+            state.runLog += result.message;
+        }
+    }
+    return result;
 }
 
 } // namespace hgt

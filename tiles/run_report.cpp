@@ -1,6 +1,5 @@
-#include "run_report.h"
+#include "tiles/internal/run_report.h"
 
-#include "tile_format.h"
 
 namespace hgt {
 

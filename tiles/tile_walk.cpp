@@ -1,6 +1,4 @@
-#include "tile_walk.h"
-
-#include "tile_format.h"
+#include "tiles/internal/tile_walk.h"
 
 #include <algorithm>
 #include <bit>
@@ -10,10 +8,6 @@
 namespace hgt {
 
 namespace {
-
-// Byte offset (0-based, exclusive) at which the sample of a progress report ends: reports fall at
-// posHigh = 200,001 + 200,002·k, whose low byte is the 200,002·(k+1)-th byte.
-constexpr std::int64_t kReportSpan = kReportStride + 2;
 
 // The samples are handled as raw 16-bit words in memory order, compared with the marker's bytes in
 // the same order: branch-free loops that the compiler turns into vector code.
@@ -40,114 +34,181 @@ std::uint16_t toHost(std::uint16_t word)
 const std::uint8_t kVoidBytes[2] = {kVoidHigh, kVoidLow};
 const std::uint16_t kVoidWord = loadWord(kVoidBytes);
 
+// Counts in 16-bit lanes stay narrow enough to vectorise well; a chunk never overflows them.
+constexpr std::size_t kCountChunkWords = 32768;
+
+constexpr std::size_t kMaxBlockBytes = 4 * 1024 * 1024;
+
 } // namespace
 
-bool BlockHasVoid(const std::uint8_t* block, std::size_t n)
+std::size_t CountVoids(const std::uint8_t* block, std::size_t n)
 {
     const std::uint16_t marker = kVoidWord;
-    std::uint16_t found = 0; // 16-bit lanes keep the vector loop narrow
-    for (std::size_t w = 0; w < n / 2; ++w)
-        found |= static_cast<std::uint16_t>(loadWord(block + 2 * w) == marker);
-    return found != 0;
-}
-
-void FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std::size_t n)
-{
-    const std::uint16_t marker = kVoidWord;
-    for (std::size_t w = 0; w < n / 2; ++w) {
-        const std::uint16_t own = loadWord(primary + 2 * w);
-        const std::uint16_t other = loadWord(secondary + 2 * w);
-        storeWord(primary + 2 * w, own == marker ? other : own);
+    const std::size_t words = n / 2;
+    std::size_t total = 0;
+    for (std::size_t start = 0; start < words; start += kCountChunkWords) {
+        const std::size_t end = std::min(words, start + kCountChunkWords);
+        std::uint16_t count = 0;
+        for (std::size_t w = start; w < end; ++w)
+            count = static_cast<std::uint16_t>(count + (loadWord(block + 2 * w) == marker));
+        total += count;
     }
+    return total;
 }
 
-void SubtractSamples(std::uint8_t* primary, const std::uint8_t* comparison, std::size_t n)
+std::size_t FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std::size_t n)
 {
     const std::uint16_t marker = kVoidWord;
-    for (std::size_t w = 0; w < n / 2; ++w) {
-        const std::uint16_t ownWord = loadWord(primary + 2 * w);
-        const std::uint16_t otherWord = loadWord(comparison + 2 * w);
-        // Saturating 16-bit subtraction in unsigned arithmetic, so the loop stays 16 bits wide:
-        // it overflows where the operands' signs differ and the result's sign differs from own's.
-        const std::uint16_t own = toHost(ownWord);
-        const std::uint16_t other = toHost(otherWord);
-        const auto difference = static_cast<std::uint16_t>(own - other);
-        const bool overflow = ((own ^ other) & (own ^ difference)) & 0x8000;
-        const auto saturated = static_cast<std::uint16_t>(0x7FFF + (own >> 15));
-        const std::uint16_t result = overflow ? saturated : difference;
-        const bool eitherVoid = (ownWord == marker) | (otherWord == marker);
-        storeWord(primary + 2 * w, eitherVoid ? marker : toHost(result));
+    const std::size_t words = n / 2;
+    std::size_t left = 0;
+    for (std::size_t start = 0; start < words; start += kCountChunkWords) {
+        const std::size_t end = std::min(words, start + kCountChunkWords);
+        std::uint16_t count = 0;
+        for (std::size_t w = start; w < end; ++w) {
+            const std::uint16_t own = loadWord(primary + 2 * w);
+            const std::uint16_t other = loadWord(secondary + 2 * w);
+            const std::uint16_t result = own == marker ? other : own;
+            count = static_cast<std::uint16_t>(count + (result == marker));
+            storeWord(primary + 2 * w, result);
+        }
+        left += count;
     }
+    return left;
 }
 
-WalkResult WalkTile(WindowState& state, RunHost& host, RunReport& report, const WalkSetup& setup,
-                    TileFile& primary, TileFile& second, SaveFile& output)
+std::size_t SubtractSamples(std::uint8_t* primary, const std::uint8_t* comparison, std::size_t n)
 {
-    // A block never reaches past the next report, so no buffer needs to be longer than that.
+    const std::uint16_t marker = kVoidWord;
+    const std::size_t words = n / 2;
+    std::size_t voids = 0;
+    for (std::size_t start = 0; start < words; start += kCountChunkWords) {
+        const std::size_t end = std::min(words, start + kCountChunkWords);
+        std::uint16_t count = 0;
+        for (std::size_t w = start; w < end; ++w) {
+            const std::uint16_t ownWord = loadWord(primary + 2 * w);
+            const std::uint16_t otherWord = loadWord(comparison + 2 * w);
+            // Saturating 16-bit subtraction in unsigned arithmetic, so the loop stays 16 bits wide:
+            // it overflows where the operands' signs differ and the result's sign differs from own's.
+            const std::uint16_t own = toHost(ownWord);
+            const std::uint16_t other = toHost(otherWord);
+            const auto difference = static_cast<std::uint16_t>(own - other);
+            const bool overflow = ((own ^ other) & (own ^ difference)) & 0x8000;
+            const auto saturated = static_cast<std::uint16_t>(0x7FFF + (own >> 15));
+            const std::uint16_t result = overflow ? saturated : difference;
+            const bool eitherVoid = (ownWord == marker) | (otherWord == marker);
+            count = static_cast<std::uint16_t>(count + eitherVoid);
+            storeWord(primary + 2 * w, eitherVoid ? marker : toHost(result));
+        }
+        voids += count;
+    }
+    return voids;
+}
+
+Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const File& primary, const File& second,
+                      SaveFile& output)
+{
+    WindowState& state = run.state;
     const std::size_t blockBytes =
-        std::clamp<std::size_t>(setup.blockBytes & ~std::size_t{1}, 2, static_cast<std::size_t>(kReportSpan));
+        std::clamp<std::size_t>(run.options.blockBytes & ~std::size_t{1}, 2, kMaxBlockBytes);
     std::vector<std::uint8_t> block(blockBytes);
     std::vector<std::uint8_t> other(blockBytes);
 
     state.posHigh = 1;
     state.posLow = state.posHigh + 1;
-    const bool stopAtFirstSample = state.stopRequested;
+    const bool stopAtFirstSample = run.stopRequested();
+    Walk walk;
 
+    std::int64_t nextReportEnd = kReportSpan; // 0-based end of the sample of the next report
     for (std::int64_t offset = 0; offset < kTileBytes;) {
-        const std::int64_t reportEnd = (offset / kReportSpan + 1) * kReportSpan;
-        std::int64_t n = std::min<std::int64_t>({static_cast<std::int64_t>(blockBytes), kTileBytes - offset,
-                                                 reportEnd - offset});
+        std::int64_t n = std::min<std::int64_t>(static_cast<std::int64_t>(blockBytes), kTileBytes - offset);
         if (offset == 0 && stopAtFirstSample)
             n = 2;
         const auto count = static_cast<std::size_t>(n);
 
-        if (FsStatus status = primary.readAt(offset, block.data(), count); !status)
-            return {WalkEnd::Failed, status.message};
-        const bool needsSecond = setup.rule == SampleRule::Difference || BlockHasVoid(block.data(), count);
-        if (needsSecond) {
-            if (FsStatus status = second.readAt(offset, other.data(), count); !status)
-                return {WalkEnd::Failed, status.message};
-            if (setup.rule == SampleRule::Fill)
-                FillVoids(block.data(), other.data(), count);
-            else
-                SubtractSamples(block.data(), other.data(), count);
+        if (Result<> read = primary.readAt(offset, block.data(), count); !read)
+            return read.error();
+        const std::size_t voids = CountVoids(block.data(), count);
+        walk.voidsFound += static_cast<std::int64_t>(voids);
+        if (setup.rule == SampleRule::Difference || voids > 0) {
+            if (Result<> read = second.readAt(offset, other.data(), count); !read)
+                return read.error();
+            walk.voidsLeft += static_cast<std::int64_t>(setup.rule == SampleRule::Fill
+                                                            ? FillVoids(block.data(), other.data(), count)
+                                                            : SubtractSamples(block.data(), other.data(), count));
         }
-        if (FsStatus status = output.write(block.data(), count); !status)
-            return {WalkEnd::Failed, status.message};
 
-        state.posHigh = static_cast<std::int32_t>(offset + n - 1);
-        state.posLow = state.posHigh + 1;
-        state.byteHigh = block[count - 2];
-        state.byteLow = block[count - 1];
+        // The sample loop pauses at every report inside the block and at the block's end.
+        const std::int64_t blockEnd = offset + n;
+        for (;;) {
+            const std::int64_t end = std::min(nextReportEnd, blockEnd);
+            state.posHigh = static_cast<std::int32_t>(end - 1);
+            state.posLow = state.posHigh + 1;
+            state.byteHigh = block[static_cast<std::size_t>(end - offset - 2)];
+            state.byteLow = block[static_cast<std::size_t>(end - offset - 1)];
 
-        host.yieldToEvents();
-        if (setup.stopTest == StopTest::BeforeReport && state.stopRequested)
-            return {WalkEnd::Stopped, {}};
-        if (report.due())
-            report.report(setup.statusText(state.posHigh));
-        if (setup.stopTest == StopTest::AfterReport && state.stopRequested)
-            return {WalkEnd::Stopped, {}};
-        offset += n;
+            run.host.yieldToEvents();
+            if (setup.stopTest == StopTest::BeforeReport && run.stopRequested())
+                return Walk{true, walk.voidsFound, walk.voidsLeft, walk.bytes};
+            if (run.report.due())
+                run.report.report(setup.statusText(state.posHigh));
+            if (setup.stopTest == StopTest::AfterReport && run.stopRequested()) {
+                walk.stopped = true;
+                return walk;
+            }
+            if (end == nextReportEnd)
+                nextReportEnd += kReportSpan;
+            if (end == blockEnd)
+                break;
+        }
+
+        if (Result<> written = output.write(block.data(), count); !written)
+            return written.error();
+        walk.bytes += n;
+        offset = blockEnd;
     }
     state.posHigh = kWalkEnd;
     state.posLow = kWalkEnd + 1;
-    return {};
+    return walk;
 }
 
-WalkResult WalkToFile(WindowState& state, RunHost& host, RunReport& report, const WalkSetup& setup,
-                      TileFile& primary, TileFile& second, const std::string& outputPath)
+Result<bool> HasVoidBytePair(const File& file, std::size_t blockBytes)
 {
-    SaveFile output(outputPath);
-    if (FsStatus status = output.open(); !status)
-        return {WalkEnd::Failed, status.message};
-    WalkResult walk = WalkTile(state, host, report, setup, primary, second, output);
-    if (walk.end != WalkEnd::Complete)
-        return walk;
-    primary.close();
-    second.close();
-    if (FsStatus status = output.commit(); !status)
-        return {WalkEnd::Failed, status.message};
-    return walk;
+    std::vector<std::uint8_t> buffer(std::clamp<std::size_t>(blockBytes, 1, kMaxBlockBytes));
+    std::uint8_t previous = 0;
+    bool havePrevious = false;
+    for (std::int64_t offset = 0;;) {
+        const Result<std::size_t> got = file.readSomeAt(offset, buffer.data(), buffer.size());
+        if (!got)
+            return got.error();
+        if (*got == 0)
+            return false;
+        offset += static_cast<std::int64_t>(*got);
+        // A pair may straddle two blocks: the previous block's last byte pairs with this one's first.
+        if (havePrevious && previous == kVoidHigh && buffer[0] == kVoidLow)
+            return true;
+        const std::uint8_t* const end = buffer.data() + *got;
+        for (const std::uint8_t* p = buffer.data(); p < end;) {
+            p = static_cast<const std::uint8_t*>(std::memchr(p, kVoidHigh, static_cast<std::size_t>(end - p)));
+            if (!p || p + 1 >= end)
+                break;
+            if (p[1] == kVoidLow)
+                return true;
+            ++p;
+        }
+        previous = buffer[*got - 1];
+        havePrevious = true;
+    }
+}
+
+Result<> CheckTileSize(const File& file)
+{
+    const Result<std::int64_t> size = file.size();
+    if (!size)
+        return size.error();
+    if (*size < kTileBytes)
+        return Error{ErrorKind::NotATile, file.path() + " ist kein 1-Sekunden-HGT-File (" + std::to_string(*size)
+                                              + " Bytes statt " + std::to_string(kTileBytes) + " Bytes)"};
+    return {};
 }
 
 } // namespace hgt

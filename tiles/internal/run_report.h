@@ -1,12 +1,16 @@
 #pragma once
 
-#include "run_host.h"
-#include "window_state.h"
+#include "tiles/engine.h"
 
 #include <cstdint>
 #include <string>
 
 namespace hgt {
+
+// A progress report is due once posHigh lies more than this past the previous report.
+inline constexpr std::int32_t kReportStride = 200000;
+// Bytes from one report to the next: reports fall at posHigh = 200,001 + 200,002·k.
+inline constexpr std::int64_t kReportSpan = kReportStride + 2;
 
 // The progress line protocol: each run owns the list line at logIndex and rewrites it every
 // 200,002 bytes. A list operation at an index outside the list is skipped; the run goes on.
@@ -25,8 +29,6 @@ public:
     // Remove at logIndex (no test for an empty list), then insert the text there.
     void rewriteLine(const std::string& text);
     void insertLine(const std::string& text);
-
-    std::int32_t lastReportPos() const { return m_lastReportPos; }
 
 private:
     bool removeAt(int index);

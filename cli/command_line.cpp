@@ -1,0 +1,289 @@
+#include "cli/command_line.h"
+
+#include <sched.h>
+
+#include <array>
+#include <charconv>
+#include <optional>
+#include <thread>
+
+namespace hgt::cli {
+
+namespace {
+
+constexpr unsigned kMaxJobs = 256;
+
+enum class OptionId { Help, Version, Secondary, Jobs, Json, Quiet };
+
+constexpr unsigned bit(Command command) { return 1u << static_cast<unsigned>(command); }
+constexpr unsigned kFillLike = bit(Command::Fill) | bit(Command::Batch);
+
+struct OptionSpec {
+    OptionId id;
+    char shortName; // 0: long form only
+    std::string_view longName;
+    bool takesValue;
+    unsigned commands; // the subcommands that know the option
+};
+
+constexpr std::array kOptions{
+    OptionSpec{OptionId::Help, 'h', "help", false,
+               bit(Command::None) | kFillLike | bit(Command::Diff) | bit(Command::Info)},
+    OptionSpec{OptionId::Version, 0, "version", false, bit(Command::None)},
+    OptionSpec{OptionId::Secondary, 's', "secondary", true, kFillLike},
+    OptionSpec{OptionId::Jobs, 'j', "jobs", true, kFillLike},
+    OptionSpec{OptionId::Json, 0, "json", false, kFillLike | bit(Command::Diff) | bit(Command::Info)},
+    OptionSpec{OptionId::Quiet, 'q', "quiet", false, kFillLike | bit(Command::Diff)},
+};
+
+constexpr std::array<std::pair<std::string_view, Command>, 4> kCommands{{
+    {"fill", Command::Fill},
+    {"batch", Command::Batch},
+    {"diff", Command::Diff},
+    {"info", Command::Info},
+}};
+
+std::string quoted(std::string_view text)
+{
+    return "„" + std::string(text) + "“";
+}
+
+std::optional<Command> findCommand(std::string_view name)
+{
+    for (const auto& [commandName, command] : kCommands)
+        if (commandName == name)
+            return command;
+    return std::nullopt;
+}
+
+class Parser {
+public:
+    Parser(std::span<const std::string> args, unsigned defaultJobs) : m_args(args) { m_result.jobs = defaultJobs; }
+
+    std::expected<Invocation, UsageError> run();
+
+private:
+    UsageError error(std::string message) const { return {std::move(message), m_result.command}; }
+
+    const OptionSpec* findLong(std::string_view name) const;
+    const OptionSpec* findShort(char name) const;
+    std::optional<UsageError> unknown(std::string_view typed) const;
+    // Applies one option; `value` is set exactly for options that take one.
+    std::optional<UsageError> apply(const OptionSpec& option, std::string_view typed, std::string_view value);
+    std::optional<UsageError> parseLong(std::string_view arg, std::size_t& next);
+    std::optional<UsageError> parseShortCluster(std::string_view arg, std::size_t& next);
+    std::optional<UsageError> checkOperands() const;
+
+    std::span<const std::string> m_args;
+    Invocation m_result;
+};
+
+const OptionSpec* Parser::findLong(std::string_view name) const
+{
+    for (const OptionSpec& option : kOptions)
+        if (option.longName == name && (option.commands & bit(m_result.command)))
+            return &option;
+    return nullptr;
+}
+
+const OptionSpec* Parser::findShort(char name) const
+{
+    for (const OptionSpec& option : kOptions)
+        if (option.shortName != 0 && option.shortName == name && (option.commands & bit(m_result.command)))
+            return &option;
+    return nullptr;
+}
+
+std::optional<UsageError> Parser::unknown(std::string_view typed) const
+{
+    if (m_result.command == Command::None)
+        return error("unbekannte Option " + quoted(typed));
+    return error("unbekannte Option " + quoted(typed) + " für " + quoted(CommandName(m_result.command)));
+}
+
+std::optional<UsageError> Parser::apply(const OptionSpec& option, std::string_view typed, std::string_view value)
+{
+    switch (option.id) {
+    case OptionId::Help:
+        m_result.help = true;
+        break;
+    case OptionId::Version:
+        m_result.version = true;
+        break;
+    case OptionId::Secondary:
+        if (value.empty())
+            return error("zur Option " + quoted(typed) + " fehlt der Ordner");
+        m_result.secondary = std::string(value);
+        break;
+    case OptionId::Jobs: {
+        unsigned jobs = 0;
+        const auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+        if (value.empty() || status != std::errc() || end != value.data() + value.size() || jobs < 1 || jobs > kMaxJobs)
+            return error("die Option " + quoted(typed) + " braucht eine ganze Zahl von 1 bis "
+                         + std::to_string(kMaxJobs) + ", nicht " + quoted(value));
+        m_result.jobs = jobs;
+        break;
+    }
+    case OptionId::Json:
+        m_result.json = true;
+        break;
+    case OptionId::Quiet:
+        m_result.quiet = true;
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<UsageError> Parser::parseLong(std::string_view arg, std::size_t& next)
+{
+    const std::size_t equals = arg.find('=');
+    const std::string_view name = arg.substr(2, equals == std::string_view::npos ? std::string_view::npos : equals - 2);
+    const std::string_view typed = arg.substr(0, equals);
+    const OptionSpec* option = findLong(name);
+    if (!option)
+        return unknown(typed);
+    if (!option->takesValue) {
+        if (equals != std::string_view::npos)
+            return error("die Option " + quoted(typed) + " nimmt keinen Wert");
+        return apply(*option, typed, {});
+    }
+    if (equals != std::string_view::npos)
+        return apply(*option, typed, arg.substr(equals + 1));
+    if (next >= m_args.size())
+        return error("zur Option " + quoted(typed) + " fehlt der Wert");
+    return apply(*option, typed, m_args[next++]);
+}
+
+std::optional<UsageError> Parser::parseShortCluster(std::string_view arg, std::size_t& next)
+{
+    // "-qj2" is "-q -j 2": flags may be bundled, and an option with a value takes the rest.
+    for (std::size_t k = 1; k < arg.size(); ++k) {
+        const std::string typed = std::string("-") + arg[k];
+        const OptionSpec* option = findShort(arg[k]);
+        if (!option)
+            return unknown(typed);
+        if (!option->takesValue) {
+            if (auto failure = apply(*option, typed, {}))
+                return failure;
+            if (m_result.help)
+                return std::nullopt;
+            continue;
+        }
+        if (k + 1 < arg.size())
+            return apply(*option, typed, arg.substr(k + 1));
+        if (next >= m_args.size())
+            return error("zur Option " + quoted(typed) + " fehlt der Wert");
+        return apply(*option, typed, m_args[next++]);
+    }
+    return std::nullopt;
+}
+
+std::optional<UsageError> Parser::checkOperands() const
+{
+    const std::size_t count = m_result.operands.size();
+    switch (m_result.command) {
+    case Command::Fill:
+    case Command::Batch:
+        if (m_result.secondary.empty())
+            return error("der Sekundärordner fehlt (-s ORDNER)");
+        if (m_result.command == Command::Batch && count != 1)
+            return error(count == 0 ? "der Ordner mit den Kacheln fehlt" : "genau ein Ordner erwartet, nicht "
+                                                                               + std::to_string(count));
+        if (count == 0)
+            return error("keine Kachel angegeben");
+        break;
+    case Command::Diff:
+        if (count != 2)
+            return error("zwei Kacheln erwartet (PRIMÄR VERGLEICH), nicht " + std::to_string(count));
+        break;
+    case Command::Info:
+        if (count == 0)
+            return error("keine Kachel angegeben");
+        break;
+    case Command::None:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::expected<Invocation, UsageError> Parser::run()
+{
+    std::size_t next = 0;
+    bool optionsEnded = false;
+    bool commandSeen = false;
+    while (next < m_args.size()) {
+        const std::string_view arg = m_args[next++];
+        const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+        if (isOption && arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (isOption) {
+            const auto failure = arg[1] == '-' ? parseLong(arg, next) : parseShortCluster(arg, next);
+            if (failure)
+                return std::unexpected(*failure);
+            // --help and --version win over everything after them, required options included.
+            if (m_result.help || m_result.version)
+                return m_result;
+            continue;
+        }
+        if (!commandSeen) {
+            commandSeen = true;
+            if (arg == "help") { // "help fill" is "fill --help"
+                m_result.help = true;
+                if (next < m_args.size()) {
+                    const auto command = findCommand(m_args[next]);
+                    if (!command)
+                        return std::unexpected(error("unbekannter Befehl " + quoted(m_args[next])));
+                    m_result.command = *command;
+                }
+                return m_result;
+            }
+            const auto command = findCommand(arg);
+            if (!command)
+                return std::unexpected(error("unbekannter Befehl " + quoted(arg)));
+            m_result.command = *command;
+            continue;
+        }
+        m_result.operands.emplace_back(arg);
+    }
+    if (m_result.command == Command::None)
+        return std::unexpected(error("kein Befehl angegeben"));
+    if (auto failure = checkOperands())
+        return std::unexpected(*failure);
+    return m_result;
+}
+
+} // namespace
+
+std::string_view CommandName(Command command)
+{
+    for (const auto& [name, known] : kCommands)
+        if (known == command)
+            return name;
+    return {};
+}
+
+std::expected<Invocation, UsageError> ParseCommandLine(std::span<const std::string> args, unsigned defaultJobs)
+{
+    return Parser(args, defaultJobs).run();
+}
+
+std::string UsageLine(const UsageError& error)
+{
+    std::string help = "hgtfill-cli ";
+    if (error.command != Command::None)
+        help += std::string(CommandName(error.command)) + " ";
+    return "hgtfill-cli: " + error.message + " (Hilfe: " + help + "--help)";
+}
+
+unsigned AvailableCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+} // namespace hgt::cli

@@ -1,0 +1,46 @@
+#pragma once
+
+// What the user asked for on the command line: one subcommand, its options and its operands.
+
+#include <expected>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hgt::cli {
+
+enum class Command { None, Fill, Batch, Diff, Info };
+
+struct Invocation {
+    Command command = Command::None;
+    bool help = false;    // --help: print the help of `command` (or the overview) and nothing else
+    bool version = false; // --version before any subcommand
+    std::string secondary;
+    unsigned jobs = 1;
+    bool json = false;
+    bool quiet = false;
+    std::vector<std::string> operands;
+};
+
+// A command line that cannot be run: a German message of one line, and the subcommand it was
+// meant for (for the hint to its --help).
+struct UsageError {
+    std::string message;
+    Command command = Command::None;
+};
+
+// The subcommand's name as typed ("fill"), empty for Command::None.
+std::string_view CommandName(Command command);
+
+// Parses the arguments after the program name. `defaultJobs` is what -j means when not given.
+// Options may stand before, between and after the operands; "--" ends them.
+std::expected<Invocation, UsageError> ParseCommandLine(std::span<const std::string> args, unsigned defaultJobs);
+
+// "hgtfill-cli: <message> (Hilfe: hgtfill-cli <command> --help)"
+std::string UsageLine(const UsageError& error);
+
+// The number of processors this process may run on, at least 1.
+unsigned AvailableCores();
+
+} // namespace hgt::cli

@@ -1,0 +1,145 @@
+#include "cli/commands.h"
+
+#include "cli/tile_report.h"
+
+#include <exception>
+
+namespace hgt::cli {
+
+namespace {
+
+std::string quoted(const std::string& text)
+{
+    return "„" + text + "“";
+}
+
+// Prints a run's results in the order the tiles were given, once the engine has made them final.
+int report(const Invocation& invocation, const BatchResult& run, std::size_t tiles, RunKind kind,
+           const std::atomic<bool>* stop, const Console& console)
+{
+    const bool interrupted = stop && stop->load();
+    const int status = ExitStatus(run, interrupted);
+    if (invocation.json) {
+        for (const TileResult& tile : run.tiles)
+            console.out << TileJson(tile, kind) << '\n';
+        console.out << SummaryJson(run, tiles, kind, interrupted, status) << '\n';
+    } else {
+        for (const TileResult& tile : run.tiles) {
+            if (IsProblem(tile))
+                console.err << "hgtfill-cli: " << TileLine(tile, kind) << '\n';
+            else if (!invocation.quiet)
+                console.out << TileLine(tile, kind) << '\n';
+        }
+        if (!invocation.quiet)
+            console.out << SummaryLine(run, tiles, kind) << '\n';
+        if (interrupted)
+            console.err << "hgtfill-cli: " << InterruptedLine(run, tiles) << '\n';
+    }
+    console.out.flush();
+    return status;
+}
+
+int fillTiles(const Invocation& invocation, const std::vector<std::string>& tiles, CliHost& host,
+              const std::atomic<bool>* stop, const Console& console)
+{
+    WindowState state;
+    RunOptions options;
+    options.jobs = invocation.jobs;
+    options.stop = stop;
+    const BatchResult run = MergeTiles(state, host, tiles, invocation.secondary, options);
+    host.runEnded();
+    return report(invocation, run, tiles.size(), RunKind::Fill, stop, console);
+}
+
+// The window lets a fill start only when the secondary folder holds a tile; so does the command line.
+bool checkSecondary(const Invocation& invocation, const Console& console)
+{
+    if (FolderHoldsTile(invocation.secondary))
+        return true;
+    console.err << "hgtfill-cli: im Sekundärordner " << quoted(invocation.secondary) << " liegt keine HGT-Kachel\n";
+    return false;
+}
+
+int fill(const Invocation& invocation, CliHost& host, const std::atomic<bool>* stop, const Console& console)
+{
+    if (!checkSecondary(invocation, console))
+        return kExitFailed;
+    return fillTiles(invocation, invocation.operands, host, stop, console);
+}
+
+int batch(const Invocation& invocation, CliHost& host, const std::atomic<bool>* stop, const Console& console)
+{
+    const std::string& folder = invocation.operands.front();
+    const Result<std::vector<std::string>> tiles = ListTiles(folder);
+    if (!tiles) {
+        console.err << "hgtfill-cli: " << tiles.error().message << '\n';
+        return kExitFailed;
+    }
+    if (!checkSecondary(invocation, console))
+        return kExitFailed;
+    if (tiles->empty() && !invocation.json && !invocation.quiet)
+        console.err << "hgtfill-cli: keine HGT-Files im Ordner " << quoted(folder) << '\n';
+    return fillTiles(invocation, *tiles, host, stop, console);
+}
+
+int diff(const Invocation& invocation, CliHost& host, const std::atomic<bool>* stop, const Console& console)
+{
+    WindowState state;
+    RunOptions options;
+    options.stop = stop;
+    BatchResult run;
+    run.tiles.push_back(MakeDifferenceTile(state, host, invocation.operands[0], invocation.operands[1], options));
+    run.seconds = run.tiles.front().seconds;
+    run.stopped = run.tiles.front().end == RunEnd::Stopped;
+    host.runEnded();
+    return report(invocation, run, 1, RunKind::Difference, stop, console);
+}
+
+int info(const Invocation& invocation, const Console& console)
+{
+    std::size_t failed = 0;
+    for (const std::string& path : invocation.operands) {
+        const Result<TileInfo> tile = InspectTile(path);
+        if (!tile)
+            ++failed;
+        if (invocation.json)
+            console.out << (tile ? InfoJson(*tile) : InfoErrorJson(path, tile.error())) << '\n';
+        else if (tile)
+            console.out << InfoText(*tile);
+        else
+            console.err << "hgtfill-cli: " << tile.error().message << '\n';
+    }
+    const int status = failed == 0 ? kExitOk : kExitFailed;
+    if (invocation.json)
+        console.out << InfoSummaryJson(invocation.operands.size(), failed, status) << '\n';
+    console.out.flush();
+    return status;
+}
+
+} // namespace
+
+int RunCommand(const Invocation& invocation, CliHost& host, const std::atomic<bool>* stop, const Console& console)
+{
+    // The engine never throws; the report's own strings might, when memory runs out.
+    try {
+        switch (invocation.command) {
+        case Command::Fill:
+            return fill(invocation, host, stop, console);
+        case Command::Batch:
+            return batch(invocation, host, stop, console);
+        case Command::Diff:
+            return diff(invocation, host, stop, console);
+        case Command::Info:
+            return info(invocation, console);
+        case Command::None:
+            break;
+        }
+    } catch (const std::exception& error) {
+        host.runEnded();
+        console.err << "hgtfill-cli: interner Fehler: " << error.what() << '\n';
+        return kExitFailed;
+    }
+    return kExitUsage;
+}
+
+} // namespace hgt::cli

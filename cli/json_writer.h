@@ -1,0 +1,38 @@
+#pragma once
+
+// One JSON object on one line, built field by field in the order given.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace hgt::cli {
+
+class JsonWriter {
+public:
+    JsonWriter& add(std::string_view key, std::string_view value);
+    JsonWriter& add(std::string_view key, const char* value) { return add(key, std::string_view(value)); }
+    JsonWriter& add(std::string_view key, std::int64_t value);
+    JsonWriter& add(std::string_view key, int value) { return add(key, static_cast<std::int64_t>(value)); }
+    JsonWriter& add(std::string_view key, std::size_t value) { return add(key, static_cast<std::int64_t>(value)); }
+    JsonWriter& add(std::string_view key, bool value);
+    // Written with `decimals` places after the point; null when not finite.
+    JsonWriter& add(std::string_view key, double value, int decimals);
+    JsonWriter& add(std::string_view key, std::optional<std::int64_t> value);
+    JsonWriter& addNull(std::string_view key);
+
+    // The object so far, closed: {"key":value,…}
+    std::string str() const { return m_body + "}"; }
+
+private:
+    void key(std::string_view name);
+
+    std::string m_body = "{";
+};
+
+// A JSON string literal with its quotes. Bytes that are not valid UTF-8 (file names may hold any
+// byte) become U+FFFD, so the output is always valid JSON.
+std::string JsonString(std::string_view text);
+
+} // namespace hgt::cli

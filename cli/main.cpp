@@ -1,0 +1,45 @@
+#include "cli/commands.h"
+#include "cli/help_text.h"
+#include "cli/progress_bar.h"
+#include "cli/stop_signal.h"
+#include "cli/tile_report.h"
+
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    using namespace hgt::cli;
+    std::ios::sync_with_stdio(false);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const auto invocation = ParseCommandLine(args, AvailableCores());
+    if (!invocation) {
+        std::cerr << UsageLine(invocation.error()) << '\n';
+        return kExitUsage;
+    }
+    if (invocation->version) {
+        std::cout << "hgtfill-cli " HGTFILL_VERSION "\n";
+        return kExitOk;
+    }
+    if (invocation->help) {
+        std::cout << HelpText(invocation->command);
+        return kExitOk;
+    }
+
+    const Console console{std::cout, std::cerr};
+    CliHost quiet;
+    if (invocation->command == Command::Info)
+        return RunCommand(*invocation, quiet, nullptr, console);
+
+    std::unique_ptr<ProgressBar> bar;
+    if (WantsProgressBar(STDERR_FILENO, invocation->quiet))
+        bar = std::make_unique<ProgressBar>(std::cerr, TerminalWidth(STDERR_FILENO));
+    const StopSignal stop;
+    const int status = RunCommand(*invocation, bar ? *bar : quiet, stop.flag(), console);
+    std::cout.flush();
+    return std::cout.good() ? status : kExitFailed;
+}

@@ -1,0 +1,1 @@
+// Batches of tiles: filled in the background by a helper.

@@ -1,0 +1,134 @@
+// InspectTile against sums worked out here, on real files, around the 256 KiB block boundary.
+
+#include "cli_test_support.h"
+#include "tiles/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace hgt::cli::test {
+namespace {
+
+constexpr std::int64_t kBlockSamples = static_cast<std::int64_t>(kDefaultBlockBytes) / 2;
+
+TileInfo inspect(const TempFolder& temp, const Bytes& bytes)
+{
+    const std::string path = temp / "N47E011.hgt";
+    writeBytes(path, bytes);
+    Result<TileInfo> info = InspectTile(path);
+    EXPECT_TRUE(info.has_value()) << (info ? "" : info.error().message);
+    return info.value_or(TileInfo{});
+}
+
+TEST(InspectTile, SumsUpAFullTileWithoutItsVoids)
+{
+    TempFolder temp;
+    Bytes tile = plainTile(3);
+    const std::vector<std::int64_t> voids{0, kBlockSamples - 1, kBlockSamples, kTileSamples - 1};
+    for (std::int64_t k : voids)
+        setSample(tile, k, kVoidValue);
+    setSample(tile, 5, -428);   // below sea level
+    setSample(tile, 7, 8848);   // a high peak
+    setSample(tile, 9, -32768); // the extremes of the type
+    setSample(tile, 11, 32767);
+
+    std::int64_t sum = 0;
+    for (std::int64_t k = 0; k < kTileSamples; ++k) {
+        const auto v = static_cast<std::int16_t>(static_cast<std::uint16_t>(tile[2 * k] << 8 | tile[2 * k + 1]));
+        if (v != kVoidValue)
+            sum += v;
+    }
+    const TileInfo info = inspect(temp, tile);
+    EXPECT_EQ(info.bytes, kTileBytes);
+    EXPECT_EQ(info.side, kTileSide);
+    EXPECT_EQ(info.voids, 4);
+    EXPECT_EQ(info.minimum, std::optional<std::int16_t>(-32768));
+    EXPECT_EQ(info.maximum, std::optional<std::int16_t>(32767));
+    EXPECT_DOUBLE_EQ(info.mean, static_cast<double>(sum) / static_cast<double>(kTileSamples - 4));
+    EXPECT_FALSE(info.pairAtOddOffsetOnly);
+}
+
+struct PairCase {
+    std::string name;
+    std::int64_t highByteOffset; // where D8 goes; F1 follows
+    bool oddOnly;
+};
+
+class VoidPairPlaces : public ::testing::TestWithParam<PairCase> {};
+
+TEST_P(VoidPairPlaces, AreToldApartByTheirOffset)
+{
+    TempFolder temp;
+    Bytes tile = plainTile();
+    tile[static_cast<std::size_t>(GetParam().highByteOffset)] = kVoidHigh;
+    tile[static_cast<std::size_t>(GetParam().highByteOffset) + 1] = kVoidLow;
+    const TileInfo info = inspect(temp, tile);
+    EXPECT_EQ(info.pairAtOddOffsetOnly, GetParam().oddOnly);
+    EXPECT_EQ(info.voids, GetParam().oddOnly ? 0 : 1);
+}
+
+constexpr auto kBlock = static_cast<std::int64_t>(kDefaultBlockBytes);
+
+INSTANTIATE_TEST_SUITE_P(InspectTile, VoidPairPlaces,
+                         ::testing::Values(PairCase{"odd_at_start", 1, true},
+                                           PairCase{"odd_just_before_block_end", kBlock - 3, true},
+                                           PairCase{"odd_across_block_boundary", kBlock - 1, true},
+                                           PairCase{"odd_just_after_block_start", kBlock + 1, true},
+                                           PairCase{"odd_last_possible", kTileBytes - 3, true},
+                                           PairCase{"even_is_a_void", kBlock - 2, false},
+                                           PairCase{"even_at_block_start", kBlock, false}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(InspectTile, OtherGridsAndOddSizes)
+{
+    TempFolder temp;
+    const TileInfo threeSeconds = inspect(temp, plainGrid(1201));
+    EXPECT_EQ(threeSeconds.bytes, 1201 * 1201 * 2);
+    EXPECT_EQ(threeSeconds.side, 1201);
+
+    Bytes notSquare = plainGrid(100);
+    notSquare.resize(notSquare.size() + 2, 0);
+    EXPECT_EQ(inspect(temp, notSquare).side, 0);
+
+    Bytes oddLength = plainGrid(2);
+    oddLength.push_back(0xD8); // half a sample: no sample, and no pair without the F1
+    const TileInfo odd = inspect(temp, oddLength);
+    EXPECT_EQ(odd.side, 0);
+    EXPECT_EQ(odd.voids, 0);
+    EXPECT_FALSE(odd.pairAtOddOffsetOnly);
+
+    Bytes allVoid(8);
+    for (std::int64_t k = 0; k < 4; ++k)
+        setSample(allVoid, k, kVoidValue);
+    const TileInfo voids = inspect(temp, allVoid);
+    EXPECT_EQ(voids.side, 2);
+    EXPECT_EQ(voids.voids, 4);
+    EXPECT_FALSE(voids.minimum.has_value());
+    EXPECT_FALSE(voids.maximum.has_value());
+}
+
+TEST(InspectTile, RefusesWhatItCannotRead)
+{
+    TempFolder temp;
+    const Result<TileInfo> missing = InspectTile(temp / "fehlt.hgt");
+    ASSERT_FALSE(missing.has_value());
+    EXPECT_EQ(missing.error().kind, ErrorKind::NotFound);
+    EXPECT_NE(missing.error().message.find("fehlt.hgt"), std::string::npos);
+
+    const Result<TileInfo> folder = InspectTile(temp.path().string());
+    ASSERT_FALSE(folder.has_value());
+    EXPECT_EQ(folder.error().kind, ErrorKind::NotATile);
+
+    if (::geteuid() != 0) { // root reads anything
+        const std::string locked = temp / "locked.hgt";
+        writeBytes(locked, plainGrid(4));
+        ::chmod(locked.c_str(), 0);
+        const Result<TileInfo> refused = InspectTile(locked);
+        ASSERT_FALSE(refused.has_value());
+        EXPECT_EQ(refused.error().kind, ErrorKind::Permission);
+    }
+}
+
+} // namespace
+} // namespace hgt::cli::test

@@ -1,0 +1,1 @@
+// Durable outputs and crashes.

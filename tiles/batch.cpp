@@ -1,0 +1,252 @@
+#include "platform/file_system.h"
+#include "tiles/engine.h"
+#include "tiles/internal/tile_walk.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace hgt {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Syncs and names the outputs of a batch on a thread of its own, so that the disk writes of one
+// tile overlap the computing of the next.
+class Committer {
+public:
+    Committer() : m_thread([this] { work(); }) {}
+    Committer(const Committer&) = delete;
+    Committer& operator=(const Committer&) = delete;
+    ~Committer() { finish(); }
+
+    void add(std::size_t index, SaveFile output)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_queue.push_back({index, std::move(output)});
+        }
+        m_wake.notify_one();
+    }
+
+    // Waits for every output handed over; the failures, by tile index.
+    std::vector<std::pair<std::size_t, Error>> finish()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+        return std::move(m_failures);
+    }
+
+private:
+    struct Job {
+        std::size_t index;
+        SaveFile output;
+    };
+
+    void work()
+    {
+        for (;;) {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_closing || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;
+            Job job = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            Result<> committed = job.output.commit();
+            if (!committed) {
+                lock.lock();
+                m_failures.emplace_back(job.index, committed.error());
+            }
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Job> m_queue;
+    bool m_closing = false;
+    std::vector<std::pair<std::size_t, Error>> m_failures;
+    std::thread m_thread;
+};
+
+// One tile after the other on the caller's thread, with the window's list protocol.
+void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
+                BatchResult& batch)
+{
+    std::optional<Committer> committer;
+    if (run.options.durable)
+        committer.emplace();
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        run.host.tileStarted(i, tiles.size(), tiles[i]);
+        run.state.runLog += '\n';
+        std::optional<SaveFile> pending;
+        RunContext tileRun(run.state, run.host, run.options); // each tile is a run of its own
+        TileResult result = RunFill(tileRun, tiles[i], secondaryFolder, committer ? &pending : nullptr);
+        if (pending)
+            committer->add(i, std::move(*pending));
+        run.host.tileFinished(i, tiles.size(), result);
+        batch.tiles.push_back(std::move(result));
+        // STOP ends the batch after the tile in progress.
+        if (run.stopRequested()) {
+            batch.stopped = true;
+            break;
+        }
+    }
+    if (committer) {
+        for (auto& [index, error] : committer->finish()) {
+            MarkFailed(batch.tiles[index], error);
+            run.state.runLog += error.message;
+        }
+    }
+}
+
+// Several tiles in flight, each on a worker with a state record of its own and no list lines.
+// The caller's thread hands the events to the host and passes STOP on.
+void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
+                   BatchResult& batch)
+{
+    struct Event {
+        bool finished;
+        std::size_t index;
+        TileResult result;
+        std::string runLog;
+    };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Event> events;
+    std::size_t next = 0;
+    std::size_t running = 0;
+    std::atomic<bool> stop{run.stopRequested()};
+    RunOptions workerOptions = run.options;
+    workerOptions.stop = &stop;
+
+    auto worker = [&] {
+        for (;;) {
+            std::size_t index;
+            {
+                std::lock_guard lock(mutex);
+                if (stop.load() || next >= tiles.size()) {
+                    --running;
+                    changed.notify_all();
+                    return;
+                }
+                index = next++;
+                events.push_back({false, index, {}, {}});
+            }
+            changed.notify_all();
+            WindowState state;
+            QuietHost quiet;
+            RunContext own(state, quiet, workerOptions);
+            TileResult result = RunFill(own, tiles[index], secondaryFolder, nullptr);
+            {
+                std::lock_guard lock(mutex);
+                events.push_back({true, index, std::move(result), std::move(state.runLog)});
+            }
+            changed.notify_all();
+        }
+    };
+
+    const std::size_t workers = std::min<std::size_t>(run.options.jobs, tiles.size());
+    running = workers;
+    std::vector<std::jthread> threads;
+    for (std::size_t w = 0; w < workers; ++w)
+        threads.emplace_back(worker);
+
+    std::vector<std::optional<TileResult>> results(tiles.size());
+    std::vector<std::string> logs(tiles.size());
+    for (;;) {
+        std::deque<Event> ready;
+        bool done = false;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return !events.empty() || running == 0; });
+            ready.swap(events);
+            done = running == 0 && ready.empty();
+        }
+        for (Event& event : ready) {
+            if (!event.finished) {
+                run.host.tileStarted(event.index, tiles.size(), tiles[event.index]);
+                continue;
+            }
+            run.host.tileFinished(event.index, tiles.size(), event.result);
+            logs[event.index] = std::move(event.runLog);
+            results[event.index] = std::move(event.result);
+        }
+        if (done)
+            break;
+        run.host.yieldToEvents();
+        if (run.stopRequested())
+            stop = true;
+    }
+    threads.clear();
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        if (!results[i])
+            continue;
+        run.state.runLog += '\n' + logs[i];
+        batch.stopped = batch.stopped || results[i]->end == RunEnd::Stopped;
+        batch.tiles.push_back(std::move(*results[i]));
+    }
+    batch.stopped = batch.stopped || stop.load();
+}
+
+} // namespace
+
+std::size_t BatchResult::count(RunEnd end) const
+{
+    std::size_t n = 0;
+    for (const TileResult& tile : tiles)
+        n += tile.end == end;
+    return n;
+}
+
+BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std::string>& tiles,
+                       const std::string& secondaryFolder, const RunOptions& options)
+{
+    const auto started = Clock::now();
+    BatchResult batch;
+    try {
+        RunContext run(state, host, options);
+        if (options.jobs > 1 && tiles.size() > 1)
+            runInParallel(run, tiles, secondaryFolder, batch);
+        else
+            runInOrder(run, tiles, secondaryFolder, batch);
+
+        // The new names are durable once their folders are: each folder once, at the end.
+        if (options.durable) {
+            std::set<std::string> folders;
+            for (const TileResult& tile : batch.tiles)
+                if (tile.end == RunEnd::Complete)
+                    folders.insert(GetParentFolderName(tile.output));
+            for (const std::string& folder : folders) {
+                if (Result<> synced = SyncFolder(folder, options.trace); !synced) {
+                    for (TileResult& tile : batch.tiles)
+                        if (tile.end == RunEnd::Complete && GetParentFolderName(tile.output) == folder)
+                            MarkFailed(tile, synced.error());
+                    state.runLog += synced.error().message;
+                }
+            }
+        }
+    } catch (const std::exception& error) {
+        batch.tiles.push_back(FailedResult({}, {ErrorKind::Internal, std::string("Interner Fehler: ") + error.what()}));
+    } catch (...) {
+        batch.tiles.push_back(FailedResult({}, {ErrorKind::Internal, "Interner Fehler"}));
+    }
+    batch.seconds = secondsSince(started);
+    return batch;
+}
+
+} // namespace hgt

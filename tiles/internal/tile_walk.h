@@ -1,0 +1,104 @@
+#pragma once
+
+#include "platform/file.h"
+#include "platform/save_file.h"
+#include "tiles/engine.h"
+#include "tiles/internal/run_report.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace hgt {
+
+// What every step of one run of one tile works on: the state record, the window's side, the
+// options and the run's progress line (which remembers the run's latest report).
+class RunContext {
+public:
+    RunContext(WindowState& state, RunHost& host, const RunOptions& options)
+        : state(state), host(host), options(options), report(state, host)
+    {
+    }
+
+    bool stopRequested() const
+    {
+        return state.stopRequested || (options.stop && options.stop->load(std::memory_order_relaxed));
+    }
+    SaveOptions saveOptions() const { return {options.durable, options.trace}; }
+
+    WindowState& state;
+    RunHost& host;
+    const RunOptions& options;
+    RunReport report;
+};
+
+// How one output sample is made from the samples of the two input tiles.
+enum class SampleRule {
+    Fill,       // a void of the primary takes the secondary's sample; the secondary is read only where needed
+    Difference, // primary minus comparison; a void in either stays a void
+};
+
+// Where the stop test stands relative to the progress report of the same sample.
+enum class StopTest { AfterReport, BeforeReport };
+
+struct WalkSetup {
+    SampleRule rule = SampleRule::Fill;
+    StopTest stopTest = StopTest::AfterReport;
+    std::function<std::string(std::int32_t posHigh)> statusText;
+};
+
+struct Walk {
+    bool stopped = false;
+    std::int64_t voidsFound = 0; // void samples of the primary
+    std::int64_t voidsLeft = 0;  // void samples of the output
+    std::int64_t bytes = 0;      // bytes written
+};
+
+// Walks a full tile. Reads and writes go in blocks of options.blockBytes from offset 0 (page
+// aligned for the default); the sample loop is also cut at every progress report, so the order
+// write, yield, report, stop test of the sample-by-sample walk holds at every report and block
+// end. posHigh, posLow, byteHigh and byteLow name the last sample processed whenever the walk
+// yields or returns. A walk that starts with a stop requested processes exactly one sample.
+Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const File& primary, const File& second,
+                      SaveFile& output);
+
+// True when the byte pair D8 F1 occurs at any byte offset of the file, read in blocks.
+Result<bool> HasVoidBytePair(const File& file, std::size_t blockBytes);
+
+// A file shorter than a tile is refused with its size; a longer one passes, its tail is ignored.
+Result<> CheckTileSize(const File& file);
+
+// The sample rules on one block of whole samples (n bytes), in place in `primary`.
+std::size_t CountVoids(const std::uint8_t* block, std::size_t n);
+// Returns the voids left (void in both).
+std::size_t FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std::size_t n);
+// Returns the voids of the difference (void in either).
+std::size_t SubtractSamples(std::uint8_t* primary, const std::uint8_t* comparison, std::size_t n);
+
+// A run that ended in a failure.
+inline void MarkFailed(TileResult& result, const Error& error)
+{
+    result.end = RunEnd::Failed;
+    result.error = error.kind;
+    result.message = error.message;
+    result.output.clear();
+}
+
+inline TileResult FailedResult(const std::string& tile, const Error& error)
+{
+    TileResult result;
+    result.tile = tile;
+    MarkFailed(result, error);
+    return result;
+}
+
+// The fill of one tile up to its output. With `pending`, a complete walk leaves its output there
+// uncommitted for the caller to commit; without, the output is committed before the run's line is
+// written for the last time. Never throws.
+TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
+                   std::optional<SaveFile>* pending);
+
+} // namespace hgt
