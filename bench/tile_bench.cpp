@@ -1,7 +1,8 @@
 // Runs the real engines headless on tiles on disk, for timing against cp:
-//   tile_bench [--no-sync] fill PRIMARY SECONDARY_FOLDER
+//   tile_bench [--no-sync] [--block BYTES] fill PRIMARY SECONDARY_FOLDER
 //   tile_bench [--no-sync] diff PRIMARY COMPARISON
 //   tile_bench [--no-sync] [-j N] batch FOLDER SECONDARY_FOLDER
+//   tile_bench start                     does nothing (the process start alone)
 //   tile_bench generate FOLDER [COUNT]   writes realistic tiles for the commands above: COUNT tiles
 //                                        with voids into FOLDER/primary (default 1), their secondary
 //                                        tiles, and one tile without voids into FOLDER/noholes
@@ -117,6 +118,9 @@ int main(int argc, char** argv)
         if (args.front() == "--no-sync") {
             options.durable = false;
             args.erase(args.begin());
+        } else if (args.front() == "--block" && args.size() > 1) {
+            options.blockBytes = std::stoul(args[1]);
+            args.erase(args.begin(), args.begin() + 2);
         } else if (args.front() == "-j" && args.size() > 1) {
             options.jobs = static_cast<unsigned>(std::stoul(args[1]));
             args.erase(args.begin(), args.begin() + 2);
@@ -125,6 +129,8 @@ int main(int argc, char** argv)
         }
     }
     const std::string command = args.empty() ? "" : args[0];
+    if (command == "start") // does nothing: the cost of starting the process alone
+        return 0;
     if (command == "generate" && (args.size() == 2 || args.size() == 3))
         return generate(args[1], args.size() == 3 ? std::stoi(args[2]) : 1);
 

@@ -41,6 +41,14 @@ constexpr std::size_t kMaxBlockBytes = 4 * 1024 * 1024;
 
 } // namespace
 
+// The kernels exist twice, for AVX2 and for the x86-64 baseline (SSE2); the loader picks one.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define HGT_VECTOR_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define HGT_VECTOR_KERNEL
+#endif
+
+HGT_VECTOR_KERNEL
 std::size_t CountVoids(const std::uint8_t* block, std::size_t n)
 {
     const std::uint16_t marker = kVoidWord;
@@ -56,6 +64,7 @@ std::size_t CountVoids(const std::uint8_t* block, std::size_t n)
     return total;
 }
 
+HGT_VECTOR_KERNEL
 std::size_t FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std::size_t n)
 {
     const std::uint16_t marker = kVoidWord;
@@ -76,6 +85,7 @@ std::size_t FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std:
     return left;
 }
 
+HGT_VECTOR_KERNEL
 std::size_t SubtractSamples(std::uint8_t* primary, const std::uint8_t* comparison, std::size_t n)
 {
     const std::uint16_t marker = kVoidWord;
