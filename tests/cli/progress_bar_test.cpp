@@ -44,8 +44,9 @@ TEST(RenderProgress, NeverReachesTheLastColumn)
     for (int width : {0, 1, 10, 30, 40, 50, 60, 79, 80, 120, 300}) {
         const std::string line = RenderProgress({123, 4567, name, 61.0}, width);
         EXPECT_LE(columns(line), static_cast<std::size_t>(std::max(width - 1, 0))) << width << ": " << line;
-        if (width >= 80)
+        if (width >= 80) {
             EXPECT_NE(line.find("123/4567"), std::string::npos) << line;
+        }
     }
     // A cut name ends in an ellipsis and keeps its multi-byte letters whole.
     const std::string cut = RenderProgress({1, 2, "Ääääääääääääääääääääääääääääääää.hgt", 1.0}, 50);
