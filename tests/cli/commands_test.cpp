@@ -239,13 +239,21 @@ TEST_P(Interrupt, EndsTheTilesInFlightAndLeavesEarlierOutputsAlone)
     const std::string& summary = lines.back();
     EXPECT_NE(summary.find(R"("interrupted":true)"), std::string::npos) << summary;
     EXPECT_NE(summary.find(R"("exit_status":130)"), std::string::npos) << summary;
-    // With one job both tiles before the signal are done; with two, the other one in flight may stop.
-    std::smatch done;
-    ASSERT_TRUE(std::regex_search(summary, done, std::regex(R"re("done":([0-9]+),)re"))) << summary;
-    EXPECT_LE(std::stoi(done[1]), 2);
-    EXPECT_GE(std::stoi(done[1]), GetParam() == 1 ? 2 : 1);
-    EXPECT_NE(summary.find(R"("not_started":2,)"), std::string::npos) << summary;
-    EXPECT_EQ(lines.size(), 4u) << result.out; // three started tiles and the summary
+    // With one job both tiles before the signal are done and the last two never start. With two,
+    // the other tile in flight may stop too, and a worker may take one more tile before the stop
+    // reaches it; that tile then stops at once.
+    const auto number = [&summary](const std::string& key) {
+        std::smatch match;
+        EXPECT_TRUE(std::regex_search(summary, match, std::regex('"' + key + R"re(":([0-9]+),)re"))) << key;
+        return match.empty() ? -1 : std::stoi(match[1]);
+    };
+    EXPECT_LE(number("done"), 2);
+    EXPECT_GE(number("done"), GetParam() == 1 ? 2 : 1);
+    if (GetParam() == 1) {
+        EXPECT_EQ(number("not_started"), 2);
+    }
+    EXPECT_GE(number("not_started"), 1);
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(5 - number("not_started") + 1)) << result.out;
 
     // Only whole outputs under their own names: the stopped tile's earlier output is untouched.
     EXPECT_TRUE(readBytes(temp / "tiles/Merged/N42E011.hgt") == earlier);
