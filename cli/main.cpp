@@ -41,5 +41,8 @@ int main(int argc, char** argv)
     const StopSignal stop;
     const int status = RunCommand(*invocation, bar ? *bar : quiet, stop.flag(), console);
     std::cout.flush();
-    return std::cout.good() ? status : kExitFailed;
+    if (std::cout.good())
+        return status;
+    std::cerr << "hgtfill-cli: die Standardausgabe kann nicht geschrieben werden\n";
+    return status == kExitInterrupted ? status : kExitFailed;
 }

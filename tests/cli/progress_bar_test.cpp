@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <sstream>
 
 namespace hgt::cli::test {
@@ -84,21 +82,6 @@ TEST(ProgressBar, RedrawsInPlaceNamesTheTileInFlightAndClearsAtTheEnd)
     EXPECT_NE(frames[3].find("3/3"), std::string::npos) << frames[3];
     EXPECT_EQ(frames[4], "\x1b[K");
     EXPECT_EQ(text.find('\n'), std::string::npos);
-}
-
-TEST(ProgressBar, IsWantedOnlyOnATerminalAndNotWhenQuiet)
-{
-    int pipeEnds[2];
-    ASSERT_EQ(::pipe(pipeEnds), 0);
-    EXPECT_FALSE(WantsProgressBar(pipeEnds[1], false));
-    ::close(pipeEnds[0]);
-    ::close(pipeEnds[1]);
-    EXPECT_FALSE(WantsProgressBar(-1, false));
-    // A pseudo terminal, when the test runs on one.
-    if (::isatty(STDERR_FILENO)) {
-        EXPECT_TRUE(WantsProgressBar(STDERR_FILENO, false));
-        EXPECT_FALSE(WantsProgressBar(STDERR_FILENO, true));
-    }
 }
 
 } // namespace
