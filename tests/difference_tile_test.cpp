@@ -136,7 +136,7 @@ TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
     writeBytes(comparison, Bytes(100, 0));
     result = MakeDifferenceTile(state, host, primary, comparison, {});
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_NE(result.message.find("ist kein 1-Sekunden-HGT-File (100 Bytes statt 25934402 Bytes)"), std::string::npos);
+    EXPECT_NE(result.message.find("ist kein HGT-File (100 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/DIFFS"));
     EXPECT_TRUE(host.lines.empty());
 }

@@ -32,7 +32,7 @@ TEST_F(Form1DiffTest, PrimaryIsCheckedBeforeAnythingIsAskedOrCreated)
     type(primary(), q(temp / "short/N47E011.hgt"));
     click(diff());
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].endsWith(QStringLiteral("ist kein 1-Sekunden-HGT-File (10 Bytes statt 25934402 Bytes)")));
+    EXPECT_TRUE(dialogs.messages[0].endsWith(QStringLiteral("ist kein HGT-File (10 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)")));
     EXPECT_TRUE(dialogs.openFileOffered.isEmpty());
     EXPECT_FALSE(std::filesystem::exists(temp / "short/DIFFS"));
 }

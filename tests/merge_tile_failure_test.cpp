@@ -60,13 +60,13 @@ protected:
 TEST_F(MergeTileFailure, ShortTilesAreRefusedBeforeAnythingIsWritten)
 {
     writeBytes(temp / "tiles/S.hgt", Bytes(1000, 0xD8));
-    expectFailed(run(temp / "tiles/S.hgt"), "S.hgt ist kein 1-Sekunden-HGT-File (1000 Bytes statt 25934402 Bytes)");
+    expectFailed(run(temp / "tiles/S.hgt"), "S.hgt ist kein HGT-File (1000 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)");
     EXPECT_FALSE(std::filesystem::exists(merged));
 
     host.lines.clear();
     state = startOfBatch();
     writeBytes(temp / "secondary/N47E011.hgt", Bytes(kTileBytes - 1, 0));
-    expectFailed(run(primary), "secondary/N47E011.hgt ist kein 1-Sekunden-HGT-File (25934401 Bytes");
+    expectFailed(run(primary), "secondary/N47E011.hgt ist kein HGT-File (25934401 Bytes");
     EXPECT_FALSE(std::filesystem::exists(merged));
 }
 
@@ -185,7 +185,7 @@ TEST(TileFolder, WhichFilesAreTilesAndWhichFoldersHoldThem)
         writeBytes(temp / ("all/" + std::string(name)), {1});
     const Result<std::vector<std::string>> tiles = ListTiles(temp / "all");
     ASSERT_TRUE(tiles);
-    EXPECT_EQ(*tiles, (std::vector<std::string>{temp / "all/b.hGt", temp / "all/N47E011.hgt"}));
+    EXPECT_EQ(*tiles, (std::vector<std::string>{temp / "all/b.hGt", temp / "all/N47E011.hgt", temp / "all/x.hgt.zip"}));
     EXPECT_TRUE(FolderHoldsTile(temp / "all"));
     // Only .hgt, .HGT and .Hgt make a folder usable, although a batch takes every letter case.
     writeBytes(temp / "odd/b.hGt", {1});
@@ -194,6 +194,14 @@ TEST(TileFolder, WhichFilesAreTilesAndWhichFoldersHoldThem)
     EXPECT_FALSE(FolderHoldsTile(temp / "none"));
     EXPECT_EQ(ListTiles(temp / "none").error().kind, ErrorKind::NotFound);
     EXPECT_EQ(FindTileInFolder(temp / "all", "N47E012.hgt").error().kind, ErrorKind::NotFound);
+    // An archive counts by the tile it names; a plain file of that name comes first.
+    writeBytes(temp / "zips/N47E012.SRTMGL1.hgt.zip", {1});
+    EXPECT_TRUE(FolderHoldsTile(temp / "zips"));
+    EXPECT_EQ(FindTileInFolder(temp / "zips", "n47e012.hgt").value(), temp / "zips/N47E012.SRTMGL1.hgt.zip");
+    writeBytes(temp / "zips/N47E012.hgt", {1});
+    EXPECT_EQ(FindTileInFolder(temp / "zips", "N47E012.hgt").value(), temp / "zips/N47E012.hgt");
+    EXPECT_EQ(TileName("/a/N47E012.SRTMGL1.hgt.zip"), "N47E012.hgt");
+    EXPECT_EQ(TileName("/a/n47e012.HGT"), "n47e012.HGT");
 }
 
 } // namespace

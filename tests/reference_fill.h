@@ -81,8 +81,8 @@ public:
 private:
     ModelResult refuse(const std::string& path, std::size_t size)
     {
-        const std::string message = path + " ist kein 1-Sekunden-HGT-File (" + std::to_string(size)
-                                    + " Bytes statt 25934402 Bytes)";
+        const std::string message = path + " ist kein HGT-File (" + std::to_string(size)
+                                    + " Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)";
         m_state.runLog += message;
         replaceLine(message);
         return {RunEnd::Failed, {}};

@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 #include "tiles/engine.h"
+#include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 
 #include <chrono>
@@ -21,21 +22,18 @@ Result<Walk> makeDifference(RunContext& run, const std::string& primaryPath, con
     if (Result<> folder = EnsureFolder(diffsFolder); !folder)
         return folder.error();
 
-    Result<File> primary = File::openRead(primaryPath);
+    Result<TileInput> primary = TileInput::open(primaryPath);
     if (!primary)
         return primary.error();
-    if (Result<> size = CheckTileSize(*primary); !size)
-        return size.error();
-    Result<File> comparison = File::openRead(comparisonPath);
+    Result<TileInput> comparison = TileInput::open(comparisonPath);
     if (!comparison)
         return comparison.error();
-    if (Result<> size = CheckTileSize(*comparison); !size)
-        return size.error();
-    const Result<FileIdentity> primaryId = primary->identity();
-    const Result<FileIdentity> comparisonId = comparison->identity();
-    if (primaryId && comparisonId && *primaryId == *comparisonId)
+    const std::optional<FileIdentity> primaryId = primary->identity();
+    if (primaryId && primaryId == comparison->identity())
         return Error{ErrorKind::SameFile, "Das Vergleichsfile " + comparisonPath + " ist das Primärfile " + primaryPath
                                               + " selbst"};
+    const VoidSet voids(run.options.voidValues);
+    GridSource source(std::move(*comparison), primary->grid(), voids);
 
     Result<SaveFile> output = SaveFile::create(DifferenceTilePath(primaryPath), run.saveOptions());
     if (!output)
@@ -44,11 +42,10 @@ Result<Walk> makeDifference(RunContext& run, const std::string& primaryPath, con
     setup.rule = SampleRule::Difference;
     setup.stopTest = StopTest::BeforeReport;
     setup.statusText = [](std::int32_t posHigh) { return std::to_string(posHigh) + " Bytes verarbeitet."; };
-    Result<Walk> walk = WalkTile(run, setup, *primary, *comparison, *output);
+    Result<Walk> walk = WalkTile(run, setup, WalkInputs{*primary, {&source}, voids}, *output);
     if (!walk || walk->stopped)
         return walk;
-    (void)primary->close();
-    (void)comparison->close();
+    primary->close();
     if (Result<> committed = output->commit(); !committed)
         return committed.error();
     if (run.options.durable) {

@@ -25,6 +25,9 @@ inline constexpr std::int64_t kTileBytes = kTileSamples * 2;        // 25,934,40
 inline constexpr std::uint8_t kVoidHigh = 0xD8;
 inline constexpr std::uint8_t kVoidLow = 0xF1;
 inline constexpr std::int16_t kVoidValue = -9999;
+// The 3 arc second tile: 1201 x 1201 samples; its nodes coincide with every third node of a 1".
+inline constexpr std::int64_t kTileSide3 = 1201;
+inline constexpr std::int64_t kTileBytes3 = kTileSide3 * kTileSide3 * 2; // 2,884,802
 // 1-based byte positions; the walk ends when posHigh reaches one past the last byte.
 inline constexpr std::int32_t kWalkEnd = static_cast<std::int32_t>(kTileBytes) + 1; // 25,934,403
 
@@ -77,6 +80,7 @@ struct TileResult {
     std::int64_t voidsFound = 0;  // void samples of the primary
     std::int64_t voidsFilled = 0; // of those, the ones that took a value from the other tile
     std::int64_t voidsLeft = 0;   // void samples of the output (void in both tiles; for a difference: in either)
+    std::vector<std::int64_t> filledBySource; // voids filled from each source, in priority order
     std::int64_t bytes = 0;       // bytes written to the output
     double seconds = 0;
 };
@@ -138,6 +142,11 @@ struct RunOptions {
     unsigned jobs = 1;                           // batch: tiles in flight (more than one: no list lines)
     const std::atomic<bool>* stop = nullptr;     // a stop request from outside the state record
     SyncTrace trace;
+    // The sample values that mark a void: -9999, -32768 and -32767 in any combination. For -9999
+    // the hole test looks for its byte pair anywhere in the file; the others count as whole samples.
+    std::vector<std::int16_t> voidValues{kVoidValue};
+    // Further folders of secondary tiles, asked in this order for what the secondary folder leaves void.
+    std::vector<std::string> moreSecondaryFolders;
 };
 
 // Fills the voids of one primary tile from the same-named tile of secondaryFolder into
@@ -160,21 +169,26 @@ TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::stri
 Result<TileInfo> InspectTile(const std::string& path);
 
 // The rules of a tile folder.
-// A file a batch takes: extension hgt in any letter case.
+// A file a batch takes: a name ending in .hgt or .hgt.zip, in any letter case.
 bool IsTilePath(std::string_view path);
-// Whether a folder makes the fill buttons usable: a file ending in .hgt, .HGT or .Hgt (only these).
-// A folder that cannot be listed holds none.
+// The tile a file holds by name: the file's name; for an archive its name up to the first dot, then
+// ".hgt" (N47E011.SRTMGL1.hgt.zip holds N47E011.hgt). Outputs carry this name.
+std::string TileName(const std::string& path);
+// Whether a folder makes the fill buttons usable: a file ending in .hgt, .HGT or .Hgt, or an
+// archive ending in .hgt.zip in any letter case. A folder that cannot be listed holds none.
 bool FolderHoldsTile(const std::string& folder);
 // The tiles of a folder in batch order (by name, ignoring letter case).
 Result<std::vector<std::string>> ListTiles(const std::string& folder);
-// The file named `name` in `folder`; where no file has exactly that name, the one file whose name
-// matches ignoring letter case. NotFound when there is none, Ambiguous when there are several.
+// The tile named `name` in `folder`: the file of exactly that name; else the one file whose name
+// matches ignoring letter case; else the one archive whose tile name matches ignoring letter case.
+// NotFound when there is none, Ambiguous when there are several.
 Result<std::string> FindTileInFolder(const std::string& folder, const std::string& name);
 // The folder named `name` beside the file at `path` (the file's own folder for a bare name).
 std::string SiblingFolder(const std::string& path, const std::string& name);
 std::string MergedTilePath(const std::string& primaryPath);
 std::string DifferenceTilePath(const std::string& primaryPath);
-// The path must name a regular file of at least a tile's length.
+// The path must name a tile: a 1" or 3" tile by its size (a 1" file may be longer; its tail is
+// ignored), or an archive holding one.
 Result<> CheckTilePath(const std::string& path);
 
 } // namespace hgt

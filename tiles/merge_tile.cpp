@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 #include "tiles/engine.h"
+#include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 
 #include <chrono>
@@ -64,14 +65,13 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     state.logIndex.raise();
     state.byteHigh = 0;
     state.byteLow = 0;
-    const std::string name = GetFileName(primaryFile);
+    const std::string name = TileName(primaryFile);
+    const VoidSet voids(m_run.options.voidValues);
 
-    Result<File> primary = File::openRead(primaryFile);
+    Result<TileInput> primary = TileInput::open(primaryFile);
     if (!primary)
         return fail(primary.error());
-    if (Result<> size = CheckTileSize(*primary); !size)
-        return fail(size.error());
-    const Result<bool> holes = HasVoidBytePair(*primary, m_run.options.blockBytes);
+    const Result<bool> holes = HasHoles(*primary, voids, m_run.options.blockBytes);
     if (!holes)
         return fail(holes.error());
     if (!*holes) {
@@ -80,25 +80,32 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     }
     state.runLog += '\n';
 
-    // The secondary tile is looked for before anything is created, so a missing one leaves no trace.
-    const Result<std::string> secondaryFile = FindTileInFolder(secondaryFolder, name);
-    if (!secondaryFile && secondaryFile.error().kind == ErrorKind::NotFound) {
+    // The sources are looked for before anything is created, so a missing one leaves no trace.
+    std::vector<std::string> folders{secondaryFolder};
+    folders.insert(folders.end(), m_run.options.moreSecondaryFolders.begin(), m_run.options.moreSecondaryFolders.end());
+    std::vector<std::optional<GridSource>> sources(folders.size());
+    bool anySource = false;
+    for (std::size_t s = 0; s < folders.size(); ++s) {
+        const Result<std::string> found = FindTileInFolder(folders[s], name);
+        if (!found && found.error().kind == ErrorKind::NotFound)
+            continue;
+        if (!found)
+            return fail({ErrorKind::Ambiguous, ambiguousSecondaryText(name, folders[s])});
+        Result<TileInput> input = TileInput::open(*found);
+        if (!input)
+            return fail(input.error());
+        const std::optional<FileIdentity> primaryId = primary->identity();
+        if (primaryId && primaryId == input->identity())
+            return fail({ErrorKind::SameFile,
+                         "Das sekundäre hgt-file " + *found + " ist das Primärfile " + primaryFile + " selbst"});
+        sources[s].emplace(std::move(*input), primary->grid(), voids);
+        anySource = true;
+    }
+    if (!anySource) {
         m_result.message = missingSecondaryText(primaryFile);
         record(m_result.message);
         return end(RunEnd::MissingSecondary);
     }
-    if (!secondaryFile)
-        return fail({ErrorKind::Ambiguous, ambiguousSecondaryText(name, secondaryFolder)});
-    Result<File> secondary = File::openRead(*secondaryFile);
-    if (!secondary)
-        return fail(secondary.error());
-    if (Result<> size = CheckTileSize(*secondary); !size)
-        return fail(size.error());
-    const Result<FileIdentity> primaryId = primary->identity();
-    const Result<FileIdentity> secondaryId = secondary->identity();
-    if (primaryId && secondaryId && *primaryId == *secondaryId)
-        return fail({ErrorKind::SameFile, "Das sekundäre hgt-file " + *secondaryFile + " ist das Primärfile "
-                                              + primaryFile + " selbst"});
 
     const std::string mergedFolder = SiblingFolder(primaryFile, "Merged");
     if (Result<> folder = EnsureFolder(mergedFolder); !folder)
@@ -111,17 +118,21 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     setup.rule = SampleRule::Fill;
     setup.stopTest = StopTest::AfterReport;
     setup.statusText = [&name](std::int32_t posHigh) { return std::to_string(posHigh) + kProgressText + name; };
-    const Result<Walk> walk = WalkTile(m_run, setup, *primary, *secondary, *output);
+    WalkInputs inputs{*primary, {}, voids};
+    for (std::optional<GridSource>& source : sources)
+        inputs.sources.push_back(source ? &*source : nullptr);
+    const Result<Walk> walk = WalkTile(m_run, setup, inputs, *output);
     if (!walk)
         return fail(walk.error());
     m_result.voidsFound = walk->voidsFound;
     m_result.voidsLeft = walk->voidsLeft;
     m_result.voidsFilled = walk->voidsFound - walk->voidsLeft;
+    m_result.filledBySource = walk->filledBySource;
     if (walk->stopped)
         return end(RunEnd::Stopped);
 
-    (void)primary->close();
-    (void)secondary->close();
+    primary->close();
+    sources.clear();
     m_result.bytes = walk->bytes;
     m_result.output = output->targetPath();
     if (pending) {

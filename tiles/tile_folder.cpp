@@ -1,13 +1,36 @@
+#include "platform/archive.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "tiles/engine.h"
-#include "tiles/internal/tile_walk.h"
+#include "tiles/internal/tile_input.h"
 
 namespace hgt {
 
+namespace {
+
+bool endsWithIgnoringCase(std::string_view text, std::string_view end)
+{
+    return text.size() >= end.size() && EqualsIgnoringCase(text.substr(text.size() - end.size()), end);
+}
+
+bool isTileArchive(std::string_view path)
+{
+    return endsWithIgnoringCase(GetFileName(path), ".hgt.zip");
+}
+
+} // namespace
+
 bool IsTilePath(std::string_view path)
 {
-    return EqualsIgnoringCase(GetExtensionName(path), "hgt");
+    return EqualsIgnoringCase(GetExtensionName(path), "hgt") || isTileArchive(path);
+}
+
+std::string TileName(const std::string& path)
+{
+    const std::string name = GetFileName(path);
+    if (!IsZipPath(name))
+        return name;
+    return name.substr(0, name.find('.')) + ".hgt";
 }
 
 bool FolderHoldsTile(const std::string& folder)
@@ -20,7 +43,7 @@ bool FolderHoldsTile(const std::string& folder)
         return false;
     for (const std::string& file : *files) {
         const std::string extension = GetExtensionName(file);
-        if (extension == "hgt" || extension == "HGT" || extension == "Hgt")
+        if (extension == "hgt" || extension == "HGT" || extension == "Hgt" || isTileArchive(file))
             return true;
     }
     return false;
@@ -50,17 +73,22 @@ Result<std::string> FindTileInFolder(const std::string& folder, const std::strin
     const Result<std::vector<std::string>> files = Files(*found);
     if (!files)
         return missing;
-    std::string match;
-    for (const std::string& file : *files) {
-        if (EqualsIgnoringCase(GetFileName(file), name)) {
-            if (!match.empty())
-                return Error{ErrorKind::Ambiguous, "mehrere Files passen zu " + name + " im Ordner " + folder};
-            match = file;
+    // Plain files first; archives only where no plain file matches.
+    for (const bool archives : {false, true}) {
+        std::string match;
+        for (const std::string& file : *files) {
+            if (isTileArchive(file) != archives)
+                continue;
+            if (EqualsIgnoringCase(archives ? TileName(file) : GetFileName(file), name)) {
+                if (!match.empty())
+                    return Error{ErrorKind::Ambiguous, "mehrere Files passen zu " + name + " im Ordner " + folder};
+                match = file;
+            }
         }
+        if (!match.empty())
+            return match;
     }
-    if (match.empty())
-        return missing;
-    return match;
+    return missing;
 }
 
 std::string SiblingFolder(const std::string& path, const std::string& name)
@@ -71,22 +99,22 @@ std::string SiblingFolder(const std::string& path, const std::string& name)
 
 std::string MergedTilePath(const std::string& primaryPath)
 {
-    return JoinPath(SiblingFolder(primaryPath, "Merged"), GetFileName(primaryPath));
+    return JoinPath(SiblingFolder(primaryPath, "Merged"), TileName(primaryPath));
 }
 
 std::string DifferenceTilePath(const std::string& primaryPath)
 {
-    return JoinPath(SiblingFolder(primaryPath, "DIFFS"), GetFileName(primaryPath));
+    return JoinPath(SiblingFolder(primaryPath, "DIFFS"), TileName(primaryPath));
 }
 
 Result<> CheckTilePath(const std::string& path)
 {
     if (!FileExists(path))
         return Error{ErrorKind::NotFound, path + " existiert nicht"};
-    const Result<File> file = File::openRead(path);
-    if (!file)
-        return file.error();
-    return CheckTileSize(*file);
+    const Result<TileInput> tile = TileInput::open(path);
+    if (!tile)
+        return tile.error();
+    return {};
 }
 
 } // namespace hgt

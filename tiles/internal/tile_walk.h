@@ -4,6 +4,7 @@
 #include "platform/save_file.h"
 #include "tiles/engine.h"
 #include "tiles/internal/run_report.h"
+#include "tiles/internal/tile_input.h"
 
 #include <atomic>
 #include <cstddef>
@@ -55,6 +56,15 @@ struct Walk {
     std::int64_t voidsFound = 0; // void samples of the primary
     std::int64_t voidsLeft = 0;  // void samples of the output
     std::int64_t bytes = 0;      // bytes written
+    std::vector<std::int64_t> filledBySource;
+};
+
+// What a walk reads: the primary, and the tiles that give its voids (fill, in priority order; a
+// folder without the tile has none) or the one it is compared with (difference), on its grid.
+struct WalkInputs {
+    const TileInput& primary;
+    std::vector<GridSource*> sources;
+    const VoidSet& voids;
 };
 
 // Walks a full tile. Reads and writes go in blocks of options.blockBytes from offset 0 (page
@@ -62,14 +72,13 @@ struct Walk {
 // write, yield, report, stop test of the sample-by-sample walk holds at every report and block
 // end. posHigh, posLow, byteHigh and byteLow name the last sample processed whenever the walk
 // yields or returns. A walk that starts with a stop requested processes exactly one sample.
-Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const File& primary, const File& second,
-                      SaveFile& output);
+// The walk covers the primary's grid; a 3" tile's reports keep the same byte cadence over its
+// smaller file.
+Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs& inputs, SaveFile& output);
 
-// True when the byte pair D8 F1 occurs at any byte offset of the file, read in blocks.
-Result<bool> HasVoidBytePair(const File& file, std::size_t blockBytes);
-
-// A file shorter than a tile is refused with its size; a longer one passes, its tail is ignored.
-Result<> CheckTileSize(const File& file);
+// Whether the primary has holes: for -9999 the byte pair D8 F1 at any byte offset of the whole file
+// (a longer file's tail included); for the other void values a whole sample of the tile.
+Result<bool> HasHoles(const TileInput& tile, const VoidSet& voids, std::size_t blockBytes);
 
 // The sample rules on one block of whole samples (n bytes), in place in `primary`.
 std::size_t CountVoids(const std::uint8_t* block, std::size_t n);

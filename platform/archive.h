@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/error.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace hgt {
+
+// Whether a name ends in .zip, ignoring letter case.
+bool IsZipPath(const std::string& path);
+
+// The one tile inside a zip archive: the archive must hold exactly one member whose name ends in
+// .hgt (any letter case). Its uncompressed size is checked with `acceptSize` before anything is
+// inflated, and the bytes inflated must match it. Corrupt archives are refused with a message that
+// names the archive.
+Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
+                                                 const std::function<bool(std::uint64_t size)>& acceptSize);
+
+} // namespace hgt

@@ -1,0 +1,190 @@
+#include "tiles/internal/tile_input.h"
+
+#include "platform/archive.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace hgt {
+
+namespace {
+
+std::int16_t decode(const std::uint8_t* p)
+{
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] << 8 | p[1]));
+}
+
+// Integer division rounded to the nearest whole number; n / 9 never lies halfway.
+std::int32_t roundedNinth(std::int32_t n)
+{
+    return n >= 0 ? (n + 4) / 9 : -((-n + 4) / 9);
+}
+
+} // namespace
+
+std::optional<TileGrid> GridOfSize(std::int64_t size)
+{
+    if (size == kTileBytes3)
+        return kGrid3;
+    if (size >= kTileBytes)
+        return kGrid1;
+    return std::nullopt;
+}
+
+Error NotATileError(const std::string& path, std::int64_t size)
+{
+    return {ErrorKind::NotATile, path + " ist kein HGT-File (" + std::to_string(size) + " Bytes statt "
+                                     + std::to_string(kTileBytes) + " Bytes für 1″ oder " + std::to_string(kTileBytes3)
+                                     + " Bytes für 3″)"};
+}
+
+Result<TileInput> TileInput::open(const std::string& path)
+{
+    TileInput input;
+    input.m_path = path;
+    if (IsZipPath(path)) {
+        Result<std::vector<std::uint8_t>> bytes = ReadZippedTile(path, [](std::uint64_t size) {
+            return size == static_cast<std::uint64_t>(kTileBytes) || size == static_cast<std::uint64_t>(kTileBytes3);
+        });
+        if (!bytes)
+            return bytes.error();
+        input.m_bytes = std::move(*bytes);
+        input.m_inMemory = true;
+        input.m_fileBytes = static_cast<std::int64_t>(input.m_bytes.size());
+    } else {
+        Result<File> file = File::openRead(path);
+        if (!file)
+            return file.error();
+        const Result<std::int64_t> size = file->size();
+        if (!size)
+            return size.error();
+        input.m_file = std::move(*file);
+        input.m_fileBytes = *size;
+    }
+    const std::optional<TileGrid> grid = GridOfSize(input.m_fileBytes);
+    if (!grid)
+        return NotATileError(path, input.m_fileBytes);
+    input.m_grid = *grid;
+    return input;
+}
+
+std::optional<FileIdentity> TileInput::identity() const
+{
+    if (m_inMemory)
+        return std::nullopt;
+    const Result<FileIdentity> id = m_file.identity();
+    return id ? std::optional<FileIdentity>(*id) : std::nullopt;
+}
+
+Result<std::size_t> TileInput::readSomeAt(std::int64_t offset, std::uint8_t* buffer, std::size_t n) const
+{
+    if (!m_inMemory)
+        return m_file.readSomeAt(offset, buffer, n);
+    const std::int64_t available = std::max<std::int64_t>(0, m_fileBytes - offset);
+    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(available, static_cast<std::int64_t>(n)));
+    std::memcpy(buffer, m_bytes.data() + offset, count);
+    return count;
+}
+
+Result<> TileInput::readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t n) const
+{
+    if (!m_inMemory)
+        return m_file.readAt(offset, buffer, n);
+    if (offset + static_cast<std::int64_t>(n) > m_fileBytes)
+        return Error{ErrorKind::NotATile, m_path + " kann nicht gelesen werden: Datei ist zu kurz"};
+    std::memcpy(buffer, m_bytes.data() + offset, n);
+    return {};
+}
+
+void TileInput::close()
+{
+    (void)m_file.close();
+    m_bytes.clear();
+    m_bytes.shrink_to_fit();
+}
+
+VoidSet::VoidSet(const std::vector<std::int16_t>& values) : m_values(values)
+{
+    if (m_values.empty())
+        m_values = {kVoidValue};
+    std::sort(m_values.begin(), m_values.end());
+    m_values.erase(std::unique(m_values.begin(), m_values.end()), m_values.end());
+    m_default = m_values == std::vector<std::int16_t>{kVoidValue};
+    m_hasMarker = std::find(m_values.begin(), m_values.end(), kVoidValue) != m_values.end();
+}
+
+GridSource::GridSource(TileInput input, TileGrid target, const VoidSet& voids)
+    : m_input(std::move(input)), m_target(target), m_voids(voids)
+{
+}
+
+Result<> GridSource::loadCoarse()
+{
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(kTileBytes3));
+    if (Result<> read = m_input.readAt(0, raw.data(), raw.size()); !read)
+        return read;
+    m_coarse.resize(static_cast<std::size_t>(kTileSide3 * kTileSide3));
+    for (std::size_t k = 0; k < m_coarse.size(); ++k)
+        m_coarse[k] = decode(raw.data() + 2 * k);
+    return {};
+}
+
+Result<> GridSource::read(std::int64_t first, std::size_t count, std::int16_t* values, std::uint8_t* hasValue)
+{
+    const std::int64_t side = m_target.side;
+    if (sameGrid()) {
+        std::vector<std::uint8_t> raw(count * 2);
+        if (Result<> read = m_input.readAt(first * 2, raw.data(), raw.size()); !read)
+            return read;
+        for (std::size_t i = 0; i < count; ++i) {
+            values[i] = decode(raw.data() + 2 * i);
+            hasValue[i] = !m_voids.isVoid(values[i]);
+        }
+        return {};
+    }
+    if (m_target == kGrid1) {
+        // A 3" source for a 1" tile: bilinear between the four coarse nodes around (r/3, c/3), in ninths.
+        if (m_coarse.empty()) {
+            if (Result<> loaded = loadCoarse(); !loaded)
+                return loaded;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::int64_t k = first + static_cast<std::int64_t>(i);
+            const std::int64_t r = k / side, c = k % side;
+            const std::int64_t row = r / 3, col = c / 3;
+            const auto a = static_cast<std::int32_t>(r % 3), b = static_cast<std::int32_t>(c % 3);
+            const std::int32_t weights[4] = {(3 - a) * (3 - b), (3 - a) * b, a * (3 - b), a * b};
+            const std::int64_t nodes[4] = {row * kTileSide3 + col, row * kTileSide3 + col + 1,
+                                           (row + 1) * kTileSide3 + col, (row + 1) * kTileSide3 + col + 1};
+            std::int32_t sum = 0;
+            bool usable = true;
+            for (int n = 0; n < 4; ++n) {
+                if (weights[n] == 0)
+                    continue; // also keeps the last row and column inside the coarse grid
+                const std::int16_t v = m_coarse[static_cast<std::size_t>(nodes[n])];
+                usable = usable && !m_voids.isVoid(v);
+                sum += weights[n] * v;
+            }
+            hasValue[i] = usable;
+            values[i] = usable ? static_cast<std::int16_t>(roundedNinth(sum)) : std::int16_t{0};
+        }
+        return {};
+    }
+    // A 1" source for a 3" tile: the fine node at (3r, 3c), read a fine row at a time.
+    m_row.resize(static_cast<std::size_t>(kTileSide * 2));
+    std::int64_t loadedRow = -1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int64_t k = first + static_cast<std::int64_t>(i);
+        const std::int64_t r = k / side, c = k % side;
+        if (r != loadedRow) {
+            if (Result<> read = m_input.readAt(3 * r * kTileSide * 2, m_row.data(), m_row.size()); !read)
+                return read;
+            loadedRow = r;
+        }
+        values[i] = decode(m_row.data() + 2 * (3 * c));
+        hasValue[i] = !m_voids.isVoid(values[i]);
+    }
+    return {};
+}
+
+} // namespace hgt
