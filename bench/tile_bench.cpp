@@ -1,5 +1,5 @@
 // Runs the real engines headless on tiles on disk, for timing against cp:
-//   tile_bench [--no-sync] [--block BYTES] fill PRIMARY SECONDARY_FOLDER
+//   tile_bench [--no-sync] [--block BYTES] [--delta] fill PRIMARY SECONDARY_FOLDER
 //   tile_bench [--no-sync] diff PRIMARY COMPARISON
 //   tile_bench [--no-sync] [-j N] batch FOLDER SECONDARY_FOLDER
 //   tile_bench start                     does nothing (the process start alone)
@@ -117,6 +117,9 @@ int main(int argc, char** argv)
     while (!args.empty() && args.front().starts_with("-")) {
         if (args.front() == "--no-sync") {
             options.durable = false;
+            args.erase(args.begin());
+        } else if (args.front() == "--delta") {
+            options.method = hgt::FillMethod::Delta;
             args.erase(args.begin());
         } else if (args.front() == "--block" && args.size() > 1) {
             options.blockBytes = std::stoul(args[1]);

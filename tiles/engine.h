@@ -70,6 +70,16 @@ enum class RunEnd {
     Failed,           // a tile was refused or a file operation failed; message and error say why
 };
 
+// The height offsets primary - filler on the valid samples around the voids of a tile.
+struct OffsetStats {
+    std::int64_t rimSamples = 0;
+    double median = 0;
+    double interquartileRange = 0;
+};
+
+// Above this many metres the median offset hints at sources on different vertical datums.
+inline constexpr double kOffsetWarningMetres = 5.0;
+
 // What one run of one tile did.
 struct TileResult {
     std::string tile;   // the primary tile's path as given
@@ -81,6 +91,8 @@ struct TileResult {
     std::int64_t voidsFilled = 0; // of those, the ones that took a value from the other tile
     std::int64_t voidsLeft = 0;   // void samples of the output (void in both tiles; for a difference: in either)
     std::vector<std::int64_t> filledBySource; // voids filled from each source, in priority order
+    std::optional<OffsetStats> offsets;       // measured by the offset-bridging fill
+    std::string warning;                      // what the user should look at although the run ended well
     std::int64_t bytes = 0;       // bytes written to the output
     double seconds = 0;
 };
@@ -136,6 +148,11 @@ using SyncTrace = std::function<void(std::string_view step, const std::string& p
 
 inline constexpr std::size_t kDefaultBlockBytes = 256 * 1024;
 
+enum class FillMethod {
+    Copy,  // a void takes the filler's sample as it is
+    Delta, // the filler's sample plus the offset between the tiles, bridged smoothly across each void
+};
+
 struct RunOptions {
     std::size_t blockBytes = kDefaultBlockBytes; // bytes per read and write
     bool durable = true;                         // outputs synced to disk before they get their name
@@ -147,7 +164,12 @@ struct RunOptions {
     std::vector<std::int16_t> voidValues{kVoidValue};
     // Further folders of secondary tiles, asked in this order for what the secondary folder leaves void.
     std::vector<std::string> moreSecondaryFolders;
+    FillMethod method = FillMethod::Copy;
 };
+
+// The warning of a tile whose sources sit far apart in height, e.g.
+// "Höhenversatz der Quelle: Median +9,3 m – anderes Höhenbezugssystem?"; empty below the threshold.
+std::string OffsetWarning(const OffsetStats& offsets);
 
 // Fills the voids of one primary tile from the same-named tile of secondaryFolder into
 // <primary's folder>/Merged/<name>, reporting on the line at logIndex. Never throws.

@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 #include "tiles/engine.h"
+#include "tiles/internal/delta_fill.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 
@@ -121,13 +122,26 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     WalkInputs inputs{*primary, {}, voids};
     for (std::optional<GridSource>& source : sources)
         inputs.sources.push_back(source ? &*source : nullptr);
+
+    // The offset-bridging fill needs the whole tile at once; the walk then only writes it out.
+    std::optional<DeltaFilled> delta;
+    if (m_run.options.method == FillMethod::Delta) {
+        Result<DeltaFilled> filled = DeltaFill(*primary, inputs.sources, voids, [this] { m_run.host.yieldToEvents(); });
+        if (!filled)
+            return fail(filled.error());
+        delta.emplace(std::move(*filled));
+        inputs.filled = &delta->samples;
+        m_result.offsets = delta->offsets;
+        m_result.warning = OffsetWarning(delta->offsets);
+    }
+
     const Result<Walk> walk = WalkTile(m_run, setup, inputs, *output);
     if (!walk)
         return fail(walk.error());
-    m_result.voidsFound = walk->voidsFound;
-    m_result.voidsLeft = walk->voidsLeft;
-    m_result.voidsFilled = walk->voidsFound - walk->voidsLeft;
-    m_result.filledBySource = walk->filledBySource;
+    m_result.voidsFound = delta ? delta->voidsFound : walk->voidsFound;
+    m_result.voidsLeft = delta ? delta->voidsLeft : walk->voidsLeft;
+    m_result.voidsFilled = m_result.voidsFound - m_result.voidsLeft;
+    m_result.filledBySource = delta ? delta->filledBySource : walk->filledBySource;
     if (walk->stopped)
         return end(RunEnd::Stopped);
 

@@ -133,13 +133,13 @@ Result<> GridSource::read(std::int64_t first, std::size_t count, std::int16_t* v
 {
     const std::int64_t side = m_target.side;
     if (sameGrid()) {
-        std::vector<std::uint8_t> raw(count * 2);
-        if (Result<> read = m_input.readAt(first * 2, raw.data(), raw.size()); !read)
+        m_raw.resize(count * 2);
+        if (Result<> read = m_input.readAt(first * 2, m_raw.data(), m_raw.size()); !read)
             return read;
-        for (std::size_t i = 0; i < count; ++i) {
-            values[i] = decode(raw.data() + 2 * i);
+        for (std::size_t i = 0; i < count; ++i)
+            values[i] = decode(m_raw.data() + 2 * i);
+        for (std::size_t i = 0; i < count; ++i)
             hasValue[i] = !m_voids.isVoid(values[i]);
-        }
         return {};
     }
     if (m_target == kGrid1) {

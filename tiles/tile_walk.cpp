@@ -148,6 +148,12 @@ public:
 
     Result<> apply(std::int64_t offset, std::uint8_t* block, std::size_t n, Walk& walk)
     {
+        if (m_inputs.filled) {
+            const std::int16_t* samples = m_inputs.filled->data() + offset / 2;
+            for (std::size_t i = 0; i < n / 2; ++i)
+                encode(block + 2 * i, samples[i]);
+            return {};
+        }
         return m_fast ? applyFast(offset, block, n, walk) : applyPerSample(offset, block, n, walk);
     }
 

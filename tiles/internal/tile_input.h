@@ -91,6 +91,7 @@ private:
     VoidSet m_voids;
     std::vector<std::int16_t> m_coarse; // a whole 3" source, decoded, when the target is 1"
     std::vector<std::uint8_t> m_row;    // one row of a 1" source, when the target is 3"
+    std::vector<std::uint8_t> m_raw;    // the bytes of a block on the same grid
 };
 
 } // namespace hgt

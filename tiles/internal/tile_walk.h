@@ -65,6 +65,7 @@ struct WalkInputs {
     const TileInput& primary;
     std::vector<GridSource*> sources;
     const VoidSet& voids;
+    const std::vector<std::int16_t>* filled = nullptr; // the output, when it was made beforehand
 };
 
 // Walks a full tile. Reads and writes go in blocks of options.blockBytes from offset 0 (page
