@@ -22,6 +22,12 @@ struct UsageCase {
     std::string mentions;
 };
 
+// Test names and ctest show the row's name, not its bytes.
+void PrintTo(const UsageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class UsageErrors : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(UsageErrors, GiveOneGermanLineWithAHintToTheRightHelp)

@@ -55,6 +55,11 @@ struct PairCase {
     bool oddOnly;
 };
 
+void PrintTo(const PairCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class VoidPairPlaces : public ::testing::TestWithParam<PairCase> {};
 
 TEST_P(VoidPairPlaces, AreToldApartByTheirOffset)
