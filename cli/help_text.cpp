@@ -64,9 +64,10 @@ Beispiel:
 
 constexpr std::string_view kBatch = R"(Aufruf: hgtfill-cli batch [OPTIONEN] -s ORDNER ORDNER
 
-Füllt jede Kachel des ORDNERs (jede Datei mit der Endung hgt, gleich in welcher Schreibweise, nach
-Namen geordnet ohne Rücksicht auf Groß- und Kleinschreibung) wie „hgtfill-cli fill“ nach
-ORDNER/Merged/<Name>. Unterordner werden nicht durchsucht.
+Füllt jede Kachel des ORDNERs (jede Datei mit der Endung .hgt oder .hgt.zip, gleich in welcher
+Schreibweise, nach Namen geordnet ohne Rücksicht auf Groß- und Kleinschreibung) wie
+„hgtfill-cli fill“ nach ORDNER/Merged/<Name>; N47E011.SRTMGL1.hgt.zip wird zu Merged/N47E011.hgt.
+Unterordner werden nicht durchsucht.
 
 Optionen:
   -s, --secondary ORDNER  der Ordner mit den gleichnamigen Ersatzkacheln (Pflicht)

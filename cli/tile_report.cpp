@@ -70,7 +70,7 @@ bool IsProblem(const TileResult& result)
 std::string TileJson(const TileResult& result, RunKind kind)
 {
     JsonWriter json;
-    json.add("type", "tile").add("name", fileName(result.tile)).add("path", result.tile);
+    json.add("type", "tile").add("name", TileName(result.tile)).add("path", result.tile);
     if (result.output.empty())
         json.addNull("output");
     else
@@ -86,7 +86,8 @@ std::string TileJson(const TileResult& result, RunKind kind)
 
 std::string TileLine(const TileResult& result, RunKind kind)
 {
-    const std::string name = fileName(result.tile);
+    // An archive reports the tile it holds (N47E011.SRTMGL1.hgt.zip: N47E011.hgt), as its output is named.
+    const std::string name = TileName(result.tile);
     const std::string seconds = germanDecimal(result.seconds, 2) + " s";
     switch (result.end) {
     case RunEnd::Complete:
