@@ -3,6 +3,7 @@
 #include "app/dialogs.h"
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -12,11 +13,14 @@ namespace hgt {
 // cancel leaves it unchanged.
 class CommonDialog {
 public:
-    CommonDialog(Dialogs& dialogs, QWidget* parent) : m_dialogs(dialogs), m_parent(parent) {}
+    CommonDialog(Dialogs& dialogs, QWidget* parent, QStringList nameFilters)
+        : m_dialogs(dialogs), m_parent(parent), m_nameFilters(std::move(nameFilters))
+    {
+    }
 
     void ShowOpen()
     {
-        if (const auto chosen = m_dialogs.openFile(m_parent, m_fileName))
+        if (const auto chosen = m_dialogs.openFile(m_parent, m_fileName, m_nameFilters))
             m_fileName = *chosen;
     }
     const QString& FileName() const { return m_fileName; }
@@ -24,6 +28,7 @@ public:
 private:
     Dialogs& m_dialogs;
     QWidget* m_parent;
+    QStringList m_nameFilters;
     QString m_fileName;
 };
 

@@ -3,6 +3,7 @@
 #include "platform/folder_dialog.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -17,9 +18,17 @@ public:
     // A modal box with the one text and an OK button; returns when it is dismissed.
     virtual void message(QWidget* parent, const QString& text) = 0;
 
-    // A file-open dialog with the platform's defaults, offering initialSelection (may be empty).
-    // The confirmed file, or nothing when the user cancels.
-    virtual std::optional<QString> openFile(QWidget* parent, const QString& initialSelection) = 0;
+    // A file-open dialog offering initialSelection (may be empty) and the name filters, the first
+    // of them chosen. The confirmed file, or nothing when the user cancels.
+    virtual std::optional<QString> openFile(QWidget* parent, const QString& initialSelection,
+                                            const QStringList& nameFilters) = 0;
+
+    // A file-save dialog with a title, offering suggestedPath. The confirmed path, or nothing.
+    virtual std::optional<QString> saveFile(QWidget* parent, const QString& title, const QString& suggestedPath,
+                                            const QStringList& nameFilters) = 0;
+
+    // A modal box about the program: a title and a rich text.
+    virtual void about(QWidget* parent, const QString& title, const QString& text) = 0;
 };
 
 } // namespace hgt

@@ -2,6 +2,8 @@
 
 #include "app/app_icon.h"
 #include "app/caption_fit.h"
+#include "app/failure_summary.h"
+#include "app/run_observer.h"
 #include "app/texts.h"
 #include "app/wrapping_button.h"
 #include "platform/file_system.h"
@@ -15,6 +17,8 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QTimer>
+
+#include <utility>
 
 namespace hgt {
 
@@ -39,16 +43,18 @@ std::string toStd(const QString& text)
 } // namespace
 
 // Marks a run in progress for its lifetime: the command buttons are shown disabled meanwhile and
-// their click handlers refuse to start a second run.
+// their click handlers refuse to start a second run, and the path fields open no picker.
 class Form1::RunGuard {
 public:
     explicit RunGuard(Form1& form) : m_form(form)
     {
         ++m_form.m_runDepth;
         m_form.applyButtonStates();
+        m_form.m_sinceEvents.invalidate(); // the first yield of a run serves the queue
     }
     ~RunGuard()
     {
+        m_form.flushListRemoval();
         --m_form.m_runDepth;
         m_form.applyButtonStates();
     }
@@ -60,8 +66,9 @@ private:
 };
 
 Form1::Form1(Dialogs& dialogs, RunOptions runOptions, QWidget* parent)
-    : QWidget(parent), m_dialogs(dialogs), m_runOptions(std::move(runOptions)), CommonDialogPrim(dialogs, this),
-      CommonDialogSek(dialogs, this)
+    : QWidget(parent), m_dialogs(dialogs), m_runOptions(std::move(runOptions)),
+      CommonDialogPrim(dialogs, this, {texts::tileFilter, texts::allFilesFilter}),
+      CommonDialogSek(dialogs, this, {texts::tileFilter, texts::allFilesFilter})
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(texts::windowCaption);
@@ -71,6 +78,11 @@ Form1::Form1(Dialogs& dialogs, RunOptions runOptions, QWidget* parent)
 }
 
 Form1::~Form1() = default;
+
+QSize Form1::sizeHint() const
+{
+    return {px(10164), px(7212)};
+}
 
 void Form1::createControls()
 {
@@ -111,6 +123,8 @@ void Form1::createControls()
     CommandBatch = button("CommandBatch", texts::commandBatch, twipsRect(1332, 2880, 2556, 504), false);
     List1 = new QListWidget(this);
     List1->setObjectName(QStringLiteral("List1"));
+    // Every line is one line of text: the view need not measure each line after a change.
+    List1->setUniformItemSizes(true);
     List1->setGeometry(twipsRect(4668, 2856, 3948, 3696));
     CommandDiff = button("CommandDiff", texts::commandDiff, twipsRect(348, 3636, 2352, 696), true);
 
@@ -136,8 +150,10 @@ void Form1::createControls()
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    // A mouse click into a path field opens its picker; reaching the field with Tab does not.
-    if (event->type() == QEvent::MouseButtonRelease) {
+    // A mouse click into a path field opens its picker; reaching the field with Tab does not. During
+    // a run no picker opens: a run must not wait inside a dialog, and a cancelled folder pick would
+    // empty the field.
+    if (event->type() == QEvent::MouseButtonRelease && !runInProgress()) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         auto* edit = qobject_cast<QLineEdit*>(watched);
         if (edit && mouse->button() == Qt::LeftButton && edit->rect().contains(mouse->position().toPoint())) {
@@ -173,28 +189,45 @@ void Form1::showRunMessages(const std::vector<std::string>& messages)
 {
     if (messages.empty() || m_closeRequested)
         return;
-    QStringList lines;
-    for (const std::string& message : messages)
-        lines << QString::fromStdString(message);
-    showMessage(lines.join(QLatin1Char('\n')));
+    showMessage(failureSummary(messages));
 }
 
 void Form1::closeIfRequested()
 {
+    // The top-level window: Form1 itself, or the main window around it.
     if (m_closeRequested && !runInProgress())
-        QTimer::singleShot(0, this, [this] { close(); });
+        QTimer::singleShot(0, this, [this] { window()->close(); });
+}
+
+bool Form1::requestClose()
+{
+    if (!runInProgress())
+        return true;
+    // Let the run stop and clean up its files first; the window closes when the command ends.
+    m_closeRequested = true;
+    m_state.stopRequested = true;
+    return false;
 }
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    if (runInProgress()) {
-        // Let the run stop and clean up its files first; the window closes when the command ends.
-        m_closeRequested = true;
-        m_state.stopRequested = true;
+    if (!requestClose()) {
         event->ignore();
         return;
     }
     QWidget::closeEvent(event);
+}
+
+void Form1::runStarted(RunKind kind, std::size_t tileCount)
+{
+    if (m_observer)
+        m_observer->runStarted(kind, tileCount);
+}
+
+void Form1::runFinished(RunRecord record)
+{
+    if (m_observer)
+        m_observer->runFinished(record);
 }
 
 void Form1::Command1_Click()
@@ -210,11 +243,14 @@ void Form1::Command1_Click()
     std::vector<std::string> messages;
     if (IsTilePath(toStd(TextPrimaerPfad->text()))) {
         RunGuard guard(*this);
-        const TileResult result =
-            MergeTile(m_state, *this, toStd(TextPrimaerPfad->text()), toStd(TextSekundaerPfad->text()), m_runOptions);
+        const std::string primaryFile = toStd(TextPrimaerPfad->text());
+        runStarted(RunKind::Fill, 1);
+        tileStarted(0, 1, primaryFile);
+        const TileResult result = MergeTile(m_state, *this, primaryFile, toStd(TextSekundaerPfad->text()), m_runOptions);
         tileFinished(0, 1, result);
         if (!result.message.empty())
             messages.push_back(result.message);
+        runFinished({RunKind::Fill, 1, {result}, result.end == RunEnd::Stopped, result.seconds});
     }
     if (!m_closeRequested) {
         showRunMessages(messages);
@@ -241,12 +277,16 @@ void Form1::CommandBatch_Click()
         std::vector<std::string> messages;
         {
             RunGuard guard(*this);
+            // The tiles and the secondary folder are taken once, as the fields read now: an edit of
+            // a field during the batch must not mix the sources of one batch.
             // A folder that cannot be listed holds no tiles.
             const std::vector<std::string> tiles = ListTiles(toStd(TextOrdner->text())).value_or(std::vector<std::string>{});
-            const BatchResult batch = MergeTiles(m_state, *this, tiles, toStd(TextSekundaerPfad->text()), m_runOptions);
+            runStarted(RunKind::Batch, tiles.size());
+            BatchResult batch = MergeTiles(m_state, *this, tiles, toStd(TextSekundaerPfad->text()), m_runOptions);
             for (const TileResult& result : batch.tiles)
                 if (!result.message.empty())
                     messages.push_back(result.message);
+            runFinished({RunKind::Batch, tiles.size(), std::move(batch.tiles), batch.stopped, batch.seconds});
         }
         showRunMessages(messages);
     }
@@ -285,7 +325,10 @@ void Form1::CommandDiff_Click()
     TileResult result;
     {
         RunGuard guard(*this);
+        runStarted(RunKind::Difference, 1);
+        tileStarted(0, 1, primaryPath);
         result = MakeDifferenceTile(m_state, *this, primaryPath, toStd(comparisonPath), m_runOptions);
+        runFinished({RunKind::Difference, 1, {result}, result.end == RunEnd::Stopped, result.seconds});
     }
     if (result.end == RunEnd::Stopped) {
         m_state.stopRequested = false;
@@ -332,7 +375,7 @@ void Form1::TextSekundaerPfad_Change()
 
 void Form1::TextPrimaerPfad_Click()
 {
-    if (m_pickerOpen)
+    if (m_pickerOpen || runInProgress())
         return;
     m_pickerOpen = true;
     CommonDialogPrim.ShowOpen();
@@ -343,14 +386,14 @@ void Form1::TextPrimaerPfad_Click()
 
 void Form1::TextSekundaerPfad_Click()
 {
-    if (m_pickerOpen)
+    if (m_pickerOpen || runInProgress())
         return;
     TextSekundaerPfad->setText(browseFolder(texts::pickSecondaryFolder));
 }
 
 void Form1::TextOrdner_Click()
 {
-    if (m_pickerOpen)
+    if (m_pickerOpen || runInProgress())
         return;
     TextOrdner->setText(browseFolder(texts::pickBatchFolder));
 }
@@ -391,24 +434,54 @@ QString Form1::fRegAbfrageWert(std::uint32_t section, const QString& key_name, c
     return result;
 }
 
+// The engine rewrites its line with a removal and an insertion at the same index, 129 times a
+// tile. Done as they come, each would make the list view lay out and repaint its rows; one change
+// of the line's text gives the same lines.
 int Form1::listCount() const
 {
-    return List1->count();
+    return List1->count() - (m_pendingRemoval ? 1 : 0);
 }
 
 void Form1::listInsert(int index, const std::string& text)
 {
+    if (m_pendingRemoval == index) {
+        m_pendingRemoval.reset();
+        List1->item(index)->setText(QString::fromStdString(text));
+        return;
+    }
+    flushListRemoval();
     List1->insertItem(index, QString::fromStdString(text));
 }
 
 void Form1::listRemove(int index)
 {
-    delete List1->takeItem(index);
+    flushListRemoval();
+    m_pendingRemoval = index;
+}
+
+void Form1::flushListRemoval()
+{
+    if (const std::optional<int> index = std::exchange(m_pendingRemoval, std::nullopt))
+        delete List1->takeItem(*index);
 }
 
 void Form1::yieldToEvents()
 {
+    // The engine yields a few hundred times a tile. Serving the queue (and with it repainting)
+    // that often costs more than the tile's work; every kEventInterval keeps STOP prompt.
+    if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < m_eventInterval.count())
+        return;
+    flushListRemoval();
+    if (m_observer)
+        m_observer->runProgress(m_state.posHigh);
     QCoreApplication::processEvents();
+    m_sinceEvents.start();
+}
+
+void Form1::tileStarted(std::size_t index, std::size_t count, const std::string& tile)
+{
+    if (m_observer)
+        m_observer->tileStarted(index, count, tile);
 }
 
 void Form1::tileFinished(std::size_t, std::size_t, const TileResult& result)

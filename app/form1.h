@@ -2,11 +2,15 @@
 
 #include "app/common_dialog.h"
 #include "app/dialogs.h"
+#include "app/run_record.h"
 #include "tiles/engine.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include <map>
 #include <string>
@@ -19,6 +23,7 @@ class QPushButton;
 
 namespace hgt {
 
+class RunObserver;
 class WrappingButton;
 
 // The one window. It wires its controls to the commands and owns the window state record that the
@@ -35,6 +40,19 @@ public:
 
     const WindowState& state() const { return m_state; }
     bool runInProgress() const { return m_runDepth > 0; }
+
+    // The window around the controls, told of every run; may be null.
+    void setRunObserver(RunObserver* observer) { m_observer = observer; }
+    // How often a run serves the event queue at most. Zero serves it at every yield of the engine.
+    void setEventInterval(std::chrono::milliseconds interval) { m_eventInterval = interval; }
+    static constexpr std::chrono::milliseconds kEventInterval{20};
+
+    // Whether the window may close now. During a run it may not: the run is asked to stop, and the
+    // window closes once the command has cleaned up.
+    bool requestClose();
+
+    // The area that holds the controls, as the layout was drawn.
+    QSize sizeHint() const override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -65,12 +83,17 @@ private:
     void showMessage(const QString& text);
     void showRunMessages(const std::vector<std::string>& messages);
     void closeIfRequested();
+    void runStarted(RunKind kind, std::size_t tileCount);
+    void runFinished(RunRecord record);
+    // Carries out a line removal that the engine's next insertion did not turn into a rewrite.
+    void flushListRemoval();
 
     // RunHost: what the engines see of the window.
     int listCount() const override;
     void listInsert(int index, const std::string& text) override;
     void listRemove(int index) override;
     void yieldToEvents() override;
+    void tileStarted(std::size_t index, std::size_t count, const std::string& tile) override;
     void tileFinished(std::size_t index, std::size_t count, const TileResult& result) override;
 
     Dialogs& m_dialogs;
@@ -95,6 +118,13 @@ private:
     int m_runDepth = 0;
     bool m_closeRequested = false;
     bool m_pickerOpen = false;
+
+    RunObserver* m_observer = nullptr;
+    std::chrono::milliseconds m_eventInterval = kEventInterval;
+    QElapsedTimer m_sinceEvents;
+    // A line the engine removed and is expected to insert again at the same index (a progress
+    // report rewrites its line): done as one change of the line's text.
+    std::optional<int> m_pendingRemoval;
 };
 
 } // namespace hgt

@@ -1,5 +1,6 @@
 #include "app/app_icon.h"
-#include "app/form1.h"
+#include "app/german_translations.h"
+#include "app/main_window.h"
 #include "app/qt_dialogs.h"
 
 #include <QApplication>
@@ -8,8 +9,9 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setWindowIcon(hgt::appIcon());
+    hgt::installGermanQtTranslations(app);
     hgt::QtDialogs dialogs;
-    hgt::Form1 window(dialogs);
+    hgt::MainWindow window(dialogs);
     window.show();
     return QApplication::exec();
 }

@@ -13,16 +13,37 @@ void QtDialogs::message(QWidget* parent, const QString& text)
     box.exec();
 }
 
-std::optional<QString> QtDialogs::openFile(QWidget* parent, const QString& initialSelection)
+std::optional<QString> QtDialogs::openFile(QWidget* parent, const QString& initialSelection,
+                                           const QStringList& nameFilters)
 {
     QFileDialog dialog(parent);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(nameFilters);
     if (!initialSelection.isEmpty())
         dialog.selectFile(initialSelection);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().constFirst();
+}
+
+std::optional<QString> QtDialogs::saveFile(QWidget* parent, const QString& title, const QString& suggestedPath,
+                                           const QStringList& nameFilters)
+{
+    QFileDialog dialog(parent, title);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(nameFilters);
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(suggestedPath);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+void QtDialogs::about(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox::about(parent, title, text);
 }
 
 std::optional<QString> QtDialogs::chooseFolder(QWidget* owner, const QString& title, const QString& initialSelection)

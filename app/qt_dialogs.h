@@ -7,7 +7,11 @@ namespace hgt {
 class QtDialogs : public Dialogs {
 public:
     void message(QWidget* parent, const QString& text) override;
-    std::optional<QString> openFile(QWidget* parent, const QString& initialSelection) override;
+    std::optional<QString> openFile(QWidget* parent, const QString& initialSelection,
+                                    const QStringList& nameFilters) override;
+    std::optional<QString> saveFile(QWidget* parent, const QString& title, const QString& suggestedPath,
+                                    const QStringList& nameFilters) override;
+    void about(QWidget* parent, const QString& title, const QString& text) override;
     std::optional<QString> chooseFolder(QWidget* owner, const QString& title, const QString& initialSelection) override;
 };
 

@@ -29,4 +29,75 @@ inline const QString pickBatchFolder = QStringLiteral("Ordner mit HGT-Files waeh
 inline const QString pickSecondaryFolder = QStringLiteral("Primären Ordner waehlen");
 inline const QString differenceDone = QStringLiteral("Vergleichs file fertig unter ");
 
+// The failure summary at the end of a command: the first failed tiles, then how many more.
+inline const QString moreFailures = QStringLiteral("… und %1 weitere (Ansicht → Bericht des letzten Laufs)");
+
+// The tile file dialogs.
+inline const QString tileFilter = QStringLiteral("HGT-Kacheln (*.hgt *.HGT)");
+inline const QString allFilesFilter = QStringLiteral("Alle Dateien (*)");
+
+// Menus around the controls.
+inline const QString menuFile = QStringLiteral("&Datei");
+inline const QString actionQuit = QStringLiteral("&Beenden");
+inline const QString menuOptions = QStringLiteral("&Optionen");
+inline const QString menuView = QStringLiteral("&Ansicht");
+inline const QString actionReport = QStringLiteral("&Bericht des letzten Laufs …");
+inline const QString menuHelp = QStringLiteral("&Hilfe");
+inline const QString actionAbout = QStringLiteral("&Über hgtfill …");
+
+// The status bar. During a run: tile, name, percentage of the tile, time since the run started.
+inline const QString statusRunning = QStringLiteral("Kachel %1 von %2 · %3 · %4 % · %5");
+inline const QString statusDone = QStringLiteral("Fertig: %1 · %2");
+inline const QString statusStopped = QStringLiteral("Gestoppt nach Kachel %1 von %2: %3 · %4");
+inline const QString countFilled = QStringLiteral("%1 gefüllt");
+inline const QString countNoHoles = QStringLiteral("%1 ohne Löcher");
+inline const QString countMissingSecondary = QStringLiteral("%1 ohne Sekundärfile");
+inline const QString countStopped = QStringLiteral("%1 gestoppt");
+inline const QString countFailed = QStringLiteral("%1 Fehler");
+inline const QString countDifference = QStringLiteral("Differenzkachel geschrieben");
+
+// How a tile's run ended, in the run report.
+inline const QString endFilled = QStringLiteral("gefüllt");
+inline const QString endDifference = QStringLiteral("Differenz geschrieben");
+inline const QString endNoHoles = QStringLiteral("ohne Löcher");
+inline const QString endMissingSecondary = QStringLiteral("kein Sekundärfile");
+inline const QString endStopped = QStringLiteral("gestoppt");
+inline const QString endFailed = QStringLiteral("Fehler: %1");
+
+// The run report window.
+inline const QString reportTitle = QStringLiteral("Bericht des letzten Laufs");
+inline const QString reportNoRun = QStringLiteral("Seit dem Start wurde noch nichts ausgeführt.");
+inline const QString reportFill = QStringLiteral("Füllen einer Kachel");
+inline const QString reportBatch = QStringLiteral("Füllen aller Kacheln eines Ordners");
+inline const QString reportDifference = QStringLiteral("Differenzkachel");
+inline const QString reportHeading = QStringLiteral("%1 · %2");
+inline const QString reportColumnNumber = QStringLiteral("Nr.");
+inline const QString reportColumnTile = QStringLiteral("Kachel");
+inline const QString reportColumnEnd = QStringLiteral("Ergebnis");
+inline const QString reportColumnVoidsFound = QStringLiteral("Löcher gefunden");
+inline const QString reportColumnVoidsFilled = QStringLiteral("Löcher gefüllt");
+inline const QString reportColumnVoidsLeft = QStringLiteral("Löcher verbleibend");
+inline const QString reportColumnSeconds = QStringLiteral("Zeit (s)");
+inline const QString reportColumnPath = QStringLiteral("Datei");
+inline const QString reportCopy = QStringLiteral("&Kopieren");
+inline const QString reportSave = QStringLiteral("&Speichern …");
+inline const QString reportSaveTitle = QStringLiteral("Bericht speichern");
+inline const QString reportFileName = QStringLiteral("hgtfill-bericht.csv");
+inline const QString csvFilter = QStringLiteral("CSV-Dateien (*.csv)");
+inline const QString reportSaveFailed = QStringLiteral("Der Bericht konnte nicht unter %1 gespeichert werden: %2");
+
+// The about box.
+inline const QString aboutTitle = QStringLiteral("Über hgtfill");
+inline const QString aboutText = QStringLiteral(
+    "<h3>hgtfill %1</h3>"
+    "<p>Füllt die Löcher (Höhenwert −9999) von HGT-Kacheln mit 1 Bogensekunde Auflösung "
+    "(3601 × 3601 Höhenwerte) mit den Höhenwerten der gleichnamigen Kachel aus einem zweiten Ordner "
+    "und schreibt das Ergebnis in den Ordner <i>Merged</i> neben der Kachel, für eine Kachel oder für "
+    "alle Kacheln eines Ordners. Schreibt außerdem Differenzkacheln (Primärkachel minus "
+    "Vergleichskachel) in den Ordner <i>DIFFS</i>.</p>"
+    "<p>Die Eingabekacheln werden nur gelesen. Eine neue Kachel bekommt ihren Namen erst, wenn sie "
+    "vollständig geschrieben ist.</p>"
+    "<p>Lizenz: Für hgtfill selbst ist noch keine Lizenz festgelegt. hgtfill verwendet Qt %2 unter den "
+    "Bedingungen der GNU Lesser General Public License, Version 3.</p>");
+
 } // namespace hgt::texts

@@ -21,12 +21,28 @@ public:
             onMessage(text);
     }
 
-    std::optional<QString> openFile(QWidget*, const QString& initialSelection) override
+    std::optional<QString> openFile(QWidget*, const QString& initialSelection, const QStringList& nameFilters) override
     {
         openFileOffered << initialSelection;
+        openFileFilters = nameFilters;
         if (onOpenFile)
             onOpenFile();
         return next(fileAnswers);
+    }
+
+    std::optional<QString> saveFile(QWidget*, const QString& title, const QString& suggestedPath,
+                                    const QStringList& nameFilters) override
+    {
+        saveTitles << title;
+        saveOffered << suggestedPath;
+        saveFilters = nameFilters;
+        return next(saveAnswers);
+    }
+
+    void about(QWidget*, const QString& title, const QString& text) override
+    {
+        aboutTitles << title;
+        aboutTexts << text;
     }
 
     std::optional<QString> chooseFolder(QWidget*, const QString& title, const QString& initialSelection) override
@@ -43,6 +59,13 @@ public:
     std::function<void()> onOpenFile;
     QStringList fileAnswers;
     QStringList openFileOffered;
+    QStringList openFileFilters;
+    QStringList saveAnswers;
+    QStringList saveTitles;
+    QStringList saveOffered;
+    QStringList saveFilters;
+    QStringList aboutTitles;
+    QStringList aboutTexts;
     std::function<void()> onChooseFolder;
     QStringList folderAnswers;
     QStringList folderTitles;

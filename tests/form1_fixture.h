@@ -1,10 +1,11 @@
 #pragma once
 
-// The window under test: created and shown for each test, with scripted dialogs, and helpers that
-// drive its real widgets.
+// The window under test, Form1 alone or inside the main window: created and shown for each test,
+// with scripted dialogs, and helpers that drive its real widgets.
 
 #include "tests/fake_dialogs.h"
 #include "app/form1.h"
+#include "app/main_window.h"
 #include "tests/test_support.h"
 #include "app/wrapping_button.h"
 
@@ -25,23 +26,20 @@ inline QString q(const std::string& text)
     return QString::fromStdString(text);
 }
 
-class Form1Test : public ::testing::Test {
+// The helpers shared by the tests of Form1 alone and of the main window around it.
+class WindowFixture : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        form = std::make_unique<Form1>(dialogs);
-        form->show();
-    }
+    // The controls under test.
+    virtual Form1& controls() = 0;
 
-    void TearDown() override
+    static void expectNoWindowLeftOpen()
     {
-        form.reset();
         for (QWidget* widget : QApplication::topLevelWidgets())
             EXPECT_FALSE(widget->isVisible()) << widget->metaObject()->className() << " left open";
     }
 
-    QLineEdit* field(const char* name) { return form->findChild<QLineEdit*>(QLatin1String(name)); }
-    WrappingButton* button(const char* name) { return form->findChild<WrappingButton*>(QLatin1String(name)); }
+    QLineEdit* field(const char* name) { return controls().findChild<QLineEdit*>(QLatin1String(name)); }
+    WrappingButton* button(const char* name) { return controls().findChild<WrappingButton*>(QLatin1String(name)); }
     QLineEdit* primary() { return field("TextPrimaerPfad"); }
     QLineEdit* secondary() { return field("TextSekundaerPfad"); }
     QLineEdit* batchFolder() { return field("TextOrdner"); }
@@ -53,7 +51,7 @@ protected:
     QStringList lines()
     {
         QStringList result;
-        auto* list = form->findChild<QListWidget*>(QStringLiteral("List1"));
+        auto* list = controls().findChild<QListWidget*>(QStringLiteral("List1"));
         for (int i = 0; i < list->count(); ++i)
             result << list->item(i)->text();
         return result;
@@ -69,10 +67,10 @@ protected:
 
     void click(QPushButton* target) { QTest::mouseClick(target, Qt::LeftButton); }
 
-    // Runs `action` at every yield of the window's runs until it returns true.
+    // Runs `action` whenever a run serves the event queue, until it returns true.
     void duringRun(std::function<bool()> action)
     {
-        auto* timer = new QTimer(form.get());
+        auto* timer = new QTimer(&controls());
         timer->setInterval(0);
         QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
             if (action())
@@ -95,7 +93,47 @@ protected:
 
     TempFolder temp;
     FakeDialogs dialogs;
+};
+
+class Form1Test : public WindowFixture {
+protected:
+    void SetUp() override
+    {
+        form = std::make_unique<Form1>(dialogs);
+        // These tests act at given points of a run (duringRun): the queue is served at every yield.
+        form->setEventInterval(std::chrono::milliseconds{0});
+        form->show();
+    }
+
+    void TearDown() override
+    {
+        form.reset();
+        expectNoWindowLeftOpen();
+    }
+
+    Form1& controls() override { return *form; }
+
     std::unique_ptr<Form1> form;
+};
+
+// The main window as the program shows it, serving the event queue at its own pace.
+class MainWindowTest : public WindowFixture {
+protected:
+    void SetUp() override
+    {
+        window = std::make_unique<MainWindow>(dialogs);
+        window->show();
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        expectNoWindowLeftOpen();
+    }
+
+    Form1& controls() override { return window->form(); }
+
+    std::unique_ptr<MainWindow> window;
 };
 
 } // namespace hgt::test

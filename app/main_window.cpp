@@ -1,0 +1,135 @@
+#include "app/main_window.h"
+
+#include "app/app_icon.h"
+#include "app/dialogs.h"
+#include "app/form1.h"
+#include "app/run_report_dialog.h"
+#include "app/texts.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+
+namespace hgt {
+
+MainWindow::MainWindow(Dialogs& dialogs, RunOptions runOptions, QWidget* parent)
+    : QMainWindow(parent), m_dialogs(dialogs), m_form(new Form1(dialogs, std::move(runOptions), this)),
+      m_status(new QLabel(this))
+{
+    setObjectName(QStringLiteral("MainWindow"));
+    setWindowTitle(texts::windowCaption);
+    setWindowIcon(appIcon());
+    setCentralWidget(m_form);
+    m_form->setRunObserver(this);
+    createMenus();
+
+    m_status->setObjectName(QStringLiteral("statusText"));
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusBar()->addWidget(m_status, 1);
+    statusBar()->setSizeGripEnabled(false);
+
+    // The controls' area keeps the size it was drawn with; the bars come on top of it.
+    resize(sizeHint());
+}
+
+MainWindow::~MainWindow()
+{
+    // Form1 is destroyed with its parent, after this: it must not call back into a window that is
+    // half gone.
+    m_form->setRunObserver(nullptr);
+}
+
+void MainWindow::createMenus()
+{
+    QMenu* file = menuBar()->addMenu(texts::menuFile);
+    QAction* quit = file->addAction(texts::actionQuit, this, [this] { close(); });
+    quit->setObjectName(QStringLiteral("actionQuit"));
+    quit->setShortcut(QKeySequence::Quit);
+
+    // Filled by later settings; until then there is nothing to choose.
+    QMenu* options = menuBar()->addMenu(texts::menuOptions);
+    options->setEnabled(!options->actions().isEmpty());
+
+    QMenu* view = menuBar()->addMenu(texts::menuView);
+    QAction* report = view->addAction(texts::actionReport, this, [this] { showReport(); });
+    report->setObjectName(QStringLiteral("actionReport"));
+
+    QMenu* help = menuBar()->addMenu(texts::menuHelp);
+    m_aboutAction = help->addAction(texts::actionAbout, this, [this] { showAbout(); });
+    m_aboutAction->setObjectName(QStringLiteral("actionAbout"));
+}
+
+QString MainWindow::statusText() const
+{
+    return m_status->text();
+}
+
+void MainWindow::showReport()
+{
+    if (!m_reportDialog) {
+        m_reportDialog = new RunReportDialog(m_dialogs, this);
+        m_reportDialog->setRecord(m_lastRun);
+        m_reportDialog->setRunInProgress(m_running);
+    }
+    m_reportDialog->show();
+    m_reportDialog->raise();
+    m_reportDialog->activateWindow();
+}
+
+void MainWindow::showAbout()
+{
+    // The box waits for the user; a run must not wait for it.
+    if (m_running)
+        return;
+    m_dialogs.about(this, texts::aboutTitle,
+                    texts::aboutText.arg(QStringLiteral(HGTFILL_VERSION), QString::fromLatin1(qVersion())));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!m_form->requestClose()) {
+        event->ignore();
+        return;
+    }
+    if (m_reportDialog)
+        m_reportDialog->close();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::runStarted(RunKind, std::size_t tileCount)
+{
+    m_running = true;
+    m_aboutAction->setEnabled(false);
+    if (m_reportDialog)
+        m_reportDialog->setRunInProgress(true);
+    m_runStatus.start(tileCount);
+}
+
+void MainWindow::tileStarted(std::size_t index, std::size_t, const std::string& tile)
+{
+    m_runStatus.tileStarted(index, tile);
+    runProgress(0);
+}
+
+void MainWindow::runProgress(std::int32_t posHigh)
+{
+    if (const std::optional<QString> text = m_runStatus.progress(posHigh))
+        m_status->setText(*text);
+}
+
+void MainWindow::runFinished(const RunRecord& record)
+{
+    m_running = false;
+    m_lastRun = record;
+    m_status->setText(RunStatus::finishedText(record));
+    m_aboutAction->setEnabled(true);
+    if (m_reportDialog) {
+        m_reportDialog->setRunInProgress(false);
+        m_reportDialog->setRecord(m_lastRun);
+    }
+}
+
+} // namespace hgt

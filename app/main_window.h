@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/run_observer.h"
+#include "app/run_status.h"
+#include "tiles/engine.h"
+
+#include <QMainWindow>
+
+#include <optional>
+
+class QAction;
+class QLabel;
+
+namespace hgt {
+
+class Dialogs;
+class Form1;
+class RunReportDialog;
+
+// The top-level window: a menu bar above the controls of Form1, which keep their places, and a
+// status bar below them that follows each run. It keeps the report of the last run.
+class MainWindow : public QMainWindow, private RunObserver {
+public:
+    explicit MainWindow(Dialogs& dialogs, RunOptions runOptions = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    Form1& form() const { return *m_form; }
+    const std::optional<RunRecord>& lastRun() const { return m_lastRun; }
+    QString statusText() const;
+    // The report window, once it has been opened.
+    RunReportDialog* reportDialog() const { return m_reportDialog; }
+
+    // Ansicht → Bericht des letzten Laufs …
+    void showReport();
+    // Hilfe → Über hgtfill …
+    void showAbout();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createMenus();
+
+    // RunObserver: what Form1 tells of its runs.
+    void runStarted(RunKind kind, std::size_t tileCount) override;
+    void tileStarted(std::size_t index, std::size_t count, const std::string& tile) override;
+    void runProgress(std::int32_t posHigh) override;
+    void runFinished(const RunRecord& record) override;
+
+    Dialogs& m_dialogs;
+    Form1* m_form;
+    QLabel* m_status;
+    QAction* m_aboutAction = nullptr;
+    RunStatus m_runStatus;
+    std::optional<RunRecord> m_lastRun;
+    RunReportDialog* m_reportDialog = nullptr;
+    bool m_running = false;
+};
+
+} // namespace hgt
