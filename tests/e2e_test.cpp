@@ -1,13 +1,16 @@
 // End to end: the real program in a real X server (run under xvfb-run, no window manager), driven
-// with real input events through xdotool. Checks a single fill, a batch, STOP during a batch and a
-// difference tile against what this test computes itself, then closes the window.
+// with real input events through xdotool. Checks a single fill, a batch with its status line and
+// run report, STOP during a batch and a difference tile against what this test computes itself,
+// then closes the window.
 
 #include "tests/test_support.h"
 
 #include <QClipboard>
 #include <QDir>
+#include <QColor>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
@@ -29,8 +32,10 @@ namespace hgt::test {
 namespace {
 
 const QString kCaption = QStringLiteral("1 Sec HGT -files Löcher füllen");
+const QString kReportCaption = QStringLiteral("Bericht des letzten Laufs");
 
-// Control centres in the window, in pixels (the layout's twips / 15).
+// Control centres in the area that holds the controls, in pixels (the layout's twips / 15). The
+// area lies below the menu bar: see findControls().
 const QPoint kPrimaryField(392, 15);
 const QPoint kSecondaryField(392, 70);
 const QPoint kBatchField(392, 163);
@@ -225,10 +230,14 @@ protected:
         activate(mainWindow);
     }
 
-    void pickThroughDialog(QPoint field, const QString& path, const QString& what)
+    // Returns the dialog's title.
+    QString pickThroughDialog(QPoint field, const QString& path, const QString& what)
     {
         clickAt(field);
-        choosePath(waitForDialog(what), path, what);
+        const QString dialog = waitForDialog(what);
+        const QString title = xdotool({QStringLiteral("getwindowname"), dialog});
+        choosePath(dialog, path, what);
+        return title;
     }
 
     // The text of the field that has the keyboard focus, copied through the clipboard.
@@ -289,8 +298,58 @@ protected:
     void screenshot(const QString& path, bool windowOnly = true)
     {
         QScreen* screen = QGuiApplication::primaryScreen();
-        const QPixmap shot = windowOnly ? screen->grabWindow(0, origin.x(), origin.y(), 678, 481) : screen->grabWindow(0, 0, 0, -1, -1);
+        const QRect window = windowOnly ? windowGeometry(mainWindow) : QRect();
+        const QPixmap shot = windowOnly ? screen->grabWindow(0, window.x(), window.y(), window.width(), window.height())
+                                        : screen->grabWindow(0, 0, 0, -1, -1);
         shot.save(path);
+    }
+
+    // Where the controls' area begins: below the menu bar, whose height depends on the font. The
+    // inside of the primary field is the first white below the window's top in the field's column;
+    // it begins 2 px below the field's top edge at y = 3.
+    bool findControls()
+    {
+        const QRect window = windowGeometry(mainWindow);
+        int top = -1;
+        waitFor(QStringLiteral("the primary field drawn in the window"), [&] {
+            const QImage shot = QGuiApplication::primaryScreen()
+                                    ->grabWindow(0, window.x() + kPrimaryField.x(), window.y(), 1, window.height())
+                                    .toImage();
+            for (int y = 0; y < shot.height(); ++y)
+                if (shot.pixelColor(0, y) == QColor(Qt::white)) {
+                    top = y - 5;
+                    return true;
+                }
+            return false;
+        });
+        origin = window.topLeft() + QPoint(0, top);
+        // The menu bar above, the status bar below: the 481 px of the controls fit between.
+        return top > 0 && top + 481 < window.height();
+    }
+
+    // The text of a selectable label or box at `point` (screen coordinates), selected with a triple
+    // click into the X selection.
+    QString selectedTextAt(QPoint point, const QString& what)
+    {
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->setText(QStringLiteral("<nothing selected>"), QClipboard::Selection);
+        QString text;
+        repeatUntil(QStringLiteral("the text of ") + what, 1000, [&] {
+            xdotool({QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y()),
+                     QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("3"), QStringLiteral("--delay"),
+                     QStringLiteral("40"), QStringLiteral("1")});
+        }, [&] {
+            text = clipboard->text(QClipboard::Selection);
+            return text != QStringLiteral("<nothing selected>") && !text.isEmpty();
+        });
+        return text;
+    }
+
+    // The status bar's line, at the window's bottom left.
+    QString statusLine()
+    {
+        const QRect window = windowGeometry(mainWindow);
+        return selectedTextAt(window.bottomLeft() + QPoint(40, -9), QStringLiteral("the status bar"));
     }
 
     void closeMainWindow()
@@ -359,11 +418,13 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
                               QStringLiteral("^1 Sec HGT -files")});
         return !mainWindow.isEmpty() && !mainWindow.contains(QLatin1Char('\n'));
     }));
-    origin = windowGeometry(mainWindow).topLeft();
+    ASSERT_TRUE(findControls()) << "the controls' area was not found below the menu bar";
 
     {
         SCOPED_TRACE("single fill");
-        pickThroughDialog(kPrimaryField, q(tiles + "/N47E011.hgt"), QStringLiteral("the primary file dialog"));
+        // Qt's own dialogs speak German, whatever the locale the program was started in.
+        EXPECT_EQ(pickThroughDialog(kPrimaryField, q(tiles + "/N47E011.hgt"), QStringLiteral("the primary file dialog")),
+                  QStringLiteral("Öffnen"));
         key(QStringLiteral("Tab")); // from the primary field into the secondary folder field
         typeText(q(secondary));
         ASSERT_EQ(focusedFieldText(), q(secondary)) << "the path typed after Tab went elsewhere";
@@ -389,7 +450,64 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
                         == filledTile(tileWithVoids(20 + i), secondaries[i]))
                 << i;
         EXPECT_TRUE(dialogWindow().isEmpty()) << "a batch that went well shows no message";
+        QString status;
+        waitFor(QStringLiteral("the status line of the finished batch"), [&] {
+            status = statusLine();
+            return status.startsWith(QStringLiteral("Fertig: "));
+        });
+        EXPECT_TRUE(status.startsWith(QStringLiteral("Fertig: 2 gefüllt · "))) << status.toStdString();
+        // One click into the line ends its selection, so that the picture shows the window as it is.
+        // (Past the double-click interval, and beside the text, so that it selects nothing itself.)
+        const QRect window = windowGeometry(mainWindow);
+        QThread::msleep(800);
+        xdotool({QStringLiteral("mousemove"), QString::number(window.right() - 20), QString::number(window.bottom() - 9),
+                 QStringLiteral("click"), QStringLiteral("1")});
+        QThread::msleep(300);
         screenshot(QStringLiteral(E2E_OUTPUT_DIR "/hgtfill-window.png"));
+    }
+    {
+        SCOPED_TRACE("run report");
+        // Ansicht → Bericht des letzten Laufs …, by its access keys.
+        QString report;
+        repeatUntil(QStringLiteral("the report window"), 3000, [&] {
+            activate(mainWindow);
+            key(QStringLiteral("alt+a"));
+            key(QStringLiteral("b"));
+        }, [&] {
+            report = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                              QLatin1Char('^') + kReportCaption + QLatin1Char('$')});
+            return !report.isEmpty();
+        });
+        // All rows copied from the table, tab-separated, as a spreadsheet takes them.
+        QGuiApplication::clipboard()->setText(QStringLiteral("<nothing copied>"));
+        QString copied;
+        repeatUntil(QStringLiteral("the report's rows on the clipboard"), 2000, [&] {
+            activate(report);
+            key(QStringLiteral("ctrl+a"));
+            key(QStringLiteral("ctrl+c"));
+        }, [&] {
+            copied = QGuiApplication::clipboard()->text();
+            return copied != QStringLiteral("<nothing copied>") && !copied.isEmpty();
+        });
+        const QStringList rows = copied.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_EQ(rows.size(), 2) << copied.toStdString();
+        for (int i = 0; i < 2; ++i) {
+            const QStringList cells = rows[i].split(QLatin1Char('\t'));
+            ASSERT_EQ(cells.size(), 8) << rows[i].toStdString();
+            EXPECT_EQ(cells[1], QStringLiteral("N47E01%1.hgt").arg(1 + i));
+            EXPECT_EQ(cells[2], QStringLiteral("gefüllt"));
+            EXPECT_EQ(cells[3], QStringLiteral("4")); // the four voids of tileWithVoids
+            EXPECT_EQ(cells[5], QStringLiteral("0"));
+        }
+        const QRect reportGeometry = windowGeometry(report);
+        QGuiApplication::primaryScreen()
+            ->grabWindow(0, reportGeometry.x(), reportGeometry.y(), reportGeometry.width(), reportGeometry.height())
+            .save(QStringLiteral(E2E_OUTPUT_DIR "/report-window.png"));
+        repeatUntil(QStringLiteral("the report window to close"), 1000, [&] {
+            activate(report);
+            key(QStringLiteral("Escape"));
+        }, [&] { return !visibleWindows().contains(report); });
+        activate(mainWindow);
     }
     {
         SCOPED_TRACE("STOP during a batch");
