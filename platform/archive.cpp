@@ -85,11 +85,17 @@ Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
             break;
         done += static_cast<std::uint64_t>(got);
     }
-    // A member that inflates to another size than it claims is as corrupt as a wrong checksum.
-    std::uint8_t extra = 0;
-    if (done != stat.size || zip_fread(member.get(), &extra, 1) != 0)
-        return corrupt(path, "die Kachel hat nicht die angegebene Größe");
-    return bytes;
+    // A member that inflates to another size than it claims is as corrupt as a wrong checksum. The
+    // checksum is compared only when the end is read, so a failing last read names that reason.
+    if (done == stat.size) {
+        std::uint8_t extra = 0;
+        const zip_int64_t more = zip_fread(member.get(), &extra, 1);
+        if (more < 0)
+            return corrupt(path, zip_file_strerror(member.get()));
+        if (more == 0)
+            return bytes;
+    }
+    return corrupt(path, "die Kachel hat nicht die angegebene Größe");
 }
 
 } // namespace hgt
