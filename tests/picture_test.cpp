@@ -356,30 +356,8 @@ TEST(PictureMapping, PixelToSample)
     EXPECT_EQ(SampleOfPixel(0, 3601, 1), 1800);
 }
 
-// Pixel (x, y) shows sample (row y, column x) at full size, (row 3y, column 3x) at 1201 pixels.
-TEST(PictureMapping, DifferencePixelsShowTheirSamples)
-{
-    TempFolder folder;
-    const std::string path = folder / "N47E011.hgt";
-    writeBytes(path, makeTile(3601, ripple));
-    const Result<TileSamples> samples = ReadTileSamples(path);
-    ASSERT_TRUE(samples) << samples.error().message;
-    const TileSummary summary = SummarizeTile(*samples, PictureKind::Difference);
-    const double clip = summary.difference->clip;
-    const auto expected = [&](int r, int c) {
-        const std::int32_t d = ripple(r, c);
-        return d == kVoidValue ? kDifferenceVoidColour : DifferenceColour(d, clip);
-    };
-    for (const auto& [size, step] : {std::pair{0, 1}, std::pair{1201, 3}}) {
-        const TilePicture picture = TileRenderer(*samples, summary, size).render();
-        ASSERT_EQ(picture.width, size ? size : 3601);
-        ASSERT_EQ(picture.height, picture.width);
-        for (int y = 0; y < picture.height; ++y)
-            for (int x = 0; x < picture.width; ++x)
-                ASSERT_EQ(picture.at(x, y), expected(step * y, step * x)) << "pixel " << x << ", " << y;
-    }
-}
-
+// Pixel (x, y) shows sample (row y, column x) at full size, (row 3y, column 3x) at 1201 pixels;
+// tests/picture_file_test.cpp checks the colours of a difference picture through a PNG file.
 TEST(PictureMapping, ReliefVoidsWhereTheSamplesAreVoid)
 {
     const TileSamples samples = samplesOf(3601, [](int r, int c) { return ripple(r, c) == kVoidValue ? kVoidValue : 900 + r % 50 + c % 70; });
