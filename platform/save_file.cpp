@@ -2,7 +2,9 @@
 
 #include "platform/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,11 +32,40 @@ std::string folderOf(const std::string& path)
     return folder.empty() ? std::string(".") : folder;
 }
 
+bool isTemporaryName(const char* name)
+{
+    const std::string_view text(name);
+    return text.size() == 21 && text.starts_with(".hgtfill-") && text.ends_with(".tmp");
+}
+
+// A crash between naming an output and renaming it over an earlier one leaves a temporary file.
+// Every writer holds a lock on its file until the file has its final name, so a temporary file
+// whose lock can be taken has no writer any more and is removed.
+void removeOrphans(const std::string& folder)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        const std::string path = JoinPath(folder, entry->d_name);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.c_str());
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
 } // namespace
 
 SaveFile::SaveFile(SaveFile&& other) noexcept
     : m_targetPath(std::move(other.m_targetPath)), m_options(std::move(other.m_options)),
-      m_file(std::move(other.m_file)), m_tempPath(std::exchange(other.m_tempPath, {}))
+      m_file(std::move(other.m_file)), m_tempPath(std::exchange(other.m_tempPath, {})),
+      m_linkedToTarget(other.m_linkedToTarget)
 {
 }
 
@@ -46,6 +77,7 @@ SaveFile& SaveFile::operator=(SaveFile&& other) noexcept
         m_options = std::move(other.m_options);
         m_file = std::move(other.m_file);
         m_tempPath = std::exchange(other.m_tempPath, {});
+        m_linkedToTarget = other.m_linkedToTarget;
     }
     return *this;
 }
@@ -74,9 +106,11 @@ Result<SaveFile> SaveFile::create(const std::string& targetPath, SaveOptions opt
 {
     SaveFile save(targetPath, std::move(options));
     const std::string folder = folderOf(targetPath);
+    removeOrphans(folder);
 #ifdef O_TMPFILE
     const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (unnamed >= 0) {
+        ::flock(unnamed, LOCK_EX);
         save.m_file = File::adopt(unnamed, targetPath);
         return save;
     }
@@ -88,6 +122,7 @@ Result<SaveFile> SaveFile::create(const std::string& targetPath, SaveOptions opt
         const std::string temp = temporaryName(targetPath);
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
+            ::flock(fd, LOCK_EX);
             save.m_file = File::adopt(fd, targetPath);
             save.m_tempPath = temp;
             return save;
@@ -108,12 +143,23 @@ Result<> SaveFile::write(const std::uint8_t* buffer, std::size_t n)
 Result<> SaveFile::linkUnnamed()
 {
     const std::string procPath = "/proc/self/fd/" + std::to_string(m_file.descriptor());
+    auto link = [&](const std::string& name) {
+        int result = ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+        if (result != 0 && errno == ENOENT) // no /proc: the direct form needs more privileges, but try it
+            result = ::linkat(m_file.descriptor(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+        return result;
+    };
+    // A new output gets its name in one step; only an earlier output is replaced by a rename.
+    if (link(m_targetPath) == 0) {
+        m_linkedToTarget = true;
+        trace("link", m_targetPath);
+        return {};
+    }
+    if (errno != EEXIST)
+        return failure(SystemError({}, {}, errno));
     for (int attempt = 0; attempt < 8; ++attempt) {
         const std::string temp = temporaryName(m_targetPath);
-        int result = ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW);
-        if (result != 0 && errno == ENOENT) // no /proc: the direct form needs more privileges, but try it
-            result = ::linkat(m_file.descriptor(), "", AT_FDCWD, temp.c_str(), AT_EMPTY_PATH);
-        if (result == 0) {
+        if (link(temp) == 0) {
             m_tempPath = temp;
             trace("link", temp);
             return {};
@@ -135,10 +181,12 @@ Result<> SaveFile::commit()
         if (Result<> linked = linkUnnamed(); !linked)
             return linked;
     }
-    if (::rename(m_tempPath.c_str(), m_targetPath.c_str()) != 0)
-        return failure(SystemError({}, {}, errno));
-    trace("rename", m_targetPath);
-    m_tempPath.clear();
+    if (!m_linkedToTarget) {
+        if (::rename(m_tempPath.c_str(), m_targetPath.c_str()) != 0)
+            return failure(SystemError({}, {}, errno));
+        trace("rename", m_targetPath);
+        m_tempPath.clear();
+    }
     if (Result<> closed = m_file.close(); !closed)
         return failure(closed.error());
     return {};

@@ -22,9 +22,11 @@ struct SaveOptions {
 
 // An output file that appears under its name only when complete. On Linux the bytes go into an
 // unnamed file in the target's folder (O_TMPFILE), so a crash leaves nothing behind; commit() syncs
-// it, links it under a short temporary name and renames that over the target. Where the file system
-// has no unnamed files, a named temporary file of fixed length is used. Anything not committed is
-// removed, so an earlier file under the target's name stays as it was.
+// it and links it under the target's name, or, over an earlier file, under a short temporary name
+// that is then renamed over the target. Where the file system has no unnamed files, a named
+// temporary file of fixed length is used. Anything not committed is removed, so an earlier file
+// under the target's name stays as it was; temporary files of writers that died are removed by the
+// next writer into the folder.
 class SaveFile {
 public:
     static Result<SaveFile> create(const std::string& targetPath, SaveOptions options = {});
@@ -53,6 +55,7 @@ private:
     SaveOptions m_options;
     File m_file;
     std::string m_tempPath;
+    bool m_linkedToTarget = false;
 };
 
 // Makes the names created in a folder durable (fsync of the folder).

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -124,14 +127,42 @@ TEST(SaveFile, StepsGoSyncThenLinkThenRenameAndTheFolderLast)
     ASSERT_TRUE(save->write(data, 2));
     ASSERT_TRUE(save->commit());
     ASSERT_TRUE(SyncFolder(temp.path().string(), trace));
-    EXPECT_EQ(steps, (std::vector<std::string>{"sync-data", "link", "rename", "sync-folder"}));
+    // A new file gets its name in one step.
+    EXPECT_EQ(steps, (std::vector<std::string>{"sync-data", "link", "sync-folder"}));
+
+    // Over an earlier file: a temporary name first, then the rename over it.
+    steps.clear();
+    save = SaveFile::create(temp / "out.hgt", {true, trace});
+    ASSERT_TRUE(save);
+    ASSERT_TRUE(save->commit());
+    EXPECT_EQ(steps, (std::vector<std::string>{"sync-data", "link", "rename"}));
+    EXPECT_EQ(entries(temp.path()), 1u);
 
     // Without durability the data is not synced; the name still appears only when complete.
     steps.clear();
     save = SaveFile::create(temp / "fast.hgt", {false, trace});
     ASSERT_TRUE(save);
     ASSERT_TRUE(save->commit());
-    EXPECT_EQ(steps, (std::vector<std::string>{"link", "rename"}));
+    EXPECT_EQ(steps, (std::vector<std::string>{"link"}));
+}
+
+TEST(SaveFile, TemporaryFilesOfDeadWritersAreRemovedByTheNextOne)
+{
+    TempFolder temp;
+    // One left by a writer that died between its temporary name and the rename, one still held by
+    // a live writer (its lock), and a file of the user's that merely looks alike.
+    writeBytes(temp / ".hgtfill-0123abcd.tmp", {1});
+    writeBytes(temp / ".hgtfill-live0000.tmp", {2});
+    writeBytes(temp / ".hgtfill-user.tmp", {3});
+    const int held = ::open((temp / ".hgtfill-live0000.tmp").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    Result<SaveFile> save = SaveFile::create(temp / "out.hgt");
+    ASSERT_TRUE(save);
+    EXPECT_FALSE(std::filesystem::exists(temp / ".hgtfill-0123abcd.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(temp / ".hgtfill-live0000.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(temp / ".hgtfill-user.tmp"));
+    ::close(held);
 }
 
 TEST(SaveFile, TemporaryNamesDoNotGrowWithLongTileNames)

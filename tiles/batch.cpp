@@ -139,7 +139,9 @@ void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
             std::size_t index;
             {
                 std::lock_guard lock(mutex);
-                if (stop.load() || next >= tiles.size()) {
+                // An outside stop (a signal) is seen here at once, not only after the caller's next poll.
+                const bool outsideStop = run.options.stop && run.options.stop->load();
+                if (stop.load() || outsideStop || next >= tiles.size()) {
                     --running;
                     changed.notify_all();
                     return;
