@@ -11,6 +11,8 @@
 
 #include "tiles/engine.h"
 
+#include <zip.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -45,8 +47,8 @@ void printPeakMemory()
             std::cerr << "peak resident memory:" << line.substr(6) << '\n';
 }
 
-// Terrain-like heights with about 7 % of the samples void, in round blobs.
-std::vector<std::uint8_t> makeTile(std::uint32_t seed, bool withVoids)
+// Terrain-like heights with `voidPercent` of the samples void, in round blobs.
+std::vector<std::uint8_t> makeTile(std::uint32_t seed, bool withVoids, int voidPercent = 7)
 {
     std::vector<std::uint8_t> tile(hgt::kTileBytes);
     std::mt19937 random(seed);
@@ -55,7 +57,7 @@ std::vector<std::uint8_t> makeTile(std::uint32_t seed, bool withVoids)
         std::uniform_int_distribution<int> where(0, hgt::kTileSide - 1);
         std::uniform_int_distribution<int> radius(5, 40);
         long voids = 0;
-        while (voids < hgt::kTileSamples * 7 / 100) {
+        while (voids < hgt::kTileSamples * voidPercent / 100) {
             const int cx = where(random), cy = where(random), r = radius(random);
             for (int y = std::max(0, cy - r); y <= std::min<int>(hgt::kTileSide - 1, cy + r); ++y)
                 for (int x = std::max(0, cx - r); x <= std::min<int>(hgt::kTileSide - 1, cx + r); ++x)
@@ -90,13 +92,46 @@ std::string tileName(int i)
     return name;
 }
 
+// The 3" tile on the nodes of a 1" tile: every third sample of every third row.
+std::vector<std::uint8_t> coarseTile(const std::vector<std::uint8_t>& fine)
+{
+    std::vector<std::uint8_t> coarse(static_cast<std::size_t>(hgt::kTileBytes3));
+    for (std::int64_t r = 0; r < hgt::kTileSide3; ++r)
+        for (std::int64_t c = 0; c < hgt::kTileSide3; ++c) {
+            const auto from = static_cast<std::size_t>(2 * (3 * r * hgt::kTileSide + 3 * c));
+            const auto to = static_cast<std::size_t>(2 * (r * hgt::kTileSide3 + c));
+            coarse[to] = fine[from];
+            coarse[to + 1] = fine[from + 1];
+        }
+    return coarse;
+}
+
+bool writeZip(const std::filesystem::path& path, const std::string& member, const std::vector<std::uint8_t>& bytes)
+{
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!archive)
+        return false;
+    zip_source_t* source = zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
+    if (!source || zip_file_add(archive, member.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
+        zip_source_free(source);
+        zip_discard(archive);
+        return false;
+    }
+    return zip_close(archive) == 0;
+}
+
 int generate(const std::filesystem::path& folder, int count)
 {
     namespace fs = std::filesystem;
-    fs::create_directories(folder / "primary");
-    fs::create_directories(folder / "secondary");
-    fs::create_directories(folder / "noholes");
+    for (const char* sub : {"primary", "secondary", "noholes", "primary9", "secondary3", "zipped"})
+        fs::create_directories(folder / sub);
     bool ok = writeFile(folder / "noholes" / "N47E011.hgt", makeTile(3, false));
+    // A tile with more voids for the offset-bridging fill, a 3" secondary and a zipped primary.
+    const std::vector<std::uint8_t> secondary = makeTile(2, false);
+    ok = ok && writeFile(folder / "primary9" / "N47E011.hgt", makeTile(1, true, 9))
+         && writeFile(folder / "secondary3" / "N47E011.hgt", coarseTile(secondary))
+         && writeZip(folder / "zipped" / "N47E011.SRTMGL1.hgt.zip", "N47E011.hgt", makeTile(1, true));
     // The first tile keeps the name the single-tile benchmarks use.
     for (int i = 0; ok && i < count; ++i) {
         const std::string name = i == 0 ? "N47E011.hgt" : tileName(i);
