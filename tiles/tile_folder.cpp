@@ -35,10 +35,7 @@ std::string TileName(const std::string& path)
 
 bool FolderHoldsTile(const std::string& folder)
 {
-    const Result<Folder> found = GetFolder(folder);
-    if (!found)
-        return false;
-    const Result<std::vector<std::string>> files = Files(*found);
+    const Result<std::vector<std::string>> files = ListTiles(folder);
     if (!files)
         return false;
     for (const std::string& file : *files) {
@@ -67,10 +64,7 @@ Result<std::string> FindTileInFolder(const std::string& folder, const std::strin
     if (FileExists(exact))
         return exact;
     const Error missing{ErrorKind::NotFound, exact + " existiert nicht"};
-    const Result<Folder> found = GetFolder(folder);
-    if (!found)
-        return missing;
-    const Result<std::vector<std::string>> files = Files(*found);
+    const Result<std::vector<std::string>> files = ListTiles(folder);
     if (!files)
         return missing;
     // Plain files first; archives only where no plain file matches.
