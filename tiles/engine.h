@@ -187,8 +187,9 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
 TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::string& primaryPath,
                               const std::string& comparisonPath, const RunOptions& options = {});
 
-// Reads a tile once and sums up its samples. Never throws.
-Result<TileInfo> InspectTile(const std::string& path);
+// Reads a tile once and sums up its samples; `voidValues` are the samples that count as voids.
+// Never throws.
+Result<TileInfo> InspectTile(const std::string& path, const std::vector<std::int16_t>& voidValues = {kVoidValue});
 
 // The rules of a tile folder.
 // A file a batch takes: a name ending in .hgt or .hgt.zip, in any letter case.

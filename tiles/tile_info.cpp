@@ -1,7 +1,9 @@
 // InspectTile: one read of a tile in blocks, summing up its samples without changing anything.
 
+#include "platform/archive.h"
 #include "platform/file.h"
 #include "tiles/engine.h"
+#include "tiles/internal/tile_input.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,43 +29,41 @@ std::int64_t gridSide(std::int64_t bytes)
     return side * side == samples ? side : 0;
 }
 
-Result<TileInfo> inspect(const std::string& path)
+// Sums up `sampleBytes` bytes of samples and looks for the void marker's byte pair in all
+// `fileBytes`, as the hole test does. `Source` reads by position: a TileInput or a File.
+template <class Source>
+Result<TileInfo> scan(const Source& source, std::int64_t fileBytes, std::int64_t sampleBytes, const VoidSet& voids,
+                      TileInfo info)
 {
-    Result<File> opened = File::openRead(path);
-    if (!opened)
-        return opened.error();
-    const File& file = *opened;
-    const Result<std::int64_t> size = file.size();
-    if (!size)
-        return size.error();
-
-    TileInfo info;
-    info.path = path;
-    info.bytes = *size;
-    info.side = gridSide(*size);
-
     // An even block size keeps every sample inside one block; a trailing odd byte is no sample.
     static_assert(kDefaultBlockBytes % 2 == 0);
     std::vector<std::uint8_t> block(kDefaultBlockBytes);
     std::int64_t sum = 0;
     std::int64_t counted = 0;
+    std::int64_t markerSamples = 0;
     std::int16_t minimum = std::numeric_limits<std::int16_t>::max();
     std::int16_t maximum = std::numeric_limits<std::int16_t>::min();
-    bool pairAtOdd = false;
+    bool pairElsewhere = false; // D8 F1 at an odd offset, or in the tail past the tile's samples
     bool havePrevious = false;
     std::uint8_t previous = 0; // the last byte of the block before, for a pair across the boundary
 
-    for (std::int64_t offset = 0; offset < *size;) {
-        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(*size - offset, kDefaultBlockBytes));
-        if (Result<> read = file.readAt(offset, block.data(), n); !read)
+    for (std::int64_t offset = 0; offset < fileBytes;) {
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(fileBytes - offset, kDefaultBlockBytes));
+        if (Result<> read = source.readAt(offset, block.data(), n); !read)
             return read.error();
         if (havePrevious && previous == kVoidHigh && block[0] == kVoidLow)
-            pairAtOdd = true; // block sizes are even: the byte before a block starts at an odd offset
-        for (std::size_t k = 1; !pairAtOdd && k + 1 < n; k += 2)
-            pairAtOdd = block[k] == kVoidHigh && block[k + 1] == kVoidLow;
-        for (std::size_t k = 0; k + 1 < n; k += 2) {
+            pairElsewhere = true; // block sizes are even: the byte before a block starts at an odd offset
+        for (std::size_t k = 0; !pairElsewhere && k + 1 < n; ++k) {
+            if (block[k] != kVoidHigh || block[k + 1] != kVoidLow)
+                continue;
+            const std::int64_t at = offset + static_cast<std::int64_t>(k);
+            pairElsewhere = at % 2 != 0 || at >= sampleBytes;
+        }
+        const auto samples = static_cast<std::size_t>(std::clamp<std::int64_t>(sampleBytes - offset, 0, static_cast<std::int64_t>(n)));
+        for (std::size_t k = 0; k + 1 < samples; k += 2) {
             const auto sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(block[k] << 8 | block[k + 1]));
-            if (sample == kVoidValue) {
+            markerSamples += sample == kVoidValue;
+            if (voids.isVoid(sample)) {
                 ++info.voids;
                 continue;
             }
@@ -82,16 +82,51 @@ Result<TileInfo> inspect(const std::string& path)
         info.maximum = maximum;
         info.mean = static_cast<double>(sum) / static_cast<double>(counted);
     }
-    info.pairAtOddOffsetOnly = pairAtOdd && info.voids == 0;
+    // Only where the marker is a void value does fill look for its byte pair anywhere in the file.
+    info.pairAtOddOffsetOnly = voids.hasMarker() && pairElsewhere && markerSamples == 0;
     return info;
+}
+
+// A plain file that is no tile by its size is still summed up as a grid of samples, so that info
+// shows what a file holds that fill refuses.
+Result<TileInfo> inspectPlainFile(const std::string& path, const VoidSet& voids)
+{
+    Result<File> opened = File::openRead(path);
+    if (!opened)
+        return opened.error();
+    const Result<std::int64_t> size = opened->size();
+    if (!size)
+        return size.error();
+    TileInfo info;
+    info.path = path;
+    info.bytes = *size;
+    info.side = gridSide(*size);
+    return scan(*opened, *size, *size & ~std::int64_t{1}, voids, std::move(info));
+}
+
+Result<TileInfo> inspect(const std::string& path, const VoidSet& voids)
+{
+    // Through the engine's tile input, so that an archive and a 3" tile report the tile they hold
+    // exactly as fill reads it.
+    Result<TileInput> input = TileInput::open(path);
+    if (!input) {
+        if (input.error().kind == ErrorKind::NotATile && !IsZipPath(path))
+            return inspectPlainFile(path, voids);
+        return input.error();
+    }
+    TileInfo info;
+    info.path = path;
+    info.bytes = input->fileBytes();
+    info.side = input->grid().side;
+    return scan(*input, input->fileBytes(), input->grid().bytes(), voids, std::move(info));
 }
 
 } // namespace
 
-Result<TileInfo> InspectTile(const std::string& path)
+Result<TileInfo> InspectTile(const std::string& path, const std::vector<std::int16_t>& voidValues)
 {
     try {
-        return inspect(path);
+        return inspect(path, VoidSet(voidValues));
     } catch (const std::exception& error) {
         return Error{ErrorKind::Internal, "Interner Fehler bei " + path + ": " + error.what()};
     } catch (...) {

@@ -12,11 +12,11 @@ namespace {
 
 constexpr std::int64_t kBlockSamples = static_cast<std::int64_t>(kDefaultBlockBytes) / 2;
 
-TileInfo inspect(const TempFolder& temp, const Bytes& bytes)
+TileInfo inspect(const TempFolder& temp, const Bytes& bytes, const std::vector<std::int16_t>& voids = {kVoidValue})
 {
     const std::string path = temp / "N47E011.hgt";
     writeBytes(path, bytes);
-    Result<TileInfo> info = InspectTile(path);
+    Result<TileInfo> info = InspectTile(path, voids);
     EXPECT_TRUE(info.has_value()) << (info ? "" : info.error().message);
     return info.value_or(TileInfo{});
 }
@@ -111,6 +111,82 @@ TEST(InspectTile, OtherGridsAndOddSizes)
     EXPECT_EQ(voids.voids, 4);
     EXPECT_FALSE(voids.minimum.has_value());
     EXPECT_FALSE(voids.maximum.has_value());
+}
+
+struct VoidSetCase {
+    std::string name;
+    std::vector<std::int16_t> voids;
+    std::int64_t expectedVoids;
+    std::optional<std::int16_t> minimum;
+    bool pairOnly;
+};
+
+void PrintTo(const VoidSetCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class VoidSets : public ::testing::TestWithParam<VoidSetCase> {};
+
+// A 3" grid of heights 0 … 2999 with one -9999, two -32767 and three -32768, and the marker's byte
+// pair once more at an odd offset, which makes sample 51 0xF100 = -3840.
+TEST_P(VoidSets, DecideWhatCountsAsAVoid)
+{
+    TempFolder temp;
+    Bytes grid = plainGrid(1201);
+    setSample(grid, 10, kVoidValue);
+    setSample(grid, 20, -32767);
+    setSample(grid, 21, -32767);
+    for (std::int64_t k : {30, 31, 32})
+        setSample(grid, k, -32768);
+    grid[101] = kVoidHigh;
+    grid[102] = kVoidLow;
+    grid[103] = 0;
+    const TileInfo info = inspect(temp, grid, GetParam().voids);
+    EXPECT_EQ(info.side, 1201);
+    EXPECT_EQ(info.voids, GetParam().expectedVoids);
+    EXPECT_EQ(info.minimum, GetParam().minimum);
+    EXPECT_EQ(info.pairAtOddOffsetOnly, GetParam().pairOnly);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InspectTile, VoidSets,
+    ::testing::Values(VoidSetCase{"marker", {kVoidValue}, 1, -32768, false},
+                      VoidSetCase{"lowest", {-32768}, 3, -32767, false},
+                      VoidSetCase{"both_ends", {-32767, -32768}, 5, kVoidValue, false},
+                      VoidSetCase{"all_three", {-32767, kVoidValue, -32768}, 6, -3840, false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(InspectTile, APairOnlyAtOddOffsetsOrInTheTailIsNoVoid)
+{
+    TempFolder temp;
+    Bytes grid = plainGrid(1201);
+    grid[501] = kVoidHigh;
+    grid[502] = kVoidLow;
+    EXPECT_TRUE(inspect(temp, grid).pairAtOddOffsetOnly);
+    // Where -9999 is no void value, fill never looks for its byte pair.
+    EXPECT_FALSE(inspect(temp, grid, {-32768}).pairAtOddOffsetOnly);
+
+    // A longer 1" file is the tile and a tail: the tail holds no samples, but a pair in it counts.
+    Bytes longer = plainTile(2);
+    for (std::uint8_t byte : {std::uint8_t{0x7F}, std::uint8_t{0xFF}, kVoidHigh, kVoidLow})
+        longer.push_back(byte);
+    const TileInfo info = inspect(temp, longer);
+    EXPECT_EQ(info.bytes, kTileBytes + 4);
+    EXPECT_EQ(info.side, kTileSide);
+    EXPECT_EQ(info.voids, 0);
+    EXPECT_EQ(info.maximum, std::optional<std::int16_t>(2999));
+    EXPECT_TRUE(info.pairAtOddOffsetOnly);
+}
+
+// A file the tile input refuses by its size is still summed up as samples; an archive it refuses is not.
+TEST(InspectTile, ABrokenArchiveIsAnError)
+{
+    TempFolder temp;
+    writeBytes(temp / "broken.hgt.zip", Bytes(100, 0));
+    const Result<TileInfo> broken = InspectTile(temp / "broken.hgt.zip");
+    ASSERT_FALSE(broken.has_value());
+    EXPECT_NE(broken.error().message.find("broken.hgt.zip"), std::string::npos) << broken.error().message;
 }
 
 TEST(InspectTile, RefusesWhatItCannotRead)
