@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <optional>
@@ -11,12 +12,17 @@ namespace hgt::cli {
 
 namespace {
 
-constexpr unsigned kMaxJobs = 256;
+constexpr int kMaxJobs = 256;
 
-enum class OptionId { Help, Version, Secondary, Jobs, Json, Quiet };
+enum class OptionId { Help, Version, Secondary, Jobs, Json, Quiet, Void, Method, Difference, Size, Legend, Output };
 
 constexpr unsigned bit(Command command) { return 1u << static_cast<unsigned>(command); }
 constexpr unsigned kFillLike = bit(Command::Fill) | bit(Command::Batch);
+constexpr unsigned kReading = kFillLike | bit(Command::Diff) | bit(Command::Info) | bit(Command::Render);
+
+// The values that mark a void in the tiles people meet: the HGT marker and the two ends of the
+// 16-bit range that other sources use.
+constexpr std::array<std::int16_t, 3> kVoidChoices{kVoidValue, -32768, -32767};
 
 struct OptionSpec {
     OptionId id;
@@ -27,25 +33,41 @@ struct OptionSpec {
 };
 
 constexpr std::array kOptions{
-    OptionSpec{OptionId::Help, 'h', "help", false,
-               bit(Command::None) | kFillLike | bit(Command::Diff) | bit(Command::Info)},
+    OptionSpec{OptionId::Help, 'h', "help", false, bit(Command::None) | kReading},
     OptionSpec{OptionId::Version, 0, "version", false, bit(Command::None)},
     OptionSpec{OptionId::Secondary, 's', "secondary", true, kFillLike},
     OptionSpec{OptionId::Jobs, 'j', "jobs", true, kFillLike},
-    OptionSpec{OptionId::Json, 0, "json", false, kFillLike | bit(Command::Diff) | bit(Command::Info)},
-    OptionSpec{OptionId::Quiet, 'q', "quiet", false, kFillLike | bit(Command::Diff)},
+    OptionSpec{OptionId::Json, 0, "json", false, kReading},
+    OptionSpec{OptionId::Quiet, 'q', "quiet", false, kFillLike | bit(Command::Diff) | bit(Command::Render)},
+    OptionSpec{OptionId::Void, 0, "void", true, kReading},
+    OptionSpec{OptionId::Method, 0, "method", true, kFillLike},
+    OptionSpec{OptionId::Difference, 0, "diff", false, bit(Command::Render)},
+    OptionSpec{OptionId::Size, 0, "size", true, bit(Command::Render)},
+    OptionSpec{OptionId::Legend, 0, "legend", false, bit(Command::Render)},
+    OptionSpec{OptionId::Output, 'o', "output", true, bit(Command::Render)},
 };
 
-constexpr std::array<std::pair<std::string_view, Command>, 4> kCommands{{
+constexpr std::array<std::pair<std::string_view, Command>, 5> kCommands{{
     {"fill", Command::Fill},
     {"batch", Command::Batch},
     {"diff", Command::Diff},
     {"info", Command::Info},
+    {"render", Command::Render},
 }};
 
 std::string quoted(std::string_view text)
 {
     return "„" + std::string(text) + "“";
+}
+
+// A whole number in [low, high], nothing before or after it.
+std::optional<int> wholeNumber(std::string_view text, int low, int high)
+{
+    int value = 0;
+    const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || status != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        return std::nullopt;
+    return value;
 }
 
 std::optional<Command> findCommand(std::string_view name)
@@ -76,6 +98,7 @@ private:
 
     std::span<const std::string> m_args;
     Invocation m_result;
+    bool m_voidGiven = false; // the first --void replaces the default set, later ones add to it
 };
 
 const OptionSpec* Parser::findLong(std::string_view name) const
@@ -113,15 +136,18 @@ std::optional<UsageError> Parser::apply(const OptionSpec& option, std::string_vi
     case OptionId::Secondary:
         if (value.empty())
             return error("zur Option " + quoted(typed) + " fehlt der Ordner");
-        m_result.secondary = std::string(value);
+        // The first -s is the secondary folder; each further one is asked after those before it.
+        if (m_result.secondary.empty())
+            m_result.secondary = std::string(value);
+        else
+            m_result.moreSecondaries.emplace_back(value);
         break;
     case OptionId::Jobs: {
-        unsigned jobs = 0;
-        const auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), jobs);
-        if (value.empty() || status != std::errc() || end != value.data() + value.size() || jobs < 1 || jobs > kMaxJobs)
+        const std::optional<int> jobs = wholeNumber(value, 1, kMaxJobs);
+        if (!jobs)
             return error("die Option " + quoted(typed) + " braucht eine ganze Zahl von 1 bis "
                          + std::to_string(kMaxJobs) + ", nicht " + quoted(value));
-        m_result.jobs = jobs;
+        m_result.jobs = static_cast<unsigned>(*jobs);
         break;
     }
     case OptionId::Json:
@@ -129,6 +155,46 @@ std::optional<UsageError> Parser::apply(const OptionSpec& option, std::string_vi
         break;
     case OptionId::Quiet:
         m_result.quiet = true;
+        break;
+    case OptionId::Void: {
+        const std::optional<int> number = wholeNumber(value, -32768, 32767);
+        const auto known = std::find_if(kVoidChoices.begin(), kVoidChoices.end(),
+                                        [&](std::int16_t choice) { return number && *number == choice; });
+        if (known == kVoidChoices.end())
+            return error("die Option " + quoted(typed) + " nimmt -9999, -32768 oder -32767, nicht " + quoted(value));
+        if (!m_voidGiven)
+            m_result.voidValues.clear();
+        m_voidGiven = true;
+        if (std::find(m_result.voidValues.begin(), m_result.voidValues.end(), *known) == m_result.voidValues.end())
+            m_result.voidValues.push_back(*known);
+        break;
+    }
+    case OptionId::Method:
+        if (value == "copy")
+            m_result.method = FillMethod::Copy;
+        else if (value == "delta")
+            m_result.method = FillMethod::Delta;
+        else
+            return error("die Option " + quoted(typed) + " nimmt copy oder delta, nicht " + quoted(value));
+        break;
+    case OptionId::Difference:
+        m_result.difference = true;
+        break;
+    case OptionId::Size: {
+        const std::optional<int> size = wholeNumber(value, 1, kMaxPictureSize);
+        if (!size)
+            return error("die Option " + quoted(typed) + " braucht eine ganze Zahl von 1 bis "
+                         + std::to_string(kMaxPictureSize) + ", nicht " + quoted(value));
+        m_result.size = *size;
+        break;
+    }
+    case OptionId::Legend:
+        m_result.legend = true;
+        break;
+    case OptionId::Output:
+        if (value.empty())
+            return error("zur Option " + quoted(typed) + " fehlt die Bilddatei");
+        m_result.output = std::string(value);
         break;
     }
     return std::nullopt;
@@ -199,6 +265,12 @@ std::optional<UsageError> Parser::checkOperands() const
     case Command::Info:
         if (count == 0)
             return error("keine Kachel angegeben");
+        break;
+    case Command::Render:
+        if (count != 1)
+            return error(count == 0 ? "keine Kachel angegeben" : "genau eine Kachel erwartet, nicht " + std::to_string(count));
+        if (m_result.output.empty())
+            return error("die Bilddatei fehlt (-o BILD.png)");
         break;
     case Command::None:
         break;

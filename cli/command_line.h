@@ -2,6 +2,9 @@
 
 // What the user asked for on the command line: one subcommand, its options and its operands.
 
+#include "tiles/engine.h"
+
+#include <cstdint>
 #include <expected>
 #include <span>
 #include <string>
@@ -10,16 +13,27 @@
 
 namespace hgt::cli {
 
-enum class Command { None, Fill, Batch, Diff, Info };
+enum class Command { None, Fill, Batch, Diff, Info, Render };
+
+// The largest picture render draws: 8192 x 8192 pixels are 256 MiB in memory, twice while saving.
+inline constexpr int kMaxPictureSize = 8192;
 
 struct Invocation {
     Command command = Command::None;
     bool help = false;    // --help: print the help of `command` (or the overview) and nothing else
     bool version = false; // --version before any subcommand
-    std::string secondary;
+    std::string secondary;                 // the first -s
+    std::vector<std::string> moreSecondaries; // every further -s, in the order given
+    std::vector<std::int16_t> voidValues{kVoidValue}; // replaced by the --void values when any are given
+    FillMethod method = FillMethod::Copy;
     unsigned jobs = 1;
     bool json = false;
     bool quiet = false;
+    // render
+    bool difference = false; // --diff: draw the difference colours whatever the folder
+    int size = 0;            // --size: pixels per side; 0 is one pixel per sample
+    bool legend = false;
+    std::string output;      // -o
     std::vector<std::string> operands;
 };
 

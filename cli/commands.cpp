@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/render_command.h"
 #include "cli/tile_report.h"
 
 #include <exception>
@@ -29,6 +30,11 @@ int report(const Invocation& invocation, const BatchResult& run, std::size_t til
                 console.err << "hgtfill-cli: " << TileLine(tile, kind) << '\n';
             else if (!invocation.quiet)
                 console.out << TileLine(tile, kind) << '\n';
+            // A warning is something to look at although the tile went well: it stays with --quiet.
+            if (!tile.warning.empty()) {
+                console.out.flush();
+                console.err << "hgtfill-cli: " << WarningLine(tile) << '\n';
+            }
         }
         if (!invocation.quiet)
             console.out << SummaryLine(run, tiles, kind) << '\n';
@@ -46,17 +52,30 @@ int fillTiles(const Invocation& invocation, const std::vector<std::string>& tile
     RunOptions options;
     options.jobs = invocation.jobs;
     options.stop = stop;
+    options.voidValues = invocation.voidValues;
+    options.moreSecondaryFolders = invocation.moreSecondaries;
+    options.method = invocation.method;
     const BatchResult run = MergeTiles(state, host, tiles, invocation.secondary, options);
     host.runEnded();
     return report(invocation, run, tiles.size(), RunKind::Fill, stop, console);
 }
 
-// The window lets a fill start only when the secondary folder holds a tile; so does the command line.
+// The window lets a fill start only when a source folder holds a tile; so does the command line.
 bool checkSecondary(const Invocation& invocation, const Console& console)
 {
     if (FolderHoldsTile(invocation.secondary))
         return true;
-    console.err << "hgtfill-cli: im Sekundärordner " << quoted(invocation.secondary) << " liegt keine HGT-Kachel\n";
+    for (const std::string& folder : invocation.moreSecondaries)
+        if (FolderHoldsTile(folder))
+            return true;
+    if (invocation.moreSecondaries.empty()) {
+        console.err << "hgtfill-cli: im Sekundärordner " << quoted(invocation.secondary) << " liegt keine HGT-Kachel\n";
+        return false;
+    }
+    console.err << "hgtfill-cli: in keinem der Quellordner liegt eine HGT-Kachel: " << quoted(invocation.secondary);
+    for (const std::string& folder : invocation.moreSecondaries)
+        console.err << ", " << quoted(folder);
+    console.err << '\n';
     return false;
 }
 
@@ -87,6 +106,7 @@ int diff(const Invocation& invocation, CliHost& host, const std::atomic<bool>* s
     WindowState state;
     RunOptions options;
     options.stop = stop;
+    options.voidValues = invocation.voidValues;
     BatchResult run;
     run.tiles.push_back(MakeDifferenceTile(state, host, invocation.operands[0], invocation.operands[1], options));
     run.seconds = run.tiles.front().seconds;
@@ -99,13 +119,13 @@ int info(const Invocation& invocation, const Console& console)
 {
     std::size_t failed = 0;
     for (const std::string& path : invocation.operands) {
-        const Result<TileInfo> tile = InspectTile(path);
+        const Result<TileInfo> tile = InspectTile(path, invocation.voidValues);
         if (!tile)
             ++failed;
         if (invocation.json)
-            console.out << (tile ? InfoJson(*tile) : InfoErrorJson(path, tile.error())) << '\n';
+            console.out << (tile ? InfoJson(*tile, invocation.voidValues) : InfoErrorJson(path, tile.error())) << '\n';
         else if (tile)
-            console.out << InfoText(*tile);
+            console.out << InfoText(*tile, invocation.voidValues);
         else
             console.err << "hgtfill-cli: " << tile.error().message << '\n';
     }
@@ -131,6 +151,8 @@ int RunCommand(const Invocation& invocation, CliHost& host, const std::atomic<bo
             return diff(invocation, host, stop, console);
         case Command::Info:
             return info(invocation, console);
+        case Command::Render:
+            return RenderTile(invocation, console);
         case Command::None:
             break;
         }

@@ -8,16 +8,18 @@ namespace {
 
 constexpr std::string_view kOverview = R"(Aufruf: hgtfill-cli BEFEHL [OPTIONEN] ARGUMENTE…
 
-Füllt die Löcher (-9999) von HGT-Kacheln zu 1 Bogensekunde (3601 × 3601 Werte) mit den Werten
-gleichnamiger Kacheln aus einem zweiten Ordner, schreibt Differenzkacheln und zeigt, was eine Kachel
-enthält. Eingabekacheln werden nur gelesen; eine Ausgabe erscheint erst, wenn sie vollständig auf der
-Platte steht.
+Füllt die Löcher (-9999) von HGT-Kacheln zu 1 Bogensekunde (3601 × 3601 Werte) oder 3 Bogensekunden
+(1201 × 1201 Werte), auch in .hgt.zip-Archiven, mit den Werten gleichnamiger Kacheln aus weiteren
+Ordnern, schreibt Differenzkacheln, zeigt, was eine Kachel enthält, und zeichnet sie als PNG-Bild.
+Eingabekacheln werden nur gelesen; eine Ausgabe erscheint erst, wenn sie vollständig auf der Platte
+steht.
 
 Befehle:
-  fill   -s ORDNER KACHEL…    füllt jede Kachel nach Merged/<Name> neben ihr
-  batch  -s ORDNER ORDNER     füllt alle Kacheln eines Ordners
-  diff   PRIMÄR VERGLEICH     schreibt PRIMÄR minus VERGLEICH nach DIFFS/<Name von PRIMÄR>
-  info   KACHEL…              Größe, Raster, Minimum, Maximum, Mittelwert und Löcher
+  fill    -s ORDNER KACHEL…        füllt jede Kachel nach Merged/<Name> neben ihr
+  batch   -s ORDNER ORDNER         füllt alle Kacheln eines Ordners
+  diff    PRIMÄR VERGLEICH         schreibt PRIMÄR minus VERGLEICH nach DIFFS/<Name von PRIMÄR>
+  info    KACHEL…                  Größe, Raster, Minimum, Maximum, Mittelwert und Löcher
+  render  KACHEL -o BILD.png       zeichnet die Kachel: Relief oder Differenzfarben
 
 Optionen:
   -h, --help     diese Hilfe; „hgtfill-cli BEFEHL --help“ zeigt die Hilfe eines Befehls
@@ -27,28 +29,45 @@ Rückgabewert: 0 alles gefüllt oder ohne Löcher, 1 eine Kachel fehlgeschlagen 
 Sekundärkachel, 2 falscher Aufruf, 130 abgebrochen (Strg-C).
 )";
 
-constexpr std::string_view kFill = R"(Aufruf: hgtfill-cli fill [OPTIONEN] -s ORDNER KACHEL…
+constexpr std::string_view kFill = R"(Aufruf: hgtfill-cli fill [OPTIONEN] -s ORDNER [-s ORDNER…] KACHEL…
 
 Füllt die Löcher jeder KACHEL mit den Werten der gleichnamigen Kachel im Sekundärordner und schreibt
 das Ergebnis nach Merged/<Name> neben der Kachel. Eine Kachel ohne Löcher wird nicht geschrieben.
 Die Sekundärkachel wird auch gefunden, wenn sich ihr Name nur in Groß- und Kleinschreibung
-unterscheidet (solange es nur eine solche Datei gibt).
+unterscheidet (solange es nur eine solche Datei gibt), oder als Archiv N47E011….hgt.zip.
+Kacheln zu 1″ und 3″ dürfen sich mischen: eine 3″-Quelle wird für eine 1″-Kachel interpoliert.
 
 Optionen:
-  -s, --secondary ORDNER  der Ordner mit den gleichnamigen Ersatzkacheln (Pflicht)
+  -s, --secondary ORDNER  der Ordner mit den gleichnamigen Ersatzkacheln (Pflicht); mehrmals
+                          angegeben: weitere Quellen in dieser Reihenfolge, gefragt für die Löcher,
+                          die die Quellen davor offen lassen. Eine Kachel ist ohne Sekundärkachel
+                          erst, wenn keine Quelle sie hat.
+      --void WERT         ein Wert, der ein Loch markiert: -9999, -32768 oder -32767; mehrmals
+                          für mehrere. Angegeben ersetzt er die Vorgabe -9999.
+      --method VERFAHREN  copy (Vorgabe): ein Loch bekommt den Wert der Quelle, wie er ist;
+                          delta: dazu den Höhenversatz der Quellen am Rand des Lochs, glatt
+                          über das Loch geführt. Der Bericht nennt dann Median und
+                          Quartilsabstand des Versatzes und die Zahl der Randwerte; weicht der
+                          Median um mehr als 5 m von 0 ab, steht eine Warnung auf der
+                          Fehlerausgabe.
   -j, --jobs N            N Kacheln gleichzeitig (Vorgabe: Anzahl der Prozessoren); Ausgaben und
                           Bericht sind dieselben wie mit -j 1
       --json              je Kachel ein JSON-Objekt auf die Standardausgabe, am Ende eine Summe
   -q, --quiet             keine Zeilen je Kachel, keine Summe, kein Fortschrittsbalken;
-                          Fehler stehen weiter auf der Fehlerausgabe
+                          Fehler und Warnungen stehen weiter auf der Fehlerausgabe
   -h, --help              diese Hilfe
+
+Mit mehreren Quellen nennt die Zeile einer Kachel die Löcher je Quelle, etwa „120 aus Quelle 1,
+30 aus Quelle 2“; Quelle 1 ist das erste -s.
 
 Auf einem Terminal zeigt die Fehlerausgabe einen Fortschrittsbalken: fertige Kacheln von allen,
 die laufende Kachel, Kacheln je Sekunde und die restliche Zeit.
 
 JSON je Kachel: {"type":"tile","name":…,"path":…,"output":…,"end":…,"voids_found":…,"filled":…,
-"left":…,"message":…,"seconds":…}; "end" ist filled, no_holes, missing_secondary, stopped oder
-failed. Die Summe: {"type":"summary","tiles":…,"done":…,"filled":…,"no_holes":…,
+"left":…,"filled_by_source":[…],"offsets":…,"message":…,"warning":…,"seconds":…}; "end" ist
+filled, no_holes, missing_secondary, stopped oder failed; "filled_by_source" die gefüllten Löcher
+je Quelle; "offsets" bei delta {"median":…,"iqr":…,"rim_samples":…}, sonst null; "warning" leer
+oder die Warnung. Die Summe: {"type":"summary","tiles":…,"done":…,"filled":…,"no_holes":…,
 "missing_secondary":…,"stopped":…,"failed":…,"not_started":…,"interrupted":…,"seconds":…,
 "exit_status":…}.
 
@@ -58,25 +77,31 @@ frühere Ausgabe bleibt unverändert, die Summe nennt die fertigen Kacheln.
 Rückgabewert: 0 alles gefüllt oder ohne Löcher, 1 eine Kachel fehlgeschlagen oder ohne
 Sekundärkachel, 2 falscher Aufruf, 130 abgebrochen.
 
-Beispiel:
+Beispiele:
   hgtfill-cli fill -s /data/srtm3 /data/srtm1/N47E011.hgt
+  hgtfill-cli fill --method delta -s /data/srtm1-alt -s /data/srtm3 /data/srtm1/N47E011.hgt
 )";
 
-constexpr std::string_view kBatch = R"(Aufruf: hgtfill-cli batch [OPTIONEN] -s ORDNER ORDNER
+constexpr std::string_view kBatch = R"(Aufruf: hgtfill-cli batch [OPTIONEN] -s ORDNER [-s ORDNER…] ORDNER
 
 Füllt jede Kachel des ORDNERs (jede Datei mit der Endung .hgt oder .hgt.zip, gleich in welcher
 Schreibweise, nach Namen geordnet ohne Rücksicht auf Groß- und Kleinschreibung) wie
 „hgtfill-cli fill“ nach ORDNER/Merged/<Name>; N47E011.SRTMGL1.hgt.zip wird zu Merged/N47E011.hgt.
-Unterordner werden nicht durchsucht.
+Unterordner werden nicht durchsucht. Der Lauf beginnt, wenn einer der Quellordner eine Kachel
+enthält.
 
 Optionen:
-  -s, --secondary ORDNER  der Ordner mit den gleichnamigen Ersatzkacheln (Pflicht)
+  -s, --secondary ORDNER  der Ordner mit den gleichnamigen Ersatzkacheln (Pflicht); mehrmals
+                          angegeben: weitere Quellen in dieser Reihenfolge
+      --void WERT         ein Wert, der ein Loch markiert: -9999, -32768 oder -32767; mehrmals
+                          für mehrere. Angegeben ersetzt er die Vorgabe -9999.
+      --method VERFAHREN  copy (Vorgabe) oder delta, wie bei „hgtfill-cli fill --help“
   -j, --jobs N            N Kacheln gleichzeitig (Vorgabe: Anzahl der Prozessoren); Ausgaben und
                           Bericht sind dieselben wie mit -j 1
       --json              je Kachel ein JSON-Objekt auf die Standardausgabe, am Ende eine Summe
                           (Felder wie bei „hgtfill-cli fill --help“)
   -q, --quiet             keine Zeilen je Kachel, keine Summe, kein Fortschrittsbalken;
-                          Fehler stehen weiter auf der Fehlerausgabe
+                          Fehler und Warnungen stehen weiter auf der Fehlerausgabe
   -h, --help              diese Hilfe
 
 Strg-C (SIGINT oder SIGTERM) hält an wie STOP: die laufenden Kacheln enden ohne Ausgabe, die
@@ -85,22 +110,25 @@ Strg-C (SIGINT oder SIGTERM) hält an wie STOP: die laufenden Kacheln enden ohne
 Rückgabewert: 0 alles gefüllt oder ohne Löcher, 1 eine Kachel fehlgeschlagen oder ohne
 Sekundärkachel (oder der Ordner ist nicht lesbar), 2 falscher Aufruf, 130 abgebrochen.
 
-Beispiel:
+Beispiele:
   hgtfill-cli batch -j 2 --json -s /data/srtm3 /data/srtm1 > bericht.jsonl
+  hgtfill-cli batch --void -32768 --void -32767 -s /data/aster /data/dem
 )";
 
 constexpr std::string_view kDiff = R"(Aufruf: hgtfill-cli diff [OPTIONEN] PRIMÄR VERGLEICH
 
 Schreibt PRIMÄR minus VERGLEICH, Wert für Wert, nach DIFFS/<Name von PRIMÄR> neben PRIMÄR. Wo
-einer der beiden Werte ein Loch (-9999) ist, ist die Differenz ein Loch; andere Differenzen werden
+einer der beiden Werte ein Loch ist, ist die Differenz ein Loch (-9999); andere Differenzen werden
 auf -32768 … 32767 begrenzt. Eine echte Differenz von genau -9999 ist von einem Loch nicht zu
-unterscheiden.
+unterscheiden. Hat VERGLEICH das andere Raster (1″ oder 3″), wird es auf das von PRIMÄR gebracht.
 
 Optionen:
-      --json   ein JSON-Objekt zur Kachel und eine Summe wie bei fill; "end" ist written, stopped
-               oder failed
-  -q, --quiet  keine Meldung bei Erfolg
-  -h, --help   diese Hilfe
+      --void WERT  ein Wert, der in den beiden Kacheln ein Loch markiert: -9999, -32768 oder
+                   -32767; mehrmals für mehrere. Angegeben ersetzt er die Vorgabe -9999.
+      --json       ein JSON-Objekt zur Kachel und eine Summe wie bei fill; "end" ist written,
+                   stopped oder failed
+  -q, --quiet      keine Meldung bei Erfolg
+  -h, --help       diese Hilfe
 
 Rückgabewert: 0 geschrieben, 1 fehlgeschlagen, 2 falscher Aufruf, 130 abgebrochen.
 
@@ -108,24 +136,64 @@ Beispiel:
   hgtfill-cli diff /data/srtm1/N47E011.hgt /data/alt/N47E011.hgt
 )";
 
-constexpr std::string_view kInfo = R"(Aufruf: hgtfill-cli info [--json] KACHEL…
+constexpr std::string_view kInfo = R"(Aufruf: hgtfill-cli info [OPTIONEN] KACHEL…
 
-Liest jede KACHEL einmal und nennt ihre Größe in Bytes und ihr Raster, Minimum, Maximum und
-Mittelwert der Werte ohne Löcher, die Zahl der Löcher (-9999) und ob das Bytepaar D8 F1 der
-Lochmarke nur an ungeraden Stellen vorkommt, also nie als ganzer Wert. Eine solche Kachel hat keine
-Löcher, wird von fill aber wie eine Kachel mit Löchern behandelt.
+Liest jede KACHEL einmal und nennt ihre Größe in Bytes und ihr Raster (1″ oder 3″), Minimum,
+Maximum und Mittelwert der Werte ohne Löcher, die Zahl der Löcher und ob das Bytepaar D8 F1 der
+Lochmarke -9999 nur außerhalb ganzer Werte vorkommt (an ungerader Stelle oder hinter der Kachel).
+Eine solche Kachel hat keine Löcher -9999, wird von fill aber wie eine Kachel mit Löchern behandelt.
+Ein Archiv .hgt.zip zeigt die Kachel, die es enthält, mit ihrer Größe entpackt. Eine Datei, die
+keine Kachel ist, wird als Folge von Werten gelesen.
 
 Optionen:
-      --json  je Kachel ein JSON-Objekt: {"type":"info","name":…,"path":…,"bytes":…,"side":…,
-              "minimum":…,"maximum":…,"mean":…,"voids":…,"pair_at_odd_offset_only":…}, bei einem
-              Fehler {"type":"info","name":…,"path":…,"error":…}; am Ende
-              {"type":"summary","tiles":…,"failed":…,"exit_status":…}
-  -h, --help  diese Hilfe
+      --void WERT  ein Wert, der als Loch zählt: -9999, -32768 oder -32767; mehrmals für mehrere.
+                   Angegeben ersetzt er die Vorgabe -9999.
+      --json       je Kachel ein JSON-Objekt: {"type":"info","name":…,"path":…,"bytes":…,
+                   "side":…,"arc_seconds":…,"minimum":…,"maximum":…,"mean":…,"voids":…,
+                   "void_values":[…],"pair_at_odd_offset_only":…}, bei einem Fehler
+                   {"type":"info","name":…,"path":…,"error":…}; am Ende
+                   {"type":"summary","tiles":…,"failed":…,"exit_status":…}
+  -h, --help       diese Hilfe
 
 Rückgabewert: 0 alle Kacheln gelesen, 1 eine Kachel nicht lesbar, 2 falscher Aufruf.
 
-Beispiel:
+Beispiele:
   hgtfill-cli info /data/srtm1/*.hgt
+  hgtfill-cli info --void -32768 /data/dem/N47E011.SRTMGL3.hgt.zip
+)";
+
+constexpr std::string_view kRender = R"(Aufruf: hgtfill-cli render [OPTIONEN] KACHEL -o BILD.png
+
+Zeichnet die KACHEL als PNG-Bild: Höhen als schattiertes Relief in Höhenfarben (Löcher magenta),
+eine Differenzkachel in Blau-Weiß-Rot um 0 (Löcher grau). Eine Kachel in einem Ordner DIFFS gilt als
+Differenzkachel. Zeile 0 des Bildes ist der Nordrand, Spalte 0 der Westrand; in voller Größe zeigt
+Pixel (x, y) den Wert in Zeile y, Spalte x. Das Bild erscheint erst, wenn es vollständig ist.
+Danach nennt render Name, Raster, Minimum, Maximum, Mittelwert und Löcher (Zahl und Anteil), bei
+Differenzen auch Median, Mittelwert, RMS und das 2. und 98. Perzentil.
+
+Optionen:
+  -o, --output BILD.png  die Bilddatei (Pflicht)
+      --diff             als Differenzkachel zeichnen, gleich in welchem Ordner sie liegt
+      --size PX          PX × PX Pixel, 1 bis 8192 (Vorgabe: ein Pixel je Wert); jedes Pixel zeigt
+                         den nächsten Wert, eine 1″-Kachel auf 1201 Pixeln jeden dritten
+      --legend           bei einer Differenzkachel rechts einen Rand mit Farbskala und Histogramm;
+                         bei Höhen ohne Wirkung
+      --void WERT        ein Wert, der in einer Höhenkachel ein Loch markiert: -9999, -32768 oder
+                         -32767; mehrmals für mehrere (in einer Differenzkachel ist es stets -9999)
+      --json             die Zahlen als ein JSON-Objekt: {"type":"picture","name":…,"path":…,
+                         "output":…,"kind":"relief"|"difference","side":…,"arc_seconds":…,
+                         "width":…,"height":…,"legend":…,"minimum":…,"maximum":…,"mean":…,
+                         "voids":…,"void_percent":…,"difference":…}; "difference" ist
+                         {"samples":…,"median":…,"mean":…,"rms":…,"p2":…,"p98":…,"clip":…}
+                         oder null; bei einem Fehler {"type":"picture",…,"error":…}
+  -q, --quiet            keine Zahlen; Fehler stehen weiter auf der Fehlerausgabe
+  -h, --help             diese Hilfe
+
+Rückgabewert: 0 geschrieben, 1 Kachel nicht lesbar oder Bild nicht schreibbar, 2 falscher Aufruf.
+
+Beispiele:
+  hgtfill-cli render /data/srtm1/N47E011.hgt -o N47E011.png
+  hgtfill-cli render --size 1024 --legend /data/srtm1/DIFFS/N47E011.hgt -o differenz.png
 )";
 
 } // namespace
@@ -141,6 +209,8 @@ std::string_view HelpText(Command command)
         return kDiff;
     case Command::Info:
         return kInfo;
+    case Command::Render:
+        return kRender;
     case Command::None:
         break;
     }

@@ -138,4 +138,24 @@ JsonWriter& JsonWriter::addNull(std::string_view name)
     return *this;
 }
 
+JsonWriter& JsonWriter::add(std::string_view name, std::span<const std::int64_t> values)
+{
+    key(name);
+    m_body += '[';
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        if (k > 0)
+            m_body += ',';
+        m_body += std::to_string(values[k]);
+    }
+    m_body += ']';
+    return *this;
+}
+
+JsonWriter& JsonWriter::add(std::string_view name, const JsonWriter& object)
+{
+    key(name);
+    m_body += object.str();
+    return *this;
+}
+
 } // namespace hgt::cli

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,8 @@ public:
     JsonWriter& add(std::string_view key, double value, int decimals);
     JsonWriter& add(std::string_view key, std::optional<std::int64_t> value);
     JsonWriter& addNull(std::string_view key);
+    JsonWriter& add(std::string_view key, std::span<const std::int64_t> values); // an array of numbers
+    JsonWriter& add(std::string_view key, const JsonWriter& object);            // a nested object
 
     // The object so far, closed: {"key":value,…}
     std::string str() const { return m_body + "}"; }

@@ -32,7 +32,8 @@ int main(int argc, char** argv)
 
     const Console console{std::cout, std::cerr};
     CliHost quiet;
-    if (invocation->command == Command::Info)
+    // info and render read one tile at a time and write at most one file: nothing to show progress of.
+    if (invocation->command == Command::Info || invocation->command == Command::Render)
         return RunCommand(*invocation, quiet, nullptr, console);
 
     std::unique_ptr<ProgressBar> bar;

@@ -3,6 +3,7 @@
 #include "cli/json_writer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
@@ -10,19 +11,42 @@ namespace hgt::cli {
 
 namespace {
 
-// Seconds and means in JSON carry a point; German lines a comma.
-std::string germanDecimal(double value, int places)
+// "-9999" or "-32768, -9999": the void values as a person reads them.
+std::string valueList(const std::vector<std::int16_t>& values)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", places, value);
-    std::string out = text;
-    std::replace(out.begin(), out.end(), '.', ',');
-    return out;
+    std::string text;
+    for (std::int16_t value : values)
+        text += (text.empty() ? "" : ", ") + std::to_string(value);
+    return text;
 }
 
-std::string fileName(const std::string& path)
+bool isDefaultVoids(const std::vector<std::int16_t>& values)
 {
-    return std::filesystem::path(path).filename().string();
+    return values == std::vector<std::int16_t>{kVoidValue};
+}
+
+// " – 120 aus Quelle 1, 30 aus Quelle 2 –" when there was more than one source to fill from.
+std::string bySource(const TileResult& result)
+{
+    if (result.filledBySource.size() < 2)
+        return {};
+    std::string text = " –";
+    for (std::size_t s = 0; s < result.filledBySource.size(); ++s)
+        text += (s == 0 ? " " : ", ") + std::to_string(result.filledBySource[s]) + " aus Quelle " + std::to_string(s + 1);
+    return text + " –";
+}
+
+// "; Versatz: Median +9,3 m, Quartilsabstand 1,2 m aus 812 Randwerten" after an offset-bridging fill.
+std::string offsetText(const TileResult& result)
+{
+    if (!result.offsets)
+        return {};
+    const OffsetStats& offsets = *result.offsets;
+    if (offsets.rimSamples == 0)
+        return "; Versatz: keine Randwerte";
+    return "; Versatz: Median " + GermanDecimal(offsets.median, 1, true) + " m, Quartilsabstand "
+           + GermanDecimal(offsets.interquartileRange, 1) + " m aus " + std::to_string(offsets.rimSamples)
+           + (offsets.rimSamples == 1 ? " Randwert" : " Randwerten");
 }
 
 std::size_t countEnd(const BatchResult& run, RunEnd end)
@@ -75,28 +99,39 @@ std::string TileJson(const TileResult& result, RunKind kind)
         json.addNull("output");
     else
         json.add("output", result.output);
-    return json.add("end", EndName(result.end, kind))
+    json.add("end", EndName(result.end, kind))
         .add("voids_found", result.voidsFound)
         .add("filled", result.voidsFilled)
-        .add("left", result.voidsLeft)
-        .add("message", result.message)
-        .add("seconds", result.seconds, 3)
-        .str();
+        .add("left", result.voidsLeft);
+    if (kind == RunKind::Fill) {
+        json.add("filled_by_source", std::span<const std::int64_t>(result.filledBySource));
+        if (result.offsets)
+            json.add("offsets", JsonWriter()
+                                    .add("median", result.offsets->median, 3)
+                                    .add("iqr", result.offsets->interquartileRange, 3)
+                                    .add("rim_samples", result.offsets->rimSamples));
+        else
+            json.addNull("offsets");
+    }
+    json.add("message", result.message);
+    if (kind == RunKind::Fill)
+        json.add("warning", result.warning);
+    return json.add("seconds", result.seconds, 3).str();
 }
 
 std::string TileLine(const TileResult& result, RunKind kind)
 {
     // An archive reports the tile it holds (N47E011.SRTMGL1.hgt.zip: N47E011.hgt), as its output is named.
     const std::string name = TileName(result.tile);
-    const std::string seconds = germanDecimal(result.seconds, 2) + " s";
+    const std::string seconds = GermanDecimal(result.seconds, 2) + " s";
     switch (result.end) {
     case RunEnd::Complete:
         if (kind == RunKind::Difference)
             return name + ": Differenz geschrieben nach " + result.output + " (" + std::to_string(result.voidsLeft)
                    + " Löcher; " + seconds + ")";
         return name + ": gefüllt nach " + result.output + " (Löcher: " + std::to_string(result.voidsFound)
-               + " gefunden, " + std::to_string(result.voidsFilled) + " gefüllt, " + std::to_string(result.voidsLeft)
-               + " übrig; " + seconds + ")";
+               + " gefunden, " + std::to_string(result.voidsFilled) + " gefüllt" + bySource(result) + ", "
+               + std::to_string(result.voidsLeft) + " übrig" + offsetText(result) + "; " + seconds + ")";
     case RunEnd::NoHoles:
         return name + ": hat keine Löcher";
     case RunEnd::MissingSecondary:
@@ -107,6 +142,11 @@ std::string TileLine(const TileResult& result, RunKind kind)
         break;
     }
     return withMessage(name + ": fehlgeschlagen", result.message);
+}
+
+std::string WarningLine(const TileResult& result)
+{
+    return TileName(result.tile) + ": Warnung: " + result.warning;
 }
 
 std::string SummaryJson(const BatchResult& run, std::size_t tiles, RunKind kind, bool interrupted, int exitStatus)
@@ -129,7 +169,7 @@ std::string SummaryJson(const BatchResult& run, std::size_t tiles, RunKind kind,
 std::string SummaryLine(const BatchResult& run, std::size_t tiles, RunKind kind)
 {
     std::string line = std::to_string(tiles) + (tiles == 1 ? " Kachel" : " Kacheln") + " in "
-                       + germanDecimal(run.seconds, 1) + " s: ";
+                       + GermanDecimal(run.seconds, 1) + " s: ";
     if (kind == RunKind::Difference)
         return line + std::to_string(countEnd(run, RunEnd::Complete)) + " geschrieben, "
                + std::to_string(countEnd(run, RunEnd::Failed)) + " fehlgeschlagen";
@@ -157,14 +197,18 @@ int ExitStatus(const BatchResult& run, bool interrupted)
     return allGood ? kExitOk : kExitFailed;
 }
 
-std::string InfoJson(const TileInfo& info)
+std::string InfoJson(const TileInfo& info, const std::vector<std::int16_t>& voidValues)
 {
     JsonWriter json;
-    json.add("type", "info").add("name", fileName(info.path)).add("path", info.path).add("bytes", info.bytes);
+    json.add("type", "info").add("name", TileName(info.path)).add("path", info.path).add("bytes", info.bytes);
     if (info.side > 0)
         json.add("side", info.side);
     else
         json.addNull("side");
+    if (const int arcSeconds = ArcSecondsOfSide(info.side))
+        json.add("arc_seconds", arcSeconds);
+    else
+        json.addNull("arc_seconds");
     const auto widen = [](std::optional<std::int16_t> v) -> std::optional<std::int64_t> {
         if (v)
             return *v;
@@ -175,31 +219,139 @@ std::string InfoJson(const TileInfo& info)
         json.add("mean", info.mean, 3);
     else
         json.addNull("mean");
-    return json.add("voids", info.voids).add("pair_at_odd_offset_only", info.pairAtOddOffsetOnly).str();
+    std::vector<std::int64_t> voids(voidValues.begin(), voidValues.end());
+    return json.add("voids", info.voids)
+        .add("void_values", std::span<const std::int64_t>(voids))
+        .add("pair_at_odd_offset_only", info.pairAtOddOffsetOnly)
+        .str();
 }
 
 std::string InfoErrorJson(const std::string& path, const Error& error)
 {
-    return JsonWriter().add("type", "info").add("name", fileName(path)).add("path", path).add("error", error.message).str();
+    return JsonWriter().add("type", "info").add("name", TileName(path)).add("path", path).add("error", error.message).str();
 }
 
-std::string InfoText(const TileInfo& info)
+std::string InfoText(const TileInfo& info, const std::vector<std::int16_t>& voidValues)
 {
+    // An archive is named by the tile it holds, and its size is that of the tile inflated.
+    const bool archive = TileName(info.path) != std::filesystem::path(info.path).filename().string();
     std::string text = info.path + "\n";
-    text += "  Größe:       " + std::to_string(info.bytes) + " Bytes, Raster ";
+    if (archive)
+        text += "  Kachel:      " + TileName(info.path) + " (im Archiv)\n";
+    text += "  Größe:       " + std::to_string(info.bytes) + (archive ? " Bytes entpackt, Raster " : " Bytes, Raster ");
     text += info.side > 0 ? std::to_string(info.side) + " × " + std::to_string(info.side) : std::string("keines");
+    if (const int arcSeconds = ArcSecondsOfSide(info.side))
+        text += " (" + std::to_string(arcSeconds) + "″)";
     text += "\n";
     if (info.minimum && info.maximum) {
         text += "  Minimum:     " + std::to_string(*info.minimum) + "\n";
         text += "  Maximum:     " + std::to_string(*info.maximum) + "\n";
-        text += "  Mittelwert:  " + germanDecimal(info.mean, 2) + " (ohne Löcher)\n";
+        text += "  Mittelwert:  " + GermanDecimal(info.mean, 2) + " (ohne Löcher)\n";
     } else {
         text += "  Minimum, Maximum, Mittelwert: keine (nur Löcher)\n";
     }
-    text += "  Löcher:      " + std::to_string(info.voids) + "\n";
-    text += "  Bytepaar D8 F1 nur an ungerader Stelle: ";
+    text += "  Löcher:      " + std::to_string(info.voids);
+    if (!isDefaultVoids(voidValues))
+        text += " (Werte " + valueList(voidValues) + ")";
+    text += "\n";
+    text += "  Bytepaar D8 F1 nur außerhalb ganzer Werte: ";
     text += info.pairAtOddOffsetOnly ? "ja\n" : "nein\n";
     return text;
+}
+
+std::string PictureJson(const PictureReport& picture)
+{
+    const TileSummary& summary = picture.summary;
+    JsonWriter json;
+    json.add("type", "picture").add("name", summary.name).add("path", picture.path).add("output", picture.output);
+    json.add("kind", summary.difference ? "difference" : "relief").add("side", summary.side);
+    if (summary.arcSeconds == 1 || summary.arcSeconds == 3)
+        json.add("arc_seconds", summary.arcSeconds);
+    else
+        json.addNull("arc_seconds");
+    json.add("width", picture.width).add("height", picture.height).add("legend", picture.legend);
+    const auto widen = [](std::optional<std::int16_t> v) -> std::optional<std::int64_t> {
+        if (v)
+            return *v;
+        return std::nullopt;
+    };
+    json.add("minimum", widen(summary.minimum)).add("maximum", widen(summary.maximum));
+    if (summary.minimum)
+        json.add("mean", summary.mean, 3);
+    else
+        json.addNull("mean");
+    json.add("voids", summary.voids).add("void_percent", summary.voidPercent, 3);
+    if (const std::optional<DifferenceStats>& d = summary.difference)
+        json.add("difference", JsonWriter()
+                                   .add("samples", d->samples)
+                                   .add("median", d->median, 3)
+                                   .add("mean", d->mean, 3)
+                                   .add("rms", d->rms, 3)
+                                   .add("p2", d->p2, 3)
+                                   .add("p98", d->p98, 3)
+                                   .add("clip", d->clip, 3));
+    else
+        json.addNull("difference");
+    return json.str();
+}
+
+std::string PictureErrorJson(const std::string& path, const Error& error)
+{
+    return JsonWriter().add("type", "picture").add("name", TileName(path)).add("path", path).add("error", error.message).str();
+}
+
+std::string PictureText(const PictureReport& picture)
+{
+    const TileSummary& summary = picture.summary;
+    const bool difference = summary.difference.has_value();
+    std::string text = summary.name + (difference ? ": Differenzen" : ": Höhen") + ", Raster " + std::to_string(summary.side)
+                       + " × " + std::to_string(summary.side);
+    if (ArcSecondsOfSide(summary.side))
+        text += " (" + std::to_string(summary.arcSeconds) + "″)";
+    text += "\n";
+    const auto metres = [difference](double value, int places) { return GermanDecimal(value, places, difference) + " m"; };
+    if (summary.minimum && summary.maximum) {
+        text += "  Minimum:     " + metres(*summary.minimum, 0) + "\n";
+        text += "  Maximum:     " + metres(*summary.maximum, 0) + "\n";
+        if (!difference)
+            text += "  Mittelwert:  " + metres(summary.mean, 2) + " (ohne Löcher)\n";
+    } else {
+        text += "  Minimum, Maximum, Mittelwert: keine (nur Löcher)\n";
+    }
+    text += "  Löcher:      " + std::to_string(summary.voids) + " (" + GermanDecimal(summary.voidPercent, 2) + " %)\n";
+    if (difference && summary.difference->samples > 0) {
+        const DifferenceStats& d = *summary.difference;
+        text += "  Median:      " + metres(d.median, 1) + "\n";
+        text += "  Mittelwert:  " + metres(d.mean, 2) + "\n";
+        text += "  RMS:         " + GermanDecimal(d.rms, 2) + " m\n";
+        text += "  Perzentile:  2 % " + metres(d.p2, 1) + ", 98 % " + metres(d.p98, 1) + "\n";
+    }
+    text += "  Bild:        " + picture.output + ", " + std::to_string(picture.width) + " × "
+            + std::to_string(picture.height) + " Pixel" + (picture.legend ? " mit Legende" : "") + "\n";
+    return text;
+}
+
+std::string GermanDecimal(double value, int places, bool sign)
+{
+    // A value that rounds to zero has no sign: "0,0", not "-0,0".
+    if (std::round(value * std::pow(10.0, places)) == 0) {
+        value = 0;
+        sign = false;
+    }
+    char text[400];
+    std::snprintf(text, sizeof text, sign ? "%+.*f" : "%.*f", places, value);
+    std::string out = text;
+    std::replace(out.begin(), out.end(), '.', ',');
+    return out;
+}
+
+int ArcSecondsOfSide(std::int64_t side)
+{
+    if (side == kTileSide)
+        return 1;
+    if (side == kTileSide3)
+        return 3;
+    return 0;
 }
 
 std::string InfoSummaryJson(std::size_t tiles, std::size_t failed, int exitStatus)

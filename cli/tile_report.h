@@ -4,10 +4,13 @@
 // and the exit status.
 
 #include "tiles/engine.h"
+#include "tiles/picture.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace hgt::cli {
 
@@ -24,8 +27,12 @@ std::string_view EndName(RunEnd end, RunKind kind);
 // A tile that did not get what it needed: it failed or had no secondary tile.
 bool IsProblem(const TileResult& result);
 
+// A fill's tile also carries the voids filled from each source, the offsets of the offset-bridging
+// fill (null for a plain copy) and its warning.
 std::string TileJson(const TileResult& result, RunKind kind);
 std::string TileLine(const TileResult& result, RunKind kind);
+// "N47E011.hgt: Warnung: …" for a tile whose result carries a warning.
+std::string WarningLine(const TileResult& result);
 
 // `tiles` is how many tiles the run was given; results after a stop may be fewer.
 std::string SummaryJson(const BatchResult& run, std::size_t tiles, RunKind kind, bool interrupted, int exitStatus);
@@ -36,9 +43,30 @@ std::string InterruptedLine(const BatchResult& run, std::size_t tiles);
 // 130 when interrupted; otherwise 1 when a tile failed, had no secondary tile or was stopped, else 0.
 int ExitStatus(const BatchResult& run, bool interrupted);
 
-std::string InfoJson(const TileInfo& info);
+// `voidValues` are the values that were counted as voids.
+std::string InfoJson(const TileInfo& info, const std::vector<std::int16_t>& voidValues = {kVoidValue});
 std::string InfoErrorJson(const std::string& path, const Error& error);
-std::string InfoText(const TileInfo& info);
+std::string InfoText(const TileInfo& info, const std::vector<std::int16_t>& voidValues = {kVoidValue});
 std::string InfoSummaryJson(std::size_t tiles, std::size_t failed, int exitStatus);
+
+// What render drew: the tile's figures and the picture file.
+struct PictureReport {
+    std::string path;   // the tile as given
+    std::string output; // the PNG
+    TileSummary summary;
+    int width = 0; // of the PNG, the legend's margin included
+    int height = 0;
+    bool legend = false;
+};
+
+std::string PictureJson(const PictureReport& picture);
+std::string PictureErrorJson(const std::string& path, const Error& error);
+std::string PictureText(const PictureReport& picture);
+
+// German numbers: a decimal comma, `places` decimals, a plus sign before positive values when asked.
+std::string GermanDecimal(double value, int places, bool sign = false);
+
+// 1 or 3 for the sides of the 1" and 3" grids, else 0.
+int ArcSecondsOfSide(std::int64_t side);
 
 } // namespace hgt::cli

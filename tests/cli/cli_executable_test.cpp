@@ -4,6 +4,10 @@
 #include "cli/command_line.h"
 #include "cli/help_text.h"
 #include "cli_test_support.h"
+#include "platform/picture_file.h"
+#include "tiles/picture.h"
+
+#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -30,7 +34,7 @@ struct Process {
 };
 
 // Starts the program with stdout and stderr into files (so stderr is no terminal).
-Process start(const TempFolder& temp, const std::vector<std::string>& args)
+Process start(const TempFolder& temp, const std::vector<std::string>& args, char** environment = environ)
 {
     Process process{-1, temp / "stdout.txt", temp / "stderr.txt"};
     posix_spawn_file_actions_t actions;
@@ -43,7 +47,7 @@ Process start(const TempFolder& temp, const std::vector<std::string>& args)
     for (std::string& arg : all)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&process.pid, HGTFILL_CLI, &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawn(&process.pid, HGTFILL_CLI, &actions, nullptr, argv.data(), environment), 0);
     posix_spawn_file_actions_destroy(&actions);
     return process;
 }
@@ -70,6 +74,34 @@ Finished wait(const Process& process)
 Finished runCli(const TempFolder& temp, const std::vector<std::string>& args)
 {
     return wait(start(temp, args));
+}
+
+// This process's environment as a machine without a display has it: no DISPLAY, no Wayland, and
+// QT_QPA_PLATFORM set but empty.
+class NoDisplay {
+public:
+    NoDisplay()
+    {
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string text = *entry;
+            if (text.rfind("DISPLAY=", 0) != 0 && text.rfind("WAYLAND_DISPLAY=", 0) != 0 && text.rfind("QT_QPA_PLATFORM=", 0) != 0)
+                m_entries.push_back(text);
+        }
+        m_entries.push_back("QT_QPA_PLATFORM=");
+        for (std::string& entry : m_entries)
+            m_pointers.push_back(entry.data());
+        m_pointers.push_back(nullptr);
+    }
+    char** get() { return m_pointers.data(); }
+
+private:
+    std::vector<std::string> m_entries;
+    std::vector<char*> m_pointers;
+};
+
+QImage loadPng(const std::string& path)
+{
+    return QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_RGB32);
 }
 
 TEST(Executable, FillsAFolderLikeTheSingleFillOfTheEngine)
@@ -105,9 +137,13 @@ TEST(Executable, UsageErrorsAndHelp)
     EXPECT_EQ(wrong.status, 2);
     EXPECT_EQ(wrong.out, "");
     EXPECT_EQ(wrong.err, "hgtfill-cli: unbekannte Option „--jbos“ für „fill“ (Hilfe: hgtfill-cli fill --help)\n");
+    const Finished badVoid = runCli(temp, {"info", "--void", "0", temp / "N47E011.hgt"});
+    EXPECT_EQ(badVoid.status, 2);
+    EXPECT_EQ(badVoid.err, "hgtfill-cli: die Option „--void“ nimmt -9999, -32768 oder -32767, nicht „0“ "
+                           "(Hilfe: hgtfill-cli info --help)\n");
 
     EXPECT_EQ(runCli(temp, {}).status, 2);
-    for (const Command command : {Command::None, Command::Fill, Command::Batch, Command::Diff, Command::Info}) {
+    for (const Command command : {Command::None, Command::Fill, Command::Batch, Command::Diff, Command::Info, Command::Render}) {
         std::vector<std::string> args{"--help"};
         if (command != Command::None)
             args.insert(args.begin(), std::string(CommandName(command)));
@@ -117,6 +153,67 @@ TEST(Executable, UsageErrorsAndHelp)
     }
 }
 
+// A void is magenta whatever its neighbours, so it shows where a sample lands in a relief.
+TEST(Executable, RenderShowsSampleRowYColumnXAtPixelXY)
+{
+    TempFolder temp;
+    Bytes three = plainGrid(1201);
+    setSample(three, 10 * 1201 + 700, -32768);
+    setSample(three, 700 * 1201 + 10, kVoidValue);
+    writeBytes(temp / "N47E011.hgt", three);
+    const Finished full = runCli(temp, {"render", "-q", "--void", "-32768", temp / "N47E011.hgt", "-o", temp / "full.png"});
+    ASSERT_EQ(full.status, 0) << full.err;
+    EXPECT_EQ(full.out + full.err, "");
+    const QImage fullImage = loadPng(temp / "full.png");
+    ASSERT_EQ(fullImage.size(), QSize(1201, 1201));
+    EXPECT_EQ(fullImage.pixel(700, 10), kReliefVoidColour);
+    EXPECT_NE(fullImage.pixel(10, 700), kReliefVoidColour); // -9999 is a height once --void names others
+    EXPECT_NE(fullImage.pixel(699, 10), kReliefVoidColour);
+
+    // A 1" tile on 1201 pixels shows every third sample: the nodes of the 3" grid.
+    Bytes one = plainTile(3);
+    hgt::test::setVoid(one, 3 * 5 * kTileSide + 3 * 400);
+    hgt::test::setVoid(one, (3 * 100 + 1) * kTileSide + 3 * 50 + 1); // between nodes: not drawn
+    hgt::test::setVoid(one, kTileSamples - 1);
+    writeBytes(temp / "N46E011.hgt", one);
+    const Finished reduced = runCli(temp, {"render", "--size", "1201", temp / "N46E011.hgt", "-o", temp / "reduced.png"});
+    ASSERT_EQ(reduced.status, 0) << reduced.err;
+    EXPECT_NE(reduced.out.find("Bild:        " + (temp / "reduced.png") + ", 1201 × 1201 Pixel\n"), std::string::npos)
+        << reduced.out;
+    const QImage reducedImage = loadPng(temp / "reduced.png");
+    ASSERT_EQ(reducedImage.size(), QSize(1201, 1201));
+    EXPECT_EQ(reducedImage.pixel(400, 5), kReliefVoidColour);
+    EXPECT_EQ(reducedImage.pixel(1200, 1200), kReliefVoidColour);
+    EXPECT_NE(reducedImage.pixel(50, 100), kReliefVoidColour);
+    EXPECT_NE(reducedImage.pixel(5, 400), kReliefVoidColour);
+}
+
+TEST(Executable, RenderDrawsTheLegendWithoutADisplay)
+{
+    TempFolder temp;
+    Bytes zeros(static_cast<std::size_t>(kTileBytes3), 0);
+    setSample(zeros, 5 * 1201 + 40, 100);
+    setSample(zeros, 40 * 1201 + 5, kVoidValue);
+    writeBytes(temp / "DIFFS/N47E011.hgt", zeros);
+    NoDisplay environment;
+    const Finished done = wait(start(temp, {"render", "--legend", "-q", temp / "DIFFS/N47E011.hgt", "-o", temp / "d.png"},
+                                     environment.get()));
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(done.out + done.err, ""); // nothing from Qt either
+
+    const QImage image = loadPng(temp / "d.png");
+    ASSERT_EQ(image.size(), QSize(1201 + LegendWidth(1201), 1201));
+    // Left of the margin the picture is unchanged: white zeros, red beyond the range, grey voids.
+    EXPECT_EQ(image.pixel(0, 0), kDifferenceZeroColour);
+    EXPECT_EQ(image.pixel(40, 5), kDifferenceHighColour);
+    EXPECT_EQ(image.pixel(5, 40), kDifferenceVoidColour);
+    int inked = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 1201; x < image.width(); ++x)
+            inked += image.pixel(x, y) != kDifferenceZeroColour;
+    EXPECT_GT(inked, 1000) << "the margin holds a legend";
+}
+
 TEST(Executable, ManPageCoversEveryOptionAndCommandOfTheHelp)
 {
     const Bytes bytes = readBytes(HGTFILL_MAN_PAGE);
@@ -124,7 +221,7 @@ TEST(Executable, ManPageCoversEveryOptionAndCommandOfTheHelp)
     ASSERT_FALSE(man.empty());
     std::set<std::string> named;
     const std::regex option(R"(--[a-z]+)");
-    for (const Command command : {Command::None, Command::Fill, Command::Batch, Command::Diff, Command::Info}) {
+    for (const Command command : {Command::None, Command::Fill, Command::Batch, Command::Diff, Command::Info, Command::Render}) {
         const std::string help(HelpText(command));
         for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it)
             named.insert(it->str());
@@ -132,7 +229,8 @@ TEST(Executable, ManPageCoversEveryOptionAndCommandOfTheHelp)
             EXPECT_NE(man.find(".B " + std::string(CommandName(command))), std::string::npos) << CommandName(command);
         }
     }
-    EXPECT_EQ(named, (std::set<std::string>{"--help", "--jobs", "--json", "--quiet", "--secondary", "--version"}));
+    EXPECT_EQ(named, (std::set<std::string>{"--diff", "--help", "--jobs", "--json", "--legend", "--method", "--output",
+                                            "--quiet", "--secondary", "--size", "--version", "--void"}));
     for (const std::string& name : named)
         EXPECT_NE(man.find("\\-\\-" + name.substr(2)), std::string::npos) << name;
 }

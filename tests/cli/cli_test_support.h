@@ -4,6 +4,8 @@
 
 #include "tests/test_support.h"
 
+#include <zip.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -39,6 +41,33 @@ inline Bytes tileWithVoids(std::uint32_t seed, std::int64_t voids)
     for (std::int64_t v = 0; v < voids; ++v)
         hgt::test::setVoid(tile, (v * 104729 + seed) % kTileSamples);
     return tile;
+}
+
+// The same heights plus `metres`: a source on another vertical datum.
+inline Bytes shifted(const Bytes& tile, std::int16_t metres)
+{
+    Bytes out = tile;
+    for (std::size_t k = 0; k + 1 < out.size(); k += 2) {
+        const auto value = static_cast<std::int16_t>(static_cast<std::uint16_t>(out[k] << 8 | out[k + 1]));
+        setSample(out, static_cast<std::int64_t>(k / 2), static_cast<std::int16_t>(value + metres));
+    }
+    return out;
+}
+
+// An archive holding one tile as its only member, deflated.
+inline void writeZippedTile(const std::string& path, const std::string& member, const Bytes& bytes)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    int code = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    ASSERT_NE(archive, nullptr) << path << ": libzip error " << code;
+    zip_source_t* source = zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
+    ASSERT_NE(source, nullptr) << zip_strerror(archive);
+    if (zip_file_add(archive, member.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
+        zip_source_free(source);
+        FAIL() << member << ": " << zip_strerror(archive);
+    }
+    ASSERT_EQ(zip_close(archive), 0) << zip_strerror(archive);
 }
 
 // Every file below a folder, as paths relative to it, sorted.

@@ -61,7 +61,19 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"fill_without_secondary", {"fill", "a.hgt"}, Command::Fill, "-s"},
         UsageCase{"batch_two_folders", {"batch", "-s", "d", "f", "g"}, Command::Batch, "genau ein Ordner"},
         UsageCase{"diff_one_tile", {"diff", "a.hgt"}, Command::Diff, "zwei Kacheln"},
-        UsageCase{"help_for_unknown_command", {"help", "merge"}, Command::None, "„merge“"}),
+        UsageCase{"help_for_unknown_command", {"help", "merge"}, Command::None, "„merge“"},
+        UsageCase{"void_not_a_marker", {"fill", "-s", "d", "--void", "5", "a.hgt"}, Command::Fill, "„5“"},
+        UsageCase{"void_marker_without_minus", {"info", "--void=9999", "a.hgt"}, Command::Info, "„9999“"},
+        UsageCase{"void_with_trailing_text", {"diff", "--void", "-9999m", "a.hgt", "b.hgt"}, Command::Diff, "„-9999m“"},
+        UsageCase{"void_beyond_16_bits", {"render", "--void", "-99999", "-o", "x.png", "a.hgt"}, Command::Render, "„-99999“"},
+        UsageCase{"void_value_missing", {"batch", "-s", "d", "f", "--void"}, Command::Batch, "„--void“"},
+        UsageCase{"method_unknown", {"batch", "-s", "d", "--method", "Delta", "f"}, Command::Batch, "„Delta“"},
+        UsageCase{"method_not_for_diff", {"diff", "--method", "delta", "a.hgt", "b.hgt"}, Command::Diff, "„--method“"},
+        UsageCase{"size_zero", {"render", "--size", "0", "-o", "x.png", "a.hgt"}, Command::Render, "„0“"},
+        UsageCase{"size_too_big", {"render", "--size=8193", "-o", "x.png", "a.hgt"}, Command::Render, "8192"},
+        UsageCase{"render_without_output", {"render", "--diff", "a.hgt"}, Command::Render, "-o"},
+        UsageCase{"render_two_tiles", {"render", "-o", "x.png", "a.hgt", "b.hgt"}, Command::Render, "genau eine"},
+        UsageCase{"legend_not_for_info", {"info", "--legend", "a.hgt"}, Command::Info, "„--legend“"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(CommandLine, OptionsMayBeWrittenInEveryUsualForm)
@@ -130,6 +142,67 @@ TEST(CommandLine, HelpWinsOverMissingArgumentsButNotOverEarlierMistakes)
 
     EXPECT_TRUE(parse({"--version"}).value().version);
     EXPECT_FALSE(parse({"fill", "--bogus", "--help"}).has_value());
+}
+
+TEST(CommandLine, RepeatedSecondariesKeepTheirOrder)
+{
+    const auto result = parse({"batch", "-s", "first", "--secondary=second", "tiles", "-sthird", "--secondary", "first"});
+    ASSERT_TRUE(result.has_value()) << UsageLine(result.error());
+    EXPECT_EQ(result->secondary, "first");
+    EXPECT_EQ(result->moreSecondaries, (std::vector<std::string>{"second", "third", "first"}));
+    EXPECT_EQ(result->operands, std::vector<std::string>{"tiles"});
+
+    const auto one = parse({"fill", "-s", "only", "a.hgt"});
+    ASSERT_TRUE(one.has_value());
+    EXPECT_TRUE(one->moreSecondaries.empty());
+}
+
+TEST(CommandLine, VoidValuesReplaceTheDefaultOnceGiven)
+{
+    const std::vector<std::int16_t> markerOnly{kVoidValue};
+    EXPECT_EQ(parse({"info", "a.hgt"}).value().voidValues, markerOnly);
+    EXPECT_EQ(parse({"info", "--void", "-32768", "a.hgt"}).value().voidValues, std::vector<std::int16_t>{-32768});
+    // Later ones add to the first, in the order given; a repeat changes nothing.
+    EXPECT_EQ(parse({"fill", "--void=-32767", "-s", "d", "a.hgt", "--void", "-9999", "--void", "-32767"}).value().voidValues,
+              (std::vector<std::int16_t>{-32767, -9999}));
+    for (const std::string command : {"fill", "batch", "diff", "info", "render"}) {
+        std::vector<std::string> args{command, "--void", "-32768", "a.hgt"};
+        if (command == "fill" || command == "batch")
+            args.insert(args.end(), {"-s", "d"});
+        if (command == "diff")
+            args.push_back("b.hgt");
+        if (command == "render")
+            args.insert(args.end(), {"-o", "a.png"});
+        const auto result = parse(args);
+        ASSERT_TRUE(result.has_value()) << command << ": " << UsageLine(result.error());
+        EXPECT_EQ(result->voidValues, std::vector<std::int16_t>{-32768}) << command;
+    }
+}
+
+TEST(CommandLine, MethodAndPictureOptions)
+{
+    EXPECT_EQ(parse({"fill", "-s", "d", "a.hgt"}).value().method, FillMethod::Copy);
+    EXPECT_EQ(parse({"fill", "--method", "delta", "-s", "d", "a.hgt"}).value().method, FillMethod::Delta);
+    EXPECT_EQ(parse({"batch", "--method=delta", "--method=copy", "-s", "d", "f"}).value().method, FillMethod::Copy);
+
+    const auto plain = parse({"render", "N47E011.hgt", "-o", "out.png"});
+    ASSERT_TRUE(plain.has_value()) << UsageLine(plain.error());
+    EXPECT_EQ(plain->command, Command::Render);
+    EXPECT_EQ(plain->size, 0);
+    EXPECT_FALSE(plain->difference);
+    EXPECT_FALSE(plain->legend);
+    EXPECT_EQ(plain->output, "out.png");
+    EXPECT_EQ(plain->operands, std::vector<std::string>{"N47E011.hgt"});
+
+    const auto full = parse({"render", "--diff", "--size", "1201", "--legend", "-qo", "d.png", "--json", "N47E011.hgt"});
+    ASSERT_TRUE(full.has_value()) << UsageLine(full.error());
+    EXPECT_TRUE(full->difference);
+    EXPECT_TRUE(full->legend);
+    EXPECT_TRUE(full->quiet);
+    EXPECT_TRUE(full->json);
+    EXPECT_EQ(full->size, 1201);
+    EXPECT_EQ(full->output, "d.png");
+    EXPECT_EQ(parse({"render", "--size=8192", "--output=o.png", "t.hgt"}).value().size, kMaxPictureSize);
 }
 
 } // namespace

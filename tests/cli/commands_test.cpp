@@ -1,6 +1,7 @@
 // The subcommands run in-process on folders of real tiles: exit status, report shape, -j and stop.
 
 #include "cli/commands.h"
+#include "cli/json_writer.h"
 #include "cli/stop_signal.h"
 #include "cli_test_support.h"
 
@@ -59,7 +60,7 @@ Invocation batch(const std::string& folder, const std::string& secondary, unsign
 std::vector<std::string> keys(const std::string& line)
 {
     std::vector<std::string> found;
-    const std::regex key(R"re("([a-z_]+)":)re");
+    const std::regex key(R"re("([a-z0-9_]+)":)re");
     for (std::sregex_iterator it(line.begin(), line.end(), key), end; it != end; ++it)
         found.push_back((*it)[1]);
     return found;
@@ -69,6 +70,15 @@ std::vector<std::string> keys(const std::string& line)
 std::string untimed(const std::string& line)
 {
     return std::regex_replace(line, std::regex(R"re("seconds":[0-9.]+)re"), R"("seconds":_)");
+}
+
+// A number field of a JSON line, or -1 when it is not there.
+std::int64_t number(const std::string& line, const std::string& key)
+{
+    std::smatch match;
+    if (!std::regex_search(line, match, std::regex('"' + key + R"re(":(-?[0-9]+))re")))
+        return -1;
+    return std::stoll(match[1]);
 }
 
 // Four tiles in batch order: one to fill, one without holes, one without a secondary tile, one too
@@ -99,7 +109,7 @@ TEST(BatchCommand, JsonReportsEveryTileInOrderThenTheSummary)
     const std::vector<std::string> lines = result.outLines();
     ASSERT_EQ(lines.size(), 5u) << result.out;
     const std::vector<std::string> tileKeys{"type", "name", "path", "output", "end", "voids_found", "filled",
-                                            "left", "message", "seconds"};
+                                            "left", "filled_by_source", "offsets", "message", "warning", "seconds"};
     const std::vector<std::pair<std::string, std::string>> expected{
         {"A.hgt", "filled"}, {"B.hgt", "no_holes"}, {"C.hgt", "missing_secondary"}, {"d.HGT", "failed"}};
     for (std::size_t k = 0; k < expected.size(); ++k) {
@@ -286,6 +296,17 @@ TEST(DiffCommand, WritesTheDifferenceOrSaysWhyNot)
         << written.out;
     EXPECT_EQ(std::filesystem::file_size(temp / "a/DIFFS/N47E011.hgt"), static_cast<std::uintmax_t>(kTileBytes));
 
+    // With --void -32768 those samples are voids of the difference, and -9999 is a height.
+    Bytes lowest = plainTile(3);
+    for (std::int64_t k : {7, 70, 700})
+        setSample(lowest, k, -32768);
+    writeBytes(temp / "c/N47E011.hgt", lowest);
+    invocation.operands = {temp / "c/N47E011.hgt", temp / "a/N47E011.hgt"};
+    EXPECT_NE(run(invocation).out.find(R"("voids_found":0,"filled":0,"left":30,)"), std::string::npos);
+    invocation.voidValues = {-32768};
+    const CliRun lowestVoids = run(invocation);
+    EXPECT_NE(lowestVoids.out.find(R"("voids_found":3,"filled":0,"left":3,)"), std::string::npos) << lowestVoids.out;
+
     invocation.operands[1] = temp / "b/fehlt.hgt";
     invocation.json = false;
     const CliRun failed = run(invocation);
@@ -311,11 +332,271 @@ TEST(InfoCommand, ReportsEachTileAndFailsForOneItCannotRead)
     const CliRun json = run(invocation);
     const std::vector<std::string> lines = json.outLines();
     ASSERT_EQ(lines.size(), 3u) << json.out;
-    EXPECT_EQ(keys(lines[0]), (std::vector<std::string>{"type", "name", "path", "bytes", "side", "minimum", "maximum",
-                                                        "mean", "voids", "pair_at_odd_offset_only"}));
-    EXPECT_NE(lines[0].find(R"("side":3601,"minimum":0,"maximum":2999,)"), std::string::npos) << lines[0];
+    EXPECT_EQ(keys(lines[0]), (std::vector<std::string>{"type", "name", "path", "bytes", "side", "arc_seconds", "minimum",
+                                                        "maximum", "mean", "voids", "void_values",
+                                                        "pair_at_odd_offset_only"}));
+    EXPECT_NE(lines[0].find(R"("side":3601,"arc_seconds":1,"minimum":0,"maximum":2999,)"), std::string::npos) << lines[0];
     EXPECT_EQ(keys(lines[1]), (std::vector<std::string>{"type", "name", "path", "error"}));
     EXPECT_EQ(lines[2], R"({"type":"summary","tiles":2,"failed":1,"exit_status":1})");
+}
+
+// Three tiles against two source folders: one filled from both, one only the second folder has, one
+// neither has. The first folder leaves 1200 of the first tile's 5000 voids open.
+struct TwoSources {
+    explicit TwoSources(const TempFolder& temp) : tiles(temp / "tiles"), first(temp / "first"), second(temp / "second")
+    {
+        writeBytes(tiles + "/N47E011.hgt", tileWithVoids(1, 5000));
+        writeBytes(tiles + "/N47E012.hgt", tileWithVoids(2, 10));
+        writeBytes(tiles + "/N47E013.hgt", tileWithVoids(3, 10));
+        Bytes partly = plainTile(4);
+        for (std::int64_t v = 0; v < 1200; ++v)
+            hgt::test::setVoid(partly, (v * 104729 + 1) % kTileSamples); // where tileWithVoids(1, …) put them
+        writeBytes(first + "/N47E011.hgt", partly);
+        writeBytes(second + "/N47E011.hgt", plainTile(5));
+        writeBytes(second + "/N47E012.hgt", plainTile(6));
+    }
+    Invocation batch(bool json) const
+    {
+        Invocation invocation = hgt::cli::test::batch(tiles, first, 1, json);
+        invocation.moreSecondaries = {second};
+        return invocation;
+    }
+    std::string tiles, first, second;
+};
+
+TEST(FurtherSources, FillWhatTheFirstLeavesOpenAndTheReportSaysFromWhere)
+{
+    TempFolder temp;
+    const TwoSources folder(temp);
+    const CliRun json = run(folder.batch(true));
+    EXPECT_EQ(json.status, 1); // N47E013 has no source
+    const std::vector<std::string> lines = json.outLines();
+    ASSERT_EQ(lines.size(), 4u) << json.out;
+    EXPECT_NE(lines[0].find(R"("end":"filled","voids_found":5000,"filled":5000,"left":0,"filled_by_source":[3800,1200],)"
+                            R"("offsets":null,"message":"","warning":"",)"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find(R"("end":"filled","voids_found":10,"filled":10,"left":0,"filled_by_source":[0,10],)"),
+              std::string::npos)
+        << lines[1];
+    EXPECT_NE(lines[2].find(R"("end":"missing_secondary")"), std::string::npos) << lines[2];
+
+    const CliRun text = run(folder.batch(false));
+    const std::vector<std::string> out = text.outLines();
+    ASSERT_EQ(out.size(), 3u) << text.out;
+    EXPECT_EQ(out[0].rfind("N47E011.hgt: gefüllt nach " + folder.tiles + "/Merged/N47E011.hgt (Löcher: 5000 gefunden, "
+                           "5000 gefüllt – 3800 aus Quelle 1, 1200 aus Quelle 2 –, 0 übrig; ", 0),
+              0u)
+        << out[0];
+    EXPECT_NE(out[1].find("10 gefüllt – 0 aus Quelle 1, 10 aus Quelle 2 –, 0 übrig"), std::string::npos) << out[1];
+    EXPECT_EQ(text.err.rfind("hgtfill-cli: N47E013.hgt: keine Sekundärkachel", 0), 0u) << text.err;
+}
+
+TEST(FurtherSources, ARunStartsWhenAnyOfTheFoldersHoldsATile)
+{
+    TempFolder temp;
+    writeBytes(temp / "tiles/N47E011.hgt", tileWithVoids(1, 10));
+    writeBytes(temp / "empty/liesmich.txt", Bytes(3, 'x'));
+    writeBytes(temp / "source/N47E011.hgt.zip.txt", Bytes(3, 'x'));
+    Invocation invocation = batch(temp / "tiles", temp / "empty", 1, false);
+
+    invocation.moreSecondaries = {temp / "source"};
+    const CliRun none = run(invocation);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "hgtfill-cli: in keinem der Quellordner liegt eine HGT-Kachel: „" + (temp / "empty") + "“, „"
+                            + (temp / "source") + "“\n");
+    EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));
+
+    writeBytes(temp / "source/N47E011.hgt", plainTile(2));
+    const CliRun filled = run(invocation);
+    EXPECT_EQ(filled.status, 0) << filled.err;
+    EXPECT_TRUE(std::filesystem::exists(temp / "tiles/Merged/N47E011.hgt"));
+}
+
+struct OffsetCase {
+    std::string name;
+    std::int16_t sourceAbove; // metres the source lies above the tile
+    bool warns;
+};
+
+void PrintTo(const OffsetCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DeltaOffsets : public ::testing::TestWithParam<OffsetCase> {};
+
+TEST_P(DeltaOffsets, AreReportedAndAWarningStaysVisible)
+{
+    const OffsetCase& c = GetParam();
+    TempFolder temp;
+    writeBytes(temp / "tiles/N47E011.hgt", tileWithVoids(1, 2000));
+    writeBytes(temp / "secondary/N47E011.hgt", shifted(plainTile(1), c.sourceAbove));
+    Invocation invocation = batch(temp / "tiles", temp / "secondary", 1, true);
+    invocation.method = FillMethod::Delta;
+
+    const CliRun json = run(invocation);
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.err, ""); // JSON carries the warning itself
+    const std::string line = json.outLines().at(0);
+    const std::int64_t rim = number(line, "rim_samples");
+    EXPECT_GT(rim, 0) << line;
+    // The offset is the tile minus its source, the same at every rim sample.
+    const OffsetStats offsets{rim, -static_cast<double>(c.sourceAbove), 0};
+    const std::string warning = OffsetWarning(offsets);
+    EXPECT_EQ(warning.empty(), !c.warns);
+    char median[32];
+    std::snprintf(median, sizeof median, "%.3f", offsets.median);
+    EXPECT_NE(line.find(std::string(R"("offsets":{"median":)") + median + R"(,"iqr":0.000,"rim_samples":)"
+                        + std::to_string(rim) + R"(},"message":"","warning":)" + JsonString(warning) + ","),
+              std::string::npos)
+        << line;
+
+    invocation.json = false;
+    const CliRun text = run(invocation);
+    const std::string sign = c.sourceAbove > 0 ? "-" : "+";
+    EXPECT_NE(text.out.find("0 übrig; Versatz: Median " + sign + std::to_string(std::abs(c.sourceAbove))
+                            + ",0 m, Quartilsabstand 0,0 m aus " + std::to_string(rim) + " Randwerten; "),
+              std::string::npos)
+        << text.out;
+    const std::string warningLine = c.warns ? "hgtfill-cli: N47E011.hgt: Warnung: " + warning + "\n" : "";
+    EXPECT_EQ(text.err, warningLine);
+
+    invocation.quiet = true;
+    const CliRun quiet = run(invocation);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.err, warningLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(FillCommand, DeltaOffsets,
+                         ::testing::Values(OffsetCase{"source_12_m_above", 12, true},
+                                           OffsetCase{"source_2_m_below", -2, false}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(InfoCommand, AZippedThreeSecondTileReportsTheTileItHolds)
+{
+    TempFolder temp;
+    Bytes grid = plainGrid(1201, 4);
+    for (std::int64_t k : {0, 1201 * 600 + 17, 1201 * 1201 - 1})
+        setSample(grid, k, -32768);
+    for (std::int64_t k : {5, 99})
+        setSample(grid, k, kVoidValue);
+    writeBytes(temp / "plain/N47E011.hgt", grid);
+    writeZippedTile(temp / "N47E011.SRTMGL3.hgt.zip", "N47E011.hgt", grid);
+
+    Invocation invocation;
+    invocation.command = Command::Info;
+    invocation.json = true;
+    invocation.voidValues = {-32768};
+    invocation.operands = {temp / "N47E011.SRTMGL3.hgt.zip", temp / "plain/N47E011.hgt"};
+    const CliRun json = run(invocation);
+    EXPECT_EQ(json.status, 0) << json.out;
+    const std::vector<std::string> lines = json.outLines();
+    ASSERT_EQ(lines.size(), 3u) << json.out;
+    EXPECT_NE(lines[0].find(R"({"type":"info","name":"N47E011.hgt","path":")" + (temp / "N47E011.SRTMGL3.hgt.zip")
+                            + R"(","bytes":2884802,"side":1201,"arc_seconds":3,)"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[0].find(R"("voids":3,"void_values":[-32768],)"), std::string::npos) << lines[0];
+    // The archive's figures are those of the plain tile.
+    const auto withoutPath = [](std::string line) { return std::regex_replace(line, std::regex(R"re("path":"[^"]*")re"), ""); };
+    EXPECT_EQ(withoutPath(lines[0]), withoutPath(lines[1]));
+
+    invocation.json = false;
+    invocation.operands.resize(1);
+    const CliRun text = run(invocation);
+    EXPECT_NE(text.out.find("  Kachel:      N47E011.hgt (im Archiv)\n  Größe:       2884802 Bytes entpackt, Raster 1201 × 1201 (3″)\n"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("  Löcher:      3 (Werte -32768)\n"), std::string::npos) << text.out;
+
+    invocation.voidValues = {kVoidValue};
+    EXPECT_NE(run(invocation).out.find("  Löcher:      2\n"), std::string::npos);
+}
+
+Invocation render(const std::string& tile, const std::string& output, bool json)
+{
+    Invocation invocation;
+    invocation.command = Command::Render;
+    invocation.json = json;
+    invocation.output = output;
+    invocation.operands = {tile};
+    return invocation;
+}
+
+// A difference tile of zeros with 14412 voids (0,999 % of 1201 × 1201) and the values -25 … 24.
+Bytes differenceGrid()
+{
+    Bytes grid(static_cast<std::size_t>(1201 * 1201 * 2), 0);
+    for (std::int64_t k = 0; k < 1201 * 12; ++k)
+        setSample(grid, k * 100, kVoidValue);
+    for (std::int64_t k = 0; k < 50; ++k)
+        setSample(grid, k * 7 + 1, static_cast<std::int16_t>(k - 25));
+    return grid;
+}
+
+TEST(RenderCommand, ReportsTheFiguresOfWhatItDrew)
+{
+    TempFolder temp;
+    writeBytes(temp / "DIFFS/N47E011.hgt", differenceGrid());
+    writeBytes(temp / "heights/N47E011.hgt", differenceGrid());
+
+    const CliRun difference = run(render(temp / "DIFFS/N47E011.hgt", temp / "d.png", true));
+    EXPECT_EQ(difference.status, 0) << difference.out;
+    ASSERT_EQ(difference.outLines().size(), 1u) << difference.out;
+    const std::string line = difference.outLines()[0];
+    EXPECT_EQ(keys(line), (std::vector<std::string>{"type", "name", "path", "output", "kind", "side", "arc_seconds", "width",
+                                                    "height", "legend", "minimum", "maximum", "mean", "voids",
+                                                    "void_percent", "difference", "samples", "median", "mean", "rms",
+                                                    "p2", "p98", "clip"}));
+    EXPECT_NE(line.find(R"("kind":"difference","side":1201,"arc_seconds":3,"width":1201,"height":1201,"legend":false,)"
+                        R"("minimum":-25,"maximum":24,)"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find(R"("voids":14412,"void_percent":0.999,"difference":{"samples":1427989,)"), std::string::npos) << line;
+    EXPECT_TRUE(std::filesystem::exists(temp / "d.png"));
+
+    // Outside DIFFS the same tile is heights, unless --diff says otherwise.
+    Invocation heights = render(temp / "heights/N47E011.hgt", temp / "h.png", true);
+    const CliRun relief = run(heights);
+    EXPECT_NE(relief.out.find(R"("kind":"relief",)"), std::string::npos) << relief.out;
+    EXPECT_NE(relief.out.find(R"("difference":null})"), std::string::npos) << relief.out;
+    heights.difference = true;
+    EXPECT_NE(run(heights).out.find(R"("kind":"difference",)"), std::string::npos);
+
+    Invocation text = render(temp / "DIFFS/N47E011.hgt", temp / "t.png", false);
+    text.size = 300;
+    const CliRun words = run(text);
+    EXPECT_EQ(words.outLines().at(0), "N47E011.hgt: Differenzen, Raster 1201 × 1201 (3″)") << words.out;
+    EXPECT_NE(words.out.find("\n  Minimum:     -25 m\n  Maximum:     +24 m\n  Löcher:      14412 (1,00 %)\n"),
+              std::string::npos)
+        << words.out;
+    EXPECT_NE(words.out.find("\n  Bild:        " + (temp / "t.png") + ", 300 × 300 Pixel\n"), std::string::npos) << words.out;
+    text.quiet = true;
+    EXPECT_EQ(run(text).out, "");
+}
+
+TEST(RenderCommand, WritesNoPictureWhenItFails)
+{
+    TempFolder temp;
+    writeBytes(temp / "N47E011.hgt", differenceGrid());
+    writeBytes(temp / "short.hgt", Bytes(1000, 0));
+
+    const CliRun noFolder = run(render(temp / "N47E011.hgt", temp / "fehlt/bild.png", true));
+    EXPECT_EQ(noFolder.status, 1);
+    EXPECT_EQ(keys(noFolder.out), (std::vector<std::string>{"type", "name", "path", "error"}));
+    EXPECT_NE(noFolder.out.find("bild.png"), std::string::npos) << noFolder.out;
+
+    const CliRun notATile = run(render(temp / "short.hgt", temp / "bild.png", false));
+    EXPECT_EQ(notATile.status, 1);
+    EXPECT_EQ(notATile.out, "");
+    EXPECT_EQ(notATile.err.rfind("hgtfill-cli: " + (temp / "short.hgt"), 0), 0u) << notATile.err;
+    const Bytes tile = readBytes(temp / "N47E011.hgt");
+    const CliRun ownTile = run(render(temp / "N47E011.hgt", temp / "./N47E011.hgt", false));
+    EXPECT_EQ(ownTile.status, 1);
+    EXPECT_NE(ownTile.err.find("selbst"), std::string::npos) << ownTile.err;
+    EXPECT_TRUE(readBytes(temp / "N47E011.hgt") == tile);
+    EXPECT_EQ(hgt::test::folderEntries(temp.path().string()), (std::set<std::string>{"N47E011.hgt", "short.hgt"}));
 }
 
 } // namespace
