@@ -22,6 +22,8 @@ namespace {
 const QString kLegendTitle = QStringLiteral("Differenz in m");
 const QString kLegendRange = QStringLiteral("Bereich ±%1 m");
 const char* const kPngFailed = " kann nicht als PNG erzeugt werden";
+// Qt maps 0 to the strongest and 100 to no compression; 70 is fast and still small.
+constexpr int kPngQuality = 70;
 
 constexpr QRgb kMarginBackground = 0xFFFFFFFF;
 constexpr QRgb kLegendInk = 0xFF202020;
@@ -166,7 +168,8 @@ Result<> SavePng(const QImage& image, const std::string& path)
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (image.isNull() || !image.save(&buffer, "PNG"))
+    // A light compression: a full tile is 13 million pixels, and the default level takes seconds.
+    if (image.isNull() || !image.save(&buffer, "PNG", kPngQuality))
         return Error{ErrorKind::Internal, path + kPngFailed};
     Result<SaveFile> file = SaveFile::create(path);
     if (!file)
