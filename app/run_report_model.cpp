@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
+#include <limits>
+
 namespace hgt {
 
 namespace {
@@ -36,15 +39,60 @@ QString csvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+QString germanNumber(double value, int decimals)
+{
+    return QLocale(QLocale::German, QLocale::Germany).toString(value, 'f', decimals);
+}
+
+// Offsets in metres with one decimal, as the warning gives them; the median with its sign.
+QString signedMetres(double value)
+{
+    return (value >= 0 ? QStringLiteral("+") : QString()) + germanNumber(value, 1);
+}
+
+bool hasMedian(const TileResult& tile)
+{
+    return tile.offsets && tile.offsets->rimSamples > 0;
+}
+
 } // namespace
 
 RunReportModel::RunReportModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+std::vector<RunReportModel::ColumnId> RunReportModel::columnsFor(const RunRecord& record)
+{
+    std::size_t sources = 0;
+    bool offsets = false;
+    for (const TileResult& tile : record.tiles) {
+        sources = std::max(sources, tile.filledBySource.size());
+        offsets = offsets || tile.offsets || !tile.warning.empty();
+    }
+    std::vector<ColumnId> columns{{Number}, {Tile}, {End}, {VoidsFound}, {VoidsFilled}};
+    if (sources > 1)
+        for (std::size_t s = 0; s < sources; ++s)
+            columns.push_back({FromSource, s});
+    columns.push_back({VoidsLeft});
+    if (offsets)
+        columns.insert(columns.end(), {{OffsetMedian}, {OffsetIqr}, {RimSamples}});
+    columns.push_back({Seconds});
+    if (offsets)
+        columns.push_back({Warning});
+    columns.push_back({Path});
+    return columns;
+}
 
 void RunReportModel::setRecord(const RunRecord& record)
 {
     beginResetModel();
     m_record = record;
+    m_columns = columnsFor(m_record);
     endResetModel();
+}
+
+int RunReportModel::columnIndex(Column kind, std::size_t source) const
+{
+    const auto found = std::find(m_columns.begin(), m_columns.end(), ColumnId{kind, kind == FromSource ? source : 0});
+    return found == m_columns.end() ? -1 : static_cast<int>(found - m_columns.begin());
 }
 
 int RunReportModel::rowCount(const QModelIndex& parent) const
@@ -54,13 +102,19 @@ int RunReportModel::rowCount(const QModelIndex& parent) const
 
 int RunReportModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : ColumnCount;
+    return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
 QString RunReportModel::cellText(int row, int column) const
 {
-    const TileResult& tile = m_record.tiles.at(static_cast<std::size_t>(row));
-    switch (column) {
+    if (column < 0 || column >= columnCount())
+        return {};
+    return cellText(m_record.tiles.at(static_cast<std::size_t>(row)), row, m_columns[static_cast<std::size_t>(column)]);
+}
+
+QString RunReportModel::cellText(const TileResult& tile, int row, ColumnId column) const
+{
+    switch (column.kind) {
     case Number:
         return QString::number(row + 1);
     case Tile:
@@ -74,29 +128,43 @@ QString RunReportModel::cellText(int row, int column) const
     case VoidsLeft:
         return QString::number(tile.voidsLeft);
     case Seconds:
-        return QLocale(QLocale::German, QLocale::Germany).toString(tile.seconds, 'f', 2);
+        return germanNumber(tile.seconds, 2);
     case Path:
         return QString::fromStdString(tile.tile);
-    default:
-        return {};
+    case FromSource:
+        // Empty for a tile that never came to filling (no holes, no source, a failure).
+        return column.source < tile.filledBySource.size() ? QString::number(tile.filledBySource[column.source])
+                                                           : QString();
+    case OffsetMedian:
+        return hasMedian(tile) ? signedMetres(tile.offsets->median) : QString();
+    case OffsetIqr:
+        return hasMedian(tile) ? germanNumber(tile.offsets->interquartileRange, 1) : QString();
+    case RimSamples:
+        return tile.offsets ? QString::number(tile.offsets->rimSamples) : QString();
+    case Warning:
+        return QString::fromStdString(tile.warning);
     }
+    return {};
 }
 
 QVariant RunReportModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= rowCount() || index.column() >= ColumnCount)
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount())
         return {};
     const TileResult& tile = m_record.tiles.at(static_cast<std::size_t>(index.row()));
+    const ColumnId column = m_columns[static_cast<std::size_t>(index.column())];
+    // Cells without a figure sort before every figure.
+    constexpr double none = std::numeric_limits<double>::lowest();
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
         return cellText(index.row(), index.column());
     case Qt::TextAlignmentRole:
-        if (index.column() == Number || (index.column() >= VoidsFound && index.column() <= Seconds))
-            return int(Qt::AlignRight | Qt::AlignVCenter);
-        return int(Qt::AlignLeft | Qt::AlignVCenter);
+        if (column.kind == Tile || column.kind == End || column.kind == Warning || column.kind == Path)
+            return int(Qt::AlignLeft | Qt::AlignVCenter);
+        return int(Qt::AlignRight | Qt::AlignVCenter);
     case SortRole:
-        switch (index.column()) {
+        switch (column.kind) {
         case Number:
             return index.row();
         case VoidsFound:
@@ -107,6 +175,14 @@ QVariant RunReportModel::data(const QModelIndex& index, int role) const
             return qlonglong(tile.voidsLeft);
         case Seconds:
             return tile.seconds;
+        case FromSource:
+            return column.source < tile.filledBySource.size() ? double(tile.filledBySource[column.source]) : none;
+        case OffsetMedian:
+            return hasMedian(tile) ? tile.offsets->median : none;
+        case OffsetIqr:
+            return hasMedian(tile) ? tile.offsets->interquartileRange : none;
+        case RimSamples:
+            return tile.offsets ? double(tile.offsets->rimSamples) : none;
         default:
             return cellText(index.row(), index.column());
         }
@@ -119,11 +195,38 @@ QVariant RunReportModel::headerData(int section, Qt::Orientation orientation, in
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const QString* const headers[ColumnCount] = {
-        &texts::reportColumnNumber,      &texts::reportColumnTile,       &texts::reportColumnEnd,
-        &texts::reportColumnVoidsFound,  &texts::reportColumnVoidsFilled, &texts::reportColumnVoidsLeft,
-        &texts::reportColumnSeconds,     &texts::reportColumnPath};
-    return section >= 0 && section < ColumnCount ? *headers[section] : QVariant();
+    if (section < 0 || section >= columnCount())
+        return {};
+    const ColumnId column = m_columns[static_cast<std::size_t>(section)];
+    switch (column.kind) {
+    case Number:
+        return texts::reportColumnNumber;
+    case Tile:
+        return texts::reportColumnTile;
+    case End:
+        return texts::reportColumnEnd;
+    case VoidsFound:
+        return texts::reportColumnVoidsFound;
+    case VoidsFilled:
+        return texts::reportColumnVoidsFilled;
+    case VoidsLeft:
+        return texts::reportColumnVoidsLeft;
+    case Seconds:
+        return texts::reportColumnSeconds;
+    case Path:
+        return texts::reportColumnPath;
+    case FromSource:
+        return texts::reportColumnFromSource.arg(column.source + 1);
+    case OffsetMedian:
+        return texts::reportColumnOffsetMedian;
+    case OffsetIqr:
+        return texts::reportColumnOffsetIqr;
+    case RimSamples:
+        return texts::reportColumnRimSamples;
+    case Warning:
+        return texts::reportColumnWarning;
+    }
+    return {};
 }
 
 QString RunReportModel::rowsText(const QList<int>& rows) const
@@ -131,7 +234,7 @@ QString RunReportModel::rowsText(const QList<int>& rows) const
     QString text;
     for (int row : rows) {
         QStringList cells;
-        for (int column = 0; column < ColumnCount; ++column) {
+        for (int column = 0; column < columnCount(); ++column) {
             // A message that spans lines must not break the table it is pasted into.
             QString cell = cellText(row, column);
             cell.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -146,12 +249,12 @@ QByteArray RunReportModel::toCsv() const
 {
     QString text;
     QStringList header;
-    for (int column = 0; column < ColumnCount; ++column)
+    for (int column = 0; column < columnCount(); ++column)
         header << csvField(headerData(column, Qt::Horizontal).toString());
     text += header.join(QLatin1Char(';')) + QStringLiteral("\r\n");
     for (int row = 0; row < rowCount(); ++row) {
         QStringList cells;
-        for (int column = 0; column < ColumnCount; ++column)
+        for (int column = 0; column < columnCount(); ++column)
             cells << csvField(cellText(row, column));
         text += cells.join(QLatin1Char(';')) + QStringLiteral("\r\n");
     }

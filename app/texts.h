@@ -79,6 +79,12 @@ inline const QString reportColumnVoidsFilled = QStringLiteral("Löcher gefüllt"
 inline const QString reportColumnVoidsLeft = QStringLiteral("Löcher verbleibend");
 inline const QString reportColumnSeconds = QStringLiteral("Zeit (s)");
 inline const QString reportColumnPath = QStringLiteral("Datei");
+// Only in reports of runs with more than one source, or of runs that measured offsets.
+inline const QString reportColumnFromSource = QStringLiteral("aus Quelle %1");
+inline const QString reportColumnOffsetMedian = QStringLiteral("Versatz Median (m)");
+inline const QString reportColumnOffsetIqr = QStringLiteral("Versatz Quartilsabstand (m)");
+inline const QString reportColumnRimSamples = QStringLiteral("Randwerte");
+inline const QString reportColumnWarning = QStringLiteral("Hinweis");
 inline const QString reportCopy = QStringLiteral("&Kopieren");
 inline const QString reportSave = QStringLiteral("&Speichern …");
 inline const QString reportSaveTitle = QStringLiteral("Bericht speichern");

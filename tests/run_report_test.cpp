@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -115,6 +116,76 @@ TEST(RunReportTest, CsvForGermanSpreadsheets)
     // A report without rows still has its header.
     model.setRecord(batchOf({}));
     EXPECT_EQ(QString::fromUtf8(model.toCsv().mid(3)).count(QStringLiteral("\r\n")), 1);
+}
+
+// A batch from three sources with the offset-bridging fill: a tile filled from all three, one far
+// off in height (with the engine's warning), one without holes, one failed.
+RunRecord threeSourcesWithOffsets()
+{
+    TileResult mixed = result("/t/N47E011.hgt", RunEnd::Complete, 150, 0, 1.5);
+    mixed.filledBySource = {120, 30, 0};
+    mixed.offsets = OffsetStats{812, -0.46, 1.26};
+    TileResult far = result("/t/N47E012.hgt", RunEnd::Complete, 9, 1, 0.5);
+    far.filledBySource = {8, 0, 0};
+    far.offsets = OffsetStats{40, 9.3, 0.5};
+    far.warning = "Höhenversatz der Quelle: Median +9,3 m – anderes Höhenbezugssystem?";
+    TileResult noHoles = result("/t/N47E013.hgt", RunEnd::NoHoles, 0, 0, 0.1);
+    TileResult failed = result("/t/N47E014.hgt", RunEnd::Failed, 0, 0, 0, "kaputt");
+    return batchOf({mixed, far, noHoles, failed});
+}
+
+TEST(RunReportTest, ColumnsPerSourceAndForOffsetsOnlyWhereARunHasThem)
+{
+    RunReportModel model;
+    model.setRecord(threeSourcesWithOffsets());
+    QStringList header;
+    for (int column = 0; column < model.columnCount(); ++column)
+        header << model.headerData(column, Qt::Horizontal).toString();
+    EXPECT_EQ(header, (QStringList{QStringLiteral("Nr."), QStringLiteral("Kachel"), QStringLiteral("Ergebnis"),
+                                   QStringLiteral("Löcher gefunden"), QStringLiteral("Löcher gefüllt"),
+                                   QStringLiteral("aus Quelle 1"), QStringLiteral("aus Quelle 2"),
+                                   QStringLiteral("aus Quelle 3"), QStringLiteral("Löcher verbleibend"),
+                                   QStringLiteral("Versatz Median (m)"), QStringLiteral("Versatz Quartilsabstand (m)"),
+                                   QStringLiteral("Randwerte"), QStringLiteral("Zeit (s)"), QStringLiteral("Hinweis"),
+                                   QStringLiteral("Datei")}));
+    EXPECT_EQ(model.columnIndex(RunReportModel::FromSource, 2), 7);
+    EXPECT_EQ(model.columnIndex(RunReportModel::FromSource, 3), -1);
+    EXPECT_EQ(model.columnIndex(RunReportModel::Path), 14);
+
+    // The CSV has the same columns; cells without a figure stay empty.
+    const QStringList rows = QString::fromUtf8(model.toCsv().mid(3)).split(QStringLiteral("\r\n"));
+    ASSERT_EQ(rows.size(), 6);
+    EXPECT_EQ(rows[0], header.join(QLatin1Char(';')));
+    EXPECT_EQ(rows[1], QStringLiteral("1;N47E011.hgt;gefüllt;150;150;120;30;0;0;-0,5;1,3;812;1,50;;/t/N47E011.hgt"));
+    EXPECT_EQ(rows[2], QStringLiteral("2;N47E012.hgt;gefüllt;9;8;8;0;0;1;+9,3;0,5;40;0,50;"
+                                      "Höhenversatz der Quelle: Median +9,3 m – anderes Höhenbezugssystem?;/t/N47E012.hgt"));
+    EXPECT_EQ(rows[3], QStringLiteral("3;N47E013.hgt;ohne Löcher;0;0;;;;0;;;;0,10;;/t/N47E013.hgt"));
+    EXPECT_EQ(rows[4], QStringLiteral("4;N47E014.hgt;Fehler: kaputt;0;0;;;;0;;;;0,00;;/t/N47E014.hgt"));
+
+    // Figures sort as numbers, tiles without one first.
+    QSortFilterProxyModel sorted;
+    sorted.setSourceModel(&model);
+    sorted.setSortRole(RunReportModel::SortRole);
+    sorted.sort(model.columnIndex(RunReportModel::OffsetMedian), Qt::DescendingOrder);
+    QStringList order;
+    for (int row = 0; row < sorted.rowCount(); ++row)
+        order << sorted.index(row, RunReportModel::Tile).data().toString();
+    EXPECT_EQ(order.mid(0, 2), (QStringList{QStringLiteral("N47E012.hgt"), QStringLiteral("N47E011.hgt")}));
+    sorted.sort(model.columnIndex(RunReportModel::FromSource, 0), Qt::AscendingOrder);
+    EXPECT_EQ(sorted.index(3, RunReportModel::Tile).data().toString(), QStringLiteral("N47E011.hgt"));
+
+    // One source and no offsets: the columns of every report, at their places.
+    RunRecord plain = threeSourcesWithOffsets();
+    for (TileResult& tile : plain.tiles) {
+        tile.filledBySource.resize(std::min<std::size_t>(tile.filledBySource.size(), 1));
+        tile.offsets.reset();
+        tile.warning.clear();
+    }
+    model.setRecord(plain);
+    EXPECT_EQ(model.columnCount(), 8);
+    EXPECT_EQ(model.columnIndex(RunReportModel::Seconds), RunReportModel::Seconds);
+    EXPECT_EQ(model.columnIndex(RunReportModel::FromSource), -1);
+    EXPECT_EQ(model.columnIndex(RunReportModel::Warning), -1);
 }
 
 TEST(RunReportTest, StatusTexts)
