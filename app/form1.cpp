@@ -56,6 +56,8 @@ public:
     {
         m_form.flushListRemoval();
         --m_form.m_runDepth;
+        if (!m_form.runInProgress() && m_form.m_nextRunOptions)
+            m_form.m_runOptions = *std::exchange(m_form.m_nextRunOptions, std::nullopt);
         m_form.applyButtonStates();
     }
     RunGuard(const RunGuard&) = delete;
@@ -78,6 +80,15 @@ Form1::Form1(Dialogs& dialogs, RunOptions runOptions, QWidget* parent)
 }
 
 Form1::~Form1() = default;
+
+void Form1::setRunOptions(RunOptions options)
+{
+    // The engine reads the options of a run in progress by reference, between its yields.
+    if (runInProgress())
+        m_nextRunOptions = std::move(options);
+    else
+        m_runOptions = std::move(options);
+}
 
 QSize Form1::sizeHint() const
 {

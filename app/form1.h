@@ -39,6 +39,10 @@ public:
     QString fRegAbfrageWert(std::uint32_t section, const QString& key_name, const QString& indent) const;
 
     const WindowState& state() const { return m_state; }
+    const RunOptions& runOptions() const { return m_runOptions; }
+    // The options of the next run. A run in progress keeps the options it started with; these
+    // take their place when it ends.
+    void setRunOptions(RunOptions options);
     bool runInProgress() const { return m_runDepth > 0; }
 
     // The window around the controls, told of every run; may be null.
@@ -125,6 +129,7 @@ private:
     // A line the engine removed and is expected to insert again at the same index (a progress
     // report rewrites its line): done as one change of the line's text.
     std::optional<int> m_pendingRemoval;
+    std::optional<RunOptions> m_nextRunOptions;
 };
 
 } // namespace hgt

@@ -3,6 +3,9 @@
 #include "app/app_icon.h"
 #include "app/dialogs.h"
 #include "app/form1.h"
+#include "app/options_menu.h"
+#include "app/options_note.h"
+#include "app/run_options_settings.h"
 #include "app/run_report_dialog.h"
 #include "app/texts.h"
 
@@ -16,8 +19,8 @@
 namespace hgt {
 
 MainWindow::MainWindow(Dialogs& dialogs, RunOptions runOptions, QWidget* parent)
-    : QMainWindow(parent), m_dialogs(dialogs), m_form(new Form1(dialogs, std::move(runOptions), this)),
-      m_status(new QLabel(this))
+    : QMainWindow(parent), m_dialogs(dialogs),
+      m_form(new Form1(dialogs, RunOptionsSettings::load(std::move(runOptions)), this)), m_status(new QLabel(this))
 {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(texts::windowCaption);
@@ -29,6 +32,9 @@ MainWindow::MainWindow(Dialogs& dialogs, RunOptions runOptions, QWidget* parent)
     m_status->setObjectName(QStringLiteral("statusText"));
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(m_status, 1);
+    m_optionsNote = new OptionsNote(this);
+    m_optionsNote->setOptions(m_form->runOptions());
+    statusBar()->addPermanentWidget(m_optionsNote);
     statusBar()->setSizeGripEnabled(false);
 
     // The controls' area keeps the size it was drawn with; the bars come on top of it.
@@ -49,9 +55,11 @@ void MainWindow::createMenus()
     quit->setObjectName(QStringLiteral("actionQuit"));
     quit->setShortcut(QKeySequence::Quit);
 
-    // Filled by later settings; until then there is nothing to choose.
     QMenu* options = menuBar()->addMenu(texts::menuOptions);
-    options->setEnabled(!options->actions().isEmpty());
+    m_optionsMenu = new OptionsMenu(m_dialogs, options, this, m_form->runOptions(), [this](const RunOptions& chosen) {
+        m_form->setRunOptions(chosen);
+        m_optionsNote->setOptions(chosen);
+    });
 
     QMenu* view = menuBar()->addMenu(texts::menuView);
     QAction* report = view->addAction(texts::actionReport, this, [this] { showReport(); });
@@ -103,6 +111,7 @@ void MainWindow::runStarted(RunKind, std::size_t tileCount)
 {
     m_running = true;
     m_aboutAction->setEnabled(false);
+    m_optionsMenu->setRunInProgress(true);
     if (m_reportDialog)
         m_reportDialog->setRunInProgress(true);
     m_runStatus.start(tileCount);
@@ -126,6 +135,7 @@ void MainWindow::runFinished(const RunRecord& record)
     m_lastRun = record;
     m_status->setText(RunStatus::finishedText(record));
     m_aboutAction->setEnabled(true);
+    m_optionsMenu->setRunInProgress(false);
     if (m_reportDialog) {
         m_reportDialog->setRunInProgress(false);
         m_reportDialog->setRecord(m_lastRun);

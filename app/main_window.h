@@ -15,12 +15,15 @@ namespace hgt {
 
 class Dialogs;
 class Form1;
+class OptionsMenu;
+class OptionsNote;
 class RunReportDialog;
 
 // The top-level window: a menu bar above the controls of Form1, which keep their places, and a
 // status bar below them that follows each run. It keeps the report of the last run.
 class MainWindow : public QMainWindow, private RunObserver {
 public:
+    // The choices of the Optionen menu stored in the program's settings replace those of runOptions.
     explicit MainWindow(Dialogs& dialogs, RunOptions runOptions = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -54,6 +57,8 @@ private:
     RunStatus m_runStatus;
     std::optional<RunRecord> m_lastRun;
     RunReportDialog* m_reportDialog = nullptr;
+    OptionsMenu* m_optionsMenu = nullptr;
+    OptionsNote* m_optionsNote = nullptr;
     bool m_running = false;
 };
 

@@ -45,6 +45,36 @@ inline const QString actionReport = QStringLiteral("&Bericht des letzten Laufs �
 inline const QString menuHelp = QStringLiteral("&Hilfe");
 inline const QString actionAbout = QStringLiteral("&Über hgtfill …");
 
+// "Optionen": the void values, the further secondary folders and the fill method.
+inline const QString menuVoidValues = QStringLiteral("&Leerwerte");
+inline const QString voidValue9999 = QStringLiteral("−9999");
+inline const QString voidValue32768 = QStringLiteral("−32768 (SRTM)");
+inline const QString voidValue32767 = QStringLiteral("−32767");
+inline const QString actionMoreSources = QStringLiteral("&Weitere Sekundärordner …");
+inline const QString menuFillMethod = QStringLiteral("&Füllmethode");
+inline const QString methodCopy = QStringLiteral("Werte &kopieren");
+inline const QString methodDelta = QStringLiteral("Übergänge &angleichen");
+inline const QString optionsNotSaved =
+    QStringLiteral("Die Optionen gelten bis zum Ende des Programms; sie konnten nicht in %1 gespeichert werden.");
+
+// The dialog of the further secondary folders.
+inline const QString moreSourcesTitle = QStringLiteral("Weitere Sekundärordner");
+inline const QString moreSourcesHint = QStringLiteral(
+    "Was der Sekundärordner des Fensters offen lässt, wird der Reihe nach aus diesen Ordnern gefüllt:");
+inline const QString moreSourcesAdd = QStringLiteral("&Hinzufügen …");
+inline const QString moreSourcesRemove = QStringLiteral("&Entfernen");
+inline const QString moreSourcesUp = QStringLiteral("Nach &oben");
+inline const QString moreSourcesDown = QStringLiteral("Nach &unten");
+inline const QString moreSourcesPick = QStringLiteral("Weiteren Sekundärordner wählen");
+inline const QString buttonOk = QStringLiteral("OK");
+inline const QString buttonCancel = QStringLiteral("Abbrechen");
+
+// The status bar's note on the options that differ from the defaults, parts joined by " · ".
+inline const QString noteVoidValues = QStringLiteral("Leerwerte: %1");
+inline const QString noteOneMoreSource = QStringLiteral("1 weitere Quelle");
+inline const QString noteMoreSources = QStringLiteral("%1 weitere Quellen");
+inline const QString noteDelta = QStringLiteral("Übergänge angleichen");
+
 // The status bar. During a run: tile, name, percentage of the tile, time since the run started.
 inline const QString statusRunning = QStringLiteral("Kachel %1 von %2 · %3 · %4 % · %5");
 inline const QString statusDone = QStringLiteral("Fertig: %1 · %2");

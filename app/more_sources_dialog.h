@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+class QListWidget;
+class QPushButton;
+
+namespace hgt {
+
+class Dialogs;
+
+// "Optionen → Weitere Sekundärordner …": the ordered list of the folders asked, one after the
+// other, for what the window's secondary folder leaves void. Folders come from the folder picker;
+// the list changes the options only when the dialog is confirmed with OK.
+class MoreSourcesDialog : public QDialog {
+public:
+    MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::string>& folders, QWidget* parent);
+
+    std::vector<std::string> folders() const;
+
+    // What the buttons do, on the selected entry.
+    void addFolder();
+    void removeFolder();
+    void moveUp();
+    void moveDown();
+
+    QListWidget* list() const { return m_list; }
+
+private:
+    void moveCurrent(int step);
+    void updateButtons();
+
+    Dialogs& m_dialogs;
+    QListWidget* m_list;
+    QPushButton* m_add;
+    QPushButton* m_remove;
+    QPushButton* m_up;
+    QPushButton* m_down;
+};
+
+} // namespace hgt

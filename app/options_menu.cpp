@@ -1,0 +1,114 @@
+#include "app/options_menu.h"
+
+#include "app/dialogs.h"
+#include "app/more_sources_dialog.h"
+#include "app/run_options_settings.h"
+#include "app/texts.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+
+#include <algorithm>
+
+namespace hgt {
+
+OptionsMenu::OptionsMenu(Dialogs& dialogs, QMenu* menu, QWidget* window, RunOptions options, Changed changed)
+    : QObject(menu), m_dialogs(dialogs), m_window(window), m_options(std::move(options)), m_changed(std::move(changed))
+{
+    QMenu* voids = menu->addMenu(texts::menuVoidValues);
+    voids->menuAction()->setObjectName(QStringLiteral("menuVoidValues"));
+    const QString* const voidTexts[] = {&texts::voidValue9999, &texts::voidValue32768, &texts::voidValue32767};
+    for (std::size_t i = 0; i < kVoidValueChoices.size(); ++i) {
+        const std::int16_t value = kVoidValueChoices[i];
+        QAction* action = voids->addAction(*voidTexts[i]);
+        action->setObjectName(QStringLiteral("actionVoid%1").arg(-value));
+        action->setCheckable(true);
+        action->setChecked(std::find(m_options.voidValues.begin(), m_options.voidValues.end(), value)
+                           != m_options.voidValues.end());
+        connect(action, &QAction::triggered, this,
+                [this, action, value](bool checked) { voidValueTriggered(action, value, checked); });
+        m_entries.push_back(action);
+    }
+
+    QAction* sources = menu->addAction(texts::actionMoreSources, this, [this] { editMoreSources(); });
+    sources->setObjectName(QStringLiteral("actionMoreSources"));
+    m_entries.push_back(sources);
+
+    QMenu* method = menu->addMenu(texts::menuFillMethod);
+    method->menuAction()->setObjectName(QStringLiteral("menuFillMethod"));
+    auto* methods = new QActionGroup(method);
+    methods->setExclusive(true);
+    const std::pair<FillMethod, const QString*> methodEntries[] = {{FillMethod::Copy, &texts::methodCopy},
+                                                                   {FillMethod::Delta, &texts::methodDelta}};
+    for (const auto& [kind, text] : methodEntries) {
+        QAction* action = method->addAction(*text);
+        action->setObjectName(kind == FillMethod::Copy ? QStringLiteral("actionMethodCopy")
+                                                       : QStringLiteral("actionMethodDelta"));
+        action->setCheckable(true);
+        action->setChecked(m_options.method == kind);
+        action->setActionGroup(methods);
+        connect(action, &QAction::triggered, this, [this, kind] {
+            RunOptions next = m_options;
+            next.method = kind;
+            apply(std::move(next));
+        });
+        m_entries.push_back(action);
+    }
+}
+
+void OptionsMenu::voidValueTriggered(QAction* action, std::int16_t value, bool checked)
+{
+    RunOptions next = m_options;
+    std::erase(next.voidValues, value);
+    if (checked) {
+        next.voidValues.push_back(value);
+    } else if (next.voidValues.empty()) {
+        // A run needs a value that marks a void: the last one stays checked.
+        action->setChecked(true);
+        return;
+    }
+    next.voidValues = voidValuesInMenuOrder(next.voidValues);
+    apply(std::move(next));
+}
+
+void OptionsMenu::editMoreSources()
+{
+    if (m_sourcesDialog) {
+        m_sourcesDialog->raise();
+        m_sourcesDialog->activateWindow();
+        return;
+    }
+    m_sourcesDialog = new MoreSourcesDialog(m_dialogs, m_options.moreSecondaryFolders, m_window);
+    m_sourcesDialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_sourcesDialog, &QDialog::accepted, this, [this, dialog = m_sourcesDialog] {
+        RunOptions next = m_options;
+        next.moreSecondaryFolders = dialog->folders();
+        apply(std::move(next));
+    });
+    // Window-modal without a local event loop: the window's own loop keeps serving everything else.
+    m_sourcesDialog->open();
+}
+
+void OptionsMenu::setRunInProgress(bool running)
+{
+    for (QAction* entry : m_entries)
+        entry->setEnabled(!running);
+    // Unreachable through the window, which the dialog blocks; but a run never takes half-edited sources.
+    if (running && m_sourcesDialog)
+        m_sourcesDialog->reject();
+}
+
+void OptionsMenu::apply(RunOptions options)
+{
+    if (options.voidValues == m_options.voidValues && options.moreSecondaryFolders == m_options.moreSecondaryFolders
+        && options.method == m_options.method)
+        return;
+    m_options = std::move(options);
+    if (const Result<> saved = RunOptionsSettings::save(m_options); !saved)
+        m_dialogs.message(m_window, QString::fromStdString(saved.error().message));
+    if (m_changed)
+        m_changed(m_options);
+}
+
+} // namespace hgt

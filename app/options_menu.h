@@ -1,0 +1,51 @@
+#pragma once
+
+#include "app/more_sources_dialog.h"
+#include "tiles/engine.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QWidget;
+
+namespace hgt {
+
+class Dialogs;
+
+// The entries of "Optionen": "Leerwerte" (any of the three void values, at least one), "Weitere
+// Sekundärordner …" and "Füllmethode". Each change is stored in the program's settings and handed
+// on to `changed`. While a run is in progress the entries are disabled (the submenus still open and
+// show the choices): a run keeps the options it started with.
+class OptionsMenu : public QObject {
+public:
+    using Changed = std::function<void(const RunOptions&)>;
+
+    // Fills `menu`; `window` is the parent of the sources dialog and of messages.
+    OptionsMenu(Dialogs& dialogs, QMenu* menu, QWidget* window, RunOptions options, Changed changed);
+
+    const RunOptions& options() const { return m_options; }
+    void setRunInProgress(bool running);
+
+    // Optionen → Weitere Sekundärordner …: opens the dialog; OK takes its list.
+    void editMoreSources();
+    // The sources dialog while it is open.
+    MoreSourcesDialog* moreSourcesDialog() const { return m_sourcesDialog; }
+
+private:
+    void voidValueTriggered(QAction* action, std::int16_t value, bool checked);
+    void apply(RunOptions options);
+
+    Dialogs& m_dialogs;
+    QWidget* m_window;
+    RunOptions m_options;
+    Changed m_changed;
+    std::vector<QAction*> m_entries; // everything a run disables
+    QPointer<MoreSourcesDialog> m_sourcesDialog;
+};
+
+} // namespace hgt

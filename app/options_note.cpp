@@ -1,0 +1,80 @@
+#include "app/options_note.h"
+
+#include "app/run_options_settings.h"
+#include "app/texts.h"
+
+#include <QFontMetrics>
+#include <QStringList>
+
+namespace hgt {
+
+namespace {
+
+// As the menu writes them: with a true minus sign.
+QString voidValueText(std::int16_t value)
+{
+    return value < 0 ? QStringLiteral("−") + QString::number(-static_cast<int>(value)) : QString::number(value);
+}
+
+} // namespace
+
+OptionsNote::OptionsNote(QWidget* parent) : QLabel(parent)
+{
+    setObjectName(QStringLiteral("optionsNote"));
+    setTextFormat(Qt::PlainText);
+    hide();
+}
+
+QString OptionsNote::noteText(const RunOptions& options)
+{
+    const RunOptions defaults;
+    QStringList parts;
+    if (options.voidValues != defaults.voidValues) {
+        QStringList values;
+        for (std::int16_t value : voidValuesInMenuOrder(options.voidValues))
+            values << voidValueText(value);
+        parts << texts::noteVoidValues.arg(values.join(QStringLiteral(", ")));
+    }
+    if (const std::size_t more = options.moreSecondaryFolders.size(); more == 1)
+        parts << texts::noteOneMoreSource;
+    else if (more > 1)
+        parts << texts::noteMoreSources.arg(more);
+    if (options.method != defaults.method)
+        parts << texts::noteDelta;
+    return parts.join(QStringLiteral(" · "));
+}
+
+void OptionsNote::setOptions(const RunOptions& options)
+{
+    m_fullText = noteText(options);
+    setToolTip(m_fullText);
+    setVisible(!m_fullText.isEmpty());
+    updateGeometry();
+    showElided();
+}
+
+QSize OptionsNote::sizeHint() const
+{
+    // The whole note, whatever part of it is shown now.
+    const QMargins margins = contentsMargins();
+    return {fontMetrics().horizontalAdvance(m_fullText) + 2 * margin() + margins.left() + margins.right(),
+            QLabel::sizeHint().height()};
+}
+
+QSize OptionsNote::minimumSizeHint() const
+{
+    return {fontMetrics().horizontalAdvance(QStringLiteral("…")) * 3, QLabel::minimumSizeHint().height()};
+}
+
+void OptionsNote::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    showElided();
+}
+
+void OptionsNote::showElided()
+{
+    QLabel::setText(fontMetrics().elidedText(m_fullText, Qt::ElideRight, contentsRect().width() - 2 * margin()));
+}
+
+} // namespace hgt

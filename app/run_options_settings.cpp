@@ -1,0 +1,106 @@
+#include "app/run_options_settings.h"
+
+#include "app/texts.h"
+
+#include <QSettings>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace hgt {
+
+namespace {
+
+const QString kVoidValuesKey = QStringLiteral("voidValues");
+const QString kMoreSecondaryFoldersKey = QStringLiteral("moreSecondaryFolders");
+const QString kFillMethodKey = QStringLiteral("fillMethod");
+
+QSettings openStore()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("hgtfill"), QStringLiteral("hgtfill"));
+}
+
+} // namespace
+
+std::vector<std::int16_t> voidValuesInMenuOrder(const std::vector<std::int16_t>& values)
+{
+    std::vector<std::int16_t> ordered;
+    for (std::int16_t choice : kVoidValueChoices)
+        if (std::find(values.begin(), values.end(), choice) != values.end())
+            ordered.push_back(choice);
+    return ordered;
+}
+
+RunOptions RunOptionsSettings::load(RunOptions options)
+{
+    const QSettings store = openStore();
+
+    if (store.contains(kVoidValuesKey)) {
+        std::vector<std::int16_t> values;
+        for (const QString& text : store.value(kVoidValuesKey).toStringList()) {
+            bool ok = false;
+            const int value = text.trimmed().toInt(&ok);
+            if (ok && std::find(kVoidValueChoices.begin(), kVoidValueChoices.end(), value) != kVoidValueChoices.end())
+                values.push_back(static_cast<std::int16_t>(value));
+        }
+        // A run needs at least one void value; a list without a known one is not a choice.
+        if (!values.empty())
+            options.voidValues = voidValuesInMenuOrder(values);
+    }
+
+    if (store.contains(kMoreSecondaryFoldersKey)) {
+        options.moreSecondaryFolders.clear();
+        for (const QString& folder : store.value(kMoreSecondaryFoldersKey).toStringList())
+            if (!folder.isEmpty())
+                options.moreSecondaryFolders.push_back(folder.toStdString());
+    }
+
+    const QString method = store.value(kFillMethodKey).toString();
+    if (method == QLatin1String("delta"))
+        options.method = FillMethod::Delta;
+    else if (method == QLatin1String("copy"))
+        options.method = FillMethod::Copy;
+    return options;
+}
+
+Result<> RunOptionsSettings::save(const RunOptions& options)
+{
+    const RunOptions defaults;
+    QSettings store = openStore();
+
+    const std::vector<std::int16_t> voidValues = voidValuesInMenuOrder(options.voidValues);
+    if (voidValues == defaults.voidValues || voidValues.empty()) {
+        store.remove(kVoidValuesKey);
+    } else {
+        QStringList texts;
+        for (std::int16_t value : voidValues)
+            texts << QString::number(value);
+        store.setValue(kVoidValuesKey, texts);
+    }
+
+    if (options.moreSecondaryFolders.empty()) {
+        store.remove(kMoreSecondaryFoldersKey);
+    } else {
+        QStringList folders;
+        for (const std::string& folder : options.moreSecondaryFolders)
+            folders << QString::fromStdString(folder);
+        store.setValue(kMoreSecondaryFoldersKey, folders);
+    }
+
+    if (options.method == defaults.method)
+        store.remove(kFillMethodKey);
+    else
+        store.setValue(kFillMethodKey, options.method == FillMethod::Delta ? QStringLiteral("delta") : QStringLiteral("copy"));
+
+    store.sync();
+    if (store.status() != QSettings::NoError)
+        return Error{ErrorKind::Io, texts::optionsNotSaved.arg(store.fileName()).toStdString()};
+    return {};
+}
+
+QString RunOptionsSettings::location()
+{
+    return openStore().fileName();
+}
+
+} // namespace hgt

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/error.h"
+#include "tiles/engine.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace hgt {
+
+// The void values the Optionen menu offers, in its order.
+inline constexpr std::array<std::int16_t, 3> kVoidValueChoices{-9999, -32768, -32767};
+// Those of `values` that the menu offers, in the menu's order: one choice, one list, wherever it is
+// kept or shown.
+std::vector<std::int16_t> voidValuesInMenuOrder(const std::vector<std::int16_t>& values);
+
+// The choices of the Optionen menu in the program's own per-user settings, organisation and
+// application "hgtfill" (on Linux $XDG_CONFIG_HOME/hgtfill/hgtfill.conf). The store of the
+// remembered folder belongs to another program and is only ever read; nothing goes there.
+class RunOptionsSettings {
+public:
+    // `options` with the stored choices put in. A choice that is not stored, or that this version
+    // does not understand (an unknown void value, an unknown method), keeps its value in `options`.
+    static RunOptions load(RunOptions options = {});
+    // Stores the void values, the further secondary folders and the fill method of `options`. A
+    // choice at its default leaves no entry, so that a later version's defaults apply to it.
+    static Result<> save(const RunOptions& options);
+    // The file (or, on Windows, the registry key) behind the store.
+    static QString location();
+};
+
+} // namespace hgt

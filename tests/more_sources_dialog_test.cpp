@@ -1,0 +1,122 @@
+// The dialog of the further secondary folders: the order its buttons make, scripted through the
+// folder picker of the fake dialogs.
+
+#include "tests/fake_dialogs.h"
+#include "app/more_sources_dialog.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace hgt::test {
+namespace {
+
+using Folders = std::vector<std::string>;
+
+class MoreSourcesDialogTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        dialog.reset();
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            EXPECT_FALSE(widget->isVisible()) << widget->metaObject()->className() << " left open";
+    }
+
+    void open(const Folders& folders)
+    {
+        dialog = std::make_unique<MoreSourcesDialog>(dialogs, folders, nullptr);
+        dialog->show();
+    }
+    QPushButton* button(const char* name) { return dialog->findChild<QPushButton*>(QLatin1String(name)); }
+    void select(int row) { dialog->list()->setCurrentRow(row); }
+    // Which of remove, up and down can be clicked now.
+    std::vector<bool> moves()
+    {
+        return {button("moreSourcesRemove")->isEnabled(), button("moreSourcesUp")->isEnabled(),
+                button("moreSourcesDown")->isEnabled()};
+    }
+
+    FakeDialogs dialogs;
+    std::unique_ptr<MoreSourcesDialog> dialog;
+};
+
+TEST_F(MoreSourcesDialogTest, AddRemoveUpAndDownMakeTheOrder)
+{
+    open({});
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Weitere Sekundärordner"));
+    EXPECT_EQ(moves(), (std::vector<bool>{false, false, false}));
+
+    dialogs.folderAnswers = {QStringLiteral("/data/a"), QStringLiteral("/data/b/"), QStringLiteral("/data/c")};
+    for (int i = 0; i < 3; ++i)
+        button("moreSourcesAdd")->click();
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/b", "/data/c"}));
+    // Each pick starts at the folder added last, the first one with nothing selected.
+    EXPECT_EQ(dialogs.folderOffered, (QStringList{QString(), QStringLiteral("/data/a"), QStringLiteral("/data/b")}));
+    EXPECT_EQ(dialogs.folderTitles, QStringList(3, QStringLiteral("Weiteren Sekundärordner wählen")));
+    EXPECT_EQ(dialog->list()->currentRow(), 2);
+    EXPECT_EQ(moves(), (std::vector<bool>{true, true, false})); // the last can go up, not down
+
+    button("moreSourcesUp")->click();
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/c", "/data/b"}));
+    EXPECT_EQ(moves(), (std::vector<bool>{true, true, true}));
+    button("moreSourcesUp")->click();
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/c", "/data/a", "/data/b"}));
+    EXPECT_EQ(moves(), (std::vector<bool>{true, false, true}));
+    dialog->moveUp(); // at the top: nothing moves
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/c", "/data/a", "/data/b"}));
+    button("moreSourcesDown")->click();
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/c", "/data/b"}));
+    EXPECT_EQ(dialog->list()->currentRow(), 1);
+
+    // Removing keeps a neighbour selected, so that the next click acts on something visible.
+    select(2);
+    button("moreSourcesRemove")->click();
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/c"}));
+    EXPECT_EQ(dialog->list()->currentRow(), 1);
+    select(0);
+    button("moreSourcesRemove")->click();
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/c"}));
+    EXPECT_EQ(moves(), (std::vector<bool>{true, false, false}));
+    button("moreSourcesRemove")->click();
+    EXPECT_TRUE(dialog->folders().empty());
+    EXPECT_EQ(moves(), (std::vector<bool>{false, false, false}));
+    dialog->close();
+}
+
+TEST_F(MoreSourcesDialogTest, CancelledOrRepeatedPicksAddNothing)
+{
+    open({"/data/a", "/data/b"});
+    EXPECT_EQ(dialog->list()->currentRow(), 0);
+    select(1);
+    dialogs.folderAnswers = {QString(), QStringLiteral("/data/a/"), QStringLiteral("/data/./b")};
+    button("moreSourcesAdd")->click(); // cancelled
+    EXPECT_EQ(dialogs.folderOffered, QStringList{QStringLiteral("/data/b")});
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/b"}));
+    button("moreSourcesAdd")->click(); // already there: selected, not added twice
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/b"}));
+    EXPECT_EQ(dialog->list()->currentRow(), 0);
+    button("moreSourcesAdd")->click();
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/b"}));
+    EXPECT_EQ(dialog->list()->currentRow(), 1);
+    dialog->close();
+}
+
+TEST_F(MoreSourcesDialogTest, OkAndAbbrechen)
+{
+    open({"/data/a"});
+    auto* box = dialog->findChild<QDialogButtonBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->button(QDialogButtonBox::Ok)->text(), QStringLiteral("OK"));
+    EXPECT_EQ(box->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+    box->button(QDialogButtonBox::Cancel)->click();
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+} // namespace
+} // namespace hgt::test
