@@ -33,7 +33,7 @@ inline const QString differenceDone = QStringLiteral("Vergleichs file fertig unt
 inline const QString moreFailures = QStringLiteral("… und %1 weitere (Ansicht → Bericht des letzten Laufs)");
 
 // The tile file dialogs.
-inline const QString tileFilter = QStringLiteral("HGT-Kacheln (*.hgt *.HGT)");
+inline const QString tileFilter = QStringLiteral("HGT-Kacheln (*.hgt *.HGT *.hgt.zip)");
 inline const QString allFilesFilter = QStringLiteral("Alle Dateien (*)");
 
 // Menus around the controls.

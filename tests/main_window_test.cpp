@@ -361,7 +361,7 @@ TEST_F(MainWindowRunTest, DifferenceRunHasItsReportAndStatus)
     dialogs.fileAnswers = {q(temp / "other/N47E011.hgt")};
     click(diff());
     EXPECT_EQ(dialogs.openFileFilters,
-              (QStringList{QStringLiteral("HGT-Kacheln (*.hgt *.HGT)"), QStringLiteral("Alle Dateien (*)")}));
+              (QStringList{QStringLiteral("HGT-Kacheln (*.hgt *.HGT *.hgt.zip)"), QStringLiteral("Alle Dateien (*)")}));
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_TRUE(window->statusText().startsWith(QStringLiteral("Fertig: Differenzkachel geschrieben · ")));
     RunReportDialog* report = openReport();
