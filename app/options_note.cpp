@@ -22,6 +22,8 @@ OptionsNote::OptionsNote(QWidget* parent) : QLabel(parent)
 {
     setObjectName(QStringLiteral("optionsNote"));
     setTextFormat(Qt::PlainText);
+    // Without a size grip the bar ends at the window's edge; the note keeps off it.
+    setContentsMargins(0, 0, 6, 0);
     hide();
 }
 
