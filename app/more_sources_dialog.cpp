@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace hgt {
 
 MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::string>& folders, QWidget* parent)
