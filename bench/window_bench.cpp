@@ -9,6 +9,8 @@
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -38,6 +40,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // The window's options as a fresh installation has them, not the user's stored choices.
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings(QStringLiteral("hgtfill"), QStringLiteral("hgtfill")).clear();
     QStringList args = QCoreApplication::arguments().mid(1);
     hgt::RunOptions options;
     if (!args.isEmpty() && args.front() == QStringLiteral("--no-sync")) {
