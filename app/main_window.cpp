@@ -8,6 +8,7 @@
 #include "app/run_options_settings.h"
 #include "app/run_report_dialog.h"
 #include "app/texts.h"
+#include "app/tile_viewer.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -64,6 +65,11 @@ void MainWindow::createMenus()
     QMenu* view = menuBar()->addMenu(texts::menuView);
     QAction* report = view->addAction(texts::actionReport, this, [this] { showReport(); });
     report->setObjectName(QStringLiteral("actionReport"));
+    m_viewTileAction = view->addAction(texts::actionViewTile, this, [this] { chooseTileToView(); });
+    m_viewTileAction->setObjectName(QStringLiteral("actionViewTile"));
+    m_lastOutputAction = view->addAction(texts::actionViewLastOutput, this, [this] { viewLastOutput(); });
+    m_lastOutputAction->setObjectName(QStringLiteral("actionViewLastOutput"));
+    m_lastOutputAction->setEnabled(false);
 
     QMenu* help = menuBar()->addMenu(texts::menuHelp);
     m_aboutAction = help->addAction(texts::actionAbout, this, [this] { showAbout(); });
@@ -96,6 +102,31 @@ void MainWindow::showAbout()
                     texts::aboutText.arg(QStringLiteral(HGTFILL_VERSION), QString::fromLatin1(qVersion())));
 }
 
+void MainWindow::chooseTileToView()
+{
+    // The file dialog waits for the user; a run must not wait for it.
+    if (m_running)
+        return;
+    const std::optional<QString> chosen = m_dialogs.openFile(this, m_viewedLast, {texts::tileFilter, texts::allFilesFilter});
+    if (!chosen)
+        return;
+    m_viewedLast = *chosen;
+    viewTile(*chosen);
+}
+
+void MainWindow::viewLastOutput()
+{
+    if (!m_lastOutput.isEmpty())
+        viewTile(m_lastOutput);
+}
+
+TileViewer* MainWindow::viewTile(const QString& path)
+{
+    auto* viewer = new TileViewer(path, m_form->runOptions().voidValues, this);
+    viewer->show();
+    return viewer;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (!m_form->requestClose()) {
@@ -104,6 +135,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
     }
     if (m_reportDialog)
         m_reportDialog->close();
+    for (TileViewer* viewer : findChildren<TileViewer*>(Qt::FindDirectChildrenOnly))
+        viewer->close();
     QMainWindow::closeEvent(event);
 }
 
@@ -111,6 +144,7 @@ void MainWindow::runStarted(RunKind, std::size_t tileCount)
 {
     m_running = true;
     m_aboutAction->setEnabled(false);
+    m_viewTileAction->setEnabled(false);
     m_optionsMenu->setRunInProgress(true);
     if (m_reportDialog)
         m_reportDialog->setRunInProgress(true);
@@ -135,6 +169,14 @@ void MainWindow::runFinished(const RunRecord& record)
     m_lastRun = record;
     m_status->setText(RunStatus::finishedText(record));
     m_aboutAction->setEnabled(true);
+    m_viewTileAction->setEnabled(true);
+    // A run that wrote nothing leaves the tile written last as it was.
+    for (auto tile = record.tiles.rbegin(); tile != record.tiles.rend(); ++tile)
+        if (!tile->output.empty()) {
+            m_lastOutput = QString::fromStdString(tile->output);
+            break;
+        }
+    m_lastOutputAction->setEnabled(!m_lastOutput.isEmpty());
     m_optionsMenu->setRunInProgress(false);
     if (m_reportDialog) {
         m_reportDialog->setRunInProgress(false);

@@ -18,6 +18,7 @@ class Form1;
 class OptionsMenu;
 class OptionsNote;
 class RunReportDialog;
+class TileViewer;
 
 // The top-level window: a menu bar above the controls of Form1, which keep their places, and a
 // status bar below them that follows each run. It keeps the report of the last run.
@@ -37,6 +38,14 @@ public:
     void showReport();
     // Hilfe → Über hgtfill …
     void showAbout();
+    // Ansicht → Kachel ansehen …: a tile chosen in the file dialog, in a viewer of its own.
+    void chooseTileToView();
+    // Ansicht → Letzte Ausgabe ansehen: the tile a fill or difference run wrote last.
+    void viewLastOutput();
+    // A new viewer of the tile at `path`, with the void values of the run options.
+    TileViewer* viewTile(const QString& path);
+    // Empty until a run has written a tile.
+    const QString& lastOutput() const { return m_lastOutput; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -57,6 +66,10 @@ private:
     RunStatus m_runStatus;
     std::optional<RunRecord> m_lastRun;
     RunReportDialog* m_reportDialog = nullptr;
+    QAction* m_viewTileAction = nullptr;
+    QAction* m_lastOutputAction = nullptr;
+    QString m_lastOutput;
+    QString m_viewedLast; // the tile chosen last in "Kachel ansehen …"
     OptionsMenu* m_optionsMenu = nullptr;
     OptionsNote* m_optionsNote = nullptr;
     bool m_running = false;

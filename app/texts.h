@@ -42,6 +42,8 @@ inline const QString actionQuit = QStringLiteral("&Beenden");
 inline const QString menuOptions = QStringLiteral("&Optionen");
 inline const QString menuView = QStringLiteral("&Ansicht");
 inline const QString actionReport = QStringLiteral("&Bericht des letzten Laufs …");
+inline const QString actionViewTile = QStringLiteral("&Kachel ansehen …");
+inline const QString actionViewLastOutput = QStringLiteral("&Letzte Ausgabe ansehen");
 inline const QString menuHelp = QStringLiteral("&Hilfe");
 inline const QString actionAbout = QStringLiteral("&Über hgtfill …");
 

@@ -83,7 +83,8 @@ TEST_F(MainWindowRunTest, MenusAndBarsAroundTheUnchangedControls)
     EXPECT_EQ(items(menuActions[1]), (QStringList{QStringLiteral("Leerwerte"), QStringLiteral("Weitere Sekundärordner …"),
                                                   QStringLiteral("Füllmethode")}));
     EXPECT_TRUE(menuActions[1]->isEnabled());
-    EXPECT_EQ(items(menuActions[2]), QStringList{QStringLiteral("Bericht des letzten Laufs …")});
+    EXPECT_EQ(items(menuActions[2]), (QStringList{QStringLiteral("Bericht des letzten Laufs …"), QStringLiteral("Kachel ansehen …"),
+                                                  QStringLiteral("Letzte Ausgabe ansehen")}));
     EXPECT_EQ(items(menuActions[3]), QStringList{QStringLiteral("Über hgtfill …")});
 
     // The controls' area keeps its size and the controls their places within it, between the bars.

@@ -1,0 +1,50 @@
+#pragma once
+
+// The viewer's work away from the window's thread: reading a tile, its figures and its picture at
+// one pixel per sample plus smaller copies for drawing it reduced.
+
+#include "tiles/picture.h"
+
+#include <QImage>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace hgt {
+
+struct TileRenderRequest {
+    std::string path;
+    PictureKind kind = PictureKind::Relief;
+    // The samples that are voids in an elevation tile; a difference tile's voids are always -9999.
+    std::vector<std::int16_t> voidValues{kVoidValue};
+};
+
+struct RenderedTile {
+    std::shared_ptr<const TileSamples> samples;
+    TileSummary summary;
+    // levels[0] has one pixel per sample (pixel (x, y) is row y, column x); each next level is half
+    // as large, pixel j covering pixels 2j and 2j+1 of the one before, down to kSmallestLevel.
+    std::vector<QImage> levels;
+    QString error; // why there is no picture; empty when there is one
+    bool cancelled = false;
+};
+
+inline constexpr int kSmallestLevel = 256;
+
+// Reads, sums up and draws the tile in bands, giving up between bands once `cancelled` is set.
+// Never throws; safe on any thread.
+RenderedTile RenderTileTask(const TileRenderRequest& request, const std::atomic<bool>& cancelled);
+
+// The image at half the size (rounded up), each pixel the mean of the 2 x 2 pixels it covers; an
+// odd last row or column is averaged with itself.
+QImage HalvedImage(const QImage& image);
+
+// Whether a tile is shown as a difference without being asked: it lies in a folder named DIFFS,
+// where the difference run writes its outputs.
+bool LiesInDifferenceFolder(const std::string& path);
+
+} // namespace hgt

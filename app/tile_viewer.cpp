@@ -1,0 +1,237 @@
+#include "app/tile_viewer.h"
+
+#include "app/app_icon.h"
+#include "app/tile_figures_panel.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QShortcut>
+#include <QThread>
+#include <QThreadPool>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cmath>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+namespace hgt {
+
+namespace {
+
+// The viewer's texts, in one place.
+const QString kTitle = QStringLiteral("%1 – Kachelansicht");
+const QString kFit = QStringLiteral("Einpassen");
+const QString kActualSize = QStringLiteral("1:1");
+const QString kAsDifference = QStringLiteral("als Differenz anzeigen");
+const QString kReading = QStringLiteral("Kachel wird gelesen und gezeichnet …");
+const QString kScale = QStringLiteral("%1 %");
+const QString kSample = QStringLiteral("Zeile %1, Spalte %2: %3");
+const QString kMetres = QStringLiteral("%1 m");
+const QString kVoid = QStringLiteral("Leerstelle");
+const QString kWithShortcut = QStringLiteral("%1 (%2)");
+
+// Pictures are drawn on threads of their own, one per viewer at most, never on the window's.
+QThreadPool& renderPool()
+{
+    static QThreadPool pool;
+    static const bool configured = [] {
+        pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        // Has no effect on Linux, where threads of ordinary programs share one priority; see below.
+        pool.setThreadPriority(QThread::LowestPriority);
+        return true;
+    }();
+    (void)configured;
+    return pool;
+}
+
+// A run in the main window must not wait for a picture: the drawing thread yields the processor to
+// it. On Linux the nice value is per thread; a pool thread keeps it for every later picture.
+void lowerThreadPriority()
+{
+#ifdef __linux__
+    static thread_local bool lowered = false;
+    if (!lowered) {
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+        lowered = true;
+    }
+#endif
+}
+
+QString numberText(int value, bool sign)
+{
+    QLocale locale(QLocale::German, QLocale::Germany);
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    QString text = locale.toString(value);
+    if (sign && value > 0)
+        text.prepend(QLatin1Char('+'));
+    return text;
+}
+
+} // namespace
+
+TileViewer::TileViewer(const QString& path, std::vector<std::int16_t> voidValues, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_path(path), m_voidValues(std::move(voidValues)), m_view(new TilePictureView(this)),
+      m_figures(new TileFiguresPanel(this)), m_fit(new QPushButton(kFit, this)),
+      m_actualSize(new QPushButton(kActualSize, this)), m_scale(new QLabel(this)),
+      m_difference(new QCheckBox(kAsDifference, this)), m_status(new QLabel(this))
+{
+    setObjectName(QStringLiteral("TileViewer"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    const QString name = QString::fromStdString(TileName(path.toStdString()));
+    setWindowTitle(kTitle.arg(name));
+    setWindowIcon(appIcon());
+
+    m_fit->setObjectName(QStringLiteral("viewerFit"));
+    m_actualSize->setObjectName(QStringLiteral("viewerActualSize"));
+    m_scale->setObjectName(QStringLiteral("viewerScale"));
+    m_difference->setObjectName(QStringLiteral("viewerAsDifference"));
+    m_status->setObjectName(QStringLiteral("viewerStatus"));
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    for (QPushButton* button : {m_fit, m_actualSize})
+        button->setAutoDefault(false);
+    m_fit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    m_actualSize->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+    m_fit->setToolTip(kWithShortcut.arg(kFit, m_fit->shortcut().toString(QKeySequence::NativeText)));
+    m_actualSize->setToolTip(kWithShortcut.arg(kActualSize, m_actualSize->shortcut().toString(QKeySequence::NativeText)));
+    m_difference->setChecked(LiesInDifferenceFolder(path.toStdString()));
+
+    auto* tools = new QHBoxLayout;
+    tools->addWidget(m_fit);
+    tools->addWidget(m_actualSize);
+    tools->addWidget(m_scale);
+    tools->addStretch(1);
+    tools->addWidget(m_difference);
+
+    auto* side = new QVBoxLayout;
+    side->addWidget(m_figures);
+
+    auto* body = new QHBoxLayout;
+    body->addWidget(m_view, 1);
+    body->addLayout(side);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(tools);
+    layout->addLayout(body, 1);
+    layout->addWidget(m_status);
+
+    connect(m_fit, &QPushButton::clicked, m_view, &TilePictureView::fitToWindow);
+    connect(m_actualSize, &QPushButton::clicked, m_view, &TilePictureView::showActualSize);
+    auto zoomKeys = [this](QKeySequence::StandardKey key, double factor) {
+        auto* shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, m_view,
+                [this, factor] { m_view->zoomBy(factor, QPointF(m_view->width() / 2.0, m_view->height() / 2.0)); });
+    };
+    zoomKeys(QKeySequence::ZoomIn, 1.25);
+    zoomKeys(QKeySequence::ZoomOut, 0.8);
+    connect(m_difference, &QCheckBox::toggled, this, [this](bool checked) { setShowDifference(checked); });
+    connect(m_view, &TilePictureView::sampleHovered, this, [this](std::optional<SampleIndex> sample) { showSample(sample); });
+    connect(m_view, &TilePictureView::scaleChanged, this, [this](double scale) { showScale(scale); });
+
+    resize(1040, 800);
+    startRender();
+}
+
+TileViewer::~TileViewer()
+{
+    // A picture still being drawn is abandoned; its thread holds nothing of this window.
+    if (m_cancel)
+        m_cancel->store(true);
+}
+
+bool TileViewer::showsDifference() const
+{
+    return m_difference->isChecked();
+}
+
+void TileViewer::setShowDifference(bool difference)
+{
+    if (m_difference->isChecked() != difference) {
+        m_difference->setChecked(difference); // comes back here through toggled
+        return;
+    }
+    const PictureKind kind = difference ? PictureKind::Difference : PictureKind::Relief;
+    if (kind != m_shownKind || !m_ready)
+        startRender();
+}
+
+QString TileViewer::statusText() const
+{
+    return m_status->text();
+}
+
+void TileViewer::startRender()
+{
+    if (m_cancel)
+        m_cancel->store(true);
+    if (m_watcher) {
+        m_watcher->disconnect(this);
+        m_watcher->deleteLater();
+    }
+    m_ready = false;
+    m_samples.reset();
+    m_shownKind = showsDifference() ? PictureKind::Difference : PictureKind::Relief;
+    m_view->setMessage(kReading);
+    m_figures->clear(QString::fromStdString(TileName(m_path.toStdString())));
+    m_scale->clear();
+    m_status->clear();
+
+    m_cancel = std::make_shared<std::atomic<bool>>(false);
+    TileRenderRequest request{m_path.toStdString(), m_shownKind, m_voidValues};
+    m_watcher = new QFutureWatcher<RenderedTile>(this);
+    QFutureWatcher<RenderedTile>* watcher = m_watcher;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] { renderFinished(watcher); });
+    watcher->setFuture(QtConcurrent::run(&renderPool(), [request = std::move(request), cancel = m_cancel] {
+        lowerThreadPriority();
+        return RenderTileTask(request, *cancel);
+    }));
+}
+
+void TileViewer::renderFinished(QFutureWatcher<RenderedTile>* watcher)
+{
+    if (watcher != m_watcher)
+        return;
+    const RenderedTile rendered = watcher->result();
+    m_watcher = nullptr;
+    watcher->deleteLater();
+    if (rendered.cancelled)
+        return;
+    if (rendered.levels.empty()) {
+        m_view->setMessage(rendered.error);
+    } else {
+        m_samples = rendered.samples;
+        m_figures->setSummary(rendered.summary);
+        m_view->setPicture(rendered.levels, rendered.samples->side);
+        showScale(m_view->scale());
+    }
+    m_ready = true;
+    emit ready();
+}
+
+void TileViewer::showSample(std::optional<SampleIndex> sample)
+{
+    if (!sample || !m_samples) {
+        m_status->clear();
+        return;
+    }
+    const std::int16_t value = m_samples->at(sample->row, sample->column);
+    const QString shown = m_samples->isVoid(value)
+        ? kVoid
+        : kMetres.arg(numberText(value, m_shownKind == PictureKind::Difference));
+    m_status->setText(kSample.arg(numberText(sample->row, false), numberText(sample->column, false), shown));
+}
+
+void TileViewer::showScale(double scale)
+{
+    const double percent = scale * 100;
+    m_scale->setText(kScale.arg(QLocale(QLocale::German, QLocale::Germany).toString(percent, 'f', percent < 10 ? 1 : 0)));
+}
+
+} // namespace hgt
