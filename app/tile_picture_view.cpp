@@ -139,9 +139,10 @@ QPointF TilePictureView::positionOf(SampleIndex sample) const
 
 int TilePictureView::levelInUse() const
 {
-    // The smallest level whose pixels still cover at most one pixel of the view each.
+    // The smallest level whose pixels still cover at most one pixel of the screen each.
+    const double devicePixelsPerSample = m_scale * devicePixelRatioF();
     int level = 0;
-    while (level + 1 < static_cast<int>(m_levels.size()) && m_scale * (1 << (level + 1)) <= 1.0)
+    while (level + 1 < static_cast<int>(m_levels.size()) && devicePixelsPerSample * (1 << (level + 1)) <= 1.0)
         ++level;
     return level;
 }

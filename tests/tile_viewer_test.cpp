@@ -110,10 +110,9 @@ protected:
         ASSERT_TRUE(viewer->isReady());
     }
 
-    TileViewer* openReady(const std::string& path, std::vector<std::int16_t> voids = {kVoidValue})
+    TileViewer* openReady(const std::string& path)
     {
-        auto* viewer = new TileViewer(q(path), std::move(voids), window.get());
-        viewer->show();
+        TileViewer* viewer = window->viewTile(q(path));
         EXPECT_TRUE(QTest::qWaitForWindowExposed(viewer));
         waitReady(viewer);
         return viewer;
@@ -162,7 +161,11 @@ TEST_F(TileViewerTest, ReliefTileShowsItsFiguresWithTheVoidsOfTheRunOptions)
         }
     ASSERT_GT(voids, 2000); // the blob and the row: thousands, so the count is shown grouped
 
-    TileViewer* viewer = openReady(temp / "tiles/N47E011.hgt", {kVoidValue, -32768});
+    // Voids as "Optionen → Leerwerte" sets them for the next run.
+    RunOptions options = window->form().runOptions();
+    options.voidValues = {kVoidValue, -32768};
+    window->form().setRunOptions(options);
+    TileViewer* viewer = openReady(temp / "tiles/N47E011.hgt");
     ASSERT_TRUE(viewer->pictureView()->hasPicture()) << viewer->pictureView()->message().toStdString();
     EXPECT_EQ(viewer->windowTitle(), QStringLiteral("N47E011.hgt – Kachelansicht"));
     const TileFiguresPanel* figures = viewer->figures();
