@@ -11,7 +11,7 @@ namespace {
 // Far from the rim the bridged offset relaxes to the region's median over about this many samples
 // (the screening length of the membrane), so a large void takes the typical offset instead of the
 // rim's local ups and downs.
-constexpr float kScreeningSamples = 16.0f;
+constexpr float kScreeningSamples = 8.0f;
 constexpr float kOverRelaxation = 1.8f;
 constexpr float kConverged = 0.05f; // metres
 constexpr int kMaxSweeps = 400;
@@ -138,8 +138,11 @@ void DeltaRun::chooseFillers()
 {
     m_role.assign(m_count, kValid);
     m_out.filledBySource.assign(m_sources.size(), 0);
+    // Voids are few: find them with a plain comparison first where -9999 is the only void value.
+    const bool onlyMarker = m_voids.isDefault();
     for (std::size_t k = 0; k < m_count; ++k) {
-        if (!m_voids.isVoid(m_out.samples[k]))
+        const std::int16_t sample = m_out.samples[k];
+        if (onlyMarker ? sample != kVoidValue : !m_voids.isVoid(sample))
             continue;
         ++m_out.voidsFound;
         m_role[k] = kUnfilled;
