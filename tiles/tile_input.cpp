@@ -129,7 +129,8 @@ Result<> GridSource::loadCoarse()
     return {};
 }
 
-Result<> GridSource::read(std::int64_t first, std::size_t count, std::int16_t* values, std::uint8_t* hasValue)
+Result<> GridSource::read(std::int64_t first, std::size_t count, std::int16_t* values, std::uint8_t* hasValue,
+                          const std::uint8_t* wanted)
 {
     const std::int64_t side = m_target.side;
     if (sameGrid()) {
@@ -149,6 +150,10 @@ Result<> GridSource::read(std::int64_t first, std::size_t count, std::int16_t* v
                 return loaded;
         }
         for (std::size_t i = 0; i < count; ++i) {
+            if (wanted && !wanted[i]) {
+                hasValue[i] = 0;
+                continue;
+            }
             const std::int64_t k = first + static_cast<std::int64_t>(i);
             const std::int64_t r = k / side, c = k % side;
             const std::int64_t row = r / 3, col = c / 3;
@@ -174,6 +179,10 @@ Result<> GridSource::read(std::int64_t first, std::size_t count, std::int16_t* v
     m_row.resize(static_cast<std::size_t>(kTileSide * 2));
     std::int64_t loadedRow = -1;
     for (std::size_t i = 0; i < count; ++i) {
+        if (wanted && !wanted[i]) {
+            hasValue[i] = 0;
+            continue;
+        }
         const std::int64_t k = first + static_cast<std::int64_t>(i);
         const std::int64_t r = k / side, c = k % side;
         if (r != loadedRow) {

@@ -206,7 +206,7 @@ private:
             GridSource* source = m_inputs.sources[s];
             if (!source)
                 continue;
-            if (Result<> read = source->read(first, count, m_values.data(), m_hasValue.data()); !read)
+            if (Result<> read = source->read(first, count, m_values.data(), m_hasValue.data(), m_pending.data()); !read)
                 return read;
             for (std::size_t i = 0; i < count; ++i) {
                 if (m_pending[i] && m_hasValue[i]) {

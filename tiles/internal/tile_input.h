@@ -81,7 +81,9 @@ public:
     const TileInput& input() const { return m_input; }
 
     // Samples [first, first + count) of the target grid: values and whether each one has a value.
-    Result<> read(std::int64_t first, std::size_t count, std::int16_t* values, std::uint8_t* hasValue);
+    // With `wanted`, only the samples it marks are looked up; the others have no value.
+    Result<> read(std::int64_t first, std::size_t count, std::int16_t* values, std::uint8_t* hasValue,
+                  const std::uint8_t* wanted = nullptr);
 
 private:
     Result<> loadCoarse();
