@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tiles/picture.h"
+#include "tiles/engine.h"
 
 #include <QWidget>
 

@@ -3,7 +3,7 @@
 // The viewer's work away from the window's thread: reading a tile, its figures and its picture at
 // one pixel per sample plus smaller copies for drawing it reduced.
 
-#include "tiles/picture.h"
+#include "tiles/engine.h"
 
 #include <QImage>
 #include <QString>

@@ -8,7 +8,7 @@
 #include "bench/terrain.h"
 #include "platform/file_system.h"
 #include "platform/picture_file.h"
-#include "tiles/picture.h"
+#include "tiles/engine.h"
 
 #include <QGuiApplication>
 

@@ -4,7 +4,7 @@
 //   picture_bench --diff [--repeat N] [TILE]   the same for a difference tile
 // Prints the best and the median of N runs (default 7) of each step in milliseconds.
 
-#include "tiles/picture.h"
+#include "tiles/engine.h"
 
 #include <algorithm>
 #include <chrono>

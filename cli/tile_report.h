@@ -4,7 +4,7 @@
 // and the exit status.
 
 #include "tiles/engine.h"
-#include "tiles/picture.h"
+#include "tiles/engine.h"
 
 #include <cstddef>
 #include <cstdint>

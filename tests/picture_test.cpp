@@ -1,7 +1,7 @@
 // Pictures of tiles: the colour rules at their edges, the figures against plain reference
 // computations on sorted values, and which sample each pixel shows.
 
-#include "tiles/picture.h"
+#include "tiles/engine.h"
 #include "tests/test_support.h"
 #include "tests/tile_rules.h"
 

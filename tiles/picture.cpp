@@ -1,4 +1,4 @@
-#include "tiles/picture.h"
+#include "tiles/engine.h"
 
 #include "tiles/internal/tile_input.h"
 

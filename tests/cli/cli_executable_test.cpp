@@ -5,7 +5,7 @@
 #include "cli/help_text.h"
 #include "cli_test_support.h"
 #include "platform/picture_file.h"
-#include "tiles/picture.h"
+#include "tiles/engine.h"
 
 #include <QImage>
 
