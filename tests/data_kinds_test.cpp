@@ -1032,7 +1032,7 @@ struct Rect {
 
 enum class Holds { Tile1, Tile3, OtherTile, NoFolder };
 
-struct SourceSpec {
+struct SourceSetup {
     Holds holds;
     std::vector<Rect> voids = {};
     std::int32_t voidValue = -9999;
@@ -1041,7 +1041,7 @@ struct SourceSpec {
 struct PriorityRow {
     const char* name;
     VoidValues voids;
-    std::vector<SourceSpec> sources;
+    std::vector<SourceSetup> sources;
     std::vector<bool> fills; // which sources the scenario must have fill something
 };
 
@@ -1067,21 +1067,21 @@ TEST_P(SourcePriority, VoidTakesTheFirstSourceWithAValue)
     std::vector<std::optional<Bytes>> tiles(row.sources.size());
     std::vector<std::string> folders;
     for (std::size_t s = 0; s < row.sources.size(); ++s) {
-        const SourceSpec& spec = row.sources[s];
+        const SourceSetup& setup = row.sources[s];
         const std::string folder = temp / ("source" + std::to_string(s));
         folders.push_back(folder);
-        if (spec.holds == Holds::NoFolder)
+        if (setup.holds == Holds::NoFolder)
             continue;
-        if (spec.holds == Holds::OtherTile) {
+        if (setup.holds == Holds::OtherTile) {
             writeBytes(folder + "/N47E012.hgt", terrain(kTileSide3, 9));
             continue;
         }
-        Bytes tile = terrain(spec.holds == Holds::Tile1 ? kTileSide : kTileSide3, 10 + static_cast<std::int64_t>(s));
-        const std::int64_t step = spec.holds == Holds::Tile1 ? 1 : 3;
-        for (const Rect& rect : spec.voids)
+        Bytes tile = terrain(setup.holds == Holds::Tile1 ? kTileSide : kTileSide3, 10 + static_cast<std::int64_t>(s));
+        const std::int64_t step = setup.holds == Holds::Tile1 ? 1 : 3;
+        for (const Rect& rect : setup.voids)
             for (std::int64_t r = rect.r0 / step; r <= rect.r1 / step; ++r)
                 for (std::int64_t c = rect.c0 / step; c <= rect.c1 / step; ++c)
-                    setAt(tile, r, c, spec.voidValue);
+                    setAt(tile, r, c, setup.voidValue);
         writeBytes(folder + "/N47E011.hgt", tile);
         tiles[s] = std::move(tile);
     }
