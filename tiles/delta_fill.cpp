@@ -1,5 +1,7 @@
 #include "tiles/internal/delta_fill.h"
 
+#include "tiles/internal/samples.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -19,11 +21,6 @@ constexpr int kMaxSweeps = 400;
 constexpr std::uint8_t kValid = 0;
 constexpr std::uint8_t kUnfilled = 0xFF; // a void that no source has a value for
 // Other values: 1 + the index of the source that fills the void.
-
-std::int16_t decode(const std::uint8_t* p)
-{
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] << 8 | p[1]));
-}
 
 class Bits {
 public:
@@ -103,7 +100,7 @@ Result<> DeltaRun::readPrimary()
         if (Result<> read = m_primary.readAt(static_cast<std::int64_t>(first * 2), raw.data(), n * 2); !read)
             return read;
         for (std::size_t i = 0; i < n; ++i)
-            m_out.samples[first + i] = decode(raw.data() + 2 * i);
+            m_out.samples[first + i] = DecodeSample(raw.data() + 2 * i);
         first += n;
     }
     return {};

@@ -3,6 +3,7 @@
 #include "platform/archive.h"
 #include "platform/file.h"
 #include "tiles/engine.h"
+#include "tiles/internal/samples.h"
 #include "tiles/internal/tile_input.h"
 
 #include <algorithm>
@@ -61,7 +62,7 @@ Result<TileInfo> scan(const Source& source, std::int64_t fileBytes, std::int64_t
         }
         const auto samples = static_cast<std::size_t>(std::clamp<std::int64_t>(sampleBytes - offset, 0, static_cast<std::int64_t>(n)));
         for (std::size_t k = 0; k + 1 < samples; k += 2) {
-            const auto sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(block[k] << 8 | block[k + 1]));
+            const std::int16_t sample = DecodeSample(block.data() + k);
             markerSamples += sample == kVoidValue;
             if (voids.isVoid(sample)) {
                 ++info.voids;

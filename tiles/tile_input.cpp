@@ -1,5 +1,6 @@
 #include "tiles/internal/tile_input.h"
 
+#include "tiles/internal/samples.h"
 #include "platform/archive.h"
 
 #include <algorithm>
@@ -8,11 +9,6 @@
 namespace hgt {
 
 namespace {
-
-std::int16_t decode(const std::uint8_t* p)
-{
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] << 8 | p[1]));
-}
 
 // Integer division rounded to the nearest whole number; n / 9 never lies halfway.
 std::int32_t roundedNinth(std::int32_t n)
@@ -125,7 +121,7 @@ Result<> GridSource::loadCoarse()
         return read;
     m_coarse.resize(static_cast<std::size_t>(kTileSide3 * kTileSide3));
     for (std::size_t k = 0; k < m_coarse.size(); ++k)
-        m_coarse[k] = decode(raw.data() + 2 * k);
+        m_coarse[k] = DecodeSample(raw.data() + 2 * k);
     return {};
 }
 
@@ -138,7 +134,7 @@ Result<> GridSource::read(std::int64_t first, std::size_t count, std::int16_t* v
         if (Result<> read = m_input.readAt(first * 2, m_raw.data(), m_raw.size()); !read)
             return read;
         for (std::size_t i = 0; i < count; ++i)
-            values[i] = decode(m_raw.data() + 2 * i);
+            values[i] = DecodeSample(m_raw.data() + 2 * i);
         for (std::size_t i = 0; i < count; ++i)
             hasValue[i] = !m_voids.isVoid(values[i]);
         return {};
@@ -190,7 +186,7 @@ Result<> GridSource::read(std::int64_t first, std::size_t count, std::int16_t* v
                 return read;
             loadedRow = r;
         }
-        values[i] = decode(m_row.data() + 2 * (3 * c));
+        values[i] = DecodeSample(m_row.data() + 2 * (3 * c));
         hasValue[i] = !m_voids.isVoid(values[i]);
     }
     return {};

@@ -1,5 +1,7 @@
 #include "tiles/internal/tile_walk.h"
 
+#include "tiles/internal/samples.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -116,18 +118,6 @@ std::size_t SubtractSamples(std::uint8_t* primary, const std::uint8_t* compariso
 
 namespace {
 
-void encode(std::uint8_t* p, std::int16_t value)
-{
-    const auto bits = static_cast<std::uint16_t>(value);
-    p[0] = static_cast<std::uint8_t>(bits >> 8);
-    p[1] = static_cast<std::uint8_t>(bits & 0xFF);
-}
-
-std::int16_t decode(const std::uint8_t* p)
-{
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] << 8 | p[1]));
-}
-
 std::int16_t saturatedDifference(std::int16_t a, std::int16_t b)
 {
     return static_cast<std::int16_t>(std::clamp<std::int32_t>(std::int32_t{a} - b, -32768, 32767));
@@ -151,7 +141,7 @@ public:
         if (m_inputs.filled) {
             const std::int16_t* samples = m_inputs.filled->data() + offset / 2;
             for (std::size_t i = 0; i < n / 2; ++i)
-                encode(block + 2 * i, samples[i]);
+                EncodeSample(block + 2 * i, samples[i]);
             return {};
         }
         return m_fast ? applyFast(offset, block, n, walk) : applyPerSample(offset, block, n, walk);
@@ -183,7 +173,7 @@ private:
         const VoidSet& voids = m_inputs.voids;
         std::size_t pending = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            m_pending[i] = voids.isVoid(decode(block + 2 * i));
+            m_pending[i] = voids.isVoid(DecodeSample(block + 2 * i));
             pending += m_pending[i];
         }
         walk.voidsFound += static_cast<std::int64_t>(pending);
@@ -195,8 +185,8 @@ private:
             for (std::size_t i = 0; i < count; ++i) {
                 const bool isVoid = m_pending[i] || !m_hasValue[i];
                 walk.voidsLeft += isVoid;
-                encode(block + 2 * i,
-                       isVoid ? kVoidValue : saturatedDifference(decode(block + 2 * i), m_values[i]));
+                EncodeSample(block + 2 * i,
+                       isVoid ? kVoidValue : saturatedDifference(DecodeSample(block + 2 * i), m_values[i]));
             }
             return {};
         }
@@ -210,7 +200,7 @@ private:
                 return read;
             for (std::size_t i = 0; i < count; ++i) {
                 if (m_pending[i] && m_hasValue[i]) {
-                    encode(block + 2 * i, m_values[i]);
+                    EncodeSample(block + 2 * i, m_values[i]);
                     m_pending[i] = 0;
                     --pending;
                     ++walk.filledBySource[s];
@@ -334,7 +324,7 @@ Result<bool> HasHoles(const TileInput& tile, const VoidSet& voids, std::size_t b
         if (Result<> read = tile.readAt(offset, buffer.data(), n); !read)
             return read.error();
         for (std::size_t i = 0; i + 1 < n; i += 2) {
-            const std::int16_t value = decode(buffer.data() + i);
+            const std::int16_t value = DecodeSample(buffer.data() + i);
             if (value != kVoidValue && voids.isVoid(value))
                 return true;
         }
