@@ -4,6 +4,7 @@
 // then closes the window.
 
 #include "tests/test_support.h"
+#include "tests/tile_rules.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -59,17 +60,6 @@ QString xdotool(const QStringList& arguments)
         process.waitForFinished(1000);
     }
     return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-}
-
-Bytes filledTile(const Bytes& primary, const Bytes& secondary)
-{
-    Bytes out = primary;
-    for (std::int64_t k = 0; k < kTileSamples; ++k)
-        if (primary[2 * k] == kVoidHigh && primary[2 * k + 1] == kVoidLow) {
-            out[2 * k] = secondary[2 * k];
-            out[2 * k + 1] = secondary[2 * k + 1];
-        }
-    return out;
 }
 
 Bytes differenceTile(const Bytes& primary, const Bytes& comparison)
@@ -430,7 +420,7 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
         ASSERT_EQ(focusedFieldText(), q(secondary)) << "the path typed after Tab went elsewhere";
         const QString what = QStringLiteral("the \"ready\" message");
         EXPECT_EQ(readAndCloseMessage(what, clickUntilDialog(kCommand1, what)), QStringLiteral("ready"));
-        EXPECT_TRUE(readBytes(tiles + "/Merged/N47E011.hgt") == filledTile(primary, secondaries[0]));
+        EXPECT_TRUE(readBytes(tiles + "/Merged/N47E011.hgt") == FilledTile(primary, secondaries[0]));
     }
     {
         SCOPED_TRACE("batch");
@@ -447,7 +437,7 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
         });
         for (int i = 0; i < 2; ++i)
             EXPECT_TRUE(readBytes(batch + "/Merged/N47E01" + std::to_string(1 + i) + ".hgt")
-                        == filledTile(tileWithVoids(20 + i), secondaries[i]))
+                        == FilledTile(tileWithVoids(20 + i), secondaries[i]))
                 << i;
         EXPECT_TRUE(dialogWindow().isEmpty()) << "a batch that went well shows no message";
         QString status;

@@ -2,6 +2,7 @@
 // failure box, driven through the real widgets with scripted dialogs.
 
 #include "tests/form1_fixture.h"
+#include "tests/tile_rules.h"
 #include "app/run_report_dialog.h"
 #include "app/run_report_model.h"
 
@@ -15,17 +16,6 @@
 
 namespace hgt::test {
 namespace {
-
-Bytes filled(const Bytes& primary, const Bytes& secondary)
-{
-    Bytes out = primary;
-    for (std::int64_t k = 0; k < kTileSamples; ++k)
-        if (primary[2 * k] == kVoidHigh && primary[2 * k + 1] == kVoidLow) {
-            out[2 * k] = secondary[2 * k];
-            out[2 * k + 1] = secondary[2 * k + 1];
-        }
-    return out;
-}
 
 QString withoutMnemonic(QString text)
 {
@@ -150,7 +140,7 @@ TEST_F(MainWindowRunTest, StatusAndReportAfterABatchWithAMissingSecondaryAndANoH
                                     QStringLiteral("N47E013.hgthat keine Löcher."),
                                     QStringLiteral("25800257 Bytes verarbeitet. File : N47E014.hgt")}));
     EXPECT_EQ(dialogs.messages, QStringList{missing});
-    EXPECT_TRUE(readBytes(temp / "tiles/Merged/N47E011.hgt") == filled(withThree, secondaryOfThree));
+    EXPECT_TRUE(readBytes(temp / "tiles/Merged/N47E011.hgt") == FilledTile(withThree, secondaryOfThree));
 
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Fertig: 2 gefüllt, 1 ohne Löcher, 1 ohne Sekundärfile · 0:\\d\\d$"))
                     .match(window->statusText())
@@ -258,7 +248,7 @@ TEST_F(MainWindowRunTest, InputsAreFrozenDuringABatch)
         const std::string name = "N47E01" + std::to_string(1 + i) + ".hgt";
         Bytes primaryTile = plainTile(static_cast<std::uint32_t>(i));
         setVoid(primaryTile, 1000);
-        EXPECT_TRUE(readBytes(temp / ("tiles/Merged/" + name)) == filled(primaryTile, plainTile(99))) << name;
+        EXPECT_TRUE(readBytes(temp / ("tiles/Merged/" + name)) == FilledTile(primaryTile, plainTile(99))) << name;
     }
     EXPECT_FALSE(std::filesystem::exists(temp / "other-tiles/Merged"));
     ASSERT_TRUE(window->lastRun().has_value());
