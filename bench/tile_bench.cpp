@@ -11,7 +11,7 @@
 
 #include "tiles/engine.h"
 
-#include <zip.h>
+#include "platform/archive.h"
 
 #include <cmath>
 #include <cstdio>
@@ -108,17 +108,10 @@ std::vector<std::uint8_t> coarseTile(const std::vector<std::uint8_t>& fine)
 
 bool writeZip(const std::filesystem::path& path, const std::string& member, const std::vector<std::uint8_t>& bytes)
 {
-    int error = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (!archive)
-        return false;
-    zip_source_t* source = zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
-    if (!source || zip_file_add(archive, member.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
-        zip_source_free(source);
-        zip_discard(archive);
-        return false;
-    }
-    return zip_close(archive) == 0;
+    const hgt::Result<> written = hgt::WriteZippedTile(path.string(), member, bytes);
+    if (!written)
+        std::fprintf(stderr, "%s\n", written.error().message.c_str());
+    return written.has_value();
 }
 
 int generate(const std::filesystem::path& folder, int count)

@@ -5,17 +5,67 @@
 
 #include <zip.h>
 
+#include <dlfcn.h>
+
 #include <memory>
 
 namespace hgt {
 
 namespace {
 
+// libzip is loaded when the first archive is read or written. It brings a cryptography library
+// along, and loading both at every start would add about a millisecond to each run of a tool that
+// mostly reads plain tiles.
+#define HGT_ZIP_FUNCTIONS(X)                                                                                    \
+    X(zip_open)                                                                                                 \
+    X(zip_discard)                                                                                              \
+    X(zip_close)                                                                                                \
+    X(zip_fclose)                                                                                               \
+    X(zip_error_init_with_code)                                                                                 \
+    X(zip_error_strerror)                                                                                       \
+    X(zip_error_fini)                                                                                           \
+    X(zip_get_num_entries)                                                                                      \
+    X(zip_get_name)                                                                                             \
+    X(zip_stat_init)                                                                                            \
+    X(zip_stat_index)                                                                                           \
+    X(zip_strerror)                                                                                             \
+    X(zip_fopen_index)                                                                                          \
+    X(zip_fread)                                                                                                \
+    X(zip_file_strerror)                                                                                        \
+    X(zip_source_buffer)                                                                                        \
+    X(zip_source_free)                                                                                          \
+    X(zip_file_add)
+
+struct ZipLibrary {
+#define HGT_ZIP_POINTER(name) decltype(&::name) name = nullptr;
+    HGT_ZIP_FUNCTIONS(HGT_ZIP_POINTER)
+#undef HGT_ZIP_POINTER
+};
+
+// The library, or why it cannot be had.
+const Result<ZipLibrary>& Zip()
+{
+    static const Result<ZipLibrary> library = []() -> Result<ZipLibrary> {
+        void* handle = dlopen(HGT_LIBZIP_SONAME, RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return Error{ErrorKind::Io, std::string("ZIP-Archive können nicht gelesen werden: ") + dlerror()};
+        ZipLibrary zip;
+#define HGT_ZIP_RESOLVE(name)                                                                                   \
+    zip.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));                                       \
+    if (!zip.name)                                                                                              \
+        return Error{ErrorKind::Io, "ZIP-Archive können nicht gelesen werden: " HGT_LIBZIP_SONAME " ohne " #name};
+        HGT_ZIP_FUNCTIONS(HGT_ZIP_RESOLVE)
+#undef HGT_ZIP_RESOLVE
+        return zip; // the library stays loaded for the life of the process
+    }();
+    return library;
+}
+
 struct ArchiveCloser {
-    void operator()(zip_t* archive) const { zip_discard(archive); } // read only: nothing to write back
+    void operator()(zip_t* archive) const { Zip()->zip_discard(archive); } // nothing to write back
 };
 struct MemberCloser {
-    void operator()(zip_file_t* member) const { zip_fclose(member); }
+    void operator()(zip_file_t* member) const { Zip()->zip_fclose(member); }
 };
 
 bool endsWithIgnoringCase(const std::string& text, const std::string& end)
@@ -41,20 +91,23 @@ Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
     // The plain open says in German why a file cannot be read; the archive library takes over after.
     if (Result<File> file = File::openRead(path); !file)
         return file.error();
+    if (!Zip())
+        return Zip().error();
+    const ZipLibrary& zip = *Zip();
     int code = 0;
-    std::unique_ptr<zip_t, ArchiveCloser> archive(zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
+    std::unique_ptr<zip_t, ArchiveCloser> archive(zip.zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
     if (!archive) {
         zip_error_t error;
-        zip_error_init_with_code(&error, code);
-        const std::string reason = zip_error_strerror(&error);
-        zip_error_fini(&error);
+        zip.zip_error_init_with_code(&error, code);
+        const std::string reason = zip.zip_error_strerror(&error);
+        zip.zip_error_fini(&error);
         return corrupt(path, reason);
     }
 
-    const zip_int64_t entries = zip_get_num_entries(archive.get(), 0);
+    const zip_int64_t entries = zip.zip_get_num_entries(archive.get(), 0);
     zip_int64_t tile = -1;
     for (zip_int64_t i = 0; i < entries; ++i) {
-        const char* name = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), 0);
+        const char* name = zip.zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), 0);
         if (name && endsWithIgnoringCase(name, ".hgt")) {
             if (tile >= 0)
                 return Error{ErrorKind::NotATile, path + " enthält mehr als eine HGT-Kachel"};
@@ -65,22 +118,22 @@ Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
         return Error{ErrorKind::NotATile, path + " enthält keine HGT-Kachel"};
 
     zip_stat_t stat;
-    zip_stat_init(&stat);
-    if (zip_stat_index(archive.get(), static_cast<zip_uint64_t>(tile), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
-        return corrupt(path, zip_strerror(archive.get()));
+    zip.zip_stat_init(&stat);
+    if (zip.zip_stat_index(archive.get(), static_cast<zip_uint64_t>(tile), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+        return corrupt(path, zip.zip_strerror(archive.get()));
     if (!acceptSize(stat.size))
         return Error{ErrorKind::NotATile, path + " enthält eine Kachel von " + std::to_string(stat.size)
                                               + " Bytes, keine HGT-Kachel"};
 
-    std::unique_ptr<zip_file_t, MemberCloser> member(zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(tile), 0));
+    std::unique_ptr<zip_file_t, MemberCloser> member(zip.zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(tile), 0));
     if (!member)
-        return corrupt(path, zip_strerror(archive.get()));
+        return corrupt(path, zip.zip_strerror(archive.get()));
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(stat.size));
     std::uint64_t done = 0;
     while (done < stat.size) {
-        const zip_int64_t got = zip_fread(member.get(), bytes.data() + done, stat.size - done);
+        const zip_int64_t got = zip.zip_fread(member.get(), bytes.data() + done, stat.size - done);
         if (got < 0)
-            return corrupt(path, zip_file_strerror(member.get()));
+            return corrupt(path, zip.zip_file_strerror(member.get()));
         if (got == 0)
             break;
         done += static_cast<std::uint64_t>(got);
@@ -89,13 +142,38 @@ Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
     // checksum is compared only when the end is read, so a failing last read names that reason.
     if (done == stat.size) {
         std::uint8_t extra = 0;
-        const zip_int64_t more = zip_fread(member.get(), &extra, 1);
+        const zip_int64_t more = zip.zip_fread(member.get(), &extra, 1);
         if (more < 0)
-            return corrupt(path, zip_file_strerror(member.get()));
+            return corrupt(path, zip.zip_file_strerror(member.get()));
         if (more == 0)
             return bytes;
     }
     return corrupt(path, "die Kachel hat nicht die angegebene Größe");
+}
+
+Result<> WriteZippedTile(const std::string& path, const std::string& member, const std::vector<std::uint8_t>& bytes)
+{
+    if (!Zip())
+        return Zip().error();
+    const ZipLibrary& zip = *Zip();
+    int code = 0;
+    zip_t* archive = zip.zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    if (!archive)
+        return Error{ErrorKind::Io, path + " kann nicht angelegt werden"};
+    zip_source_t* source = zip.zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
+    if (!source || zip.zip_file_add(archive, member.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
+        const std::string reason = zip.zip_strerror(archive);
+        if (source)
+            zip.zip_source_free(source);
+        zip.zip_discard(archive);
+        return Error{ErrorKind::Io, path + " kann nicht geschrieben werden: " + reason};
+    }
+    if (zip.zip_close(archive) != 0) {
+        const std::string reason = zip.zip_strerror(archive);
+        zip.zip_discard(archive);
+        return Error{ErrorKind::Io, path + " kann nicht geschrieben werden: " + reason};
+    }
+    return {};
 }
 
 } // namespace hgt

@@ -19,4 +19,7 @@ bool IsZipPath(const std::string& path);
 Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
                                                  const std::function<bool(std::uint64_t size)>& acceptSize);
 
+// Writes `bytes` as the one member `member` of a new zip archive at `path` (deflated).
+Result<> WriteZippedTile(const std::string& path, const std::string& member, const std::vector<std::uint8_t>& bytes);
+
 } // namespace hgt

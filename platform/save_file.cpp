@@ -65,7 +65,7 @@ void removeOrphans(const std::string& folder)
 SaveFile::SaveFile(SaveFile&& other) noexcept
     : m_targetPath(std::move(other.m_targetPath)), m_options(std::move(other.m_options)),
       m_file(std::move(other.m_file)), m_tempPath(std::exchange(other.m_tempPath, {})),
-      m_linkedToTarget(other.m_linkedToTarget)
+      m_linkedToTarget(other.m_linkedToTarget), m_written(other.m_written), m_flushed(other.m_flushed)
 {
 }
 
@@ -78,6 +78,8 @@ SaveFile& SaveFile::operator=(SaveFile&& other) noexcept
         m_file = std::move(other.m_file);
         m_tempPath = std::exchange(other.m_tempPath, {});
         m_linkedToTarget = other.m_linkedToTarget;
+        m_written = other.m_written;
+        m_flushed = other.m_flushed;
     }
     return *this;
 }
@@ -137,6 +139,16 @@ Result<> SaveFile::write(const std::uint8_t* buffer, std::size_t n)
 {
     if (Result<> written = m_file.write(buffer, n); !written)
         return failure(written.error());
+    m_written += static_cast<std::int64_t>(n);
+    // A durable file's pages start on their way to the disk while the rest is still being made, so
+    // the sync at the end waits for the last few only. Starting the write-back does not wait for it;
+    // where it cannot be started, the sync does all of it.
+    if (m_options.durable && m_written - m_flushed >= kFlushBytes) {
+#ifdef SYNC_FILE_RANGE_WRITE
+        (void)::sync_file_range(m_file.descriptor(), m_flushed, m_written - m_flushed, SYNC_FILE_RANGE_WRITE);
+#endif
+        m_flushed = m_written;
+    }
     return {};
 }
 

@@ -56,6 +56,9 @@ private:
     File m_file;
     std::string m_tempPath;
     bool m_linkedToTarget = false;
+    static constexpr std::int64_t kFlushBytes = 4 << 20; // write-back is started every this many bytes
+    std::int64_t m_written = 0;
+    std::int64_t m_flushed = 0; // bytes whose write-back has been started
 };
 
 // Makes the names created in a folder durable (fsync of the folder).

@@ -2,6 +2,7 @@
 // tiles, zipped tiles and several sources in priority order. Every output is compared byte for byte
 // with the literal models below, written sample by sample from the rules, on full tiles.
 
+#include "platform/archive.h"
 #include "tiles/engine.h"
 #include "tests/test_support.h"
 #include "tests/tile_rules.h"
@@ -903,6 +904,23 @@ TEST(ZippedTileRuns, DifferenceOfTwoArchivesOfEitherGrid)
         difference(temp / "tiles/N47E011.SRTMGL3.hgt.zip", temp / "other/N47E011.SRTMGL1.hgt.zip", optionsWith());
     expectDifference(result, differenceModel(primary, comparison, {kVoidValue}), temp / "tiles/DIFFS/N47E011.hgt");
     EXPECT_EQ(entriesOf(temp / "tiles/DIFFS"), std::set<std::string>{"N47E011.hgt"});
+}
+
+// The archive writer (the benchmark's) and the reader share the library loaded on first use: what
+// one writes, the other reads back byte for byte; a folder that is not there is an error.
+TEST(ZippedTileFiles, WrittenArchiveReadsBackAndMissingFolderFails)
+{
+    TempFolder temp;
+    const Bytes tile = terrain(kTileSide3, 3);
+    const std::string path = temp / "N47E011.hgt.zip";
+    ASSERT_TRUE(WriteZippedTile(path, "N47E011.hgt", tile));
+    const Result<Bytes> back = ReadZippedTile(path, [](std::uint64_t size) { return size == kTileBytes3; });
+    ASSERT_TRUE(back) << back.error().message;
+    EXPECT_EQ(*back, tile);
+
+    const Result<> refused = WriteZippedTile(temp / "missing/N47E011.hgt.zip", "N47E011.hgt", tile);
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().message.find("missing/N47E011.hgt.zip"), std::string::npos) << refused.error().message;
 }
 
 struct ZipRefusalRow {

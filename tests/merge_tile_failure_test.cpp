@@ -109,6 +109,38 @@ TEST_F(MergeTileFailure, WriteFailingInTheMiddleOfTheWalk)
     EXPECT_FALSE(std::filesystem::exists(merged + "/N47E011.hgt"));
 }
 
+// An input cut short while the walk is under way (blocks are read ahead of the walk on a second
+// core) fails the run with the file's name, wherever the reads stand, and leaves no output.
+TEST_F(MergeTileFailure, InputCutShortDuringTheWalk)
+{
+    for (const std::string& input : {primary, secondary + "/N47E011.hgt"}) {
+        SCOPED_TRACE(input);
+        writeBytes(temp / "secondary/N47E011.hgt", plainTile(2));
+        // Voids all over the primary, so every block needs the secondary.
+        Bytes holes = primaryTile;
+        for (std::int64_t at = 0; at < kTileSide * kTileSide; at += 50'000)
+            setVoid(holes, at);
+        writeBytes(primary, holes);
+        host.lines.clear();
+        state = startOfBatch();
+        bool cut = false;
+        host.onYield = [&] {
+            if (!cut && state.posHigh > 5'000'000) {
+                std::filesystem::resize_file(input, 6'000'000);
+                cut = true;
+            }
+        };
+        const TileResult result = run(primary);
+        EXPECT_TRUE(cut);
+        EXPECT_EQ(result.end, RunEnd::Failed);
+        EXPECT_EQ(result.message, input + " kann nicht gelesen werden: Datei ist zu kurz");
+        EXPECT_FALSE(std::filesystem::exists(merged + "/N47E011.hgt"));
+        if (std::filesystem::is_directory(merged)) {
+            EXPECT_TRUE(std::filesystem::is_empty(merged));
+        }
+    }
+}
+
 TEST_F(MergeTileFailure, StopKeepsAnEarlierOutputTileAndRemovesTheTemporaryFile)
 {
     const Bytes earlier(kTileBytes + 10, 0x42);

@@ -3,8 +3,15 @@
 #include "tiles/internal/samples.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <condition_variable>
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace hgt {
@@ -43,8 +50,9 @@ constexpr std::size_t kMaxBlockBytes = 4 * 1024 * 1024;
 
 } // namespace
 
-// The kernels exist twice, for AVX2 and for the x86-64 baseline (SSE2); the loader picks one.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// The kernels exist twice, for AVX2 and for the x86-64 baseline (SSE2); the loader picks one. The
+// thread sanitizer cannot run the loader's choice, which runs before its own start-up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define HGT_VECTOR_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define HGT_VECTOR_KERNEL
@@ -123,21 +131,208 @@ std::int16_t saturatedDifference(std::int16_t a, std::int16_t b)
     return static_cast<std::int16_t>(std::clamp<std::int32_t>(std::int32_t{a} - b, -32768, 32767));
 }
 
+// A fill reads the source of a block only where the block holds a void; a difference always.
+bool NeedsSource(SampleRule rule, std::size_t voids)
+{
+    return rule == SampleRule::Difference || voids > 0;
+}
+
+// The common case's rule on one block of raw samples with `voids` voids, in place in `block`;
+// returns the voids left.
+std::size_t ApplyFastRule(SampleRule rule, std::uint8_t* block, const std::uint8_t* other, std::size_t n,
+                          std::size_t voids)
+{
+    if (!NeedsSource(rule, voids))
+        return 0;
+    return rule == SampleRule::Fill ? FillVoids(block, other, n) : SubtractSamples(block, other, n);
+}
+
+void Count(SampleRule rule, Walk& walk, std::size_t voids, std::size_t left)
+{
+    walk.voidsFound += static_cast<std::int64_t>(voids);
+    walk.voidsLeft += static_cast<std::int64_t>(left);
+    if (rule == SampleRule::Fill)
+        walk.filledBySource[0] += static_cast<std::int64_t>(voids - left);
+}
+
+// One block of a walk as read ahead: the primary's bytes, the void count and, where the block needs
+// it, the source's bytes on the same grid, made into the output samples already.
+struct AheadBlock {
+    std::unique_ptr<std::uint8_t[]> primary;
+    std::unique_ptr<std::uint8_t[]> other;
+    std::size_t voids = 0;
+    std::size_t left = 0; // voids left once the block is made
+    std::optional<Error> error;
+    // Which block the slot holds and how far it is: index * 4 + one of the states below.
+    std::atomic<std::uint64_t> tag{0};
+};
+
+// Reads the blocks of a walk on a second thread while the walk writes the blocks before them, so
+// the copies out of the page cache run beside the writes; in the common case the thread also makes
+// the output samples of its blocks. The blocks are the walk's, in its order; a read error is handed
+// over with the block it hit, so the walk fails where it would have failed reading in line.
+//
+// Two slots are in flight: fresh memory is dear here. The walk never waits for a thread that has
+// not started on its block: it claims such a block and reads it itself. On a machine whose second
+// core is busy the walk so runs as fast as in line, and the helper's sleeps cost nothing.
+class ReadAhead {
+public:
+    ReadAhead(const TileInput& primary, const TileInput* source, SampleRule rule, std::int64_t tileBytes,
+              std::size_t blockBytes)
+        : m_primary(primary), m_source(source), m_rule(rule), m_tileBytes(tileBytes), m_blockBytes(blockBytes)
+    {
+        for (std::size_t k = 0; k < kSlots; ++k) {
+            AheadBlock& slot = m_slots[k];
+            slot.primary = std::make_unique_for_overwrite<std::uint8_t[]>(blockBytes);
+            if (source)
+                slot.other = std::make_unique_for_overwrite<std::uint8_t[]>(blockBytes);
+            slot.tag.store(tag(k, kFree));
+        }
+        m_thread = std::thread([this] { readAll(); });
+    }
+
+    ~ReadAhead()
+    {
+        m_closing.store(true);
+        wake();
+        m_thread.join();
+    }
+
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Block `index` of the walk, read; valid until release(). Blocks are taken in order.
+    AheadBlock& take(std::size_t index)
+    {
+        AheadBlock& slot = m_slots[index % kSlots];
+        std::uint64_t expected = tag(index, kFree);
+        if (slot.tag.compare_exchange_strong(expected, tag(index, kOwnedByWalk))) {
+            read(slot, index);
+            return slot;
+        }
+        // The helper is reading it: that takes less than writing a block.
+        waitFor([&] { return slot.tag.load(std::memory_order_acquire) == tag(index, kReady); });
+        return slot;
+    }
+
+    void release(std::size_t index)
+    {
+        m_slots[index % kSlots].tag.store(tag(index + kSlots, kFree), std::memory_order_release);
+        wake();
+    }
+
+private:
+    static constexpr std::size_t kSlots = 2;
+    enum : std::uint64_t { kFree, kReading, kReady, kOwnedByWalk };
+    static std::uint64_t tag(std::size_t index, std::uint64_t state) { return std::uint64_t{index} * 4 + state; }
+
+    std::int64_t blocks() const
+    {
+        return (m_tileBytes + static_cast<std::int64_t>(m_blockBytes) - 1) / static_cast<std::int64_t>(m_blockBytes);
+    }
+
+    void read(AheadBlock& slot, std::size_t index)
+    {
+        const auto offset = static_cast<std::int64_t>(index * m_blockBytes);
+        const auto n = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(m_blockBytes), m_tileBytes - offset));
+        slot.voids = 0;
+        slot.left = 0;
+        slot.error.reset();
+        Result<> read = m_primary.readAt(offset, slot.primary.get(), n);
+        if (read && m_source) {
+            slot.voids = CountVoids(slot.primary.get(), n);
+            if (NeedsSource(m_rule, slot.voids))
+                read = m_source->readAt(offset, slot.other.get(), n);
+            if (read)
+                slot.left = ApplyFastRule(m_rule, slot.primary.get(), slot.other.get(), n, slot.voids);
+        }
+        if (!read)
+            slot.error = read.error();
+    }
+
+    // Polls for a short while (waking a sleeping thread costs about as much as a block's work
+    // here), then sleeps until woken.
+    template<typename Ready>
+    void waitFor(Ready ready)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+        do {
+            for (int spin = 0; spin < 64; ++spin) {
+                if (ready())
+                    return;
+#if defined(__x86_64__) || defined(__i386__)
+                __builtin_ia32_pause();
+#endif
+            }
+        } while (std::chrono::steady_clock::now() < until);
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, ready);
+    }
+
+    void wake()
+    {
+        { std::lock_guard lock(m_mutex); } // a waiter is either asleep or sees the change
+        m_changed.notify_all();
+    }
+
+    void readAll()
+    {
+        for (std::size_t index = 0; static_cast<std::int64_t>(index) < blocks(); ++index) {
+            AheadBlock& slot = m_slots[index % kSlots];
+            // The slot is free for this block once the walk is done with the block before it in
+            // the slot; a tag beyond that means the walk has claimed this block itself.
+            waitFor([&] { return m_closing.load() || slot.tag.load(std::memory_order_acquire) >= tag(index, kFree); });
+            if (m_closing.load())
+                return;
+            std::uint64_t expected = tag(index, kFree);
+            if (!slot.tag.compare_exchange_strong(expected, tag(index, kReading)))
+                continue;
+            read(slot, index);
+            const bool failed = slot.error.has_value();
+            slot.tag.store(tag(index, kReady), std::memory_order_release);
+            wake();
+            if (failed)
+                return;
+        }
+    }
+
+    const TileInput& m_primary;
+    const TileInput* m_source;
+    SampleRule m_rule;
+    std::int64_t m_tileBytes;
+    std::size_t m_blockBytes;
+    std::array<AheadBlock, kSlots> m_slots;
+    std::atomic<bool> m_closing{false};
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::thread m_thread;
+};
+
 // Makes the output samples of one block in place in `block` (the primary's bytes). The common case,
 // -9999 alone and one source on the same grid, runs on the vector kernels over raw bytes; every
 // other case goes sample by sample through the sources' values.
 class BlockRule {
 public:
     BlockRule(const WalkSetup& setup, const WalkInputs& inputs, std::size_t blockBytes)
-        : m_setup(setup), m_inputs(inputs), m_other(blockBytes), m_values(blockBytes / 2), m_hasValue(blockBytes / 2),
-          m_pending(blockBytes / 2)
+        : m_setup(setup), m_inputs(inputs), m_blockBytes(blockBytes)
     {
         m_fast = inputs.voids.isDefault() && inputs.sources.size() == 1 && inputs.sources[0]
                  && inputs.sources[0]->sameGrid();
     }
 
-    Result<> apply(std::int64_t offset, std::uint8_t* block, std::size_t n, Walk& walk)
+    // Whether the source's bytes of a block can be read ahead with the primary's: the common case.
+    bool readsSourceAhead() const { return m_fast && !m_inputs.filled; }
+
+    // `ahead`, when given, holds the source's bytes of the block and the primary's void count,
+    // read ahead of the walk.
+    Result<> apply(std::int64_t offset, std::uint8_t* block, std::size_t n, Walk& walk,
+                   const AheadBlock* ahead = nullptr)
     {
+        if (ahead && readsSourceAhead()) {
+            Count(m_setup.rule, walk, ahead->voids, ahead->left); // the block is made already
+            return {};
+        }
         if (m_inputs.filled) {
             const std::int16_t* samples = m_inputs.filled->data() + offset / 2;
             for (std::size_t i = 0; i < n / 2; ++i)
@@ -151,18 +346,17 @@ private:
     Result<> applyFast(std::int64_t offset, std::uint8_t* block, std::size_t n, Walk& walk)
     {
         const std::size_t voids = CountVoids(block, n);
-        walk.voidsFound += static_cast<std::int64_t>(voids);
-        if (m_setup.rule == SampleRule::Fill && voids == 0)
-            return {};
-        if (Result<> read = m_inputs.sources[0]->input().readAt(offset, m_other.data(), n); !read)
-            return read;
-        if (m_setup.rule == SampleRule::Fill) {
-            const std::size_t left = FillVoids(block, m_other.data(), n);
-            walk.voidsLeft += static_cast<std::int64_t>(left);
-            walk.filledBySource[0] += static_cast<std::int64_t>(voids - left);
-        } else {
-            walk.voidsLeft += static_cast<std::int64_t>(SubtractSamples(block, m_other.data(), n));
+        if (NeedsSource(m_setup.rule, voids)) {
+            m_other.resize(m_blockBytes); // fresh memory costs; only what a path uses is allocated
+            if (Result<> read = m_inputs.sources[0]->input().readAt(offset, m_other.data(), n); !read)
+                return read;
         }
+        return applyFast(block, n, walk, voids, m_other.data());
+    }
+
+    Result<> applyFast(std::uint8_t* block, std::size_t n, Walk& walk, std::size_t voids, const std::uint8_t* other)
+    {
+        Count(m_setup.rule, walk, voids, ApplyFastRule(m_setup.rule, block, other, n, voids));
         return {};
     }
 
@@ -171,6 +365,9 @@ private:
         const std::size_t count = n / 2;
         const std::int64_t first = offset / 2;
         const VoidSet& voids = m_inputs.voids;
+        m_values.resize(m_blockBytes / 2);
+        m_hasValue.resize(m_blockBytes / 2);
+        m_pending.resize(m_blockBytes / 2);
         std::size_t pending = 0;
         for (std::size_t i = 0; i < count; ++i) {
             m_pending[i] = voids.isVoid(DecodeSample(block + 2 * i));
@@ -213,6 +410,7 @@ private:
 
     const WalkSetup& m_setup;
     const WalkInputs& m_inputs;
+    std::size_t m_blockBytes;
     bool m_fast = false;
     std::vector<std::uint8_t> m_other;
     std::vector<std::int16_t> m_values;
@@ -228,7 +426,7 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
     const std::int64_t tileBytes = inputs.primary.grid().bytes();
     const std::size_t blockBytes =
         std::clamp<std::size_t>(run.options.blockBytes & ~std::size_t{1}, 2, kMaxBlockBytes);
-    std::vector<std::uint8_t> block(blockBytes);
+    std::vector<std::uint8_t> block;
     BlockRule rule(setup, inputs, blockBytes);
 
     state.posHigh = 1;
@@ -237,16 +435,38 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
     Walk walk;
     walk.filledBySource.assign(inputs.sources.size(), 0);
 
+    // The blocks are read on a second thread where there is a second core for it and more than one
+    // block to read; a batch with several tiles in flight already keeps the cores busy.
+    std::optional<ReadAhead> ahead;
+    if (run.readAhead && !stopAtFirstSample && tileBytes > static_cast<std::int64_t>(blockBytes)
+        && std::thread::hardware_concurrency() > 1) {
+        const TileInput* source = rule.readsSourceAhead() ? &inputs.sources[0]->input() : nullptr;
+        try {
+            ahead.emplace(inputs.primary, source, setup.rule, tileBytes, blockBytes);
+        } catch (const std::system_error&) {
+            ahead.reset(); // no thread to be had: read in line
+        }
+    }
+    if (!ahead)
+        block.resize(blockBytes);
+
     std::int64_t nextReportEnd = kReportSpan; // 0-based end of the sample of the next report
+    std::size_t blockIndex = 0;
     for (std::int64_t offset = 0; offset < tileBytes;) {
         std::int64_t n = std::min<std::int64_t>(static_cast<std::int64_t>(blockBytes), tileBytes - offset);
         if (offset == 0 && stopAtFirstSample)
             n = 2;
         const auto count = static_cast<std::size_t>(n);
 
-        if (Result<> read = inputs.primary.readAt(offset, block.data(), count); !read)
-            return read.error();
-        if (Result<> applied = rule.apply(offset, block.data(), count, walk); !applied)
+        AheadBlock* read = ahead ? &ahead->take(blockIndex) : nullptr;
+        std::uint8_t* const data = read ? read->primary.get() : block.data();
+        if (read) {
+            if (read->error)
+                return *read->error;
+        } else if (Result<> direct = inputs.primary.readAt(offset, data, count); !direct) {
+            return direct.error();
+        }
+        if (Result<> applied = rule.apply(offset, data, count, walk, read); !applied)
             return applied.error();
 
         // The sample loop pauses at every report inside the block and at the block's end.
@@ -255,8 +475,8 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
             const std::int64_t end = std::min(nextReportEnd, blockEnd);
             state.posHigh = static_cast<std::int32_t>(end - 1);
             state.posLow = state.posHigh + 1;
-            state.byteHigh = block[static_cast<std::size_t>(end - offset - 2)];
-            state.byteLow = block[static_cast<std::size_t>(end - offset - 1)];
+            state.byteHigh = data[static_cast<std::size_t>(end - offset - 2)];
+            state.byteLow = data[static_cast<std::size_t>(end - offset - 1)];
 
             run.host.yieldToEvents();
             if (setup.stopTest == StopTest::BeforeReport && run.stopRequested()) {
@@ -275,8 +495,11 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
                 break;
         }
 
-        if (Result<> written = output.write(block.data(), count); !written)
+        if (Result<> written = output.write(data, count); !written)
             return written.error();
+        if (ahead)
+            ahead->release(blockIndex);
+        ++blockIndex;
         walk.bytes += n;
         offset = blockEnd;
     }
