@@ -3,8 +3,10 @@
 #include "tiles/internal/samples.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace hgt {
 
@@ -22,31 +24,62 @@ constexpr std::uint8_t kValid = 0;
 constexpr std::uint8_t kUnfilled = 0xFF; // a void that no source has a value for
 // Other values: 1 + the index of the source that fills the void.
 
+// The tiles are read this many rows at a time.
+constexpr std::int64_t kChunkRows = 32;
+
 class Bits {
 public:
     explicit Bits(std::size_t n = 0) : m_words((n + 63) / 64) {}
     bool get(std::size_t i) const { return (m_words[i / 64] >> (i % 64)) & 1u; }
     void set(std::size_t i) { m_words[i / 64] |= std::uint64_t{1} << (i % 64); }
-    // Sets bits [first, first + n) from bytes that are 0 or 1; first is a multiple of 64.
-    void assign(std::size_t first, const std::uint8_t* flags, std::size_t n)
-    {
-        for (std::size_t w = 0; w * 64 < n; ++w) {
-            std::uint64_t word = 0;
-            const std::size_t end = std::min<std::size_t>(64, n - w * 64);
-            for (std::size_t b = 0; b < end; ++b)
-                word |= std::uint64_t{flags[w * 64 + b]} << b;
-            m_words[first / 64 + w] = word;
-        }
-    }
 
 private:
     std::vector<std::uint64_t> m_words;
 };
 
-// One source's values over the whole tile, on the primary's grid.
-struct SourceTile {
+// Calls f(c) for each set bit of a row, in order.
+template<typename F>
+void forEachBit(const std::uint64_t* row, std::int64_t words, F f)
+{
+    for (std::int64_t w = 0; w < words; ++w)
+        for (std::uint64_t word = row[w]; word != 0; word &= word - 1)
+            f(w * 64 + std::countr_zero(word));
+}
+
+// 64 flag bytes (0 or 1) as the bits of a word, the first byte the lowest bit.
+std::uint64_t PackFlags(const std::uint8_t* flags)
+{
+    std::uint64_t word = 0;
+    for (int byte = 0; byte < 8; ++byte) {
+        std::uint64_t eight;
+        std::memcpy(&eight, flags + 8 * byte, 8);
+        // The product adds flag i into bit 56 + i, and nothing else into the top byte.
+        if constexpr (std::endian::native == std::endian::little)
+            word |= ((eight * 0x0102040810204080ull) >> 56) << (8 * byte);
+        else
+            for (int b = 0; b < 8; ++b)
+                word |= std::uint64_t{flags[8 * byte + b]} << (8 * byte + b);
+    }
+    return word;
+}
+
+// One source's values at the samples near voids, by rank.
+struct SourceNear {
+    bool present = false;
     std::vector<std::int16_t> values;
-    Bits hasValue;
+    std::vector<std::uint8_t> hasValue;
+};
+
+struct Sample {
+    std::int32_t r, c;
+};
+
+// One void of the membrane problem: its neighbours that take part (the others stand for a dummy
+// of value 0) and 1 / (neighbours taking part + screening).
+struct Cell {
+    std::int32_t self;
+    std::int32_t next[4];
+    float weight;
 };
 
 double quantile(std::vector<float>& values, double q)
@@ -56,24 +89,26 @@ double quantile(std::vector<float>& values, double q)
     return values[k];
 }
 
+// The fill keeps values only for the samples near voids (about a tenth of a tile with 9 % voids):
+// allocating and filling whole-tile arrays cost more than all the rest of the work.
 class DeltaRun {
 public:
     DeltaRun(const TileInput& primary, const std::vector<GridSource*>& sources, const VoidSet& voids,
              const std::function<void()>& yield)
-        : m_primary(primary), m_sourceInputs(sources), m_voids(voids), m_yield(yield), m_side(primary.grid().side),
-          m_count(static_cast<std::size_t>(m_side * m_side))
+        : m_primary(primary), m_sourceInputs(sources), m_voids(voids), m_yield(yield), m_side(primary.grid().side)
     {
     }
 
     Result<DeltaFilled> run();
 
 private:
-    Result<> readPrimary();
-    Result<> readSources();
+    Result<> findVoids();
+    Result<> readNear();
     void chooseFillers();
-    void bridgeRegion(const std::vector<std::int64_t>& region, std::int64_t r0, std::int64_t r1, std::int64_t c0,
+    std::size_t rank(std::int64_t r, std::int64_t c) const { return m_out.near.rank(r, c); }
+    void bridgeRegion(const std::vector<Sample>& region, std::int64_t r0, std::int64_t r1, std::int64_t c0,
                       std::int64_t c1);
-    void bridgeSource(const std::vector<std::int64_t>& region, std::size_t s, std::int64_t r0, std::int64_t r1,
+    void bridgeSource(const std::vector<Sample>& region, std::size_t s, std::int64_t r0, std::int64_t r1,
                       std::int64_t c0, std::int64_t c1);
     std::int16_t finalValue(float value) const;
 
@@ -82,49 +117,121 @@ private:
     const VoidSet& m_voids;
     const std::function<void()>& m_yield;
     const std::int64_t m_side;
-    const std::size_t m_count;
 
     DeltaFilled m_out;
-    std::vector<std::uint8_t> m_role; // kValid, kUnfilled or 1 + source index
-    std::vector<SourceTile> m_sources;
-    Bits m_rimCounted;
+    std::vector<std::uint8_t> m_role; // by rank: kValid, kUnfilled or 1 + source index
+    std::vector<SourceNear> m_sources;
+    Bits m_rimCounted; // by rank
     std::vector<float> m_allOffsets;
+
+    // One region's work, kept from region to region.
+    std::vector<std::uint8_t> m_near;
+    std::vector<std::uint8_t> m_line;
+    std::vector<std::uint8_t> m_boxRole;
+    std::vector<float> m_u;
+    std::vector<float> m_offsets;
+    std::vector<Cell> m_cells[2];
+    std::vector<std::int32_t> m_cellAt;
+    std::vector<std::uint8_t> m_set;
+    std::vector<const Cell*> m_queue;
+    std::vector<std::uint32_t> m_regionRank; // the rank of each sample of the region
 };
 
-Result<> DeltaRun::readPrimary()
+Result<> DeltaRun::findVoids()
 {
-    m_out.samples.resize(m_count);
-    std::vector<std::uint8_t> raw(256 * 1024);
-    for (std::size_t first = 0; first < m_count;) {
-        const std::size_t n = std::min(raw.size() / 2, m_count - first);
-        if (Result<> read = m_primary.readAt(static_cast<std::int64_t>(first * 2), raw.data(), n * 2); !read)
+    m_out.voids = RowBits(m_side);
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(kChunkRows * m_side * 2));
+    const bool onlyMarker = m_voids.isDefault();
+    for (std::int64_t r0 = 0; r0 < m_side; r0 += kChunkRows) {
+        const std::int64_t rows = std::min(kChunkRows, m_side - r0);
+        if (Result<> read = m_primary.readAt(r0 * m_side * 2, raw.data(), static_cast<std::size_t>(rows * m_side * 2));
+            !read)
             return read;
-        for (std::size_t i = 0; i < n; ++i)
-            m_out.samples[first + i] = DecodeSample(raw.data() + 2 * i);
-        first += n;
+        for (std::int64_t r = 0; r < rows; ++r) {
+            const std::uint8_t* samples = raw.data() + r * m_side * 2;
+            std::uint64_t* bits = m_out.voids.row(r0 + r);
+            for (std::int64_t w = 0; w * 64 < m_side; ++w) {
+                // One flag byte per sample, then eight of them at a time into a byte of bits.
+                std::uint8_t flags[64] = {};
+                const std::int64_t n = std::min<std::int64_t>(64, m_side - w * 64);
+                const std::uint8_t* at = samples + w * 128;
+                if (onlyMarker) {
+                    for (std::int64_t b = 0; b < n; ++b)
+                        flags[b] = at[2 * b] == kVoidHigh && at[2 * b + 1] == kVoidLow;
+                } else {
+                    for (std::int64_t b = 0; b < n; ++b)
+                        flags[b] = m_voids.isVoid(DecodeSample(at + 2 * b));
+                }
+                bits[w] = PackFlags(flags);
+            }
+        }
     }
+    m_out.near = SamplesNearVoids(m_out.voids);
     return {};
 }
 
-Result<> DeltaRun::readSources()
+Result<> DeltaRun::readNear()
 {
-    constexpr std::size_t kChunk = 128 * 1024;
-    std::vector<std::uint8_t> has(kChunk);
-    m_sources.resize(m_sourceInputs.size());
-    for (std::size_t s = 0; s < m_sourceInputs.size(); ++s) {
-        if (!m_sourceInputs[s])
-            continue;
-        SourceTile& tile = m_sources[s];
-        tile.values.resize(m_count);
-        tile.hasValue = Bits(m_count);
-        for (std::size_t first = 0; first < m_count;) {
-            const std::size_t n = std::min(kChunk, m_count - first);
-            if (Result<> read = m_sourceInputs[s]->read(static_cast<std::int64_t>(first), n, tile.values.data() + first,
-                                                        has.data());
+    const std::int64_t words = m_out.near.bits().wordsPerRow();
+    const std::size_t chunkSamples = static_cast<std::size_t>(kChunkRows * m_side);
+    std::vector<std::uint8_t> raw(chunkSamples * 2);
+    // The samples near voids of a tile on the primary's grid, read a chunk of rows at a time.
+    auto readSameGrid = [&](const TileInput& input, auto take) -> Result<> {
+        for (std::int64_t r0 = 0; r0 < m_side; r0 += kChunkRows) {
+            const std::int64_t rows = std::min(kChunkRows, m_side - r0);
+            if (Result<> read = input.readAt(r0 * m_side * 2, raw.data(), static_cast<std::size_t>(rows * m_side * 2));
                 !read)
                 return read;
-            tile.hasValue.assign(first, has.data(), n);
-            first += n;
+            for (std::int64_t r = r0; r < r0 + rows; ++r)
+                forEachBit(m_out.near.bits().row(r), words, [&](std::int64_t c) {
+                    take(DecodeSample(raw.data() + 2 * ((r - r0) * m_side + c)));
+                });
+        }
+        return {};
+    };
+    m_out.values.reserve(m_out.near.size());
+    if (Result<> read = readSameGrid(m_primary, [&](std::int16_t v) { m_out.values.push_back(v); }); !read)
+        return read;
+    m_yield();
+
+    m_sources.resize(m_sourceInputs.size());
+    for (std::size_t s = 0; s < m_sourceInputs.size(); ++s) {
+        GridSource* input = m_sourceInputs[s];
+        if (!input)
+            continue;
+        SourceNear& source = m_sources[s];
+        source.present = true;
+        source.values.reserve(m_out.near.size());
+        source.hasValue.reserve(m_out.near.size());
+        if (input->sameGrid()) {
+            const Result<> read = readSameGrid(input->input(), [&](std::int16_t v) {
+                source.values.push_back(v);
+                source.hasValue.push_back(!m_voids.isVoid(v));
+            });
+            if (!read)
+                return read;
+            m_yield();
+            continue;
+        }
+        // Another grid: the source is resampled at the samples wanted.
+        std::vector<std::int16_t> values(chunkSamples);
+        std::vector<std::uint8_t> hasValue(chunkSamples);
+        std::vector<std::uint8_t> wanted(chunkSamples);
+        for (std::int64_t r0 = 0; r0 < m_side; r0 += kChunkRows) {
+            const std::int64_t rows = std::min(kChunkRows, m_side - r0);
+            const auto count = static_cast<std::size_t>(rows * m_side);
+            std::fill(wanted.begin(), wanted.end(), std::uint8_t{0});
+            for (std::int64_t r = r0; r < r0 + rows; ++r)
+                forEachBit(m_out.near.bits().row(r), words,
+                           [&](std::int64_t c) { wanted[static_cast<std::size_t>((r - r0) * m_side + c)] = 1; });
+            if (Result<> read = input->read(r0 * m_side, count, values.data(), hasValue.data(), wanted.data()); !read)
+                return read;
+            for (std::size_t i = 0; i < count; ++i) {
+                if (wanted[i]) {
+                    source.values.push_back(values[i]);
+                    source.hasValue.push_back(hasValue[i]);
+                }
+            }
         }
         m_yield();
     }
@@ -133,24 +240,23 @@ Result<> DeltaRun::readSources()
 
 void DeltaRun::chooseFillers()
 {
-    m_role.assign(m_count, kValid);
+    m_role.assign(m_out.near.size(), kValid);
     m_out.filledBySource.assign(m_sources.size(), 0);
-    // Voids are few: find them with a plain comparison first where -9999 is the only void value.
-    const bool onlyMarker = m_voids.isDefault();
-    for (std::size_t k = 0; k < m_count; ++k) {
-        const std::int16_t sample = m_out.samples[k];
-        if (onlyMarker ? sample != kVoidValue : !m_voids.isVoid(sample))
-            continue;
-        ++m_out.voidsFound;
-        m_role[k] = kUnfilled;
-        for (std::size_t s = 0; s < m_sources.size(); ++s) {
-            if (!m_sources[s].values.empty() && m_sources[s].hasValue.get(k)) {
-                m_role[k] = static_cast<std::uint8_t>(1 + s);
-                ++m_out.filledBySource[s];
-                break;
+    const std::int64_t words = m_out.voids.wordsPerRow();
+    for (std::int64_t r = 0; r < m_side; ++r) {
+        forEachBit(m_out.voids.row(r), words, [&](std::int64_t c) {
+            const std::size_t k = rank(r, c);
+            ++m_out.voidsFound;
+            m_role[k] = kUnfilled;
+            for (std::size_t s = 0; s < m_sources.size(); ++s) {
+                if (m_sources[s].present && m_sources[s].hasValue[k]) {
+                    m_role[k] = static_cast<std::uint8_t>(1 + s);
+                    ++m_out.filledBySource[s];
+                    break;
+                }
             }
-        }
-        m_out.voidsLeft += m_role[k] == kUnfilled;
+            m_out.voidsLeft += m_role[k] == kUnfilled;
+        });
     }
 }
 
@@ -163,95 +269,102 @@ std::int16_t DeltaRun::finalValue(float value) const
     return result;
 }
 
-void DeltaRun::bridgeSource(const std::vector<std::int64_t>& region, std::size_t s, std::int64_t r0, std::int64_t r1,
+void DeltaRun::bridgeSource(const std::vector<Sample>& region, std::size_t s, std::int64_t r0, std::int64_t r1,
                             std::int64_t c0, std::int64_t c1)
 {
-    const SourceTile& source = m_sources[s];
+    const SourceNear& source = m_sources[s];
     const std::uint8_t mine = static_cast<std::uint8_t>(1 + s);
     // The box around the region, widened by the rim.
     const std::int64_t br0 = std::max<std::int64_t>(0, r0 - kRimWidth), br1 = std::min(m_side - 1, r1 + kRimWidth);
     const std::int64_t bc0 = std::max<std::int64_t>(0, c0 - kRimWidth), bc1 = std::min(m_side - 1, c1 + kRimWidth);
     const std::int64_t width = bc1 - bc0 + 1, height = br1 - br0 + 1;
-    auto local = [&](std::int64_t k) { return (k / m_side - br0) * width + (k % m_side - bc0); };
-    auto global = [&](std::int64_t l) { return (br0 + l / width) * m_side + bc0 + l % width; };
+    const auto boxSize = static_cast<std::size_t>(width * height);
+    auto local = [&](const Sample& p) { return static_cast<std::size_t>((p.r - br0) * width + (p.c - bc0)); };
 
     // Rim: valid samples within kRimWidth of the region (the region itself, not its neighbours),
     // found by widening the region's mask along the rows, then along the columns.
-    std::vector<std::uint8_t> near(static_cast<std::size_t>(width * height), 0);
-    for (std::int64_t k : region)
-        near[static_cast<std::size_t>(local(k))] = 1;
-    std::vector<std::uint8_t> line(static_cast<std::size_t>(std::max(width, height)));
+    std::vector<std::uint8_t>& near = m_near;
+    near.assign(boxSize, 0);
+    for (const Sample& p : region)
+        near[local(p)] = 1;
+    m_line.resize(static_cast<std::size_t>(std::max(width, height)));
+    std::uint8_t* const line = m_line.data();
     for (int pass = 0; pass < 2; ++pass) {
         const std::int64_t lines = pass == 0 ? height : width, length = pass == 0 ? width : height;
         const std::int64_t step = pass == 0 ? 1 : width, stride = pass == 0 ? width : 1;
         for (std::int64_t i = 0; i < lines; ++i) {
             std::uint8_t* start = near.data() + i * stride;
             for (std::int64_t j = 0; j < length; ++j)
-                line[static_cast<std::size_t>(j)] = start[j * step];
+                line[j] = start[j * step];
             std::int64_t last = -kRimWidth - 1; // the latest marked sample seen, or far away
             for (std::int64_t j = 0; j < length; ++j) {
-                if (line[static_cast<std::size_t>(j)])
+                if (line[j])
                     last = j;
                 start[j * step] = j - last <= kRimWidth;
             }
             last = length + kRimWidth;
             for (std::int64_t j = length - 1; j >= 0; --j) {
-                if (line[static_cast<std::size_t>(j)])
+                if (line[j])
                     last = j;
                 start[j * step] = start[j * step] | (last - j <= kRimWidth);
             }
         }
     }
     // 0: not part of the problem, 1: rim with a fixed offset, 2: this source's void, to be solved.
-    std::vector<std::uint8_t> role(near.size(), 0);
-    std::vector<float> u(near.size(), 0.0f);
-    std::vector<float> offsets;
-    for (std::int64_t l = 0; l < width * height; ++l) {
-        const std::int64_t k = global(l);
-        const auto ku = static_cast<std::size_t>(k);
-        if (!near[static_cast<std::size_t>(l)] || m_role[ku] != kValid || !source.hasValue.get(ku))
-            continue;
-        const float offset = static_cast<float>(m_out.samples[ku]) - static_cast<float>(source.values[ku]);
-        role[static_cast<std::size_t>(l)] = 1;
-        u[static_cast<std::size_t>(l)] = offset;
-        offsets.push_back(offset);
-        if (!m_rimCounted.get(ku)) {
-            m_rimCounted.set(ku);
-            m_allOffsets.push_back(offset);
+    std::vector<std::uint8_t>& role = m_boxRole;
+    role.assign(boxSize, 0);
+    std::vector<float>& u = m_u;
+    u.assign(boxSize, 0.0f);
+    std::vector<float>& offsets = m_offsets;
+    offsets.clear();
+    for (std::int64_t y = 0; y < height; ++y) {
+        // The ranks along a row of the box go up by one at each sample near some void.
+        std::size_t next = rank(br0 + y, bc0);
+        for (std::int64_t x = 0; x < width; ++x) {
+            const auto l = static_cast<std::size_t>(y * width + x);
+            if (!m_out.near.contains(br0 + y, bc0 + x))
+                continue;
+            const std::size_t k = next++;
+            if (!near[l] || m_role[k] != kValid || !source.hasValue[k])
+                continue;
+            const float offset = static_cast<float>(m_out.values[k]) - static_cast<float>(source.values[k]);
+            role[l] = 1;
+            u[l] = offset;
+            offsets.push_back(offset);
+            if (!m_rimCounted.get(k)) {
+                m_rimCounted.set(k);
+                m_allOffsets.push_back(offset);
+            }
         }
     }
     if (offsets.empty()) {
         // Nothing to measure the offset by: the filler as it is.
-        for (std::int64_t k : region)
-            if (m_role[static_cast<std::size_t>(k)] == mine)
-                m_out.samples[static_cast<std::size_t>(k)] = source.values[static_cast<std::size_t>(k)];
+        for (const std::uint32_t k : m_regionRank)
+            if (m_role[k] == mine)
+                m_out.values[k] = source.values[k];
         return;
     }
     const auto median = static_cast<float>(quantile(offsets, 0.5));
 
     // Solve the screened membrane for the offset minus the median: zero far inside, the rim's
-    // offsets at the rim. Red-black over-relaxation over this source's voids of the region; each
-    // cell keeps its neighbours that take part (the others stand for a dummy of value 0).
-    struct Cell {
-        std::int32_t self;
-        std::int32_t next[4];
-        float weight; // 1 / (neighbours taking part + screening)
-    };
-    const auto dummy = static_cast<std::int32_t>(u.size());
+    // offsets at the rim. Red-black over-relaxation over this source's voids of the region.
+    const auto dummy = static_cast<std::int32_t>(boxSize);
     u.push_back(0.0f);
-    for (std::int64_t k : region)
-        if (m_role[static_cast<std::size_t>(k)] == mine)
-            role[static_cast<std::size_t>(local(k))] = 2;
-    for (std::size_t l = 0; l < role.size(); ++l)
+    for (std::size_t i = 0; i < region.size(); ++i)
+        if (m_role[m_regionRank[i]] == mine)
+            role[local(region[i])] = 2;
+    for (std::size_t l = 0; l < boxSize; ++l)
         if (role[l] == 1)
             u[l] -= median;
     const float screening = 1.0f / (kScreeningSamples * kScreeningSamples);
-    std::vector<Cell> cells[2];
-    for (std::int64_t k : region) {
-        if (m_role[static_cast<std::size_t>(k)] != mine)
+    m_cells[0].clear();
+    m_cells[1].clear();
+    for (std::size_t i = 0; i < region.size(); ++i) {
+        if (m_role[m_regionRank[i]] != mine)
             continue;
-        const std::int64_t l = local(k);
-        const std::int64_t y = l / width, x = l % width;
+        const Sample& p = region[i];
+        const auto l = static_cast<std::int64_t>(local(p));
+        const std::int64_t y = p.r - br0, x = p.c - bc0;
         Cell cell{static_cast<std::int32_t>(l), {dummy, dummy, dummy, dummy}, 0.0f};
         int n = 0;
         auto take = [&](bool inside, std::int64_t m) {
@@ -263,21 +376,29 @@ void DeltaRun::bridgeSource(const std::vector<std::int64_t>& region, std::size_t
         take(y > 0, l - width);
         take(y + 1 < height, l + width);
         cell.weight = 1.0f / (static_cast<float>(n) + screening);
-        cells[(y + x) % 2].push_back(cell);
+        m_cells[(y + x) % 2].push_back(cell);
     }
     // A first guess, in order of distance from the rim: the mean of the neighbours set already,
     // fading towards zero as the membrane does. The sweeps then have little left to do.
     {
         const float fade = std::exp(-1.0f / kScreeningSamples);
-        std::vector<const Cell*> cellAt(u.size(), nullptr);
-        for (const auto& colour : cells)
-            for (const Cell& cell : colour)
-                cellAt[static_cast<std::size_t>(cell.self)] = &cell;
-        std::vector<std::uint8_t> set(u.size(), 0);
-        std::vector<const Cell*> queue;
-        for (std::size_t l = 0; l < role.size(); ++l)
+        const auto firstCount = static_cast<std::int32_t>(m_cells[0].size());
+        auto cellOf = [&](std::int32_t index) -> const Cell& {
+            return index < firstCount ? m_cells[0][static_cast<std::size_t>(index)]
+                                      : m_cells[1][static_cast<std::size_t>(index - firstCount)];
+        };
+        m_cellAt.assign(u.size(), -1);
+        for (std::size_t i = 0; i < m_cells[0].size(); ++i)
+            m_cellAt[static_cast<std::size_t>(m_cells[0][i].self)] = static_cast<std::int32_t>(i);
+        for (std::size_t i = 0; i < m_cells[1].size(); ++i)
+            m_cellAt[static_cast<std::size_t>(m_cells[1][i].self)] = firstCount + static_cast<std::int32_t>(i);
+        std::vector<std::uint8_t>& set = m_set;
+        set.assign(u.size(), 0);
+        std::vector<const Cell*>& queue = m_queue;
+        queue.clear();
+        for (std::size_t l = 0; l < boxSize; ++l)
             set[l] = role[l] == 1;
-        for (const auto& colour : cells)
+        for (const auto& colour : m_cells)
             for (const Cell& cell : colour)
                 for (std::int32_t m : cell.next)
                     if (set[static_cast<std::size_t>(m)] == 1 && m != dummy) {
@@ -292,12 +413,13 @@ void DeltaRun::bridgeSource(const std::vector<std::int64_t>& region, std::size_t
             for (std::int32_t m : cell.next) {
                 if (m == dummy)
                     continue;
-                if (set[static_cast<std::size_t>(m)] == 1) {
-                    sum += u[static_cast<std::size_t>(m)];
+                const auto mu = static_cast<std::size_t>(m);
+                if (set[mu] == 1) {
+                    sum += u[mu];
                     n += 1.0f;
-                } else if (set[static_cast<std::size_t>(m)] == 0 && cellAt[static_cast<std::size_t>(m)]) {
-                    set[static_cast<std::size_t>(m)] = 2;
-                    queue.push_back(cellAt[static_cast<std::size_t>(m)]);
+                } else if (set[mu] == 0 && m_cellAt[mu] >= 0) {
+                    set[mu] = 2;
+                    queue.push_back(&cellOf(m_cellAt[mu]));
                 }
             }
             u[static_cast<std::size_t>(cell.self)] = n > 0.0f ? fade * sum / n : 0.0f;
@@ -306,7 +428,7 @@ void DeltaRun::bridgeSource(const std::vector<std::int64_t>& region, std::size_t
     }
     for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
         float change = 0.0f;
-        for (const auto& colour : cells) {
+        for (const auto& colour : m_cells) {
             for (const Cell& cell : colour) {
                 const float target = (u[static_cast<std::size_t>(cell.next[0])] + u[static_cast<std::size_t>(cell.next[1])]
                                       + u[static_cast<std::size_t>(cell.next[2])] + u[static_cast<std::size_t>(cell.next[3])])
@@ -320,19 +442,21 @@ void DeltaRun::bridgeSource(const std::vector<std::int64_t>& region, std::size_t
         if (change < kConverged)
             break;
     }
-    for (const auto& colour : cells)
+    for (const auto& colour : m_cells)
         for (const Cell& cell : colour) {
-            const auto k = static_cast<std::size_t>(global(cell.self));
-            m_out.samples[k] = finalValue(static_cast<float>(source.values[k]) + median + u[static_cast<std::size_t>(cell.self)]);
+            const std::size_t k = rank(br0 + cell.self / width, bc0 + cell.self % width);
+            m_out.values[k] = finalValue(static_cast<float>(source.values[k]) + median + u[static_cast<std::size_t>(cell.self)]);
         }
 }
 
-void DeltaRun::bridgeRegion(const std::vector<std::int64_t>& region, std::int64_t r0, std::int64_t r1, std::int64_t c0,
+void DeltaRun::bridgeRegion(const std::vector<Sample>& region, std::int64_t r0, std::int64_t r1, std::int64_t c0,
                             std::int64_t c1)
 {
     std::vector<bool> used(m_sources.size(), false);
-    for (std::int64_t k : region) {
-        const std::uint8_t role = m_role[static_cast<std::size_t>(k)];
+    m_regionRank.resize(region.size());
+    for (std::size_t i = 0; i < region.size(); ++i) {
+        m_regionRank[i] = static_cast<std::uint32_t>(rank(region[i].r, region[i].c));
+        const std::uint8_t role = m_role[m_regionRank[i]];
         if (role != kUnfilled)
             used[role - 1u] = true;
     }
@@ -343,43 +467,44 @@ void DeltaRun::bridgeRegion(const std::vector<std::int64_t>& region, std::int64_
 
 Result<DeltaFilled> DeltaRun::run()
 {
-    if (Result<> read = readPrimary(); !read)
-        return read.error();
-    m_yield();
-    if (Result<> read = readSources(); !read)
+    if (Result<> found = findVoids(); !found)
+        return found.error();
+    if (Result<> read = readNear(); !read)
         return read.error();
     chooseFillers();
-    m_rimCounted = Bits(m_count);
+    m_rimCounted = Bits(m_out.near.size());
 
-    // Void regions, 8-connected, found by flood fill.
-    Bits seen(m_count);
-    std::vector<std::int64_t> region;
+    // Void regions, 8-connected, found by flood fill in the tile's order.
+    RowBits seen(m_side);
+    const RowBits& voids = m_out.voids;
+    std::vector<Sample> region;
     std::size_t sinceYield = 0;
-    for (std::size_t start = 0; start < m_count; ++start) {
-        if (m_role[start] == kValid || seen.get(start))
-            continue;
-        region.clear();
-        region.push_back(static_cast<std::int64_t>(start));
-        seen.set(start);
-        std::int64_t r0 = m_side, r1 = -1, c0 = m_side, c1 = -1;
-        for (std::size_t i = 0; i < region.size(); ++i) {
-            const std::int64_t k = region[i], r = k / m_side, c = k % m_side;
-            r0 = std::min(r0, r), r1 = std::max(r1, r), c0 = std::min(c0, c), c1 = std::max(c1, c);
-            for (std::int64_t y = std::max<std::int64_t>(0, r - 1); y <= std::min(m_side - 1, r + 1); ++y)
-                for (std::int64_t x = std::max<std::int64_t>(0, c - 1); x <= std::min(m_side - 1, c + 1); ++x) {
-                    const auto n = static_cast<std::size_t>(y * m_side + x);
-                    if (m_role[n] != kValid && !seen.get(n)) {
-                        seen.set(n);
-                        region.push_back(static_cast<std::int64_t>(n));
+    for (std::int64_t row = 0; row < m_side; ++row) {
+        forEachBit(voids.row(row), voids.wordsPerRow(), [&](std::int64_t col) {
+            if (seen.get(row, col))
+                return;
+            region.clear();
+            region.push_back({static_cast<std::int32_t>(row), static_cast<std::int32_t>(col)});
+            seen.set(row, col);
+            std::int64_t r0 = m_side, r1 = -1, c0 = m_side, c1 = -1;
+            for (std::size_t i = 0; i < region.size(); ++i) {
+                const std::int64_t r = region[i].r, c = region[i].c;
+                r0 = std::min(r0, r), r1 = std::max(r1, r), c0 = std::min(c0, c), c1 = std::max(c1, c);
+                for (std::int64_t y = std::max<std::int64_t>(0, r - 1); y <= std::min(m_side - 1, r + 1); ++y)
+                    for (std::int64_t x = std::max<std::int64_t>(0, c - 1); x <= std::min(m_side - 1, c + 1); ++x) {
+                        if (voids.get(y, x) && !seen.get(y, x)) {
+                            seen.set(y, x);
+                            region.push_back({static_cast<std::int32_t>(y), static_cast<std::int32_t>(x)});
+                        }
                     }
-                }
-        }
-        bridgeRegion(region, r0, r1, c0, c1);
-        sinceYield += region.size();
-        if (sinceYield > 100000) {
-            m_yield();
-            sinceYield = 0;
-        }
+            }
+            bridgeRegion(region, r0, r1, c0, c1);
+            sinceYield += region.size();
+            if (sinceYield > 100000) {
+                m_yield();
+                sinceYield = 0;
+            }
+        });
     }
 
     m_out.offsets.rimSamples = static_cast<std::int64_t>(m_allOffsets.size());
@@ -391,6 +516,80 @@ Result<DeltaFilled> DeltaRun::run()
 }
 
 } // namespace
+
+NearSamples::NearSamples(RowBits bits) : m_bits(std::move(bits))
+{
+    const std::vector<std::uint64_t>& words = m_bits.words();
+    m_wordRank.resize(words.size());
+    std::size_t total = 0;
+    for (std::size_t w = 0; w < words.size(); ++w) {
+        m_wordRank[w] = static_cast<std::uint32_t>(total);
+        total += static_cast<std::size_t>(std::popcount(words[w]));
+    }
+    m_size = total;
+}
+
+std::size_t NearSamples::rank(std::int64_t r, std::int64_t c) const
+{
+    const std::uint64_t below = (std::uint64_t{1} << (c % 64)) - 1;
+    return m_wordRank[static_cast<std::size_t>(r * m_bits.wordsPerRow() + c / 64)]
+           + static_cast<std::size_t>(std::popcount(m_bits.row(r)[c / 64] & below));
+}
+
+NearSamples SamplesNearVoids(const RowBits& voids)
+{
+    const std::int64_t side = voids.side(), words = voids.wordsPerRow();
+    const std::uint64_t lastWord = side % 64 ? (std::uint64_t{1} << (side % 64)) - 1 : ~std::uint64_t{0};
+    // Along the rows: a sample is near when a void lies within kRimWidth columns of it.
+    RowBits wide(side);
+    for (std::int64_t r = 0; r < side; ++r) {
+        const std::uint64_t* in = voids.row(r);
+        std::uint64_t* out = wide.row(r);
+        for (std::int64_t w = 0; w < words; ++w) {
+            const std::uint64_t x = in[w];
+            const std::uint64_t before = w > 0 ? in[w - 1] : 0, after = w + 1 < words ? in[w + 1] : 0;
+            std::uint64_t spread = x;
+            for (int s = 1; s <= kRimWidth; ++s)
+                spread |= x << s | before >> (64 - s) | x >> s | after << (64 - s);
+            out[w] = spread;
+        }
+        out[words - 1] &= lastWord;
+    }
+    // Then along the columns: within kRimWidth rows of such a sample.
+    RowBits near(side);
+    for (std::int64_t r = 0; r < side; ++r) {
+        std::uint64_t* out = near.row(r);
+        for (std::int64_t from = std::max<std::int64_t>(0, r - kRimWidth); from <= std::min(side - 1, r + kRimWidth); ++from) {
+            const std::uint64_t* in = wide.row(from);
+            for (std::int64_t w = 0; w < words; ++w)
+                out[w] |= in[w];
+        }
+    }
+    return NearSamples(std::move(near));
+}
+
+void DeltaFilled::apply(std::int64_t first, std::uint8_t* block, std::size_t count) const
+{
+    const std::int64_t side = voids.side(), end = first + static_cast<std::int64_t>(count);
+    for (std::int64_t k = first; k < end;) {
+        const std::int64_t r = k / side, c = k % side;
+        const std::int64_t rowEnd = std::min(end, (r + 1) * side);
+        const std::int64_t cEnd = c + (rowEnd - k);
+        const std::uint64_t* row = voids.row(r);
+        for (std::int64_t w = c / 64; w * 64 < cEnd; ++w) {
+            std::uint64_t word = row[w];
+            if (w == c / 64)
+                word &= ~std::uint64_t{0} << (c % 64);
+            if ((w + 1) * 64 > cEnd)
+                word &= (std::uint64_t{1} << (cEnd % 64)) - 1;
+            for (; word != 0; word &= word - 1) {
+                const std::int64_t col = w * 64 + std::countr_zero(word);
+                EncodeSample(block + 2 * (r * side + col - first), values[near.rank(r, col)]);
+            }
+        }
+        k = rowEnd;
+    }
+}
 
 Result<DeltaFilled> DeltaFill(const TileInput& primary, const std::vector<GridSource*>& sources, const VoidSet& voids,
                               const std::function<void()>& yield)

@@ -130,7 +130,7 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         if (!filled)
             return fail(filled.error());
         delta.emplace(std::move(*filled));
-        inputs.filled = &delta->samples;
+        inputs.filled = &*delta;
         m_result.offsets = delta->offsets;
         m_result.warning = OffsetWarning(delta->offsets);
     }

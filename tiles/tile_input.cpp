@@ -133,6 +133,13 @@ Result<> GridSource::read(std::int64_t first, std::size_t count, std::int16_t* v
         m_raw.resize(count * 2);
         if (Result<> read = m_input.readAt(first * 2, m_raw.data(), m_raw.size()); !read)
             return read;
+        if (wanted) {
+            for (std::size_t i = 0; i < count; ++i) {
+                values[i] = wanted[i] ? DecodeSample(m_raw.data() + 2 * i) : std::int16_t{0};
+                hasValue[i] = wanted[i] && !m_voids.isVoid(values[i]);
+            }
+            return {};
+        }
         for (std::size_t i = 0; i < count; ++i)
             values[i] = DecodeSample(m_raw.data() + 2 * i);
         for (std::size_t i = 0; i < count; ++i)

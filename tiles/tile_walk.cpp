@@ -334,9 +334,7 @@ public:
             return {};
         }
         if (m_inputs.filled) {
-            const std::int16_t* samples = m_inputs.filled->data() + offset / 2;
-            for (std::size_t i = 0; i < n / 2; ++i)
-                EncodeSample(block + 2 * i, samples[i]);
+            m_inputs.filled->apply(offset / 2, block, n / 2);
             return {};
         }
         return m_fast ? applyFast(offset, block, n, walk) : applyPerSample(offset, block, n, walk);

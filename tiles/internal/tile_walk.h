@@ -3,6 +3,7 @@
 #include "platform/file.h"
 #include "platform/save_file.h"
 #include "tiles/engine.h"
+#include "tiles/internal/delta_fill.h"
 #include "tiles/internal/run_report.h"
 #include "tiles/internal/tile_input.h"
 
@@ -66,7 +67,7 @@ struct WalkInputs {
     const TileInput& primary;
     std::vector<GridSource*> sources;
     const VoidSet& voids;
-    const std::vector<std::int16_t>* filled = nullptr; // the output, when it was made beforehand
+    const DeltaFilled* filled = nullptr; // the voids' output samples, when they were made beforehand
 };
 
 // Walks a full tile. Reads and writes go in blocks of options.blockBytes from offset 0 (page
