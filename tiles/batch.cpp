@@ -153,7 +153,7 @@ void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
             WindowState state;
             QuietHost quiet;
             RunContext own(state, quiet, workerOptions);
-            own.readAhead = false; // the other workers keep the cores busy
+            own.useHelperThread = false; // the other workers keep the cores busy
             TileResult result = RunFill(own, tiles[index], secondaryFolder, nullptr);
             {
                 std::lock_guard lock(mutex);

@@ -6,7 +6,12 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace hgt {
 
@@ -82,6 +87,28 @@ struct Cell {
     float weight;
 };
 
+// A void region (8-connected voids), its bounding box, and the offsets measured on its rim in the
+// order they were met (the sample's rank and the offset).
+struct Region {
+    std::vector<Sample> samples;
+    std::int64_t r0 = 0, r1 = -1, c0 = 0, c1 = -1;
+    std::vector<std::pair<std::uint32_t, float>> rim;
+};
+
+// One thread's work on a region, kept from region to region.
+struct Scratch {
+    std::vector<std::uint32_t> ranks; // the rank of each sample of the region
+    std::vector<std::uint8_t> near;
+    std::vector<std::uint8_t> line;
+    std::vector<std::uint8_t> role;
+    std::vector<float> u;
+    std::vector<float> offsets;
+    std::vector<Cell> cells[2];
+    std::vector<std::int32_t> cellAt;
+    std::vector<std::uint8_t> set;
+    std::vector<const Cell*> queue;
+};
+
 double quantile(std::vector<float>& values, double q)
 {
     const auto k = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
@@ -94,8 +121,9 @@ double quantile(std::vector<float>& values, double q)
 class DeltaRun {
 public:
     DeltaRun(const TileInput& primary, const std::vector<GridSource*>& sources, const VoidSet& voids,
-             const std::function<void()>& yield)
-        : m_primary(primary), m_sourceInputs(sources), m_voids(voids), m_yield(yield), m_side(primary.grid().side)
+             const std::function<void()>& yield, bool useHelper)
+        : m_primary(primary), m_sourceInputs(sources), m_voids(voids), m_yield(yield), m_side(primary.grid().side),
+          m_useHelper(useHelper)
     {
     }
 
@@ -106,10 +134,9 @@ private:
     Result<> readNear();
     void chooseFillers();
     std::size_t rank(std::int64_t r, std::int64_t c) const { return m_out.near.rank(r, c); }
-    void bridgeRegion(const std::vector<Sample>& region, std::int64_t r0, std::int64_t r1, std::int64_t c0,
-                      std::int64_t c1);
-    void bridgeSource(const std::vector<Sample>& region, std::size_t s, std::int64_t r0, std::int64_t r1,
-                      std::int64_t c0, std::int64_t c1);
+    void bridgeRegions(bool helper);
+    void bridgeRegion(Region& region, Scratch& work);
+    void bridgeSource(Region& region, std::size_t s, Scratch& work);
     std::int16_t finalValue(float value) const;
 
     const TileInput& m_primary;
@@ -117,24 +144,12 @@ private:
     const VoidSet& m_voids;
     const std::function<void()>& m_yield;
     const std::int64_t m_side;
+    const bool m_useHelper;
 
     DeltaFilled m_out;
     std::vector<std::uint8_t> m_role; // by rank: kValid, kUnfilled or 1 + source index
     std::vector<SourceNear> m_sources;
-    Bits m_rimCounted; // by rank
-    std::vector<float> m_allOffsets;
-
-    // One region's work, kept from region to region.
-    std::vector<std::uint8_t> m_near;
-    std::vector<std::uint8_t> m_line;
-    std::vector<std::uint8_t> m_boxRole;
-    std::vector<float> m_u;
-    std::vector<float> m_offsets;
-    std::vector<Cell> m_cells[2];
-    std::vector<std::int32_t> m_cellAt;
-    std::vector<std::uint8_t> m_set;
-    std::vector<const Cell*> m_queue;
-    std::vector<std::uint32_t> m_regionRank; // the rank of each sample of the region
+    std::vector<std::unique_ptr<Region>> m_regions; // in the order they were found
 };
 
 Result<> DeltaRun::findVoids()
@@ -269,9 +284,10 @@ std::int16_t DeltaRun::finalValue(float value) const
     return result;
 }
 
-void DeltaRun::bridgeSource(const std::vector<Sample>& region, std::size_t s, std::int64_t r0, std::int64_t r1,
-                            std::int64_t c0, std::int64_t c1)
+void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
 {
+    const std::vector<Sample>& region = job.samples;
+    const std::int64_t r0 = job.r0, r1 = job.r1, c0 = job.c0, c1 = job.c1;
     const SourceNear& source = m_sources[s];
     const std::uint8_t mine = static_cast<std::uint8_t>(1 + s);
     // The box around the region, widened by the rim.
@@ -283,12 +299,12 @@ void DeltaRun::bridgeSource(const std::vector<Sample>& region, std::size_t s, st
 
     // Rim: valid samples within kRimWidth of the region (the region itself, not its neighbours),
     // found by widening the region's mask along the rows, then along the columns.
-    std::vector<std::uint8_t>& near = m_near;
+    std::vector<std::uint8_t>& near = work.near;
     near.assign(boxSize, 0);
     for (const Sample& p : region)
         near[local(p)] = 1;
-    m_line.resize(static_cast<std::size_t>(std::max(width, height)));
-    std::uint8_t* const line = m_line.data();
+    work.line.resize(static_cast<std::size_t>(std::max(width, height)));
+    std::uint8_t* const line = work.line.data();
     for (int pass = 0; pass < 2; ++pass) {
         const std::int64_t lines = pass == 0 ? height : width, length = pass == 0 ? width : height;
         const std::int64_t step = pass == 0 ? 1 : width, stride = pass == 0 ? width : 1;
@@ -311,11 +327,11 @@ void DeltaRun::bridgeSource(const std::vector<Sample>& region, std::size_t s, st
         }
     }
     // 0: not part of the problem, 1: rim with a fixed offset, 2: this source's void, to be solved.
-    std::vector<std::uint8_t>& role = m_boxRole;
+    std::vector<std::uint8_t>& role = work.role;
     role.assign(boxSize, 0);
-    std::vector<float>& u = m_u;
+    std::vector<float>& u = work.u;
     u.assign(boxSize, 0.0f);
-    std::vector<float>& offsets = m_offsets;
+    std::vector<float>& offsets = work.offsets;
     offsets.clear();
     for (std::int64_t y = 0; y < height; ++y) {
         // The ranks along a row of the box go up by one at each sample near some void.
@@ -331,15 +347,12 @@ void DeltaRun::bridgeSource(const std::vector<Sample>& region, std::size_t s, st
             role[l] = 1;
             u[l] = offset;
             offsets.push_back(offset);
-            if (!m_rimCounted.get(k)) {
-                m_rimCounted.set(k);
-                m_allOffsets.push_back(offset);
-            }
+            job.rim.emplace_back(static_cast<std::uint32_t>(k), offset);
         }
     }
     if (offsets.empty()) {
         // Nothing to measure the offset by: the filler as it is.
-        for (const std::uint32_t k : m_regionRank)
+        for (const std::uint32_t k : work.ranks)
             if (m_role[k] == mine)
                 m_out.values[k] = source.values[k];
         return;
@@ -351,16 +364,16 @@ void DeltaRun::bridgeSource(const std::vector<Sample>& region, std::size_t s, st
     const auto dummy = static_cast<std::int32_t>(boxSize);
     u.push_back(0.0f);
     for (std::size_t i = 0; i < region.size(); ++i)
-        if (m_role[m_regionRank[i]] == mine)
+        if (m_role[work.ranks[i]] == mine)
             role[local(region[i])] = 2;
     for (std::size_t l = 0; l < boxSize; ++l)
         if (role[l] == 1)
             u[l] -= median;
     const float screening = 1.0f / (kScreeningSamples * kScreeningSamples);
-    m_cells[0].clear();
-    m_cells[1].clear();
+    work.cells[0].clear();
+    work.cells[1].clear();
     for (std::size_t i = 0; i < region.size(); ++i) {
-        if (m_role[m_regionRank[i]] != mine)
+        if (m_role[work.ranks[i]] != mine)
             continue;
         const Sample& p = region[i];
         const auto l = static_cast<std::int64_t>(local(p));
@@ -376,29 +389,29 @@ void DeltaRun::bridgeSource(const std::vector<Sample>& region, std::size_t s, st
         take(y > 0, l - width);
         take(y + 1 < height, l + width);
         cell.weight = 1.0f / (static_cast<float>(n) + screening);
-        m_cells[(y + x) % 2].push_back(cell);
+        work.cells[(y + x) % 2].push_back(cell);
     }
     // A first guess, in order of distance from the rim: the mean of the neighbours set already,
     // fading towards zero as the membrane does. The sweeps then have little left to do.
     {
         const float fade = std::exp(-1.0f / kScreeningSamples);
-        const auto firstCount = static_cast<std::int32_t>(m_cells[0].size());
+        const auto firstCount = static_cast<std::int32_t>(work.cells[0].size());
         auto cellOf = [&](std::int32_t index) -> const Cell& {
-            return index < firstCount ? m_cells[0][static_cast<std::size_t>(index)]
-                                      : m_cells[1][static_cast<std::size_t>(index - firstCount)];
+            return index < firstCount ? work.cells[0][static_cast<std::size_t>(index)]
+                                      : work.cells[1][static_cast<std::size_t>(index - firstCount)];
         };
-        m_cellAt.assign(u.size(), -1);
-        for (std::size_t i = 0; i < m_cells[0].size(); ++i)
-            m_cellAt[static_cast<std::size_t>(m_cells[0][i].self)] = static_cast<std::int32_t>(i);
-        for (std::size_t i = 0; i < m_cells[1].size(); ++i)
-            m_cellAt[static_cast<std::size_t>(m_cells[1][i].self)] = firstCount + static_cast<std::int32_t>(i);
-        std::vector<std::uint8_t>& set = m_set;
+        work.cellAt.assign(u.size(), -1);
+        for (std::size_t i = 0; i < work.cells[0].size(); ++i)
+            work.cellAt[static_cast<std::size_t>(work.cells[0][i].self)] = static_cast<std::int32_t>(i);
+        for (std::size_t i = 0; i < work.cells[1].size(); ++i)
+            work.cellAt[static_cast<std::size_t>(work.cells[1][i].self)] = firstCount + static_cast<std::int32_t>(i);
+        std::vector<std::uint8_t>& set = work.set;
         set.assign(u.size(), 0);
-        std::vector<const Cell*>& queue = m_queue;
+        std::vector<const Cell*>& queue = work.queue;
         queue.clear();
         for (std::size_t l = 0; l < boxSize; ++l)
             set[l] = role[l] == 1;
-        for (const auto& colour : m_cells)
+        for (const auto& colour : work.cells)
             for (const Cell& cell : colour)
                 for (std::int32_t m : cell.next)
                     if (set[static_cast<std::size_t>(m)] == 1 && m != dummy) {
@@ -417,9 +430,9 @@ void DeltaRun::bridgeSource(const std::vector<Sample>& region, std::size_t s, st
                 if (set[mu] == 1) {
                     sum += u[mu];
                     n += 1.0f;
-                } else if (set[mu] == 0 && m_cellAt[mu] >= 0) {
+                } else if (set[mu] == 0 && work.cellAt[mu] >= 0) {
                     set[mu] = 2;
-                    queue.push_back(&cellOf(m_cellAt[mu]));
+                    queue.push_back(&cellOf(work.cellAt[mu]));
                 }
             }
             u[static_cast<std::size_t>(cell.self)] = n > 0.0f ? fade * sum / n : 0.0f;
@@ -428,7 +441,7 @@ void DeltaRun::bridgeSource(const std::vector<Sample>& region, std::size_t s, st
     }
     for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
         float change = 0.0f;
-        for (const auto& colour : m_cells) {
+        for (const auto& colour : work.cells) {
             for (const Cell& cell : colour) {
                 const float target = (u[static_cast<std::size_t>(cell.next[0])] + u[static_cast<std::size_t>(cell.next[1])]
                                       + u[static_cast<std::size_t>(cell.next[2])] + u[static_cast<std::size_t>(cell.next[3])])
@@ -442,28 +455,134 @@ void DeltaRun::bridgeSource(const std::vector<Sample>& region, std::size_t s, st
         if (change < kConverged)
             break;
     }
-    for (const auto& colour : m_cells)
+    for (const auto& colour : work.cells)
         for (const Cell& cell : colour) {
             const std::size_t k = rank(br0 + cell.self / width, bc0 + cell.self % width);
             m_out.values[k] = finalValue(static_cast<float>(source.values[k]) + median + u[static_cast<std::size_t>(cell.self)]);
         }
 }
 
-void DeltaRun::bridgeRegion(const std::vector<Sample>& region, std::int64_t r0, std::int64_t r1, std::int64_t c0,
-                            std::int64_t c1)
+void DeltaRun::bridgeRegion(Region& region, Scratch& work)
 {
     std::vector<bool> used(m_sources.size(), false);
-    m_regionRank.resize(region.size());
-    for (std::size_t i = 0; i < region.size(); ++i) {
-        m_regionRank[i] = static_cast<std::uint32_t>(rank(region[i].r, region[i].c));
-        const std::uint8_t role = m_role[m_regionRank[i]];
+    work.ranks.resize(region.samples.size());
+    for (std::size_t i = 0; i < region.samples.size(); ++i) {
+        work.ranks[i] = static_cast<std::uint32_t>(rank(region.samples[i].r, region.samples[i].c));
+        const std::uint8_t role = m_role[work.ranks[i]];
         if (role != kUnfilled)
             used[role - 1u] = true;
     }
     for (std::size_t s = 0; s < m_sources.size(); ++s)
         if (used[s])
-            bridgeSource(region, s, r0, r1, c0, c1);
+            bridgeSource(region, s, work);
 }
+
+// The regions are independent: each writes only its own voids and reads valid samples. Where a
+// second core is to be had, a helper thread bridges regions while this one still looks for more.
+// The rim offsets are counted afterwards in the regions' order, so the statistics do not depend
+// on which thread was quicker.
+void DeltaRun::bridgeRegions(bool helper)
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t next = 0;     // the first region not yet taken
+    bool allFound = false;    // the flood fill is through
+    bool helperWaits = false; // the helper sleeps until a region comes
+    auto takeRegion = [&]() -> Region* { // with the mutex held
+        return next < m_regions.size() ? m_regions[next++].get() : nullptr;
+    };
+    auto helperLoop = [&] {
+        Scratch work;
+        std::unique_lock lock(mutex);
+        for (;;) {
+            if (Region* region = takeRegion()) {
+                lock.unlock();
+                bridgeRegion(*region, work);
+                lock.lock();
+                continue;
+            }
+            if (allFound)
+                return;
+            helperWaits = true;
+            changed.wait(lock);
+            helperWaits = false;
+        }
+    };
+    std::thread thread;
+    if (helper) {
+        try {
+            thread = std::thread(helperLoop);
+        } catch (const std::system_error&) {
+            // no thread to be had: this one does all
+        }
+    }
+
+    // Void regions, 8-connected, found by flood fill in the tile's order.
+    Scratch work;
+    RowBits seen(m_side);
+    const RowBits& voids = m_out.voids;
+    std::size_t sinceYield = 0;
+    auto progress = [&](std::size_t samples) {
+        sinceYield += samples;
+        if (sinceYield > 100000) {
+            m_yield();
+            sinceYield = 0;
+        }
+    };
+    for (std::int64_t row = 0; row < m_side; ++row) {
+        forEachBit(voids.row(row), voids.wordsPerRow(), [&](std::int64_t col) {
+            if (seen.get(row, col))
+                return;
+            auto region = std::make_unique<Region>();
+            std::vector<Sample>& samples = region->samples;
+            samples.push_back({static_cast<std::int32_t>(row), static_cast<std::int32_t>(col)});
+            seen.set(row, col);
+            std::int64_t r0 = m_side, r1 = -1, c0 = m_side, c1 = -1;
+            for (std::size_t i = 0; i < samples.size(); ++i) {
+                const std::int64_t r = samples[i].r, c = samples[i].c;
+                r0 = std::min(r0, r), r1 = std::max(r1, r), c0 = std::min(c0, c), c1 = std::max(c1, c);
+                for (std::int64_t y = std::max<std::int64_t>(0, r - 1); y <= std::min(m_side - 1, r + 1); ++y)
+                    for (std::int64_t x = std::max<std::int64_t>(0, c - 1); x <= std::min(m_side - 1, c + 1); ++x) {
+                        if (voids.get(y, x) && !seen.get(y, x)) {
+                            seen.set(y, x);
+                            samples.push_back({static_cast<std::int32_t>(y), static_cast<std::int32_t>(x)});
+                        }
+                    }
+            }
+            region->r0 = r0, region->r1 = r1, region->c0 = c0, region->c1 = c1;
+            const std::size_t size = samples.size();
+            if (thread.joinable()) {
+                bool wake;
+                {
+                    std::lock_guard lock(mutex);
+                    m_regions.push_back(std::move(region));
+                    wake = helperWaits;
+                }
+                if (wake)
+                    changed.notify_one();
+            } else {
+                bridgeRegion(*region, work);
+                m_regions.push_back(std::move(region));
+            }
+            progress(size);
+        });
+    }
+    if (thread.joinable()) {
+        // This thread joins in once every region is found.
+        std::unique_lock lock(mutex);
+        allFound = true;
+        changed.notify_one();
+        while (Region* region = takeRegion()) {
+            lock.unlock();
+            bridgeRegion(*region, work);
+            progress(region->samples.size());
+            lock.lock();
+        }
+        lock.unlock();
+        thread.join();
+    }
+}
+
 
 Result<DeltaFilled> DeltaRun::run()
 {
@@ -472,45 +591,24 @@ Result<DeltaFilled> DeltaRun::run()
     if (Result<> read = readNear(); !read)
         return read.error();
     chooseFillers();
-    m_rimCounted = Bits(m_out.near.size());
+    bridgeRegions(m_useHelper);
 
-    // Void regions, 8-connected, found by flood fill in the tile's order.
-    RowBits seen(m_side);
-    const RowBits& voids = m_out.voids;
-    std::vector<Sample> region;
-    std::size_t sinceYield = 0;
-    for (std::int64_t row = 0; row < m_side; ++row) {
-        forEachBit(voids.row(row), voids.wordsPerRow(), [&](std::int64_t col) {
-            if (seen.get(row, col))
-                return;
-            region.clear();
-            region.push_back({static_cast<std::int32_t>(row), static_cast<std::int32_t>(col)});
-            seen.set(row, col);
-            std::int64_t r0 = m_side, r1 = -1, c0 = m_side, c1 = -1;
-            for (std::size_t i = 0; i < region.size(); ++i) {
-                const std::int64_t r = region[i].r, c = region[i].c;
-                r0 = std::min(r0, r), r1 = std::max(r1, r), c0 = std::min(c0, c), c1 = std::max(c1, c);
-                for (std::int64_t y = std::max<std::int64_t>(0, r - 1); y <= std::min(m_side - 1, r + 1); ++y)
-                    for (std::int64_t x = std::max<std::int64_t>(0, c - 1); x <= std::min(m_side - 1, c + 1); ++x) {
-                        if (voids.get(y, x) && !seen.get(y, x)) {
-                            seen.set(y, x);
-                            region.push_back({static_cast<std::int32_t>(y), static_cast<std::int32_t>(x)});
-                        }
-                    }
+    // Each rim sample counts once, with the offset of the first region that met it.
+    Bits counted(m_out.near.size());
+    std::vector<float> allOffsets;
+    for (const std::unique_ptr<Region>& region : m_regions) {
+        for (const auto& [k, offset] : region->rim) {
+            if (!counted.get(k)) {
+                counted.set(k);
+                allOffsets.push_back(offset);
             }
-            bridgeRegion(region, r0, r1, c0, c1);
-            sinceYield += region.size();
-            if (sinceYield > 100000) {
-                m_yield();
-                sinceYield = 0;
-            }
-        });
+        }
     }
-
-    m_out.offsets.rimSamples = static_cast<std::int64_t>(m_allOffsets.size());
-    if (!m_allOffsets.empty()) {
-        m_out.offsets.median = quantile(m_allOffsets, 0.5);
-        m_out.offsets.interquartileRange = quantile(m_allOffsets, 0.75) - quantile(m_allOffsets, 0.25);
+    m_regions.clear();
+    m_out.offsets.rimSamples = static_cast<std::int64_t>(allOffsets.size());
+    if (!allOffsets.empty()) {
+        m_out.offsets.median = quantile(allOffsets, 0.5);
+        m_out.offsets.interquartileRange = quantile(allOffsets, 0.75) - quantile(allOffsets, 0.25);
     }
     return std::move(m_out);
 }
@@ -592,9 +690,9 @@ void DeltaFilled::apply(std::int64_t first, std::uint8_t* block, std::size_t cou
 }
 
 Result<DeltaFilled> DeltaFill(const TileInput& primary, const std::vector<GridSource*>& sources, const VoidSet& voids,
-                              const std::function<void()>& yield)
+                              const std::function<void()>& yield, bool useHelper)
 {
-    return DeltaRun(primary, sources, voids, yield).run();
+    return DeltaRun(primary, sources, voids, yield, useHelper && std::thread::hardware_concurrency() > 1).run();
 }
 
 std::string OffsetWarning(const OffsetStats& offsets)

@@ -126,7 +126,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     // The offset-bridging fill needs the whole tile at once; the walk then only writes it out.
     std::optional<DeltaFilled> delta;
     if (m_run.options.method == FillMethod::Delta) {
-        Result<DeltaFilled> filled = DeltaFill(*primary, inputs.sources, voids, [this] { m_run.host.yieldToEvents(); });
+        Result<DeltaFilled> filled = DeltaFill(*primary, inputs.sources, voids, [this] { m_run.host.yieldToEvents(); },
+                                                m_run.useHelperThread);
         if (!filled)
             return fail(filled.error());
         delta.emplace(std::move(*filled));

@@ -436,7 +436,7 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
     // The blocks are read on a second thread where there is a second core for it and more than one
     // block to read; a batch with several tiles in flight already keeps the cores busy.
     std::optional<ReadAhead> ahead;
-    if (run.readAhead && !stopAtFirstSample && tileBytes > static_cast<std::int64_t>(blockBytes)
+    if (run.useHelperThread && !stopAtFirstSample && tileBytes > static_cast<std::int64_t>(blockBytes)
         && std::thread::hardware_concurrency() > 1) {
         const TileInput* source = rule.readsSourceAhead() ? &inputs.sources[0]->input() : nullptr;
         try {

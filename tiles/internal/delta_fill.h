@@ -78,8 +78,9 @@ struct DeltaFilled {
 // Fills the voids of the primary from the sources (in priority order, null where a folder lacks the
 // tile) and bridges the height offset between primary and filler at every void region: the offsets
 // primary - filler on the valid samples around each region (8-connected voids) are interpolated
-// smoothly across it and added to the filler. `yield` is called now and then during the work.
+// smoothly across it and added to the filler. `yield` is called now and then during the work, on
+// the caller's thread; with `useHelper` a second thread shares the work where there is a core for it.
 Result<DeltaFilled> DeltaFill(const TileInput& primary, const std::vector<GridSource*>& sources, const VoidSet& voids,
-                              const std::function<void()>& yield);
+                              const std::function<void()>& yield, bool useHelper);
 
 } // namespace hgt

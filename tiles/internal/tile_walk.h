@@ -35,7 +35,7 @@ public:
     RunHost& host;
     const RunOptions& options;
     RunReport report;
-    bool readAhead = true; // whether a walk may read its blocks on a second thread
+    bool useHelperThread = true; // whether a run may share its work with a second thread
 };
 
 // How one output sample is made from the samples of the two input tiles.
