@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -68,6 +69,26 @@ std::uint64_t PackFlags(const std::uint8_t* flags)
     return word;
 }
 
+// Runs work(first row, end row) over the rows of a tile, the first half on a helper thread where
+// `helper` says so, the second on this one. The first failure in row order is returned.
+Result<> InHalves(bool helper, std::int64_t rows, const std::function<Result<>(std::int64_t, std::int64_t)>& work)
+{
+    const std::int64_t middle = helper ? rows / 2 : 0;
+    Result<> first;
+    std::thread thread;
+    if (middle > 0) {
+        try {
+            thread = std::thread([&] { first = work(0, middle); });
+        } catch (const std::system_error&) {
+            return work(0, rows);
+        }
+    }
+    Result<> second = work(middle, rows);
+    if (thread.joinable())
+        thread.join();
+    return first ? second : first;
+}
+
 // One source's values at the samples near voids, by rank.
 struct SourceNear {
     bool present = false;
@@ -104,6 +125,7 @@ struct Scratch {
     std::vector<float> u;
     std::vector<float> offsets;
     std::vector<Cell> cells[2];
+    std::vector<std::uint32_t> cellRanks[2]; // the rank of each cell's sample
     std::vector<std::int32_t> cellAt;
     std::vector<std::uint8_t> set;
     std::vector<const Cell*> queue;
@@ -155,96 +177,120 @@ private:
 Result<> DeltaRun::findVoids()
 {
     m_out.voids = RowBits(m_side);
-    std::vector<std::uint8_t> raw(static_cast<std::size_t>(kChunkRows * m_side * 2));
     const bool onlyMarker = m_voids.isDefault();
-    for (std::int64_t r0 = 0; r0 < m_side; r0 += kChunkRows) {
-        const std::int64_t rows = std::min(kChunkRows, m_side - r0);
-        if (Result<> read = m_primary.readAt(r0 * m_side * 2, raw.data(), static_cast<std::size_t>(rows * m_side * 2));
-            !read)
-            return read;
-        for (std::int64_t r = 0; r < rows; ++r) {
-            const std::uint8_t* samples = raw.data() + r * m_side * 2;
-            std::uint64_t* bits = m_out.voids.row(r0 + r);
-            for (std::int64_t w = 0; w * 64 < m_side; ++w) {
-                // One flag byte per sample, then eight of them at a time into a byte of bits.
-                std::uint8_t flags[64] = {};
-                const std::int64_t n = std::min<std::int64_t>(64, m_side - w * 64);
-                const std::uint8_t* at = samples + w * 128;
-                if (onlyMarker) {
-                    for (std::int64_t b = 0; b < n; ++b)
-                        flags[b] = at[2 * b] == kVoidHigh && at[2 * b + 1] == kVoidLow;
-                } else {
-                    for (std::int64_t b = 0; b < n; ++b)
-                        flags[b] = m_voids.isVoid(DecodeSample(at + 2 * b));
+    std::uint16_t marker;
+    const std::uint8_t markerBytes[2] = {kVoidHigh, kVoidLow};
+    std::memcpy(&marker, markerBytes, 2);
+    const Result<> scanned = InHalves(m_useHelper, m_side, [&](std::int64_t begin, std::int64_t end) -> Result<> {
+        std::vector<std::uint8_t> raw(static_cast<std::size_t>(kChunkRows * m_side * 2));
+        for (std::int64_t r0 = begin; r0 < end; r0 += kChunkRows) {
+            const std::int64_t rows = std::min(kChunkRows, end - r0);
+            if (Result<> read = m_primary.readAt(r0 * m_side * 2, raw.data(), static_cast<std::size_t>(rows * m_side * 2));
+                !read)
+                return read;
+            for (std::int64_t r = 0; r < rows; ++r) {
+                const std::uint8_t* samples = raw.data() + r * m_side * 2;
+                std::uint64_t* bits = m_out.voids.row(r0 + r);
+                for (std::int64_t w = 0; w * 64 < m_side; ++w) {
+                    // One flag byte per sample, then eight of them at a time into a byte of bits.
+                    std::uint8_t flags[64] = {};
+                    const std::int64_t n = std::min<std::int64_t>(64, m_side - w * 64);
+                    const std::uint8_t* at = samples + w * 128;
+                    if (onlyMarker) {
+                        for (std::int64_t b = 0; b < n; ++b) {
+                            std::uint16_t word;
+                            std::memcpy(&word, at + 2 * b, 2);
+                            flags[b] = word == marker;
+                        }
+                    } else {
+                        for (std::int64_t b = 0; b < n; ++b)
+                            flags[b] = m_voids.isVoid(DecodeSample(at + 2 * b));
+                    }
+                    bits[w] = PackFlags(flags);
                 }
-                bits[w] = PackFlags(flags);
             }
         }
-    }
+        return {};
+    });
+    if (!scanned)
+        return scanned;
     m_out.near = SamplesNearVoids(m_out.voids);
     return {};
 }
 
 Result<> DeltaRun::readNear()
 {
-    const std::int64_t words = m_out.near.bits().wordsPerRow();
-    const std::size_t chunkSamples = static_cast<std::size_t>(kChunkRows * m_side);
-    std::vector<std::uint8_t> raw(chunkSamples * 2);
-    // The samples near voids of a tile on the primary's grid, read a chunk of rows at a time.
-    auto readSameGrid = [&](const TileInput& input, auto take) -> Result<> {
-        for (std::int64_t r0 = 0; r0 < m_side; r0 += kChunkRows) {
-            const std::int64_t rows = std::min(kChunkRows, m_side - r0);
+    const NearSamples& near = m_out.near;
+    const std::int64_t words = near.bits().wordsPerRow();
+    // The samples near voids of a tile on the primary's grid, rows [begin, end), into `take` by rank.
+    auto readSameGrid = [&](const TileInput& input, std::int64_t begin, std::int64_t end, std::vector<std::uint8_t>& raw,
+                            auto take) -> Result<> {
+        for (std::int64_t r0 = begin; r0 < end; r0 += kChunkRows) {
+            const std::int64_t rows = std::min(kChunkRows, end - r0);
             if (Result<> read = input.readAt(r0 * m_side * 2, raw.data(), static_cast<std::size_t>(rows * m_side * 2));
                 !read)
                 return read;
+            std::size_t k = near.rank(r0, 0);
             for (std::int64_t r = r0; r < r0 + rows; ++r)
-                forEachBit(m_out.near.bits().row(r), words, [&](std::int64_t c) {
-                    take(DecodeSample(raw.data() + 2 * ((r - r0) * m_side + c)));
+                forEachBit(near.bits().row(r), words, [&](std::int64_t c) {
+                    take(k++, DecodeSample(raw.data() + 2 * ((r - r0) * m_side + c)));
                 });
         }
         return {};
     };
-    m_out.values.reserve(m_out.near.size());
-    if (Result<> read = readSameGrid(m_primary, [&](std::int16_t v) { m_out.values.push_back(v); }); !read)
+    m_out.values.resize(near.size());
+    m_sources.resize(m_sourceInputs.size());
+    for (std::size_t s = 0; s < m_sourceInputs.size(); ++s) {
+        if (m_sourceInputs[s]) {
+            m_sources[s].present = true;
+            m_sources[s].values.resize(near.size());
+            m_sources[s].hasValue.resize(near.size());
+        }
+    }
+    // The primary and the sources on its grid, by halves of the rows.
+    const Result<> read = InHalves(m_useHelper, m_side, [&](std::int64_t begin, std::int64_t end) -> Result<> {
+        std::vector<std::uint8_t> raw(static_cast<std::size_t>(kChunkRows * m_side * 2));
+        Result<> done = readSameGrid(m_primary, begin, end, raw, [&](std::size_t k, std::int16_t v) { m_out.values[k] = v; });
+        for (std::size_t s = 0; done && s < m_sourceInputs.size(); ++s) {
+            if (!m_sourceInputs[s] || !m_sourceInputs[s]->sameGrid())
+                continue;
+            SourceNear& source = m_sources[s];
+            done = readSameGrid(m_sourceInputs[s]->input(), begin, end, raw, [&](std::size_t k, std::int16_t v) {
+                source.values[k] = v;
+                source.hasValue[k] = !m_voids.isVoid(v);
+            });
+        }
+        return done;
+    });
+    if (!read)
         return read;
     m_yield();
 
-    m_sources.resize(m_sourceInputs.size());
+    // Sources on another grid are resampled at the samples wanted.
+    const std::size_t chunkSamples = static_cast<std::size_t>(kChunkRows * m_side);
     for (std::size_t s = 0; s < m_sourceInputs.size(); ++s) {
         GridSource* input = m_sourceInputs[s];
-        if (!input)
+        if (!input || input->sameGrid())
             continue;
         SourceNear& source = m_sources[s];
-        source.present = true;
-        source.values.reserve(m_out.near.size());
-        source.hasValue.reserve(m_out.near.size());
-        if (input->sameGrid()) {
-            const Result<> read = readSameGrid(input->input(), [&](std::int16_t v) {
-                source.values.push_back(v);
-                source.hasValue.push_back(!m_voids.isVoid(v));
-            });
-            if (!read)
-                return read;
-            m_yield();
-            continue;
-        }
-        // Another grid: the source is resampled at the samples wanted.
         std::vector<std::int16_t> values(chunkSamples);
         std::vector<std::uint8_t> hasValue(chunkSamples);
         std::vector<std::uint8_t> wanted(chunkSamples);
+        std::size_t k = 0;
         for (std::int64_t r0 = 0; r0 < m_side; r0 += kChunkRows) {
             const std::int64_t rows = std::min(kChunkRows, m_side - r0);
             const auto count = static_cast<std::size_t>(rows * m_side);
             std::fill(wanted.begin(), wanted.end(), std::uint8_t{0});
             for (std::int64_t r = r0; r < r0 + rows; ++r)
-                forEachBit(m_out.near.bits().row(r), words,
+                forEachBit(near.bits().row(r), words,
                            [&](std::int64_t c) { wanted[static_cast<std::size_t>((r - r0) * m_side + c)] = 1; });
-            if (Result<> read = input->read(r0 * m_side, count, values.data(), hasValue.data(), wanted.data()); !read)
-                return read;
+            if (Result<> got = input->read(r0 * m_side, count, values.data(), hasValue.data(), wanted.data()); !got)
+                return got;
             for (std::size_t i = 0; i < count; ++i) {
                 if (wanted[i]) {
-                    source.values.push_back(values[i]);
-                    source.hasValue.push_back(hasValue[i]);
+                    source.values[k] = values[i];
+                    source.hasValue[k] = hasValue[i];
+                    ++k;
                 }
             }
         }
@@ -258,19 +304,23 @@ void DeltaRun::chooseFillers()
     m_role.assign(m_out.near.size(), kValid);
     m_out.filledBySource.assign(m_sources.size(), 0);
     const std::int64_t words = m_out.voids.wordsPerRow();
+    std::size_t k = 0; // the rank of the next sample near a void; the voids are among them
     for (std::int64_t r = 0; r < m_side; ++r) {
-        forEachBit(m_out.voids.row(r), words, [&](std::int64_t c) {
-            const std::size_t k = rank(r, c);
+        const std::uint64_t* voids = m_out.voids.row(r);
+        forEachBit(m_out.near.bits().row(r), words, [&](std::int64_t c) {
+            const std::size_t here = k++;
+            if (!((voids[c / 64] >> (c % 64)) & 1u))
+                return;
             ++m_out.voidsFound;
-            m_role[k] = kUnfilled;
+            m_role[here] = kUnfilled;
             for (std::size_t s = 0; s < m_sources.size(); ++s) {
-                if (m_sources[s].present && m_sources[s].hasValue[k]) {
-                    m_role[k] = static_cast<std::uint8_t>(1 + s);
+                if (m_sources[s].present && m_sources[s].hasValue[here]) {
+                    m_role[here] = static_cast<std::uint8_t>(1 + s);
                     ++m_out.filledBySource[s];
                     break;
                 }
             }
-            m_out.voidsLeft += m_role[k] == kUnfilled;
+            m_out.voidsLeft += m_role[here] == kUnfilled;
         });
     }
 }
@@ -370,8 +420,10 @@ void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
         if (role[l] == 1)
             u[l] -= median;
     const float screening = 1.0f / (kScreeningSamples * kScreeningSamples);
-    work.cells[0].clear();
-    work.cells[1].clear();
+    for (int colour = 0; colour < 2; ++colour) {
+        work.cells[colour].clear();
+        work.cellRanks[colour].clear();
+    }
     for (std::size_t i = 0; i < region.size(); ++i) {
         if (m_role[work.ranks[i]] != mine)
             continue;
@@ -390,6 +442,7 @@ void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
         take(y + 1 < height, l + width);
         cell.weight = 1.0f / (static_cast<float>(n) + screening);
         work.cells[(y + x) % 2].push_back(cell);
+        work.cellRanks[(y + x) % 2].push_back(work.ranks[i]);
     }
     // A first guess, in order of distance from the rim: the mean of the neighbours set already,
     // fading towards zero as the membrane does. The sweeps then have little left to do.
@@ -455,11 +508,13 @@ void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
         if (change < kConverged)
             break;
     }
-    for (const auto& colour : work.cells)
-        for (const Cell& cell : colour) {
-            const std::size_t k = rank(br0 + cell.self / width, bc0 + cell.self % width);
+    for (int colour = 0; colour < 2; ++colour) {
+        for (std::size_t i = 0; i < work.cells[colour].size(); ++i) {
+            const Cell& cell = work.cells[colour][i];
+            const std::uint32_t k = work.cellRanks[colour][i];
             m_out.values[k] = finalValue(static_cast<float>(source.values[k]) + median + u[static_cast<std::size_t>(cell.self)]);
         }
+    }
 }
 
 void DeltaRun::bridgeRegion(Region& region, Scratch& work)
@@ -673,16 +728,19 @@ void DeltaFilled::apply(std::int64_t first, std::uint8_t* block, std::size_t cou
         const std::int64_t r = k / side, c = k % side;
         const std::int64_t rowEnd = std::min(end, (r + 1) * side);
         const std::int64_t cEnd = c + (rowEnd - k);
-        const std::uint64_t* row = voids.row(r);
+        const std::uint64_t* voidRow = voids.row(r);
+        const std::uint64_t* nearRow = near.bits().row(r);
+        std::size_t rank = near.rank(r, c); // then one up at each sample near a void
         for (std::int64_t w = c / 64; w * 64 < cEnd; ++w) {
-            std::uint64_t word = row[w];
+            std::uint64_t word = nearRow[w];
             if (w == c / 64)
                 word &= ~std::uint64_t{0} << (c % 64);
             if ((w + 1) * 64 > cEnd)
                 word &= (std::uint64_t{1} << (cEnd % 64)) - 1;
-            for (; word != 0; word &= word - 1) {
-                const std::int64_t col = w * 64 + std::countr_zero(word);
-                EncodeSample(block + 2 * (r * side + col - first), values[near.rank(r, col)]);
+            for (; word != 0; word &= word - 1, ++rank) {
+                const int bit = std::countr_zero(word);
+                if ((voidRow[w] >> bit) & 1u)
+                    EncodeSample(block + 2 * (r * side + w * 64 + bit - first), values[rank]);
             }
         }
         k = rowEnd;
