@@ -572,10 +572,10 @@ void DeltaRun::bridgeRegions(bool helper)
         }
     }
 
-    // Void regions, 8-connected, found by flood fill in the tile's order.
+    // Void regions, 8-connected, found by flood fill in the tile's order: a void leaves `pending`
+    // when its region takes it.
     Scratch work;
-    RowBits seen(m_side);
-    const RowBits& voids = m_out.voids;
+    RowBits pending = m_out.voids;
     std::size_t sinceYield = 0;
     auto progress = [&](std::size_t samples) {
         sinceYield += samples;
@@ -585,21 +585,21 @@ void DeltaRun::bridgeRegions(bool helper)
         }
     };
     for (std::int64_t row = 0; row < m_side; ++row) {
-        forEachBit(voids.row(row), voids.wordsPerRow(), [&](std::int64_t col) {
-            if (seen.get(row, col))
+        forEachBit(m_out.voids.row(row), m_out.voids.wordsPerRow(), [&](std::int64_t col) {
+            if (!pending.get(row, col))
                 return;
             auto region = std::make_unique<Region>();
             std::vector<Sample>& samples = region->samples;
             samples.push_back({static_cast<std::int32_t>(row), static_cast<std::int32_t>(col)});
-            seen.set(row, col);
+            pending.clear(row, col);
             std::int64_t r0 = m_side, r1 = -1, c0 = m_side, c1 = -1;
             for (std::size_t i = 0; i < samples.size(); ++i) {
                 const std::int64_t r = samples[i].r, c = samples[i].c;
                 r0 = std::min(r0, r), r1 = std::max(r1, r), c0 = std::min(c0, c), c1 = std::max(c1, c);
                 for (std::int64_t y = std::max<std::int64_t>(0, r - 1); y <= std::min(m_side - 1, r + 1); ++y)
                     for (std::int64_t x = std::max<std::int64_t>(0, c - 1); x <= std::min(m_side - 1, c + 1); ++x) {
-                        if (voids.get(y, x) && !seen.get(y, x)) {
-                            seen.set(y, x);
+                        if (pending.get(y, x)) {
+                            pending.clear(y, x);
                             samples.push_back({static_cast<std::int32_t>(y), static_cast<std::int32_t>(x)});
                         }
                     }

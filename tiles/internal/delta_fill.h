@@ -26,6 +26,7 @@ public:
     std::int64_t wordsPerRow() const { return m_wordsPerRow; }
     bool get(std::int64_t r, std::int64_t c) const { return (m_words[index(r, c)] >> (c % 64)) & 1u; }
     void set(std::int64_t r, std::int64_t c) { m_words[index(r, c)] |= std::uint64_t{1} << (c % 64); }
+    void clear(std::int64_t r, std::int64_t c) { m_words[index(r, c)] &= ~(std::uint64_t{1} << (c % 64)); }
     std::uint64_t* row(std::int64_t r) { return m_words.data() + r * m_wordsPerRow; }
     const std::uint64_t* row(std::int64_t r) const { return m_words.data() + r * m_wordsPerRow; }
     const std::vector<std::uint64_t>& words() const { return m_words; }
