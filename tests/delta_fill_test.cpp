@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace hgt::test {
@@ -141,6 +142,171 @@ TEST(DeltaFill, BridgesTheOffsetFarBetterThanTheCopyAndKeepsValidSamples)
     // The filler sits 4 to 14 m too high: the median offset is negative and says so.
     EXPECT_LT(bridged.offsets->median, -5.0);
     EXPECT_NE(bridged.warning.find("Höhenversatz der Quelle: Median -"), std::string::npos) << bridged.warning;
+}
+
+// Heights on a grid of any side, smooth enough that a source off by a constant is the only
+// difference to bridge.
+Bytes heights(std::int64_t side, std::int32_t offset = 0)
+{
+    Bytes tile(static_cast<std::size_t>(side * side * 2));
+    for (std::int64_t r = 0; r < side; ++r)
+        for (std::int64_t c = 0; c < side; ++c)
+            setValue(tile, r * side + c, static_cast<std::int32_t>(500 + (r * 3 + c * 5) % 700) + offset);
+    return tile;
+}
+
+// Voids in every place the fill keeps apart: the four corners, along every edge, blobs that cross
+// the words of a row's bits (columns 60-70, 120-135), a region wider than a word, lone samples.
+std::vector<std::int64_t> voidsAllOver(std::int64_t side)
+{
+    std::vector<std::int64_t> at;
+    auto box = [&](std::int64_t r0, std::int64_t r1, std::int64_t c0, std::int64_t c1) {
+        for (std::int64_t r = std::max<std::int64_t>(0, r0); r <= std::min(side - 1, r1); ++r)
+            for (std::int64_t c = std::max<std::int64_t>(0, c0); c <= std::min(side - 1, c1); ++c)
+                at.push_back(r * side + c);
+    };
+    box(0, 4, 0, 6);
+    box(0, 2, side - 9, side - 1);
+    box(side - 5, side - 1, 0, 3);
+    box(side - 3, side - 1, side - 70, side - 1);
+    box(10, 14, side - 1, side - 1);
+    box(200, 260, 60, 70);
+    box(300, 302, 120, 135);
+    box(400, 480, 100, 300);
+    for (std::int64_t k = 5000; k < side * side; k += 7919)
+        at.push_back(k);
+    std::sort(at.begin(), at.end());
+    at.erase(std::unique(at.begin(), at.end()), at.end());
+    return at;
+}
+
+struct DeltaRun {
+    TileResult result;
+    Bytes out;
+};
+
+DeltaRun deltaFill(TempFolder& temp, const Bytes& primary, const std::vector<Bytes>& sources, RunOptions options = {})
+{
+    writeBytes(temp / "tiles/N47E011.hgt", primary);
+    for (std::size_t s = 0; s < sources.size(); ++s)
+        writeBytes(temp / ("source" + std::to_string(s) + "/N47E011.hgt"), sources[s]);
+    options.method = FillMethod::Delta;
+    for (std::size_t s = 1; s < sources.size(); ++s)
+        options.moreSecondaryFolders.push_back(temp / ("source" + std::to_string(s)));
+    WindowState state;
+    QuietHost host;
+    DeltaRun run{MergeTile(state, host, temp / "tiles/N47E011.hgt", temp / "source0", options), {}};
+    if (run.result.end == RunEnd::Complete)
+        run.out = readBytes(temp / "tiles/Merged/N47E011.hgt");
+    return run;
+}
+
+// A source off by a constant has that constant as its offset at every rim sample: the bridged
+// fill gives back the true heights exactly, wherever the voids lie, on either grid.
+TEST(DeltaFillCases, ConstantOffsetIsBridgedExactlyAtEdgesCornersAndWordBoundaries)
+{
+    for (const std::int64_t side : {kTileSide, kTileSide3}) {
+        SCOPED_TRACE(side);
+        TempFolder temp;
+        const Bytes truth = heights(side);
+        Bytes primary = truth;
+        const std::vector<std::int64_t> voids = voidsAllOver(side);
+        for (std::int64_t k : voids)
+            setValue(primary, k, -9999);
+        const DeltaRun run = deltaFill(temp, primary, {heights(side, 37)});
+        ASSERT_EQ(run.result.end, RunEnd::Complete) << run.result.message;
+        EXPECT_TRUE(sameBytes(run.out, truth));
+        EXPECT_EQ(run.result.voidsFound, static_cast<std::int64_t>(voids.size()));
+        EXPECT_EQ(run.result.voidsLeft, 0);
+        ASSERT_TRUE(run.result.offsets);
+        EXPECT_EQ(run.result.offsets->median, -37.0);
+        EXPECT_EQ(run.result.offsets->interquartileRange, 0.0);
+    }
+}
+
+// Each source's part of a region is bridged by that source's own offsets; a void that no source
+// has keeps its own value; a tile that is all void has no rim and takes the filler as it is.
+TEST(DeltaFillCases, SeveralSourcesUnfilledVoidsAndNoRim)
+{
+    const std::int64_t side = kTileSide3;
+    const Bytes truth = heights(side);
+    Bytes primary = truth;
+    for (std::int64_t k : voidsAllOver(side))
+        setValue(primary, k, -32768);
+    setValue(primary, 1000 * side + 1000, -32767); // a void of the other kind
+    Bytes first = heights(side, 12);
+    for (std::int64_t r = 380; r < 440; ++r) // the first source lacks the upper part of the wide region
+        for (std::int64_t c = 0; c < side; ++c)
+            setValue(first, r * side + c, -32768);
+    setValue(first, 1000 * side + 1000, -32767);
+    Bytes second = heights(side, -25);
+    setValue(second, 1000 * side + 1000, -32768);
+    RunOptions options;
+    options.voidValues = {-32768, -32767};
+    TempFolder temp;
+    const DeltaRun run = deltaFill(temp, primary, {first, second}, options);
+    ASSERT_EQ(run.result.end, RunEnd::Complete) << run.result.message;
+    Bytes expected = truth;
+    setValue(expected, 1000 * side + 1000, -32767);
+    EXPECT_TRUE(sameBytes(run.out, expected));
+    EXPECT_EQ(run.result.voidsLeft, 1);
+    ASSERT_EQ(run.result.filledBySource.size(), 2u);
+    EXPECT_GT(run.result.filledBySource[1], 0);
+    EXPECT_EQ(run.result.filledBySource[0] + run.result.filledBySource[1] + 1, run.result.voidsFound);
+
+    Bytes voidTile(static_cast<std::size_t>(kTileBytes3));
+    for (std::int64_t k = 0; k < side * side; ++k)
+        setValue(voidTile, k, -9999);
+    TempFolder allVoid;
+    const DeltaRun filler = deltaFill(allVoid, voidTile, {heights(side, 5)});
+    ASSERT_EQ(filler.result.end, RunEnd::Complete) << filler.result.message;
+    EXPECT_TRUE(sameBytes(filler.out, heights(side, 5)));
+    ASSERT_TRUE(filler.result.offsets);
+    EXPECT_EQ(filler.result.offsets->rimSamples, 0);
+}
+
+// The regions are bridged on two threads when a run has a core to spare, on one in a batch with
+// several tiles in flight: the outputs and the offset statistics are the same either way.
+TEST(DeltaFillCases, SameOutputAndStatisticsWithAndWithoutAHelperThread)
+{
+    const Terrain t = makeTerrain(5);
+    Bytes second = t.filler;
+    for (std::int64_t k = 0; k < kTileSamples; k += 3) // a second source with other offsets
+        setValue(second, k, sampleAt(second, k) - 40);
+    Bytes first = t.filler;
+    for (std::int64_t r = 1000; r < 1800; ++r)
+        for (std::int64_t c = 0; c < kTileSide; ++c)
+            setValue(first, r * kTileSide + c, -9999);
+
+    TempFolder temp;
+    const DeltaRun single = deltaFill(temp, t.primary, {first, second});
+    ASSERT_EQ(single.result.end, RunEnd::Complete) << single.result.message;
+
+    // The same tile twice in a batch of two in flight: each worker bridges on its own thread only.
+    TempFolder batchFolder;
+    writeBytes(batchFolder / "a/N47E011.hgt", t.primary);
+    writeBytes(batchFolder / "b/N47E011.hgt", t.primary);
+    writeBytes(batchFolder / "source0/N47E011.hgt", first);
+    writeBytes(batchFolder / "source1/N47E011.hgt", second);
+    RunOptions options;
+    options.method = FillMethod::Delta;
+    options.jobs = 2;
+    options.moreSecondaryFolders = {batchFolder / "source1"};
+    WindowState state;
+    QuietHost host;
+    const BatchResult batch = MergeTiles(state, host, {batchFolder / "a/N47E011.hgt", batchFolder / "b/N47E011.hgt"},
+                                         batchFolder / "source0", options);
+    ASSERT_EQ(batch.tiles.size(), 2u);
+    for (const TileResult& tile : batch.tiles) {
+        ASSERT_EQ(tile.end, RunEnd::Complete) << tile.message;
+        ASSERT_TRUE(tile.offsets);
+        EXPECT_EQ(tile.offsets->median, single.result.offsets->median);
+        EXPECT_EQ(tile.offsets->interquartileRange, single.result.offsets->interquartileRange);
+        EXPECT_EQ(tile.offsets->rimSamples, single.result.offsets->rimSamples);
+        EXPECT_EQ(tile.filledBySource, single.result.filledBySource);
+    }
+    EXPECT_TRUE(sameBytes(readBytes(batchFolder / "a/Merged/N47E011.hgt"), single.out));
+    EXPECT_TRUE(sameBytes(readBytes(batchFolder / "b/Merged/N47E011.hgt"), single.out));
 }
 
 } // namespace
