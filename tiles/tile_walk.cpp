@@ -156,21 +156,21 @@ void Count(SampleRule rule, Walk& walk, std::size_t voids, std::size_t left)
 }
 
 // One block of a walk as read ahead: the primary's bytes, the void count and, where the block needs
-// it, the source's bytes on the same grid, made into the output samples already.
+// it, the source's bytes on the same grid.
 struct AheadBlock {
     std::unique_ptr<std::uint8_t[]> primary;
     std::unique_ptr<std::uint8_t[]> other;
     std::size_t voids = 0;
-    std::size_t left = 0; // voids left once the block is made
     std::optional<Error> error;
     // Which block the slot holds and how far it is: index * 4 + one of the states below.
     std::atomic<std::uint64_t> tag{0};
 };
 
-// Reads the blocks of a walk on a second thread while the walk writes the blocks before them, so
-// the copies out of the page cache run beside the writes; in the common case the thread also makes
-// the output samples of its blocks. The blocks are the walk's, in its order; a read error is handed
-// over with the block it hit, so the walk fails where it would have failed reading in line.
+// Reads the blocks of a walk on a second thread while the walk makes and writes the blocks before
+// them, so the copies out of the page cache run beside the writes (reading costs more than writing
+// here, so the sample rule stays with the walk). The blocks are the walk's, in its order; a read
+// error is handed over with the block it hit, so the walk fails where it would have failed reading
+// in line.
 //
 // Two slots are in flight: fresh memory is dear here. The walk never waits for a thread that has
 // not started on its block: it claims such a block and reads it itself. On a machine whose second
@@ -237,15 +237,12 @@ private:
         const auto n = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(m_blockBytes), m_tileBytes - offset));
         slot.voids = 0;
-        slot.left = 0;
         slot.error.reset();
         Result<> read = m_primary.readAt(offset, slot.primary.get(), n);
         if (read && m_source) {
             slot.voids = CountVoids(slot.primary.get(), n);
             if (NeedsSource(m_rule, slot.voids))
                 read = m_source->readAt(offset, slot.other.get(), n);
-            if (read)
-                slot.left = ApplyFastRule(m_rule, slot.primary.get(), slot.other.get(), n, slot.voids);
         }
         if (!read)
             slot.error = read.error();
@@ -329,10 +326,8 @@ public:
     Result<> apply(std::int64_t offset, std::uint8_t* block, std::size_t n, Walk& walk,
                    const AheadBlock* ahead = nullptr)
     {
-        if (ahead && readsSourceAhead()) {
-            Count(m_setup.rule, walk, ahead->voids, ahead->left); // the block is made already
-            return {};
-        }
+        if (ahead && readsSourceAhead())
+            return applyFast(block, n, walk, ahead->voids, ahead->other.get());
         if (m_inputs.filled) {
             m_inputs.filled->apply(offset / 2, block, n / 2);
             return {};
