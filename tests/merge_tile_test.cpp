@@ -176,6 +176,21 @@ TEST(MergeTileModel, OddOffsetPairAloneCopiesThePrimary)
     EXPECT_EQ(firstDifference(*c.model.output, s.primary), -1);
 }
 
+// The hole test looks at the first 16 KiB alone before it reads whole blocks: a pair across that
+// first look's end counts too.
+TEST(MergeTileModel, PairAcrossTheHoleTestsFirstLookCopiesThePrimary)
+{
+    Scenario s;
+    s.primary = plainTile(1);
+    s.secondary = plainTile(2);
+    s.primary[16383] = kVoidHigh;
+    s.primary[16384] = kVoidLow;
+    const Compared c = runBoth(s);
+    EXPECT_EQ(c.engine.end, RunEnd::Complete);
+    ASSERT_TRUE(c.model.output);
+    EXPECT_EQ(firstDifference(*c.model.output, s.primary), -1);
+}
+
 TEST(MergeTileModel, VoidInBothTilesAndMinus32768Samples)
 {
     Scenario s;

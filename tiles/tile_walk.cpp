@@ -503,12 +503,16 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
 
 Result<bool> HasHoles(const TileInput& tile, const VoidSet& voids, std::size_t blockBytes)
 {
-    std::vector<std::uint8_t> buffer(std::clamp<std::size_t>(blockBytes, 2, kMaxBlockBytes) & ~std::size_t{1});
+    const std::size_t size = std::clamp<std::size_t>(blockBytes, 2, kMaxBlockBytes) & ~std::size_t{1};
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(size);
     if (voids.hasMarker()) {
         std::uint8_t previous = 0;
         bool havePrevious = false;
-        for (std::int64_t offset = 0;;) {
-            const Result<std::size_t> got = tile.readSomeAt(offset, buffer.data(), buffer.size());
+        // The first look is short: most tiles with holes have one near their start, and the pages
+        // of a buffer cost something the first time they are touched.
+        std::size_t wanted = std::min<std::size_t>(size, 16 * 1024);
+        for (std::int64_t offset = 0;; wanted = size) {
+            const Result<std::size_t> got = tile.readSomeAt(offset, buffer.get(), wanted);
             if (!got)
                 return got.error();
             if (*got == 0)
@@ -517,8 +521,8 @@ Result<bool> HasHoles(const TileInput& tile, const VoidSet& voids, std::size_t b
             // A pair may straddle two blocks: the previous block's last byte pairs with this one's first.
             if (havePrevious && previous == kVoidHigh && buffer[0] == kVoidLow)
                 return true;
-            const std::uint8_t* const end = buffer.data() + *got;
-            for (const std::uint8_t* p = buffer.data(); p < end;) {
+            const std::uint8_t* const end = buffer.get() + *got;
+            for (const std::uint8_t* p = buffer.get(); p < end;) {
                 p = static_cast<const std::uint8_t*>(std::memchr(p, kVoidHigh, static_cast<std::size_t>(end - p)));
                 if (!p || p + 1 >= end)
                     break;
@@ -535,12 +539,12 @@ Result<bool> HasHoles(const TileInput& tile, const VoidSet& voids, std::size_t b
     // The other void values count as whole samples of the tile.
     const std::int64_t tileBytes = tile.grid().bytes();
     for (std::int64_t offset = 0; offset < tileBytes;) {
-        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()),
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(size),
                                                                        tileBytes - offset));
-        if (Result<> read = tile.readAt(offset, buffer.data(), n); !read)
+        if (Result<> read = tile.readAt(offset, buffer.get(), n); !read)
             return read.error();
         for (std::size_t i = 0; i + 1 < n; i += 2) {
-            const std::int16_t value = DecodeSample(buffer.data() + i);
+            const std::int16_t value = DecodeSample(buffer.get() + i);
             if (value != kVoidValue && voids.isVoid(value))
                 return true;
         }
