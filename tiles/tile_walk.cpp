@@ -211,7 +211,7 @@ public:
             return slot;
         }
         // The helper is reading it: that takes less than writing a block.
-        waitFor([&] { return slot.tag.load(std::memory_order_acquire) == tag(index, kReady); });
+        waitFor([&] { return slot.tag.load(std::memory_order_acquire) == tag(index, kReady); }, kWalkPolls);
         return slot;
     }
 
@@ -223,6 +223,11 @@ public:
 
 private:
     static constexpr std::size_t kSlots = 2;
+    // The walk waits only for a block being read, briefly. The helper waits for the walk to be done
+    // with a slot, up to two blocks' work, and polls on a core it has to itself: if it slept, the
+    // walk would pay for waking it at nearly every block.
+    static constexpr std::chrono::microseconds kWalkPolls{200};
+    static constexpr std::chrono::microseconds kHelperPolls{600};
     enum : std::uint64_t { kFree, kReading, kReady, kOwnedByWalk };
     static std::uint64_t tag(std::size_t index, std::uint64_t state) { return std::uint64_t{index} * 4 + state; }
 
@@ -248,12 +253,12 @@ private:
             slot.error = read.error();
     }
 
-    // Polls for a short while (waking a sleeping thread costs about as much as a block's work
-    // here), then sleeps until woken.
+    // Polls for a while (waking a sleeping thread costs about as much as a block's work here), then
+    // sleeps until woken.
     template<typename Ready>
-    void waitFor(Ready ready)
+    void waitFor(Ready ready, std::chrono::microseconds poll)
     {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+        const auto until = std::chrono::steady_clock::now() + poll;
         do {
             for (int spin = 0; spin < 64; ++spin) {
                 if (ready())
@@ -279,7 +284,8 @@ private:
             AheadBlock& slot = m_slots[index % kSlots];
             // The slot is free for this block once the walk is done with the block before it in
             // the slot; a tag beyond that means the walk has claimed this block itself.
-            waitFor([&] { return m_closing.load() || slot.tag.load(std::memory_order_acquire) >= tag(index, kFree); });
+            waitFor([&] { return m_closing.load() || slot.tag.load(std::memory_order_acquire) >= tag(index, kFree); },
+                    kHelperPolls);
             if (m_closing.load())
                 return;
             std::uint64_t expected = tag(index, kFree);
