@@ -1,10 +1,14 @@
 // The difference tile on full-size tiles, against a plain reference of the sample rule.
 
 #include "tiles/engine.h"
+#include "tiles/internal/tile_walk.h"
 #include "tests/test_support.h"
 #include "tests/tile_rules.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
 
 namespace hgt::test {
 namespace {
@@ -61,6 +65,56 @@ TEST_F(DifferenceTileTest, BytePairsVoidsAndSaturationOverAFullTile)
     EXPECT_EQ(sampleAt(out, kTileSamples - 1), -9999);
     EXPECT_EQ(readBytes(primary), p); // inputs only read
     EXPECT_EQ(readBytes(comparison), c);
+}
+
+// The subtraction runs as AVX2, SSE2 or plain code depending on the processor: each must give the
+// difference rule's bytes and void count, for any length and alignment, at the extremes of the
+// range and with voids in either input.
+TEST(DifferenceKernels, EveryPathGivesTheRulesBytesAndVoidCount)
+{
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> pick(0, 9);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    auto value = [&] {
+        switch (pick(random)) {
+        case 0: return -9999;
+        case 1: return -32768;
+        case 2: return 32767;
+        case 3: return -1;
+        default: return any(random);
+        }
+    };
+    for (const std::size_t samples : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 100u, 1000u}) {
+        for (const std::size_t shift : {0u, 1u, 2u}) { // the buffers' alignment
+            Bytes primary(2 * samples + shift), comparison(2 * samples + shift);
+            for (std::size_t i = 0; i < samples; ++i) {
+                const auto put = [&](Bytes& b, int v) {
+                    b[shift + 2 * i] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8);
+                    b[shift + 2 * i + 1] = static_cast<std::uint8_t>(v & 0xFF);
+                };
+                put(primary, value());
+                put(comparison, value());
+            }
+            Bytes expected(primary.begin() + static_cast<std::ptrdiff_t>(shift), primary.end());
+            std::size_t expectedVoids = 0;
+            for (std::size_t i = 0; i < samples; ++i) {
+                const auto at = [&](const Bytes& b) {
+                    return static_cast<std::int16_t>(b[shift + 2 * i] << 8 | b[shift + 2 * i + 1]);
+                };
+                const bool isVoid = at(primary) == -9999 || at(comparison) == -9999;
+                expectedVoids += isVoid;
+                const std::int32_t d = isVoid ? -9999 : std::clamp(at(primary) - at(comparison), -32768, 32767);
+                setValue(expected, static_cast<std::int64_t>(i), d);
+            }
+            for (const KernelPath path : {KernelPath::Best, KernelPath::Baseline, KernelPath::Portable}) {
+                Bytes out = primary;
+                const std::size_t voids = SubtractSamples(out.data() + shift, comparison.data() + shift, 2 * samples, path);
+                EXPECT_EQ(Bytes(out.begin() + static_cast<std::ptrdiff_t>(shift), out.end()), expected)
+                    << samples << " samples, shift " << shift << ", path " << static_cast<int>(path);
+                EXPECT_EQ(voids, expectedVoids) << samples << " samples, path " << static_cast<int>(path);
+            }
+        }
+    }
 }
 
 TEST_F(DifferenceTileTest, ACopyMinusItsTileIsZeroButTheTileItselfIsRefused)

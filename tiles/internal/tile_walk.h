@@ -90,6 +90,11 @@ std::size_t FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std:
 // Returns the voids of the difference (void in either).
 std::size_t SubtractSamples(std::uint8_t* primary, const std::uint8_t* comparison, std::size_t n);
 
+// Which code SubtractSamples runs: the best the processor has (the default), the x86-64 baseline
+// (SSE2), or plain C++; the tests hold them to the same results.
+enum class KernelPath { Best, Baseline, Portable };
+std::size_t SubtractSamples(std::uint8_t* primary, const std::uint8_t* comparison, std::size_t n, KernelPath path);
+
 // A run that ended in a failure.
 inline void MarkFailed(TileResult& result, const Error& error)
 {
