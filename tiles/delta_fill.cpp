@@ -178,9 +178,6 @@ Result<> DeltaRun::findVoids()
 {
     m_out.voids = RowBits(m_side);
     const bool onlyMarker = m_voids.isDefault();
-    std::uint16_t marker;
-    const std::uint8_t markerBytes[2] = {kVoidHigh, kVoidLow};
-    std::memcpy(&marker, markerBytes, 2);
     const Result<> scanned = InHalves(m_useHelper, m_side, [&](std::int64_t begin, std::int64_t end) -> Result<> {
         std::vector<std::uint8_t> raw(static_cast<std::size_t>(kChunkRows * m_side * 2));
         for (std::int64_t r0 = begin; r0 < end; r0 += kChunkRows) {
@@ -197,11 +194,8 @@ Result<> DeltaRun::findVoids()
                     const std::int64_t n = std::min<std::int64_t>(64, m_side - w * 64);
                     const std::uint8_t* at = samples + w * 128;
                     if (onlyMarker) {
-                        for (std::int64_t b = 0; b < n; ++b) {
-                            std::uint16_t word;
-                            std::memcpy(&word, at + 2 * b, 2);
-                            flags[b] = word == marker;
-                        }
+                        for (std::int64_t b = 0; b < n; ++b)
+                            flags[b] = LoadWord(at + 2 * b) == kVoidWord;
                     } else {
                         for (std::int64_t b = 0; b < n; ++b)
                             flags[b] = m_voids.isVoid(DecodeSample(at + 2 * b));

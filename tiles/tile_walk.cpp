@@ -22,20 +22,6 @@ namespace hgt {
 
 namespace {
 
-// The samples are handled as raw 16-bit words in memory order, compared with the marker's bytes in
-// the same order: branch-free loops that the compiler turns into vector code.
-std::uint16_t loadWord(const std::uint8_t* p)
-{
-    std::uint16_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
-}
-
-void storeWord(std::uint8_t* p, std::uint16_t word)
-{
-    std::memcpy(p, &word, sizeof word);
-}
-
 // Swaps a big-endian tile word to the host's order, and back.
 std::uint16_t toHost(std::uint16_t word)
 {
@@ -43,9 +29,6 @@ std::uint16_t toHost(std::uint16_t word)
         return static_cast<std::uint16_t>(word << 8 | word >> 8);
     return word;
 }
-
-const std::uint8_t kVoidBytes[2] = {kVoidHigh, kVoidLow};
-const std::uint16_t kVoidWord = loadWord(kVoidBytes);
 
 // Counts in 16-bit lanes stay narrow enough to vectorise well; a chunk never overflows them.
 constexpr std::size_t kCountChunkWords = 32768;
@@ -72,7 +55,7 @@ std::size_t CountVoids(const std::uint8_t* block, std::size_t n)
         const std::size_t end = std::min(words, start + kCountChunkWords);
         std::uint16_t count = 0;
         for (std::size_t w = start; w < end; ++w)
-            count = static_cast<std::uint16_t>(count + (loadWord(block + 2 * w) == marker));
+            count = static_cast<std::uint16_t>(count + (LoadWord(block + 2 * w) == marker));
         total += count;
     }
     return total;
@@ -88,11 +71,11 @@ std::size_t FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std:
         const std::size_t end = std::min(words, start + kCountChunkWords);
         std::uint16_t count = 0;
         for (std::size_t w = start; w < end; ++w) {
-            const std::uint16_t own = loadWord(primary + 2 * w);
-            const std::uint16_t other = loadWord(secondary + 2 * w);
+            const std::uint16_t own = LoadWord(primary + 2 * w);
+            const std::uint16_t other = LoadWord(secondary + 2 * w);
             const std::uint16_t result = own == marker ? other : own;
             count = static_cast<std::uint16_t>(count + (result == marker));
-            storeWord(primary + 2 * w, result);
+            StoreWord(primary + 2 * w, result);
         }
         left += count;
     }
@@ -111,8 +94,8 @@ std::size_t subtractPortable(std::uint8_t* primary, const std::uint8_t* comparis
         const std::size_t end = std::min(words, start + kCountChunkWords);
         std::uint16_t count = 0;
         for (std::size_t w = start; w < end; ++w) {
-            const std::uint16_t ownWord = loadWord(primary + 2 * w);
-            const std::uint16_t otherWord = loadWord(comparison + 2 * w);
+            const std::uint16_t ownWord = LoadWord(primary + 2 * w);
+            const std::uint16_t otherWord = LoadWord(comparison + 2 * w);
             // Saturating 16-bit subtraction in unsigned arithmetic, so the loop stays 16 bits wide:
             // it overflows where the operands' signs differ and the result's sign differs from own's.
             const std::uint16_t own = toHost(ownWord);
@@ -123,7 +106,7 @@ std::size_t subtractPortable(std::uint8_t* primary, const std::uint8_t* comparis
             const std::uint16_t result = overflow ? saturated : difference;
             const bool eitherVoid = (ownWord == marker) | (otherWord == marker);
             count = static_cast<std::uint16_t>(count + eitherVoid);
-            storeWord(primary + 2 * w, eitherVoid ? marker : toHost(result));
+            StoreWord(primary + 2 * w, eitherVoid ? marker : toHost(result));
         }
         voids += count;
     }

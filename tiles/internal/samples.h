@@ -2,7 +2,11 @@
 
 // One tile sample as stored: a signed 16-bit value, high byte first.
 
+#include "tiles/engine.h"
+
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace hgt {
 
@@ -17,5 +21,24 @@ inline void EncodeSample(std::uint8_t* p, std::int16_t value)
     p[0] = static_cast<std::uint8_t>(bits >> 8);
     p[1] = static_cast<std::uint8_t>(bits & 0xFF);
 }
+
+// The samples as raw 16-bit words in memory order, compared with the marker's bytes in the same
+// order: branch-free loops that the compiler turns into vector code.
+inline std::uint16_t LoadWord(const std::uint8_t* p)
+{
+    std::uint16_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+inline void StoreWord(std::uint8_t* p, std::uint16_t word)
+{
+    std::memcpy(p, &word, sizeof word);
+}
+
+// The void marker's bytes, D8 F1, as such a word.
+inline constexpr std::uint16_t kVoidWord = std::endian::native == std::endian::little
+                                               ? static_cast<std::uint16_t>(kVoidLow << 8 | kVoidHigh)
+                                               : static_cast<std::uint16_t>(kVoidHigh << 8 | kVoidLow);
 
 } // namespace hgt
