@@ -210,22 +210,17 @@ bool NeedsSource(SampleRule rule, std::size_t voids)
     return rule == SampleRule::Difference || voids > 0;
 }
 
-// The common case's rule on one block of raw samples with `voids` voids, in place in `block`;
-// returns the voids left.
-std::size_t ApplyFastRule(SampleRule rule, std::uint8_t* block, const std::uint8_t* other, std::size_t n,
-                          std::size_t voids)
+// Counts the voids of a block of the primary (raw bytes) and reads the source's bytes of the same
+// samples into `other` where the rule needs them; returns the void count.
+Result<std::size_t> ReadSourceWhereNeeded(SampleRule rule, const TileInput& source, std::int64_t offset,
+                                          const std::uint8_t* block, std::uint8_t* other, std::size_t n)
 {
-    if (!NeedsSource(rule, voids))
-        return 0;
-    return rule == SampleRule::Fill ? FillVoids(block, other, n) : SubtractSamples(block, other, n);
-}
-
-void Count(SampleRule rule, Walk& walk, std::size_t voids, std::size_t left)
-{
-    walk.voidsFound += static_cast<std::int64_t>(voids);
-    walk.voidsLeft += static_cast<std::int64_t>(left);
-    if (rule == SampleRule::Fill)
-        walk.filledBySource[0] += static_cast<std::int64_t>(voids - left);
+    const std::size_t voids = CountVoids(block, n);
+    if (NeedsSource(rule, voids)) {
+        if (Result<> read = source.readAt(offset, other, n); !read)
+            return read.error();
+    }
+    return voids;
 }
 
 // One block of a walk as read ahead: the primary's bytes, the void count and, where the block needs
@@ -316,14 +311,16 @@ private:
             std::min<std::int64_t>(static_cast<std::int64_t>(m_blockBytes), m_tileBytes - offset));
         slot.voids = 0;
         slot.error.reset();
-        Result<> read = m_primary.readAt(offset, slot.primary.get(), n);
-        if (read && m_source) {
-            slot.voids = CountVoids(slot.primary.get(), n);
-            if (NeedsSource(m_rule, slot.voids))
-                read = m_source->readAt(offset, slot.other.get(), n);
-        }
-        if (!read)
+        if (Result<> read = m_primary.readAt(offset, slot.primary.get(), n); !read) {
             slot.error = read.error();
+        } else if (m_source) {
+            const Result<std::size_t> voids =
+                ReadSourceWhereNeeded(m_rule, *m_source, offset, slot.primary.get(), slot.other.get(), n);
+            if (voids)
+                slot.voids = *voids;
+            else
+                slot.error = voids.error();
+        }
     }
 
     // Polls for a while (waking a sleeping thread costs about as much as a block's work here), then
@@ -417,18 +414,27 @@ public:
 private:
     Result<> applyFast(std::int64_t offset, std::uint8_t* block, std::size_t n, Walk& walk)
     {
-        const std::size_t voids = CountVoids(block, n);
-        if (NeedsSource(m_setup.rule, voids)) {
-            m_other.resize(m_blockBytes); // fresh memory costs; only what a path uses is allocated
-            if (Result<> read = m_inputs.sources[0]->input().readAt(offset, m_other.data(), n); !read)
-                return read;
-        }
-        return applyFast(block, n, walk, voids, m_other.data());
+        m_other.resize(m_blockBytes); // fresh memory costs; only what a path uses is allocated
+        const Result<std::size_t> voids =
+            ReadSourceWhereNeeded(m_setup.rule, m_inputs.sources[0]->input(), offset, block, m_other.data(), n);
+        if (!voids)
+            return voids.error();
+        return applyFast(block, n, walk, *voids, m_other.data());
     }
 
+    // The rule on a block with `voids` voids whose source bytes, where needed, are in `other`.
     Result<> applyFast(std::uint8_t* block, std::size_t n, Walk& walk, std::size_t voids, const std::uint8_t* other)
     {
-        Count(m_setup.rule, walk, voids, ApplyFastRule(m_setup.rule, block, other, n, voids));
+        walk.voidsFound += static_cast<std::int64_t>(voids);
+        if (!NeedsSource(m_setup.rule, voids))
+            return {};
+        if (m_setup.rule == SampleRule::Fill) {
+            const std::size_t left = FillVoids(block, other, n);
+            walk.voidsLeft += static_cast<std::int64_t>(left);
+            walk.filledBySource[0] += static_cast<std::int64_t>(voids - left);
+        } else {
+            walk.voidsLeft += static_cast<std::int64_t>(SubtractSamples(block, other, n));
+        }
         return {};
     }
 
@@ -516,7 +522,7 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
         try {
             ahead.emplace(inputs.primary, source, setup.rule, tileBytes, blockBytes);
         } catch (const std::system_error&) {
-            ahead.reset(); // no thread to be had: read in line
+            // no thread to be had: the blocks are read in line
         }
     }
     if (!ahead)
