@@ -69,6 +69,22 @@ std::uint64_t PackFlags(const std::uint8_t* flags)
     return word;
 }
 
+// Reads rows [begin, end) of a tile of `side` samples a side into `raw`, kChunkRows at a time, and
+// hands each chunk to chunk(first row, rows).
+template<typename F>
+Result<> ForRowChunks(const TileInput& input, std::int64_t side, std::int64_t begin, std::int64_t end,
+                      std::vector<std::uint8_t>& raw, F chunk)
+{
+    raw.resize(static_cast<std::size_t>(kChunkRows * side * 2));
+    for (std::int64_t r0 = begin; r0 < end; r0 += kChunkRows) {
+        const std::int64_t rows = std::min(kChunkRows, end - r0);
+        if (Result<> read = input.readAt(r0 * side * 2, raw.data(), static_cast<std::size_t>(rows * side * 2)); !read)
+            return read;
+        chunk(r0, rows);
+    }
+    return {};
+}
+
 // Runs work(first row, end row) over the rows of a tile, the first half on a helper thread where
 // `helper` says so, the second on this one. The first failure in row order is returned.
 Result<> InHalves(bool helper, std::int64_t rows, const std::function<Result<>(std::int64_t, std::int64_t)>& work)
@@ -156,7 +172,7 @@ private:
     Result<> readNear();
     void chooseFillers();
     std::size_t rank(std::int64_t r, std::int64_t c) const { return m_out.near.rank(r, c); }
-    void bridgeRegions(bool helper);
+    void bridgeRegions();
     void bridgeRegion(Region& region, Scratch& work);
     void bridgeSource(Region& region, std::size_t s, Scratch& work);
     std::int16_t finalValue(float value) const;
@@ -179,12 +195,8 @@ Result<> DeltaRun::findVoids()
     m_out.voids = RowBits(m_side);
     const bool onlyMarker = m_voids.isDefault();
     const Result<> scanned = InHalves(m_useHelper, m_side, [&](std::int64_t begin, std::int64_t end) -> Result<> {
-        std::vector<std::uint8_t> raw(static_cast<std::size_t>(kChunkRows * m_side * 2));
-        for (std::int64_t r0 = begin; r0 < end; r0 += kChunkRows) {
-            const std::int64_t rows = std::min(kChunkRows, end - r0);
-            if (Result<> read = m_primary.readAt(r0 * m_side * 2, raw.data(), static_cast<std::size_t>(rows * m_side * 2));
-                !read)
-                return read;
+        std::vector<std::uint8_t> raw;
+        return ForRowChunks(m_primary, m_side, begin, end, raw, [&](std::int64_t r0, std::int64_t rows) {
             for (std::int64_t r = 0; r < rows; ++r) {
                 const std::uint8_t* samples = raw.data() + r * m_side * 2;
                 std::uint64_t* bits = m_out.voids.row(r0 + r);
@@ -203,8 +215,7 @@ Result<> DeltaRun::findVoids()
                     bits[w] = PackFlags(flags);
                 }
             }
-        }
-        return {};
+        });
     });
     if (!scanned)
         return scanned;
@@ -219,18 +230,13 @@ Result<> DeltaRun::readNear()
     // The samples near voids of a tile on the primary's grid, rows [begin, end), into `take` by rank.
     auto readSameGrid = [&](const TileInput& input, std::int64_t begin, std::int64_t end, std::vector<std::uint8_t>& raw,
                             auto take) -> Result<> {
-        for (std::int64_t r0 = begin; r0 < end; r0 += kChunkRows) {
-            const std::int64_t rows = std::min(kChunkRows, end - r0);
-            if (Result<> read = input.readAt(r0 * m_side * 2, raw.data(), static_cast<std::size_t>(rows * m_side * 2));
-                !read)
-                return read;
+        return ForRowChunks(input, m_side, begin, end, raw, [&](std::int64_t r0, std::int64_t rows) {
             std::size_t k = near.rank(r0, 0);
             for (std::int64_t r = r0; r < r0 + rows; ++r)
                 forEachBit(near.bits().row(r), words, [&](std::int64_t c) {
                     take(k++, DecodeSample(raw.data() + 2 * ((r - r0) * m_side + c)));
                 });
-        }
-        return {};
+        });
     };
     m_out.values.resize(near.size());
     m_sources.resize(m_sourceInputs.size());
@@ -243,7 +249,7 @@ Result<> DeltaRun::readNear()
     }
     // The primary and the sources on its grid, by halves of the rows.
     const Result<> read = InHalves(m_useHelper, m_side, [&](std::int64_t begin, std::int64_t end) -> Result<> {
-        std::vector<std::uint8_t> raw(static_cast<std::size_t>(kChunkRows * m_side * 2));
+        std::vector<std::uint8_t> raw;
         Result<> done = readSameGrid(m_primary, begin, end, raw, [&](std::size_t k, std::int16_t v) { m_out.values[k] = v; });
         for (std::size_t s = 0; done && s < m_sourceInputs.size(); ++s) {
             if (!m_sourceInputs[s] || !m_sourceInputs[s]->sameGrid())
@@ -530,7 +536,7 @@ void DeltaRun::bridgeRegion(Region& region, Scratch& work)
 // second core is to be had, a helper thread bridges regions while this one still looks for more.
 // The rim offsets are counted afterwards in the regions' order, so the statistics do not depend
 // on which thread was quicker.
-void DeltaRun::bridgeRegions(bool helper)
+void DeltaRun::bridgeRegions()
 {
     std::mutex mutex;
     std::condition_variable changed;
@@ -558,7 +564,7 @@ void DeltaRun::bridgeRegions(bool helper)
         }
     };
     std::thread thread;
-    if (helper) {
+    if (m_useHelper) {
         try {
             thread = std::thread(helperLoop);
         } catch (const std::system_error&) {
@@ -640,7 +646,7 @@ Result<DeltaFilled> DeltaRun::run()
     if (Result<> read = readNear(); !read)
         return read.error();
     chooseFillers();
-    bridgeRegions(m_useHelper);
+    bridgeRegions();
 
     // Each rim sample counts once, with the offset of the first region that met it.
     Bits counted(m_out.near.size());
