@@ -161,35 +161,38 @@ INSTANTIATE_TEST_SUITE_P(Lengths, MergeTileBlocks,
                                            BlockRow{"one_MiB", 1u << 20}, BlockRow{"larger_than_allowed", 64u << 20}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MergeTileModel, OddOffsetPairAloneCopiesThePrimary)
+struct OddPairRow {
+    const char* name;
+    std::size_t at;         // the pair's first byte, at an odd offset
+    std::size_t blockBytes; // of the run
+};
+
+class MergeTileOddPair : public ::testing::TestWithParam<OddPairRow> {};
+
+// A D8 F1 pair across two samples alone is a hole to the hole test, wherever the reads of the test
+// cut the file, but no sample is a void: the output is the primary.
+TEST_P(MergeTileOddPair, AloneCopiesThePrimary)
 {
     Scenario s;
     s.primary = plainTile(1);
     s.secondary = plainTile(2);
-    // Low byte of sample 499 and high byte of sample 500: bytes 999 and 1000, across a 1000-byte block.
-    s.primary[999] = kVoidHigh;
-    s.primary[1000] = kVoidLow;
-    s.blockBytes = 1000;
+    s.primary[GetParam().at] = kVoidHigh;
+    s.primary[GetParam().at + 1] = kVoidLow;
+    s.blockBytes = GetParam().blockBytes;
     const Compared c = runBoth(s);
     EXPECT_EQ(c.engine.end, RunEnd::Complete);
     ASSERT_TRUE(c.model.output);
     EXPECT_EQ(firstDifference(*c.model.output, s.primary), -1);
 }
 
-// The hole test looks at the first 16 KiB alone before it reads whole blocks: a pair across that
-// first look's end counts too.
-TEST(MergeTileModel, PairAcrossTheHoleTestsFirstLookCopiesThePrimary)
-{
-    Scenario s;
-    s.primary = plainTile(1);
-    s.secondary = plainTile(2);
-    s.primary[16383] = kVoidHigh;
-    s.primary[16384] = kVoidLow;
-    const Compared c = runBoth(s);
-    EXPECT_EQ(c.engine.end, RunEnd::Complete);
-    ASSERT_TRUE(c.model.output);
-    EXPECT_EQ(firstDifference(*c.model.output, s.primary), -1);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, MergeTileOddPair,
+    ::testing::Values(
+        // Low byte of sample 499 and high byte of sample 500, across a 1000-byte block.
+        OddPairRow{"across_a_block", 999, 1000},
+        // The hole test looks at the first 16 KiB alone before it reads whole blocks.
+        OddPairRow{"across_the_hole_tests_first_look", 16383, kDefaultBlockBytes}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MergeTileModel, VoidInBothTilesAndMinus32768Samples)
 {
