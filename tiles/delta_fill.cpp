@@ -33,16 +33,6 @@ constexpr std::uint8_t kUnfilled = 0xFF; // a void that no source has a value fo
 // The tiles are read this many rows at a time.
 constexpr std::int64_t kChunkRows = 32;
 
-class Bits {
-public:
-    explicit Bits(std::size_t n = 0) : m_words((n + 63) / 64) {}
-    bool get(std::size_t i) const { return (m_words[i / 64] >> (i % 64)) & 1u; }
-    void set(std::size_t i) { m_words[i / 64] |= std::uint64_t{1} << (i % 64); }
-
-private:
-    std::vector<std::uint64_t> m_words;
-};
-
 // Calls f(c) for each set bit of a row, in order.
 template<typename F>
 void forEachBit(const std::uint64_t* row, std::int64_t words, F f)
@@ -649,12 +639,12 @@ Result<DeltaFilled> DeltaRun::run()
     bridgeRegions();
 
     // Each rim sample counts once, with the offset of the first region that met it.
-    Bits counted(m_out.near.size());
+    std::vector<bool> counted(m_out.near.size());
     std::vector<float> allOffsets;
     for (const std::unique_ptr<Region>& region : m_regions) {
         for (const auto& [k, offset] : region->rim) {
-            if (!counted.get(k)) {
-                counted.set(k);
+            if (!counted[k]) {
+                counted[k] = true;
                 allOffsets.push_back(offset);
             }
         }
