@@ -24,14 +24,17 @@ namespace {
     X(zip_error_init_with_code)                                                                                 \
     X(zip_error_strerror)                                                                                       \
     X(zip_error_fini)                                                                                           \
+    X(zip_error_code_zip)                                                                                       \
+    X(zip_error_code_system)                                                                                    \
+    X(zip_error_system_type)                                                                                    \
+    X(zip_get_error)                                                                                            \
+    X(zip_file_get_error)                                                                                       \
     X(zip_get_num_entries)                                                                                      \
     X(zip_get_name)                                                                                             \
     X(zip_stat_init)                                                                                            \
     X(zip_stat_index)                                                                                           \
-    X(zip_strerror)                                                                                             \
     X(zip_fopen_index)                                                                                          \
     X(zip_fread)                                                                                                \
-    X(zip_file_strerror)                                                                                        \
     X(zip_source_buffer)                                                                                        \
     X(zip_source_free)                                                                                          \
     X(zip_file_add)
@@ -73,6 +76,37 @@ bool endsWithIgnoringCase(const std::string& text, const std::string& end)
     return text.size() >= end.size() && EqualsIgnoringCase(std::string_view(text).substr(text.size() - end.size()), end);
 }
 
+// Why libzip failed, in German for the reasons an archive of tiles meets; the library's own text
+// for the rare rest.
+std::string reasonOf(const zip_error_t* error)
+{
+    const ZipLibrary& zip = *Zip();
+    switch (zip.zip_error_code_zip(error)) {
+    case ZIP_ER_CRC: return "Prüfsumme falsch";
+    case ZIP_ER_NOZIP: return "kein ZIP-Archiv";
+    case ZIP_ER_EOF: return "Archiv ist abgeschnitten";
+    case ZIP_ER_INCONS: return "Archiv ist beschädigt (Verzeichnis passt nicht zu den Daten)";
+    case ZIP_ER_EXISTS: return "zwei Einträge desselben Namens";
+    case ZIP_ER_NOPASSWD:
+    case ZIP_ER_WRONGPASSWD:
+    case ZIP_ER_ENCRNOTSUPP: return "verschlüsselt";
+    case ZIP_ER_COMPNOTSUPP: return "Kompressionsverfahren nicht unterstützt";
+    case ZIP_ER_MULTIDISK: return "mehrteilige Archive werden nicht unterstützt";
+    case ZIP_ER_ZLIB:
+    case ZIP_ER_COMPRESSED_DATA: return "komprimierte Daten sind beschädigt";
+    case ZIP_ER_MEMORY: return "zu wenig Arbeitsspeicher";
+    case ZIP_ER_NOENT: return "Eintrag nicht gefunden";
+    case ZIP_ER_OPEN:
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+    case ZIP_ER_TELL:
+        if (zip.zip_error_system_type(error) == ZIP_ET_SYS && zip.zip_error_code_system(error) != 0)
+            return SystemReason(zip.zip_error_code_system(error));
+        return "Lesefehler";
+    default: return zip.zip_error_strerror(const_cast<zip_error_t*>(error));
+    }
+}
+
 Error corrupt(const std::string& path, const std::string& why)
 {
     return {ErrorKind::NotATile, path + " ist kein lesbares ZIP-Archiv: " + why};
@@ -99,7 +133,7 @@ Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
     if (!archive) {
         zip_error_t error;
         zip.zip_error_init_with_code(&error, code);
-        const std::string reason = zip.zip_error_strerror(&error);
+        const std::string reason = reasonOf(&error);
         zip.zip_error_fini(&error);
         return corrupt(path, reason);
     }
@@ -120,20 +154,20 @@ Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
     zip_stat_t stat;
     zip.zip_stat_init(&stat);
     if (zip.zip_stat_index(archive.get(), static_cast<zip_uint64_t>(tile), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
-        return corrupt(path, zip.zip_strerror(archive.get()));
+        return corrupt(path, reasonOf(zip.zip_get_error(archive.get())));
     if (!acceptSize(stat.size))
         return Error{ErrorKind::NotATile, path + " enthält eine Kachel von " + std::to_string(stat.size)
                                               + " Bytes, keine HGT-Kachel"};
 
     std::unique_ptr<zip_file_t, MemberCloser> member(zip.zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(tile), 0));
     if (!member)
-        return corrupt(path, zip.zip_strerror(archive.get()));
+        return corrupt(path, reasonOf(zip.zip_get_error(archive.get())));
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(stat.size));
     std::uint64_t done = 0;
     while (done < stat.size) {
         const zip_int64_t got = zip.zip_fread(member.get(), bytes.data() + done, stat.size - done);
         if (got < 0)
-            return corrupt(path, zip.zip_file_strerror(member.get()));
+            return corrupt(path, reasonOf(zip.zip_file_get_error(member.get())));
         if (got == 0)
             break;
         done += static_cast<std::uint64_t>(got);
@@ -144,7 +178,7 @@ Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
         std::uint8_t extra = 0;
         const zip_int64_t more = zip.zip_fread(member.get(), &extra, 1);
         if (more < 0)
-            return corrupt(path, zip.zip_file_strerror(member.get()));
+            return corrupt(path, reasonOf(zip.zip_file_get_error(member.get())));
         if (more == 0)
             return bytes;
     }
@@ -162,14 +196,14 @@ Result<> WriteZippedTile(const std::string& path, const std::string& member, con
         return Error{ErrorKind::Io, path + " kann nicht angelegt werden"};
     zip_source_t* source = zip.zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
     if (!source || zip.zip_file_add(archive, member.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
-        const std::string reason = zip.zip_strerror(archive);
+        const std::string reason = reasonOf(zip.zip_get_error(archive));
         if (source)
             zip.zip_source_free(source);
         zip.zip_discard(archive);
         return Error{ErrorKind::Io, path + " kann nicht geschrieben werden: " + reason};
     }
     if (zip.zip_close(archive) != 0) {
-        const std::string reason = zip.zip_strerror(archive);
+        const std::string reason = reasonOf(zip.zip_get_error(archive));
         zip.zip_discard(archive);
         return Error{ErrorKind::Io, path + " kann nicht geschrieben werden: " + reason};
     }

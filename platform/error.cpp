@@ -24,6 +24,28 @@ std::string SystemReason(int error)
     case ENFILE: return "zu viele offene Dateien";
     case ENOTEMPTY: return "Ordner ist nicht leer";
     case EBUSY: return "Datei oder Ordner wird benutzt";
+    case ELOOP: return "Symlink-Schleife";
+    case ENOMEM: return "zu wenig Arbeitsspeicher";
+    case EINVAL: return "ungültiger Aufruf";
+    case ENXIO:
+    case ENODEV: return "Gerät nicht vorhanden";
+    case ETXTBSY: return "Datei wird gerade ausgeführt";
+    case EXDEV: return "über Dateisystemgrenzen hinweg nicht möglich";
+    case EMLINK: return "zu viele Verweise";
+    case ESPIPE: return "keine Datei mit Positionen (Pipe oder Gerät)";
+    case EPIPE: return "Empfänger beendet (Pipe geschlossen)";
+    case EAGAIN: return "Ressource vorübergehend nicht verfügbar";
+    case EINTR: return "unterbrochen";
+    case EOVERFLOW: return "Wert zu groß für den Datentyp";
+    case ETIMEDOUT: return "Zeitüberschreitung";
+    case ESTALE: return "veralteter Netzwerk-Dateiverweis";
+    case EOPNOTSUPP: return "Vorgang nicht unterstützt";
+    case ENOSYS: return "Funktion nicht verfügbar";
+    case EBADF: return "ungültiger Dateideskriptor";
+    case ENOLINK:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTUNREACH: return "Netzwerk nicht erreichbar";
     default: return std::strerror(error);
     }
 }
