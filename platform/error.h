@@ -18,6 +18,8 @@ enum class ErrorKind {
     NoSpace,      // the disk or a quota is full
     Io,           // any other failure of the system
     Internal,     // an exception inside the engine
+    OutputIsInput, // an output would replace an input file, or go into a source folder
+    OutputClash,   // two tiles of one batch would write the same output
 };
 
 struct Error {

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 
 namespace hgt {
@@ -44,6 +46,12 @@ bool FolderExists(const std::string& path)
 {
     std::error_code ec;
     return !path.empty() && fs::is_directory(fs::path(path), ec);
+}
+
+bool EntryExists(const std::string& path)
+{
+    struct stat status;
+    return !path.empty() && ::lstat(path.c_str(), &status) == 0;
 }
 
 Result<Folder> GetFolder(const std::string& path)
@@ -122,7 +130,33 @@ Result<> CreateFolder(const std::string& path)
 
 Result<> EnsureFolder(const std::string& path)
 {
-    return FolderExists(path) ? Result<>{} : CreateFolder(path);
+    if (FolderExists(path))
+        return {};
+    std::error_code ec;
+    const fs::file_status link = fs::symlink_status(fs::path(path), ec);
+    if (!ec && fs::is_symlink(link)) {
+        const fs::path target = fs::read_symlink(fs::path(path), ec);
+        return Error{ErrorKind::NotFound, "Ordner " + path + " kann nicht angelegt werden: ist ein Symlink auf "
+                                              + target.string() + ", das nicht existiert"};
+    }
+    if (!ec && fs::exists(link))
+        return Error{ErrorKind::Io, "Ordner " + path + " kann nicht angelegt werden: dort liegt eine Datei"};
+    return CreateFolder(path);
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path)
+{
+    struct stat status;
+    if (path.empty() || ::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+std::string ResolvedPath(const std::string& path)
+{
+    std::error_code ec;
+    const fs::path resolved = fs::weakly_canonical(fs::absolute(fs::path(path), ec), ec);
+    return ec ? path : resolved.string();
 }
 
 std::string JoinPath(std::string_view left, std::string_view right)

@@ -1,3 +1,4 @@
+#include "platform/archive.h"
 #include "platform/file_system.h"
 #include "tiles/engine.h"
 #include "tiles/internal/tile_walk.h"
@@ -5,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -18,6 +20,40 @@ using Clock = std::chrono::steady_clock;
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Tiles of one batch whose outputs would carry the same path, such as N47E011.hgt beside
+// N47E011.SRTMGL3.hgt.zip: the plain file is filled (else the first in the batch's order), the others
+// are refused before the batch starts, so the outcome does not depend on the tiles in flight.
+std::vector<std::optional<Error>> refuseClashes(const std::vector<std::string>& tiles)
+{
+    std::vector<std::optional<Error>> refusals(tiles.size());
+    std::map<std::string, std::vector<std::size_t>> byOutput;
+    for (std::size_t i = 0; i < tiles.size(); ++i)
+        byOutput[ResolvedPath(MergedTilePath(tiles[i]))].push_back(i);
+    for (const auto& [output, indices] : byOutput) {
+        if (indices.size() < 2)
+            continue;
+        std::size_t winner = indices.front();
+        for (std::size_t i : indices) {
+            if (!IsZipPath(tiles[i])) {
+                winner = i;
+                break;
+            }
+        }
+        for (std::size_t i : indices) {
+            if (i != winner)
+                refusals[i] = Error{ErrorKind::OutputClash, tiles[i] + " ergäbe dieselbe Ausgabe "
+                                                                + MergedTilePath(tiles[i]) + " wie " + tiles[winner]
+                                                                + "; gefüllt wird nur " + tiles[winner]};
+        }
+    }
+    return refusals;
+}
+
+const Error* refusalOf(const std::vector<std::optional<Error>>& refusals, std::size_t index)
+{
+    return refusals[index] ? &*refusals[index] : nullptr;
 }
 
 // Syncs and names the outputs of a batch on a thread of its own, so that the disk writes of one
@@ -85,7 +121,7 @@ private:
 
 // One tile after the other on the caller's thread, with the window's list protocol.
 void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
-                BatchResult& batch)
+                const std::vector<std::optional<Error>>& refusals, BatchResult& batch)
 {
     std::optional<Committer> committer;
     if (run.options.durable)
@@ -95,7 +131,8 @@ void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const st
         run.state.runLog += '\n';
         std::optional<SaveFile> pending;
         RunContext tileRun(run.state, run.host, run.options); // each tile is a run of its own
-        TileResult result = RunFill(tileRun, tiles[i], secondaryFolder, committer ? &pending : nullptr);
+        TileResult result = RunFill(tileRun, tiles[i], secondaryFolder, committer ? &pending : nullptr,
+                                    refusalOf(refusals, i));
         if (pending)
             committer->add(i, std::move(*pending));
         run.host.tileFinished(i, tiles.size(), result);
@@ -117,7 +154,7 @@ void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const st
 // Several tiles in flight, each on a worker with a state record of its own and no list lines.
 // The caller's thread hands the events to the host and passes STOP on.
 void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
-                   BatchResult& batch)
+                   const std::vector<std::optional<Error>>& refusals, BatchResult& batch)
 {
     struct Event {
         bool finished;
@@ -154,7 +191,7 @@ void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
             QuietHost quiet;
             RunContext own(state, quiet, workerOptions);
             own.useHelperThread = false; // the other workers keep the cores busy
-            TileResult result = RunFill(own, tiles[index], secondaryFolder, nullptr);
+            TileResult result = RunFill(own, tiles[index], secondaryFolder, nullptr, refusalOf(refusals, index));
             {
                 std::lock_guard lock(mutex);
                 events.push_back({true, index, std::move(result), std::move(state.runLog)});
@@ -223,10 +260,11 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
     BatchResult batch;
     try {
         RunContext run(state, host, options);
+        const std::vector<std::optional<Error>> refusals = refuseClashes(tiles);
         if (options.jobs > 1 && tiles.size() > 1)
-            runInParallel(run, tiles, secondaryFolder, batch);
+            runInParallel(run, tiles, secondaryFolder, refusals, batch);
         else
-            runInOrder(run, tiles, secondaryFolder, batch);
+            runInOrder(run, tiles, secondaryFolder, refusals, batch);
 
         // The new names are durable once their folders are: each folder once, at the end.
         if (options.durable) {

@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 #include "tiles/engine.h"
+#include "tiles/internal/output_guard.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 
@@ -18,10 +19,6 @@ Result<Walk> makeDifference(RunContext& run, const std::string& primaryPath, con
     if (Result<> checked = CheckTilePath(comparisonPath); !checked)
         return checked.error();
 
-    const std::string diffsFolder = SiblingFolder(primaryPath, "DIFFS");
-    if (Result<> folder = EnsureFolder(diffsFolder); !folder)
-        return folder.error();
-
     Result<TileInput> primary = TileInput::open(primaryPath);
     if (!primary)
         return primary.error();
@@ -35,7 +32,15 @@ Result<Walk> makeDifference(RunContext& run, const std::string& primaryPath, con
     const VoidSet voids(run.options.voidValues);
     GridSource source(std::move(*comparison), primary->grid(), voids);
 
-    Result<SaveFile> output = SaveFile::create(DifferenceTilePath(primaryPath), run.saveOptions());
+    // The folder is made only once nothing refuses the run, so a refused run leaves no trace.
+    const std::string target = DifferenceTilePath(primaryPath);
+    const RunInputs inputs{{primaryPath, comparisonPath}, {SiblingFolder(primaryPath, ".")}};
+    if (Result<> safe = CheckOutputTarget(target, inputs); !safe)
+        return safe.error();
+    const std::string diffsFolder = GetParentFolderName(target);
+    if (Result<> folder = EnsureFolder(diffsFolder); !folder)
+        return folder.error();
+    Result<SaveFile> output = SaveFile::create(target, run.saveOptions());
     if (!output)
         return output.error();
     WalkSetup setup;

@@ -1,6 +1,7 @@
 #include "platform/file_system.h"
 #include "tiles/engine.h"
 #include "tiles/internal/delta_fill.h"
+#include "tiles/internal/output_guard.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 
@@ -32,7 +33,7 @@ public:
         m_result.tile = primaryFile;
     }
 
-    TileResult run(const std::string& secondaryFolder, std::optional<SaveFile>* pending);
+    TileResult run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal);
 
 private:
     // The message of a run that could not fill goes to the run log and becomes the run's line.
@@ -59,13 +60,15 @@ private:
     TileResult m_result;
 };
 
-TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFile>* pending)
+TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal)
 {
     WindowState& state = m_run.state;
     const std::string& primaryFile = m_result.tile;
     state.logIndex.raise();
     state.byteHigh = 0;
     state.byteLow = 0;
+    if (refusal)
+        return fail(*refusal);
     const std::string name = TileName(primaryFile);
     const VoidSet voids(m_run.options.voidValues);
 
@@ -85,6 +88,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     std::vector<std::string> folders{secondaryFolder};
     folders.insert(folders.end(), m_run.options.moreSecondaryFolders.begin(), m_run.options.moreSecondaryFolders.end());
     std::vector<std::optional<GridSource>> sources(folders.size());
+    RunInputs inputs{{primaryFile}, folders};
+    inputs.folders.push_back(SiblingFolder(primaryFile, "."));
     bool anySource = false;
     for (std::size_t s = 0; s < folders.size(); ++s) {
         const Result<std::string> found = FindTileInFolder(folders[s], name);
@@ -100,6 +105,7 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
             return fail({ErrorKind::SameFile,
                          "Das sekundäre hgt-file " + *found + " ist das Primärfile " + primaryFile + " selbst"});
         sources[s].emplace(std::move(*input), primary->grid(), voids);
+        inputs.files.push_back(*found);
         anySource = true;
     }
     if (!anySource) {
@@ -109,9 +115,12 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     }
 
     const std::string mergedFolder = SiblingFolder(primaryFile, "Merged");
+    const std::string outputPath = JoinPath(mergedFolder, name);
+    if (Result<> safe = CheckOutputTarget(outputPath, inputs); !safe)
+        return fail(safe.error());
     if (Result<> folder = EnsureFolder(mergedFolder); !folder)
         return fail(folder.error());
-    Result<SaveFile> output = SaveFile::create(JoinPath(mergedFolder, name), m_run.saveOptions());
+    Result<SaveFile> output = SaveFile::create(outputPath, m_run.saveOptions());
     if (!output)
         return fail(output.error());
 
@@ -119,24 +128,24 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     setup.rule = SampleRule::Fill;
     setup.stopTest = StopTest::AfterReport;
     setup.statusText = [&name](std::int32_t posHigh) { return std::to_string(posHigh) + kProgressText + name; };
-    WalkInputs inputs{*primary, {}, voids};
+    WalkInputs walkInputs{*primary, {}, voids};
     for (std::optional<GridSource>& source : sources)
-        inputs.sources.push_back(source ? &*source : nullptr);
+        walkInputs.sources.push_back(source ? &*source : nullptr);
 
     // The offset-bridging fill needs the whole tile at once; the walk then only writes it out.
     std::optional<DeltaFilled> delta;
     if (m_run.options.method == FillMethod::Delta) {
-        Result<DeltaFilled> filled = DeltaFill(*primary, inputs.sources, voids, [this] { m_run.host.yieldToEvents(); },
+        Result<DeltaFilled> filled = DeltaFill(*primary, walkInputs.sources, voids, [this] { m_run.host.yieldToEvents(); },
                                                 m_run.useHelperThread);
         if (!filled)
             return fail(filled.error());
         delta.emplace(std::move(*filled));
-        inputs.filled = &*delta;
+        walkInputs.filled = &*delta;
         m_result.offsets = delta->offsets;
         m_result.warning = OffsetWarning(delta->offsets);
     }
 
-    const Result<Walk> walk = WalkTile(m_run, setup, inputs, *output);
+    const Result<Walk> walk = WalkTile(m_run, setup, walkInputs, *output);
     if (!walk)
         return fail(walk.error());
     m_result.voidsFound = delta ? delta->voidsFound : walk->voidsFound;
@@ -162,12 +171,12 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
 } // namespace
 
 TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
-                   std::optional<SaveFile>* pending)
+                   std::optional<SaveFile>* pending, const Error* refusal)
 {
     const auto started = std::chrono::steady_clock::now();
     TileResult result;
     try {
-        result = FillRun(run, primaryFile).run(secondaryFolder, pending);
+        result = FillRun(run, primaryFile).run(secondaryFolder, pending, refusal);
     } catch (const std::exception& error) {
         result = FailedResult(primaryFile, {ErrorKind::Internal, "Interner Fehler bei " + primaryFile + ": " + error.what()});
     } catch (...) {

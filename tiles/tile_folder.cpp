@@ -103,7 +103,8 @@ std::string DifferenceTilePath(const std::string& primaryPath)
 
 Result<> CheckTilePath(const std::string& path)
 {
-    if (!FileExists(path))
+    // Whatever stands there (a FIFO, a folder, a symlink loop) is named by the open that refuses it.
+    if (!EntryExists(path))
         return Error{ErrorKind::NotFound, path + " existiert nicht"};
     const Result<TileInput> tile = TileInput::open(path);
     if (!tile)

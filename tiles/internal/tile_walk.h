@@ -114,8 +114,9 @@ inline TileResult FailedResult(const std::string& tile, const Error& error)
 
 // The fill of one tile up to its output. With `pending`, a complete walk leaves its output there
 // uncommitted for the caller to commit; without, the output is committed before the run's line is
-// written for the last time. Never throws.
+// written for the last time. With `refusal`, the run fails with it at once, on its own line, as a
+// batch refuses a tile. Never throws.
 TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
-                   std::optional<SaveFile>* pending);
+                   std::optional<SaveFile>* pending, const Error* refusal = nullptr);
 
 } // namespace hgt

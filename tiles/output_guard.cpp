@@ -1,0 +1,28 @@
+#include "tiles/internal/output_guard.h"
+
+#include "platform/file_system.h"
+
+namespace hgt {
+
+Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs)
+{
+    const std::optional<FileIdentity> output = IdentityOf(outputPath);
+    const std::string resolvedOutput = ResolvedPath(outputPath);
+    for (const std::string& file : inputs.files) {
+        if ((output && output == IdentityOf(file)) || resolvedOutput == ResolvedPath(file))
+            return Error{ErrorKind::OutputIsInput,
+                         "Die Ausgabe " + outputPath + " wäre das Eingabefile " + file + " selbst; nichts geschrieben"};
+    }
+    const std::string outputFolder = GetParentFolderName(outputPath);
+    const std::optional<FileIdentity> folder = IdentityOf(outputFolder);
+    if (!folder)
+        return {}; // made new by this run: it cannot hold an input
+    for (const std::string& input : inputs.folders) {
+        if (folder == IdentityOf(input))
+            return Error{ErrorKind::OutputIsInput, "Der Ausgabeordner " + outputFolder + " ist der Eingabeordner "
+                                                       + input + "; nichts geschrieben"};
+    }
+    return {};
+}
+
+} // namespace hgt
