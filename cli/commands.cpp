@@ -1,7 +1,9 @@
 #include "cli/commands.h"
 
 #include "cli/render_command.h"
+#include "cli/text_escape.h"
 #include "cli/tile_report.h"
+#include "platform/file_system.h"
 
 #include <exception>
 
@@ -11,7 +13,7 @@ namespace {
 
 std::string quoted(const std::string& text)
 {
-    return "„" + text + "“";
+    return "„" + Printable(text) + "“";
 }
 
 // Prints a run's results in the order the tiles were given, once the engine has made them final.
@@ -27,13 +29,13 @@ int report(const Invocation& invocation, const BatchResult& run, std::size_t til
     } else {
         for (const TileResult& tile : run.tiles) {
             if (IsProblem(tile))
-                console.err << "hgtfill-cli: " << TileLine(tile, kind) << '\n';
+                console.err << "hgtfill-cli: " << Printable(TileLine(tile, kind)) << '\n';
             else if (!invocation.quiet)
-                console.out << TileLine(tile, kind) << '\n';
+                console.out << Printable(TileLine(tile, kind)) << '\n';
             // A warning is something to look at although the tile went well: it stays with --quiet.
             if (!tile.warning.empty()) {
                 console.out.flush();
-                console.err << "hgtfill-cli: " << WarningLine(tile) << '\n';
+                console.err << "hgtfill-cli: " << Printable(WarningLine(tile)) << '\n';
             }
         }
         if (!invocation.quiet)
@@ -65,6 +67,13 @@ bool checkSecondary(const Invocation& invocation, const Console& console)
 {
     if (FolderHoldsTile(invocation.secondary))
         return true;
+    // A folder that exists but cannot be listed is named with the system's reason.
+    if (FolderExists(invocation.secondary)) {
+        if (const Result<std::vector<std::string>> listed = ListTiles(invocation.secondary); !listed) {
+            console.err << "hgtfill-cli: " << Printable(listed.error().message) << '\n';
+            return false;
+        }
+    }
     for (const std::string& folder : invocation.moreSecondaries)
         if (FolderHoldsTile(folder))
             return true;
@@ -91,7 +100,7 @@ int batch(const Invocation& invocation, CliHost& host, const std::atomic<bool>* 
     const std::string& folder = invocation.operands.front();
     const Result<std::vector<std::string>> tiles = ListTiles(folder);
     if (!tiles) {
-        console.err << "hgtfill-cli: " << tiles.error().message << '\n';
+        console.err << "hgtfill-cli: " << Printable(tiles.error().message) << '\n';
         return kExitFailed;
     }
     if (!checkSecondary(invocation, console))
@@ -127,7 +136,7 @@ int info(const Invocation& invocation, const Console& console)
         else if (tile)
             console.out << InfoText(*tile, invocation.voidValues);
         else
-            console.err << "hgtfill-cli: " << tile.error().message << '\n';
+            console.err << "hgtfill-cli: " << Printable(tile.error().message) << '\n';
     }
     const int status = failed == 0 ? kExitOk : kExitFailed;
     if (invocation.json)

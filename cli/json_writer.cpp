@@ -1,52 +1,13 @@
 #include "cli/json_writer.h"
 
+#include "cli/text_escape.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
 namespace hgt::cli {
 
-namespace {
-
-// The length of the valid UTF-8 sequence at the start of `text`, or 0 when it is not one.
-std::size_t utf8SequenceLength(std::string_view text)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    char32_t minimum = 0;
-    char32_t value = 0;
-    if (lead < 0x80)
-        return 1;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        minimum = 0x80;
-        value = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        minimum = 0x800;
-        value = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        minimum = 0x10000;
-        value = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() < length)
-        return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(k) & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (byte(k) & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if (value < minimum || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)
-        return 0;
-    return length;
-}
-
-} // namespace
 
 std::string JsonString(std::string_view text)
 {
@@ -54,7 +15,7 @@ std::string JsonString(std::string_view text)
     out.reserve(text.size() + 2);
     while (!text.empty()) {
         const unsigned char c = static_cast<unsigned char>(text[0]);
-        const std::size_t length = utf8SequenceLength(text);
+        const std::size_t length = Utf8SequenceLength(text);
         if (length == 0) {
             out += "\\ufffd";
             text.remove_prefix(1);
@@ -129,6 +90,14 @@ JsonWriter& JsonWriter::add(std::string_view name, double value, int decimals)
 JsonWriter& JsonWriter::add(std::string_view name, std::optional<std::int64_t> value)
 {
     return value ? add(name, *value) : addNull(name);
+}
+
+JsonWriter& JsonWriter::addPath(std::string_view key, std::string_view path)
+{
+    add(key, path);
+    if (!IsUtf8(path))
+        add(std::string(key) + "_bytes", HexBytes(path));
+    return *this;
 }
 
 JsonWriter& JsonWriter::addNull(std::string_view name)

@@ -22,6 +22,9 @@ public:
     JsonWriter& add(std::string_view key, double value, int decimals);
     JsonWriter& add(std::string_view key, std::optional<std::int64_t> value);
     JsonWriter& addNull(std::string_view key);
+    // A file's path; one that is not UTF-8 also as its bytes in hex under "<key>_bytes", so that a
+    // script can still find the file.
+    JsonWriter& addPath(std::string_view key, std::string_view path);
     JsonWriter& add(std::string_view key, std::span<const std::int64_t> values); // an array of numbers
     JsonWriter& add(std::string_view key, const JsonWriter& object);            // a nested object
 

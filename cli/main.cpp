@@ -2,6 +2,7 @@
 #include "cli/help_text.h"
 #include "cli/progress_bar.h"
 #include "cli/stop_signal.h"
+#include "cli/text_escape.h"
 #include "cli/tile_report.h"
 
 #include <unistd.h>
@@ -18,7 +19,7 @@ int main(int argc, char** argv)
     const std::vector<std::string> args(argv + 1, argv + argc);
     const auto invocation = ParseCommandLine(args, AvailableCores());
     if (!invocation) {
-        std::cerr << UsageLine(invocation.error()) << '\n';
+        std::cerr << Printable(UsageLine(invocation.error())) << '\n';
         return kExitUsage;
     }
     if (invocation->version) {

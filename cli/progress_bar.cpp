@@ -1,5 +1,7 @@
 #include "cli/progress_bar.h"
 
+#include "cli/text_escape.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -109,7 +111,7 @@ void ProgressBar::tileStarted(std::size_t index, std::size_t count, const std::s
     if (m_start < 0)
         m_start = m_clock();
     m_count = count;
-    m_inFlight.emplace_back(index, std::filesystem::path(tile).filename().string());
+    m_inFlight.emplace_back(index, Printable(std::filesystem::path(tile).filename().string()));
     draw(false);
 }
 

@@ -1,5 +1,7 @@
 #include "cli/render_command.h"
 
+#include "cli/text_escape.h"
+
 #include "cli/tile_report.h"
 #include "platform/picture_file.h"
 
@@ -75,7 +77,7 @@ int fail(const Invocation& invocation, const Error& error, const Console& consol
     if (invocation.json)
         console.out << PictureErrorJson(invocation.operands.front(), error) << '\n';
     else
-        console.err << "hgtfill-cli: " << error.message << '\n';
+        console.err << "hgtfill-cli: " << Printable(error.message) << '\n';
     console.out.flush();
     return kExitFailed;
 }

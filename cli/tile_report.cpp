@@ -1,6 +1,7 @@
 #include "cli/tile_report.h"
 
 #include "cli/json_writer.h"
+#include "cli/text_escape.h"
 
 #include <algorithm>
 #include <cmath>
@@ -94,11 +95,11 @@ bool IsProblem(const TileResult& result)
 std::string TileJson(const TileResult& result, RunKind kind)
 {
     JsonWriter json;
-    json.add("type", "tile").add("name", TileName(result.tile)).add("path", result.tile);
+    json.add("type", "tile").add("name", TileName(result.tile)).addPath("path", result.tile);
     if (result.output.empty())
         json.addNull("output");
     else
-        json.add("output", result.output);
+        json.addPath("output", result.output);
     json.add("end", EndName(result.end, kind))
         .add("voids_found", result.voidsFound)
         .add("filled", result.voidsFilled)
@@ -200,7 +201,7 @@ int ExitStatus(const BatchResult& run, bool interrupted)
 std::string InfoJson(const TileInfo& info, const std::vector<std::int16_t>& voidValues)
 {
     JsonWriter json;
-    json.add("type", "info").add("name", TileName(info.path)).add("path", info.path).add("bytes", info.bytes);
+    json.add("type", "info").add("name", TileName(info.path)).addPath("path", info.path).add("bytes", info.bytes);
     if (info.side > 0)
         json.add("side", info.side);
     else
@@ -228,16 +229,16 @@ std::string InfoJson(const TileInfo& info, const std::vector<std::int16_t>& void
 
 std::string InfoErrorJson(const std::string& path, const Error& error)
 {
-    return JsonWriter().add("type", "info").add("name", TileName(path)).add("path", path).add("error", error.message).str();
+    return JsonWriter().add("type", "info").add("name", TileName(path)).addPath("path", path).add("error", error.message).str();
 }
 
 std::string InfoText(const TileInfo& info, const std::vector<std::int16_t>& voidValues)
 {
     // An archive is named by the tile it holds, and its size is that of the tile inflated.
     const bool archive = TileName(info.path) != std::filesystem::path(info.path).filename().string();
-    std::string text = info.path + "\n";
+    std::string text = Printable(info.path) + "\n";
     if (archive)
-        text += "  Kachel:      " + TileName(info.path) + " (im Archiv)\n";
+        text += "  Kachel:      " + Printable(TileName(info.path)) + " (im Archiv)\n";
     text += "  Größe:       " + std::to_string(info.bytes) + (archive ? " Bytes entpackt, Raster " : " Bytes, Raster ");
     text += info.side > 0 ? std::to_string(info.side) + " × " + std::to_string(info.side) : std::string("keines");
     if (const int arcSeconds = ArcSecondsOfSide(info.side))
@@ -263,7 +264,7 @@ std::string PictureJson(const PictureReport& picture)
 {
     const TileSummary& summary = picture.summary;
     JsonWriter json;
-    json.add("type", "picture").add("name", summary.name).add("path", picture.path).add("output", picture.output);
+    json.add("type", "picture").add("name", summary.name).addPath("path", picture.path).addPath("output", picture.output);
     json.add("kind", summary.difference ? "difference" : "relief").add("side", summary.side);
     if (summary.arcSeconds == 1 || summary.arcSeconds == 3)
         json.add("arc_seconds", summary.arcSeconds);
@@ -297,14 +298,14 @@ std::string PictureJson(const PictureReport& picture)
 
 std::string PictureErrorJson(const std::string& path, const Error& error)
 {
-    return JsonWriter().add("type", "picture").add("name", TileName(path)).add("path", path).add("error", error.message).str();
+    return JsonWriter().add("type", "picture").add("name", TileName(path)).addPath("path", path).add("error", error.message).str();
 }
 
 std::string PictureText(const PictureReport& picture)
 {
     const TileSummary& summary = picture.summary;
     const bool difference = summary.difference.has_value();
-    std::string text = summary.name + (difference ? ": Differenzen" : ": Höhen") + ", Raster " + std::to_string(summary.side)
+    std::string text = Printable(summary.name) + (difference ? ": Differenzen" : ": Höhen") + ", Raster " + std::to_string(summary.side)
                        + " × " + std::to_string(summary.side);
     if (ArcSecondsOfSide(summary.side))
         text += " (" + std::to_string(summary.arcSeconds) + "″)";
@@ -326,7 +327,7 @@ std::string PictureText(const PictureReport& picture)
         text += "  RMS:         " + GermanDecimal(d.rms, 2) + " m\n";
         text += "  Perzentile:  2 % " + metres(d.p2, 1) + ", 98 % " + metres(d.p98, 1) + "\n";
     }
-    text += "  Bild:        " + picture.output + ", " + std::to_string(picture.width) + " × "
+    text += "  Bild:        " + Printable(picture.output) + ", " + std::to_string(picture.width) + " × "
             + std::to_string(picture.height) + " Pixel" + (picture.legend ? " mit Legende" : "") + "\n";
     return text;
 }

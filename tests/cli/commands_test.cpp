@@ -3,9 +3,13 @@
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/stop_signal.h"
+#include "cli/text_escape.h"
+#include "cli/tile_report.h"
 #include "cli_test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <csignal>
 #include <regex>
@@ -597,6 +601,98 @@ TEST(RenderCommand, WritesNoPictureWhenItFails)
     EXPECT_NE(ownTile.err.find("selbst"), std::string::npos) << ownTile.err;
     EXPECT_TRUE(readBytes(temp / "N47E011.hgt") == tile);
     EXPECT_EQ(hgt::test::folderEntries(temp.path().string()), (std::set<std::string>{"N47E011.hgt", "short.hgt"}));
+}
+
+// What a hostile folder does to a user's command: outputs that lead back to inputs, two files of
+// one tile, and names that would break the report's lines.
+Bytes grid3WithVoids(std::uint32_t seed)
+{
+    Bytes tile = plainGrid(1201, seed);
+    for (std::int64_t k = 0; k < 1201 * 1201; k += 97)
+        setSample(tile, k, kVoidValue);
+    return tile;
+}
+
+Invocation fillOne(const std::string& tile, const std::string& secondary)
+{
+    Invocation invocation;
+    invocation.command = Command::Fill;
+    invocation.secondary = secondary;
+    invocation.operands = {tile};
+    return invocation;
+}
+
+TEST(HostileFolders, MergedLinkedBackFailsNamingBothAndKeepsThePrimary)
+{
+    TempFolder temp;
+    const Bytes primary = grid3WithVoids(1);
+    writeBytes(temp / "in/N47E011.hgt", primary);
+    writeBytes(temp / "sec/N47E011.hgt", plainGrid(1201, 2));
+    std::filesystem::create_directory_symlink(".", temp / "in/Merged");
+
+    const CliRun result = run(fillOne(temp / "in/N47E011.hgt", temp / "sec"));
+    EXPECT_EQ(result.status, kExitFailed);
+    EXPECT_NE(result.err.find("Die Ausgabe " + (temp / "in/Merged/N47E011.hgt") + " wäre das Eingabefile "
+                              + (temp / "in/N47E011.hgt") + " selbst"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(readBytes(temp / "in/N47E011.hgt") == primary);
+}
+
+TEST(HostileFolders, TwoFilesOfOneTileReportTheSameForEveryJobCount)
+{
+    TempFolder temp;
+    writeBytes(temp / "in/N47E011.hgt", grid3WithVoids(1));
+    writeZippedTile(temp / "in/N47E011.SRTMGL3.hgt.zip", "N47E011.hgt", grid3WithVoids(3));
+    writeBytes(temp / "sec/N47E011.hgt", plainGrid(1201, 2));
+    const auto untimedText = [](const std::string& text) {
+        return std::regex_replace(text, std::regex(R"re([0-9]+,[0-9]+ s)re"), "_ s");
+    };
+    std::vector<CliRun> runs;
+    for (const unsigned jobs : {1u, 2u})
+        runs.push_back(run(batch(temp / "in", temp / "sec", jobs, false)));
+    for (const CliRun& result : runs) {
+        EXPECT_EQ(result.status, kExitFailed);
+        EXPECT_EQ(untimedText(result.out), untimedText(runs[0].out));
+        EXPECT_EQ(result.err, runs[0].err);
+    }
+    EXPECT_NE(runs[0].out.find("1 gefüllt, 0 ohne Löcher, 0 ohne Sekundärkachel, 1 fehlgeschlagen"), std::string::npos)
+        << runs[0].out;
+    EXPECT_NE(runs[0].err.find((temp / "in/N47E011.SRTMGL3.hgt.zip") + " ergäbe dieselbe Ausgabe "
+                               + (temp / "in/Merged/N47E011.hgt") + " wie " + (temp / "in/N47E011.hgt")),
+              std::string::npos)
+        << runs[0].err;
+}
+
+TEST(HostileFolders, ControlCharactersAreEscapedAndJsonKeepsTheBytes)
+{
+    TempFolder temp;
+    const std::string name = "N47E011\n\x1b[31m\xff.hgt";
+    writeBytes(temp / "in" + "/" + name, grid3WithVoids(1));
+    writeBytes(temp / "sec/other.hgt", plainGrid(1201, 2));
+
+    const CliRun text = run(fillOne(temp / "in/" + name, temp / "sec"));
+    EXPECT_EQ(std::count(text.err.begin(), text.err.end(), '\n'), 1) << text.err;
+    EXPECT_NE(text.err.find("N47E011\\n\\033[31m\\377.hgt: keine Sekundärkachel"), std::string::npos) << text.err;
+
+    Invocation json = fillOne(temp / "in/" + name, temp / "sec");
+    json.json = true;
+    const std::string line = run(json).outLines().at(0);
+    EXPECT_NE(line.find(R"("path_bytes":")" + HexBytes(temp / "in/" + name) + '"'), std::string::npos) << line;
+}
+
+TEST(HostileFolders, UnreadableSecondaryFolderIsNamedAsSuch)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every folder";
+    TempFolder temp;
+    writeBytes(temp / "in/N47E011.hgt", grid3WithVoids(1));
+    std::filesystem::create_directory(temp / "sec");
+    std::filesystem::permissions(temp / "sec", std::filesystem::perms::none);
+    const CliRun result = run(fillOne(temp / "in/N47E011.hgt", temp / "sec"));
+    std::filesystem::permissions(temp / "sec", std::filesystem::perms::owner_all);
+    EXPECT_EQ(result.status, kExitFailed);
+    EXPECT_NE(result.err.find("kann nicht gelesen werden: keine Berechtigung"), std::string::npos) << result.err;
 }
 
 } // namespace
