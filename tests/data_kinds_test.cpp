@@ -753,15 +753,6 @@ std::size_t firstMemberData(const Bytes& archive)
     return 30 + (archive[26] | archive[27] << 8) + (archive[28] | archive[29] << 8);
 }
 
-std::string libzipReason(int code)
-{
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string reason = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return reason;
-}
-
 void put(Bytes& out, std::uint64_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
@@ -971,7 +962,7 @@ INSTANTIATE_TEST_SUITE_P(
                               writeArchive(path, {{"N47E011.hgt", terrain(kTileSide3, 1), true}});
                               damageFirstMember(path, 1'000'000, 1);
                           },
-                          "ist kein lesbares ZIP-Archiv: " + libzipReason(ZIP_ER_CRC)},
+                          "ist kein lesbares ZIP-Archiv: Prüfsumme falsch"},
             ZipRefusalRow{"damaged_deflate_stream",
                           [](const std::string& path) {
                               writeArchive(path, {{"N47E011.hgt", plainTile(1)}});
@@ -985,7 +976,7 @@ INSTANTIATE_TEST_SUITE_P(
                               archive.resize(archive.size() / 2);
                               writeBytes(path, archive);
                           },
-                          "ist kein lesbares ZIP-Archiv"},
+                          "ist kein lesbares ZIP-Archiv: kein ZIP-Archiv"},
             ZipRefusalRow{"claims_4_GB_minus_1",
                           [](const std::string& path) { writeClaimingArchive(path, 0xFFFFFFFFu); },
                           "enthält eine Kachel von 4294967295 Bytes"},

@@ -72,6 +72,11 @@ struct LeadBack {
     std::function<std::string(TwoFolders&)> arrange;
 };
 
+void PrintTo(const LeadBack& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class OutputLeadsBack : public ::testing::TestWithParam<LeadBack> {};
 
 TEST_P(OutputLeadsBack, IsRefusedBeforeAnythingIsWritten)
@@ -235,7 +240,8 @@ TEST(BatchClash, PlainTileWinsForEveryJobCount)
     EXPECT_TRUE(sameBytes(readBytes(alone.output), outputs[0]));
 }
 
-// libzip's and the system's reasons reach the user in German.
+// libzip's and the system's reasons reach the user in German (a wrong checksum and a truncated
+// archive are rows of the archive refusals).
 struct BrokenInput {
     const char* name;
     std::function<std::string(const TempFolder&)> make; // returns the primary to fill
@@ -271,6 +277,11 @@ void replaceAll(Bytes& bytes, const std::string& from, const std::string& to)
         it = std::copy(to.begin(), to.end(), it);
 }
 
+void PrintTo(const BrokenInput& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class GermanReasons : public ::testing::TestWithParam<BrokenInput> {};
 
 TEST_P(GermanReasons, NameTheCause)
@@ -285,26 +296,12 @@ TEST_P(GermanReasons, NameTheCause)
 INSTANTIATE_TEST_SUITE_P(
     Inputs, GermanReasons,
     ::testing::Values(
-        BrokenInput{"TruncatedArchive",
-                    [](const TempFolder& t) {
-                        const std::string path = storedArchive(t, "N47E011.hgt.zip", {"N47E011.hgt"});
-                        fs::resize_file(path, 100000);
-                        return path;
-                    },
-                    "kein ZIP-Archiv"},
         BrokenInput{"PlainTileNamedAsArchive",
                     [](const TempFolder& t) {
                         writeBytes(t / "N47E011.hgt.zip", grid3(1, 97));
                         return t / "N47E011.hgt.zip";
                     },
                     "kein ZIP-Archiv"},
-        BrokenInput{"ChecksumWrong",
-                    [](const TempFolder& t) {
-                        const std::string path = storedArchive(t, "N47E011.hgt.zip", {"N47E011.hgt"});
-                        patch(path, [](Bytes& b) { b[1000] ^= 0x01; });
-                        return path;
-                    },
-                    "Prüfsumme falsch"},
         BrokenInput{"Encrypted",
                     [](const TempFolder& t) {
                         const std::string path = storedArchive(t, "N47E011.hgt.zip", {"N47E011.hgt"});
