@@ -34,14 +34,17 @@ struct Case {
 // A folder of this process for the one file of each run; memory-backed where there is /dev/shm.
 const std::string& workFolder()
 {
-    static const std::string folder = [] {
+    // Never destroyed: the removal at exit still needs it.
+    static const std::string& folder = *new std::string([] {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base ? base : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp"))
                               + "/hgt-fuzz-XXXXXX";
         if (!mkdtemp(pattern.data()))
             std::abort();
+        // Each run removes its file; the folder goes at the end (a crash leaves both to look at).
+        std::atexit([] { rmdir(workFolder().c_str()); });
         return pattern;
-    }();
+    }());
     return folder;
 }
 
