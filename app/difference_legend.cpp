@@ -1,6 +1,6 @@
 #include "app/difference_legend.h"
 
-#include "platform/picture_file.h"
+#include "pictures/picture_file.h"
 
 #include <QPainter>
 

@@ -7,8 +7,9 @@
 #include "app/texts.h"
 #include "app/wrapping_button.h"
 #include "platform/file_system.h"
-#include "platform/module_browse_folder.h"
+#include "app/module_browse_folder.h"
 #include "platform/settings_store.h"
+#include "tiles/tile_folder.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 #include "app/common_dialog.h"
 #include "app/dialogs.h"
 #include "app/run_record.h"
-#include "tiles/engine.h"
+#include "tiles/runs.h"
 
 #include <QElapsedTimer>
 #include <QWidget>

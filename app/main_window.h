@@ -2,7 +2,7 @@
 
 #include "app/run_observer.h"
 #include "app/run_status.h"
-#include "tiles/engine.h"
+#include "tiles/runs.h"
 
 #include <QMainWindow>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/more_sources_dialog.h"
-#include "tiles/engine.h"
+#include "tiles/runs.h"
 
 #include <QObject>
 #include <QPointer>

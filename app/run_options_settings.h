@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/error.h"
-#include "tiles/engine.h"
+#include "tiles/runs.h"
 
 #include <QString>
 

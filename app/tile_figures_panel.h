@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tiles/engine.h"
+#include "pictures/picture.h"
 
 #include <QWidget>
 

@@ -3,7 +3,9 @@
 // The viewer's work away from the window's thread: reading a tile, its figures and its picture at
 // one pixel per sample plus smaller copies for drawing it reduced.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/tile_info.h"
+#include "pictures/picture.h"
 
 #include <QImage>
 #include <QString>

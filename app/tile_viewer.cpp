@@ -2,6 +2,7 @@
 
 #include "app/app_icon.h"
 #include "app/tile_figures_panel.h"
+#include "tiles/tile_folder.h"
 
 #include <QCheckBox>
 #include <QFileInfo>

@@ -8,8 +8,10 @@
 
 #include "bench/terrain.h"
 #include "platform/file_system.h"
-#include "platform/picture_file.h"
-#include "tiles/engine.h"
+#include "pictures/picture_file.h"
+#include "tiles/runs.h"
+#include "tiles/tile_info.h"
+#include "pictures/picture.h"
 
 #include <QGuiApplication>
 

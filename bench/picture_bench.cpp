@@ -4,7 +4,9 @@
 //   picture_bench --diff [--repeat N] [TILE]   the same for a difference tile
 // Prints the best and the median of N runs (default 7) of each step in milliseconds.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/tile_info.h"
+#include "pictures/picture.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,7 +4,7 @@
 // full 1" tile, voids in irregular patches on steep ground (where radar loses its echo), and the
 // same ground as a second source registered a little apart sees it.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
 
 #include <algorithm>
 #include <array>

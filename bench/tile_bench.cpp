@@ -9,7 +9,9 @@
 // --no-sync leaves the outputs to the page cache (not durable), to time the engine alone.
 // Prints the peak resident memory on stderr.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "tiles/tile_folder.h"
 
 #include "platform/archive.h"
 

@@ -2,7 +2,8 @@
 
 // What the user asked for on the command line: one subcommand, its options and its operands.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
 
 #include <cstdint>
 #include <expected>

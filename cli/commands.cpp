@@ -4,6 +4,7 @@
 #include "cli/text_escape.h"
 #include "cli/tile_report.h"
 #include "platform/file_system.h"
+#include "tiles/tile_folder.h"
 
 #include <exception>
 

@@ -3,7 +3,7 @@
 #include "cli/text_escape.h"
 
 #include "cli/tile_report.h"
-#include "platform/picture_file.h"
+#include "pictures/picture_file.h"
 
 #include <QGuiApplication>
 

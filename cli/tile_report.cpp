@@ -2,6 +2,7 @@
 
 #include "cli/json_writer.h"
 #include "cli/text_escape.h"
+#include "tiles/tile_folder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,10 @@
 // How the command line reports runs and tiles: German lines for people, JSON lines for programs,
 // and the exit status.
 
-#include "tiles/engine.h"
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "tiles/tile_info.h"
+#include "pictures/picture.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,10 @@
 // full 1" and 3" tiles, plain and zipped.
 
 #include "platform/archive.h"
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/tile_folder.h"
+#include "tiles/tile_info.h"
+#include "pictures/picture.h"
 #include "tiles/internal/tile_input.h"
 
 #include <unistd.h>

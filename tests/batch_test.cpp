@@ -1,7 +1,11 @@
 // The batch: tiles one after the other or several in flight, its list lines and callbacks, STOP,
 // and the order of the steps that make its outputs durable.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "tiles/tile_folder.h"
+#include "tiles/internal/samples.h"
+#include "tiles/internal/output_paths.h"
 #include "tests/test_support.h"
 #include "tests/tile_rules.h"
 

@@ -3,7 +3,9 @@
 // with the literal models below, written sample by sample from the rules, on full tiles.
 
 #include "platform/archive.h"
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "tiles/internal/samples.h"
 #include "tests/test_support.h"
 #include "tests/tile_rules.h"
 

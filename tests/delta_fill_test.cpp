@@ -3,7 +3,8 @@
 
 #include "tests/test_support.h"
 #include "tests/tile_rules.h"
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // The difference tile on full-size tiles, against a plain reference of the sample rule.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
 #include "tiles/internal/tile_walk.h"
 #include "tests/test_support.h"
 #include "tests/tile_rules.h"

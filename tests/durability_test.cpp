@@ -6,7 +6,11 @@
 // unnamed files. ext4 and tmpfs both have them; reaching the fallback would take mounting another
 // file system.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "tiles/tile_folder.h"
+#include "tiles/internal/samples.h"
+#include "tiles/internal/output_paths.h"
 #include "platform/save_file.h"
 #include "tests/test_support.h"
 #include "tests/tile_rules.h"

@@ -1,7 +1,7 @@
 // The pickers behind clicks into the three path fields, and the folder picker itself.
 
 #include "tests/form1_fixture.h"
-#include "platform/module_browse_folder.h"
+#include "app/module_browse_folder.h"
 
 #include <QSettings>
 

@@ -1,6 +1,9 @@
 // Refusals and failing file operations of the fill engine, made in ways that hold for root too.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "tiles/tile_folder.h"
+#include "tiles/internal/output_paths.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,8 @@
 // The block engine against the sample-by-sample reference model, on full-size tiles.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "tiles/internal/samples.h"
 #include "tests/reference_fill.h"
 #include "tests/test_support.h"
 

@@ -5,7 +5,8 @@
 #include "platform/archive.h"
 #include "platform/file_system.h"
 #include "test_support.h"
-#include "tiles/engine.h"
+#include "tiles/runs.h"
+#include "tiles/tile_folder.h"
 
 #include <zip.h>
 

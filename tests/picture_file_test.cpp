@@ -1,9 +1,10 @@
 // Tile pictures written as PNG and read back: which sample each pixel shows, the legend margin of a
 // difference picture, and a file that cannot be written.
 
-#include "platform/picture_file.h"
+#include "pictures/picture_file.h"
 #include "tests/test_support.h"
 #include "tests/tile_rules.h"
+#include "pictures/internal/picture_rules.h"
 
 #include <QGuiApplication>
 #include <QImage>

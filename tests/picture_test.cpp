@@ -1,7 +1,9 @@
 // Pictures of tiles: the colour rules at their edges, the figures against plain reference
 // computations on sorted values, and which sample each pixel shows.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/tile_info.h"
+#include "pictures/internal/picture_rules.h"
 #include "tests/test_support.h"
 #include "tests/tile_rules.h"
 

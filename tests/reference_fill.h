@@ -3,7 +3,9 @@
 // A literal, sample-by-sample model of the fill run, kept deliberately close to the per-byte
 // description of the walk, so that the block engine can be checked against it.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "tiles/internal/samples.h"
 #include "tests/test_support.h"
 
 #include <optional>

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "tiles/internal/samples.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,7 @@
 #include "app/tile_render_task.h"
 #include "app/texts.h"
 #include "app/tile_viewer.h"
+#include "pictures/internal/picture_rules.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,6 +1,7 @@
 #include "platform/archive.h"
 #include "platform/file_system.h"
-#include "tiles/engine.h"
+#include "tiles/runs.h"
+#include "tiles/internal/output_paths.h"
 #include "tiles/internal/tile_walk.h"
 
 #include <chrono>

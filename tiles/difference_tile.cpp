@@ -1,6 +1,7 @@
 #include "platform/file_system.h"
-#include "tiles/engine.h"
-#include "tiles/internal/output_guard.h"
+#include "tiles/runs.h"
+#include "tiles/tile_folder.h"
+#include "tiles/internal/output_paths.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 

@@ -1,7 +1,7 @@
 #include "platform/file_system.h"
-#include "tiles/engine.h"
+#include "tiles/tile_folder.h"
 #include "tiles/internal/delta_fill.h"
-#include "tiles/internal/output_guard.h"
+#include "tiles/internal/output_paths.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 
@@ -114,8 +114,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         return end(RunEnd::MissingSecondary);
     }
 
-    const std::string mergedFolder = SiblingFolder(primaryFile, "Merged");
-    const std::string outputPath = JoinPath(mergedFolder, name);
+    const std::string outputPath = MergedTilePath(primaryFile);
+    const std::string mergedFolder = GetParentFolderName(outputPath);
     if (Result<> safe = CheckOutputTarget(outputPath, inputs); !safe)
         return fail(safe.error());
     if (Result<> folder = EnsureFolder(mergedFolder); !folder)

@@ -1,7 +1,8 @@
 #include "platform/archive.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
-#include "tiles/engine.h"
+#include "tiles/internal/output_paths.h"
+#include "tiles/tile_folder.h"
 #include "tiles/internal/tile_input.h"
 
 namespace hgt {
@@ -83,17 +84,6 @@ Result<std::string> FindTileInFolder(const std::string& folder, const std::strin
             return match;
     }
     return missing;
-}
-
-std::string SiblingFolder(const std::string& path, const std::string& name)
-{
-    const std::string parent = GetParentFolderName(path);
-    return parent.empty() ? name : JoinPath(parent, name);
-}
-
-std::string MergedTilePath(const std::string& primaryPath)
-{
-    return JoinPath(SiblingFolder(primaryPath, "Merged"), TileName(primaryPath));
 }
 
 std::string DifferenceTilePath(const std::string& primaryPath)

@@ -1,12 +1,16 @@
-// InspectTile: one read of a tile in blocks, summing up its samples without changing anything.
+// InspectTile: one read of a tile in blocks, summing up its samples without changing anything;
+// ReadTileSamples: the samples decoded whole.
 
 #include "platform/archive.h"
 #include "platform/file.h"
-#include "tiles/engine.h"
 #include "tiles/internal/samples.h"
 #include "tiles/internal/tile_input.h"
+#include "tiles/tile_folder.h"
+#include "tiles/runs.h"
+#include "tiles/tile_info.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -122,12 +126,46 @@ Result<TileInfo> inspect(const std::string& path, const VoidSet& voids)
     return scan(*input, input->fileBytes(), input->grid().bytes(), voids, std::move(info));
 }
 
+Result<TileSamples> readSamples(const std::string& path, const std::vector<std::int16_t>& voidValues)
+{
+    Result<TileInput> input = TileInput::open(path);
+    if (!input)
+        return input.error();
+    TileSamples samples;
+    samples.name = TileName(path);
+    samples.side = static_cast<int>(input->grid().side);
+    if (!voidValues.empty())
+        samples.voidValues = voidValues;
+    // Read straight into the samples, then turn the big-endian words around in place.
+    samples.values.resize(static_cast<std::size_t>(input->grid().side * input->grid().side));
+    if (Result<> read = input->readAt(0, reinterpret_cast<std::uint8_t*>(samples.values.data()),
+                                      samples.values.size() * 2);
+        !read)
+        return read.error();
+    if constexpr (std::endian::native == std::endian::little) {
+        for (std::int16_t& v : samples.values)
+            v = std::byteswap(v);
+    }
+    return samples;
+}
+
 } // namespace
 
 Result<TileInfo> InspectTile(const std::string& path, const std::vector<std::int16_t>& voidValues)
 {
     try {
         return inspect(path, VoidSet(voidValues));
+    } catch (const std::exception& error) {
+        return Error{ErrorKind::Internal, "Interner Fehler bei " + path + ": " + error.what()};
+    } catch (...) {
+        return Error{ErrorKind::Internal, "Interner Fehler bei " + path};
+    }
+}
+
+Result<TileSamples> ReadTileSamples(const std::string& path, const std::vector<std::int16_t>& voidValues)
+{
+    try {
+        return readSamples(path, voidValues);
     } catch (const std::exception& error) {
         return Error{ErrorKind::Internal, "Interner Fehler bei " + path + ": " + error.what()};
     } catch (...) {

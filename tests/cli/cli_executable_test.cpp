@@ -4,8 +4,10 @@
 #include "cli/command_line.h"
 #include "cli/help_text.h"
 #include "cli_test_support.h"
-#include "platform/picture_file.h"
-#include "tiles/engine.h"
+#include "pictures/picture_file.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "pictures/internal/picture_rules.h"
 
 #include <QImage>
 

@@ -6,6 +6,7 @@
 #include "cli/text_escape.h"
 #include "cli/tile_report.h"
 #include "cli_test_support.h"
+#include "tiles/internal/delta_fill.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,10 @@
 // InspectTile against sums worked out here, on real files, around the 256 KiB block boundary.
 
 #include "cli_test_support.h"
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
+#include "tiles/runs.h"
+#include "tiles/tile_info.h"
+#include "tiles/internal/samples.h"
 
 #include <gtest/gtest.h>
 

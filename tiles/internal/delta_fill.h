@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tiles/engine.h"
+#include "tiles/runs.h"
 #include "tiles/internal/tile_input.h"
 
 #include <cstddef>
@@ -9,6 +9,14 @@
 #include <vector>
 
 namespace hgt {
+
+// Above this many metres the median offset hints at sources on different vertical datums.
+inline constexpr double kOffsetWarningMetres = 5.0;
+
+// The warning of a tile whose sources sit far apart in height, e.g.
+// "Höhenversatz der Quelle: Median +9,3 m – anderes Höhenbezugssystem?"; empty below the threshold.
+std::string OffsetWarning(const OffsetStats& offsets);
+
 
 // How wide the rim around a void region is, in samples.
 inline constexpr int kRimWidth = 3;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tiles/engine.h"
+#include "tiles/runs.h"
 
 #include <cstdint>
 #include <string>

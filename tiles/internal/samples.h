@@ -2,13 +2,19 @@
 
 // One tile sample as stored: a signed 16-bit value, high byte first.
 
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
 namespace hgt {
+
+// The void marker -9999 as stored: high byte first.
+inline constexpr std::uint8_t kVoidHigh = 0xD8;
+inline constexpr std::uint8_t kVoidLow = 0xF1;
+// 1-based byte positions; the walk ends when posHigh reaches one past the last byte.
+inline constexpr std::int32_t kWalkEnd = static_cast<std::int32_t>(kTileBytes) + 1; // 25,934,403
 
 inline std::int16_t DecodeSample(const std::uint8_t* p)
 {

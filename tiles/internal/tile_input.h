@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/file.h"
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
 
 #include <cstddef>
 #include <cstdint>

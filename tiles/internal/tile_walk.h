@@ -2,7 +2,7 @@
 
 #include "platform/file.h"
 #include "platform/save_file.h"
-#include "tiles/engine.h"
+#include "tiles/runs.h"
 #include "tiles/internal/delta_fill.h"
 #include "tiles/internal/run_report.h"
 #include "tiles/internal/tile_input.h"

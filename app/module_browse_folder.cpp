@@ -1,4 +1,4 @@
-#include "platform/module_browse_folder.h"
+#include "app/module_browse_folder.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Where a run's outputs go, and the check that they never replace what the run reads.
+
 #include "platform/error.h"
 
 #include <string>
@@ -7,7 +9,12 @@
 
 namespace hgt {
 
-// What a run reads, for making sure its output never replaces any of it.
+// The folder named `name` beside the file at `path` (the file's own folder for a bare name).
+std::string SiblingFolder(const std::string& path, const std::string& name);
+// <primary's folder>/Merged/<tile name>, where a fill writes its output.
+std::string MergedTilePath(const std::string& primaryPath);
+
+// What a run reads.
 struct RunInputs {
     std::vector<std::string> files;   // the primary and the tiles that fill it or are compared with it
     std::vector<std::string> folders; // the primary's own folder and the source folders

@@ -1,8 +1,20 @@
-#include "tiles/internal/output_guard.h"
+#include "tiles/internal/output_paths.h"
 
 #include "platform/file_system.h"
+#include "tiles/tile_folder.h"
 
 namespace hgt {
+
+std::string SiblingFolder(const std::string& path, const std::string& name)
+{
+    const std::string parent = GetParentFolderName(path);
+    return parent.empty() ? name : JoinPath(parent, name);
+}
+
+std::string MergedTilePath(const std::string& primaryPath)
+{
+    return JoinPath(SiblingFolder(primaryPath, "Merged"), TileName(primaryPath));
+}
 
 Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs)
 {

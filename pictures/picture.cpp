@@ -1,6 +1,6 @@
-#include "tiles/engine.h"
+#include "pictures/picture.h"
 
-#include "tiles/internal/tile_input.h"
+#include "pictures/internal/picture_rules.h"
 
 #include <algorithm>
 #include <array>
@@ -164,41 +164,7 @@ std::vector<std::uint8_t> voidTable(const TileSamples& samples)
     return table;
 }
 
-Result<TileSamples> readSamples(const std::string& path, const std::vector<std::int16_t>& voidValues)
-{
-    Result<TileInput> input = TileInput::open(path);
-    if (!input)
-        return input.error();
-    TileSamples samples;
-    samples.name = TileName(path);
-    samples.side = static_cast<int>(input->grid().side);
-    if (!voidValues.empty())
-        samples.voidValues = voidValues;
-    // Read straight into the samples, then turn the big-endian words around in place.
-    samples.values.resize(static_cast<std::size_t>(input->grid().side * input->grid().side));
-    if (Result<> read = input->readAt(0, reinterpret_cast<std::uint8_t*>(samples.values.data()),
-                                      samples.values.size() * 2);
-        !read)
-        return read.error();
-    if constexpr (std::endian::native == std::endian::little) {
-        for (std::int16_t& v : samples.values)
-            v = std::byteswap(v);
-    }
-    return samples;
-}
-
 } // namespace
-
-Result<TileSamples> ReadTileSamples(const std::string& path, const std::vector<std::int16_t>& voidValues)
-{
-    try {
-        return readSamples(path, voidValues);
-    } catch (const std::exception& error) {
-        return Error{ErrorKind::Internal, "Interner Fehler bei " + path + ": " + error.what()};
-    } catch (...) {
-        return Error{ErrorKind::Internal, "Interner Fehler bei " + path};
-    }
-}
 
 TileSummary SummarizeTile(const TileSamples& samples, PictureKind kind)
 {

@@ -4,7 +4,7 @@
 // right-hand margin (colour bar with ticks in metres, histogram of the differences), PNG files.
 
 #include "platform/error.h"
-#include "tiles/engine.h"
+#include "pictures/picture.h"
 
 #include <QImage>
 #include <QRect>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/folder_dialog.h"
+#include "app/folder_dialog.h"
 
 #include <QString>
 

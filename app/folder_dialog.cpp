@@ -1,4 +1,4 @@
-#include "platform/folder_dialog.h"
+#include "app/folder_dialog.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "platform/picture_file.h"
+#include "pictures/picture_file.h"
 
 #include "platform/save_file.h"
 

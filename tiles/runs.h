@@ -1,0 +1,153 @@
+#pragma once
+
+// Running fills, differences and batches: the state record the engines share with the window,
+// the host a run reports to, the options and the one result type of every run.
+
+#include "platform/error.h"
+#include "platform/save_file.h"
+#include "tiles/tile_format.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hgt {
+
+// The progress line index of the current run. It starts unset; unset reads as 0 and raises to 1.
+class LogIndex {
+public:
+    LogIndex() = default;
+    explicit LogIndex(int value) : m_value(value) {}
+
+    bool isSet() const { return m_value.has_value(); }
+    int index() const { return m_value.value_or(0); }
+    void raise() { m_value = index() + 1; }
+    void set(int value) { m_value = value; }
+
+    friend bool operator==(const LogIndex&, const LogIndex&) = default;
+
+private:
+    std::optional<int> m_value;
+};
+
+// The fields through which the commands, the two engines and STOP talk. One record holds the
+// position, sample bytes, line index and progress text of exactly one run.
+struct WindowState {
+    std::int32_t posHigh = 0;
+    std::int32_t posLow = 0;
+    std::uint8_t byteHigh = 0;
+    std::uint8_t byteLow = 0;
+    bool stopRequested = false;
+    bool secondaryHasTiles = false;
+    std::string runLog;
+    LogIndex logIndex;
+    std::string statusText;
+};
+
+enum class RunEnd {
+    Complete,         // the output tile is written and durable
+    NoHoles,          // the primary holds no void marker byte pair; nothing written
+    MissingSecondary, // holes, but no same-named tile in the secondary folder
+    Stopped,          // STOP during the walk; no output written, an earlier one unchanged
+    Failed,           // a tile was refused or a file operation failed; message and error say why
+};
+
+// The height offsets primary - filler on the valid samples around the voids of a tile.
+struct OffsetStats {
+    std::int64_t rimSamples = 0;
+    double median = 0;
+    double interquartileRange = 0;
+};
+
+// What one run of one tile did.
+struct TileResult {
+    std::string tile;   // the primary tile's path as given
+    std::string output; // the output tile's path, once it is written
+    RunEnd end = RunEnd::Complete;
+    std::optional<ErrorKind> error; // set when the run failed
+    std::string message;
+    std::int64_t voidsFound = 0;  // void samples of the primary
+    std::int64_t voidsFilled = 0; // of those, the ones that took a value from the other tile
+    std::int64_t voidsLeft = 0;   // void samples of the output (void in both tiles; for a difference: in either)
+    std::vector<std::int64_t> filledBySource; // voids filled from each source, in priority order
+    std::optional<OffsetStats> offsets;       // measured by the offset-bridging fill
+    std::string warning;                      // what the user should look at although the run ended well
+    std::int64_t bytes = 0;       // bytes written to the output
+    double seconds = 0;
+};
+
+struct BatchResult {
+    std::vector<TileResult> tiles; // in the order given; tiles not started after a STOP are absent
+    bool stopped = false;
+    double seconds = 0;
+
+    std::size_t count(RunEnd end) const;
+};
+
+// What a running engine needs from its window: the progress list and a yield to the event queue.
+// List operations are only called with a valid index; the run report checks the index first.
+class RunHost {
+public:
+    virtual ~RunHost() = default;
+
+    virtual int listCount() const = 0;
+    virtual void listInsert(int index, const std::string& text) = 0; // 0 <= index <= count
+    virtual void listRemove(int index) = 0;                          // 0 <= index < count
+    virtual void yieldToEvents() = 0;
+
+    // A batch announces each tile, and each tile's result as soon as its walk has ended (before the
+    // output is durable: the batch's returned results are the final word), on the caller's thread.
+    virtual void tileStarted(std::size_t /*index*/, std::size_t /*count*/, const std::string& /*tile*/) {}
+    virtual void tileFinished(std::size_t /*index*/, std::size_t /*count*/, const TileResult& /*result*/) {}
+};
+
+// A host for runs without a window: no list, nothing to yield to.
+class QuietHost : public RunHost {
+public:
+    int listCount() const override { return 0; }
+    void listInsert(int, const std::string&) override {}
+    void listRemove(int) override {}
+    void yieldToEvents() override {}
+};
+
+inline constexpr std::size_t kDefaultBlockBytes = 256 * 1024;
+
+enum class FillMethod {
+    Copy,  // a void takes the filler's sample as it is
+    Delta, // the filler's sample plus the offset between the tiles, bridged smoothly across each void
+};
+
+struct RunOptions {
+    std::size_t blockBytes = kDefaultBlockBytes; // bytes per read and write
+    bool durable = true;                         // outputs synced to disk before they get their name
+    unsigned jobs = 1;                           // batch: tiles in flight (more than one: no list lines)
+    const std::atomic<bool>* stop = nullptr;     // a stop request from outside the state record
+    SyncTrace trace;
+    // The sample values that mark a void: -9999, -32768 and -32767 in any combination. For -9999
+    // the hole test looks for its byte pair anywhere in the file; the others count as whole samples.
+    std::vector<std::int16_t> voidValues{kVoidValue};
+    // Further folders of secondary tiles, asked in this order for what the secondary folder leaves void.
+    std::vector<std::string> moreSecondaryFolders;
+    FillMethod method = FillMethod::Copy;
+};
+
+// Fills the voids of one primary tile from the same-named tile of secondaryFolder into
+// <primary's folder>/Merged/<name>, reporting on the line at logIndex. Never throws.
+TileResult MergeTile(WindowState& state, RunHost& host, const std::string& primaryFile,
+                     const std::string& secondaryFolder, const RunOptions& options = {});
+
+// Fills every tile of the list in order (a line feed into runLog before each), ending after the
+// tile in progress when STOP is requested. Outputs of one tile are synced while the next is
+// computed; the output folders are synced once at the end. Never throws.
+BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std::string>& tiles,
+                       const std::string& secondaryFolder, const RunOptions& options = {});
+
+// Writes primary minus comparison, sample by sample, to <primary's folder>/DIFFS/<name>. A void in
+// either tile stays a void; other differences are saturated to the 16-bit range. Never throws.
+TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::string& primaryPath,
+                              const std::string& comparisonPath, const RunOptions& options = {});
+
+} // namespace hgt

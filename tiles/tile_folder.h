@@ -1,0 +1,32 @@
+#pragma once
+
+// The rules of a tile folder: which files are tiles, what tile a file holds, where outputs go.
+
+#include "platform/error.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hgt {
+
+// A file a batch takes: a name ending in .hgt or .hgt.zip, in any letter case.
+bool IsTilePath(std::string_view path);
+// The tile a file holds by name: the file's name; for an archive its name up to the first dot, then
+// ".hgt" (N47E011.SRTMGL1.hgt.zip holds N47E011.hgt). Outputs carry this name.
+std::string TileName(const std::string& path);
+// Whether a folder makes the fill buttons usable: a file ending in .hgt, .HGT or .Hgt, or an
+// archive ending in .hgt.zip in any letter case. A folder that cannot be listed holds none.
+bool FolderHoldsTile(const std::string& folder);
+// The tiles of a folder in batch order (by name, ignoring letter case).
+Result<std::vector<std::string>> ListTiles(const std::string& folder);
+// The tile named `name` in `folder`: the file of exactly that name; else the one file whose name
+// matches ignoring letter case; else the one archive whose tile name matches ignoring letter case.
+// NotFound when there is none, Ambiguous when there are several.
+Result<std::string> FindTileInFolder(const std::string& folder, const std::string& name);
+std::string DifferenceTilePath(const std::string& primaryPath);
+// The path must name a tile: a 1" or 3" tile by its size (a 1" file may be longer; its tail is
+// ignored), or an archive holding one.
+Result<> CheckTilePath(const std::string& path);
+
+} // namespace hgt

@@ -1,0 +1,19 @@
+#pragma once
+
+// The HGT tile format: headerless grids of signed 16-bit big-endian heights, row by row from
+// the north-west corner.
+
+#include <cstdint>
+
+namespace hgt {
+
+// The 1 arc second HGT tile: 3601 x 3601 signed 16-bit big-endian samples, no header.
+inline constexpr std::int64_t kTileSide = 3601;
+inline constexpr std::int64_t kTileSamples = kTileSide * kTileSide; // 12,967,201
+inline constexpr std::int64_t kTileBytes = kTileSamples * 2;        // 25,934,402
+inline constexpr std::int16_t kVoidValue = -9999;
+// The 3 arc second tile: 1201 x 1201 samples; its nodes coincide with every third node of a 1".
+inline constexpr std::int64_t kTileSide3 = 1201;
+inline constexpr std::int64_t kTileBytes3 = kTileSide3 * kTileSide3 * 2; // 2,884,802
+
+} // namespace hgt
