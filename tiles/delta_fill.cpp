@@ -175,7 +175,7 @@ private:
     const bool m_useHelper;
 
     DeltaFilled m_out;
-    std::vector<std::uint8_t> m_role; // by rank: kValid, kUnfilled or 1 + source index
+    std::vector<std::uint8_t> m_filler; // by rank: kValid, kUnfilled or 1 + source index
     std::vector<SourceNear> m_sources;
     std::vector<std::unique_ptr<Region>> m_regions; // in the order they were found
 };
@@ -291,7 +291,7 @@ Result<> DeltaRun::readNear()
 
 void DeltaRun::chooseFillers()
 {
-    m_role.assign(m_out.near.size(), kValid);
+    m_filler.assign(m_out.near.size(), kValid);
     m_out.filledBySource.assign(m_sources.size(), 0);
     const std::int64_t words = m_out.voids.wordsPerRow();
     std::size_t k = 0; // the rank of the next sample near a void; the voids are among them
@@ -302,15 +302,15 @@ void DeltaRun::chooseFillers()
             if (!((voids[c / 64] >> (c % 64)) & 1u))
                 return;
             ++m_out.voidsFound;
-            m_role[here] = kUnfilled;
+            m_filler[here] = kUnfilled;
             for (std::size_t s = 0; s < m_sources.size(); ++s) {
                 if (m_sources[s].present && m_sources[s].hasValue[here]) {
-                    m_role[here] = static_cast<std::uint8_t>(1 + s);
+                    m_filler[here] = static_cast<std::uint8_t>(1 + s);
                     ++m_out.filledBySource[s];
                     break;
                 }
             }
-            m_out.voidsLeft += m_role[here] == kUnfilled;
+            m_out.voidsLeft += m_filler[here] == kUnfilled;
         });
     }
 }
@@ -381,7 +381,7 @@ void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
             if (!m_out.near.contains(br0 + y, bc0 + x))
                 continue;
             const std::size_t k = next++;
-            if (!near[l] || m_role[k] != kValid || !source.hasValue[k])
+            if (!near[l] || m_filler[k] != kValid || !source.hasValue[k])
                 continue;
             const float offset = static_cast<float>(m_out.values[k]) - static_cast<float>(source.values[k]);
             role[l] = 1;
@@ -393,7 +393,7 @@ void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
     if (offsets.empty()) {
         // Nothing to measure the offset by: the filler as it is.
         for (const std::uint32_t k : work.ranks)
-            if (m_role[k] == mine)
+            if (m_filler[k] == mine)
                 m_out.values[k] = source.values[k];
         return;
     }
@@ -404,7 +404,7 @@ void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
     const auto dummy = static_cast<std::int32_t>(boxSize);
     u.push_back(0.0f);
     for (std::size_t i = 0; i < region.size(); ++i)
-        if (m_role[work.ranks[i]] == mine)
+        if (m_filler[work.ranks[i]] == mine)
             role[local(region[i])] = 2;
     for (std::size_t l = 0; l < boxSize; ++l)
         if (role[l] == 1)
@@ -415,7 +415,7 @@ void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
         work.cellRanks[colour].clear();
     }
     for (std::size_t i = 0; i < region.size(); ++i) {
-        if (m_role[work.ranks[i]] != mine)
+        if (m_filler[work.ranks[i]] != mine)
             continue;
         const Sample& p = region[i];
         const auto l = static_cast<std::int64_t>(local(p));
@@ -513,9 +513,9 @@ void DeltaRun::bridgeRegion(Region& region, Scratch& work)
     work.ranks.resize(region.samples.size());
     for (std::size_t i = 0; i < region.samples.size(); ++i) {
         work.ranks[i] = static_cast<std::uint32_t>(rank(region.samples[i].r, region.samples[i].c));
-        const std::uint8_t role = m_role[work.ranks[i]];
-        if (role != kUnfilled)
-            used[role - 1u] = true;
+        const std::uint8_t filler = m_filler[work.ranks[i]];
+        if (filler != kUnfilled)
+            used[filler - 1u] = true;
     }
     for (std::size_t s = 0; s < m_sources.size(); ++s)
         if (used[s])
