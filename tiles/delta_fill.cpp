@@ -122,18 +122,43 @@ struct Region {
     std::vector<std::pair<std::uint32_t, float>> rim;
 };
 
+// What a sample of a region's box is to the membrane problem of one source.
+enum class Role : std::uint8_t {
+    Outside, // takes no part
+    Fixed,   // on the rim, with a measured offset
+    Unknown, // this source's void, to be solved
+};
+
+// How far the first guess has got with a sample.
+enum class Guess : std::uint8_t {
+    Open,   // no value yet
+    Known,  // a fixed offset or a guessed one
+    Queued, // waits for its guess
+};
+
+// The box around a region widened by the rim (clipped to the tile), the samples numbered along its
+// rows.
+struct Box {
+    std::int64_t top, left, width, height;
+
+    std::size_t size() const { return static_cast<std::size_t>(width * height); }
+    std::size_t index(const Sample& p) const { return static_cast<std::size_t>((p.r - top) * width + (p.c - left)); }
+};
+
 // One thread's work on a region, kept from region to region.
 struct Scratch {
     std::vector<std::uint32_t> ranks; // the rank of each sample of the region
-    std::vector<std::uint8_t> near;
+    std::vector<std::uint8_t> nearRegion; // by box index: within kRimWidth of the region
     std::vector<std::uint8_t> line;
-    std::vector<std::uint8_t> role;
-    std::vector<float> u;
-    std::vector<float> offsets;
+    std::vector<Role> role; // by box index
+    // By box index, and one more for the dummy neighbour: the offset less the rim's median, the
+    // membrane's unknown.
+    std::vector<float> membrane;
+    std::vector<float> rimOffsets; // in the order met
     std::vector<Cell> cells[2];
     std::vector<std::uint32_t> cellRanks[2]; // the rank of each cell's sample
     std::vector<std::int32_t> cellAt;
-    std::vector<std::uint8_t> set;
+    std::vector<Guess> guess;
     std::vector<const Cell*> queue;
 };
 
@@ -165,6 +190,13 @@ private:
     void bridgeRegions();
     void bridgeRegion(Region& region, Scratch& work);
     void bridgeSource(Region& region, std::size_t s, Scratch& work);
+    static void markRim(const Region& region, const Box& box, Scratch& work);
+    void assignRoles(Region& region, std::size_t s, const Box& box, Scratch& work) const;
+    void keepFiller(std::size_t s, const Scratch& work);
+    void buildCells(const Region& region, std::size_t s, const Box& box, float median, Scratch& work) const;
+    static void firstGuess(const Box& box, Scratch& work);
+    static void relax(Scratch& work);
+    void writeBack(std::size_t s, float median, const Scratch& work);
     std::int16_t finalValue(float value) const;
 
     const TileInput& m_primary;
@@ -175,7 +207,7 @@ private:
     const bool m_useHelper;
 
     DeltaFilled m_out;
-    std::vector<std::uint8_t> m_role; // by rank: kValid, kUnfilled or 1 + source index
+    std::vector<std::uint8_t> m_filler; // by rank: kValid, kUnfilled or 1 + source index
     std::vector<SourceNear> m_sources;
     std::vector<std::unique_ptr<Region>> m_regions; // in the order they were found
 };
@@ -291,7 +323,7 @@ Result<> DeltaRun::readNear()
 
 void DeltaRun::chooseFillers()
 {
-    m_role.assign(m_out.near.size(), kValid);
+    m_filler.assign(m_out.near.size(), kValid);
     m_out.filledBySource.assign(m_sources.size(), 0);
     const std::int64_t words = m_out.voids.wordsPerRow();
     std::size_t k = 0; // the rank of the next sample near a void; the voids are among them
@@ -302,15 +334,15 @@ void DeltaRun::chooseFillers()
             if (!((voids[c / 64] >> (c % 64)) & 1u))
                 return;
             ++m_out.voidsFound;
-            m_role[here] = kUnfilled;
+            m_filler[here] = kUnfilled;
             for (std::size_t s = 0; s < m_sources.size(); ++s) {
                 if (m_sources[s].present && m_sources[s].hasValue[here]) {
-                    m_role[here] = static_cast<std::uint8_t>(1 + s);
+                    m_filler[here] = static_cast<std::uint8_t>(1 + s);
                     ++m_out.filledBySource[s];
                     break;
                 }
             }
-            m_out.voidsLeft += m_role[here] == kUnfilled;
+            m_out.voidsLeft += m_filler[here] == kUnfilled;
         });
     }
 }
@@ -324,25 +356,38 @@ std::int16_t DeltaRun::finalValue(float value) const
     return result;
 }
 
-void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
+// Bridges the offset between the primary and source `s` across the voids of the region that `s`
+// fills: measured on the rim, solved as a screened membrane inside, added to the filler.
+void DeltaRun::bridgeSource(Region& region, std::size_t s, Scratch& work)
 {
-    const std::vector<Sample>& region = job.samples;
-    const std::int64_t r0 = job.r0, r1 = job.r1, c0 = job.c0, c1 = job.c1;
-    const SourceNear& source = m_sources[s];
-    const std::uint8_t mine = static_cast<std::uint8_t>(1 + s);
-    // The box around the region, widened by the rim.
-    const std::int64_t br0 = std::max<std::int64_t>(0, r0 - kRimWidth), br1 = std::min(m_side - 1, r1 + kRimWidth);
-    const std::int64_t bc0 = std::max<std::int64_t>(0, c0 - kRimWidth), bc1 = std::min(m_side - 1, c1 + kRimWidth);
-    const std::int64_t width = bc1 - bc0 + 1, height = br1 - br0 + 1;
-    const auto boxSize = static_cast<std::size_t>(width * height);
-    auto local = [&](const Sample& p) { return static_cast<std::size_t>((p.r - br0) * width + (p.c - bc0)); };
+    const std::int64_t top = std::max<std::int64_t>(0, region.r0 - kRimWidth);
+    const std::int64_t bottom = std::min(m_side - 1, region.r1 + kRimWidth);
+    const std::int64_t left = std::max<std::int64_t>(0, region.c0 - kRimWidth);
+    const std::int64_t right = std::min(m_side - 1, region.c1 + kRimWidth);
+    const Box box{top, left, right - left + 1, bottom - top + 1};
 
-    // Rim: valid samples within kRimWidth of the region (the region itself, not its neighbours),
-    // found by widening the region's mask along the rows, then along the columns.
-    std::vector<std::uint8_t>& near = work.near;
-    near.assign(boxSize, 0);
-    for (const Sample& p : region)
-        near[local(p)] = 1;
+    markRim(region, box, work);
+    assignRoles(region, s, box, work);
+    if (work.rimOffsets.empty()) {
+        keepFiller(s, work);
+        return;
+    }
+    const auto median = static_cast<float>(quantile(work.rimOffsets, 0.5));
+    buildCells(region, s, box, median, work);
+    firstGuess(box, work);
+    relax(work);
+    writeBack(s, median, work);
+}
+
+// Marks the samples within kRimWidth of the region (the region itself, not its neighbours) by
+// widening the region's mask along the rows, then along the columns.
+void DeltaRun::markRim(const Region& region, const Box& box, Scratch& work)
+{
+    const std::int64_t width = box.width, height = box.height;
+    std::vector<std::uint8_t>& near = work.nearRegion;
+    near.assign(box.size(), 0);
+    for (const Sample& p : region.samples)
+        near[box.index(p)] = 1;
     work.line.resize(static_cast<std::size_t>(std::max(width, height)));
     std::uint8_t* const line = work.line.data();
     for (int pass = 0; pass < 2; ++pass) {
@@ -366,130 +411,165 @@ void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
             }
         }
     }
-    // 0: not part of the problem, 1: rim with a fixed offset, 2: this source's void, to be solved.
-    std::vector<std::uint8_t>& role = work.role;
-    role.assign(boxSize, 0);
-    std::vector<float>& u = work.u;
-    u.assign(boxSize, 0.0f);
-    std::vector<float>& offsets = work.offsets;
+}
+
+// Fixed: the valid samples near the region that the source has a value for, with the offset
+// primary - source, which the region's rim also keeps for the statistics. Unknown: the voids that
+// this source fills.
+void DeltaRun::assignRoles(Region& region, std::size_t s, const Box& box, Scratch& work) const
+{
+    const std::int64_t top = box.top, left = box.left, width = box.width, height = box.height;
+    const SourceNear& source = m_sources[s];
+    const std::vector<std::uint8_t>& near = work.nearRegion;
+    std::vector<Role>& role = work.role;
+    role.assign(box.size(), Role::Outside);
+    std::vector<float>& membrane = work.membrane;
+    membrane.assign(box.size(), 0.0f);
+    std::vector<float>& offsets = work.rimOffsets;
     offsets.clear();
     for (std::int64_t y = 0; y < height; ++y) {
         // The ranks along a row of the box go up by one at each sample near some void.
-        std::size_t next = rank(br0 + y, bc0);
+        std::size_t next = rank(top + y, left);
         for (std::int64_t x = 0; x < width; ++x) {
-            const auto l = static_cast<std::size_t>(y * width + x);
-            if (!m_out.near.contains(br0 + y, bc0 + x))
+            const auto at = static_cast<std::size_t>(y * width + x);
+            if (!m_out.near.contains(top + y, left + x))
                 continue;
             const std::size_t k = next++;
-            if (!near[l] || m_role[k] != kValid || !source.hasValue[k])
+            if (!near[at] || m_filler[k] != kValid || !source.hasValue[k])
                 continue;
             const float offset = static_cast<float>(m_out.values[k]) - static_cast<float>(source.values[k]);
-            role[l] = 1;
-            u[l] = offset;
+            role[at] = Role::Fixed;
+            membrane[at] = offset;
             offsets.push_back(offset);
-            job.rim.emplace_back(static_cast<std::uint32_t>(k), offset);
+            region.rim.emplace_back(static_cast<std::uint32_t>(k), offset);
         }
     }
-    if (offsets.empty()) {
-        // Nothing to measure the offset by: the filler as it is.
-        for (const std::uint32_t k : work.ranks)
-            if (m_role[k] == mine)
-                m_out.values[k] = source.values[k];
-        return;
-    }
-    const auto median = static_cast<float>(quantile(offsets, 0.5));
+    const auto mine = static_cast<std::uint8_t>(1 + s);
+    for (std::size_t i = 0; i < region.samples.size(); ++i)
+        if (m_filler[work.ranks[i]] == mine)
+            role[box.index(region.samples[i])] = Role::Unknown;
+}
 
-    // Solve the screened membrane for the offset minus the median: zero far inside, the rim's
-    // offsets at the rim. Red-black over-relaxation over this source's voids of the region.
+// Nothing to measure the offset by: the filler as it is.
+void DeltaRun::keepFiller(std::size_t s, const Scratch& work)
+{
+    const SourceNear& source = m_sources[s];
+    const auto mine = static_cast<std::uint8_t>(1 + s);
+    for (const std::uint32_t k : work.ranks)
+        if (m_filler[k] == mine)
+            m_out.values[k] = source.values[k];
+}
+
+// The screened membrane for the offset less the median, zero far inside and the rim's offsets at
+// the rim: a cell for each of this source's voids, coloured as on a chessboard for the red-black
+// sweeps, with the neighbours that take part (the others point at a dummy of value 0).
+void DeltaRun::buildCells(const Region& region, std::size_t s, const Box& box, float median, Scratch& work) const
+{
+    const std::int64_t top = box.top, left = box.left, width = box.width, height = box.height;
+    const std::size_t boxSize = box.size();
     const auto dummy = static_cast<std::int32_t>(boxSize);
-    u.push_back(0.0f);
-    for (std::size_t i = 0; i < region.size(); ++i)
-        if (m_role[work.ranks[i]] == mine)
-            role[local(region[i])] = 2;
-    for (std::size_t l = 0; l < boxSize; ++l)
-        if (role[l] == 1)
-            u[l] -= median;
+    const std::vector<Role>& role = work.role;
+    std::vector<float>& membrane = work.membrane;
+    membrane.push_back(0.0f);
+    for (std::size_t at = 0; at < boxSize; ++at)
+        if (role[at] == Role::Fixed)
+            membrane[at] -= median;
     const float screening = 1.0f / (kScreeningSamples * kScreeningSamples);
     for (int colour = 0; colour < 2; ++colour) {
         work.cells[colour].clear();
         work.cellRanks[colour].clear();
     }
-    for (std::size_t i = 0; i < region.size(); ++i) {
-        if (m_role[work.ranks[i]] != mine)
+    const auto mine = static_cast<std::uint8_t>(1 + s);
+    for (std::size_t i = 0; i < region.samples.size(); ++i) {
+        if (m_filler[work.ranks[i]] != mine)
             continue;
-        const Sample& p = region[i];
-        const auto l = static_cast<std::int64_t>(local(p));
-        const std::int64_t y = p.r - br0, x = p.c - bc0;
-        Cell cell{static_cast<std::int32_t>(l), {dummy, dummy, dummy, dummy}, 0.0f};
-        int n = 0;
-        auto take = [&](bool inside, std::int64_t m) {
-            if (inside && role[static_cast<std::size_t>(m)])
-                cell.next[n++] = static_cast<std::int32_t>(m);
+        const Sample& p = region.samples[i];
+        const auto at = static_cast<std::int64_t>(box.index(p));
+        const std::int64_t y = p.r - top, x = p.c - left;
+        Cell cell{static_cast<std::int32_t>(at), {dummy, dummy, dummy, dummy}, 0.0f};
+        int taking = 0;
+        auto take = [&](bool inside, std::int64_t neighbour) {
+            if (inside && role[static_cast<std::size_t>(neighbour)] != Role::Outside)
+                cell.next[taking++] = static_cast<std::int32_t>(neighbour);
         };
-        take(x > 0, l - 1);
-        take(x + 1 < width, l + 1);
-        take(y > 0, l - width);
-        take(y + 1 < height, l + width);
-        cell.weight = 1.0f / (static_cast<float>(n) + screening);
+        take(x > 0, at - 1);
+        take(x + 1 < width, at + 1);
+        take(y > 0, at - width);
+        take(y + 1 < height, at + width);
+        cell.weight = 1.0f / (static_cast<float>(taking) + screening);
         work.cells[(y + x) % 2].push_back(cell);
         work.cellRanks[(y + x) % 2].push_back(work.ranks[i]);
     }
-    // A first guess, in order of distance from the rim: the mean of the neighbours set already,
-    // fading towards zero as the membrane does. The sweeps then have little left to do.
-    {
-        const float fade = std::exp(-1.0f / kScreeningSamples);
-        const auto firstCount = static_cast<std::int32_t>(work.cells[0].size());
-        auto cellOf = [&](std::int32_t index) -> const Cell& {
-            return index < firstCount ? work.cells[0][static_cast<std::size_t>(index)]
-                                      : work.cells[1][static_cast<std::size_t>(index - firstCount)];
-        };
-        work.cellAt.assign(u.size(), -1);
-        for (std::size_t i = 0; i < work.cells[0].size(); ++i)
-            work.cellAt[static_cast<std::size_t>(work.cells[0][i].self)] = static_cast<std::int32_t>(i);
-        for (std::size_t i = 0; i < work.cells[1].size(); ++i)
-            work.cellAt[static_cast<std::size_t>(work.cells[1][i].self)] = firstCount + static_cast<std::int32_t>(i);
-        std::vector<std::uint8_t>& set = work.set;
-        set.assign(u.size(), 0);
-        std::vector<const Cell*>& queue = work.queue;
-        queue.clear();
-        for (std::size_t l = 0; l < boxSize; ++l)
-            set[l] = role[l] == 1;
-        for (const auto& colour : work.cells)
-            for (const Cell& cell : colour)
-                for (std::int32_t m : cell.next)
-                    if (set[static_cast<std::size_t>(m)] == 1 && m != dummy) {
-                        queue.push_back(&cell);
-                        set[static_cast<std::size_t>(cell.self)] = 2; // queued
-                        break;
-                    }
-        for (std::size_t i = 0; i < queue.size(); ++i) {
-            const Cell& cell = *queue[i];
-            float sum = 0.0f;
-            float n = 0.0f;
-            for (std::int32_t m : cell.next) {
-                if (m == dummy)
-                    continue;
-                const auto mu = static_cast<std::size_t>(m);
-                if (set[mu] == 1) {
-                    sum += u[mu];
-                    n += 1.0f;
-                } else if (set[mu] == 0 && work.cellAt[mu] >= 0) {
-                    set[mu] = 2;
-                    queue.push_back(&cellOf(work.cellAt[mu]));
+}
+
+// A first guess, in order of distance from the rim: the mean of the neighbours known already,
+// fading towards zero as the membrane does. The sweeps then have little left to do.
+void DeltaRun::firstGuess(const Box& box, Scratch& work)
+{
+    const std::size_t boxSize = box.size();
+    const auto dummy = static_cast<std::int32_t>(boxSize);
+    const std::vector<Role>& role = work.role;
+    std::vector<float>& membrane = work.membrane;
+    const float fade = std::exp(-1.0f / kScreeningSamples);
+    const auto firstCount = static_cast<std::int32_t>(work.cells[0].size());
+    auto cellOf = [&](std::int32_t index) -> const Cell& {
+        return index < firstCount ? work.cells[0][static_cast<std::size_t>(index)]
+                                  : work.cells[1][static_cast<std::size_t>(index - firstCount)];
+    };
+    work.cellAt.assign(membrane.size(), -1);
+    for (std::size_t i = 0; i < work.cells[0].size(); ++i)
+        work.cellAt[static_cast<std::size_t>(work.cells[0][i].self)] = static_cast<std::int32_t>(i);
+    for (std::size_t i = 0; i < work.cells[1].size(); ++i)
+        work.cellAt[static_cast<std::size_t>(work.cells[1][i].self)] = firstCount + static_cast<std::int32_t>(i);
+    std::vector<Guess>& guess = work.guess;
+    guess.assign(membrane.size(), Guess::Open);
+    std::vector<const Cell*>& queue = work.queue;
+    queue.clear();
+    for (std::size_t at = 0; at < boxSize; ++at)
+        guess[at] = role[at] == Role::Fixed ? Guess::Known : Guess::Open;
+    for (const auto& colour : work.cells)
+        for (const Cell& cell : colour)
+            for (std::int32_t neighbour : cell.next)
+                if (guess[static_cast<std::size_t>(neighbour)] == Guess::Known && neighbour != dummy) {
+                    queue.push_back(&cell);
+                    guess[static_cast<std::size_t>(cell.self)] = Guess::Queued;
+                    break;
                 }
+    for (std::size_t i = 0; i < queue.size(); ++i) {
+        const Cell& cell = *queue[i];
+        float sum = 0.0f;
+        float known = 0.0f;
+        for (std::int32_t neighbour : cell.next) {
+            if (neighbour == dummy)
+                continue;
+            const auto at = static_cast<std::size_t>(neighbour);
+            if (guess[at] == Guess::Known) {
+                sum += membrane[at];
+                known += 1.0f;
+            } else if (guess[at] == Guess::Open && work.cellAt[at] >= 0) {
+                guess[at] = Guess::Queued;
+                queue.push_back(&cellOf(work.cellAt[at]));
             }
-            u[static_cast<std::size_t>(cell.self)] = n > 0.0f ? fade * sum / n : 0.0f;
-            set[static_cast<std::size_t>(cell.self)] = 1;
         }
+        membrane[static_cast<std::size_t>(cell.self)] = known > 0.0f ? fade * sum / known : 0.0f;
+        guess[static_cast<std::size_t>(cell.self)] = Guess::Known;
     }
+}
+
+// Red-black over-relaxation of the cells until no value moves by kConverged any more.
+void DeltaRun::relax(Scratch& work)
+{
+    std::vector<float>& membrane = work.membrane;
     for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
         float change = 0.0f;
         for (const auto& colour : work.cells) {
             for (const Cell& cell : colour) {
-                const float target = (u[static_cast<std::size_t>(cell.next[0])] + u[static_cast<std::size_t>(cell.next[1])]
-                                      + u[static_cast<std::size_t>(cell.next[2])] + u[static_cast<std::size_t>(cell.next[3])])
+                const float target = (membrane[static_cast<std::size_t>(cell.next[0])]
+                                      + membrane[static_cast<std::size_t>(cell.next[1])]
+                                      + membrane[static_cast<std::size_t>(cell.next[2])]
+                                      + membrane[static_cast<std::size_t>(cell.next[3])])
                                      * cell.weight;
-                float& value = u[static_cast<std::size_t>(cell.self)];
+                float& value = membrane[static_cast<std::size_t>(cell.self)];
                 const float step = kOverRelaxation * (target - value);
                 value += step;
                 change = std::max(change, std::fabs(step));
@@ -498,11 +578,18 @@ void DeltaRun::bridgeSource(Region& job, std::size_t s, Scratch& work)
         if (change < kConverged)
             break;
     }
+}
+
+// The filler plus the median and the bridged offset, at each of this source's voids.
+void DeltaRun::writeBack(std::size_t s, float median, const Scratch& work)
+{
+    const SourceNear& source = m_sources[s];
     for (int colour = 0; colour < 2; ++colour) {
         for (std::size_t i = 0; i < work.cells[colour].size(); ++i) {
             const Cell& cell = work.cells[colour][i];
             const std::uint32_t k = work.cellRanks[colour][i];
-            m_out.values[k] = finalValue(static_cast<float>(source.values[k]) + median + u[static_cast<std::size_t>(cell.self)]);
+            m_out.values[k] = finalValue(static_cast<float>(source.values[k]) + median
+                                         + work.membrane[static_cast<std::size_t>(cell.self)]);
         }
     }
 }
@@ -513,9 +600,9 @@ void DeltaRun::bridgeRegion(Region& region, Scratch& work)
     work.ranks.resize(region.samples.size());
     for (std::size_t i = 0; i < region.samples.size(); ++i) {
         work.ranks[i] = static_cast<std::uint32_t>(rank(region.samples[i].r, region.samples[i].c));
-        const std::uint8_t role = m_role[work.ranks[i]];
-        if (role != kUnfilled)
-            used[role - 1u] = true;
+        const std::uint8_t filler = m_filler[work.ranks[i]];
+        if (filler != kUnfilled)
+            used[filler - 1u] = true;
     }
     for (std::size_t s = 0; s < m_sources.size(); ++s)
         if (used[s])
