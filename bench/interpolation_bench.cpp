@@ -124,7 +124,7 @@ struct ChildRun {
 };
 
 // Runs this program as a child on the holed tile: its time and peak memory, as it reports them.
-ChildRun RunOurs(const std::string& holed, const std::string& out)
+ChildRun RunOurs(const std::string& holed, const std::string& out, bool withNeighbours = false)
 {
     // interpolate_tile is built beside this program.
     const std::string program = (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "interpolate_tile").string();
@@ -136,7 +136,8 @@ ChildRun RunOurs(const std::string& holed, const std::string& out)
         dup2(pipeEnds[1], STDOUT_FILENO);
         close(pipeEnds[0]);
         close(pipeEnds[1]);
-        execl(program.c_str(), "interpolate_tile", holed.c_str(), out.c_str(), static_cast<char*>(nullptr));
+        execl(program.c_str(), "interpolate_tile", holed.c_str(), out.c_str(), withNeighbours ? "--neighbours" : nullptr,
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     close(pipeEnds[1]);
@@ -231,6 +232,9 @@ int RunBench(const std::string& folder, int rounds)
             ratios.push_back(run.micros / gdal.back());
             peak = std::max(peak, run.peakKiB);
         }
+        // Once more with all eight neighbours given (the holed tile's file stands for each), for the
+        // peak memory of a run that reads their bands.
+        const ChildRun full = RunOurs(holedPath, folder + "/with-neighbours.raw", true);
         std::vector<std::int16_t> ourFilled(holed.size());
         {
             std::ifstream in(outPath, std::ios::binary);
@@ -239,12 +243,13 @@ int RunBench(const std::string& folder, int rounds)
         const auto [ourRms, ourLeft] = Rms(terrain, voids, ourFilled);
         const auto [gdalRms, gdalLeft] = Rms(terrain, voids, gdalFilled);
         const double timeRatio = Median(ratios), rmsRatio = ourRms / gdalRms;
-        allMet = allMet && timeRatio <= 1.0 && rmsRatio <= 0.6 && peak <= 64 * 1024;
-        std::printf("%-16s %6.1f %% voids  time %8.1f ms vs GDAL %8.1f ms = %5.2f x (target <= 1.0)  "
-                    "RMS %6.2f m vs %6.2f m = %5.2f x (target <= 0.6)  left %ld / %ld  peak %.1f MiB (target <= 64)\n",
+        allMet = allMet && timeRatio <= 1.0 && rmsRatio <= 0.6 && std::max(peak, full.peakKiB) <= 64 * 1024;
+        std::printf("%-16s %4.1f %% voids  time %7.1f ms vs GDAL %7.1f ms = %4.2f x (target <= 1.0)  "
+                    "RMS %5.2f m vs %5.2f m = %4.2f x (target <= 0.6)  left %ld / %ld  "
+                    "peak %.1f MiB, with neighbours %.1f MiB in %.1f ms (target <= 64)\n",
                     kind.name, 100.0 * static_cast<double>(std::count(voids.begin(), voids.end(), true)) / static_cast<double>(voids.size()),
                     Median(ours) / 1000, Median(gdal) / 1000, timeRatio, ourRms, gdalRms, rmsRatio, ourLeft, gdalLeft,
-                    static_cast<double>(peak) / 1024);
+                    static_cast<double>(peak) / 1024, static_cast<double>(full.peakKiB) / 1024, full.micros / 1000);
         std::fflush(stdout);
     }
     return allMet ? 0 : 3;

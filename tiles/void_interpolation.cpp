@@ -19,14 +19,14 @@ constexpr int kMargin = 2;
 // The bending stencil reaches two samples; the grids carry that much padding of outside cells.
 constexpr int kPad = 2;
 constexpr float kOverRelaxation = 1.5f;
-constexpr int kSmoothing = 3;            // sweeps before and after each coarse correction
-constexpr float kConverged = 0.05f;       // metres a V-cycle changes at most when done
+constexpr int kSmoothing = 3;       // sweeps before and after each coarse correction
+constexpr float kConverged = 0.05f; // metres a V-cycle changes at most when done
 constexpr int kMaxCycles = 12;
 // The coarsest grid is cheap and sets the shape of everything above it: solved out fully.
 constexpr float kConvergedCoarsest = 0.005f;
 constexpr int kMaxSweepsCoarsest = 4000;
 constexpr int kRateSweeps = 4;
-// A grid with no more unknowns than this is solved directly from the mean of its known samples.
+// A grid with no more unknowns than this is the coarsest: swept from the mean of its known samples.
 constexpr std::int64_t kCoarsestUnknowns = 48;
 
 enum class Role : std::uint8_t { Outside, Known, Unknown };
