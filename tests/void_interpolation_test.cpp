@@ -199,6 +199,38 @@ INSTANTIATE_TEST_SUITE_P(Neighbours, Seam,
                                            SeamCase{"south_east_corner", 1, 1}),
                          [](const auto& info) { return info.param.name; });
 
+// A void on the shared line that the neighbour holds a valid value for takes that value, marked
+// and counted like any filled sample; voids behind it are then filled against it.
+TEST(VoidInterpolation, TakesTheNeighboursValueOnTheSharedLine)
+{
+    constexpr int kSide = 31;
+    const Surface ground = [](double r, double c) { return 700 + 2 * r + 3 * c; };
+    Samples a = Sampled(kSide, ground);
+    // The neighbour's copy of the line stands 4 m higher: its values, not an interpolation, must come.
+    Samples east = Sampled(kSide, ground, 0, kSide - 1);
+    for (int r = 0; r < kSide; ++r)
+        east[static_cast<std::size_t>(r * kSide)] = static_cast<std::int16_t>(east[static_cast<std::size_t>(r * kSide)] + 4);
+    for (int r = 10; r < 14; ++r)
+        for (int c = kSide - 3; c < kSide; ++c)
+            a[static_cast<std::size_t>(r * kSide + c)] = kVoidValue;
+    std::vector<std::uint8_t> marks(a.size());
+    const Neighbours neighbours{[&](int r, int c, const SampleWindow& window) -> std::optional<Samples> {
+        if (r != 0 || c != 1)
+            return std::nullopt;
+        return WindowOf(east, kSide, window);
+    }};
+    const InterpolationResult result = InterpolateVoids(a, kSide, kMarkerOnly, {}, neighbours, marks.data());
+
+    EXPECT_EQ(result.interpolated, 12);
+    for (int r = 10; r < 14; ++r) {
+        EXPECT_EQ(a[static_cast<std::size_t>(r * kSide + kSide - 1)], east[static_cast<std::size_t>(r * kSide)]) << "row " << r;
+        for (int c = kSide - 3; c < kSide; ++c) {
+            EXPECT_EQ(marks[static_cast<std::size_t>(r * kSide + c)], 1);
+            EXPECT_NEAR(a[static_cast<std::size_t>(r * kSide + c)], ground(r, c) + 2, 3.0) << "row " << r << ", column " << c;
+        }
+    }
+}
+
 struct MarkerCase {
     std::string name;
     std::vector<std::int16_t> voids;
