@@ -667,7 +667,7 @@ InterpolationResult Interpolation::run(const Neighbours& neighbours)
 {
     const int maxDistance = std::max(0, m_options.maxDistance);
     // A region the reach allows is at most about twice the reach across; the bands hold it whole.
-    if (neighbours.window && voidNearEdge())
+    if (neighbours.window && m_side > kMargin && voidNearEdge())
         m_band = std::clamp(2 * maxDistance + 2 * kMargin, kMargin, m_side - 1);
     Mosaic mosaic(m_values, m_side, m_band);
     if (m_band > 0)
@@ -711,6 +711,8 @@ std::vector<std::int16_t> WindowOf(const std::vector<std::int16_t>& tile, int si
 InterpolationResult InterpolateVoids(std::vector<std::int16_t>& values, int side, const VoidSet& voids,
                                      const InterpolationOptions& options, const Neighbours& neighbours, std::uint8_t* marks)
 {
+    if (side <= 0 || values.size() != static_cast<std::size_t>(side) * static_cast<std::size_t>(side))
+        return {};
     return Interpolation(values, side, voids, options, marks).run(neighbours);
 }
 

@@ -45,7 +45,7 @@ struct InterpolationResult {
 // its rim from the neighbours where they are given, so that two neighbouring tiles fill a void
 // across their seam with the same values on the shared line; without a neighbour the surface
 // ends freely at the edge. `marks`, when given (side * side bytes), is set to 1 at every sample
-// that was filled.
+// that was filled. Values of another size than side * side are left alone.
 InterpolationResult InterpolateVoids(std::vector<std::int16_t>& values, int side, const VoidSet& voids,
                                      const InterpolationOptions& options, const Neighbours& neighbours,
                                      std::uint8_t* marks = nullptr);
