@@ -37,7 +37,7 @@ void InitialiseGdal()
         // The passes read each block a few times; a modest cache holds a row of blocks without
         // letting GDAL take its default share of the machine's memory.
         if (!CPLGetConfigOption("GDAL_CACHEMAX", nullptr))
-            GDALSetCacheMax64(std::int64_t{64} << 20);
+            GDALSetCacheMax64(std::int64_t{24} << 20);
     });
 }
 
@@ -367,6 +367,18 @@ void TentWeights(double at, double radius, int& first, std::vector<double>& weig
 double Resample(const Window& window, double u, double v, double rx, double ry, std::vector<double>& wx,
                 std::vector<double>& wy)
 {
+    if (rx == 1 && ry == 1) {
+        // Bilinear: the two pixels either side, or the one pixel a position sits on.
+        const int c = static_cast<int>(std::floor(u)), r = static_cast<int>(std::floor(v));
+        const double fu = u - c, fv = v - r;
+        const double p00 = window.at(c, r);
+        const double p10 = fu > 0 ? window.at(c + 1, r) : 0;
+        const double p01 = fv > 0 ? window.at(c, r + 1) : 0;
+        const double p11 = fu > 0 && fv > 0 ? window.at(c + 1, r + 1) : 0;
+        const double top = p00 + fu * (p10 - p00);
+        const double bottom = p01 + fu * (p11 - p01);
+        return top + fv * (bottom - top); // NaN when any weighted pixel is NaN
+    }
     int cx = 0, cy = 0;
     TentWeights(u, rx, cx, wx);
     TentWeights(v, ry, cy, wy);
@@ -431,9 +443,11 @@ struct TileGridSpec {
 };
 
 // Fills the pending samples of the tile that the mosaic can give; marks the members that were read.
-Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, std::vector<std::uint8_t>& pending,
+Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, const std::uint8_t* wanted,
                       std::vector<std::int16_t>& values)
 {
+    // A sample still waits for a value while it is void (a height is never the void value).
+    const auto pending = [&](std::size_t i) { return values[i] == kVoidValue && (!wanted || wanted[i]); };
     const int n = tile.side;
     std::vector<OpenMember> open;
     for (const auto& member : mosaic.members) {
@@ -490,14 +504,14 @@ Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, std::vector<std:
         const int r1 = std::min(n, r0 + kBandRows);
         int c0 = n, c1 = -1;
         for (int r = r0; r < r1; ++r) {
-            const std::uint8_t* row = &pending[static_cast<std::size_t>(r) * n];
+            const std::size_t row = static_cast<std::size_t>(r) * n;
             for (int c = 0; c < n; ++c)
-                if (row[c]) {
+                if (pending(row + c)) {
                     c0 = std::min(c0, c);
                     break;
                 }
             for (int c = n - 1; c >= 0; --c)
-                if (row[c]) {
+                if (pending(row + c)) {
                     c1 = std::max(c1, c);
                     break;
                 }
@@ -555,13 +569,11 @@ Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, std::vector<std:
             for (int c = c0; c <= c1; ++c) {
                 const std::size_t t = static_cast<std::size_t>(r) * n + c;
                 const std::size_t i = static_cast<std::size_t>(r - r0) * columns + (c - c0);
-                if (!pending[t] || !ok[i])
+                if (!ok[i] || !pending(t))
                     continue;
                 const double height = Resample(window, u[i], v[i], radiusX, radiusY, wx, wy);
-                if (std::isnan(height))
-                    continue;
-                values[t] = TileHeight(height);
-                pending[t] = 0;
+                if (!std::isnan(height))
+                    values[t] = TileHeight(height);
             }
     }
     return {};
@@ -596,8 +608,16 @@ std::optional<TileOrigin> TileOriginOf(std::string_view name)
 
 std::int16_t TileHeight(double metres)
 {
-    const double rounded = std::clamp(std::round(metres), -32768.0, 32767.0);
-    const int value = static_cast<int>(rounded);
+    if (std::isnan(metres))
+        return kVoidValue;
+    // Truncate, then step away from zero at a half: libm's round is a call per sample otherwise.
+    const double clamped = std::clamp(metres, -40000.0, 40000.0);
+    auto value = static_cast<int>(clamped);
+    if (clamped - value >= 0.5)
+        ++value;
+    else if (value - clamped >= 0.5)
+        --value;
+    value = std::clamp(value, -32768, 32767);
     if (value == kVoidValue)
         return kVoidValue + 1;
     if (value == -32768 || value == -32767)
@@ -686,18 +706,14 @@ Result<std::optional<SourceTileSamples>> RasterSource::tileFor(const std::string
     SourceTileSamples tile;
     tile.side = side;
     tile.values.assign(samples, kVoidValue);
-    std::vector<std::uint8_t> pending(samples, 1);
-    if (wanted)
-        for (std::size_t i = 0; i < samples; ++i)
-            pending[i] = (*wanted)[i] != 0;
 
     std::vector<Mosaic> mosaics = MosaicsOf(covering);
     const TileGridSpec grid{side, *origin};
     for (Mosaic& mosaic : mosaics) {
-        const auto filledBefore = std::count(pending.begin(), pending.end(), std::uint8_t{0});
-        if (auto sampled = SampleMosaic(mosaic, grid, pending, tile.values); !sampled)
+        const auto voidsBefore = std::count(tile.values.begin(), tile.values.end(), kVoidValue);
+        if (auto sampled = SampleMosaic(mosaic, grid, wanted ? wanted->data() : nullptr, tile.values); !sampled)
             return sampled.error();
-        if (std::count(pending.begin(), pending.end(), std::uint8_t{0}) == filledBefore)
+        if (std::count(tile.values.begin(), tile.values.end(), kVoidValue) == voidsBefore)
             continue;
         for (const auto& member : mosaic.members)
             if (member.used)
