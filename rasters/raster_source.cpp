@@ -24,7 +24,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Tile rows resampled per pass: the source window of a pass stays a few MB even for a 1" tile.
-constexpr int kBandRows = 64;
+constexpr int kBandRows = 32;
 // Source positions this close to a pixel centre are taken as on it, so that a neighbour with no
 // weight (the pixel past a raster's edge) is not asked for.
 constexpr double kSnap = 1e-6;
@@ -60,6 +60,28 @@ public:
     }
 };
 
+// Opening a raster lists its folder by default, to find side files; in a folder of a thousand
+// rasters that is a million names. Asked for by name instead, side files are still found.
+class NoFolderListing {
+public:
+    NoFolderListing()
+    {
+        const char* before = CPLGetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", nullptr);
+        if (before)
+            m_before = before;
+        CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "TRUE");
+    }
+    ~NoFolderListing()
+    {
+        CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", m_before ? m_before->c_str() : nullptr);
+    }
+    NoFolderListing(const NoFolderListing&) = delete;
+    NoFolderListing& operator=(const NoFolderListing&) = delete;
+
+private:
+    std::optional<std::string> m_before;
+};
+
 struct DatasetCloser {
     void operator()(void* dataset) const { GDALClose(dataset); }
 };
@@ -83,6 +105,14 @@ using Transformer = std::unique_ptr<void, TransformerDestroyer>;
 Dataset OpenRaster(const std::string& path)
 {
     return Dataset(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+}
+
+// For reading pixels: a GeoTIFF decodes the blocks of one request on all cores (other formats
+// ignore the option).
+Dataset OpenRasterForPixels(const std::string& path)
+{
+    const char* options[] = {"NUM_THREADS=ALL_CPUS", nullptr};
+    return Dataset(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, options, nullptr));
 }
 
 // Longitude east, latitude north, whatever the axis order of EPSG:4326 says.
@@ -115,7 +145,7 @@ struct LonLatBox {
 
 struct RasterEntry {
     std::string path;
-    std::string crs; // WKT
+    std::string crs; // "EPSG:<code>" or WKT
     std::array<double, 6> geoTransform{};
     int width = 0;
     int height = 0;
@@ -148,8 +178,13 @@ private:
     std::map<std::string, Ct> m_transforms;
 };
 
+// The CRS as text that names it again: "EPSG:25832" where it has a code (cheap to compare), else WKT2.
 std::string CrsWkt(OGRSpatialReferenceH srs)
 {
+    const char* authority = OSRGetAuthorityName(srs, nullptr);
+    const char* code = OSRGetAuthorityCode(srs, nullptr);
+    if (authority && code && EqualsIgnoringCase(authority, "EPSG"))
+        return std::string("EPSG:") + code;
     char* wkt = nullptr;
     const char* options[] = {"FORMAT=WKT2_2018", nullptr};
     if (OSRExportToWktEx(srs, &wkt, options) != OGRERR_NONE || !wkt) {
@@ -247,6 +282,32 @@ bool FolderHoldsRaster(const std::string& folder)
             return true;
     }
     return false;
+}
+
+// floor and round without a libm call per sample (the baseline x86-64 has no rounding instruction).
+inline int FloorToInt(double x)
+{
+    const int i = static_cast<int>(x);
+    return i > x ? i - 1 : i;
+}
+inline double RoundToWhole(double x)
+{
+    return static_cast<double>(static_cast<long long>(x + (x >= 0 ? 0.5 : -0.5)));
+}
+
+// TileHeight, inlined into the sample loop: adding ±0.5 and truncating rounds half away from zero
+// without a branch on the fraction, which is a coin toss per sample.
+inline std::int16_t HeightSample(double metres)
+{
+    if (std::isnan(metres))
+        return kVoidValue;
+    const double clamped = std::clamp(metres, -40000.0, 40000.0);
+    const int value = std::clamp(static_cast<int>(clamped + std::copysign(0.5, clamped)), -32768, 32767);
+    if (value == kVoidValue) [[unlikely]]
+        return kVoidValue + 1;
+    if (value <= -32767) [[unlikely]]
+        return -32766;
+    return static_cast<std::int16_t>(value);
 }
 
 bool Near(double a, double b)
@@ -369,7 +430,7 @@ double Resample(const Window& window, double u, double v, double rx, double ry, 
 {
     if (rx == 1 && ry == 1) {
         // Bilinear: the two pixels either side, or the one pixel a position sits on.
-        const int c = static_cast<int>(std::floor(u)), r = static_cast<int>(std::floor(v));
+        const int c = FloorToInt(u), r = FloorToInt(v);
         const double fu = u - c, fv = v - r;
         const double p00 = window.at(c, r);
         const double p10 = fu > 0 ? window.at(c + 1, r) : 0;
@@ -452,7 +513,7 @@ Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, const std::uint8
     std::vector<OpenMember> open;
     for (const auto& member : mosaic.members) {
         OpenMember o;
-        o.dataset = OpenRaster(member.entry->path);
+        o.dataset = OpenRasterForPixels(member.entry->path);
         if (!o.dataset)
             return ReadError(member.entry->path);
         o.band = GDALGetRasterBand(o.dataset.get(), 1);
@@ -485,6 +546,7 @@ Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, const std::uint8
 
     // How many source pixels one tile step spans decides between bilinear and a footprint average.
     double radiusX = 1, radiusY = 1;
+    bool rowsAdvance = true; // source rows grow with the tile's rows (north up)
     {
         const double middle = (n - 1) / 2.0;
         double x[3] = {middle, middle + 1, middle}, y[3] = {middle, middle, middle + 1}, z[3] = {};
@@ -493,15 +555,27 @@ Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, const std::uint8
         if (ok[0] && ok[1] && ok[2]) {
             radiusX = std::max(1.0, std::abs(x[1] - x[0]) + std::abs(x[2] - x[0]));
             radiusY = std::max(1.0, std::abs(y[1] - y[0]) + std::abs(y[2] - y[0]));
+            rowsAdvance = y[2] >= y[0];
         }
     }
+
+    // The first rows of the members' block rows, on the mosaic's grid.
+    std::vector<double> blockRows;
+    for (std::size_t m = 0; m < mosaic.members.size(); ++m) {
+        int blockColumns = 0, blockHeight = 0;
+        GDALGetBlockSize(open[m].band, &blockColumns, &blockHeight);
+        const auto& member = mosaic.members[m];
+        for (int row = blockHeight; blockHeight > 0 && row < member.entry->height; row += blockHeight)
+            blockRows.push_back(member.row + row);
+    }
+    std::sort(blockRows.begin(), blockRows.end());
 
     std::vector<double> u, v, z;
     std::vector<int> ok;
     std::vector<double> scratch, wx, wy;
     Window window;
-    for (int r0 = 0; r0 < n; r0 += kBandRows) {
-        const int r1 = std::min(n, r0 + kBandRows);
+    for (int r0 = 0, r1 = 0; r0 < n; r0 = r1) {
+        r1 = std::min(n, r0 + kBandRows);
         int c0 = n, c1 = -1;
         for (int r = r0; r < r1; ++r) {
             const std::size_t row = static_cast<std::size_t>(r) * n;
@@ -534,8 +608,31 @@ Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, const std::uint8
             const std::size_t i = static_cast<std::size_t>(r - r0) * columns;
             GDALUseTransformer(transform.get(), TRUE, columns, &u[i], &v[i], &z[i], &ok[i]);
         }
+        // The pass ends where its leading rows would reach into the next row of source blocks, so that
+        // each block row is decoded once while the pass before left the last one in GDAL's cache.
+        std::optional<std::size_t> leadingBlock;
+        for (int r = r0; r < r1; ++r) {
+            double edge = rowsAdvance ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
+            bool any = false;
+            for (std::size_t i = static_cast<std::size_t>(r - r0) * columns, e = i + columns; i < e; ++i)
+                if (ok[i] && std::isfinite(v[i])) {
+                    edge = rowsAdvance ? std::max(edge, v[i] - 0.5 + radiusY) : std::min(edge, v[i] - 0.5 - radiusY);
+                    any = true;
+                }
+            if (!any)
+                continue;
+            const auto block = static_cast<std::size_t>(
+                std::upper_bound(blockRows.begin(), blockRows.end(), edge) - blockRows.begin());
+            if (!leadingBlock)
+                leadingBlock = block;
+            else if (block != *leadingBlock) {
+                r1 = r;
+                break;
+            }
+        }
+        const std::size_t used = static_cast<std::size_t>(r1 - r0) * columns;
         double uMin = std::numeric_limits<double>::max(), uMax = -uMin, vMin = uMin, vMax = -uMin;
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = 0; i < used; ++i) {
             if (!ok[i] || !std::isfinite(u[i]) || !std::isfinite(v[i])) {
                 ok[i] = 0;
                 continue;
@@ -543,10 +640,10 @@ Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, const std::uint8
             // Pixel centres at whole numbers.
             u[i] -= 0.5;
             v[i] -= 0.5;
-            if (std::abs(u[i] - std::round(u[i])) < kSnap)
-                u[i] = std::round(u[i]);
-            if (std::abs(v[i] - std::round(v[i])) < kSnap)
-                v[i] = std::round(v[i]);
+            if (const double whole = RoundToWhole(u[i]); std::abs(u[i] - whole) < kSnap)
+                u[i] = whole;
+            if (const double whole = RoundToWhole(v[i]); std::abs(v[i] - whole) < kSnap)
+                v[i] = whole;
             uMin = std::min(uMin, u[i]);
             uMax = std::max(uMax, u[i]);
             vMin = std::min(vMin, v[i]);
@@ -573,7 +670,7 @@ Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, const std::uint8
                     continue;
                 const double height = Resample(window, u[i], v[i], radiusX, radiusY, wx, wy);
                 if (!std::isnan(height))
-                    values[t] = TileHeight(height);
+                    values[t] = HeightSample(height);
             }
     }
     return {};
@@ -608,21 +705,7 @@ std::optional<TileOrigin> TileOriginOf(std::string_view name)
 
 std::int16_t TileHeight(double metres)
 {
-    if (std::isnan(metres))
-        return kVoidValue;
-    // Truncate, then step away from zero at a half: libm's round is a call per sample otherwise.
-    const double clamped = std::clamp(metres, -40000.0, 40000.0);
-    auto value = static_cast<int>(clamped);
-    if (clamped - value >= 0.5)
-        ++value;
-    else if (value - clamped >= 0.5)
-        --value;
-    value = std::clamp(value, -32768, 32767);
-    if (value == kVoidValue)
-        return kVoidValue + 1;
-    if (value == -32768 || value == -32767)
-        return -32766;
-    return static_cast<std::int16_t>(value);
+    return HeightSample(metres);
 }
 
 bool IsRasterPath(std::string_view path)
@@ -663,6 +746,7 @@ Result<RasterSource> RasterSource::open(const std::string& path)
         return Error{ErrorKind::NotFound, "Die Rasterquelle " + path + " gibt es nicht."};
     InitialiseGdal();
     QuietGdal quiet;
+    NoFolderListing noListing;
     auto index = std::make_unique<Index>();
     index->path = path;
     LonLatTransforms transforms;
@@ -703,6 +787,7 @@ Result<std::optional<SourceTileSamples>> RasterSource::tileFor(const std::string
         return std::optional<SourceTileSamples>{};
 
     QuietGdal quiet;
+    NoFolderListing noListing;
     SourceTileSamples tile;
     tile.side = side;
     tile.values.assign(samples, kVoidValue);
