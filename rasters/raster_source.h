@@ -19,7 +19,7 @@ namespace hgt {
 struct SourceTileSamples {
     int side = 0;
     std::vector<std::int16_t> values; // side*side heights in metres, host order; kVoidValue where none
-    std::vector<std::string> files;   // the rasters that gave at least one sample
+    std::vector<std::string> files;   // the rasters read for the samples given (none read: empty)
 };
 
 // The south-west corner of a tile from its name: N47E011.hgt -> (47, 11), s12w077.hgt.zip -> (-12, -77).
@@ -44,8 +44,9 @@ public:
     RasterSource& operator=(RasterSource&&) noexcept;
     ~RasterSource();
 
-    // Initialises GDAL on the first call. NotFound for a missing path or a folder without any
-    // georeferenced raster, NotATile for a file GDAL cannot read as a georeferenced raster.
+    // Initialises GDAL on the first call (and, unless GDAL_CACHEMAX says otherwise, sets its block
+    // cache to 24 MB). NotFound for a missing path or a folder without any georeferenced raster,
+    // NotATile for a file GDAL cannot read as a georeferenced raster.
     static Result<RasterSource> open(const std::string& path);
     // A file with a raster extension, or a folder holding rasters but no HGT tiles.
     static bool looksLikeRasterSource(const std::string& path);
@@ -55,7 +56,11 @@ public:
 
     // The tile named e.g. "N47E011.hgt" with `side` samples a side, resampled from the rasters that
     // cover it; nullopt when none does. Sample (r, c) lies at lat N+1 - r/(side-1), lon E + c/(side-1).
-    // With `wanted` (side*side flags), only the flagged samples are looked up.
+    // Bilinear where the source is about as fine as the tile or coarser, a tent-weighted average over
+    // the sample's footprint where it is finer; a sample has a value only where every pixel with a
+    // weight is valid. Rasters on one pixel grid are read as one mosaic; where several grids cover a
+    // sample, the first (by path) that gives it a value wins. With `wanted` (side*side flags), only
+    // the flagged samples are looked up and only the source rows and columns around them are read.
     Result<std::optional<SourceTileSamples>> tileFor(const std::string& tileName, int side,
                                                      const std::vector<std::uint8_t>* wanted = nullptr) const;
 
