@@ -132,7 +132,7 @@ Result<std::optional<SourceTileSamples>> RasterSource::tileFor(const std::string
     tile.values.assign(samples, kVoidValue);
 
     std::vector<Mosaic> mosaics = MosaicsOf(covering);
-    const TileGridSpec grid{side, *origin};
+    const TilePlacement grid{side, *origin};
     for (Mosaic& mosaic : mosaics) {
         const auto voidsBefore = std::count(tile.values.begin(), tile.values.end(), kVoidValue);
         if (auto sampled = SampleMosaic(mosaic, grid, wanted ? wanted->data() : nullptr, tile.values); !sampled)

@@ -33,7 +33,7 @@ double Terrain(double lon, double lat)
            80 * std::sin(kTwoPi * (23 * lon + 17 * lat)) + 15 * std::cos(kTwoPi * (61 * lon - 47 * lat));
 }
 
-struct RasterSpec {
+struct RasterLayout {
     int width = 0;
     int height = 0;
     std::array<double, 6> geoTransform{}; // GDAL's convention: pixel corners
@@ -43,45 +43,45 @@ struct RasterSpec {
     std::function<bool(int column, int row)> hole; // pixels written as nodata
 };
 
-void WriteRaster(const std::string& path, const RasterSpec& spec)
+void WriteRaster(const std::string& path, const RasterLayout& layout)
 {
     GDALAllRegister();
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     const char* options[] = {"TILED=YES", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), spec.width, spec.height, 1, spec.type,
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), layout.width, layout.height, 1, layout.type,
                                  const_cast<char**>(options));
     ASSERT_NE(ds, nullptr) << CPLGetLastErrorMsg();
     // Set before the georeferencing, so that the file's tie point names the pixel centre.
-    if (spec.pointRegistered)
+    if (layout.pointRegistered)
         GDALSetMetadataItem(ds, "AREA_OR_POINT", "Point", nullptr);
-    GDALSetGeoTransform(ds, const_cast<double*>(spec.geoTransform.data()));
+    GDALSetGeoTransform(ds, const_cast<double*>(layout.geoTransform.data()));
     OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
     OSRImportFromEPSG(srs, 4326);
     GDALSetSpatialRef(ds, srs);
     OSRDestroySpatialReference(srs);
     GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    if (spec.nodata)
-        GDALSetRasterNoDataValue(band, *spec.nodata);
-    const auto& gt = spec.geoTransform;
-    std::vector<double> row(static_cast<std::size_t>(spec.width));
-    for (int r = 0; r < spec.height; ++r) {
-        for (int c = 0; c < spec.width; ++c)
-            row[static_cast<std::size_t>(c)] = spec.hole && spec.hole(c, r)
-                                                   ? *spec.nodata
+    if (layout.nodata)
+        GDALSetRasterNoDataValue(band, *layout.nodata);
+    const auto& gt = layout.geoTransform;
+    std::vector<double> row(static_cast<std::size_t>(layout.width));
+    for (int r = 0; r < layout.height; ++r) {
+        for (int c = 0; c < layout.width; ++c)
+            row[static_cast<std::size_t>(c)] = layout.hole && layout.hole(c, r)
+                                                   ? *layout.nodata
                                                    : Terrain(gt[0] + (c + 0.5) * gt[1], gt[3] + (r + 0.5) * gt[5]);
-        ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, r, spec.width, 1, row.data(), spec.width, 1, GDT_Float64, 0, 0), CE_None);
+        ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, r, layout.width, 1, row.data(), layout.width, 1, GDT_Float64, 0, 0), CE_None);
     }
     GDALClose(ds);
 }
 
 // A raster of `perDegree` pixels a degree over [west, east] x [south, north], area-registered.
-RasterSpec Geographic(double west, double south, double east, double north, double perDegreeX, double perDegreeY)
+RasterLayout Geographic(double west, double south, double east, double north, double perDegreeX, double perDegreeY)
 {
-    RasterSpec spec;
-    spec.width = static_cast<int>(std::lround((east - west) * perDegreeX));
-    spec.height = static_cast<int>(std::lround((north - south) * perDegreeY));
-    spec.geoTransform = {west, 1 / perDegreeX, 0, north, 0, -1 / perDegreeY};
-    return spec;
+    RasterLayout layout;
+    layout.width = static_cast<int>(std::lround((east - west) * perDegreeX));
+    layout.height = static_cast<int>(std::lround((north - south) * perDegreeY));
+    layout.geoTransform = {west, 1 / perDegreeX, 0, north, 0, -1 / perDegreeY};
+    return layout;
 }
 
 bool HaveGdalwarp()
@@ -214,10 +214,10 @@ TEST_P(GdalwarpAgreement, SamplesMatchTheWarperOnTheTileGrid)
 std::vector<std::string> AreaHalfPixel(const TempFolder& f, GDALDataType type, bool point)
 {
     const double px = 1.0 / 1200;
-    RasterSpec spec = Geographic(11 - 1.5 * px, 47 - 1.5 * px, 12 + 1.5 * px, 48 + 1.5 * px, 1200, 1200);
-    spec.type = type;
-    spec.pointRegistered = point;
-    WriteRaster(f / "dem.tif", spec);
+    RasterLayout layout = Geographic(11 - 1.5 * px, 47 - 1.5 * px, 12 + 1.5 * px, 48 + 1.5 * px, 1200, 1200);
+    layout.type = type;
+    layout.pointRegistered = point;
+    WriteRaster(f / "dem.tif", layout);
     return {f / "dem.tif"};
 }
 
@@ -249,11 +249,11 @@ const WarpCase kCases[] = {
     {"NodataInsideVoidsExactlyTheHole", "N47E011.hgt", 1201,
      [](const TempFolder& f) {
          const double px = 1.0 / 1200;
-         RasterSpec spec = Geographic(11 - 1.5 * px, 47 - 1.5 * px, 12 + 1.5 * px, 48 + 1.5 * px, 1200, 1200);
-         spec.nodata = -32767;
+         RasterLayout layout = Geographic(11 - 1.5 * px, 47 - 1.5 * px, 12 + 1.5 * px, 48 + 1.5 * px, 1200, 1200);
+         layout.nodata = -32767;
          // Pixel (c, r) is the tile's sample (r-1, c-1).
-         spec.hole = [](int c, int r) { return r >= 101 && r < 151 && c >= 201 && c < 261; };
-         WriteRaster(f / "holes.tif", spec);
+         layout.hole = [](int c, int r) { return r >= 101 && r < 151 && c >= 201 && c < 261; };
+         WriteRaster(f / "holes.tif", layout);
          return std::vector<std::string>{f / "holes.tif"};
      },
      "", true, 0.99, [](int r, int c) { return r >= 100 && r < 150 && c >= 200 && c < 260; }},
@@ -272,10 +272,10 @@ const WarpCase kCases[] = {
              std::string tiles;
              for (int lon : {10, 11}) {
                  const int columns = lat >= 50 ? 2400 : 3600;
-                 RasterSpec spec = Geographic(lon - 0.5 / columns, lat + 0.5 / 3600, lon + 1 - 0.5 / columns,
+                 RasterLayout layout = Geographic(lon - 0.5 / columns, lat + 0.5 / 3600, lon + 1 - 0.5 / columns,
                                               lat + 1 + 0.5 / 3600, columns, 3600);
                  const std::string path = f / ("source/sub" + std::to_string(k) + "/x" + std::to_string(7 * k) + ".tif");
-                 WriteRaster(path, spec);
+                 WriteRaster(path, layout);
                  tiles += " '" + path + "'";
                  ++k;
              }

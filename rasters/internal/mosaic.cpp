@@ -200,7 +200,7 @@ namespace {
 // fall in the mosaic, the pixels around them, and their heights.
 class MosaicSampler {
 public:
-    MosaicSampler(Mosaic& mosaic, const TileGridSpec& tile, const std::uint8_t* wanted, std::vector<std::int16_t>& values)
+    MosaicSampler(Mosaic& mosaic, const TilePlacement& tile, const std::uint8_t* wanted, std::vector<std::int16_t>& values)
         : m_mosaic(mosaic), m_side(tile.side), m_origin(tile.origin), m_wanted(wanted), m_values(values)
     {
     }
@@ -435,7 +435,7 @@ private:
 
 } // namespace
 
-Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, const std::uint8_t* wanted,
+Result<> SampleMosaic(Mosaic& mosaic, const TilePlacement& tile, const std::uint8_t* wanted,
                       std::vector<std::int16_t>& values)
 {
     return MosaicSampler(mosaic, tile, wanted, values).run();

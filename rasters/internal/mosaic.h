@@ -64,14 +64,14 @@ struct Mosaic {
 std::vector<Mosaic> MosaicsOf(const std::vector<const RasterEntry*>& entries);
 
 // The tile being filled: `side` samples a side from its south-west corner `origin`.
-struct TileGridSpec {
+struct TilePlacement {
     int side = 0;
     TileOrigin origin;
 };
 
 // Fills the samples of the tile that are void (and wanted, with a mask) where the mosaic gives a
 // value; marks the members that were read.
-Result<> SampleMosaic(Mosaic& mosaic, const TileGridSpec& tile, const std::uint8_t* wanted,
+Result<> SampleMosaic(Mosaic& mosaic, const TilePlacement& tile, const std::uint8_t* wanted,
                       std::vector<std::int16_t>& values);
 
 } // namespace hgt
