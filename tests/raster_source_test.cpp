@@ -307,6 +307,10 @@ struct HeightRow {
     double metres;
     std::int16_t sample;
 };
+void PrintTo(const HeightRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 class TileHeightRounding : public ::testing::TestWithParam<HeightRow> {};
 TEST_P(TileHeightRounding, RoundsClampsAndAvoidsVoidMarkers)
 {
@@ -326,6 +330,10 @@ struct NameRow {
     std::string tile;
     std::optional<std::pair<int, int>> origin;
 };
+void PrintTo(const NameRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 class TileOriginNames : public ::testing::TestWithParam<NameRow> {};
 TEST_P(TileOriginNames, SouthWestCornerFromTheName)
 {
@@ -409,6 +417,10 @@ struct LooksRow {
     std::string path;               // what is asked about, relative to the folder
     bool looks;
 };
+void PrintTo(const LooksRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 class LooksLikeRasterSource : public ::testing::TestWithParam<LooksRow> {};
 TEST_P(LooksLikeRasterSource, ByExtensionAndFolderContents)
 {
