@@ -7,7 +7,7 @@
 // child that interpolates (interpolate_tile, the decoded tile included).
 
 #include "bench/terrain.h"
-#include "tiles/engine.h"
+#include "tiles/tile_format.h"
 
 #include <gdal.h>
 #include <gdal_alg.h>

@@ -1,0 +1,77 @@
+#pragma once
+
+// Rasters on one pixel grid read as one mosaic, and the resampling of a mosaic onto a tile's grid.
+
+#include "platform/error.h"
+#include "rasters/internal/raster_index.h"
+#include "rasters/raster_source.h"
+#include "tiles/tile_format.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace hgt {
+
+// floor and round without a libm call per sample (the baseline x86-64 has no rounding instruction).
+inline int FloorToInt(double x)
+{
+    const int i = static_cast<int>(x);
+    return i > x ? i - 1 : i;
+}
+inline double RoundToWhole(double x)
+{
+    return static_cast<double>(static_cast<long long>(x + (x >= 0 ? 0.5 : -0.5)));
+}
+
+// TileHeight, inlined into the sample loop: adding ±0.5 and truncating rounds half away from zero
+// without a branch on the fraction, which is a coin toss per sample.
+inline std::int16_t HeightSample(double metres)
+{
+    if (std::isnan(metres))
+        return kVoidValue;
+    const double clamped = std::clamp(metres, -40000.0, 40000.0);
+    const int value = std::clamp(static_cast<int>(clamped + std::copysign(0.5, clamped)), -32768, 32767);
+    if (value == kVoidValue) [[unlikely]]
+        return kVoidValue + 1;
+    if (value <= -32767) [[unlikely]]
+        return -32766;
+    return static_cast<std::int16_t>(value);
+}
+
+// Rasters on one pixel grid (same CRS, spacing, aligned origins) read as one mosaic, so that a
+// sample between two of them (a tile's last row from its southern neighbour) still has all the
+// pixels it needs.
+struct Mosaic {
+    struct Member {
+        const RasterEntry* entry = nullptr;
+        int column = 0; // of the member's first pixel on the mosaic's grid
+        int row = 0;
+        bool used = false;
+    };
+    std::vector<Member> members;
+    std::array<double, 6> geoTransform{};
+    int width = 0;
+    int height = 0;
+
+    // Same CRS, same pixel size, no rotation, origins a whole number of pixels apart.
+    bool accepts(const RasterEntry& entry) const;
+};
+
+// The entries grouped into mosaics, in the order of their first member.
+std::vector<Mosaic> MosaicsOf(const std::vector<const RasterEntry*>& entries);
+
+// The tile being filled: `side` samples a side from its south-west corner `origin`.
+struct TilePlacement {
+    int side = 0;
+    TileOrigin origin;
+};
+
+// Fills the samples of the tile that are void (and wanted, with a mask) where the mosaic gives a
+// value; marks the members that were read.
+Result<> SampleMosaic(Mosaic& mosaic, const TilePlacement& tile, const std::uint8_t* wanted,
+                      std::vector<std::int16_t>& values);
+
+} // namespace hgt

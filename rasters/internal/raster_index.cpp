@@ -1,0 +1,124 @@
+#include "rasters/internal/raster_index.h"
+
+#include "platform/file_system.h"
+#include "rasters/raster_source.h"
+
+#include <cpl_conv.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+namespace hgt {
+
+namespace {
+
+// The CRS as text that names it again: "EPSG:25832" where it has a code (cheap to compare), else WKT2.
+std::string CrsWkt(OGRSpatialReferenceH srs)
+{
+    const char* authority = OSRGetAuthorityName(srs, nullptr);
+    const char* code = OSRGetAuthorityCode(srs, nullptr);
+    if (authority && code && EqualsIgnoringCase(authority, "EPSG"))
+        return std::string("EPSG:") + code;
+    char* wkt = nullptr;
+    const char* options[] = {"FORMAT=WKT2_2018", nullptr};
+    if (OSRExportToWktEx(srs, &wkt, options) != OGRERR_NONE || !wkt) {
+        CPLFree(wkt);
+        return {};
+    }
+    std::string text = wkt;
+    CPLFree(wkt);
+    return text;
+}
+
+// The lon/lat box of a raster from points along its four edges (a projected raster's edges curve).
+std::optional<LonLatBox> BoxOf(const RasterEntry& entry, void* ct)
+{
+    constexpr int kSteps = 8;
+    std::vector<double> x, y, z;
+    for (int i = 0; i <= kSteps; ++i) {
+        const double f = static_cast<double>(i) / kSteps;
+        const std::array<std::array<double, 2>, 4> points{{{f * entry.width, 0},
+                                                           {f * entry.width, double(entry.height)},
+                                                           {0, f * entry.height},
+                                                           {double(entry.width), f * entry.height}}};
+        for (const auto& [px, py] : points) {
+            const auto& gt = entry.geoTransform;
+            x.push_back(gt[0] + px * gt[1] + py * gt[2]);
+            y.push_back(gt[3] + px * gt[4] + py * gt[5]);
+            z.push_back(0);
+        }
+    }
+    std::vector<int> ok(x.size(), 0);
+    OCTTransformEx(ct, static_cast<int>(x.size()), x.data(), y.data(), z.data(), ok.data());
+    std::optional<LonLatBox> box;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        if (!ok[i] || !std::isfinite(x[i]) || !std::isfinite(y[i]))
+            continue;
+        if (!box)
+            box = LonLatBox{x[i], y[i], x[i], y[i]};
+        box->west = std::min(box->west, x[i]);
+        box->east = std::max(box->east, x[i]);
+        box->south = std::min(box->south, y[i]);
+        box->north = std::max(box->north, y[i]);
+    }
+    return box;
+}
+
+} // namespace
+
+// The header of one raster; nullopt for a file GDAL cannot open or that has no georeferencing.
+std::optional<RasterEntry> ReadEntry(const std::string& path, LonLatTransforms& transforms)
+{
+    Dataset dataset = OpenRaster(path);
+    if (!dataset || GDALGetRasterCount(dataset.get()) < 1)
+        return std::nullopt;
+    RasterEntry entry;
+    entry.path = path;
+    if (GDALGetGeoTransform(dataset.get(), entry.geoTransform.data()) != CE_None)
+        return std::nullopt;
+    OGRSpatialReferenceH srs = GDALGetSpatialRef(dataset.get());
+    if (!srs)
+        return std::nullopt;
+    entry.crs = CrsWkt(srs);
+    entry.width = GDALGetRasterXSize(dataset.get());
+    entry.height = GDALGetRasterYSize(dataset.get());
+    void* ct = entry.crs.empty() ? nullptr : transforms.forCrs(entry.crs);
+    if (!ct)
+        return std::nullopt;
+    auto box = BoxOf(entry, ct);
+    if (!box)
+        return std::nullopt;
+    entry.box = *box;
+    return entry;
+}
+
+std::vector<std::string> RasterFilesBelow(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> files;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_regular_file(typeError) && IsRasterPath(it->path().string()))
+            files.push_back(it->path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+bool FolderHoldsRaster(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_regular_file(typeError) && IsRasterPath(it->path().string()))
+            return true;
+    }
+    return false;
+}
+
+} // namespace hgt

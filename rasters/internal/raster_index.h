@@ -1,0 +1,59 @@
+#pragma once
+
+// The index of a raster source: each raster's header, read once, with its extent in lon/lat.
+
+#include "rasters/internal/gdal_support.h"
+
+#include <array>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hgt {
+
+struct LonLatBox {
+    double west = 0, south = 0, east = 0, north = 0;
+    bool intersects(const LonLatBox& other) const
+    {
+        return west < other.east && other.west < east && south < other.north && other.south < north;
+    }
+};
+
+struct RasterEntry {
+    std::string path;
+    std::string crs; // "EPSG:<code>" or WKT
+    std::array<double, 6> geoTransform{};
+    int width = 0;
+    int height = 0;
+    LonLatBox box;
+};
+
+// Transformations to lon/lat by CRS: a folder of rasters mostly shares one or two.
+class LonLatTransforms {
+public:
+    // Null when the CRS cannot be turned into lon/lat.
+    void* forCrs(const std::string& wkt)
+    {
+        auto found = m_transforms.find(wkt);
+        if (found != m_transforms.end())
+            return found->second.get();
+        Ct ct;
+        if (Srs source = SrsFromText(wkt))
+            ct.reset(OCTNewCoordinateTransformation(source.get(), m_wgs84.get()));
+        return m_transforms.emplace(wkt, std::move(ct)).first->second.get();
+    }
+
+private:
+    Srs m_wgs84 = Wgs84();
+    std::map<std::string, Ct> m_transforms;
+};
+
+// The header of one raster; nullopt for a file GDAL cannot open or that has no georeferencing.
+std::optional<RasterEntry> ReadEntry(const std::string& path, LonLatTransforms& transforms);
+
+// The files below a folder (sub folders included) with a raster extension, sorted by path.
+std::vector<std::string> RasterFilesBelow(const std::string& folder);
+bool FolderHoldsRaster(const std::string& folder);
+
+} // namespace hgt

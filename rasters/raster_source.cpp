@@ -1,0 +1,149 @@
+#include "rasters/raster_source.h"
+
+#include "platform/file_system.h"
+#include "rasters/internal/gdal_support.h"
+#include "rasters/internal/mosaic.h"
+#include "rasters/internal/raster_index.h"
+#include "tiles/tile_format.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace hgt {
+
+struct RasterSource::Index {
+    std::string path;
+    std::vector<RasterEntry> rasters;
+};
+
+std::optional<TileOrigin> TileOriginOf(std::string_view name)
+{
+    const auto slash = name.find_last_of("/\\");
+    if (slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    if (name.size() < 7)
+        return std::nullopt;
+    const char ns = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    const char ew = static_cast<char>(std::toupper(static_cast<unsigned char>(name[3])));
+    auto digits = [&](std::size_t from, std::size_t count) -> std::optional<int> {
+        int value = 0;
+        for (std::size_t i = from; i < from + count; ++i) {
+            if (!std::isdigit(static_cast<unsigned char>(name[i])))
+                return std::nullopt;
+            value = value * 10 + (name[i] - '0');
+        }
+        return value;
+    };
+    const auto lat = digits(1, 2);
+    const auto lon = digits(4, 3);
+    if ((ns != 'N' && ns != 'S') || (ew != 'E' && ew != 'W') || !lat || !lon || *lat > 90 || *lon > 180)
+        return std::nullopt;
+    return TileOrigin{ns == 'S' ? -*lat : *lat, ew == 'W' ? -*lon : *lon};
+}
+
+std::int16_t TileHeight(double metres)
+{
+    return HeightSample(metres);
+}
+
+bool IsRasterPath(std::string_view path)
+{
+    static constexpr std::array<std::string_view, 14> kExtensions{
+        "tif", "tiff", "vrt", "img", "asc", "bil", "flt", "dt0", "dt1", "dt2", "nc", "jp2", "dem", "gpkg"};
+    const std::string extension = GetExtensionName(path);
+    return std::any_of(kExtensions.begin(), kExtensions.end(),
+                       [&](std::string_view e) { return EqualsIgnoringCase(e, extension); });
+}
+
+RasterSource::RasterSource(std::unique_ptr<Index> index) : m_index(std::move(index)) {}
+RasterSource::RasterSource(RasterSource&&) noexcept = default;
+RasterSource& RasterSource::operator=(RasterSource&&) noexcept = default;
+RasterSource::~RasterSource() = default;
+
+const std::string& RasterSource::path() const
+{
+    return m_index->path;
+}
+
+std::size_t RasterSource::rasterCount() const
+{
+    return m_index->rasters.size();
+}
+
+bool RasterSource::looksLikeRasterSource(const std::string& path)
+{
+    if (FolderExists(path))
+        return !FolderHoldsTile(path) && FolderHoldsRaster(path);
+    return FileExists(path) && IsRasterPath(path);
+}
+
+Result<RasterSource> RasterSource::open(const std::string& path)
+{
+    const bool folder = FolderExists(path);
+    if (!folder && !FileExists(path))
+        return Error{ErrorKind::NotFound, "Die Rasterquelle " + path + " gibt es nicht."};
+    InitialiseGdal();
+    QuietGdal quiet;
+    NoFolderListing noListing;
+    auto index = std::make_unique<Index>();
+    index->path = path;
+    LonLatTransforms transforms;
+    if (folder) {
+        for (const std::string& file : RasterFilesBelow(path))
+            if (auto entry = ReadEntry(file, transforms))
+                index->rasters.push_back(std::move(*entry));
+        if (index->rasters.empty())
+            return Error{ErrorKind::NotFound, "Der Ordner " + path + " enthält keine georeferenzierten Raster."};
+    } else {
+        auto entry = ReadEntry(path, transforms);
+        if (!entry)
+            return Error{ErrorKind::NotATile,
+                         "Die Datei " + path + " ist kein georeferenziertes Raster: " + QuietGdal::lastMessage()};
+        index->rasters.push_back(std::move(*entry));
+    }
+    return RasterSource(std::move(index));
+}
+
+Result<std::optional<SourceTileSamples>> RasterSource::tileFor(const std::string& tileName, int side,
+                                                               const std::vector<std::uint8_t>* wanted) const
+{
+    const auto origin = TileOriginOf(tileName);
+    if (!origin)
+        return Error{ErrorKind::NotATile, tileName + " ist kein Kachelname."};
+    const std::size_t samples = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+    if (side < 2 || (wanted && wanted->size() != samples))
+        return Error{ErrorKind::Internal, "Falsche Kachelgröße für " + tileName + "."};
+
+    const double margin = 0.5 / (side - 1);
+    const LonLatBox tileBox{origin->longitude - margin, origin->latitude - margin, origin->longitude + 1 + margin,
+                            origin->latitude + 1 + margin};
+    std::vector<const RasterEntry*> covering;
+    for (const RasterEntry& entry : m_index->rasters)
+        if (entry.box.intersects(tileBox))
+            covering.push_back(&entry);
+    if (covering.empty())
+        return std::optional<SourceTileSamples>{};
+
+    QuietGdal quiet;
+    NoFolderListing noListing;
+    SourceTileSamples tile;
+    tile.side = side;
+    tile.values.assign(samples, kVoidValue);
+
+    std::vector<Mosaic> mosaics = MosaicsOf(covering);
+    const TilePlacement grid{side, *origin};
+    for (Mosaic& mosaic : mosaics) {
+        const auto voidsBefore = std::count(tile.values.begin(), tile.values.end(), kVoidValue);
+        if (auto sampled = SampleMosaic(mosaic, grid, wanted ? wanted->data() : nullptr, tile.values); !sampled)
+            return sampled.error();
+        if (std::count(tile.values.begin(), tile.values.end(), kVoidValue) == voidsBefore)
+            continue;
+        for (const auto& member : mosaic.members)
+            if (member.used)
+                tile.files.push_back(member.entry->path);
+    }
+    return std::optional<SourceTileSamples>(std::move(tile));
+}
+
+} // namespace hgt
