@@ -4,6 +4,7 @@
 #include "rasters/internal/gdal_support.h"
 #include "rasters/internal/mosaic.h"
 #include "rasters/internal/raster_index.h"
+#include "tiles/tile_folder.h"
 #include "tiles/tile_format.h"
 
 #include <algorithm>
