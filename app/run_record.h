@@ -7,8 +7,6 @@
 
 namespace hgt {
 
-enum class RunKind { Fill, Batch, Difference };
-
 // What one command's run left behind, as the engine reported it: the results of the tiles it
 // started, in order. The window shows these figures and never recounts them.
 struct RunRecord {
@@ -18,13 +16,7 @@ struct RunRecord {
     bool stopped = false;
     double seconds = 0;
 
-    std::size_t count(RunEnd end) const
-    {
-        std::size_t n = 0;
-        for (const TileResult& tile : tiles)
-            n += tile.end == end;
-        return n;
-    }
+    std::size_t count(RunEnd end) const { return CountEnds(tiles, end); }
 };
 
 } // namespace hgt

@@ -104,9 +104,4 @@ QImage HalvedImage(const QImage& source)
     return half;
 }
 
-bool LiesInDifferenceFolder(const std::string& path)
-{
-    return std::filesystem::path(path).parent_path().filename() == "DIFFS";
-}
-
 } // namespace hgt

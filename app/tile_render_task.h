@@ -45,8 +45,4 @@ RenderedTile RenderTileTask(const TileRenderRequest& request, const std::atomic<
 // odd last row or column is averaged with itself.
 QImage HalvedImage(const QImage& image);
 
-// Whether a tile is shown as a difference without being asked: it lies in a folder named DIFFS,
-// where the difference run writes its outputs.
-bool LiesInDifferenceFolder(const std::string& path);
-
 } // namespace hgt

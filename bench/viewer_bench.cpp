@@ -17,6 +17,7 @@
 #include "app/tile_render_task.h"
 #include "app/tile_viewer.h"
 #include "bench/terrain.h"
+#include "tiles/tile_folder.h"
 
 #include <QApplication>
 #include <QLineEdit>

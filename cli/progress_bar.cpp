@@ -1,6 +1,7 @@
 #include "cli/progress_bar.h"
 
 #include "cli/text_escape.h"
+#include "platform/german_number.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -40,15 +41,6 @@ std::string_view headColumns(std::string_view text, std::size_t n)
     return text;
 }
 
-std::string decimal(double value, int places)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", places, value);
-    std::string out = text;
-    std::replace(out.begin(), out.end(), '.', ',');
-    return out;
-}
-
 std::string clockTime(double seconds)
 {
     const auto total = static_cast<long long>(std::ceil(seconds));
@@ -68,7 +60,7 @@ std::string RenderProgress(const ProgressSnapshot& s, int width)
     const double rate = measured ? static_cast<double>(s.done) / s.elapsed : 0;
     std::string stats = std::to_string(s.done) + "/" + std::to_string(s.count) + "  ";
     std::string tail = "  ";
-    tail += measured ? decimal(rate, rate < 1 ? 2 : 1) : std::string("–");
+    tail += measured ? GermanDecimal(rate, rate < 1 ? 2 : 1) : std::string("–");
     tail += " Kacheln/s  noch ";
     tail += measured ? clockTime(static_cast<double>(s.count - std::min(s.done, s.count)) / rate) : std::string("–");
 

@@ -4,6 +4,7 @@
 
 #include "cli/tile_report.h"
 #include "pictures/picture_file.h"
+#include "tiles/tile_folder.h"
 
 #include <QGuiApplication>
 
@@ -84,11 +85,6 @@ int fail(const Invocation& invocation, const Error& error, const Console& consol
 
 } // namespace
 
-bool InDifferenceFolder(const std::string& path)
-{
-    return std::filesystem::path(path).parent_path().filename() == "DIFFS";
-}
-
 int RenderTile(const Invocation& invocation, const Console& console)
 {
     const std::string& path = invocation.operands.front();
@@ -97,7 +93,7 @@ int RenderTile(const Invocation& invocation, const Console& console)
     if (std::filesystem::equivalent(path, invocation.output, ec))
         return fail(invocation, {ErrorKind::SameFile, "Die Bilddatei " + invocation.output + " ist die Kachel " + path + " selbst"},
                     console);
-    const PictureKind kind = invocation.difference || InDifferenceFolder(path) ? PictureKind::Difference : PictureKind::Relief;
+    const PictureKind kind = invocation.difference || LiesInDifferenceFolder(path) ? PictureKind::Difference : PictureKind::Relief;
     // diff marks a void with -9999 whatever void values its inputs had.
     const std::vector<std::int16_t> voids = kind == PictureKind::Difference ? std::vector<std::int16_t>{kVoidValue}
                                                                             : invocation.voidValues;

@@ -51,12 +51,6 @@ std::string offsetText(const TileResult& result)
            + (offsets.rimSamples == 1 ? " Randwert" : " Randwerten");
 }
 
-std::size_t countEnd(const BatchResult& run, RunEnd end)
-{
-    return static_cast<std::size_t>(
-        std::count_if(run.tiles.begin(), run.tiles.end(), [end](const TileResult& t) { return t.end == end; }));
-}
-
 std::size_t notStarted(const BatchResult& run, std::size_t tiles)
 {
     return tiles > run.tiles.size() ? tiles - run.tiles.size() : 0;
@@ -75,7 +69,7 @@ std::string_view EndName(RunEnd end, RunKind kind)
 {
     switch (end) {
     case RunEnd::Complete:
-        return kind == RunKind::Fill ? "filled" : "written";
+        return kind != RunKind::Difference ? "filled" : "written";
     case RunEnd::NoHoles:
         return "no_holes";
     case RunEnd::MissingSecondary:
@@ -105,7 +99,7 @@ std::string TileJson(const TileResult& result, RunKind kind)
         .add("voids_found", result.voidsFound)
         .add("filled", result.voidsFilled)
         .add("left", result.voidsLeft);
-    if (kind == RunKind::Fill) {
+    if (kind != RunKind::Difference) {
         json.add("filled_by_source", std::span<const std::int64_t>(result.filledBySource));
         if (result.offsets)
             json.add("offsets", JsonWriter()
@@ -116,7 +110,7 @@ std::string TileJson(const TileResult& result, RunKind kind)
             json.addNull("offsets");
     }
     json.add("message", result.message);
-    if (kind == RunKind::Fill)
+    if (kind != RunKind::Difference)
         json.add("warning", result.warning);
     return json.add("seconds", result.seconds, 3).str();
 }
@@ -155,12 +149,12 @@ std::string SummaryJson(const BatchResult& run, std::size_t tiles, RunKind kind,
 {
     JsonWriter json;
     json.add("type", "summary").add("tiles", tiles);
-    json.add("done", run.tiles.size() - countEnd(run, RunEnd::Stopped));
-    json.add(EndName(RunEnd::Complete, kind), countEnd(run, RunEnd::Complete));
-    if (kind == RunKind::Fill)
-        json.add("no_holes", countEnd(run, RunEnd::NoHoles)).add("missing_secondary", countEnd(run, RunEnd::MissingSecondary));
-    return json.add("stopped", countEnd(run, RunEnd::Stopped))
-        .add("failed", countEnd(run, RunEnd::Failed))
+    json.add("done", run.tiles.size() - run.count(RunEnd::Stopped));
+    json.add(EndName(RunEnd::Complete, kind), run.count(RunEnd::Complete));
+    if (kind != RunKind::Difference)
+        json.add("no_holes", run.count(RunEnd::NoHoles)).add("missing_secondary", run.count(RunEnd::MissingSecondary));
+    return json.add("stopped", run.count(RunEnd::Stopped))
+        .add("failed", run.count(RunEnd::Failed))
         .add("not_started", notStarted(run, tiles))
         .add("interrupted", interrupted)
         .add("seconds", run.seconds, 3)
@@ -173,19 +167,19 @@ std::string SummaryLine(const BatchResult& run, std::size_t tiles, RunKind kind)
     std::string line = std::to_string(tiles) + (tiles == 1 ? " Kachel" : " Kacheln") + " in "
                        + GermanDecimal(run.seconds, 1) + " s: ";
     if (kind == RunKind::Difference)
-        return line + std::to_string(countEnd(run, RunEnd::Complete)) + " geschrieben, "
-               + std::to_string(countEnd(run, RunEnd::Failed)) + " fehlgeschlagen";
-    return line + std::to_string(countEnd(run, RunEnd::Complete)) + " gefüllt, "
-           + std::to_string(countEnd(run, RunEnd::NoHoles)) + " ohne Löcher, "
-           + std::to_string(countEnd(run, RunEnd::MissingSecondary)) + " ohne Sekundärkachel, "
-           + std::to_string(countEnd(run, RunEnd::Failed)) + " fehlgeschlagen";
+        return line + std::to_string(run.count(RunEnd::Complete)) + " geschrieben, "
+               + std::to_string(run.count(RunEnd::Failed)) + " fehlgeschlagen";
+    return line + std::to_string(run.count(RunEnd::Complete)) + " gefüllt, "
+           + std::to_string(run.count(RunEnd::NoHoles)) + " ohne Löcher, "
+           + std::to_string(run.count(RunEnd::MissingSecondary)) + " ohne Sekundärkachel, "
+           + std::to_string(run.count(RunEnd::Failed)) + " fehlgeschlagen";
 }
 
 std::string InterruptedLine(const BatchResult& run, std::size_t tiles)
 {
-    const std::size_t done = run.tiles.size() - countEnd(run, RunEnd::Stopped);
+    const std::size_t done = run.tiles.size() - run.count(RunEnd::Stopped);
     return "Abgebrochen: " + std::to_string(done) + " von " + std::to_string(tiles) + " Kacheln fertig, "
-           + std::to_string(countEnd(run, RunEnd::Stopped)) + " angehalten, "
+           + std::to_string(run.count(RunEnd::Stopped)) + " angehalten, "
            + std::to_string(notStarted(run, tiles)) + " nicht begonnen";
 }
 
@@ -331,20 +325,6 @@ std::string PictureText(const PictureReport& picture)
     text += "  Bild:        " + Printable(picture.output) + ", " + std::to_string(picture.width) + " × "
             + std::to_string(picture.height) + " Pixel" + (picture.legend ? " mit Legende" : "") + "\n";
     return text;
-}
-
-std::string GermanDecimal(double value, int places, bool sign)
-{
-    // A value that rounds to zero has no sign: "0,0", not "-0,0".
-    if (std::round(value * std::pow(10.0, places)) == 0) {
-        value = 0;
-        sign = false;
-    }
-    char text[400];
-    std::snprintf(text, sizeof text, sign ? "%+.*f" : "%.*f", places, value);
-    std::string out = text;
-    std::replace(out.begin(), out.end(), '.', ',');
-    return out;
 }
 
 int ArcSecondsOfSide(std::int64_t side)

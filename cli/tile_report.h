@@ -3,6 +3,7 @@
 // How the command line reports runs and tiles: German lines for people, JSON lines for programs,
 // and the exit status.
 
+#include "platform/german_number.h"
 #include "tiles/tile_format.h"
 #include "tiles/runs.h"
 #include "tiles/tile_info.h"
@@ -21,8 +22,7 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInterrupted = 130;
 
-enum class RunKind { Fill, Difference };
-
+// Reports know fills (one or a batch) and differences: RunKind::Batch reads as a fill.
 // "filled", "no_holes", "missing_secondary", "stopped", "failed"; a written difference is "written".
 std::string_view EndName(RunEnd end, RunKind kind);
 
@@ -64,9 +64,6 @@ struct PictureReport {
 std::string PictureJson(const PictureReport& picture);
 std::string PictureErrorJson(const std::string& path, const Error& error);
 std::string PictureText(const PictureReport& picture);
-
-// German numbers: a decimal comma, `places` decimals, a plus sign before positive values when asked.
-std::string GermanDecimal(double value, int places, bool sign = false);
 
 // 1 or 3 for the sides of the 1" and 3" grids, else 0.
 int ArcSecondsOfSide(std::int64_t side);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 
 namespace hgt {
 
@@ -48,6 +49,18 @@ std::string SystemReason(int error)
     case EHOSTUNREACH: return "Netzwerk nicht erreichbar";
     default: return std::strerror(error);
     }
+}
+
+Error CaughtError(const std::string& subject)
+{
+    std::string text = subject.empty() ? std::string("Interner Fehler") : "Interner Fehler bei " + subject;
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        text += std::string(": ") + error.what();
+    } catch (...) {
+    }
+    return {ErrorKind::Internal, std::move(text)};
 }
 
 ErrorKind KindOf(int error)

@@ -34,6 +34,11 @@ public:
     Result(Error error) : std::expected<T, Error>(std::unexpect, std::move(error)) {}
 };
 
+// The error of the exception being handled, for the catch-all at a layer's boundary; call it only
+// inside a catch block. "Interner Fehler bei <subject>: <what>", or without a subject
+// "Interner Fehler: <what>".
+Error CaughtError(const std::string& subject = {});
+
 // The German words for the system's common reasons; the system's own text for the rest.
 std::string SystemReason(int error);
 

@@ -10,6 +10,7 @@
 #include "app/texts.h"
 #include "app/tile_viewer.h"
 #include "pictures/internal/picture_rules.h"
+#include "tiles/tile_folder.h"
 
 #include <QAction>
 #include <QCheckBox>

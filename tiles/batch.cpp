@@ -4,6 +4,7 @@
 #include "tiles/internal/output_paths.h"
 #include "tiles/internal/tile_walk.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -246,12 +247,10 @@ void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
 
 } // namespace
 
-std::size_t BatchResult::count(RunEnd end) const
+std::size_t CountEnds(const std::vector<TileResult>& tiles, RunEnd end)
 {
-    std::size_t n = 0;
-    for (const TileResult& tile : tiles)
-        n += tile.end == end;
-    return n;
+    return static_cast<std::size_t>(
+        std::count_if(tiles.begin(), tiles.end(), [end](const TileResult& tile) { return tile.end == end; }));
 }
 
 BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std::string>& tiles,
@@ -282,10 +281,8 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
                 }
             }
         }
-    } catch (const std::exception& error) {
-        batch.tiles.push_back(FailedResult({}, {ErrorKind::Internal, std::string("Interner Fehler: ") + error.what()}));
     } catch (...) {
-        batch.tiles.push_back(FailedResult({}, {ErrorKind::Internal, "Interner Fehler"}));
+        batch.tiles.push_back(FailedResult({}, CaughtError()));
     }
     batch.seconds = secondsSince(started);
     return batch;

@@ -1,5 +1,6 @@
 #include "tiles/internal/delta_fill.h"
 
+#include "platform/german_number.h"
 #include "tiles/internal/samples.h"
 
 #include <algorithm>
@@ -834,10 +835,7 @@ std::string OffsetWarning(const OffsetStats& offsets)
 {
     if (offsets.rimSamples == 0 || std::fabs(offsets.median) <= kOffsetWarningMetres)
         return {};
-    char text[96];
-    std::snprintf(text, sizeof text, "%+.1f", offsets.median);
-    std::string number = text;
-    std::replace(number.begin(), number.end(), '.', ',');
+    const std::string number = GermanDecimal(offsets.median, 1, true);
     return "Höhenversatz der Quelle: Median " + number + " m – anderes Höhenbezugssystem?";
 }
 

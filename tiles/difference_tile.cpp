@@ -6,7 +6,6 @@
 #include "tiles/internal/tile_walk.h"
 
 #include <chrono>
-#include <exception>
 
 namespace hgt {
 
@@ -81,10 +80,8 @@ TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::stri
             result.voidsLeft = walk->voidsLeft;
             result.bytes = walk->stopped ? 0 : walk->bytes;
         }
-    } catch (const std::exception& error) {
-        result = FailedResult(primaryPath, {ErrorKind::Internal, std::string("Interner Fehler: ") + error.what()});
     } catch (...) {
-        result = FailedResult(primaryPath, {ErrorKind::Internal, "Interner Fehler"});
+        result = FailedResult(primaryPath, CaughtError(primaryPath));
     }
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return result;

@@ -6,7 +6,6 @@
 #include "tiles/internal/tile_walk.h"
 
 #include <chrono>
-#include <exception>
 
 namespace hgt {
 
@@ -177,10 +176,8 @@ TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::s
     TileResult result;
     try {
         result = FillRun(run, primaryFile).run(secondaryFolder, pending, refusal);
-    } catch (const std::exception& error) {
-        result = FailedResult(primaryFile, {ErrorKind::Internal, "Interner Fehler bei " + primaryFile + ": " + error.what()});
     } catch (...) {
-        result = FailedResult(primaryFile, {ErrorKind::Internal, "Interner Fehler bei " + primaryFile});
+        result = FailedResult(primaryFile, CaughtError(primaryFile));
     }
     if (result.error == ErrorKind::Internal) {
         try { // reported like any other failure, as far as that is still possible

@@ -79,13 +79,19 @@ struct TileResult {
     double seconds = 0;
 };
 
+// How many of the runs ended so.
+std::size_t CountEnds(const std::vector<TileResult>& tiles, RunEnd end);
+
 struct BatchResult {
     std::vector<TileResult> tiles; // in the order given; tiles not started after a STOP are absent
     bool stopped = false;
     double seconds = 0;
 
-    std::size_t count(RunEnd end) const;
+    std::size_t count(RunEnd end) const { return CountEnds(tiles, end); }
 };
+
+// What a command runs: one fill, a batch of fills, or one difference.
+enum class RunKind { Fill, Batch, Difference };
 
 // What a running engine needs from its window: the progress list and a yield to the event queue.
 // List operations are only called with a valid index; the run report checks the index first.

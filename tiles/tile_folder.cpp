@@ -91,6 +91,11 @@ std::string DifferenceTilePath(const std::string& primaryPath)
     return JoinPath(SiblingFolder(primaryPath, "DIFFS"), TileName(primaryPath));
 }
 
+bool LiesInDifferenceFolder(const std::string& path)
+{
+    return GetFileName(GetParentFolderName(path)) == "DIFFS";
+}
+
 Result<> CheckTilePath(const std::string& path)
 {
     // Whatever stands there (a FIFO, a folder, a symlink loop) is named by the open that refuses it.

@@ -25,6 +25,9 @@ Result<std::vector<std::string>> ListTiles(const std::string& folder);
 // NotFound when there is none, Ambiguous when there are several.
 Result<std::string> FindTileInFolder(const std::string& folder, const std::string& name);
 std::string DifferenceTilePath(const std::string& primaryPath);
+// Whether a tile lies in a DIFFS folder, where difference tiles are written: such a tile holds
+// differences, not heights.
+bool LiesInDifferenceFolder(const std::string& path);
 // The path must name a tile: a 1" or 3" tile by its size (a 1" file may be longer; its tail is
 // ignored), or an archive holding one.
 Result<> CheckTilePath(const std::string& path);

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <exception>
 #include <limits>
 #include <vector>
 
@@ -155,10 +154,8 @@ Result<TileInfo> InspectTile(const std::string& path, const std::vector<std::int
 {
     try {
         return inspect(path, VoidSet(voidValues));
-    } catch (const std::exception& error) {
-        return Error{ErrorKind::Internal, "Interner Fehler bei " + path + ": " + error.what()};
     } catch (...) {
-        return Error{ErrorKind::Internal, "Interner Fehler bei " + path};
+        return CaughtError(path);
     }
 }
 
@@ -166,10 +163,8 @@ Result<TileSamples> ReadTileSamples(const std::string& path, const std::vector<s
 {
     try {
         return readSamples(path, voidValues);
-    } catch (const std::exception& error) {
-        return Error{ErrorKind::Internal, "Interner Fehler bei " + path + ": " + error.what()};
     } catch (...) {
-        return Error{ErrorKind::Internal, "Interner Fehler bei " + path};
+        return CaughtError(path);
     }
 }
 
