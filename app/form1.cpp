@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace hgt {
@@ -52,10 +53,11 @@ public:
         ++m_form.m_runDepth;
         m_form.applyButtonStates();
         m_form.m_sinceEvents.invalidate(); // the first yield of a run serves the queue
+        m_form.m_sinceShown.invalidate();  // and shows the progress
     }
     ~RunGuard()
     {
-        m_form.flushListRemoval();
+        m_form.showListLines();
         --m_form.m_runDepth;
         if (!m_form.runInProgress() && m_form.m_nextRunOptions)
             m_form.m_runOptions = *std::exchange(m_form.m_nextRunOptions, std::nullopt);
@@ -447,45 +449,67 @@ QString Form1::fRegAbfrageWert(std::uint32_t section, const QString& key_name, c
 }
 
 // The engine rewrites its line with a removal and an insertion at the same index, 129 times a
-// tile. Done as they come, each would make the list view lay out and repaint its rows; one change
-// of the line's text gives the same lines.
+// tile. Done to List1 as they come, each would make the view lay out and repaint its rows; the
+// lines are kept here and List1 takes them at most every kShowInterval, giving the same lines.
 int Form1::listCount() const
 {
-    return List1->count() - (m_pendingRemoval ? 1 : 0);
+    return static_cast<int>(m_lines.size());
 }
 
 void Form1::listInsert(int index, const std::string& text)
 {
-    if (m_pendingRemoval == index) {
-        m_pendingRemoval.reset();
-        List1->item(index)->setText(QString::fromStdString(text));
-        return;
-    }
-    flushListRemoval();
-    List1->insertItem(index, QString::fromStdString(text));
+    const auto at = static_cast<std::size_t>(index);
+    m_lines.insert(m_lines.begin() + index, text);
+    m_firstChangedLine = std::min(m_firstChangedLine, at);
 }
 
 void Form1::listRemove(int index)
 {
-    flushListRemoval();
-    m_pendingRemoval = index;
+    const auto at = static_cast<std::size_t>(index);
+    m_lines.erase(m_lines.begin() + index);
+    m_firstChangedLine = std::min(m_firstChangedLine, at);
 }
 
-void Form1::flushListRemoval()
+void Form1::showListLines()
 {
-    if (const std::optional<int> index = std::exchange(m_pendingRemoval, std::nullopt))
-        delete List1->takeItem(*index);
+    const auto shown = static_cast<std::size_t>(List1->count());
+    const std::size_t common = std::min(shown, m_lines.size());
+    for (std::size_t i = m_firstChangedLine; i < common; ++i) {
+        QListWidgetItem* item = List1->item(static_cast<int>(i));
+        const QString text = QString::fromStdString(m_lines[i]);
+        if (item->text() != text)
+            item->setText(text);
+    }
+    for (std::size_t i = shown; i > m_lines.size(); --i)
+        delete List1->takeItem(static_cast<int>(i - 1));
+    if (m_lines.size() > shown) {
+        QStringList added;
+        added.reserve(static_cast<qsizetype>(m_lines.size() - shown));
+        for (std::size_t i = shown; i < m_lines.size(); ++i)
+            added << QString::fromStdString(m_lines[i]);
+        List1->addItems(added);
+    }
+    // New or removed rows would be laid out on a timer, and so repainted one serve after the
+    // status: laid out now, the list and the status make one repaint.
+    if (shown != m_lines.size())
+        List1->doItemsLayout();
+    m_firstChangedLine = m_lines.size();
 }
 
 void Form1::yieldToEvents()
 {
-    // The engine yields a few hundred times a tile. Serving the queue (and with it repainting)
-    // that often costs more than the tile's work; every kEventInterval keeps STOP prompt.
+    // The engine yields a few hundred times a tile. Serving the queue that often costs more than
+    // the tile's work; every kEventInterval keeps STOP prompt.
     if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < m_eventInterval.count())
         return;
-    flushListRemoval();
-    if (m_observer)
-        m_observer->runProgress(m_state.posHigh);
+    // Each repaint in an X server waits for the server to take the last picture; progress shown
+    // once per kShowInterval leaves the other serves nothing to repaint.
+    if (!m_sinceShown.isValid() || m_sinceShown.elapsed() >= m_showInterval.count()) {
+        showListLines();
+        if (m_observer)
+            m_observer->runProgress(m_state.posHigh);
+        m_sinceShown.start(); // after the status's own clock, so that the status is due with the list
+    }
     QCoreApplication::processEvents();
     m_sinceEvents.start();
 }

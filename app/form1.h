@@ -50,6 +50,10 @@ public:
     // How often a run serves the event queue at most. Zero serves it at every yield of the engine.
     void setEventInterval(std::chrono::milliseconds interval) { m_eventInterval = interval; }
     static constexpr std::chrono::milliseconds kEventInterval{20};
+    // How often a run shows its progress (the list's lines, the window's status) at most; between
+    // these the queue is served without anything to repaint. Zero shows it at every serve.
+    void setShowInterval(std::chrono::milliseconds interval) { m_showInterval = interval; }
+    static constexpr std::chrono::milliseconds kShowInterval{50};
 
     // Whether the window may close now. During a run it may not: the run is asked to stop, and the
     // window closes once the command has cleaned up.
@@ -89,8 +93,8 @@ private:
     void closeIfRequested();
     void runStarted(RunKind kind, std::size_t tileCount);
     void runFinished(RunRecord record);
-    // Carries out a line removal that the engine's next insertion did not turn into a rewrite.
-    void flushListRemoval();
+    // Brings List1 up to the engine's lines, changing only the rows that differ.
+    void showListLines();
 
     // RunHost: what the engines see of the window.
     int listCount() const override;
@@ -125,10 +129,13 @@ private:
 
     RunObserver* m_observer = nullptr;
     std::chrono::milliseconds m_eventInterval = kEventInterval;
+    std::chrono::milliseconds m_showInterval = kShowInterval;
     QElapsedTimer m_sinceEvents;
-    // A line the engine removed and is expected to insert again at the same index (a progress
-    // report rewrites its line): done as one change of the line's text.
-    std::optional<int> m_pendingRemoval;
+    QElapsedTimer m_sinceShown;
+    // The list's lines as the engine wrote them; List1 shows them at the next show of progress.
+    std::vector<std::string> m_lines;
+    // The first line of m_lines that List1 may show otherwise (m_lines.size() when none).
+    std::size_t m_firstChangedLine = 0;
     std::optional<RunOptions> m_nextRunOptions;
 };
 

@@ -153,8 +153,8 @@ void MainWindow::runStarted(RunKind, std::size_t tileCount)
 
 void MainWindow::tileStarted(std::size_t index, std::size_t, const std::string& tile)
 {
+    // Shown with the list at the run's next show of progress: one repaint for both.
     m_runStatus.tileStarted(index, tile);
-    runProgress(0);
 }
 
 void MainWindow::runProgress(std::int32_t posHigh)

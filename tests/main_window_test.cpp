@@ -7,6 +7,7 @@
 #include "app/run_report_model.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -210,6 +211,71 @@ TEST_F(MainWindowRunTest, StatusDuringABatchAndAfterStop)
     EXPECT_TRUE(window->lastRun()->stopped);
     EXPECT_EQ(window->lastRun()->tiles.size(), static_cast<std::size_t>(stoppedIn));
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged/N47E015.hgt"));
+}
+
+// Counts, while installed, the repaints of the main window and of the two displays of a run's
+// progress: the list's rows and the status line.
+class RepaintCounter : public QObject {
+public:
+    RepaintCounter(QObject* window, QObject* listRows, QObject* status)
+        : m_window(window), m_listRows(listRows), m_status(status)
+    {
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::UpdateRequest && watched == m_window)
+            ++frames;
+        if (event->type() == QEvent::Paint)
+            listPaints += watched == m_listRows ? 1 : 0, statusPaints += watched == m_status ? 1 : 0;
+        return false;
+    }
+    int frames = 0;
+    int listPaints = 0;
+    int statusPaints = 0;
+
+private:
+    QObject* m_window;
+    QObject* m_listRows;
+    QObject* m_status;
+};
+
+TEST_F(MainWindowRunTest, ABatchRepaintsItsProgressOncePerShowInterval)
+{
+    const std::vector<std::string> names{"N47E011.hgt", "N47E012.hgt", "N47E013.hgt", "N47E014.hgt",
+                                         "N47E015.hgt", "N47E016.hgt", "N47E017.hgt", "N47E018.hgt"};
+    makeTiles(names, true);
+    constexpr std::chrono::milliseconds showInterval{100};
+    controls().setShowInterval(showInterval);
+    // Unsynced, so that the run spends its time in the tiles' walks, which yield, not in the disk.
+    RunOptions unsynced = controls().runOptions();
+    unsynced.durable = false;
+    controls().setRunOptions(unsynced);
+    type(secondary(), q(temp / "secondary"));
+    batchFolder()->setText(q(temp / "tiles"));
+    QCoreApplication::processEvents(); // the typing's own repaints are not the run's
+
+    auto* list = controls().findChild<QListWidget*>(QStringLiteral("List1"));
+    RepaintCounter counter(window.get(), list->viewport(), window->findChild<QLabel*>(QStringLiteral("statusText")));
+    qApp->installEventFilter(&counter);
+    QElapsedTimer run;
+    run.start();
+    click(batch());
+    const qint64 elapsed = run.elapsed();
+    qApp->removeEventFilter(&counter);
+
+    QStringList expected;
+    for (const std::string& name : names)
+        expected << QStringLiteral("25800257 Bytes verarbeitet. File : ") + q(name);
+    EXPECT_EQ(lines(), expected);
+    // The progress was shown during the run, the list's rows and the status each repainted once
+    // per show interval at most (and once more at the run's first show).
+    const qint64 shows = elapsed / showInterval.count() + 2;
+    const std::string figures = std::to_string(elapsed) + " ms, list " + std::to_string(counter.listPaints) + ", status "
+                                + std::to_string(counter.statusPaints) + ", window " + std::to_string(counter.frames);
+    EXPECT_GE(counter.listPaints, 1) << figures;
+    EXPECT_GE(counter.statusPaints, 1) << figures;
+    EXPECT_LE(counter.listPaints, shows) << figures;
+    EXPECT_LE(counter.statusPaints, shows) << figures;
 }
 
 TEST_F(MainWindowRunTest, InputsAreFrozenDuringABatch)
