@@ -299,7 +299,7 @@ TEST(DiffCommand, WritesTheDifferenceOrSaysWhyNot)
     // With --void -32768 those samples are voids of the difference, and -9999 is a height.
     Bytes lowest = plainTile(3);
     for (std::int64_t k : {7, 70, 700})
-        setSample(lowest, k, -32768);
+        setValue(lowest, k, -32768);
     writeBytes(temp / "c/N47E011.hgt", lowest);
     invocation.operands = {temp / "c/N47E011.hgt", temp / "a/N47E011.hgt"};
     EXPECT_NE(run(invocation).out.find(R"("voids_found":0,"filled":0,"left":30,)"), std::string::npos);
@@ -476,11 +476,11 @@ INSTANTIATE_TEST_SUITE_P(FillCommand, DeltaOffsets,
 TEST(InfoCommand, AZippedThreeSecondTileReportsTheTileItHolds)
 {
     TempFolder temp;
-    Bytes grid = plainGrid(1201, 4);
+    Bytes grid = plainTile(4, 1201);
     for (std::int64_t k : {0, 1201 * 600 + 17, 1201 * 1201 - 1})
-        setSample(grid, k, -32768);
+        setValue(grid, k, -32768);
     for (std::int64_t k : {5, 99})
-        setSample(grid, k, kVoidValue);
+        setValue(grid, k, kVoidValue);
     writeBytes(temp / "plain/N47E011.hgt", grid);
     writeZippedTile(temp / "N47E011.SRTMGL3.hgt.zip", "N47E011.hgt", grid);
 
@@ -529,9 +529,9 @@ Bytes differenceGrid()
 {
     Bytes grid(static_cast<std::size_t>(1201 * 1201 * 2), 0);
     for (std::int64_t k = 0; k < 1201 * 12; ++k)
-        setSample(grid, k * 100, kVoidValue);
+        setValue(grid, k * 100, kVoidValue);
     for (std::int64_t k = 0; k < 50; ++k)
-        setSample(grid, k * 7 + 1, static_cast<std::int16_t>(k - 25));
+        setValue(grid, k * 7 + 1, static_cast<std::int16_t>(k - 25));
     return grid;
 }
 
