@@ -342,8 +342,8 @@ TEST_P(BatchCallbacks, AnnounceEachTileOnceOnTheCallersThreadAndOneInFlightKeeps
     for (std::size_t i = 0; i < n; ++i) {
         const TileResult& r = batch.tiles[i];
         switch (r.end) {
-        case RunEnd::Complete: // the last report of a full tile: 200,001 + 128 * 200,002
-            EXPECT_EQ(host.lines[i], "25800257 Bytes verarbeitet. File : " + cases[i].name);
+        case RunEnd::Complete: // the last report of a 3" tile: 200,001 + 13 * 200,002
+            EXPECT_EQ(host.lines[i], "2800027 Bytes verarbeitet. File : " + cases[i].name);
             break;
         case RunEnd::NoHoles:
             EXPECT_EQ(host.lines[i], cases[i].name + "hat keine Löcher.");
