@@ -1,4 +1,5 @@
-// The difference tile on full-size tiles, against a plain reference of the sample rule.
+// The difference tile against a plain reference of the sample rule: on a full-size tile, and on 3"
+// tiles where the walk is the same.
 
 #include "tiles/engine.h"
 #include "tiles/internal/tile_walk.h"
@@ -119,10 +120,10 @@ TEST(DifferenceKernels, EveryPathGivesTheRulesBytesAndVoidCount)
 
 TEST_F(DifferenceTileTest, ACopyMinusItsTileIsZeroButTheTileItselfIsRefused)
 {
-    const Bytes p = plainTile(4);
+    const Bytes p = plainTile(4, kTileSide3);
     ASSERT_EQ(run(p, p).end, RunEnd::Complete);
-    EXPECT_TRUE(sameTile(readBytes(output), Bytes(static_cast<std::size_t>(kTileBytes), 0)));
-    EXPECT_EQ(state.posHigh, 25934403);
+    EXPECT_TRUE(sameTile(readBytes(output), Bytes(static_cast<std::size_t>(kTileBytes3), 0)));
+    EXPECT_EQ(state.posHigh, 2884803);
 
     // The primary itself, also under another name (a hard link), is no comparison.
     std::filesystem::remove_all(temp / "tiles/DIFFS");
@@ -141,10 +142,10 @@ TEST_F(DifferenceTileTest, ProgressLineFollowsTheCurrentLineIndex)
 {
     {
         SCOPED_TRACE("unset: line 0");
-        ASSERT_EQ(run(plainTile(1), plainTile(2)).end, RunEnd::Complete);
-        EXPECT_EQ(host.lines, std::vector<std::string>{"25800257 Bytes verarbeitet."});
+        ASSERT_EQ(run(plainTile(1, kTileSide3), plainTile(2, kTileSide3)).end, RunEnd::Complete);
+        EXPECT_EQ(host.lines, std::vector<std::string>{"2800027 Bytes verarbeitet."});
         EXPECT_FALSE(state.logIndex.isSet());
-        EXPECT_EQ(state.statusText, "25800257 Bytes verarbeitet.");
+        EXPECT_EQ(state.statusText, "2800027 Bytes verarbeitet.");
     }
     {
         SCOPED_TRACE("-1 after a refused batch: nothing");
@@ -158,7 +159,7 @@ TEST_F(DifferenceTileTest, ProgressLineFollowsTheCurrentLineIndex)
         host.lines = {"a", "b", "c"};
         state.logIndex.set(2);
         ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, quickOptions()).end, RunEnd::Complete);
-        EXPECT_EQ(host.lines, (std::vector<std::string>{"a", "b", "25800257 Bytes verarbeitet."}));
+        EXPECT_EQ(host.lines, (std::vector<std::string>{"a", "b", "2800027 Bytes verarbeitet."}));
         EXPECT_EQ(state.logIndex.index(), 2);
     }
 }
@@ -171,7 +172,7 @@ TEST_F(DifferenceTileTest, StopTestComesBeforeTheReport)
             state.stopRequested = true;
     };
     writeBytes(output, {1, 2, 3});
-    EXPECT_EQ(run(plainTile(1), plainTile(2)).end, RunEnd::Stopped);
+    EXPECT_EQ(run(plainTile(1, kTileSide3), plainTile(2, kTileSide3)).end, RunEnd::Stopped);
     EXPECT_TRUE(host.lines.empty());
     EXPECT_EQ(state.posHigh, 200001);
     EXPECT_EQ(readBytes(output), (Bytes{1, 2, 3}));
@@ -182,7 +183,7 @@ TEST_F(DifferenceTileTest, StopTestComesBeforeTheReport)
 
 TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
 {
-    writeBytes(primary, plainTile(1));
+    writeBytes(primary, plainTile(1, kTileSide3));
     TileResult result = MakeDifferenceTile(state, host, primary, temp / "other/none.hgt", quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message.find("other/none.hgt"), std::string::npos);
@@ -198,7 +199,7 @@ TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
 TEST_F(DifferenceTileTest, FailingFolderOrOutputNamesTheFile)
 {
     writeBytes(temp / "tiles/DIFFS", {1});
-    TileResult result = run(plainTile(1), plainTile(2));
+    TileResult result = run(plainTile(1, kTileSide3), plainTile(2, kTileSide3));
     EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message.find("DIFFS kann nicht angelegt werden"), std::string::npos);
 
