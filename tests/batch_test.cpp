@@ -6,8 +6,8 @@
 #include "tiles/tile_folder.h"
 #include "tiles/internal/samples.h"
 #include "tiles/internal/output_paths.h"
-#include "tests/test_support.h"
-#include "tests/tile_rules.h"
+#include "tests/support/reference_fill.h"
+#include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@ using namespace std::chrono_literals;
 std::int64_t voidSamples(const Bytes& tile)
 {
     std::int64_t n = 0;
-    for (std::int64_t k = 0; k < kTileSamples; ++k)
+    for (std::int64_t k = 0; k < sideOf(tile) * sideOf(tile); ++k)
         n += sampleAt(tile, k) == kVoidValue;
     return n;
 }
@@ -39,29 +39,31 @@ struct TileCase {
     RunEnd end;
 };
 
-// One tile for each way a tile of a batch can end, in the order ListTiles gives them. Built once:
-// full tiles take a while to make.
+constexpr std::int64_t kSamples3 = kTileSide3 * kTileSide3;
+
+// One tile for each way a tile of a batch can end, in the order ListTiles gives them. Built once;
+// 3" tiles, which a batch takes the same way as 1" tiles.
 const std::vector<TileCase>& mixedTiles()
 {
     static const std::vector<TileCase> tiles = [] {
         std::vector<TileCase> t;
-        Bytes edges = plainTile(10); // voids in the first and last sample and across a block end
+        Bytes edges = plainTile(10, kTileSide3); // voids in the first and last sample and across a block end
         setVoid(edges, 0);
         for (std::int64_t k = 131000; k < 132000; ++k)
             setVoid(edges, k);
-        setVoid(edges, kTileSamples - 1);
-        t.push_back({"N47E010.hgt", std::move(edges), plainTile(20), RunEnd::Complete});
+        setVoid(edges, kSamples3 - 1);
+        t.push_back({"N47E010.hgt", std::move(edges), plainTile(20, kTileSide3), RunEnd::Complete});
 
-        t.push_back({"N47E011.hgt", plainTile(11), plainTile(21), RunEnd::NoHoles});
+        t.push_back({"N47E011.hgt", plainTile(11, kTileSide3), plainTile(21, kTileSide3), RunEnd::NoHoles});
 
-        Bytes lonely = plainTile(12);
+        Bytes lonely = plainTile(12, kTileSide3);
         setVoid(lonely, 5000);
         t.push_back({"N47E012.hgt", std::move(lonely), std::nullopt, RunEnd::MissingSecondary});
 
         // Every 997th sample is void, and every other one of those is void in the secondary too.
-        Bytes both = plainTile(13);
-        Bytes other = plainTile(23);
-        for (std::int64_t k = 0, i = 0; k < kTileSamples; k += 997, ++i) {
+        Bytes both = plainTile(13, kTileSide3);
+        Bytes other = plainTile(23, kTileSide3);
+        for (std::int64_t k = 0, i = 0; k < kSamples3; k += 997, ++i) {
             setVoid(both, k);
             if (i % 2 == 0)
                 setVoid(other, k);
@@ -148,9 +150,9 @@ TEST(BatchInFlight, TwoGiveTheSameOutputsResultsAndRunLogAsOne)
     const std::vector<std::string> tiles = folder.tiles();
     ASSERT_EQ(tiles.size(), cases.size());
 
-    RunOptions twoInFlight;
+    RunOptions twoInFlight = quickOptions();
     twoInFlight.jobs = 2;
-    const BatchRun one = runBatch(folder, tiles, {});
+    const BatchRun one = runBatch(folder, tiles, quickOptions());
     const BatchRun two = runBatch(folder, tiles, twoInFlight);
 
     // One in flight against the fill rule.
@@ -172,10 +174,10 @@ TEST(BatchInFlight, TwoGiveTheSameOutputsResultsAndRunLogAsOne)
         EXPECT_EQ(r.voidsFound, voidSamples(c.primary)) << c.name;
         EXPECT_EQ(r.voidsLeft, voidSamples(expected)) << c.name;
         EXPECT_EQ(r.voidsFilled, r.voidsFound - r.voidsLeft) << c.name;
-        EXPECT_EQ(r.bytes, kTileBytes) << c.name;
+        EXPECT_EQ(r.bytes, kTileBytes3) << c.name;
         const auto output = one.outputs.find(c.name);
         ASSERT_NE(output, one.outputs.end()) << c.name;
-        EXPECT_TRUE(sameBytes(output->second, expected)) << c.name;
+        EXPECT_TRUE(sameTile(output->second, expected)) << c.name;
     }
     EXPECT_GT(one.batch.tiles[3].voidsLeft, 0); // the tile made for voids in both
     EXPECT_EQ(one.batch.tiles[4].error, ErrorKind::NotATile);
@@ -200,7 +202,7 @@ TEST(BatchInFlight, TwoGiveTheSameOutputsResultsAndRunLogAsOne)
     for (const auto& [name, bytes] : one.outputs) {
         const auto output = two.outputs.find(name);
         ASSERT_NE(output, two.outputs.end()) << name;
-        EXPECT_TRUE(sameBytes(output->second, bytes)) << name;
+        EXPECT_TRUE(sameTile(output->second, bytes)) << name;
     }
 }
 
@@ -293,7 +295,7 @@ TEST_P(BatchCallbacks, AnnounceEachTileOnceOnTheCallersThreadAndOneInFlightKeeps
     WindowState state;
     state.logIndex.set(-1); // as the window leaves it for a batch: the first tile's line is line 0
     BatchHost host;
-    RunOptions options;
+    RunOptions options = quickOptions();
     options.jobs = jobs;
     const BatchResult batch = MergeTiles(state, host, tiles, folder.secondary, options);
     ASSERT_EQ(batch.tiles.size(), n);
@@ -344,8 +346,8 @@ TEST_P(BatchCallbacks, AnnounceEachTileOnceOnTheCallersThreadAndOneInFlightKeeps
     for (std::size_t i = 0; i < n; ++i) {
         const TileResult& r = batch.tiles[i];
         switch (r.end) {
-        case RunEnd::Complete: // the last report of a full tile: 200,001 + 128 * 200,002
-            EXPECT_EQ(host.lines[i], "25800257 Bytes verarbeitet. File : " + cases[i].name);
+        case RunEnd::Complete: // the last report of a 3" tile: 200,001 + 13 * 200,002
+            EXPECT_EQ(host.lines[i], "2800027 Bytes verarbeitet. File : " + cases[i].name);
             break;
         case RunEnd::NoHoles:
             EXPECT_EQ(host.lines[i], cases[i].name + "hat keine Löcher.");
@@ -418,7 +420,7 @@ TEST_P(BatchStop, EndsTheBatchAfterTheSecondTileAndKeepsOnlyCompleteTiles)
     WindowState state;
     state.logIndex.set(-1);
     BatchHost host;
-    RunOptions options;
+    RunOptions options; // durable: the first tile holds its commit in the trace of its sync-data
     options.jobs = jobs;
     std::atomic<bool> stop{false};
     std::mutex mutex;
@@ -467,9 +469,9 @@ TEST_P(BatchStop, EndsTheBatchAfterTheSecondTileAndKeepsOnlyCompleteTiles)
     EXPECT_EQ(host.started(), (std::vector<std::size_t>{0, 1}));
     // Only complete tiles carry a name: the first one's new output and the earlier ones.
     EXPECT_EQ(folderEntries(folder.merged), (std::set<std::string>{cases[0].name, cases[1].name, cases[2].name}));
-    EXPECT_TRUE(sameBytes(readBytes(folder.output(cases[0].name)), FilledTile(cases[0].primary, *cases[0].secondary)));
-    EXPECT_TRUE(sameBytes(readBytes(folder.output(cases[1].name)), earlierSecond));
-    EXPECT_TRUE(sameBytes(readBytes(folder.output(cases[2].name)), earlierThird));
+    EXPECT_TRUE(sameTile(readBytes(folder.output(cases[0].name)), FilledTile(cases[0].primary, *cases[0].secondary)));
+    EXPECT_TRUE(sameTile(readBytes(folder.output(cases[1].name)), earlierSecond));
+    EXPECT_TRUE(sameTile(readBytes(folder.output(cases[2].name)), earlierThird));
 }
 
 INSTANTIATE_TEST_SUITE_P(Batch, BatchStop,

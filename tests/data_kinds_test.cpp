@@ -6,8 +6,8 @@
 #include "tiles/tile_format.h"
 #include "tiles/runs.h"
 #include "tiles/internal/samples.h"
-#include "tests/test_support.h"
-#include "tests/tile_rules.h"
+#include "tests/support/reference_fill.h"
+#include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
@@ -22,28 +22,6 @@
 
 namespace hgt::test {
 namespace {
-
-using VoidValues = std::vector<std::int16_t>;
-
-std::int64_t sideOf(const Bytes& tile)
-{
-    return static_cast<std::int64_t>(tile.size()) == kTileBytes3 ? kTileSide3 : kTileSide;
-}
-
-bool isVoid(const VoidValues& voids, std::int32_t value)
-{
-    return std::find(voids.begin(), voids.end(), value) != voids.end();
-}
-
-template <class Height>
-Bytes makeTile(std::int64_t side, Height height)
-{
-    Bytes tile(static_cast<std::size_t>(side * side * 2));
-    for (std::int64_t r = 0; r < side; ++r)
-        for (std::int64_t c = 0; c < side; ++c)
-            setValue(tile, r * side + c, height(r, c));
-    return tile;
-}
 
 // Heights from -1000 to 1000 that change from each sample to the next in both directions, so a
 // sample taken from the wrong place shows. High bytes are 00..03 or FC..FF: the bytes never form
@@ -60,129 +38,9 @@ void setAt(Bytes& tile, std::int64_t r, std::int64_t c, std::int32_t value)
     setValue(tile, r * sideOf(tile) + c, value);
 }
 
-// The weighted sum, in ninths, of the 3" nodes around 1" sample (r, c); none when a node under a
-// non-zero weight is a void. Nodes under a zero weight are not looked at (past the last row or
-// column there are none).
-std::optional<std::int64_t> ninths(const Bytes& coarse, std::int64_t r, std::int64_t c, const VoidValues& voids)
-{
-    const std::int64_t R = r / 3, C = c / 3, a = r % 3, b = c % 3;
-    const std::int64_t rows[4] = {R, R, R + 1, R + 1};
-    const std::int64_t cols[4] = {C, C + 1, C, C + 1};
-    const std::int64_t weights[4] = {(3 - a) * (3 - b), (3 - a) * b, a * (3 - b), a * b};
-    std::int64_t sum = 0;
-    for (int n = 0; n < 4; ++n) {
-        if (weights[n] == 0)
-            continue;
-        const std::int32_t value = sampleAt(coarse, rows[n] * kTileSide3 + cols[n]);
-        if (isVoid(voids, value))
-            return std::nullopt;
-        sum += weights[n] * value;
-    }
-    return sum;
-}
-
-// What a source tile gives at sample k of a primary of `side`: its own sample on the same grid, the
-// 1" sample at (3r, 3c) for a 3" primary, the bilinear value rounded to nearest for a 1" primary.
-std::optional<std::int32_t> sourceValue(const Bytes& source, std::int64_t side, std::int64_t k, const VoidValues& voids)
-{
-    const std::int64_t r = k / side, c = k % side;
-    std::int32_t value = 0;
-    if (sideOf(source) == side) {
-        value = sampleAt(source, k);
-    } else if (side == kTileSide3) {
-        value = sampleAt(source, 3 * r * kTileSide + 3 * c);
-    } else {
-        const std::optional<std::int64_t> sum = ninths(source, r, c, voids);
-        if (!sum)
-            return std::nullopt;
-        return static_cast<std::int32_t>(std::lround(static_cast<double>(*sum) / 9.0));
-    }
-    if (isVoid(voids, value))
-        return std::nullopt;
-    return value;
-}
-
-struct FillModel {
-    Bytes tile;
-    std::int64_t found = 0;
-    std::int64_t left = 0;
-    std::vector<std::int64_t> bySource;
-};
-
-// A void of the primary takes the first source (null: no tile there) that has a value; a void
-// that none has keeps its own value. A longer primary's tail is not part of the output.
-FillModel fillModel(const Bytes& primary, const std::vector<const Bytes*>& sources, const VoidValues& voids)
-{
-    const std::int64_t side = sideOf(primary);
-    FillModel model;
-    model.tile.assign(primary.begin(), primary.begin() + side * side * 2);
-    model.bySource.assign(sources.size(), 0);
-    for (std::int64_t k = 0; k < side * side; ++k) {
-        if (!isVoid(voids, sampleAt(primary, k)))
-            continue;
-        ++model.found;
-        bool filled = false;
-        for (std::size_t s = 0; s < sources.size() && !filled; ++s) {
-            if (!sources[s])
-                continue;
-            if (const std::optional<std::int32_t> value = sourceValue(*sources[s], side, k, voids)) {
-                setValue(model.tile, k, *value);
-                ++model.bySource[s];
-                filled = true;
-            }
-        }
-        model.left += !filled;
-    }
-    return model;
-}
-
-struct DifferenceModel {
-    Bytes tile;
-    std::int64_t primaryVoids = 0;
-    std::int64_t voids = 0;
-};
-
-// Primary minus the comparison on the primary's grid: -9999 where the primary is void or the
-// comparison gives no value, the saturated difference elsewhere.
-DifferenceModel differenceModel(const Bytes& primary, const Bytes& comparison, const VoidValues& voids)
-{
-    const std::int64_t side = sideOf(primary);
-    DifferenceModel model;
-    model.tile.resize(static_cast<std::size_t>(side * side * 2));
-    for (std::int64_t k = 0; k < side * side; ++k) {
-        const std::int32_t own = sampleAt(primary, k);
-        const std::optional<std::int32_t> other = sourceValue(comparison, side, k, voids);
-        model.primaryVoids += isVoid(voids, own);
-        if (isVoid(voids, own) || !other) {
-            setValue(model.tile, k, -9999);
-            ++model.voids;
-        } else {
-            setValue(model.tile, k, std::clamp(own - *other, -32768, 32767));
-        }
-    }
-    return model;
-}
-
-// Equal bytes, or where the first difference lies, as a sample; a failure never prints whole tiles.
-::testing::AssertionResult sameTile(const Bytes& actual, const Bytes& expected)
-{
-    if (actual.size() != expected.size())
-        return ::testing::AssertionFailure() << actual.size() << " bytes instead of " << expected.size();
-    const auto [a, e] = std::mismatch(actual.begin(), actual.end(), expected.begin());
-    if (a == actual.end())
-        return ::testing::AssertionSuccess();
-    const std::int64_t k = (a - actual.begin()) / 2;
-    const std::int64_t side = sideOf(expected);
-    return ::testing::AssertionFailure() << "first difference in sample " << k << " (row " << k / side << ", column "
-                                         << k % side << "): " << sampleAt(actual, k) << " instead of "
-                                         << sampleAt(expected, k);
-}
-
-// Outputs need not reach the disk here; the durability tests see to that.
 RunOptions optionsWith(VoidValues voids = {kVoidValue}, std::vector<std::string> moreFolders = {})
 {
-    RunOptions options;
-    options.durable = false;
+    RunOptions options = quickOptions();
     options.voidValues = std::move(voids);
     options.moreSecondaryFolders = std::move(moreFolders);
     return options;
@@ -222,16 +80,6 @@ void expectDifference(const TileResult& result, const DifferenceModel& model, co
     EXPECT_EQ(result.voidsFound, model.primaryVoids);
     EXPECT_EQ(result.voidsLeft, model.voids);
     EXPECT_EQ(result.bytes, static_cast<std::int64_t>(model.tile.size()));
-}
-
-// The names in a folder; none when there is no folder.
-std::set<std::string> entriesOf(const std::string& folder)
-{
-    std::set<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
-        names.insert(entry.path().filename().string());
-    return names;
 }
 
 template <class Row>
@@ -867,7 +715,7 @@ TEST_P(ZippedPrimary, FillsIntoMergedUnderTheTileName)
     QuietHost host;
     const TileResult result = MergeTile(state, host, temp / ("tiles/" + row.archive), temp / "secondary", optionsWith());
     expectFilled(result, fillModel(primary, {&secondary}, {kVoidValue}), temp / ("tiles/Merged/" + row.tileName));
-    EXPECT_EQ(entriesOf(temp / "tiles/Merged"), std::set<std::string>{row.tileName});
+    EXPECT_EQ(folderEntries(temp / "tiles/Merged"), std::set<std::string>{row.tileName});
     EXPECT_TRUE(state.statusText.ends_with(" Bytes verarbeitet. File : " + row.tileName)) << state.statusText;
 }
 
@@ -896,7 +744,7 @@ TEST(ZippedTileRuns, DifferenceOfTwoArchivesOfEitherGrid)
     const TileResult result =
         difference(temp / "tiles/N47E011.SRTMGL3.hgt.zip", temp / "other/N47E011.SRTMGL1.hgt.zip", optionsWith());
     expectDifference(result, differenceModel(primary, comparison, {kVoidValue}), temp / "tiles/DIFFS/N47E011.hgt");
-    EXPECT_EQ(entriesOf(temp / "tiles/DIFFS"), std::set<std::string>{"N47E011.hgt"});
+    EXPECT_EQ(folderEntries(temp / "tiles/DIFFS"), std::set<std::string>{"N47E011.hgt"});
 }
 
 // The archive writer (the benchmark's) and the reader share the library loaded on first use: what

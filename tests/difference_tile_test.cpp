@@ -1,10 +1,11 @@
-// The difference tile on full-size tiles, against a plain reference of the sample rule.
+// The difference tile against a plain reference of the sample rule: on a full-size tile, and on 3"
+// tiles where the walk is the same.
 
 #include "tiles/tile_format.h"
 #include "tiles/runs.h"
 #include "tiles/internal/tile_walk.h"
-#include "tests/test_support.h"
-#include "tests/tile_rules.h"
+#include "tests/support/reference_fill.h"
+#include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ protected:
     {
         writeBytes(primary, primaryTile);
         writeBytes(comparison, comparisonTile);
-        return MakeDifferenceTile(state, host, primary, comparison, {});
+        return MakeDifferenceTile(state, host, primary, comparison, quickOptions());
     }
 
     TempFolder temp;
@@ -53,7 +54,7 @@ TEST_F(DifferenceTileTest, BytePairsVoidsAndSaturationOverAFullTile)
 
     ASSERT_EQ(run(p, c).end, RunEnd::Complete);
     const Bytes out = readBytes(output);
-    EXPECT_TRUE(out == DifferenceTile(p, c));
+    EXPECT_TRUE(sameTile(out, DifferenceTile(p, c)));
 
     const std::uint8_t expected[][2] = {{0x00, 0xFF}, {0xFF, 0xFF}, {0x80, 0x01}, {0x7F, 0xFF}, {0x00, 0x00}};
     for (std::int64_t k = 0; k < 5; ++k) {
@@ -120,16 +121,16 @@ TEST(DifferenceKernels, EveryPathGivesTheRulesBytesAndVoidCount)
 
 TEST_F(DifferenceTileTest, ACopyMinusItsTileIsZeroButTheTileItselfIsRefused)
 {
-    const Bytes p = plainTile(4);
+    const Bytes p = plainTile(4, kTileSide3);
     ASSERT_EQ(run(p, p).end, RunEnd::Complete);
-    EXPECT_TRUE(readBytes(output) == Bytes(static_cast<std::size_t>(kTileBytes), 0));
-    EXPECT_EQ(state.posHigh, 25934403);
+    EXPECT_TRUE(sameTile(readBytes(output), Bytes(static_cast<std::size_t>(kTileBytes3), 0)));
+    EXPECT_EQ(state.posHigh, 2884803);
 
     // The primary itself, also under another name (a hard link), is no comparison.
     std::filesystem::remove_all(temp / "tiles/DIFFS");
     std::filesystem::create_hard_link(primary, temp / "other/link.hgt");
     for (const std::string& same : {primary, temp / "other/link.hgt"}) {
-        const TileResult result = MakeDifferenceTile(state, host, primary, same, {});
+        const TileResult result = MakeDifferenceTile(state, host, primary, same, quickOptions());
         EXPECT_EQ(result.end, RunEnd::Failed);
         EXPECT_EQ(result.error, ErrorKind::SameFile);
         EXPECT_NE(result.message.find(same), std::string::npos) << result.message;
@@ -142,24 +143,24 @@ TEST_F(DifferenceTileTest, ProgressLineFollowsTheCurrentLineIndex)
 {
     {
         SCOPED_TRACE("unset: line 0");
-        ASSERT_EQ(run(plainTile(1), plainTile(2)).end, RunEnd::Complete);
-        EXPECT_EQ(host.lines, std::vector<std::string>{"25800257 Bytes verarbeitet."});
+        ASSERT_EQ(run(plainTile(1, kTileSide3), plainTile(2, kTileSide3)).end, RunEnd::Complete);
+        EXPECT_EQ(host.lines, std::vector<std::string>{"2800027 Bytes verarbeitet."});
         EXPECT_FALSE(state.logIndex.isSet());
-        EXPECT_EQ(state.statusText, "25800257 Bytes verarbeitet.");
+        EXPECT_EQ(state.statusText, "2800027 Bytes verarbeitet.");
     }
     {
         SCOPED_TRACE("-1 after a refused batch: nothing");
         host.lines.clear();
         state.logIndex.set(-1);
-        ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, {}).end, RunEnd::Complete);
+        ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, quickOptions()).end, RunEnd::Complete);
         EXPECT_TRUE(host.lines.empty());
     }
     {
         SCOPED_TRACE("after a batch of three: the last fill's line");
         host.lines = {"a", "b", "c"};
         state.logIndex.set(2);
-        ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, {}).end, RunEnd::Complete);
-        EXPECT_EQ(host.lines, (std::vector<std::string>{"a", "b", "25800257 Bytes verarbeitet."}));
+        ASSERT_EQ(MakeDifferenceTile(state, host, primary, comparison, quickOptions()).end, RunEnd::Complete);
+        EXPECT_EQ(host.lines, (std::vector<std::string>{"a", "b", "2800027 Bytes verarbeitet."}));
         EXPECT_EQ(state.logIndex.index(), 2);
     }
 }
@@ -172,7 +173,7 @@ TEST_F(DifferenceTileTest, StopTestComesBeforeTheReport)
             state.stopRequested = true;
     };
     writeBytes(output, {1, 2, 3});
-    EXPECT_EQ(run(plainTile(1), plainTile(2)).end, RunEnd::Stopped);
+    EXPECT_EQ(run(plainTile(1, kTileSide3), plainTile(2, kTileSide3)).end, RunEnd::Stopped);
     EXPECT_TRUE(host.lines.empty());
     EXPECT_EQ(state.posHigh, 200001);
     EXPECT_EQ(readBytes(output), (Bytes{1, 2, 3}));
@@ -183,13 +184,13 @@ TEST_F(DifferenceTileTest, StopTestComesBeforeTheReport)
 
 TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
 {
-    writeBytes(primary, plainTile(1));
-    TileResult result = MakeDifferenceTile(state, host, primary, temp / "other/none.hgt", {});
+    writeBytes(primary, plainTile(1, kTileSide3));
+    TileResult result = MakeDifferenceTile(state, host, primary, temp / "other/none.hgt", quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message.find("other/none.hgt"), std::string::npos);
 
     writeBytes(comparison, Bytes(100, 0));
-    result = MakeDifferenceTile(state, host, primary, comparison, {});
+    result = MakeDifferenceTile(state, host, primary, comparison, quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message.find("ist kein HGT-File (100 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/DIFFS"));
@@ -199,13 +200,13 @@ TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
 TEST_F(DifferenceTileTest, FailingFolderOrOutputNamesTheFile)
 {
     writeBytes(temp / "tiles/DIFFS", {1});
-    TileResult result = run(plainTile(1), plainTile(2));
+    TileResult result = run(plainTile(1, kTileSide3), plainTile(2, kTileSide3));
     EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message.find("DIFFS kann nicht angelegt werden"), std::string::npos);
 
     std::filesystem::remove(temp / "tiles/DIFFS");
     std::filesystem::create_directories(output + "/x");
-    result = MakeDifferenceTile(state, host, primary, comparison, {});
+    result = MakeDifferenceTile(state, host, primary, comparison, quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message.find("DIFFS/N47E011.hgt kann nicht geschrieben werden"), std::string::npos);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"),

@@ -12,8 +12,8 @@
 #include "tiles/internal/samples.h"
 #include "tiles/internal/output_paths.h"
 #include "platform/save_file.h"
-#include "tests/test_support.h"
-#include "tests/tile_rules.h"
+#include "tests/support/reference_fill.h"
+#include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
 
@@ -139,7 +139,7 @@ TEST_P(DurableSteps, DataIsSyncedBeforeTheNameAndTheFolderAfterIt)
     const std::string folder = difference ? paths.diffs : paths.merged;
     const std::string target = folder + "/" + kNames[0];
     EXPECT_EQ(result.output, target);
-    EXPECT_TRUE(sameBytes(readBytes(target), difference ? tiles().difference : tiles().filled[0]));
+    EXPECT_TRUE(sameTile(readBytes(target), difference ? tiles().difference : tiles().filled[0]));
     EXPECT_EQ(folderEntries(folder), std::set<std::string>{kNames[0]});
 
     std::vector<std::string> names;
@@ -434,14 +434,14 @@ TEST_P(DurableAfterKill, LeavesOnlyCompleteTilesBehind)
             continue;
         }
         const Bytes bytes = readBytes(path);
-        const bool isNew = sameBytes(bytes, newTile);
-        const bool isEarlier = kept.earlier && sameBytes(bytes, earlierOutput(i));
+        const bool isNew = sameTile(bytes, newTile);
+        const bool isEarlier = kept.earlier && sameTile(bytes, earlierOutput(i));
         switch (kept.left) {
         case Left::Unchanged:
             EXPECT_TRUE(isEarlier) << kNames[i] << (kept.earlier ? ": earlier output changed" : ": appeared");
             break;
         case Left::NewTile:
-            EXPECT_TRUE(sameBytes(bytes, newTile)) << kNames[i];
+            EXPECT_TRUE(sameTile(bytes, newTile)) << kNames[i];
             break;
         case Left::Either:
             EXPECT_TRUE(isNew || isEarlier) << kNames[i] << ": neither the earlier nor the complete new tile";

@@ -3,8 +3,8 @@
 // run report, STOP during a batch and a difference tile against what this test computes itself,
 // then closes the window.
 
-#include "tests/test_support.h"
-#include "tests/tile_rules.h"
+#include "tests/support/reference_fill.h"
+#include "tests/support/tiles.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -60,19 +60,6 @@ QString xdotool(const QStringList& arguments)
         process.waitForFinished(1000);
     }
     return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-}
-
-Bytes differenceTile(const Bytes& primary, const Bytes& comparison)
-{
-    Bytes out(primary.size());
-    for (std::int64_t k = 0; k < kTileSamples; ++k) {
-        const int p = static_cast<std::int16_t>(primary[2 * k] << 8 | primary[2 * k + 1]);
-        const int c = static_cast<std::int16_t>(comparison[2 * k] << 8 | comparison[2 * k + 1]);
-        const int d = (p == -9999 || c == -9999) ? -9999 : std::max(-32768, std::min(32767, p - c));
-        out[2 * k] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(d) >> 8);
-        out[2 * k + 1] = static_cast<std::uint8_t>(d & 0xFF);
-    }
-    return out;
 }
 
 Bytes tileWithVoids(std::uint32_t seed)
@@ -420,7 +407,7 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
         ASSERT_EQ(focusedFieldText(), q(secondary)) << "the path typed after Tab went elsewhere";
         const QString what = QStringLiteral("the \"ready\" message");
         EXPECT_EQ(readAndCloseMessage(what, clickUntilDialog(kCommand1, what)), QStringLiteral("ready"));
-        EXPECT_TRUE(readBytes(tiles + "/Merged/N47E011.hgt") == FilledTile(primary, secondaries[0]));
+        EXPECT_TRUE(sameTile(readBytes(tiles + "/Merged/N47E011.hgt"), FilledTile(primary, secondaries[0])));
     }
     {
         SCOPED_TRACE("batch");
@@ -529,7 +516,7 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
         choosePath(dialog, q(compare + "/N47E011.hgt"), QStringLiteral("the comparison file dialog"));
         EXPECT_EQ(readAndCloseMessage(QStringLiteral("the completion message")),
                   QStringLiteral("Vergleichs file fertig unter ") + q(tiles + "/DIFFS/N47E011.hgt"));
-        EXPECT_TRUE(readBytes(tiles + "/DIFFS/N47E011.hgt") == differenceTile(primary, comparison));
+        EXPECT_TRUE(sameTile(readBytes(tiles + "/DIFFS/N47E011.hgt"), DifferenceTile(primary, comparison)));
     }
     {
         SCOPED_TRACE("close");

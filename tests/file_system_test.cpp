@@ -1,5 +1,5 @@
 #include "platform/file_system.h"
-#include "tests/test_support.h"
+#include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/save_file.h"
-#include "tests/test_support.h"
+#include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "tests/fake_dialogs.h"
 #include "app/form1.h"
 #include "app/main_window.h"
-#include "tests/test_support.h"
+#include "tests/support/tiles.h"
 #include "app/wrapping_button.h"
 
 #include <QApplication>
@@ -91,6 +91,14 @@ protected:
         }
     }
 
+    // Outputs need not reach the disk in these tests; the engine's durability tests see to that.
+    void skipSync()
+    {
+        RunOptions options = controls().runOptions();
+        options.durable = false;
+        controls().setRunOptions(options);
+    }
+
     TempFolder temp;
     FakeDialogs dialogs;
 };
@@ -102,6 +110,7 @@ protected:
         form = std::make_unique<Form1>(dialogs);
         // These tests act at given points of a run (duringRun): the queue is served at every yield.
         form->setEventInterval(std::chrono::milliseconds{0});
+        skipSync();
         form->show();
     }
 
@@ -122,6 +131,7 @@ protected:
     void SetUp() override
     {
         window = std::make_unique<MainWindow>(dialogs);
+        skipSync();
         window->show();
     }
 

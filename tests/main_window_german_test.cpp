@@ -1,7 +1,7 @@
 // Qt's own dialogs and buttons speak German through the translator the program installs, whatever
 // the locale of the test run; the file dialog offers the tile filter.
 
-#include "tests/test_support.h"
+#include "tests/support/tiles.h"
 #include "app/german_translations.h"
 #include "app/qt_dialogs.h"
 

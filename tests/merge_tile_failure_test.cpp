@@ -4,7 +4,8 @@
 #include "tiles/runs.h"
 #include "tiles/tile_folder.h"
 #include "tiles/internal/output_paths.h"
-#include "tests/test_support.h"
+#include "tests/support/reference_fill.h"
+#include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
 
@@ -26,15 +27,30 @@ class MergeTileFailure : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        primaryTile = plainTile(1);
-        setVoid(primaryTile, 100);
+        primaryTile = primaryOfAll();
         writeBytes(primary, primaryTile);
-        writeBytes(temp / "secondary/N47E011.hgt", plainTile(2));
+        writeBytes(temp / "secondary/N47E011.hgt", secondaryOfAll());
+    }
+
+    // Made once for all cases of the suite.
+    static const Bytes& primaryOfAll()
+    {
+        static const Bytes tile = [] {
+            Bytes t = plainTile(1);
+            setVoid(t, 100);
+            return t;
+        }();
+        return tile;
+    }
+    static const Bytes& secondaryOfAll()
+    {
+        static const Bytes tile = plainTile(2);
+        return tile;
     }
 
     TileResult run(const std::string& primaryFile)
     {
-        return MergeTile(state, host, primaryFile, secondary, {});
+        return MergeTile(state, host, primaryFile, secondary, quickOptions());
     }
 
     // The run ended with the message as its line and in the run log, and left no temporary file.
@@ -118,7 +134,7 @@ TEST_F(MergeTileFailure, InputCutShortDuringTheWalk)
 {
     for (const std::string& input : {primary, secondary + "/N47E011.hgt"}) {
         SCOPED_TRACE(input);
-        writeBytes(temp / "secondary/N47E011.hgt", plainTile(2));
+        writeBytes(temp / "secondary/N47E011.hgt", secondaryOfAll());
         // Voids all over the primary, so every block needs the secondary.
         Bytes holes = primaryTile;
         for (std::int64_t at = 0; at < kTileSide * kTileSide; at += 50'000)
@@ -163,7 +179,7 @@ TEST_F(MergeTileFailure, CompleteRunReplacesAnEarlierLongerOutputTile)
     writeBytes(merged + "/N47E011.hgt", Bytes(kTileBytes + 10, 0x42));
     EXPECT_EQ(run(primary).end, RunEnd::Complete);
     Bytes expected = primaryTile;
-    Bytes secondaryTile = plainTile(2);
+    const Bytes& secondaryTile = secondaryOfAll();
     expected[200] = secondaryTile[200];
     expected[201] = secondaryTile[201];
     EXPECT_EQ(readBytes(merged + "/N47E011.hgt"), expected);
@@ -188,7 +204,7 @@ TEST_F(MergeTileFailure, SecondaryNameDiffersInLetterCase)
 TEST_F(MergeTileFailure, SecondaryThatIsThePrimaryItselfIsRefused)
 {
     // The secondary folder is the primary's own: the same file, found by its name.
-    const TileResult result = MergeTile(state, host, primary, temp / "tiles", {});
+    const TileResult result = MergeTile(state, host, primary, temp / "tiles", quickOptions());
     expectFailed(result, "Das sekundäre hgt-file " + temp / "tiles/N47E011.hgt" + " ist das Primärfile " + primary
                              + " selbst");
     EXPECT_EQ(result.error, ErrorKind::SameFile);
@@ -199,7 +215,7 @@ TEST_F(MergeTileFailure, LongTileNamesFitBesideTheirTemporaryFile)
 {
     const std::string name = std::string(251, 'N') + ".hgt";
     writeBytes(temp / ("tiles/" + name), primaryTile);
-    writeBytes(temp / ("secondary/" + name), plainTile(2));
+    writeBytes(temp / ("secondary/" + name), secondaryOfAll());
     const TileResult result = run(temp / ("tiles/" + name));
     EXPECT_EQ(result.end, RunEnd::Complete) << result.message;
     EXPECT_TRUE(std::filesystem::exists(merged + "/" + name));

@@ -3,7 +3,8 @@
 
 #include "tests/form1_fixture.h"
 #include "tests/options_store.h"
-#include "tests/tile_rules.h"
+#include "tests/support/reference_fill.h"
+#include "tests/support/tiles.h"
 #include "app/more_sources_dialog.h"
 #include "app/options_note.h"
 #include "app/run_report_dialog.h"
@@ -156,7 +157,7 @@ TEST_F(OptionsMenuTest, SrtmVoidValueReachesTheEngine)
     Bytes expected = primaryTile;
     for (std::int64_t k : {std::int64_t{0}, std::int64_t{5000}, kTileSamples - 1})
         setValue(expected, k, sampleAt(secondaryTile, k));
-    EXPECT_TRUE(sameBytes(readBytes(temp / "tiles/Merged/N47E011.hgt"), expected));
+    EXPECT_TRUE(sameTile(readBytes(temp / "tiles/Merged/N47E011.hgt"), expected));
     const RunReportModel& model = report();
     EXPECT_EQ(model.cellText(0, RunReportModel::VoidsFilled), QStringLiteral("3"));
     EXPECT_EQ(model.columnCount(), 8) << "one source, no offsets: the report as before";
@@ -209,8 +210,8 @@ TEST_F(OptionsMenuTest, FurtherFoldersFillWhatTheSecondaryLeavesInTheirOrder)
     setValue(expected, k1, sampleAt(sec, k1));
     setValue(expected, k2, sampleAt(moreA, k2));
     setValue(expected, k3, sampleAt(moreB, k3));
-    EXPECT_TRUE(sameBytes(readBytes(temp / "tiles/Merged/N47E011.hgt"), expected));
-    EXPECT_TRUE(sameBytes(readBytes(temp / "tiles/Merged/N47E012.hgt"), FilledTile(primaryTile, moreB)));
+    EXPECT_TRUE(sameTile(readBytes(temp / "tiles/Merged/N47E011.hgt"), expected));
+    EXPECT_TRUE(sameTile(readBytes(temp / "tiles/Merged/N47E012.hgt"), FilledTile(primaryTile, moreB)));
 
     const RunReportModel& model = report();
     ASSERT_EQ(model.rowCount(), 2);
@@ -243,7 +244,7 @@ TEST_F(OptionsMenuTest, MatchingTransitionsGiveOffsetsAndTheDatumWarning)
     EXPECT_EQ(note()->fullText(), QStringLiteral("Übergänge angleichen"));
     fill("tiles/N47E011.hgt", "secondary");
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("ready")});
-    EXPECT_TRUE(sameBytes(readBytes(temp / "tiles/Merged/N47E011.hgt"), truth));
+    EXPECT_TRUE(sameTile(readBytes(temp / "tiles/Merged/N47E011.hgt"), truth));
 
     const RunReportModel& model = report();
     ASSERT_TRUE(window->lastRun() && window->lastRun()->tiles.front().offsets);

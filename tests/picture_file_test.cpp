@@ -2,8 +2,7 @@
 // difference picture, and a file that cannot be written.
 
 #include "pictures/picture_file.h"
-#include "tests/test_support.h"
-#include "tests/tile_rules.h"
+#include "tests/support/tiles.h"
 #include "pictures/internal/picture_rules.h"
 
 #include <QGuiApplication>

@@ -4,8 +4,7 @@
 #include "tiles/tile_format.h"
 #include "tiles/tile_info.h"
 #include "pictures/internal/picture_rules.h"
-#include "tests/test_support.h"
-#include "tests/tile_rules.h"
+#include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
 
@@ -23,15 +22,6 @@ int red(std::uint32_t c) { return static_cast<int>(c >> 16 & 0xFF); }
 int green(std::uint32_t c) { return static_cast<int>(c >> 8 & 0xFF); }
 int blue(std::uint32_t c) { return static_cast<int>(c & 0xFF); }
 int lightness(std::uint32_t c) { return red(c) + green(c) + blue(c); }
-
-Bytes makeTile(int side, const Height& height)
-{
-    Bytes tile(static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 2);
-    for (int r = 0; r < side; ++r)
-        for (int c = 0; c < side; ++c)
-            setValue(tile, static_cast<std::int64_t>(r) * side + c, height(r, c));
-    return tile;
-}
 
 TileSamples samplesOf(int side, const Height& height, std::string name = "N47E011.hgt")
 {

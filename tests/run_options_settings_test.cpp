@@ -2,7 +2,7 @@
 // what a round trip keeps, what a damaged entry falls back to, and a store that cannot be written.
 
 #include "tests/options_store.h"
-#include "tests/test_support.h"
+#include "tests/support/tiles.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -2,7 +2,7 @@
 // results as the engine hands them over.
 
 #include "tests/fake_dialogs.h"
-#include "tests/test_support.h"
+#include "tests/support/tiles.h"
 #include "app/failure_summary.h"
 #include "app/qt_dialogs.h"
 #include "app/run_report_dialog.h"

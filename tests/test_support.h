@@ -1,151 +1,15 @@
 #pragma once
 
-#include "tiles/tile_format.h"
-#include "tiles/runs.h"
-#include "tiles/internal/samples.h"
+// The helpers' former home, for test files written before tests/support/.
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <random>
-#include <set>
-#include <string>
-#include <vector>
+#include "tests/support/reference_fill.h"
+#include "tests/support/tiles.h"
 
 namespace hgt::test {
 
-using Bytes = std::vector<std::uint8_t>;
-
-// A fresh folder below the system's temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = "hgtfill-";
-        if (info)
-            name += std::string(info->test_suite_name()) + "-" + info->name();
-        for (char& c : name)
-            if (c == '/')
-                c = '_';
-        // A random suffix keeps two runs of the same test (ctest -j, two build folders) apart.
-        std::random_device random;
-        name += "-" + std::to_string(random()) + std::to_string(random());
-        m_path = std::filesystem::temp_directory_path() / name;
-        std::filesystem::create_directories(m_path);
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::filesystem::path& path() const { return m_path; }
-    std::string operator/(const std::string& relative) const { return (m_path / relative).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
-
-inline void writeBytes(const std::string& path, const Bytes& bytes)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-// In one read: byte by byte, a full tile takes seconds in a sanitizer build.
-inline Bytes readBytes(const std::string& path)
-{
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec)
-        return {};
-    Bytes bytes(static_cast<std::size_t>(size));
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    return bytes;
-}
-
-// Equal bytes, or where the first difference lies: a failure never prints whole tiles.
 inline ::testing::AssertionResult sameBytes(const Bytes& actual, const Bytes& expected)
 {
-    if (actual.size() != expected.size())
-        return ::testing::AssertionFailure() << actual.size() << " bytes instead of " << expected.size();
-    const auto [a, e] = std::mismatch(actual.begin(), actual.end(), expected.begin());
-    if (a == actual.end())
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "first difference at byte " << (a - actual.begin()) << ": "
-                                         << int{*a} << " instead of " << int{*e};
+    return sameTile(actual, expected);
 }
-
-// The names in a folder, hidden ones included; none when there is no folder.
-inline std::set<std::string> folderEntries(const std::string& folder)
-{
-    std::set<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
-        names.insert(entry.path().filename().string());
-    return names;
-}
-
-// A full tile of heights 0..2999 whose bytes never form the pair D8 F1, not even across samples
-// (every high byte is below 0x0C).
-inline Bytes plainTile(std::uint32_t seed = 0)
-{
-    Bytes tile(static_cast<std::size_t>(kTileBytes));
-    for (std::int64_t k = 0; k < kTileSamples; ++k) {
-        const auto value = static_cast<std::uint16_t>((k * 7 + seed * 13) % 3000);
-        tile[2 * k] = static_cast<std::uint8_t>(value >> 8);
-        tile[2 * k + 1] = static_cast<std::uint8_t>(value & 0xFF);
-    }
-    return tile;
-}
-
-inline void setSample(Bytes& tile, std::int64_t k, std::uint8_t high, std::uint8_t low)
-{
-    tile[2 * k] = high;
-    tile[2 * k + 1] = low;
-}
-
-inline void setVoid(Bytes& tile, std::int64_t k)
-{
-    setSample(tile, k, kVoidHigh, kVoidLow);
-}
-
-// The window's side of a run, with the list kept as plain lines.
-class FakeHost : public RunHost {
-public:
-    int listCount() const override { return static_cast<int>(lines.size()); }
-    void listInsert(int index, const std::string& text) override
-    {
-        EXPECT_TRUE(index >= 0 && index <= listCount()) << "insert at " << index;
-        lines.insert(lines.begin() + index, text);
-    }
-    void listRemove(int index) override
-    {
-        EXPECT_TRUE(index >= 0 && index < listCount()) << "remove at " << index;
-        lines.erase(lines.begin() + index);
-    }
-    void yieldToEvents() override
-    {
-        ++yields;
-        if (onYield)
-            onYield();
-    }
-
-    std::vector<std::string> lines;
-    long yields = 0;
-    std::function<void()> onYield;
-};
 
 } // namespace hgt::test

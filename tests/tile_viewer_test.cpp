@@ -3,7 +3,8 @@
 // must stay off the window's thread.
 
 #include "tests/form1_fixture.h"
-#include "tests/tile_rules.h"
+#include "tests/support/reference_fill.h"
+#include "tests/support/tiles.h"
 #include "app/difference_legend.h"
 #include "app/tile_figures_panel.h"
 #include "app/tile_render_task.h"
@@ -35,15 +36,6 @@ namespace hgt::test {
 namespace {
 
 constexpr int kSide3 = 1201;
-
-Bytes tileOf(int side, const std::function<int(int, int)>& height)
-{
-    Bytes tile(static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 2);
-    for (int r = 0; r < side; ++r)
-        for (int c = 0; c < side; ++c)
-            setValue(tile, static_cast<std::int64_t>(r) * side + c, height(r, c));
-    return tile;
-}
 
 // Heights 200 ... 1899 that tell row and column apart, a round void of -9999 and a row of -32768.
 int reliefHeight(int r, int c)
@@ -145,7 +137,7 @@ protected:
 
 TEST_F(TileViewerTest, ReliefTileShowsItsFiguresWithTheVoidsOfTheRunOptions)
 {
-    writeBytes(temp / "tiles/N47E011.hgt", tileOf(kSide3, reliefHeight));
+    writeBytes(temp / "tiles/N47E011.hgt", makeTile(kSide3, reliefHeight));
     int minimum = 32767, maximum = -32768;
     double sum = 0;
     std::int64_t voids = 0, valid = 0;
@@ -204,7 +196,7 @@ TEST_F(TileViewerTest, ReliefTileShowsItsFiguresWithTheVoidsOfTheRunOptions)
 
 TEST_F(TileViewerTest, DifferenceTileFromDiffsShowsDifferenceFiguresAndLegend)
 {
-    writeBytes(temp / "tiles/DIFFS/N47E011.hgt", tileOf(kSide3, differenceValue));
+    writeBytes(temp / "tiles/DIFFS/N47E011.hgt", makeTile(kSide3, differenceValue));
     std::vector<int> values;
     std::vector<int> magnitudes;
     double sum = 0, squares = 0;
@@ -270,7 +262,7 @@ TEST_F(TileViewerTest, DifferenceTileFromDiffsShowsDifferenceFiguresAndLegend)
 
 TEST_F(TileViewerTest, PointerShowsTheSampleAtFitAndAtOneToOne)
 {
-    writeBytes(temp / "tiles/N47E011.hgt", tileOf(kSide3, reliefHeight));
+    writeBytes(temp / "tiles/N47E011.hgt", makeTile(kSide3, reliefHeight));
     TileViewer* viewer = openReady(temp / "tiles/N47E011.hgt");
     TilePictureView* view = viewer->pictureView();
     auto expected = [](int row, int column) {
@@ -325,7 +317,7 @@ TEST_F(TileViewerTest, PointerShowsTheSampleAtFitAndAtOneToOne)
 
 TEST_F(TileViewerTest, WheelZoomsAroundThePointerAndDraggingPans)
 {
-    writeBytes(temp / "tiles/N47E011.hgt", tileOf(kSide3, reliefHeight));
+    writeBytes(temp / "tiles/N47E011.hgt", makeTile(kSide3, reliefHeight));
     TileViewer* viewer = openReady(temp / "tiles/N47E011.hgt");
     TilePictureView* view = viewer->pictureView();
     const double fitted = view->scale();
@@ -418,7 +410,7 @@ TEST_F(TileViewerTest, LastOutputFollowsFillAndDifferenceRuns)
 
 TEST_F(TileViewerTest, ChoosingATileUsesTheWindowsFilterAndNoDialogDuringARun)
 {
-    writeBytes(temp / "tiles/N47E011.hgt", tileOf(kSide3, reliefHeight));
+    writeBytes(temp / "tiles/N47E011.hgt", makeTile(kSide3, reliefHeight));
     QAction* choose = action("actionViewTile");
     ASSERT_NE(choose, nullptr);
 
@@ -491,7 +483,7 @@ TEST_F(TileViewerTest, UnreadableTileIsNamedAndAClosedViewerIsLeftAlone)
 TEST(TileRenderTask, LevelsHalveDownToTheSmallestAndMatchTheRenderer)
 {
     TempFolder temp;
-    writeBytes(temp / "N47E011.hgt", tileOf(kSide3, reliefHeight));
+    writeBytes(temp / "N47E011.hgt", makeTile(kSide3, reliefHeight));
     const std::atomic<bool> go{false};
     const RenderedTile rendered = RenderTileTask({temp / "N47E011.hgt", PictureKind::Relief, {kVoidValue}}, go);
     ASSERT_TRUE(rendered.error.isEmpty()) << rendered.error.toStdString();

@@ -159,9 +159,9 @@ TEST(Executable, UsageErrorsAndHelp)
 TEST(Executable, RenderShowsSampleRowYColumnXAtPixelXY)
 {
     TempFolder temp;
-    Bytes three = plainGrid(1201);
-    setSample(three, 10 * 1201 + 700, -32768);
-    setSample(three, 700 * 1201 + 10, kVoidValue);
+    Bytes three = plainTile(0, 1201);
+    setValue(three, 10 * 1201 + 700, -32768);
+    setValue(three, 700 * 1201 + 10, kVoidValue);
     writeBytes(temp / "N47E011.hgt", three);
     const Finished full = runCli(temp, {"render", "-q", "--void", "-32768", temp / "N47E011.hgt", "-o", temp / "full.png"});
     ASSERT_EQ(full.status, 0) << full.err;
@@ -194,8 +194,8 @@ TEST(Executable, RenderDrawsTheLegendWithoutADisplay)
 {
     TempFolder temp;
     Bytes zeros(static_cast<std::size_t>(kTileBytes3), 0);
-    setSample(zeros, 5 * 1201 + 40, 100);
-    setSample(zeros, 40 * 1201 + 5, kVoidValue);
+    setValue(zeros, 5 * 1201 + 40, 100);
+    setValue(zeros, 40 * 1201 + 5, kVoidValue);
     writeBytes(temp / "DIFFS/N47E011.hgt", zeros);
     NoDisplay environment;
     const Finished done = wait(start(temp, {"render", "--legend", "-q", temp / "DIFFS/N47E011.hgt", "-o", temp / "d.png"},

@@ -304,7 +304,7 @@ TEST(DiffCommand, WritesTheDifferenceOrSaysWhyNot)
     // With --void -32768 those samples are voids of the difference, and -9999 is a height.
     Bytes lowest = plainTile(3);
     for (std::int64_t k : {7, 70, 700})
-        setSample(lowest, k, -32768);
+        setValue(lowest, k, -32768);
     writeBytes(temp / "c/N47E011.hgt", lowest);
     invocation.operands = {temp / "c/N47E011.hgt", temp / "a/N47E011.hgt"};
     EXPECT_NE(run(invocation).out.find(R"("voids_found":0,"filled":0,"left":30,)"), std::string::npos);
@@ -481,11 +481,11 @@ INSTANTIATE_TEST_SUITE_P(FillCommand, DeltaOffsets,
 TEST(InfoCommand, AZippedThreeSecondTileReportsTheTileItHolds)
 {
     TempFolder temp;
-    Bytes grid = plainGrid(1201, 4);
+    Bytes grid = plainTile(4, 1201);
     for (std::int64_t k : {0, 1201 * 600 + 17, 1201 * 1201 - 1})
-        setSample(grid, k, -32768);
+        setValue(grid, k, -32768);
     for (std::int64_t k : {5, 99})
-        setSample(grid, k, kVoidValue);
+        setValue(grid, k, kVoidValue);
     writeBytes(temp / "plain/N47E011.hgt", grid);
     writeZippedTile(temp / "N47E011.SRTMGL3.hgt.zip", "N47E011.hgt", grid);
 
@@ -534,9 +534,9 @@ Bytes differenceGrid()
 {
     Bytes grid(static_cast<std::size_t>(1201 * 1201 * 2), 0);
     for (std::int64_t k = 0; k < 1201 * 12; ++k)
-        setSample(grid, k * 100, kVoidValue);
+        setValue(grid, k * 100, kVoidValue);
     for (std::int64_t k = 0; k < 50; ++k)
-        setSample(grid, k * 7 + 1, static_cast<std::int16_t>(k - 25));
+        setValue(grid, k * 7 + 1, static_cast<std::int16_t>(k - 25));
     return grid;
 }
 
@@ -608,9 +608,9 @@ TEST(RenderCommand, WritesNoPictureWhenItFails)
 // one tile, and names that would break the report's lines.
 Bytes grid3WithVoids(std::uint32_t seed)
 {
-    Bytes tile = plainGrid(1201, seed);
+    Bytes tile = plainTile(seed, 1201);
     for (std::int64_t k = 0; k < 1201 * 1201; k += 97)
-        setSample(tile, k, kVoidValue);
+        setValue(tile, k, kVoidValue);
     return tile;
 }
 
@@ -628,7 +628,7 @@ TEST(HostileFolders, MergedLinkedBackFailsNamingBothAndKeepsThePrimary)
     TempFolder temp;
     const Bytes primary = grid3WithVoids(1);
     writeBytes(temp / "in/N47E011.hgt", primary);
-    writeBytes(temp / "sec/N47E011.hgt", plainGrid(1201, 2));
+    writeBytes(temp / "sec/N47E011.hgt", plainTile(2, 1201));
     std::filesystem::create_directory_symlink(".", temp / "in/Merged");
 
     const CliRun result = run(fillOne(temp / "in/N47E011.hgt", temp / "sec"));
@@ -645,7 +645,7 @@ TEST(HostileFolders, TwoFilesOfOneTileReportTheSameForEveryJobCount)
     TempFolder temp;
     writeBytes(temp / "in/N47E011.hgt", grid3WithVoids(1));
     writeZippedTile(temp / "in/N47E011.SRTMGL3.hgt.zip", "N47E011.hgt", grid3WithVoids(3));
-    writeBytes(temp / "sec/N47E011.hgt", plainGrid(1201, 2));
+    writeBytes(temp / "sec/N47E011.hgt", plainTile(2, 1201));
     const auto untimedText = [](const std::string& text) {
         return std::regex_replace(text, std::regex(R"re([0-9]+,[0-9]+ s)re"), "_ s");
     };
@@ -670,7 +670,7 @@ TEST(HostileFolders, ControlCharactersAreEscapedAndJsonKeepsTheBytes)
     TempFolder temp;
     const std::string name = "N47E011\n\x1b[31m\xff.hgt";
     writeBytes(temp / "in" + "/" + name, grid3WithVoids(1));
-    writeBytes(temp / "sec/other.hgt", plainGrid(1201, 2));
+    writeBytes(temp / "sec/other.hgt", plainTile(2, 1201));
 
     const CliRun text = run(fillOne(temp / "in/" + name, temp / "sec"));
     EXPECT_EQ(std::count(text.err.begin(), text.err.end(), '\n'), 1) << text.err;

@@ -30,11 +30,11 @@ TEST(InspectTile, SumsUpAFullTileWithoutItsVoids)
     Bytes tile = plainTile(3);
     const std::vector<std::int64_t> voids{0, kBlockSamples - 1, kBlockSamples, kTileSamples - 1};
     for (std::int64_t k : voids)
-        setSample(tile, k, kVoidValue);
-    setSample(tile, 5, -428);   // below sea level
-    setSample(tile, 7, 8848);   // a high peak
-    setSample(tile, 9, -32768); // the extremes of the type
-    setSample(tile, 11, 32767);
+        setValue(tile, k, kVoidValue);
+    setValue(tile, 5, -428);   // below sea level
+    setValue(tile, 7, 8848);   // a high peak
+    setValue(tile, 9, -32768); // the extremes of the type
+    setValue(tile, 11, 32767);
 
     std::int64_t sum = 0;
     for (std::int64_t k = 0; k < kTileSamples; ++k) {
@@ -91,15 +91,15 @@ INSTANTIATE_TEST_SUITE_P(InspectTile, VoidPairPlaces,
 TEST(InspectTile, OtherGridsAndOddSizes)
 {
     TempFolder temp;
-    const TileInfo threeSeconds = inspect(temp, plainGrid(1201));
+    const TileInfo threeSeconds = inspect(temp, plainTile(0, 1201));
     EXPECT_EQ(threeSeconds.bytes, 1201 * 1201 * 2);
     EXPECT_EQ(threeSeconds.side, 1201);
 
-    Bytes notSquare = plainGrid(100);
+    Bytes notSquare = plainTile(0, 100);
     notSquare.resize(notSquare.size() + 2, 0);
     EXPECT_EQ(inspect(temp, notSquare).side, 0);
 
-    Bytes oddLength = plainGrid(2);
+    Bytes oddLength = plainTile(0, 2);
     oddLength.push_back(0xD8); // half a sample: no sample, and no pair without the F1
     const TileInfo odd = inspect(temp, oddLength);
     EXPECT_EQ(odd.side, 0);
@@ -108,7 +108,7 @@ TEST(InspectTile, OtherGridsAndOddSizes)
 
     Bytes allVoid(8);
     for (std::int64_t k = 0; k < 4; ++k)
-        setSample(allVoid, k, kVoidValue);
+        setValue(allVoid, k, kVoidValue);
     const TileInfo voids = inspect(temp, allVoid);
     EXPECT_EQ(voids.side, 2);
     EXPECT_EQ(voids.voids, 4);
@@ -136,12 +136,12 @@ class VoidSets : public ::testing::TestWithParam<VoidSetCase> {};
 TEST_P(VoidSets, DecideWhatCountsAsAVoid)
 {
     TempFolder temp;
-    Bytes grid = plainGrid(1201);
-    setSample(grid, 10, kVoidValue);
-    setSample(grid, 20, -32767);
-    setSample(grid, 21, -32767);
+    Bytes grid = plainTile(0, 1201);
+    setValue(grid, 10, kVoidValue);
+    setValue(grid, 20, -32767);
+    setValue(grid, 21, -32767);
     for (std::int64_t k : {30, 31, 32})
-        setSample(grid, k, -32768);
+        setValue(grid, k, -32768);
     grid[101] = kVoidHigh;
     grid[102] = kVoidLow;
     grid[103] = 0;
@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(InspectTile, APairOnlyAtOddOffsetsOrInTheTailIsNoVoid)
 {
     TempFolder temp;
-    Bytes grid = plainGrid(1201);
+    Bytes grid = plainTile(0, 1201);
     grid[501] = kVoidHigh;
     grid[502] = kVoidLow;
     EXPECT_TRUE(inspect(temp, grid).pairAtOddOffsetOnly);
@@ -206,7 +206,7 @@ TEST(InspectTile, RefusesWhatItCannotRead)
 
     if (::geteuid() != 0) { // root reads anything
         const std::string locked = temp / "locked.hgt";
-        writeBytes(locked, plainGrid(4));
+        writeBytes(locked, plainTile(0, 4));
         ::chmod(locked.c_str(), 0);
         const Result<TileInfo> refused = InspectTile(locked);
         ASSERT_FALSE(refused.has_value());
