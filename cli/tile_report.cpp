@@ -51,6 +51,22 @@ std::string offsetText(const TileResult& result)
            + (offsets.rimSamples == 1 ? " Randwert" : " Randwerten");
 }
 
+// ", 16 interpoliert" after a fill that interpolated; empty for every other run.
+std::string interpolatedText(const TileResult& result)
+{
+    if (result.interpolated == 0 && result.leftTooFar == 0)
+        return {};
+    return ", " + std::to_string(result.interpolated) + " interpoliert";
+}
+
+// " (900 zu weit von gültigen Werten)" for the voids left because interpolation could not reach them.
+std::string tooFarText(const TileResult& result)
+{
+    if (result.leftTooFar == 0)
+        return {};
+    return " (" + std::to_string(result.leftTooFar) + " zu weit von gültigen Werten)";
+}
+
 std::size_t countEnd(const BatchResult& run, RunEnd end)
 {
     return static_cast<std::size_t>(
@@ -107,6 +123,7 @@ std::string TileJson(const TileResult& result, RunKind kind)
         .add("left", result.voidsLeft);
     if (kind == RunKind::Fill) {
         json.add("filled_by_source", std::span<const std::int64_t>(result.filledBySource));
+        json.add("interpolated", result.interpolated).add("left_too_far", result.leftTooFar);
         if (result.offsets)
             json.add("offsets", JsonWriter()
                                     .add("median", result.offsets->median, 3)
@@ -132,8 +149,9 @@ std::string TileLine(const TileResult& result, RunKind kind)
             return name + ": Differenz geschrieben nach " + result.output + " (" + std::to_string(result.voidsLeft)
                    + " Löcher; " + seconds + ")";
         return name + ": gefüllt nach " + result.output + " (Löcher: " + std::to_string(result.voidsFound)
-               + " gefunden, " + std::to_string(result.voidsFilled) + " gefüllt" + bySource(result) + ", "
-               + std::to_string(result.voidsLeft) + " übrig" + offsetText(result) + "; " + seconds + ")";
+               + " gefunden, " + std::to_string(result.voidsFilled) + " gefüllt" + bySource(result)
+               + interpolatedText(result) + ", " + std::to_string(result.voidsLeft) + " übrig" + tooFarText(result)
+               + offsetText(result) + "; " + seconds + ")";
     case RunEnd::NoHoles:
         return name + ": hat keine Löcher";
     case RunEnd::MissingSecondary:

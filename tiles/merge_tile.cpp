@@ -128,6 +128,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     inputs.folders.push_back(SiblingFolder(primaryFile, "."));
     bool anySource = false;
     for (std::size_t s = 0; s < folders.size(); ++s) {
+        if (folders[s].empty()) // no secondary folder: an interpolating run without sources
+            continue;
         const Result<std::string> found = FindTileInFolder(folders[s], name);
         if (!found && found.error().kind == ErrorKind::NotFound)
             continue;
