@@ -1,6 +1,7 @@
 #include "cli/tile_report.h"
 
 #include "cli/json_writer.h"
+#include "platform/file_system.h"
 #include "cli/text_escape.h"
 #include "tiles/tile_folder.h"
 
@@ -318,6 +319,33 @@ std::string PictureJson(const PictureReport& picture)
 std::string PictureErrorJson(const std::string& path, const Error& error)
 {
     return JsonWriter().add("type", "picture").add("name", TileName(path)).addPath("path", path).add("error", error.message).str();
+}
+
+std::string ProvenanceJson(const ProvenanceReport& report)
+{
+    const ProvenanceMap& map = report.map;
+    std::vector<std::int64_t> sources;
+    for (int code = kVoidSample - 2; code > kOwnSample; --code) // up to the last source present
+        if (map.counts[static_cast<std::size_t>(code)] > 0 || !sources.empty())
+            sources.insert(sources.begin(), map.counts[static_cast<std::size_t>(code)]);
+    JsonWriter json;
+    json.add("type", "provenance").add("name", GetFileName(report.path)).addPath("path", report.path);
+    json.addPath("output", report.output).add("side", map.side).add("width", report.width).add("height", report.height);
+    json.add("legend", report.legend).add("own", map.counts[kOwnSample]);
+    json.add("by_source", std::span<const std::int64_t>(sources));
+    return json.add("interpolated", map.counts[kInterpolatedSample]).add("void", map.counts[kVoidSample]).str();
+}
+
+std::string ProvenanceText(const ProvenanceReport& report)
+{
+    std::string text = Printable(GetFileName(report.path)) + ": Herkunft, Raster " + std::to_string(report.map.side) + " × "
+                       + std::to_string(report.map.side) + "\n";
+    for (int code = 0; code < 256; ++code) {
+        const std::int64_t count = report.map.counts[static_cast<std::size_t>(code)];
+        if (count > 0)
+            text += "  " + ProvenanceLabel(static_cast<std::uint8_t>(code)) + ": " + std::to_string(count) + "\n";
+    }
+    return text;
 }
 
 std::string PictureText(const PictureReport& picture)

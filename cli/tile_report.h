@@ -7,6 +7,7 @@
 #include "tiles/runs.h"
 #include "tiles/tile_info.h"
 #include "pictures/picture.h"
+#include "pictures/provenance_picture.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -64,6 +65,18 @@ struct PictureReport {
 std::string PictureJson(const PictureReport& picture);
 std::string PictureErrorJson(const std::string& path, const Error& error);
 std::string PictureText(const PictureReport& picture);
+
+// What render drew from a provenance file: the picture's size and the samples of each code.
+struct ProvenanceReport {
+    std::string path;
+    std::string output;
+    ProvenanceMap map;
+    int width = 0;
+    int height = 0;
+    bool legend = false;
+};
+std::string ProvenanceJson(const ProvenanceReport& report);
+std::string ProvenanceText(const ProvenanceReport& report);
 
 // German numbers: a decimal comma, `places` decimals, a plus sign before positive values when asked.
 std::string GermanDecimal(double value, int places, bool sign = false);

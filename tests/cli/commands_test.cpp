@@ -6,6 +6,9 @@
 #include "cli/text_escape.h"
 #include "cli/tile_report.h"
 #include "cli_test_support.h"
+#include "pictures/picture.h"
+
+#include <QImage>
 #include "tiles/internal/delta_fill.h"
 
 #include <gtest/gtest.h>
@@ -736,6 +739,55 @@ TEST(BatchCommand, InterpolatesWithoutAnySourceAndWritesTheProvenance)
     EXPECT_EQ(text.status, kExitOk) << text.err;
     EXPECT_NE(text.out.find("0 gefüllt, 16 interpoliert, 900 übrig (900 zu weit von gültigen Werten)"), std::string::npos)
         << text.out;
+}
+
+// render draws a .src as a map in the provenance colours, the legend in a margin on the right.
+TEST(RenderCommand, DrawsAProvenanceMapInItsColours)
+{
+    TempFolder temp;
+    Bytes codes(static_cast<std::size_t>(kTileSide3 * kTileSide3), kOwnSample);
+    codes[10 * kTileSide3 + 20] = 1;
+    codes[10 * kTileSide3 + 21] = 2;
+    codes[11 * kTileSide3 + 20] = kInterpolatedSample;
+    codes[11 * kTileSide3 + 21] = kVoidSample;
+    writeBytes(temp / "Merged/N47E011.src", codes);
+    writeBytes(temp / "Merged/short.src", Bytes(1000));
+    Invocation invocation;
+    invocation.command = Command::Render;
+    invocation.operands = {temp / "Merged/N47E011.src"};
+    invocation.output = temp / "herkunft.png";
+    invocation.legend = true;
+    invocation.json = true;
+
+    const CliRun drawn = run(invocation);
+    ASSERT_EQ(drawn.status, kExitOk) << drawn.err;
+    EXPECT_EQ(number(drawn.out, "interpolated"), 1);
+    EXPECT_NE(drawn.out.find(R"("by_source":[1,1])"), std::string::npos) << drawn.out;
+    const QImage image(QString::fromStdString(temp / "herkunft.png"));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GT(image.width(), kTileSide3) << "a legend margin";
+    EXPECT_EQ(image.pixel(0, 0), ProvenanceColour(kOwnSample));
+    EXPECT_EQ(image.pixel(20, 10), ProvenanceColour(1));
+    EXPECT_EQ(image.pixel(21, 10), ProvenanceColour(2));
+    EXPECT_EQ(image.pixel(20, 11), ProvenanceColour(kInterpolatedSample));
+    EXPECT_EQ(image.pixel(21, 11), ProvenanceColour(kVoidSample));
+
+    invocation.operands = {temp / "Merged/short.src"};
+    invocation.output = temp / "kurz.png";
+    const CliRun refused = run(invocation);
+    EXPECT_EQ(refused.status, kExitFailed);
+    EXPECT_NE(refused.out.find("keine Herkunftsdatei"), std::string::npos) << refused.out;
+    EXPECT_FALSE(std::filesystem::exists(temp / "kurz.png"));
+}
+
+// The provenance palette is categorical: every code a map can hold in practice has its own colour.
+TEST(RenderCommand, ProvenanceCodesHaveColoursOfTheirOwn)
+{
+    std::set<std::uint32_t> colours;
+    const std::vector<int> codes{kOwnSample, 1, 2, 3, 4, 5, 6, 7, 8, kInterpolatedSample, kVoidSample};
+    for (const int code : codes)
+        colours.insert(ProvenanceColour(static_cast<std::uint8_t>(code)));
+    EXPECT_EQ(colours.size(), codes.size());
 }
 
 } // namespace
