@@ -149,8 +149,7 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     std::optional<PreparedTile> prepared;
     if (!anySource && m_run.options.interpolate) {
         // Interpolation alone: worth an output only where it fills something.
-        const VoidSet& runVoids = voids;
-        WalkInputs none{*primary, std::vector<GridSource*>(sources.size(), nullptr), runVoids};
+        const WalkInputs none{*primary, std::vector<GridSource*>(sources.size(), nullptr), voids};
         Result<PreparedTile> made = prepare(*primary, none, nullptr);
         if (!made)
             return fail(made.error());
