@@ -124,6 +124,30 @@ INSTANTIATE_TEST_SUITE_P(Methods, ProvenanceCodes,
                          ::testing::Values(CodeRow{"copy", FillMethod::Copy}, CodeRow{"offset_bridging", FillMethod::Delta}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Recording provenance makes the whole output in memory first; the tile it writes is the one the
+// block walk writes without it, for both methods.
+TEST_P(ProvenanceCodes, LeaveTheTileAsThePlainFillWritesIt)
+{
+    writeBytes(temp / "p/N47E011.hgt", terrainTile(0, [](int r, int c) { return kA.contains(r, c) || kB.contains(r, c); }));
+    writeBytes(temp / "s1/N47E011.hgt", terrainTile(3, [](int r, int c) { return kB.contains(r, c); }));
+    writeBytes(temp / "s2/N47E011.hgt", terrainTile(-5));
+    RunOptions options;
+    options.durable = false;
+    options.method = GetParam().method;
+    options.moreSecondaryFolders = {temp / "s2"};
+    const TileResult plain = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
+    ASSERT_EQ(plain.end, RunEnd::Complete) << plain.message;
+    const Bytes expected = readBytes(temp / "p/Merged/N47E011.hgt");
+
+    options.provenance = true;
+    const TileResult recorded = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
+    ASSERT_EQ(recorded.end, RunEnd::Complete) << recorded.message;
+    EXPECT_TRUE(sameBytes(readBytes(temp / "p/Merged/N47E011.hgt"), expected));
+    EXPECT_EQ(recorded.filledBySource, plain.filledBySource);
+    EXPECT_EQ(recorded.voidsFilled, plain.voidsFilled);
+    EXPECT_EQ(recorded.voidsLeft, plain.voidsLeft);
+}
+
 // Without the new options a run writes what it always wrote, and no companion.
 TEST(FillWithoutInterpolation, LeavesVoidsNoSourceHasAndWritesNoCompanion)
 {
