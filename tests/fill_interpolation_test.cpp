@@ -190,8 +190,18 @@ TEST(InterpolationAlone, FillsWithoutAnySourceAndEndsMissingWhenNothingIsCloseEn
 }
 
 // A void across the seam of two neighbouring tiles, each filled in the same batch from its own
-// side: both give the shared column the same values.
-TEST(InterpolationSeam, BothTilesFillTheSharedLineAlike)
+// side: both give the shared column the same values, one tile after the other or both in flight.
+struct SeamRow {
+    const char* name;
+    unsigned jobs;
+};
+void PrintTo(const SeamRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+class InterpolationSeam : public ::testing::TestWithParam<SeamRow> {};
+
+TEST_P(InterpolationSeam, BothTilesFillTheSharedLineAlike)
 {
     TempFolder temp;
     std::filesystem::create_directories(temp / "none");
@@ -212,12 +222,15 @@ TEST(InterpolationSeam, BothTilesFillTheSharedLineAlike)
     RunOptions options;
     options.durable = false;
     options.interpolate = true;
+    options.provenance = true;
+    options.jobs = GetParam().jobs;
     const BatchResult batch =
         MergeTiles(state, host, {temp / "t/N47E011.hgt", temp / "t/N47E012.hgt"}, temp / "none", options);
     ASSERT_EQ(batch.tiles.size(), 2u);
     for (const TileResult& tile : batch.tiles) {
         ASSERT_EQ(tile.end, RunEnd::Complete) << tile.message;
         EXPECT_EQ(tile.interpolated, 12 * 6);
+        EXPECT_EQ(readBytes(tile.provenance).size(), static_cast<std::size_t>(kSide) * kSide) << tile.provenance;
     }
     const Bytes westOut = readBytes(temp / "t/Merged/N47E011.hgt");
     const Bytes eastOut = readBytes(temp / "t/Merged/N47E012.hgt");
@@ -226,6 +239,10 @@ TEST(InterpolationSeam, BothTilesFillTheSharedLineAlike)
         EXPECT_EQ(sampleAt(westOut, r, kSide - 1), sampleAt(eastOut, r, 0)) << "row " << r;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Batches, InterpolationSeam,
+                         ::testing::Values(SeamRow{"in_order", 1}, SeamRow{"both_in_flight", 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A failed or stopped run leaves neither the tile nor its companion.
 struct FailureRow {
