@@ -312,6 +312,28 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureRow{"batch_stopped", true, false, stopBeforeTheWalk}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The output guard covers the companion: one that would replace an input through a symlink is
+// refused before anything is written.
+TEST(ProvenanceGuard, RefusesACompanionThatIsAnInput)
+{
+    TempFolder temp;
+    const Bytes primary = terrainTile(0, [](int r, int c) { return kA.contains(r, c); });
+    writeBytes(temp / "p/N47E011.hgt", primary);
+    writeBytes(temp / "s1/N47E011.hgt", terrainTile(3));
+    std::filesystem::create_directories(temp / "p/Merged");
+    std::filesystem::create_symlink(temp / "s1/N47E011.hgt", temp / "p/Merged/N47E011.src");
+    WindowState state;
+    FakeHost host;
+    RunOptions options;
+    options.durable = false;
+    options.provenance = true;
+    const TileResult result = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
+    EXPECT_EQ(result.end, RunEnd::Failed);
+    EXPECT_EQ(result.error, ErrorKind::OutputIsInput);
+    EXPECT_FALSE(std::filesystem::exists(temp / "p/Merged/N47E011.hgt"));
+    EXPECT_TRUE(sameBytes(readBytes(temp / "s1/N47E011.hgt"), terrainTile(3)));
+}
+
 struct NeighbourRow {
     const char* name;
     const char* tile;
