@@ -14,7 +14,8 @@ namespace {
 
 constexpr int kMaxJobs = 256;
 
-enum class OptionId { Help, Version, Secondary, Jobs, Json, Quiet, Void, Method, Difference, Size, Legend, Output };
+enum class OptionId { Help, Version, Secondary, Jobs, Json, Quiet, Void, Method, Difference, Size, Legend, Output,
+                      Interpolate, MaxDistance, Provenance };
 
 constexpr unsigned bit(Command command) { return 1u << static_cast<unsigned>(command); }
 constexpr unsigned kFillLike = bit(Command::Fill) | bit(Command::Batch);
@@ -45,6 +46,9 @@ constexpr std::array kOptions{
     OptionSpec{OptionId::Size, 0, "size", true, bit(Command::Render)},
     OptionSpec{OptionId::Legend, 0, "legend", false, bit(Command::Render)},
     OptionSpec{OptionId::Output, 'o', "output", true, bit(Command::Render)},
+    OptionSpec{OptionId::Interpolate, 0, "interpolate", false, kFillLike},
+    OptionSpec{OptionId::MaxDistance, 0, "max-distance", true, kFillLike},
+    OptionSpec{OptionId::Provenance, 0, "provenance", false, kFillLike},
 };
 
 constexpr std::array<std::pair<std::string_view, Command>, 5> kCommands{{
@@ -196,6 +200,20 @@ std::optional<UsageError> Parser::apply(const OptionSpec& option, std::string_vi
             return error("zur Option " + quoted(typed) + " fehlt die Bilddatei");
         m_result.output = std::string(value);
         break;
+    case OptionId::Interpolate:
+        m_result.interpolate = true;
+        break;
+    case OptionId::MaxDistance: {
+        const std::optional<int> distance = wholeNumber(value, 1, kMaxDistance);
+        if (!distance)
+            return error("die Option " + quoted(typed) + " braucht eine ganze Zahl von 1 bis "
+                         + std::to_string(kMaxDistance) + ", nicht " + quoted(value));
+        m_result.maxDistance = *distance;
+        break;
+    }
+    case OptionId::Provenance:
+        m_result.provenance = true;
+        break;
     }
     return std::nullopt;
 }
@@ -250,7 +268,8 @@ std::optional<UsageError> Parser::checkOperands() const
     switch (m_result.command) {
     case Command::Fill:
     case Command::Batch:
-        if (m_result.secondary.empty())
+        // Interpolation alone needs no source.
+        if (m_result.secondary.empty() && !m_result.interpolate)
             return error("der Sekundärordner fehlt (-s ORDNER)");
         if (m_result.command == Command::Batch && count != 1)
             return error(count == 0 ? "der Ordner mit den Kacheln fehlt" : "genau ein Ordner erwartet, nicht "

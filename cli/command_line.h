@@ -18,6 +18,8 @@ enum class Command { None, Fill, Batch, Diff, Info, Render };
 
 // The largest picture render draws: 8192 x 8192 pixels are 256 MiB in memory, twice while saving.
 inline constexpr int kMaxPictureSize = 8192;
+// The farthest reach of --max-distance, in samples: more than two 1" tiles across.
+inline constexpr int kMaxDistance = 10000;
 
 struct Invocation {
     Command command = Command::None;
@@ -27,6 +29,9 @@ struct Invocation {
     std::vector<std::string> moreSecondaries; // every further -s, in the order given
     std::vector<std::int16_t> voidValues{kVoidValue}; // replaced by the --void values when any are given
     FillMethod method = FillMethod::Copy;
+    bool interpolate = false; // --interpolate: voids no source covers are interpolated; -s may be left out
+    int maxDistance = 100;    // --max-distance
+    bool provenance = false;  // --provenance: a .src companion beside each output
     unsigned jobs = 1;
     bool json = false;
     bool quiet = false;

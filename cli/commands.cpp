@@ -58,6 +58,9 @@ int fillTiles(const Invocation& invocation, const std::vector<std::string>& tile
     options.voidValues = invocation.voidValues;
     options.moreSecondaryFolders = invocation.moreSecondaries;
     options.method = invocation.method;
+    options.interpolate = invocation.interpolate;
+    options.maxDistance = invocation.maxDistance;
+    options.provenance = invocation.provenance;
     const BatchResult run = MergeTiles(state, host, tiles, invocation.secondary, options);
     host.runEnded();
     return report(invocation, run, tiles.size(), RunKind::Fill, stop, console);
@@ -66,6 +69,8 @@ int fillTiles(const Invocation& invocation, const std::vector<std::string>& tile
 // The window lets a fill start only when a source folder holds a tile; so does the command line.
 bool checkSecondary(const Invocation& invocation, const Console& console)
 {
+    if (invocation.secondary.empty() && invocation.interpolate) // interpolation alone
+        return true;
     if (FolderHoldsTile(invocation.secondary))
         return true;
     // A folder that exists but cannot be listed is named with the system's reason.

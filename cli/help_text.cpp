@@ -50,6 +50,13 @@ Optionen:
                           Quartilsabstand des Versatzes und die Zahl der Randwerte; weicht der
                           Median um mehr als 5 m von 0 ab, steht eine Warnung auf der
                           Fehlerausgabe.
+      --interpolate       die Löcher, die keine Quelle füllt, aus den gültigen Werten ringsum
+                          interpolieren (glatte Fläche, an den Kachelrändern mit den
+                          Nachbarkacheln im Ordner der Kachel); dann darf -s fehlen
+      --max-distance N    interpoliert wird ein Loch nur, wenn jeder seiner Werte höchstens N
+                          Werte von einem gültigen entfernt liegt; 1 bis 10000 (Vorgabe: 100)
+      --provenance        neben jede Ausgabe Merged/<Name>.src schreiben: je Wert ein Byte, woher
+                          er kommt: 0 die Kachel selbst, k Quelle k, 254 interpoliert, 255 Loch
   -j, --jobs N            N Kacheln gleichzeitig (Vorgabe: Anzahl der Prozessoren); Ausgaben und
                           Bericht sind dieselben wie mit -j 1
       --json              je Kachel ein JSON-Objekt auf die Standardausgabe, am Ende eine Summe
@@ -58,15 +65,18 @@ Optionen:
   -h, --help              diese Hilfe
 
 Mit mehreren Quellen nennt die Zeile einer Kachel die Löcher je Quelle, etwa „120 aus Quelle 1,
-30 aus Quelle 2“; Quelle 1 ist das erste -s.
+30 aus Quelle 2“; Quelle 1 ist das erste -s. Mit --interpolate nennt sie auch die interpolierten
+Löcher und die, die zu weit von gültigen Werten liegen. Ohne Quelle und ohne ein Loch, das sich
+interpolieren lässt, ist die Kachel ohne Sekundärkachel.
 
 Auf einem Terminal zeigt die Fehlerausgabe einen Fortschrittsbalken: fertige Kacheln von allen,
 die laufende Kachel, Kacheln je Sekunde und die restliche Zeit.
 
 JSON je Kachel: {"type":"tile","name":…,"path":…,"output":…,"end":…,"voids_found":…,"filled":…,
-"left":…,"filled_by_source":[…],"offsets":…,"message":…,"warning":…,"seconds":…}; "end" ist
-filled, no_holes, missing_secondary, stopped oder failed; "filled_by_source" die gefüllten Löcher
-je Quelle; "offsets" bei delta {"median":…,"iqr":…,"rim_samples":…}, sonst null; "warning" leer
+"left":…,"filled_by_source":[…],"interpolated":…,"left_too_far":…,"offsets":…,"message":…,
+"warning":…,"seconds":…}; "end" ist filled, no_holes, missing_secondary, stopped oder failed;
+"filled_by_source" die gefüllten Löcher je Quelle; "interpolated" die interpolierten Löcher,
+"left_too_far" die übrigen, die zu weit von gültigen Werten liegen (ohne --interpolate 0); "offsets" bei delta {"median":…,"iqr":…,"rim_samples":…}, sonst null; "warning" leer
 oder die Warnung. Die Summe: {"type":"summary","tiles":…,"done":…,"filled":…,"no_holes":…,
 "missing_secondary":…,"stopped":…,"failed":…,"not_started":…,"interrupted":…,"seconds":…,
 "exit_status":…}.
@@ -80,6 +90,7 @@ Sekundärkachel, 2 falscher Aufruf, 130 abgebrochen.
 Beispiele:
   hgtfill-cli fill -s /data/srtm3 /data/srtm1/N47E011.hgt
   hgtfill-cli fill --method delta -s /data/srtm1-alt -s /data/srtm3 /data/srtm1/N47E011.hgt
+  hgtfill-cli fill --interpolate --provenance -s /data/srtm3 /data/srtm1/N47E011.hgt
 )";
 
 constexpr std::string_view kBatch = R"(Aufruf: hgtfill-cli batch [OPTIONEN] -s ORDNER [-s ORDNER…] ORDNER
@@ -96,6 +107,10 @@ Optionen:
       --void WERT         ein Wert, der ein Loch markiert: -9999, -32768 oder -32767; mehrmals
                           für mehrere. Angegeben ersetzt er die Vorgabe -9999.
       --method VERFAHREN  copy (Vorgabe) oder delta, wie bei „hgtfill-cli fill --help“
+      --interpolate       Löcher ohne Quelle interpolieren; dann darf -s fehlen
+      --max-distance N    höchstens N Werte weit interpolieren (Vorgabe: 100)
+      --provenance        neben jede Ausgabe Merged/<Name>.src mit der Herkunft jedes Werts
+                          (wie bei „hgtfill-cli fill --help“)
   -j, --jobs N            N Kacheln gleichzeitig (Vorgabe: Anzahl der Prozessoren); Ausgaben und
                           Bericht sind dieselben wie mit -j 1
       --json              je Kachel ein JSON-Objekt auf die Standardausgabe, am Ende eine Summe
@@ -113,6 +128,7 @@ Sekundärkachel (oder der Ordner ist nicht lesbar), 2 falscher Aufruf, 130 abgeb
 Beispiele:
   hgtfill-cli batch -j 2 --json -s /data/srtm3 /data/srtm1 > bericht.jsonl
   hgtfill-cli batch --void -32768 --void -32767 -s /data/aster /data/dem
+  hgtfill-cli batch --interpolate --max-distance 50 /data/srtm1
 )";
 
 constexpr std::string_view kDiff = R"(Aufruf: hgtfill-cli diff [OPTIONEN] PRIMÄR VERGLEICH
@@ -170,14 +186,17 @@ Differenzkachel. Zeile 0 des Bildes ist der Nordrand, Spalte 0 der Westrand; in 
 Pixel (x, y) den Wert in Zeile y, Spalte x. Das Bild erscheint erst, wenn es vollständig ist.
 Danach nennt render Name, Raster, Minimum, Maximum, Mittelwert und Löcher (Zahl und Anteil), bei
 Differenzen auch Median, Mittelwert, RMS und das 2. und 98. Perzentil.
+Eine Herkunftsdatei <Name>.src (fill --provenance) wird als Herkunftskarte gezeichnet: die Kachel
+selbst hellgrau, Quelle 1 blau, Quelle 2 grün, weitere Quellen in weiteren Farben, interpoliert
+orange, Loch magenta; mit --legend rechts die Farben mit ihrer Bedeutung.
 
 Optionen:
   -o, --output BILD.png  die Bilddatei (Pflicht)
       --diff             als Differenzkachel zeichnen, gleich in welchem Ordner sie liegt
       --size PX          PX × PX Pixel, 1 bis 8192 (Vorgabe: ein Pixel je Wert); jedes Pixel zeigt
                          den nächsten Wert, eine 1″-Kachel auf 1201 Pixeln jeden dritten
-      --legend           bei einer Differenzkachel rechts einen Rand mit Farbskala und Histogramm;
-                         bei Höhen ohne Wirkung
+      --legend           bei einer Differenzkachel rechts einen Rand mit Farbskala und Histogramm,
+                         bei einer Herkunftskarte die Farben; bei Höhen ohne Wirkung
       --void WERT        ein Wert, der in einer Höhenkachel ein Loch markiert: -9999, -32768 oder
                          -32767; mehrmals für mehrere (in einer Differenzkachel ist es stets -9999)
       --json             die Zahlen als ein JSON-Objekt: {"type":"picture","name":…,"path":…,
@@ -194,6 +213,7 @@ Rückgabewert: 0 geschrieben, 1 Kachel nicht lesbar oder Bild nicht schreibbar, 
 Beispiele:
   hgtfill-cli render /data/srtm1/N47E011.hgt -o N47E011.png
   hgtfill-cli render --size 1024 --legend /data/srtm1/DIFFS/N47E011.hgt -o differenz.png
+  hgtfill-cli render --legend /data/srtm1/Merged/N47E011.src -o herkunft.png
 )";
 
 } // namespace

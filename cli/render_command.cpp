@@ -5,6 +5,7 @@
 #include "cli/tile_report.h"
 #include "pictures/picture_file.h"
 #include "tiles/tile_folder.h"
+#include "pictures/provenance_picture.h"
 
 #include <QGuiApplication>
 
@@ -83,6 +84,35 @@ int fail(const Invocation& invocation, const Error& error, const Console& consol
     return kExitFailed;
 }
 
+// A provenance file (fill --provenance) drawn as a map of where each sample came from.
+int renderProvenance(const Invocation& invocation, const Console& console)
+{
+    const std::string& path = invocation.operands.front();
+    Result<ProvenanceMap> map = ReadProvenance(path);
+    if (!map)
+        return fail(invocation, map.error(), console);
+    ProvenanceReport report;
+    report.path = path;
+    report.output = invocation.output;
+    report.legend = invocation.legend;
+    report.map = std::move(*map);
+    const TilePicture picture = RenderProvenance(report.map, invocation.size);
+    std::optional<LegendFonts> fonts;
+    if (report.legend)
+        fonts.emplace();
+    const Result<int> written = WriteProvenancePng(picture, report.map, report.legend, invocation.output);
+    if (!written)
+        return fail(invocation, written.error(), console);
+    report.width = *written;
+    report.height = picture.height;
+    if (invocation.json)
+        console.out << ProvenanceJson(report) << '\n';
+    else if (!invocation.quiet)
+        console.out << ProvenanceText(report);
+    console.out.flush();
+    return kExitOk;
+}
+
 } // namespace
 
 int RenderTile(const Invocation& invocation, const Console& console)
@@ -93,6 +123,8 @@ int RenderTile(const Invocation& invocation, const Console& console)
     if (std::filesystem::equivalent(path, invocation.output, ec))
         return fail(invocation, {ErrorKind::SameFile, "Die Bilddatei " + invocation.output + " ist die Kachel " + path + " selbst"},
                     console);
+    if (IsProvenancePath(path))
+        return renderProvenance(invocation, console);
     const PictureKind kind = invocation.difference || LiesInDifferenceFolder(path) ? PictureKind::Difference : PictureKind::Relief;
     // diff marks a void with -9999 whatever void values its inputs had.
     const std::vector<std::int16_t> voids = kind == PictureKind::Difference ? std::vector<std::int16_t>{kVoidValue}

@@ -1,6 +1,7 @@
 #include "cli/tile_report.h"
 
 #include "cli/json_writer.h"
+#include "platform/file_system.h"
 #include "cli/text_escape.h"
 #include "tiles/tile_folder.h"
 
@@ -49,6 +50,22 @@ std::string offsetText(const TileResult& result)
     return "; Versatz: Median " + GermanDecimal(offsets.median, 1, true) + " m, Quartilsabstand "
            + GermanDecimal(offsets.interquartileRange, 1) + " m aus " + std::to_string(offsets.rimSamples)
            + (offsets.rimSamples == 1 ? " Randwert" : " Randwerten");
+}
+
+// ", 16 interpoliert" after a fill that interpolated; empty for every other run.
+std::string interpolatedText(const TileResult& result)
+{
+    if (result.interpolated == 0 && result.leftTooFar == 0)
+        return {};
+    return ", " + std::to_string(result.interpolated) + " interpoliert";
+}
+
+// " (900 zu weit von gültigen Werten)" for the voids left because interpolation could not reach them.
+std::string tooFarText(const TileResult& result)
+{
+    if (result.leftTooFar == 0)
+        return {};
+    return " (" + std::to_string(result.leftTooFar) + " zu weit von gültigen Werten)";
 }
 
 std::size_t notStarted(const BatchResult& run, std::size_t tiles)
@@ -101,6 +118,7 @@ std::string TileJson(const TileResult& result, RunKind kind)
         .add("left", result.voidsLeft);
     if (kind != RunKind::Difference) {
         json.add("filled_by_source", std::span<const std::int64_t>(result.filledBySource));
+        json.add("interpolated", result.interpolated).add("left_too_far", result.leftTooFar);
         if (result.offsets)
             json.add("offsets", JsonWriter()
                                     .add("median", result.offsets->median, 3)
@@ -126,8 +144,9 @@ std::string TileLine(const TileResult& result, RunKind kind)
             return name + ": Differenz geschrieben nach " + result.output + " (" + std::to_string(result.voidsLeft)
                    + " Löcher; " + seconds + ")";
         return name + ": gefüllt nach " + result.output + " (Löcher: " + std::to_string(result.voidsFound)
-               + " gefunden, " + std::to_string(result.voidsFilled) + " gefüllt" + bySource(result) + ", "
-               + std::to_string(result.voidsLeft) + " übrig" + offsetText(result) + "; " + seconds + ")";
+               + " gefunden, " + std::to_string(result.voidsFilled) + " gefüllt" + bySource(result)
+               + interpolatedText(result) + ", " + std::to_string(result.voidsLeft) + " übrig" + tooFarText(result)
+               + offsetText(result) + "; " + seconds + ")";
     case RunEnd::NoHoles:
         return name + ": hat keine Löcher";
     case RunEnd::MissingSecondary:
@@ -294,6 +313,33 @@ std::string PictureJson(const PictureReport& picture)
 std::string PictureErrorJson(const std::string& path, const Error& error)
 {
     return JsonWriter().add("type", "picture").add("name", TileName(path)).addPath("path", path).add("error", error.message).str();
+}
+
+std::string ProvenanceJson(const ProvenanceReport& report)
+{
+    const ProvenanceMap& map = report.map;
+    std::vector<std::int64_t> sources;
+    for (int code = kVoidSample - 2; code > kOwnSample; --code) // up to the last source present
+        if (map.counts[static_cast<std::size_t>(code)] > 0 || !sources.empty())
+            sources.insert(sources.begin(), map.counts[static_cast<std::size_t>(code)]);
+    JsonWriter json;
+    json.add("type", "provenance").add("name", GetFileName(report.path)).addPath("path", report.path);
+    json.addPath("output", report.output).add("side", map.side).add("width", report.width).add("height", report.height);
+    json.add("legend", report.legend).add("own", map.counts[kOwnSample]);
+    json.add("by_source", std::span<const std::int64_t>(sources));
+    return json.add("interpolated", map.counts[kInterpolatedSample]).add("void", map.counts[kVoidSample]).str();
+}
+
+std::string ProvenanceText(const ProvenanceReport& report)
+{
+    std::string text = Printable(GetFileName(report.path)) + ": Herkunft, Raster " + std::to_string(report.map.side) + " × "
+                       + std::to_string(report.map.side) + "\n";
+    for (int code = 0; code < 256; ++code) {
+        const std::int64_t count = report.map.counts[static_cast<std::size_t>(code)];
+        if (count > 0)
+            text += "  " + ProvenanceLabel(static_cast<std::uint8_t>(code)) + ": " + std::to_string(count) + "\n";
+    }
+    return text;
 }
 
 std::string PictureText(const PictureReport& picture)

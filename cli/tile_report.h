@@ -8,6 +8,7 @@
 #include "tiles/runs.h"
 #include "tiles/tile_info.h"
 #include "pictures/picture.h"
+#include "pictures/provenance_picture.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -64,6 +65,18 @@ struct PictureReport {
 std::string PictureJson(const PictureReport& picture);
 std::string PictureErrorJson(const std::string& path, const Error& error);
 std::string PictureText(const PictureReport& picture);
+
+// What render drew from a provenance file: the picture's size and the samples of each code.
+struct ProvenanceReport {
+    std::string path;
+    std::string output;
+    ProvenanceMap map;
+    int width = 0;
+    int height = 0;
+    bool legend = false;
+};
+std::string ProvenanceJson(const ProvenanceReport& report);
+std::string ProvenanceText(const ProvenanceReport& report);
 
 // 1 or 3 for the sides of the 1" and 3" grids, else 0.
 int ArcSecondsOfSide(std::int64_t side);

@@ -1,12 +1,14 @@
 #include "pictures/picture.h"
 
 #include "pictures/internal/picture_rules.h"
+#include "tiles/tile_format.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
 #include <exception>
+#include <iterator>
 #include <numbers>
 
 namespace hgt {
@@ -435,6 +437,27 @@ void TileRenderer::renderRelief(int first, int last, TilePicture& picture) const
             out[x] = scaledColour(colours[z + kOffset], brightness);
         }
         out[side - 1] = exact(side - 1);
+    }
+}
+
+std::uint32_t ProvenanceColour(std::uint8_t code)
+{
+    // Sources 3 and up: hues apart from the blue, green, orange and magenta already taken.
+    static constexpr std::uint32_t kFurtherSources[] = {0xFF9467BD, 0xFF8C564B, 0xFF17BECF, 0xFFBCBD22, 0xFFD62728,
+                                                        0xFF393B79};
+    switch (code) {
+    case kOwnSample:
+        return 0xFFD0D0D0;
+    case kInterpolatedSample:
+        return 0xFFFF7F0E;
+    case kVoidSample:
+        return 0xFFFF00FF;
+    case 1:
+        return 0xFF1F77B4;
+    case 2:
+        return 0xFF2CA02C;
+    default:
+        return kFurtherSources[(code - 3) % std::size(kFurtherSources)];
     }
 }
 

@@ -120,4 +120,9 @@ private:
 // above, saturated beyond the range. A clip of 0 or less counts as the smallest positive range.
 std::uint32_t DifferenceColour(double difference, double clip);
 
+// The colour of a provenance code (tile_format.h), a categorical palette: the tile's own samples
+// light grey, source 1 blue, source 2 green, further sources further hues, interpolated orange,
+// still void magenta.
+std::uint32_t ProvenanceColour(std::uint8_t code);
+
 } // namespace hgt

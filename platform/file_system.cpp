@@ -128,6 +128,15 @@ Result<> CreateFolder(const std::string& path)
     return {};
 }
 
+Result<> RemoveFile(const std::string& path)
+{
+    std::error_code ec;
+    fs::remove(fs::path(path), ec);
+    if (ec)
+        return SystemError("Datei " + path, " kann nicht gelöscht werden", ec.value());
+    return {};
+}
+
 Result<> EnsureFolder(const std::string& path)
 {
     if (FolderExists(path))

@@ -37,6 +37,9 @@ std::string GetParentFolderName(std::string_view path);
 
 Result<> CreateFolder(const std::string& path);
 
+// Removes a file (not a folder); a file that is not there is no error.
+Result<> RemoveFile(const std::string& path);
+
 // CreateFolder, only where FolderExists says the folder is missing. A symlink whose target is
 // missing, or a file in the folder's place, is named as such.
 Result<> EnsureFolder(const std::string& path);

@@ -18,31 +18,6 @@ struct RasterSource::Index {
     std::vector<RasterEntry> rasters;
 };
 
-std::optional<TileOrigin> TileOriginOf(std::string_view name)
-{
-    const auto slash = name.find_last_of("/\\");
-    if (slash != std::string_view::npos)
-        name.remove_prefix(slash + 1);
-    if (name.size() < 7)
-        return std::nullopt;
-    const char ns = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-    const char ew = static_cast<char>(std::toupper(static_cast<unsigned char>(name[3])));
-    auto digits = [&](std::size_t from, std::size_t count) -> std::optional<int> {
-        int value = 0;
-        for (std::size_t i = from; i < from + count; ++i) {
-            if (!std::isdigit(static_cast<unsigned char>(name[i])))
-                return std::nullopt;
-            value = value * 10 + (name[i] - '0');
-        }
-        return value;
-    };
-    const auto lat = digits(1, 2);
-    const auto lon = digits(4, 3);
-    if ((ns != 'N' && ns != 'S') || (ew != 'E' && ew != 'W') || !lat || !lon || *lat > 90 || *lon > 180)
-        return std::nullopt;
-    return TileOrigin{ns == 'S' ? -*lat : *lat, ew == 'W' ? -*lon : *lon};
-}
-
 std::int16_t TileHeight(double metres)
 {
     return HeightSample(metres);

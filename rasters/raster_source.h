@@ -5,6 +5,7 @@
 // this header; it is loaded and initialised on the first open.
 
 #include "platform/error.h"
+#include "tiles/tile_folder.h" // TileOriginOf: a tile's corner from its name
 
 #include <cstdint>
 #include <memory>
@@ -22,12 +23,6 @@ struct SourceTileSamples {
     std::vector<std::string> files;   // the rasters read for the samples given (none read: empty)
 };
 
-// The south-west corner of a tile from its name: N47E011.hgt -> (47, 11), s12w077.hgt.zip -> (-12, -77).
-struct TileOrigin {
-    int latitude = 0;
-    int longitude = 0;
-};
-std::optional<TileOrigin> TileOriginOf(std::string_view name);
 
 // A height in metres as a tile sample: rounded half away from zero, clamped to 16 bits, and moved by
 // one metre off the values that mark voids (-9999, -32768, -32767).

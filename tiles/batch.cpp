@@ -67,11 +67,11 @@ public:
     Committer& operator=(const Committer&) = delete;
     ~Committer() { finish(); }
 
-    void add(std::size_t index, SaveFile output)
+    void add(std::size_t index, SaveFile output, std::optional<SaveFile> provenance = {})
     {
         {
             std::lock_guard lock(m_mutex);
-            m_queue.push_back({index, std::move(output)});
+            m_queue.push_back({index, std::move(output), std::move(provenance)});
         }
         m_wake.notify_one();
     }
@@ -93,6 +93,7 @@ private:
     struct Job {
         std::size_t index;
         SaveFile output;
+        std::optional<SaveFile> provenance; // committed before its tile, removed if the tile fails
     };
 
     void work()
@@ -105,7 +106,12 @@ private:
             Job job = std::move(m_queue.front());
             m_queue.pop_front();
             lock.unlock();
-            Result<> committed = job.output.commit();
+            Result<> committed = job.provenance ? job.provenance->commit() : Result<>{};
+            if (committed) {
+                committed = job.output.commit();
+                if (!committed && job.provenance)
+                    (void)RemoveFile(job.provenance->targetPath());
+            }
             if (!committed) {
                 lock.lock();
                 m_failures.emplace_back(job.index, committed.error());
@@ -132,11 +138,12 @@ void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const st
         run.host.tileStarted(i, tiles.size(), tiles[i]);
         run.state.runLog += '\n';
         std::optional<SaveFile> pending;
+        std::optional<SaveFile> pendingProvenance;
         RunContext tileRun(run.state, run.host, run.options); // each tile is a run of its own
         TileResult result = RunFill(tileRun, tiles[i], secondaryFolder, committer ? &pending : nullptr,
-                                    refusalOf(refusals, i));
+                                    refusalOf(refusals, i), committer ? &pendingProvenance : nullptr);
         if (pending)
-            committer->add(i, std::move(*pending));
+            committer->add(i, std::move(*pending), std::move(pendingProvenance));
         run.host.tileFinished(i, tiles.size(), result);
         batch.tiles.push_back(std::move(result));
         // STOP ends the batch after the tile in progress.

@@ -724,6 +724,7 @@ Result<DeltaFilled> DeltaRun::run()
     if (Result<> read = readNear(); !read)
         return read.error();
     chooseFillers();
+    m_out.fillers = m_filler;
     bridgeRegions();
 
     // Each rim sample counts once, with the offset of the first region that met it.

@@ -2,6 +2,7 @@
 #include "tiles/tile_folder.h"
 #include "tiles/internal/delta_fill.h"
 #include "tiles/internal/output_paths.h"
+#include "tiles/internal/prepared_tile.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 
@@ -32,9 +33,15 @@ public:
         m_result.tile = primaryFile;
     }
 
-    TileResult run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal);
+    TileResult run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal,
+                   std::optional<SaveFile>* pendingProvenance);
 
 private:
+    // Interpolation and provenance need the whole output before the walk writes it.
+    bool prepares() const { return m_run.options.interpolate || m_run.options.provenance; }
+    Result<PreparedTile> prepare(const TileInput& primary, const WalkInputs& inputs, const DeltaFilled* delta);
+    Result<> commitPair(SaveFile& output, std::optional<SaveFile>& provenance);
+
     // The message of a run that could not fill goes to the run log and becomes the run's line.
     void record(const std::string& message)
     {
@@ -59,7 +66,36 @@ private:
     TileResult m_result;
 };
 
-TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal)
+Result<PreparedTile> FillRun::prepare(const TileInput& primary, const WalkInputs& inputs, const DeltaFilled* delta)
+{
+    std::optional<Error> neighbourFailure;
+    PrepareOptions how;
+    how.interpolate = m_run.options.interpolate;
+    how.maxDistance = m_run.options.maxDistance;
+    how.neighbours = FolderNeighbours(primary.path(), primary.grid(), neighbourFailure);
+    Result<PreparedTile> prepared = PrepareTile(primary, inputs.sources, inputs.voids, delta, how);
+    if (prepared && neighbourFailure)
+        return *neighbourFailure;
+    return prepared;
+}
+
+// The companion first: once the tile has its name, both are there; a tile that fails takes its
+// companion with it.
+Result<> FillRun::commitPair(SaveFile& output, std::optional<SaveFile>& provenance)
+{
+    if (provenance)
+        if (Result<> committed = provenance->commit(); !committed)
+            return committed;
+    if (Result<> committed = output.commit(); !committed) {
+        if (provenance)
+            (void)RemoveFile(provenance->targetPath());
+        return committed;
+    }
+    return {};
+}
+
+TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal,
+                        std::optional<SaveFile>* pendingProvenance)
 {
     WindowState& state = m_run.state;
     const std::string& primaryFile = m_result.tile;
@@ -91,6 +127,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     inputs.folders.push_back(SiblingFolder(primaryFile, "."));
     bool anySource = false;
     for (std::size_t s = 0; s < folders.size(); ++s) {
+        if (folders[s].empty()) // no secondary folder: an interpolating run without sources
+            continue;
         const Result<std::string> found = FindTileInFolder(folders[s], name);
         if (!found && found.error().kind == ErrorKind::NotFound)
             continue;
@@ -107,7 +145,18 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         inputs.files.push_back(*found);
         anySource = true;
     }
-    if (!anySource) {
+    std::optional<PreparedTile> prepared;
+    if (!anySource && m_run.options.interpolate) {
+        // Interpolation alone: worth an output only where it fills something.
+        const WalkInputs none{*primary, std::vector<GridSource*>(sources.size(), nullptr), voids};
+        Result<PreparedTile> made = prepare(*primary, none, nullptr);
+        if (!made)
+            return fail(made.error());
+        m_result.leftTooFar = made->leftTooFar;
+        if (made->interpolated > 0)
+            prepared.emplace(std::move(*made));
+    }
+    if (!anySource && !prepared) {
         m_result.message = missingSecondaryText(primaryFile);
         record(m_result.message);
         return end(RunEnd::MissingSecondary);
@@ -117,6 +166,10 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     const std::string mergedFolder = GetParentFolderName(outputPath);
     if (Result<> safe = CheckOutputTarget(outputPath, inputs); !safe)
         return fail(safe.error());
+    const std::string provenancePath = ProvenancePath(outputPath);
+    if (m_run.options.provenance)
+        if (Result<> safe = CheckOutputTarget(provenancePath, inputs); !safe)
+            return fail(safe.error());
     if (Result<> folder = EnsureFolder(mergedFolder); !folder)
         return fail(folder.error());
     Result<SaveFile> output = SaveFile::create(outputPath, m_run.saveOptions());
@@ -133,7 +186,7 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
 
     // The offset-bridging fill needs the whole tile at once; the walk then only writes it out.
     std::optional<DeltaFilled> delta;
-    if (m_run.options.method == FillMethod::Delta) {
+    if (m_run.options.method == FillMethod::Delta && anySource) {
         Result<DeltaFilled> filled = DeltaFill(*primary, walkInputs.sources, voids, [this] { m_run.host.yieldToEvents(); },
                                                 m_run.useHelperThread);
         if (!filled)
@@ -143,6 +196,24 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         m_result.offsets = delta->offsets;
         m_result.warning = OffsetWarning(delta->offsets);
     }
+    if (prepares() && !prepared) {
+        Result<PreparedTile> made = prepare(*primary, walkInputs, delta ? &*delta : nullptr);
+        if (!made)
+            return fail(made.error());
+        prepared.emplace(std::move(*made));
+    }
+    std::optional<SaveFile> provenance;
+    if (prepared) {
+        walkInputs.prepared = &prepared->bytes;
+        if (m_run.options.provenance) {
+            Result<SaveFile> file = SaveFile::create(provenancePath, m_run.saveOptions());
+            if (!file)
+                return fail(file.error());
+            if (Result<> written = file->write(prepared->codes.data(), prepared->codes.size()); !written)
+                return fail(written.error());
+            provenance.emplace(std::move(*file));
+        }
+    }
 
     const Result<Walk> walk = WalkTile(m_run, setup, walkInputs, *output);
     if (!walk)
@@ -151,6 +222,14 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     m_result.voidsLeft = delta ? delta->voidsLeft : walk->voidsLeft;
     m_result.voidsFilled = m_result.voidsFound - m_result.voidsLeft;
     m_result.filledBySource = delta ? delta->filledBySource : walk->filledBySource;
+    if (prepared) {
+        m_result.voidsFound = prepared->voidsFound;
+        m_result.voidsLeft = prepared->voidsLeft;
+        m_result.interpolated = prepared->interpolated;
+        m_result.leftTooFar = prepared->leftTooFar;
+        m_result.voidsFilled = m_result.voidsFound - m_result.voidsLeft - m_result.interpolated;
+        m_result.filledBySource = prepared->filledBySource;
+    }
     if (walk->stopped)
         return end(RunEnd::Stopped);
 
@@ -158,9 +237,13 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     sources.clear();
     m_result.bytes = walk->bytes;
     m_result.output = output->targetPath();
-    if (pending) {
+    if (provenance)
+        m_result.provenance = provenance->targetPath();
+    if (pending && (!provenance || pendingProvenance)) {
         pending->emplace(std::move(*output));
-    } else if (Result<> committed = output->commit(); !committed) {
+        if (provenance)
+            pendingProvenance->emplace(std::move(*provenance));
+    } else if (Result<> committed = commitPair(*output, provenance); !committed) {
         return fail(committed.error());
     }
     m_run.report.rewriteLine(state.statusText);
@@ -170,12 +253,12 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
 } // namespace
 
 TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
-                   std::optional<SaveFile>* pending, const Error* refusal)
+                   std::optional<SaveFile>* pending, const Error* refusal, std::optional<SaveFile>* pendingProvenance)
 {
     const auto started = std::chrono::steady_clock::now();
     TileResult result;
     try {
-        result = FillRun(run, primaryFile).run(secondaryFolder, pending, refusal);
+        result = FillRun(run, primaryFile).run(secondaryFolder, pending, refusal, pendingProvenance);
     } catch (...) {
         result = FailedResult(primaryFile, CaughtError(primaryFile));
     }

@@ -16,6 +16,14 @@ std::string MergedTilePath(const std::string& primaryPath)
     return JoinPath(SiblingFolder(primaryPath, "Merged"), TileName(primaryPath));
 }
 
+std::string ProvenancePath(const std::string& outputPath)
+{
+    const std::string name = GetFileName(outputPath);
+    const std::size_t dot = name.rfind('.');
+    const std::size_t cut = outputPath.size() - name.size() + (dot == std::string::npos ? name.size() : dot);
+    return outputPath.substr(0, cut) + ".src";
+}
+
 Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs)
 {
     const std::optional<FileIdentity> output = IdentityOf(outputPath);

@@ -73,6 +73,9 @@ struct TileResult {
     std::int64_t voidsFilled = 0; // of those, the ones that took a value from the other tile
     std::int64_t voidsLeft = 0;   // void samples of the output (void in both tiles; for a difference: in either)
     std::vector<std::int64_t> filledBySource; // voids filled from each source, in priority order
+    std::int64_t interpolated = 0; // voids no source covered, interpolated from the valid samples around
+    std::int64_t leftTooFar = 0;   // of voidsLeft, the ones too far from valid data to interpolate
+    std::string provenance;        // the provenance companion's path, once it is written
     std::optional<OffsetStats> offsets;       // measured by the offset-bridging fill
     std::string warning;                      // what the user should look at although the run ended well
     std::int64_t bytes = 0;       // bytes written to the output
@@ -138,6 +141,13 @@ struct RunOptions {
     // Further folders of secondary tiles, asked in this order for what the secondary folder leaves void.
     std::vector<std::string> moreSecondaryFolders;
     FillMethod method = FillMethod::Copy;
+    // The voids no source covers are interpolated when every sample of their region lies within
+    // maxDistance samples of valid data. With `interpolate` a tile that no source has is still
+    // filled; it ends MissingSecondary only when nothing could be interpolated either.
+    bool interpolate = false;
+    int maxDistance = 100;
+    // A fill also writes <output>.src beside the output: where each sample came from (tile_format.h).
+    bool provenance = false;
 };
 
 // Fills the voids of one primary tile from the same-named tile of secondaryFolder into

@@ -5,6 +5,10 @@
 #include "tiles/tile_folder.h"
 #include "tiles/internal/tile_input.h"
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
 namespace hgt {
 
 namespace {
@@ -20,6 +24,52 @@ bool isTileArchive(std::string_view path)
 }
 
 } // namespace
+
+std::optional<TileOrigin> TileOriginOf(std::string_view name)
+{
+    const auto slash = name.find_last_of("/\\");
+    if (slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    if (name.size() < 7)
+        return std::nullopt;
+    const char ns = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    const char ew = static_cast<char>(std::toupper(static_cast<unsigned char>(name[3])));
+    auto digits = [&](std::size_t from, std::size_t count) -> std::optional<int> {
+        int value = 0;
+        for (std::size_t i = from; i < from + count; ++i) {
+            if (!std::isdigit(static_cast<unsigned char>(name[i])))
+                return std::nullopt;
+            value = value * 10 + (name[i] - '0');
+        }
+        return value;
+    };
+    const auto lat = digits(1, 2);
+    const auto lon = digits(4, 3);
+    if ((ns != 'N' && ns != 'S') || (ew != 'E' && ew != 'W') || !lat || !lon || *lat > 90 || *lon > 180)
+        return std::nullopt;
+    return TileOrigin{ns == 'S' ? -*lat : *lat, ew == 'W' ? -*lon : *lon};
+}
+
+std::string TileNameOf(TileOrigin origin)
+{
+    const int longitude = ((origin.longitude + 180) % 360 + 360) % 360 - 180;
+    char name[32];
+    std::snprintf(name, sizeof name, "%c%02d%c%03d.hgt", origin.latitude < 0 ? 'S' : 'N', std::abs(origin.latitude),
+                  longitude < 0 ? 'W' : 'E', std::abs(longitude));
+    return name;
+}
+
+std::optional<std::string> NeighbourTileName(std::string_view name, int rowStep, int columnStep)
+{
+    const std::optional<TileOrigin> origin = TileOriginOf(name);
+    if (!origin)
+        return std::nullopt;
+    // Row steps go south, latitudes north.
+    const int latitude = origin->latitude - rowStep;
+    if (latitude < -90 || latitude > 89)
+        return std::nullopt;
+    return TileNameOf({latitude, origin->longitude + columnStep});
+}
 
 bool IsTilePath(std::string_view path)
 {

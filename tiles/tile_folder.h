@@ -4,6 +4,7 @@
 
 #include "platform/error.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,18 @@ bool IsTilePath(std::string_view path);
 // The tile a file holds by name: the file's name; for an archive its name up to the first dot, then
 // ".hgt" (N47E011.SRTMGL1.hgt.zip holds N47E011.hgt). Outputs carry this name.
 std::string TileName(const std::string& path);
+// The south-west corner of a tile in whole degrees, from its name: N47E011.hgt -> (47, 11),
+// s12w077.hgt.zip -> (-12, -77). A path's folders are ignored.
+struct TileOrigin {
+    int latitude = 0;
+    int longitude = 0;
+};
+std::optional<TileOrigin> TileOriginOf(std::string_view name);
+// The tile name of a south-west corner, "N47E011.hgt"; the longitude is wrapped into [-180, 180).
+std::string TileNameOf(TileOrigin origin);
+// The name of the tile next to `name`: rowStep -1 north, +1 south; columnStep -1 west, +1 east
+// (corners with both). Across the antimeridian the longitude wraps; beyond a pole there is none.
+std::optional<std::string> NeighbourTileName(std::string_view name, int rowStep, int columnStep);
 // Whether a folder makes the fill buttons usable: a file ending in .hgt, .HGT or .Hgt, or an
 // archive ending in .hgt.zip in any letter case. A folder that cannot be listed holds none.
 bool FolderHoldsTile(const std::string& folder);

@@ -16,4 +16,10 @@ inline constexpr std::int16_t kVoidValue = -9999;
 inline constexpr std::int64_t kTileSide3 = 1201;
 inline constexpr std::int64_t kTileBytes3 = kTileSide3 * kTileSide3 * 2; // 2,884,802
 
+// The provenance companion of an output tile (<name>.src): one byte per sample in the tile's order
+// telling where the sample came from: 0 the tile itself, k the k-th source (1 the secondary folder).
+inline constexpr std::uint8_t kOwnSample = 0;
+inline constexpr std::uint8_t kInterpolatedSample = 254;
+inline constexpr std::uint8_t kVoidSample = 255;
+
 } // namespace hgt

@@ -395,7 +395,7 @@ public:
     }
 
     // Whether the source's bytes of a block can be read ahead with the primary's: the common case.
-    bool readsSourceAhead() const { return m_fast && !m_inputs.filled; }
+    bool readsSourceAhead() const { return m_fast && !m_inputs.filled && !m_inputs.prepared; }
 
     // `ahead`, when given, holds the source's bytes of the block and the primary's void count,
     // read ahead of the walk.
@@ -404,6 +404,10 @@ public:
     {
         if (ahead && readsSourceAhead())
             return applyFast(block, n, walk, ahead->voids, ahead->other.get());
+        if (m_inputs.prepared) {
+            std::memcpy(block, m_inputs.prepared->data() + offset, n);
+            return {};
+        }
         if (m_inputs.filled) {
             m_inputs.filled->apply(offset / 2, block, n / 2);
             return {};

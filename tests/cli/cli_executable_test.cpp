@@ -222,7 +222,7 @@ TEST(Executable, ManPageCoversEveryOptionAndCommandOfTheHelp)
     const std::string man(bytes.begin(), bytes.end());
     ASSERT_FALSE(man.empty());
     std::set<std::string> named;
-    const std::regex option(R"(--[a-z]+)");
+    const std::regex option(R"(--[a-z]+(-[a-z]+)*)");
     for (const Command command : {Command::None, Command::Fill, Command::Batch, Command::Diff, Command::Info, Command::Render}) {
         const std::string help(HelpText(command));
         for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it)
@@ -231,10 +231,15 @@ TEST(Executable, ManPageCoversEveryOptionAndCommandOfTheHelp)
             EXPECT_NE(man.find(".B " + std::string(CommandName(command))), std::string::npos) << CommandName(command);
         }
     }
-    EXPECT_EQ(named, (std::set<std::string>{"--diff", "--help", "--jobs", "--json", "--legend", "--method", "--output",
-                                            "--quiet", "--secondary", "--size", "--version", "--void"}));
-    for (const std::string& name : named)
-        EXPECT_NE(man.find("\\-\\-" + name.substr(2)), std::string::npos) << name;
+    EXPECT_EQ(named, (std::set<std::string>{"--diff", "--help", "--interpolate", "--jobs", "--json", "--legend",
+                                            "--max-distance", "--method", "--output", "--provenance", "--quiet",
+                                            "--secondary", "--size", "--version", "--void"}));
+    for (const std::string& name : named) {
+        std::string escaped; // every hyphen of an option is \- in the man page
+        for (const char c : name)
+            escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+        EXPECT_NE(man.find(escaped), std::string::npos) << name;
+    }
 }
 
 TEST(Executable, InterruptStopsTheBatchWithoutPartialFiles)

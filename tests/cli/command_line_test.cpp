@@ -73,7 +73,12 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"size_too_big", {"render", "--size=8193", "-o", "x.png", "a.hgt"}, Command::Render, "8192"},
         UsageCase{"render_without_output", {"render", "--diff", "a.hgt"}, Command::Render, "-o"},
         UsageCase{"render_two_tiles", {"render", "-o", "x.png", "a.hgt", "b.hgt"}, Command::Render, "genau eine"},
-        UsageCase{"legend_not_for_info", {"info", "--legend", "a.hgt"}, Command::Info, "„--legend“"}),
+        UsageCase{"legend_not_for_info", {"info", "--legend", "a.hgt"}, Command::Info, "„--legend“"},
+        UsageCase{"max_distance_zero", {"fill", "--interpolate", "--max-distance", "0", "a.hgt"}, Command::Fill, "„0“"},
+        UsageCase{"max_distance_too_far", {"batch", "--max-distance=10001", "-s", "d", "f"}, Command::Batch, "10000"},
+        UsageCase{"max_distance_not_a_number", {"fill", "--max-distance", "1e3", "-s", "d", "a.hgt"}, Command::Fill, "„1e3“"},
+        UsageCase{"interpolate_not_for_diff", {"diff", "--interpolate", "a.hgt", "b.hgt"}, Command::Diff, "„--interpolate“"},
+        UsageCase{"provenance_needs_a_source_without_interpolate", {"fill", "--provenance", "a.hgt"}, Command::Fill, "-s"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(CommandLine, OptionsMayBeWrittenInEveryUsualForm)
@@ -203,6 +208,28 @@ TEST(CommandLine, MethodAndPictureOptions)
     EXPECT_EQ(full->size, 1201);
     EXPECT_EQ(full->output, "d.png");
     EXPECT_EQ(parse({"render", "--size=8192", "--output=o.png", "t.hgt"}).value().size, kMaxPictureSize);
+}
+
+TEST(CommandLine, InterpolationOptionsAndFillsWithoutASource)
+{
+    const auto plain = parse({"fill", "-s", "d", "a.hgt"});
+    ASSERT_TRUE(plain.has_value()) << UsageLine(plain.error());
+    EXPECT_FALSE(plain->interpolate);
+    EXPECT_FALSE(plain->provenance);
+    EXPECT_EQ(plain->maxDistance, RunOptions{}.maxDistance);
+
+    const auto alone = parse({"batch", "--interpolate", "--provenance", "--max-distance=1", "f"});
+    ASSERT_TRUE(alone.has_value()) << UsageLine(alone.error());
+    EXPECT_TRUE(alone->interpolate);
+    EXPECT_TRUE(alone->provenance);
+    EXPECT_EQ(alone->maxDistance, 1);
+    EXPECT_TRUE(alone->secondary.empty());
+    EXPECT_EQ(alone->operands, std::vector<std::string>{"f"});
+
+    const auto farthest = parse({"fill", "a.hgt", "--max-distance", "10000", "--interpolate", "-s", "d"});
+    ASSERT_TRUE(farthest.has_value()) << UsageLine(farthest.error());
+    EXPECT_EQ(farthest->maxDistance, kMaxDistance);
+    EXPECT_EQ(farthest->secondary, "d");
 }
 
 } // namespace

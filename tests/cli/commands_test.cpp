@@ -6,6 +6,9 @@
 #include "cli/text_escape.h"
 #include "cli/tile_report.h"
 #include "cli_test_support.h"
+#include "pictures/picture.h"
+
+#include <QImage>
 #include "tiles/internal/delta_fill.h"
 
 #include <gtest/gtest.h>
@@ -113,8 +116,10 @@ TEST(BatchCommand, JsonReportsEveryTileInOrderThenTheSummary)
 
     const std::vector<std::string> lines = result.outLines();
     ASSERT_EQ(lines.size(), 5u) << result.out;
-    const std::vector<std::string> tileKeys{"type", "name", "path", "output", "end", "voids_found", "filled",
-                                            "left", "filled_by_source", "offsets", "message", "warning", "seconds"};
+    const std::vector<std::string> tileKeys{"type",         "name",    "path",    "output",  "end",
+                                            "voids_found",  "filled",  "left",    "filled_by_source",
+                                            "interpolated", "left_too_far", "offsets", "message", "warning",
+                                            "seconds"};
     const std::vector<std::pair<std::string, std::string>> expected{
         {"A.hgt", "filled"}, {"B.hgt", "no_holes"}, {"C.hgt", "missing_secondary"}, {"d.HGT", "failed"}};
     for (std::size_t k = 0; k < expected.size(); ++k) {
@@ -378,7 +383,7 @@ TEST(FurtherSources, FillWhatTheFirstLeavesOpenAndTheReportSaysFromWhere)
     const std::vector<std::string> lines = json.outLines();
     ASSERT_EQ(lines.size(), 4u) << json.out;
     EXPECT_NE(lines[0].find(R"("end":"filled","voids_found":5000,"filled":5000,"left":0,"filled_by_source":[3800,1200],)"
-                            R"("offsets":null,"message":"","warning":"",)"),
+                            R"("interpolated":0,"left_too_far":0,"offsets":null,"message":"","warning":"",)"),
               std::string::npos)
         << lines[0];
     EXPECT_NE(lines[1].find(R"("end":"filled","voids_found":10,"filled":10,"left":0,"filled_by_source":[0,10],)"),
@@ -694,6 +699,95 @@ TEST(HostileFolders, UnreadableSecondaryFolderIsNamedAsSuch)
     std::filesystem::permissions(temp / "sec", std::filesystem::perms::owner_all);
     EXPECT_EQ(result.status, kExitFailed);
     EXPECT_NE(result.err.find("kann nicht gelesen werden: keine Berechtigung"), std::string::npos) << result.err;
+}
+
+// Interpolation alone: no -s, a void of 4 x 4 samples in a 3" tile, and one of 30 x 30 that lies
+// too far from valid data for --max-distance 5.
+TEST(BatchCommand, InterpolatesWithoutAnySourceAndWritesTheProvenance)
+{
+    TempFolder temp;
+    Bytes tile = plainTile(1, kTileSide3);
+    for (std::int64_t r = 0; r < 30; ++r)
+        for (std::int64_t c = 0; c < 30; ++c) {
+            if (r < 4 && c < 4)
+                hgt::test::setVoid(tile, (100 + r) * kTileSide3 + 100 + c);
+            hgt::test::setVoid(tile, (600 + r) * kTileSide3 + 600 + c);
+        }
+    writeBytes(temp / "tiles/N47E011.hgt", tile);
+    Invocation invocation = batch(temp / "tiles", "", 1, true);
+    invocation.interpolate = true;
+    invocation.maxDistance = 5;
+    invocation.provenance = true;
+
+    const CliRun json = run(invocation);
+    EXPECT_EQ(json.status, kExitOk) << json.err;
+    const std::vector<std::string> lines = json.outLines();
+    ASSERT_EQ(lines.size(), 2u) << json.out;
+    EXPECT_EQ(number(lines[0], "interpolated"), 16);
+    EXPECT_EQ(number(lines[0], "left_too_far"), 900);
+    EXPECT_EQ(number(lines[0], "left"), 900);
+    EXPECT_EQ(number(lines[0], "filled"), 0);
+
+    const Bytes codes = readBytes(temp / "tiles/Merged/N47E011.src");
+    ASSERT_EQ(codes.size(), static_cast<std::size_t>(kTileSide3 * kTileSide3));
+    EXPECT_EQ(codes[100 * kTileSide3 + 100], kInterpolatedSample);
+    EXPECT_EQ(codes[600 * kTileSide3 + 600], kVoidSample);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), kOwnSample), kTileSide3 * kTileSide3 - 916);
+
+    invocation.json = false;
+    const CliRun text = run(invocation);
+    EXPECT_EQ(text.status, kExitOk) << text.err;
+    EXPECT_NE(text.out.find("0 gefüllt, 16 interpoliert, 900 übrig (900 zu weit von gültigen Werten)"), std::string::npos)
+        << text.out;
+}
+
+// render draws a .src as a map in the provenance colours, the legend in a margin on the right.
+TEST(RenderCommand, DrawsAProvenanceMapInItsColours)
+{
+    TempFolder temp;
+    Bytes codes(static_cast<std::size_t>(kTileSide3 * kTileSide3), kOwnSample);
+    codes[10 * kTileSide3 + 20] = 1;
+    codes[10 * kTileSide3 + 21] = 2;
+    codes[11 * kTileSide3 + 20] = kInterpolatedSample;
+    codes[11 * kTileSide3 + 21] = kVoidSample;
+    writeBytes(temp / "Merged/N47E011.src", codes);
+    writeBytes(temp / "Merged/short.src", Bytes(1000));
+    Invocation invocation;
+    invocation.command = Command::Render;
+    invocation.operands = {temp / "Merged/N47E011.src"};
+    invocation.output = temp / "herkunft.png";
+    invocation.legend = true;
+    invocation.json = true;
+
+    const CliRun drawn = run(invocation);
+    ASSERT_EQ(drawn.status, kExitOk) << drawn.err;
+    EXPECT_EQ(number(drawn.out, "interpolated"), 1);
+    EXPECT_NE(drawn.out.find(R"("by_source":[1,1])"), std::string::npos) << drawn.out;
+    const QImage image(QString::fromStdString(temp / "herkunft.png"));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GT(image.width(), kTileSide3) << "a legend margin";
+    EXPECT_EQ(image.pixel(0, 0), ProvenanceColour(kOwnSample));
+    EXPECT_EQ(image.pixel(20, 10), ProvenanceColour(1));
+    EXPECT_EQ(image.pixel(21, 10), ProvenanceColour(2));
+    EXPECT_EQ(image.pixel(20, 11), ProvenanceColour(kInterpolatedSample));
+    EXPECT_EQ(image.pixel(21, 11), ProvenanceColour(kVoidSample));
+
+    invocation.operands = {temp / "Merged/short.src"};
+    invocation.output = temp / "kurz.png";
+    const CliRun refused = run(invocation);
+    EXPECT_EQ(refused.status, kExitFailed);
+    EXPECT_NE(refused.out.find("keine Herkunftsdatei"), std::string::npos) << refused.out;
+    EXPECT_FALSE(std::filesystem::exists(temp / "kurz.png"));
+}
+
+// The provenance palette is categorical: every code a map can hold in practice has its own colour.
+TEST(RenderCommand, ProvenanceCodesHaveColoursOfTheirOwn)
+{
+    std::set<std::uint32_t> colours;
+    const std::vector<int> codes{kOwnSample, 1, 2, 3, 4, 5, 6, 7, 8, kInterpolatedSample, kVoidSample};
+    for (const int code : codes)
+        colours.insert(ProvenanceColour(static_cast<std::uint8_t>(code)));
+    EXPECT_EQ(colours.size(), codes.size());
 }
 
 } // namespace

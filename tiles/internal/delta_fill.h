@@ -77,6 +77,7 @@ struct DeltaFilled {
     std::int64_t voidsFound = 0;
     std::int64_t voidsLeft = 0;
     std::vector<std::int64_t> filledBySource;
+    std::vector<std::uint8_t> fillers; // by rank: 0 not a void, 1 + source index, 0xFF left void
     OffsetStats offsets;
 
     // Writes the filled voids among samples [first, first + count) into `block`, the primary's

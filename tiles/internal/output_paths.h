@@ -13,6 +13,8 @@ namespace hgt {
 std::string SiblingFolder(const std::string& path, const std::string& name);
 // <primary's folder>/Merged/<tile name>, where a fill writes its output.
 std::string MergedTilePath(const std::string& primaryPath);
+// The provenance companion of an output tile: its path with ".src" for the extension.
+std::string ProvenancePath(const std::string& outputPath);
 
 // What a run reads.
 struct RunInputs {

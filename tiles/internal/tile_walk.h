@@ -68,6 +68,7 @@ struct WalkInputs {
     std::vector<GridSource*> sources;
     const VoidSet& voids;
     const DeltaFilled* filled = nullptr; // the voids' output samples, when they were made beforehand
+    const std::vector<std::uint8_t>* prepared = nullptr; // the whole output tile, when made beforehand
 };
 
 // Walks a full tile. Reads and writes go in blocks of options.blockBytes from offset 0 (page
@@ -102,6 +103,7 @@ inline void MarkFailed(TileResult& result, const Error& error)
     result.error = error.kind;
     result.message = error.message;
     result.output.clear();
+    result.provenance.clear();
 }
 
 inline TileResult FailedResult(const std::string& tile, const Error& error)
@@ -116,7 +118,10 @@ inline TileResult FailedResult(const std::string& tile, const Error& error)
 // uncommitted for the caller to commit; without, the output is committed before the run's line is
 // written for the last time. With `refusal`, the run fails with it at once, on its own line, as a
 // batch refuses a tile. Never throws.
+// `pendingProvenance` takes the provenance companion the same way; without it, a pending tile's
+// companion is committed by the run.
 TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
-                   std::optional<SaveFile>* pending, const Error* refusal = nullptr);
+                   std::optional<SaveFile>* pending, const Error* refusal = nullptr,
+                   std::optional<SaveFile>* pendingProvenance = nullptr);
 
 } // namespace hgt

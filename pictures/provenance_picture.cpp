@@ -1,0 +1,145 @@
+#include "pictures/provenance_picture.h"
+
+#include "pictures/internal/picture_rules.h"
+#include "pictures/picture_file.h"
+#include "platform/file.h"
+#include "platform/file_system.h"
+#include "tiles/tile_format.h"
+
+#include <QFont>
+#include <QImage>
+#include <QFontMetrics>
+#include <QLocale>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace hgt {
+
+namespace {
+
+const QString kLegendTitle = QStringLiteral("Herkunft");
+
+constexpr QRgb kMarginBackground = 0xFFFFFFFF;
+constexpr QRgb kLegendInk = 0xFF202020;
+
+int fontPixels(int height)
+{
+    return std::clamp(height / 40, 9, 36);
+}
+
+} // namespace
+
+bool IsProvenancePath(std::string_view path)
+{
+    return EqualsIgnoringCase(GetExtensionName(path), "src");
+}
+
+Result<ProvenanceMap> ReadProvenance(const std::string& path)
+{
+    Result<File> file = File::openRead(path);
+    if (!file)
+        return file.error();
+    const Result<std::int64_t> size = file->size();
+    if (!size)
+        return size.error();
+    ProvenanceMap map;
+    for (const std::int64_t side : {kTileSide, kTileSide3})
+        if (*size == side * side)
+            map.side = static_cast<int>(side);
+    if (map.side == 0)
+        return Error{ErrorKind::NotATile, path + " ist keine Herkunftsdatei: " + std::to_string(*size)
+                                              + " Bytes passen zu keiner Kachel"};
+    map.codes.resize(static_cast<std::size_t>(*size));
+    if (Result<> read = file->readAt(0, map.codes.data(), map.codes.size()); !read)
+        return read.error();
+    for (const std::uint8_t code : map.codes)
+        ++map.counts[code];
+    return map;
+}
+
+TilePicture RenderProvenance(const ProvenanceMap& map, int size)
+{
+    TilePicture picture;
+    picture.width = picture.height = size > 0 ? size : map.side;
+    picture.pixels.resize(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+    std::array<std::uint32_t, 256> colours{};
+    for (int code = 0; code < 256; ++code)
+        colours[static_cast<std::size_t>(code)] = ProvenanceColour(static_cast<std::uint8_t>(code));
+    std::vector<int> sampleOf(static_cast<std::size_t>(picture.width));
+    for (int p = 0; p < picture.width; ++p)
+        sampleOf[static_cast<std::size_t>(p)] = SampleOfPixel(p, map.side, picture.width);
+    for (int y = 0; y < picture.height; ++y) {
+        const std::uint8_t* row = map.codes.data() + static_cast<std::size_t>(sampleOf[static_cast<std::size_t>(y)]) * map.side;
+        std::uint32_t* out = picture.pixels.data() + static_cast<std::size_t>(y) * picture.width;
+        for (int x = 0; x < picture.width; ++x)
+            out[x] = colours[row[sampleOf[static_cast<std::size_t>(x)]]];
+    }
+    return picture;
+}
+
+std::string ProvenanceLabel(std::uint8_t code)
+{
+    switch (code) {
+    case kOwnSample:
+        return "Kachel selbst";
+    case kInterpolatedSample:
+        return "interpoliert";
+    case kVoidSample:
+        return "Loch";
+    default:
+        return "Quelle " + std::to_string(code);
+    }
+}
+
+QImage ProvenanceWithLegend(const QImage& picture, const ProvenanceMap& map)
+{
+    // A swatch and the code's name for every code the map holds, with its number of samples.
+    std::vector<std::pair<std::uint8_t, QString>> entries;
+    for (int code = 0; code < 256; ++code) {
+        const std::int64_t count = map.counts[static_cast<std::size_t>(code)];
+        if (count > 0)
+            entries.emplace_back(static_cast<std::uint8_t>(code),
+                                 QString::fromStdString(ProvenanceLabel(static_cast<std::uint8_t>(code)))
+                                     + QStringLiteral(": ") + QLocale(QLocale::German).toString(static_cast<qlonglong>(count)));
+    }
+    const int f = fontPixels(picture.height());
+    QFont font;
+    font.setPixelSize(f);
+    const QFontMetrics metrics(font);
+    int textWidth = metrics.horizontalAdvance(kLegendTitle);
+    for (const auto& entry : entries)
+        textWidth = std::max(textWidth, f + f / 2 + metrics.horizontalAdvance(entry.second));
+    const int margin = std::max(LegendWidth(picture.height()), textWidth + 2 * f);
+
+    QImage image(picture.width() + margin, picture.height(), QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    QPainter painter(&image);
+    painter.drawImage(0, 0, picture);
+    const QRect area(picture.width(), 0, margin, picture.height());
+    painter.fillRect(area, QColor::fromRgb(kMarginBackground));
+    painter.setFont(font);
+    const int left = area.left() + f;
+    int line = area.top() + f + metrics.ascent();
+    painter.setPen(QColor::fromRgb(kLegendInk));
+    painter.drawText(left, line, kLegendTitle);
+    for (const auto& [code, text] : entries) {
+        line += metrics.lineSpacing() + f / 3;
+        painter.fillRect(left, line - metrics.ascent(), f, f, QColor::fromRgb(ProvenanceColour(code)));
+        painter.drawRect(left, line - metrics.ascent(), f, f);
+        painter.drawText(left + f + f / 2, line, text);
+    }
+    painter.end();
+    return image;
+}
+
+Result<int> WriteProvenancePng(const TilePicture& picture, const ProvenanceMap& map, bool legend, const std::string& path)
+{
+    const QImage image = legend ? ProvenanceWithLegend(PictureImage(picture), map) : PictureImage(picture);
+    if (Result<> saved = SavePng(image, path); !saved)
+        return saved.error();
+    return image.width();
+}
+
+} // namespace hgt
