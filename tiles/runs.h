@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +75,7 @@ struct TileResult {
     std::int64_t voidsLeft = 0;   // void samples of the output (void in both tiles; for a difference: in either)
     std::vector<std::int64_t> filledBySource; // voids filled from each source, in priority order
     std::optional<OffsetStats> offsets;       // measured by the offset-bridging fill
+    std::vector<std::string> sourceFiles;     // files of sources other than HGT folders that filled voids
     std::string warning;                      // what the user should look at although the run ended well
     std::int64_t bytes = 0;       // bytes written to the output
     double seconds = 0;
@@ -120,6 +122,30 @@ enum class FillMethod {
     Delta, // the filler's sample plus the offset between the tiles, bridged smoothly across each void
 };
 
+// A tile's samples from a source that is not a folder of HGT tiles: row 0 is the northern edge.
+struct SourceTile {
+    std::vector<std::int16_t> values; // side*side heights in metres, host order; kVoidValue where none
+    std::vector<std::string> files;   // the files the values were taken from
+};
+
+// A fill source the engine knows only through this interface (rasters, from a plugin). tileFor may be
+// called from several batch threads at once.
+class TileSource {
+public:
+    virtual ~TileSource() = default;
+    virtual std::string path() const = 0;
+    // The tile named e.g. "N47E011.hgt" on a grid of side*side samples; nullopt where the source does not
+    // cover it. With `wanted` (side*side flags), only the flagged samples need a value.
+    virtual Result<std::optional<SourceTile>> tileFor(const std::string& tileName, int side,
+                                                      const std::vector<std::uint8_t>* wanted) const = 0;
+};
+
+// One source of a fill: a folder of HGT tiles, or, when `tiles` is set, a source of another kind.
+struct FillSource {
+    std::string folder;
+    std::shared_ptr<const TileSource> tiles;
+};
+
 struct RunOptions {
     std::size_t blockBytes = kDefaultBlockBytes; // bytes per read and write
     bool durable = true;                         // outputs synced to disk before they get their name
@@ -132,6 +158,9 @@ struct RunOptions {
     // Further folders of secondary tiles, asked in this order for what the secondary folder leaves void.
     std::vector<std::string> moreSecondaryFolders;
     FillMethod method = FillMethod::Copy;
+    // When not empty: every source in priority order, HGT folders and other kinds mixed, in place of
+    // the secondary folder argument and moreSecondaryFolders.
+    std::vector<FillSource> sources;
 };
 
 // Fills the voids of one primary tile from the same-named tile of secondaryFolder into
