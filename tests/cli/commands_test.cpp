@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "cli/json_writer.h"
+#include "cli/raster_sources.h"
 #include "cli/stop_signal.h"
 #include "cli/text_escape.h"
 #include "cli/tile_report.h"
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -114,7 +116,8 @@ TEST(BatchCommand, JsonReportsEveryTileInOrderThenTheSummary)
     const std::vector<std::string> lines = result.outLines();
     ASSERT_EQ(lines.size(), 5u) << result.out;
     const std::vector<std::string> tileKeys{"type", "name", "path", "output", "end", "voids_found", "filled",
-                                            "left", "filled_by_source", "offsets", "message", "warning", "seconds"};
+                                            "left", "filled_by_source", "offsets", "source_files", "message", "warning",
+                                            "seconds"};
     const std::vector<std::pair<std::string, std::string>> expected{
         {"A.hgt", "filled"}, {"B.hgt", "no_holes"}, {"C.hgt", "missing_secondary"}, {"d.HGT", "failed"}};
     for (std::size_t k = 0; k < expected.size(); ++k) {
@@ -122,6 +125,7 @@ TEST(BatchCommand, JsonReportsEveryTileInOrderThenTheSummary)
         EXPECT_EQ(keys(lines[k]), tileKeys);
         EXPECT_NE(lines[k].find(R"("name":")" + expected[k].first + '"'), std::string::npos);
         EXPECT_NE(lines[k].find(R"("end":")" + expected[k].second + '"'), std::string::npos);
+        EXPECT_NE(lines[k].find(R"("source_files":[],)"), std::string::npos); // HGT folders only
     }
     EXPECT_NE(lines[0].find(R"("voids_found":5000,"filled":5000,"left":0)"), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find(R"("output":")" + folder.tiles + "/Merged/A.hgt\""), std::string::npos) << lines[0];
@@ -132,6 +136,21 @@ TEST(BatchCommand, JsonReportsEveryTileInOrderThenTheSummary)
                                  R"("missing_secondary":1,"stopped":0,"failed":1,"not_started":0,)"
                                  R"("interrupted":false,"seconds":_,"exit_status":1})");
     EXPECT_EQ(filesBelow(temp / "tiles/Merged"), std::vector<std::string>{"A.hgt"});
+}
+
+// GDAL costs every start of the program a tenth of a second: a run of HGT folders must not load it.
+TEST(BatchCommand, HgtFoldersAloneNeverLoadTheRasterPlugin)
+{
+    TempFolder temp;
+    const MixedFolder folder(temp);
+    const CliRun result = run(batch(folder.tiles, folder.secondary, 2, true));
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_FALSE(RasterPluginLoaded());
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        EXPECT_EQ(line.find("hgtfill_rasters_plugin"), std::string::npos) << line;
+        EXPECT_EQ(line.find("libgdal"), std::string::npos) << line;
+    }
 }
 
 TEST(BatchCommand, TextGoesToOutputAndProblemsToErrors)
@@ -378,7 +397,7 @@ TEST(FurtherSources, FillWhatTheFirstLeavesOpenAndTheReportSaysFromWhere)
     const std::vector<std::string> lines = json.outLines();
     ASSERT_EQ(lines.size(), 4u) << json.out;
     EXPECT_NE(lines[0].find(R"("end":"filled","voids_found":5000,"filled":5000,"left":0,"filled_by_source":[3800,1200],)"
-                            R"("offsets":null,"message":"","warning":"",)"),
+                            R"("offsets":null,"source_files":[],"message":"","warning":"",)"),
               std::string::npos)
         << lines[0];
     EXPECT_NE(lines[1].find(R"("end":"filled","voids_found":10,"filled":10,"left":0,"filled_by_source":[0,10],)"),
@@ -453,7 +472,7 @@ TEST_P(DeltaOffsets, AreReportedAndAWarningStaysVisible)
     char median[32];
     std::snprintf(median, sizeof median, "%.3f", offsets.median);
     EXPECT_NE(line.find(std::string(R"("offsets":{"median":)") + median + R"(,"iqr":0.000,"rim_samples":)"
-                        + std::to_string(rim) + R"(},"message":"","warning":)" + JsonString(warning) + ","),
+                        + std::to_string(rim) + R"(},"source_files":[],"message":"","warning":)" + JsonString(warning) + ","),
               std::string::npos)
         << line;
 
