@@ -27,7 +27,9 @@ const Result<RasterPluginEntry>& Plugin()
 {
     static const Result<RasterPluginEntry> entry = []() -> Result<RasterPluginEntry> {
         std::string reasons;
+        std::string looked;
         for (const std::string& candidate : RasterPluginCandidates()) {
+            looked += (looked.empty() ? "" : ", ") + candidate;
             if (!FileExists(candidate))
                 continue;
             void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -41,8 +43,8 @@ const Result<RasterPluginEntry>& Plugin()
             reasons += "; " + candidate + " ohne " + kRasterPluginEntry;
         }
         if (reasons.empty())
-            reasons = "; " + std::string(kRasterPluginFile) + " nicht gefunden";
-        return Error{ErrorKind::NotFound, "Rasterquellen können nicht gelesen werden" + reasons};
+            reasons = "; " + std::string(kRasterPluginFile) + " nicht gefunden (gesucht: " + looked + ")";
+        return Error{ErrorKind::NotFound, "Rasterquellen können nicht gelesen werden: " + reasons.substr(2)};
     }();
     return entry;
 }

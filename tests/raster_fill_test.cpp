@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -188,6 +191,51 @@ TEST(RasterFill, CommandLineReportsTheRasterFiles)
     EXPECT_NE(readText(scene.folder / "out.txt").find("; aus " + (scene.folder / "dem/n47e011.tif")), std::string::npos)
         << readText(scene.folder / "out.txt");
 }
+
+// A program without its plugin (or with a file that is none) says so for a raster source, and still
+// fills from HGT folders, for which it never looks for the plugin.
+struct PluginCase {
+    std::string name;
+    std::string environment; // HGTFILL_RASTER_PLUGIN, relative to the test folder; empty: unset
+    std::string message;
+};
+
+void PrintTo(const PluginCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class WithoutThePlugin : public ::testing::TestWithParam<PluginCase> {};
+
+TEST_P(WithoutThePlugin, RasterSourcesFailWithAReasonAndHgtFoldersStillFill)
+{
+    const PluginCase& c = GetParam();
+    Scene scene;
+    ASSERT_FALSE(HasFatalFailure());
+    // A copy of the program far from the build tree, where no plugin lies next to it.
+    std::filesystem::create_directories(scene.folder / "bin");
+    std::filesystem::copy_file(HGTFILL_CLI, scene.folder / "bin/hgtfill-cli-copy");
+    const std::string environment =
+        c.environment.empty() ? "env -u HGTFILL_RASTER_PLUGIN " : "env HGTFILL_RASTER_PLUGIN='" + (scene.folder / c.environment) + "' ";
+    const std::string program = environment + "'" + (scene.folder / "bin/hgtfill-cli-copy") + "' fill -s '";
+    const std::string tile = "' '" + (scene.folder / "N47E011.hgt") + "' > '" + (scene.folder / "out.txt") + "' 2>&1";
+
+    const int raster = std::system((program + (scene.folder / "dem") + tile).c_str());
+    const std::string said = readText(scene.folder / "out.txt");
+    EXPECT_EQ(WEXITSTATUS(raster), 1) << said;
+    EXPECT_EQ(said.rfind("hgtfill-cli: Rasterquellen können nicht gelesen werden: ", 0), 0u) << said;
+    EXPECT_NE(said.find(c.message), std::string::npos) << said;
+    EXPECT_FALSE(std::filesystem::exists(scene.folder / "Merged/N47E011.hgt"));
+
+    const int hgt = std::system((program + (scene.folder / "hgt") + tile).c_str());
+    EXPECT_EQ(WEXITSTATUS(hgt), 0) << readText(scene.folder / "out.txt");
+    EXPECT_TRUE(std::filesystem::exists(scene.folder / "Merged/N47E011.hgt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(RasterFill, WithoutThePlugin,
+                         ::testing::Values(PluginCase{"NoneFound", "", "hgtfill_rasters_plugin.so nicht gefunden"},
+                                           PluginCase{"NotAPlugin", "N47E011.hgt", "N47E011.hgt: "}),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace hgt

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -141,9 +142,12 @@ TEST(BatchCommand, JsonReportsEveryTileInOrderThenTheSummary)
 // GDAL costs every start of the program a tenth of a second: a run of HGT folders must not load it.
 TEST(BatchCommand, HgtFoldersAloneNeverLoadTheRasterPlugin)
 {
+    // Where a run would find the plugin if it looked for it.
+    ASSERT_EQ(setenv("HGTFILL_RASTER_PLUGIN", HGTFILL_RASTER_PLUGIN_FILE, 1), 0);
     TempFolder temp;
     const MixedFolder folder(temp);
     const CliRun result = run(batch(folder.tiles, folder.secondary, 2, true));
+    unsetenv("HGTFILL_RASTER_PLUGIN");
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_FALSE(RasterPluginLoaded());
     std::ifstream maps("/proc/self/maps");
