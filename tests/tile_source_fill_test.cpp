@@ -49,94 +49,78 @@ std::int16_t sampleOf(const Bytes& tile, std::int64_t k)
     return DecodeSample(tile.data() + 2 * k);
 }
 
-// A 3" primary with voids on every 5th sample; the HGT secondary lacks every 3rd of them, the other
-// source every 2nd (kVoidValue), so that each order of the two leaves a different pattern.
+// A 3" primary with voids on every 5th sample; the other source lacks every 2nd sample.
 struct Tiles {
     Bytes primary = Bytes(static_cast<std::size_t>(kTileBytes3));
-    Bytes secondary = Bytes(static_cast<std::size_t>(kTileBytes3));
     std::vector<std::int16_t> raster = std::vector<std::int16_t>(static_cast<std::size_t>(kSamples));
 
-    Tiles()
+    explicit Tiles(std::int16_t voidValue = kVoidValue)
     {
         for (std::int64_t k = 0; k < kSamples; ++k) {
-            EncodeSample(primary.data() + 2 * k, static_cast<std::int16_t>(k % 5 == 0 ? kVoidValue : 100 + k % 500));
-            EncodeSample(secondary.data() + 2 * k, static_cast<std::int16_t>(k % 3 == 0 ? kVoidValue : 2000 + k % 7));
+            EncodeSample(primary.data() + 2 * k, static_cast<std::int16_t>(k % 5 == 0 ? voidValue : 100 + k % 500));
             raster[static_cast<std::size_t>(k)] = static_cast<std::int16_t>(k % 2 == 0 ? kVoidValue : 3000 + k % 11);
         }
     }
 };
 
-enum class Kind { Folder, Raster };
-
-struct OrderCase {
+// Where the source has no value, the output keeps the run's own void marker, whichever that is.
+struct VoidCase {
     std::string name;
-    std::vector<Kind> order;
+    std::int16_t voidValue;
 };
 
-void PrintTo(const OrderCase& c, std::ostream* os)
+void PrintTo(const VoidCase& c, std::ostream* os)
 {
     *os << c.name;
 }
 
-class SourcesInPriorityOrder : public ::testing::TestWithParam<OrderCase> {};
+class SourceVoids : public ::testing::TestWithParam<VoidCase> {};
 
-TEST_P(SourcesInPriorityOrder, EachVoidTakesTheFirstSourceWithAValue)
+TEST_P(SourceVoids, StayVoidsOfTheRunAndOnlyVoidsAreAskedFor)
 {
-    const OrderCase& c = GetParam();
+    const VoidCase& c = GetParam();
     TempFolder folder;
-    const Tiles tiles;
+    const Tiles tiles(c.voidValue);
     writeBytes(folder / "N47E011.hgt", tiles.primary);
-    writeBytes(folder / "hgt/N47E011.hgt", tiles.secondary);
     auto raster = std::make_shared<FakeSource>(tiles.raster);
 
     RunOptions options;
     options.durable = false;
-    for (Kind kind : c.order)
-        options.sources.push_back(kind == Kind::Folder ? FillSource{folder / "hgt", nullptr} : FillSource{"", raster});
+    options.voidValues = {c.voidValue};
+    options.sources = {{"", raster}};
     WindowState state;
     FakeHost host;
     const TileResult result = MergeTile(state, host, folder / "N47E011.hgt", "", options);
     ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
 
-    // The literal model: the primary where it has a value, else the first source in order that has one.
     const Bytes output = readBytes(folder / "Merged/N47E011.hgt");
     ASSERT_EQ(output.size(), tiles.primary.size());
-    std::vector<std::int64_t> bySource(c.order.size(), 0);
     std::int64_t voids = 0, left = 0;
     for (std::int64_t k = 0; k < kSamples; ++k) {
         std::int16_t expected = sampleOf(tiles.primary, k);
-        if (expected == kVoidValue) {
+        if (k % 5 == 0) {
             ++voids;
-            for (std::size_t s = 0; s < c.order.size(); ++s) {
-                const std::int16_t v = c.order[s] == Kind::Folder ? sampleOf(tiles.secondary, k)
-                                                                  : tiles.raster[static_cast<std::size_t>(k)];
-                if (v != kVoidValue) {
-                    expected = v;
-                    ++bySource[s];
-                    break;
-                }
-            }
-            left += expected == kVoidValue;
+            const std::int16_t v = tiles.raster[static_cast<std::size_t>(k)];
+            expected = v == kVoidValue ? c.voidValue : v;
+            left += v == kVoidValue;
         }
         ASSERT_EQ(sampleOf(output, k), expected) << "sample " << k;
     }
     EXPECT_EQ(result.voidsFound, voids);
     EXPECT_EQ(result.voidsLeft, left);
-    EXPECT_EQ(result.filledBySource, bySource);
+    EXPECT_EQ(result.filledBySource, std::vector<std::int64_t>{voids - left});
     EXPECT_EQ(result.sourceFiles, (std::vector<std::string>{"/fake/a.tif", "/fake/b.tif"}));
 
-    // The source was asked for the tile by name, on the primary's grid, and only for its voids.
+    // Asked by the tile's name, on the primary's grid, for its voids alone.
     EXPECT_EQ(raster->askedName, "N47E011.hgt");
     EXPECT_EQ(raster->askedSide, kSide);
     ASSERT_EQ(raster->askedWanted.size(), static_cast<std::size_t>(kSamples));
-    for (std::int64_t k = 0; k < kSamples; k += 1)
+    for (std::int64_t k = 0; k < kSamples; ++k)
         ASSERT_EQ(raster->askedWanted[static_cast<std::size_t>(k)], k % 5 == 0) << "sample " << k;
 }
 
-INSTANTIATE_TEST_SUITE_P(TileSource, SourcesInPriorityOrder,
-                         ::testing::Values(OrderCase{"HgtFolderFirst", {Kind::Folder, Kind::Raster}},
-                                           OrderCase{"RasterFirst", {Kind::Raster, Kind::Folder}},
-                                           OrderCase{"RasterAlone", {Kind::Raster}}),
+INSTANTIATE_TEST_SUITE_P(TileSource, SourceVoids,
+                         ::testing::Values(VoidCase{"Marker", kVoidValue}, VoidCase{"Lowest", -32768}),
                          [](const auto& info) { return info.param.name; });
 
 // What the run makes of a source that covers no voids, does not cover the tile, or fails.
