@@ -18,7 +18,7 @@ constexpr std::int64_t kSamples = kSide * kSide;
 // A source that answers from values in memory and keeps what it was asked for.
 class FakeSource : public TileSource {
 public:
-    explicit FakeSource(std::vector<std::int16_t> values) : m_values(std::move(values)) {}
+    explicit FakeSource(std::vector<std::int16_t> tile) : values(std::move(tile)) {}
 
     std::string path() const override { return "/fake/dem.vrt"; }
     Result<std::optional<SourceTile>> tileFor(const std::string& tileName, int side,
@@ -31,17 +31,15 @@ public:
             return *failure;
         if (!covers)
             return std::optional<SourceTile>{};
-        return std::optional<SourceTile>(SourceTile{m_values, {"/fake/a.tif", "/fake/b.tif"}});
+        return std::optional<SourceTile>(SourceTile{values, {"/fake/a.tif", "/fake/b.tif"}});
     }
 
+    std::vector<std::int16_t> values;
     bool covers = true;
     std::optional<Error> failure;
     mutable std::string askedName;
     mutable int askedSide = 0;
     mutable std::vector<std::uint8_t> askedWanted;
-
-private:
-    std::vector<std::int16_t> m_values;
 };
 
 std::int16_t sampleOf(const Bytes& tile, std::int64_t k)
@@ -163,6 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
     TileSource, SourceAnswers,
     ::testing::Values(
         AnswerCase{"NotCovered", [](FakeSource& s) { s.covers = false; }, RunEnd::MissingSecondary, false},
+        AnswerCase{"NoValueAtAll", [](FakeSource& s) { s.values.assign(s.values.size(), kVoidValue); },
+                   RunEnd::MissingSecondary, false},
         AnswerCase{"Fails", [](FakeSource& s) { s.failure = Error{ErrorKind::Io, "Lesefehler"}; }, RunEnd::Failed, false},
         AnswerCase{"GivesValues", [](FakeSource&) {}, RunEnd::Complete, true}),
     [](const auto& info) { return info.param.name; });

@@ -75,6 +75,9 @@ Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, cons
     if (static_cast<std::int64_t>(values.size()) != grid.side * grid.side)
         return Error{ErrorKind::Internal, tiles.path() + " liefert für " + name + " " + std::to_string(values.size())
                                               + " statt " + std::to_string(grid.side * grid.side) + " Werte"};
+    // Rasters that merely touch the tile's edge give no wanted sample a value: no source for this tile.
+    if (std::all_of(values.begin(), values.end(), [](std::int16_t v) { return v == kVoidValue; }))
+        return std::optional<OpenedSource>{};
     // A sample without a value must read as a void of this run, whichever values mark voids in it.
     if (!voids.hasMarker())
         std::replace(values.begin(), values.end(), kVoidValue, voids.values().front());
