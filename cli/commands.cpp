@@ -1,11 +1,13 @@
 #include "cli/commands.h"
 
+#include "cli/raster_sources.h"
 #include "cli/render_command.h"
 #include "cli/text_escape.h"
 #include "cli/tile_report.h"
 #include "platform/file_system.h"
 #include "tiles/tile_folder.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace hgt::cli {
@@ -48,6 +50,37 @@ int report(const Invocation& invocation, const BatchResult& run, std::size_t til
     return status;
 }
 
+std::vector<std::string> sourcePaths(const Invocation& invocation)
+{
+    std::vector<std::string> paths{invocation.secondary};
+    paths.insert(paths.end(), invocation.moreSecondaries.begin(), invocation.moreSecondaries.end());
+    return paths;
+}
+
+// Every -s in the order given, raster sources opened through the plugin; empty when all are HGT
+// folders, so that such runs go exactly as before and never load the plugin.
+Result<std::vector<FillSource>> rasterAwareSources(const Invocation& invocation)
+{
+    const std::vector<std::string> paths = sourcePaths(invocation);
+    std::vector<bool> raster;
+    for (const std::string& path : paths)
+        raster.push_back(IsRasterSource(path));
+    std::vector<FillSource> sources;
+    if (std::find(raster.begin(), raster.end(), true) == raster.end())
+        return sources;
+    for (std::size_t s = 0; s < paths.size(); ++s) {
+        if (!raster[s]) {
+            sources.push_back({paths[s], nullptr});
+            continue;
+        }
+        Result<std::shared_ptr<const TileSource>> opened = OpenRasterSource(paths[s]);
+        if (!opened)
+            return opened.error();
+        sources.push_back({paths[s], std::move(*opened)});
+    }
+    return sources;
+}
+
 int fillTiles(const Invocation& invocation, const std::vector<std::string>& tiles, CliHost& host,
               const std::atomic<bool>* stop, const Console& console)
 {
@@ -61,6 +94,12 @@ int fillTiles(const Invocation& invocation, const std::vector<std::string>& tile
     options.interpolate = invocation.interpolate;
     options.maxDistance = invocation.maxDistance;
     options.provenance = invocation.provenance;
+    if (Result<std::vector<FillSource>> sources = rasterAwareSources(invocation); !sources) {
+        console.err << "hgtfill-cli: " << Printable(sources.error().message) << '\n';
+        return kExitFailed;
+    } else {
+        options.sources = std::move(*sources);
+    }
     const BatchResult run = MergeTiles(state, host, tiles, invocation.secondary, options);
     host.runEnded();
     return report(invocation, run, tiles.size(), RunKind::Fill, stop, console);
@@ -73,6 +112,9 @@ bool checkSecondary(const Invocation& invocation, const Console& console)
         return true;
     if (FolderHoldsTile(invocation.secondary))
         return true;
+    for (const std::string& path : sourcePaths(invocation))
+        if (IsRasterSource(path))
+            return true;
     // A folder that exists but cannot be listed is named with the system's reason.
     if (FolderExists(invocation.secondary)) {
         if (const Result<std::vector<std::string>> listed = ListTiles(invocation.secondary); !listed) {

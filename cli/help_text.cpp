@@ -41,7 +41,9 @@ Optionen:
   -s, --secondary ORDNER  der Ordner mit den gleichnamigen Ersatzkacheln (Pflicht); mehrmals
                           angegeben: weitere Quellen in dieser Reihenfolge, gefragt für die Löcher,
                           die die Quellen davor offen lassen. Eine Kachel ist ohne Sekundärkachel
-                          erst, wenn keine Quelle sie hat.
+                          erst, wenn keine Quelle sie hat. Statt eines Ordners mit HGT-Kacheln
+                          auch ein Ordner mit Rastern (GeoTIFF …) oder eine Raster- oder
+                          .vrt-Datei: die Werte werden auf das Raster der Kachel umgerechnet.
       --void WERT         ein Wert, der ein Loch markiert: -9999, -32768 oder -32767; mehrmals
                           für mehrere. Angegeben ersetzt er die Vorgabe -9999.
       --method VERFAHREN  copy (Vorgabe): ein Loch bekommt den Wert der Quelle, wie er ist;
@@ -67,16 +69,19 @@ Optionen:
 Mit mehreren Quellen nennt die Zeile einer Kachel die Löcher je Quelle, etwa „120 aus Quelle 1,
 30 aus Quelle 2“; Quelle 1 ist das erste -s. Mit --interpolate nennt sie auch die interpolierten
 Löcher und die, die zu weit von gültigen Werten liegen. Ohne Quelle und ohne ein Loch, das sich
-interpolieren lässt, ist die Kachel ohne Sekundärkachel.
+interpolieren lässt, ist die Kachel ohne Sekundärkachel. Haben Raster Löcher gefüllt, nennt sie die
+Dateien („aus …/N47E011_dem.tif“).
 
 Auf einem Terminal zeigt die Fehlerausgabe einen Fortschrittsbalken: fertige Kacheln von allen,
 die laufende Kachel, Kacheln je Sekunde und die restliche Zeit.
 
 JSON je Kachel: {"type":"tile","name":…,"path":…,"output":…,"end":…,"voids_found":…,"filled":…,
-"left":…,"filled_by_source":[…],"interpolated":…,"left_too_far":…,"offsets":…,"message":…,
-"warning":…,"seconds":…}; "end" ist filled, no_holes, missing_secondary, stopped oder failed;
-"filled_by_source" die gefüllten Löcher je Quelle; "interpolated" die interpolierten Löcher,
-"left_too_far" die übrigen, die zu weit von gültigen Werten liegen (ohne --interpolate 0); "offsets" bei delta {"median":…,"iqr":…,"rim_samples":…}, sonst null; "warning" leer
+"left":…,"filled_by_source":[…],"interpolated":…,"left_too_far":…,"offsets":…,
+"source_files":[…],"message":…,"warning":…,"seconds":…}; "end" ist filled, no_holes,
+missing_secondary, stopped oder failed; "filled_by_source" die gefüllten Löcher je Quelle;
+"interpolated" die interpolierten Löcher, "left_too_far" die übrigen, die zu weit von gültigen Werten
+liegen (ohne --interpolate 0); "source_files" die Rasterdateien, aus denen Löcher gefüllt wurden
+(ohne Rasterquellen leer); "offsets" bei delta {"median":…,"iqr":…,"rim_samples":…}, sonst null; "warning" leer
 oder die Warnung. Die Summe: {"type":"summary","tiles":…,"done":…,"filled":…,"no_holes":…,
 "missing_secondary":…,"stopped":…,"failed":…,"not_started":…,"interrupted":…,"seconds":…,
 "exit_status":…}.
@@ -91,6 +96,7 @@ Beispiele:
   hgtfill-cli fill -s /data/srtm3 /data/srtm1/N47E011.hgt
   hgtfill-cli fill --method delta -s /data/srtm1-alt -s /data/srtm3 /data/srtm1/N47E011.hgt
   hgtfill-cli fill --interpolate --provenance -s /data/srtm3 /data/srtm1/N47E011.hgt
+  hgtfill-cli fill --method delta -s /data/copernicus /data/srtm1/N47E011.hgt
 )";
 
 constexpr std::string_view kBatch = R"(Aufruf: hgtfill-cli batch [OPTIONEN] -s ORDNER [-s ORDNER…] ORDNER

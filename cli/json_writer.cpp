@@ -120,6 +120,19 @@ JsonWriter& JsonWriter::add(std::string_view name, std::span<const std::int64_t>
     return *this;
 }
 
+JsonWriter& JsonWriter::add(std::string_view name, std::span<const std::string> values)
+{
+    key(name);
+    m_body += '[';
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        if (k > 0)
+            m_body += ',';
+        m_body += JsonString(values[k]);
+    }
+    m_body += ']';
+    return *this;
+}
+
 JsonWriter& JsonWriter::add(std::string_view name, const JsonWriter& object)
 {
     key(name);

@@ -26,6 +26,7 @@ public:
     // script can still find the file.
     JsonWriter& addPath(std::string_view key, std::string_view path);
     JsonWriter& add(std::string_view key, std::span<const std::int64_t> values); // an array of numbers
+    JsonWriter& add(std::string_view key, std::span<const std::string> values);  // an array of strings
     JsonWriter& add(std::string_view key, const JsonWriter& object);            // a nested object
 
     // The object so far, closed: {"key":value,…}

@@ -73,6 +73,15 @@ std::size_t notStarted(const BatchResult& run, std::size_t tiles)
     return tiles > run.tiles.size() ? tiles - run.tiles.size() : 0;
 }
 
+// "; aus N47E011_dem.tif, N47E012_dem.tif" when rasters filled voids.
+std::string sourceFilesText(const TileResult& result)
+{
+    std::string text;
+    for (const std::string& file : result.sourceFiles)
+        text += (text.empty() ? "; aus " : ", ") + file;
+    return text;
+}
+
 std::string withMessage(std::string text, const std::string& message)
 {
     if (!message.empty())
@@ -126,6 +135,7 @@ std::string TileJson(const TileResult& result, RunKind kind)
                                     .add("rim_samples", result.offsets->rimSamples));
         else
             json.addNull("offsets");
+        json.add("source_files", std::span<const std::string>(result.sourceFiles));
     }
     json.add("message", result.message);
     if (kind != RunKind::Difference)
@@ -146,7 +156,7 @@ std::string TileLine(const TileResult& result, RunKind kind)
         return name + ": gefüllt nach " + result.output + " (Löcher: " + std::to_string(result.voidsFound)
                + " gefunden, " + std::to_string(result.voidsFilled) + " gefüllt" + bySource(result)
                + interpolatedText(result) + ", " + std::to_string(result.voidsLeft) + " übrig" + tooFarText(result)
-               + offsetText(result) + "; " + seconds + ")";
+               + offsetText(result) + sourceFilesText(result) + "; " + seconds + ")";
     case RunEnd::NoHoles:
         return name + ": hat keine Löcher";
     case RunEnd::MissingSecondary:

@@ -23,15 +23,6 @@ std::int16_t TileHeight(double metres)
     return HeightSample(metres);
 }
 
-bool IsRasterPath(std::string_view path)
-{
-    static constexpr std::array<std::string_view, 14> kExtensions{
-        "tif", "tiff", "vrt", "img", "asc", "bil", "flt", "dt0", "dt1", "dt2", "nc", "jp2", "dem", "gpkg"};
-    const std::string extension = GetExtensionName(path);
-    return std::any_of(kExtensions.begin(), kExtensions.end(),
-                       [&](std::string_view e) { return EqualsIgnoringCase(e, extension); });
-}
-
 RasterSource::RasterSource(std::unique_ptr<Index> index) : m_index(std::move(index)) {}
 RasterSource::RasterSource(RasterSource&&) noexcept = default;
 RasterSource& RasterSource::operator=(RasterSource&&) noexcept = default;
@@ -45,13 +36,6 @@ const std::string& RasterSource::path() const
 std::size_t RasterSource::rasterCount() const
 {
     return m_index->rasters.size();
-}
-
-bool RasterSource::looksLikeRasterSource(const std::string& path)
-{
-    if (FolderExists(path))
-        return !FolderHoldsTile(path) && FolderHoldsRaster(path);
-    return FileExists(path) && IsRasterPath(path);
 }
 
 Result<RasterSource> RasterSource::open(const std::string& path)

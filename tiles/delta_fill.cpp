@@ -832,11 +832,13 @@ Result<DeltaFilled> DeltaFill(const TileInput& primary, const std::vector<GridSo
     return DeltaRun(primary, sources, voids, yield, useHelper && std::thread::hardware_concurrency() > 1).run();
 }
 
-std::string OffsetWarning(const OffsetStats& offsets)
+std::string OffsetWarning(const OffsetStats& offsets, bool rasterSource)
 {
     if (offsets.rimSamples == 0 || std::fabs(offsets.median) <= kOffsetWarningMetres)
         return {};
     const std::string number = GermanDecimal(offsets.median, 1, true);
+    if (rasterSource) // SRTM tiles refer to EGM96, Copernicus rasters to EGM2008
+        return "Höhenversatz der Quelle: Median " + number + " m – anderes Höhenbezugssystem (z. B. EGM96 und EGM2008)?";
     return "Höhenversatz der Quelle: Median " + number + " m – anderes Höhenbezugssystem?";
 }
 

@@ -3,9 +3,11 @@
 #include "tiles/internal/delta_fill.h"
 #include "tiles/internal/output_paths.h"
 #include "tiles/internal/prepared_tile.h"
+#include "tiles/internal/samples.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace hgt {
@@ -24,6 +26,65 @@ std::string ambiguousSecondaryText(const std::string& name, const std::string& f
 {
     return "mehrere sekundäre hgt-files passen zu " + name + " im Sekundärordner " + folder
            + " (sie unterscheiden sich nur in Groß- und Kleinschreibung)";
+}
+
+// The samples a source other than a tile folder must give: the primary's voids and, for the
+// offset-bridging fill, the rim around them on which the offset is measured.
+Result<std::vector<std::uint8_t>> WantedSamples(const TileInput& primary, const VoidSet& voids, bool withRim)
+{
+    const std::int64_t side = primary.grid().side;
+    std::vector<std::uint8_t> wanted(static_cast<std::size_t>(side * side));
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(side * 2));
+    RowBits voidBits(withRim ? side : 0);
+    for (std::int64_t r = 0; r < side; ++r) {
+        if (Result<> read = primary.readAt(r * side * 2, row.data(), row.size()); !read)
+            return read.error();
+        for (std::int64_t c = 0; c < side; ++c) {
+            if (!voids.isVoid(DecodeSample(row.data() + 2 * c)))
+                continue;
+            wanted[static_cast<std::size_t>(r * side + c)] = 1;
+            if (withRim)
+                voidBits.set(r, c);
+        }
+    }
+    if (withRim) {
+        const NearSamples near = SamplesNearVoids(voidBits);
+        for (std::int64_t r = 0; r < side; ++r)
+            for (std::int64_t c = 0; c < side; ++c)
+                wanted[static_cast<std::size_t>(r * side + c)] = near.contains(r, c);
+    }
+    return wanted;
+}
+
+struct OpenedSource {
+    GridSource grid;
+    std::vector<std::string> files;
+};
+
+// A tile of a source other than a tile folder, as an in-memory tile on the primary's grid, so that
+// both fill methods read it like any tile; nullopt where the source does not cover the tile.
+Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, const std::string& name, TileGrid grid,
+                                                  const VoidSet& voids, const std::vector<std::uint8_t>& wanted)
+{
+    Result<std::optional<SourceTile>> tile = tiles.tileFor(name, static_cast<int>(grid.side), &wanted);
+    if (!tile)
+        return tile.error();
+    if (!*tile)
+        return std::optional<OpenedSource>{};
+    std::vector<std::int16_t>& values = (*tile)->values;
+    if (static_cast<std::int64_t>(values.size()) != grid.side * grid.side)
+        return Error{ErrorKind::Internal, tiles.path() + " liefert für " + name + " " + std::to_string(values.size())
+                                              + " statt " + std::to_string(grid.side * grid.side) + " Werte"};
+    // Rasters that merely touch the tile's edge give no wanted sample a value: no source for this tile.
+    if (std::all_of(values.begin(), values.end(), [](std::int16_t v) { return v == kVoidValue; }))
+        return std::optional<OpenedSource>{};
+    // A sample without a value must read as a void of this run, whichever values mark voids in it.
+    if (!voids.hasMarker())
+        std::replace(values.begin(), values.end(), kVoidValue, voids.values().front());
+    Result<TileInput> input = TileInput::fromSamples(tiles.path(), values);
+    if (!input)
+        return input.error();
+    return std::optional<OpenedSource>(OpenedSource{GridSource(std::move(*input), grid, voids), std::move((*tile)->files)});
 }
 
 class FillRun {
@@ -120,20 +181,49 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     state.runLog += '\n';
 
     // The sources are looked for before anything is created, so a missing one leaves no trace.
-    std::vector<std::string> folders{secondaryFolder};
-    folders.insert(folders.end(), m_run.options.moreSecondaryFolders.begin(), m_run.options.moreSecondaryFolders.end());
-    std::vector<std::optional<GridSource>> sources(folders.size());
+    std::vector<FillSource> fillSources = m_run.options.sources;
+    if (fillSources.empty()) {
+        fillSources.push_back({secondaryFolder, nullptr});
+        for (const std::string& folder : m_run.options.moreSecondaryFolders)
+            fillSources.push_back({folder, nullptr});
+    }
+    std::vector<std::string> folders;
+    for (const FillSource& source : fillSources)
+        if (!source.tiles)
+            folders.push_back(source.folder);
+    std::vector<std::optional<GridSource>> sources(fillSources.size());
+    std::vector<std::vector<std::string>> sourceFiles(fillSources.size());
+    std::optional<std::vector<std::uint8_t>> wanted; // taken from the primary when a source needs it
     RunInputs inputs{{primaryFile}, folders};
     inputs.folders.push_back(SiblingFolder(primaryFile, "."));
     bool anySource = false;
-    for (std::size_t s = 0; s < folders.size(); ++s) {
-        if (folders[s].empty()) // no secondary folder: an interpolating run without sources
+    for (std::size_t s = 0; s < fillSources.size(); ++s) {
+        if (const std::shared_ptr<const TileSource>& tiles = fillSources[s].tiles) {
+            if (!wanted) {
+                Result<std::vector<std::uint8_t>> samples =
+                    WantedSamples(*primary, voids, m_run.options.method == FillMethod::Delta);
+                if (!samples)
+                    return fail(samples.error());
+                wanted.emplace(std::move(*samples));
+            }
+            Result<std::optional<OpenedSource>> source = OpenTileSource(*tiles, name, primary->grid(), voids, *wanted);
+            if (!source)
+                return fail(source.error());
+            if (!*source)
+                continue;
+            sources[s].emplace(std::move((*source)->grid));
+            sourceFiles[s] = std::move((*source)->files);
+            anySource = true;
             continue;
-        const Result<std::string> found = FindTileInFolder(folders[s], name);
+        }
+        const std::string& folder = fillSources[s].folder;
+        if (folder.empty()) // no secondary folder: an interpolating run without sources
+            continue;
+        const Result<std::string> found = FindTileInFolder(folder, name);
         if (!found && found.error().kind == ErrorKind::NotFound)
             continue;
         if (!found)
-            return fail({ErrorKind::Ambiguous, ambiguousSecondaryText(name, folders[s])});
+            return fail({ErrorKind::Ambiguous, ambiguousSecondaryText(name, folder)});
         Result<TileInput> input = TileInput::open(*found);
         if (!input)
             return fail(input.error());
@@ -194,7 +284,10 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         delta.emplace(std::move(*filled));
         walkInputs.filled = &*delta;
         m_result.offsets = delta->offsets;
-        m_result.warning = OffsetWarning(delta->offsets);
+        bool rasterFilled = false;
+        for (std::size_t s = 0; s < fillSources.size() && s < delta->filledBySource.size(); ++s)
+            rasterFilled = rasterFilled || (fillSources[s].tiles && delta->filledBySource[s] > 0);
+        m_result.warning = OffsetWarning(delta->offsets, rasterFilled);
     }
     if (prepares() && !prepared) {
         Result<PreparedTile> made = prepare(*primary, walkInputs, delta ? &*delta : nullptr);
@@ -230,6 +323,9 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         m_result.voidsFilled = m_result.voidsFound - m_result.voidsLeft - m_result.interpolated;
         m_result.filledBySource = prepared->filledBySource;
     }
+    for (std::size_t s = 0; s < sourceFiles.size() && s < m_result.filledBySource.size(); ++s)
+        if (m_result.filledBySource[s] > 0)
+            m_result.sourceFiles.insert(m_result.sourceFiles.end(), sourceFiles[s].begin(), sourceFiles[s].end());
     if (walk->stopped)
         return end(RunEnd::Stopped);
 

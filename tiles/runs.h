@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,6 +78,7 @@ struct TileResult {
     std::int64_t leftTooFar = 0;   // of voidsLeft, the ones too far from valid data to interpolate
     std::string provenance;        // the provenance companion's path, once it is written
     std::optional<OffsetStats> offsets;       // measured by the offset-bridging fill
+    std::vector<std::string> sourceFiles;     // files of sources other than HGT folders that filled voids
     std::string warning;                      // what the user should look at although the run ended well
     std::int64_t bytes = 0;       // bytes written to the output
     double seconds = 0;
@@ -129,6 +131,30 @@ enum class FillMethod {
     Delta, // the filler's sample plus the offset between the tiles, bridged smoothly across each void
 };
 
+// A tile's samples from a source that is not a folder of HGT tiles: row 0 is the northern edge.
+struct SourceTile {
+    std::vector<std::int16_t> values; // side*side heights in metres, host order; kVoidValue where none
+    std::vector<std::string> files;   // the files the values were taken from
+};
+
+// A fill source the engine knows only through this interface (rasters, from a plugin). tileFor may be
+// called from several batch threads at once.
+class TileSource {
+public:
+    virtual ~TileSource() = default;
+    virtual std::string path() const = 0;
+    // The tile named e.g. "N47E011.hgt" on a grid of side*side samples; nullopt where the source does not
+    // cover it. With `wanted` (side*side flags), only the flagged samples need a value.
+    virtual Result<std::optional<SourceTile>> tileFor(const std::string& tileName, int side,
+                                                      const std::vector<std::uint8_t>* wanted) const = 0;
+};
+
+// One source of a fill: a folder of HGT tiles, or, when `tiles` is set, a source of another kind.
+struct FillSource {
+    std::string folder;
+    std::shared_ptr<const TileSource> tiles;
+};
+
 struct RunOptions {
     std::size_t blockBytes = kDefaultBlockBytes; // bytes per read and write
     bool durable = true;                         // outputs synced to disk before they get their name
@@ -148,6 +174,9 @@ struct RunOptions {
     int maxDistance = 100;
     // A fill also writes <output>.src beside the output: where each sample came from (tile_format.h).
     bool provenance = false;
+    // When not empty: every source in priority order, HGT folders and other kinds mixed, in place of
+    // the secondary folder argument and moreSecondaryFolders.
+    std::vector<FillSource> sources;
 };
 
 // Fills the voids of one primary tile from the same-named tile of secondaryFolder into

@@ -64,6 +64,23 @@ Result<TileInput> TileInput::open(const std::string& path)
     return input;
 }
 
+Result<TileInput> TileInput::fromSamples(const std::string& path, const std::vector<std::int16_t>& values)
+{
+    const auto bytes = static_cast<std::int64_t>(values.size() * 2);
+    const std::optional<TileGrid> grid = GridOfSize(bytes);
+    if (!grid || grid->bytes() != bytes)
+        return NotATileError(path, bytes);
+    TileInput input;
+    input.m_path = path;
+    input.m_grid = *grid;
+    input.m_fileBytes = bytes;
+    input.m_inMemory = true;
+    input.m_bytes.resize(values.size() * 2);
+    for (std::size_t k = 0; k < values.size(); ++k)
+        EncodeSample(input.m_bytes.data() + 2 * k, values[k]);
+    return input;
+}
+
 std::optional<FileIdentity> TileInput::identity() const
 {
     if (m_inMemory)

@@ -93,32 +93,4 @@ std::optional<RasterEntry> ReadEntry(const std::string& path, LonLatTransforms& 
     return entry;
 }
 
-std::vector<std::string> RasterFilesBelow(const std::string& folder)
-{
-    namespace fs = std::filesystem;
-    std::vector<std::string> files;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code typeError;
-        if (it->is_regular_file(typeError) && IsRasterPath(it->path().string()))
-            files.push_back(it->path().string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-bool FolderHoldsRaster(const std::string& folder)
-{
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code typeError;
-        if (it->is_regular_file(typeError) && IsRasterPath(it->path().string()))
-            return true;
-    }
-    return false;
-}
-
 } // namespace hgt

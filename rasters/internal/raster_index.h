@@ -3,6 +3,7 @@
 // The index of a raster source: each raster's header, read once, with its extent in lon/lat.
 
 #include "rasters/internal/gdal_support.h"
+#include "rasters/internal/raster_paths.h"
 
 #include <array>
 #include <map>
@@ -51,9 +52,5 @@ private:
 
 // The header of one raster; nullopt for a file GDAL cannot open or that has no georeferencing.
 std::optional<RasterEntry> ReadEntry(const std::string& path, LonLatTransforms& transforms);
-
-// The files below a folder (sub folders included) with a raster extension, sorted by path.
-std::vector<std::string> RasterFilesBelow(const std::string& folder);
-bool FolderHoldsRaster(const std::string& folder);
 
 } // namespace hgt

@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "cli/json_writer.h"
+#include "cli/raster_sources.h"
 #include "cli/stop_signal.h"
 #include "cli/text_escape.h"
 #include "cli/tile_report.h"
@@ -16,6 +17,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -118,7 +121,7 @@ TEST(BatchCommand, JsonReportsEveryTileInOrderThenTheSummary)
     ASSERT_EQ(lines.size(), 5u) << result.out;
     const std::vector<std::string> tileKeys{"type",         "name",    "path",    "output",  "end",
                                             "voids_found",  "filled",  "left",    "filled_by_source",
-                                            "interpolated", "left_too_far", "offsets", "message", "warning",
+                                            "interpolated", "left_too_far", "offsets", "source_files", "message", "warning",
                                             "seconds"};
     const std::vector<std::pair<std::string, std::string>> expected{
         {"A.hgt", "filled"}, {"B.hgt", "no_holes"}, {"C.hgt", "missing_secondary"}, {"d.HGT", "failed"}};
@@ -127,6 +130,7 @@ TEST(BatchCommand, JsonReportsEveryTileInOrderThenTheSummary)
         EXPECT_EQ(keys(lines[k]), tileKeys);
         EXPECT_NE(lines[k].find(R"("name":")" + expected[k].first + '"'), std::string::npos);
         EXPECT_NE(lines[k].find(R"("end":")" + expected[k].second + '"'), std::string::npos);
+        EXPECT_NE(lines[k].find(R"("source_files":[],)"), std::string::npos); // HGT folders only
     }
     EXPECT_NE(lines[0].find(R"("voids_found":5000,"filled":5000,"left":0)"), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find(R"("output":")" + folder.tiles + "/Merged/A.hgt\""), std::string::npos) << lines[0];
@@ -137,6 +141,24 @@ TEST(BatchCommand, JsonReportsEveryTileInOrderThenTheSummary)
                                  R"("missing_secondary":1,"stopped":0,"failed":1,"not_started":0,)"
                                  R"("interrupted":false,"seconds":_,"exit_status":1})");
     EXPECT_EQ(filesBelow(temp / "tiles/Merged"), std::vector<std::string>{"A.hgt"});
+}
+
+// GDAL costs every start of the program a tenth of a second: a run of HGT folders must not load it.
+TEST(BatchCommand, HgtFoldersAloneNeverLoadTheRasterPlugin)
+{
+    // Where a run would find the plugin if it looked for it.
+    ASSERT_EQ(setenv("HGTFILL_RASTER_PLUGIN", HGTFILL_RASTER_PLUGIN_FILE, 1), 0);
+    TempFolder temp;
+    const MixedFolder folder(temp);
+    const CliRun result = run(batch(folder.tiles, folder.secondary, 2, true));
+    unsetenv("HGTFILL_RASTER_PLUGIN");
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_FALSE(RasterPluginLoaded());
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        EXPECT_EQ(line.find("hgtfill_rasters_plugin"), std::string::npos) << line;
+        EXPECT_EQ(line.find("libgdal"), std::string::npos) << line;
+    }
 }
 
 TEST(BatchCommand, TextGoesToOutputAndProblemsToErrors)
@@ -383,7 +405,7 @@ TEST(FurtherSources, FillWhatTheFirstLeavesOpenAndTheReportSaysFromWhere)
     const std::vector<std::string> lines = json.outLines();
     ASSERT_EQ(lines.size(), 4u) << json.out;
     EXPECT_NE(lines[0].find(R"("end":"filled","voids_found":5000,"filled":5000,"left":0,"filled_by_source":[3800,1200],)"
-                            R"("interpolated":0,"left_too_far":0,"offsets":null,"message":"","warning":"",)"),
+                            R"("interpolated":0,"left_too_far":0,"offsets":null,"source_files":[],"message":"","warning":"",)"),
               std::string::npos)
         << lines[0];
     EXPECT_NE(lines[1].find(R"("end":"filled","voids_found":10,"filled":10,"left":0,"filled_by_source":[0,10],)"),
@@ -458,7 +480,7 @@ TEST_P(DeltaOffsets, AreReportedAndAWarningStaysVisible)
     char median[32];
     std::snprintf(median, sizeof median, "%.3f", offsets.median);
     EXPECT_NE(line.find(std::string(R"("offsets":{"median":)") + median + R"(,"iqr":0.000,"rim_samples":)"
-                        + std::to_string(rim) + R"(},"message":"","warning":)" + JsonString(warning) + ","),
+                        + std::to_string(rim) + R"(},"source_files":[],"message":"","warning":)" + JsonString(warning) + ","),
               std::string::npos)
         << line;
 

@@ -15,7 +15,8 @@ inline constexpr double kOffsetWarningMetres = 5.0;
 
 // The warning of a tile whose sources sit far apart in height, e.g.
 // "Höhenversatz der Quelle: Median +9,3 m – anderes Höhenbezugssystem?"; empty below the threshold.
-std::string OffsetWarning(const OffsetStats& offsets);
+// With `rasterSource` (a source other than HGT tiles filled voids) it names the usual pair of geoids.
+std::string OffsetWarning(const OffsetStats& offsets, bool rasterSource = false);
 
 
 // How wide the rim around a void region is, in samples.

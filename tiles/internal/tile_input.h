@@ -29,6 +29,8 @@ Error NotATileError(const std::string& path, std::int64_t size);
 class TileInput {
 public:
     static Result<TileInput> open(const std::string& path);
+    // A tile in memory made of host-order samples (side*side of a tile grid), e.g. taken from rasters.
+    static Result<TileInput> fromSamples(const std::string& path, const std::vector<std::int16_t>& values);
 
     const std::string& path() const { return m_path; }
     const TileGrid& grid() const { return m_grid; }

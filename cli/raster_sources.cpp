@@ -1,0 +1,86 @@
+#include "cli/raster_sources.h"
+
+#include "platform/file_system.h"
+#include "rasters/raster_plugin.h"
+#include "rasters/raster_source.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace hgt::cli {
+
+namespace {
+
+std::string executableFolder()
+{
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : self.parent_path().string();
+}
+
+bool g_loaded = false;
+
+// The plugin's entry, or why it cannot be had; loaded once for the life of the process.
+const Result<RasterPluginEntry>& Plugin()
+{
+    static const Result<RasterPluginEntry> entry = []() -> Result<RasterPluginEntry> {
+        std::string reasons;
+        std::string looked;
+        for (const std::string& candidate : RasterPluginCandidates()) {
+            looked += (looked.empty() ? "" : ", ") + candidate;
+            if (!FileExists(candidate))
+                continue;
+            void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (!handle) {
+                reasons += std::string("; ") + dlerror();
+                continue;
+            }
+            g_loaded = true;
+            if (void* symbol = dlsym(handle, kRasterPluginEntry))
+                return reinterpret_cast<RasterPluginEntry>(symbol);
+            reasons += "; " + candidate + " ohne " + kRasterPluginEntry;
+        }
+        if (reasons.empty())
+            reasons = "; " + std::string(kRasterPluginFile) + " nicht gefunden (gesucht: " + looked + ")";
+        return Error{ErrorKind::NotFound, "Rasterquellen können nicht gelesen werden: " + reasons.substr(2)};
+    }();
+    return entry;
+}
+
+} // namespace
+
+bool IsRasterSource(const std::string& path)
+{
+    return RasterSource::looksLikeRasterSource(path);
+}
+
+std::vector<std::string> RasterPluginCandidates()
+{
+    std::vector<std::string> candidates;
+    if (const char* chosen = std::getenv("HGTFILL_RASTER_PLUGIN"); chosen && *chosen)
+        candidates.emplace_back(chosen);
+    if (const std::string folder = executableFolder(); !folder.empty()) {
+        candidates.push_back(folder + "/" + kRasterPluginFile);
+        candidates.push_back(folder + "/" HGTFILL_PLUGIN_FROM_BINDIR "/" + kRasterPluginFile);
+    }
+    return candidates;
+}
+
+Result<std::shared_ptr<const TileSource>> OpenRasterSource(const std::string& path)
+{
+    const Result<RasterPluginEntry>& entry = Plugin();
+    if (!entry)
+        return entry.error();
+    RasterSourceResult result = Error{ErrorKind::Internal, "Rasterquelle " + path + " nicht geöffnet"};
+    (*entry)(kRasterPluginVersion, &path, &result);
+    return result;
+}
+
+bool RasterPluginLoaded()
+{
+    return g_loaded;
+}
+
+} // namespace hgt::cli

@@ -1,0 +1,22 @@
+#pragma once
+
+// The raster plugin's one entry point. GDAL is linked into the plugin only, and the command line
+// loads the plugin when a source is made of rasters, so that runs of HGT folders never load GDAL.
+
+#include "tiles/runs.h"
+
+#include <memory>
+#include <string>
+
+namespace hgt {
+
+// Raised whenever the entry's signature or TileSource changes: a stale plugin is refused, not called.
+inline constexpr int kRasterPluginVersion = 1;
+inline constexpr char kRasterPluginFile[] = "hgtfill_rasters_plugin.so";
+inline constexpr char kRasterPluginEntry[] = "hgtfill_open_raster_source";
+
+using RasterSourceResult = Result<std::shared_ptr<const TileSource>>;
+// Opens `path` as a raster source into `result`; `version` is the caller's kRasterPluginVersion.
+using RasterPluginEntry = void (*)(int version, const std::string* path, RasterSourceResult* result);
+
+} // namespace hgt

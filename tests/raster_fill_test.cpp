@@ -1,0 +1,241 @@
+// Fills from GeoTIFF rasters generated with GDAL, through the adapter the plugin hands out and
+// through the command line: mixed with an HGT folder in both orders, with the offset-bridging fill.
+
+#include "rasters/raster_tile_source.h"
+#include "tests/raster_test_support.h"
+#include "tests/test_support.h"
+#include "tiles/runs.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace hgt {
+namespace {
+
+using test::Bytes;
+using test::TempFolder;
+
+constexpr int kSide = static_cast<int>(kTileSide3);
+constexpr double kStep = 1.0 / (kSide - 1);
+
+// The terrain at a node of N47E011's 3" grid, as the raster source takes it from a raster whose pixel
+// centres lie on those nodes.
+std::int16_t nodeHeight(int r, int c)
+{
+    // The raster holds the terrain as Float32: that value, rounded.
+    return TileHeight(static_cast<float>(Terrain(11 + double(c) / (kSide - 1), 48 - double(r) / (kSide - 1))));
+}
+
+bool rasterHole(int r, int c)
+{
+    return r >= 300 && r < 340 && c >= 500 && c < 560;
+}
+
+// N47E011 pixel for node, with a nodata hole; the whole tile plus half a pixel around.
+void writeNodeRaster(const std::string& path)
+{
+    RasterLayout layout = Geographic(11 - kStep / 2, 47 - kStep / 2, 12 + kStep / 2, 48 + kStep / 2, kSide - 1, kSide - 1);
+    layout.nodata = -32768;
+    layout.hole = [](int column, int row) { return rasterHole(row, column); };
+    WriteRaster(path, layout);
+}
+
+std::int16_t sampleOf(const Bytes& tile, std::int64_t k)
+{
+    return DecodeSample(tile.data() + 2 * k);
+}
+
+// A primary with a void block; an HGT secondary (terrain + 7 m) void over half of it; a raster void
+// over another part, so that each order leaves its own pattern.
+struct Scene {
+    TempFolder folder;
+    Bytes primary = Bytes(static_cast<std::size_t>(kTileBytes3));
+    Bytes secondary = Bytes(static_cast<std::size_t>(kTileBytes3));
+
+    static bool primaryVoid(int r, int c) { return r >= 280 && r < 360 && c >= 480 && c < 600; }
+    static bool secondaryVoid(int r, int c) { return r >= 320 && c >= 540; }
+
+    explicit Scene(int primaryOffset = 0)
+    {
+        for (int r = 0; r < kSide; ++r)
+            for (int c = 0; c < kSide; ++c) {
+                const std::int64_t k = static_cast<std::int64_t>(r) * kSide + c;
+                const auto height = nodeHeight(r, c);
+                EncodeSample(primary.data() + 2 * k,
+                             primaryVoid(r, c) ? kVoidValue : static_cast<std::int16_t>(height + primaryOffset));
+                EncodeSample(secondary.data() + 2 * k,
+                             secondaryVoid(r, c) ? kVoidValue : static_cast<std::int16_t>(height + 7));
+            }
+        test::writeBytes(folder / "N47E011.hgt", primary);
+        test::writeBytes(folder / "hgt/N47E011.hgt", secondary);
+        writeNodeRaster(folder / "dem/n47e011.tif");
+    }
+};
+
+struct OrderCase {
+    std::string name;
+    bool hgtFirst;
+};
+
+void PrintTo(const OrderCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RasterAndHgtFolder : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(RasterAndHgtFolder, FillInTheOrderGiven)
+{
+    const OrderCase& c = GetParam();
+    Scene scene;
+    ASSERT_FALSE(HasFatalFailure());
+    Result<std::shared_ptr<const TileSource>> raster = OpenRasterTileSource(scene.folder / "dem");
+    ASSERT_TRUE(raster) << raster.error().message;
+    const FillSource hgt{scene.folder / "hgt", nullptr};
+    const FillSource dem{scene.folder / "dem", *raster};
+
+    RunOptions options;
+    options.durable = false;
+    options.sources = c.hgtFirst ? std::vector<FillSource>{hgt, dem} : std::vector<FillSource>{dem, hgt};
+    WindowState state;
+    test::FakeHost host;
+    const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+
+    const Bytes output = test::readBytes(scene.folder / "Merged/N47E011.hgt");
+    ASSERT_EQ(output.size(), scene.primary.size());
+    std::int64_t fromHgt = 0, fromRaster = 0;
+    for (int r = 280; r < 360; ++r)
+        for (int c2 = 480; c2 < 600; ++c2) {
+            const bool hgtHas = !Scene::secondaryVoid(r, c2), rasterHas = !rasterHole(r, c2);
+            const bool takeHgt = hgtHas && (c.hgtFirst || !rasterHas);
+            const bool takeRaster = rasterHas && !takeHgt;
+            const std::int16_t expected = takeHgt      ? static_cast<std::int16_t>(nodeHeight(r, c2) + 7)
+                                          : takeRaster ? nodeHeight(r, c2)
+                                                       : kVoidValue;
+            fromHgt += takeHgt;
+            fromRaster += takeRaster;
+            ASSERT_EQ(sampleOf(output, static_cast<std::int64_t>(r) * kSide + c2), expected) << r << "," << c2;
+        }
+    const std::vector<std::int64_t> bySource =
+        c.hgtFirst ? std::vector<std::int64_t>{fromHgt, fromRaster} : std::vector<std::int64_t>{fromRaster, fromHgt};
+    EXPECT_EQ(result.filledBySource, bySource);
+    EXPECT_EQ(result.sourceFiles, std::vector<std::string>{scene.folder / "dem/n47e011.tif"});
+}
+
+INSTANTIATE_TEST_SUITE_P(RasterFill, RasterAndHgtFolder,
+                         ::testing::Values(OrderCase{"HgtFolderFirst", true}, OrderCase{"RasterFirst", false}),
+                         [](const auto& info) { return info.param.name; });
+
+// A primary 20 m above the raster: the offset-bridging fill lifts the raster's samples onto it.
+TEST(RasterFill, OffsetBridgingFillLiftsTheRasterOntoThePrimary)
+{
+    Scene scene(20);
+    ASSERT_FALSE(HasFatalFailure());
+    Result<std::shared_ptr<const TileSource>> raster = OpenRasterTileSource(scene.folder / "dem/n47e011.tif");
+    ASSERT_TRUE(raster) << raster.error().message;
+
+    RunOptions options;
+    options.durable = false;
+    options.method = FillMethod::Delta;
+    options.sources = {{scene.folder / "dem/n47e011.tif", *raster}};
+    WindowState state;
+    test::FakeHost host;
+    const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_TRUE(result.offsets);
+    EXPECT_NEAR(result.offsets->median, 20.0, 0.5);
+    EXPECT_NE(result.warning.find("EGM2008"), std::string::npos) << result.warning;
+
+    const Bytes output = test::readBytes(scene.folder / "Merged/N47E011.hgt");
+    for (int r = 280; r < 360; ++r)
+        for (int c = 480; c < 600; ++c) {
+            const std::int16_t got = sampleOf(output, static_cast<std::int64_t>(r) * kSide + c);
+            if (rasterHole(r, c))
+                ASSERT_EQ(got, kVoidValue) << r << "," << c;
+            else
+                ASSERT_NEAR(got, nodeHeight(r, c) + 20, 1) << r << "," << c;
+        }
+}
+
+std::string readText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The command line loads the plugin for a raster -s and names the raster in its report.
+TEST(RasterFill, CommandLineReportsTheRasterFiles)
+{
+    Scene scene;
+    ASSERT_FALSE(HasFatalFailure());
+    const std::string command = std::string("'") + HGTFILL_CLI + "' fill --json -s '" + (scene.folder / "hgt") + "' -s '"
+                                + (scene.folder / "dem") + "' '" + (scene.folder / "N47E011.hgt") + "' > '"
+                                + (scene.folder / "out.json") + "' 2> '" + (scene.folder / "err.txt") + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << readText(scene.folder / "err.txt");
+    const std::string out = readText(scene.folder / "out.json");
+    EXPECT_NE(out.find(R"("source_files":[")" + (scene.folder / "dem/n47e011.tif") + R"("])"), std::string::npos) << out;
+    EXPECT_NE(out.find(R"("end":"filled")"), std::string::npos) << out;
+
+    const std::string text = std::string("'") + HGTFILL_CLI + "' fill -s '" + (scene.folder / "dem") + "' '"
+                             + (scene.folder / "N47E011.hgt") + "' > '" + (scene.folder / "out.txt") + "' 2>&1";
+    EXPECT_EQ(std::system(text.c_str()), 0) << readText(scene.folder / "out.txt");
+    EXPECT_NE(readText(scene.folder / "out.txt").find("; aus " + (scene.folder / "dem/n47e011.tif")), std::string::npos)
+        << readText(scene.folder / "out.txt");
+}
+
+// A program without its plugin (or with a file that is none) says so for a raster source, and still
+// fills from HGT folders, for which it never looks for the plugin.
+struct PluginCase {
+    std::string name;
+    std::string environment; // HGTFILL_RASTER_PLUGIN, relative to the test folder; empty: unset
+    std::string message;
+};
+
+void PrintTo(const PluginCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class WithoutThePlugin : public ::testing::TestWithParam<PluginCase> {};
+
+TEST_P(WithoutThePlugin, RasterSourcesFailWithAReasonAndHgtFoldersStillFill)
+{
+    const PluginCase& c = GetParam();
+    Scene scene;
+    ASSERT_FALSE(HasFatalFailure());
+    // A copy of the program far from the build tree, where no plugin lies next to it.
+    std::filesystem::create_directories(scene.folder / "bin");
+    std::filesystem::copy_file(HGTFILL_CLI, scene.folder / "bin/hgtfill-cli-copy");
+    const std::string environment =
+        c.environment.empty() ? "env -u HGTFILL_RASTER_PLUGIN " : "env HGTFILL_RASTER_PLUGIN='" + (scene.folder / c.environment) + "' ";
+    const std::string program = environment + "'" + (scene.folder / "bin/hgtfill-cli-copy") + "' fill -s '";
+    const std::string tile = "' '" + (scene.folder / "N47E011.hgt") + "' > '" + (scene.folder / "out.txt") + "' 2>&1";
+
+    const int raster = std::system((program + (scene.folder / "dem") + tile).c_str());
+    const std::string said = readText(scene.folder / "out.txt");
+    EXPECT_EQ(WEXITSTATUS(raster), 1) << said;
+    EXPECT_EQ(said.rfind("hgtfill-cli: Rasterquellen können nicht gelesen werden: ", 0), 0u) << said;
+    EXPECT_NE(said.find(c.message), std::string::npos) << said;
+    EXPECT_FALSE(std::filesystem::exists(scene.folder / "Merged/N47E011.hgt"));
+
+    const int hgt = std::system((program + (scene.folder / "hgt") + tile).c_str());
+    EXPECT_EQ(WEXITSTATUS(hgt), 0) << readText(scene.folder / "out.txt");
+    EXPECT_TRUE(std::filesystem::exists(scene.folder / "Merged/N47E011.hgt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(RasterFill, WithoutThePlugin,
+                         ::testing::Values(PluginCase{"NoneFound", "", "hgtfill_rasters_plugin.so nicht gefunden"},
+                                           PluginCase{"NotAPlugin", "N47E011.hgt", "N47E011.hgt: "}),
+                         [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace hgt
