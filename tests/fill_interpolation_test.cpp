@@ -189,6 +189,44 @@ TEST(InterpolationAlone, FillsWithoutAnySourceAndEndsMissingWhenNothingIsCloseEn
     EXPECT_FALSE(std::filesystem::exists(temp / "q/Merged")) << "nothing to write leaves no trace";
 }
 
+// STOP while the tile is prepared in memory (the window yields between void regions): the run ends
+// stopped before its walk has gone far, with no output, whether or not a source had the tile.
+struct PrepareStopRow {
+    const char* name;
+    bool withSource;
+};
+void PrintTo(const PrepareStopRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+class StopWhilePreparing : public ::testing::TestWithParam<PrepareStopRow> {};
+
+TEST_P(StopWhilePreparing, EndsStoppedAndWritesNothing)
+{
+    TempFolder temp;
+    std::filesystem::create_directories(temp / "s1");
+    const auto scattered = [](int r, int c) { return r % 40 == 7 && c % 40 == 9; };
+    writeBytes(temp / "p/N47E011.hgt", terrainTile(0, scattered));
+    if (GetParam().withSource)
+        writeBytes(temp / "s1/N47E011.hgt", terrainTile(3, scattered));
+    WindowState state;
+    FakeHost host;
+    host.onYield = [&state] { state.stopRequested = true; };
+    RunOptions options;
+    options.durable = false;
+    options.interpolate = true;
+
+    const TileResult result = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
+    EXPECT_EQ(result.end, RunEnd::Stopped) << result.message;
+    EXPECT_LT(state.posHigh, 200000) << "stopped before the walk's first report";
+    EXPECT_FALSE(std::filesystem::exists(temp / "p/Merged/N47E011.hgt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fill, StopWhilePreparing,
+                         ::testing::Values(PrepareStopRow{"FromASourceThatLacksTheVoids", true},
+                                           PrepareStopRow{"WithoutAnySource", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // A void across the seam of two neighbouring tiles, each filled in the same batch from its own
 // side: both give the shared column the same values, one tile after the other or both in flight.
 struct SeamRow {

@@ -112,7 +112,9 @@ TEST_P(Reach, FillsOrLeavesTheWholeRegion)
     for (int r = 10; r < 10 + test.square; ++r)
         for (int c = 12; c < 12 + test.square; ++c)
             values[static_cast<std::size_t>(r * kSide + c)] = kVoidValue;
-    const InterpolationResult result = InterpolateVoids(values, kSide, kMarkerOnly, {test.maxDistance}, {});
+    InterpolationOptions options;
+    options.maxDistance = test.maxDistance;
+    const InterpolationResult result = InterpolateVoids(values, kSide, kMarkerOnly, options, {});
 
     const std::int64_t voids = static_cast<std::int64_t>(test.square) * test.square;
     EXPECT_EQ(result.interpolated, test.filled ? voids : 0);

@@ -134,6 +134,11 @@ Result<PreparedTile> FillRun::prepare(const TileInput& primary, const WalkInputs
     how.interpolate = m_run.options.interpolate;
     how.maxDistance = m_run.options.maxDistance;
     how.neighbours = FolderNeighbours(primary.path(), primary.grid(), neighbourFailure);
+    // A stop ends the preparation early; the walk then stops at its first sample and writes nothing.
+    how.proceed = [this] {
+        m_run.host.yieldToEvents();
+        return !m_run.stopRequested();
+    };
     Result<PreparedTile> prepared = PrepareTile(primary, inputs.sources, inputs.voids, delta, how);
     if (prepared && neighbourFailure)
         return *neighbourFailure;
@@ -242,6 +247,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         Result<PreparedTile> made = prepare(*primary, none, nullptr);
         if (!made)
             return fail(made.error());
+        if (m_run.stopRequested())
+            return end(RunEnd::Stopped);
         m_result.leftTooFar = made->leftTooFar;
         if (made->interpolated > 0)
             prepared.emplace(std::move(*made));
@@ -297,7 +304,7 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     }
     std::optional<SaveFile> provenance;
     if (prepared) {
-        walkInputs.prepared = &prepared->bytes;
+        walkInputs.prepared = prepared->bytes();
         if (m_run.options.provenance) {
             Result<SaveFile> file = SaveFile::create(provenancePath, m_run.saveOptions());
             if (!file)

@@ -15,27 +15,36 @@ namespace {
 // Samples read from a source at a time: a whole 1" row block without holding the tile twice.
 constexpr std::int64_t kChunkSamples = 64 * 1024;
 
-Result<> copyFromSources(PreparedTile& out, const std::vector<GridSource*>& sources, std::vector<std::uint8_t>& pending,
-                         std::int64_t samples)
+// Each void still waiting (code kVoidSample) takes the first source with a value there.
+Result<> copyFromSources(PreparedTile& out, const std::vector<GridSource*>& sources,
+                         const std::function<bool()>& proceed)
 {
+    const auto samples = static_cast<std::int64_t>(out.samples.size());
     std::vector<std::int16_t> values(kChunkSamples);
     std::vector<std::uint8_t> hasValue(kChunkSamples);
+    std::vector<std::uint8_t> wanted(kChunkSamples);
     for (std::size_t s = 0; s < sources.size(); ++s) {
         if (!sources[s])
             continue;
         for (std::int64_t first = 0; first < samples; first += kChunkSamples) {
+            if (proceed && !proceed())
+                return {};
             const auto count = static_cast<std::size_t>(std::min(kChunkSamples, samples - first));
-            std::uint8_t* wanted = pending.data() + first;
-            if (std::none_of(wanted, wanted + count, [](std::uint8_t p) { return p != 0; }))
+            const std::uint8_t* codes = out.codes.data() + first;
+            bool any = false;
+            for (std::size_t i = 0; i < count; ++i) {
+                wanted[i] = codes[i] == kVoidSample;
+                any = any || wanted[i];
+            }
+            if (!any)
                 continue;
-            if (Result<> read = sources[s]->read(first, count, values.data(), hasValue.data(), wanted); !read)
+            if (Result<> read = sources[s]->read(first, count, values.data(), hasValue.data(), wanted.data()); !read)
                 return read;
             for (std::size_t i = 0; i < count; ++i) {
                 if (wanted[i] && hasValue[i]) {
                     const auto k = static_cast<std::size_t>(first) + i;
-                    EncodeSample(out.bytes.data() + 2 * k, values[i]);
+                    out.samples[k] = values[i];
                     out.codes[k] = static_cast<std::uint8_t>(1 + s);
-                    wanted[i] = 0;
                     ++out.filledBySource[s];
                 }
             }
@@ -44,66 +53,85 @@ Result<> copyFromSources(PreparedTile& out, const std::vector<GridSource*>& sour
     return {};
 }
 
-// The codes the offset-bridging fill chose, and its values written over the primary's.
+// The codes the offset-bridging fill chose, and its values written over the primary's stored bytes.
 void takeDelta(PreparedTile& out, const DeltaFilled& delta, std::int64_t side)
 {
-    delta.apply(0, out.bytes.data(), static_cast<std::size_t>(side * side));
+    auto* stored = reinterpret_cast<std::uint8_t*>(out.samples.data());
+    delta.apply(0, stored, out.samples.size());
     for (std::int64_t r = 0; r < side; ++r)
         for (std::int64_t c = 0; c < side; ++c)
             if (delta.voids.get(r, c))
                 out.codes[static_cast<std::size_t>(r * side + c)] = delta.fillers[delta.near.rank(r, c)];
     out.filledBySource = delta.filledBySource;
+    out.voidsFound = delta.voidsFound;
+}
+
+// Between the file's byte order and the host's, in place.
+void decodeInPlace(std::vector<std::int16_t>& samples)
+{
+    auto* stored = reinterpret_cast<std::uint8_t*>(samples.data());
+    for (std::size_t k = 0; k < samples.size(); ++k)
+        samples[k] = DecodeSample(stored + 2 * k);
+}
+
+void encodeInPlace(std::vector<std::int16_t>& samples)
+{
+    auto* stored = reinterpret_cast<std::uint8_t*>(samples.data());
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+        const std::int16_t value = samples[k];
+        EncodeSample(stored + 2 * k, value);
+    }
 }
 
 } // namespace
 
+// One buffer holds the tile throughout: read as stored, decoded in place for the sources and the
+// interpolation, encoded in place at the end. The provenance codes double as the list of voids
+// still waiting for a value (kVoidSample), so a 1" tile needs 3 bytes a sample.
 Result<PreparedTile> PrepareTile(const TileInput& primary, const std::vector<GridSource*>& sources,
                                  const VoidSet& voids, const DeltaFilled* delta, const PrepareOptions& options)
 {
     const std::int64_t side = primary.grid().side;
-    const std::int64_t samples = side * side;
+    const auto samples = static_cast<std::size_t>(side * side);
     PreparedTile out;
-    out.bytes.resize(static_cast<std::size_t>(primary.grid().bytes()));
-    if (Result<> read = primary.readAt(0, out.bytes.data(), out.bytes.size()); !read)
+    out.samples.resize(samples);
+    if (Result<> read = primary.readAt(0, reinterpret_cast<std::uint8_t*>(out.samples.data()), 2 * samples); !read)
         return read.error();
-    out.codes.assign(static_cast<std::size_t>(samples), kOwnSample);
+    out.codes.assign(samples, kOwnSample);
     out.filledBySource.assign(sources.size(), 0);
 
-    std::vector<std::uint8_t> pending(static_cast<std::size_t>(samples));
-    for (std::size_t k = 0; k < pending.size(); ++k) {
-        pending[k] = voids.isVoid(DecodeSample(out.bytes.data() + 2 * k));
-        out.voidsFound += pending[k];
-    }
-    if (delta) {
+    if (delta)
         takeDelta(out, *delta, side);
-    } else if (Result<> copied = copyFromSources(out, sources, pending, samples); !copied) {
-        return copied.error();
-    }
-
-    std::vector<std::int16_t> values(static_cast<std::size_t>(samples));
-    for (std::size_t k = 0; k < values.size(); ++k)
-        values[k] = DecodeSample(out.bytes.data() + 2 * k);
-    if (options.interpolate) {
-        std::vector<std::uint8_t> marks(values.size(), 0);
-        InterpolationOptions how;
-        how.maxDistance = options.maxDistance;
-        const InterpolationResult done =
-            InterpolateVoids(values, static_cast<int>(side), voids, how, options.neighbours, marks.data());
-        for (std::size_t k = 0; k < values.size(); ++k) {
-            if (marks[k]) {
-                EncodeSample(out.bytes.data() + 2 * k, values[k]);
-                out.codes[k] = kInterpolatedSample;
+    decodeInPlace(out.samples);
+    if (!delta) {
+        for (std::size_t k = 0; k < samples; ++k) {
+            if (voids.isVoid(out.samples[k])) {
+                out.codes[k] = kVoidSample;
+                ++out.voidsFound;
             }
         }
+        if (Result<> copied = copyFromSources(out, sources, options.proceed); !copied)
+            return copied.error();
+    }
+
+    if (options.interpolate) {
+        InterpolationOptions how;
+        how.maxDistance = options.maxDistance;
+        how.proceed = options.proceed;
+        const InterpolationResult done = InterpolateVoids(out.samples, static_cast<int>(side), voids, how, options.neighbours);
         out.interpolated = done.interpolated;
         out.leftTooFar = done.leftTooFar;
     }
-    for (std::size_t k = 0; k < values.size(); ++k) {
-        if (voids.isVoid(values[k])) {
+    // A sample that waited and has a value now was interpolated.
+    for (std::size_t k = 0; k < samples; ++k) {
+        if (voids.isVoid(out.samples[k])) {
             out.codes[k] = kVoidSample;
             ++out.voidsLeft;
+        } else if (out.codes[k] == kVoidSample) {
+            out.codes[k] = kInterpolatedSample;
         }
     }
+    encodeInPlace(out.samples);
     return out;
 }
 

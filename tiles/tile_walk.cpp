@@ -405,7 +405,7 @@ public:
         if (ahead && readsSourceAhead())
             return applyFast(block, n, walk, ahead->voids, ahead->other.get());
         if (m_inputs.prepared) {
-            std::memcpy(block, m_inputs.prepared->data() + offset, n);
+            std::memcpy(block, m_inputs.prepared + offset, n);
             return {};
         }
         if (m_inputs.filled) {

@@ -686,6 +686,8 @@ InterpolationResult Interpolation::run(const Neighbours& neighbours)
                 const int C = static_cast<int>(w * 64 + std::countr_zero(word));
                 if (C < m_band || C >= m_band + m_side || m_seen.get(R, C))
                     continue;
+                if (m_options.proceed && !m_options.proceed())
+                    return m_result;
                 spans.clear();
                 collectRegion(R, C, spans);
                 fillRegion(mosaic, spans);

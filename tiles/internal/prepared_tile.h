@@ -5,6 +5,7 @@
 #include "tiles/internal/void_interpolation.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace hgt {
@@ -13,19 +14,27 @@ namespace hgt {
 // sources (copied, or as the offset-bridging fill left them), then the voids left interpolated,
 // with the origin of every sample. Only runs that interpolate or record provenance take this way.
 struct PreparedTile {
-    std::vector<std::uint8_t> bytes; // the output tile as stored
+    // The output tile as stored: each sample in the file's (big-endian) byte order. Held as 16-bit
+    // words because the interpolation works on the same buffer in host order before it is encoded,
+    // so that a 1" tile is held once.
+    std::vector<std::int16_t> samples;
     std::vector<std::uint8_t> codes; // one provenance code per sample (tile_format.h)
     std::int64_t voidsFound = 0;
     std::int64_t voidsLeft = 0;
     std::vector<std::int64_t> filledBySource;
     std::int64_t interpolated = 0;
     std::int64_t leftTooFar = 0;
+
+    const std::uint8_t* bytes() const { return reinterpret_cast<const std::uint8_t*>(samples.data()); }
 };
 
 struct PrepareOptions {
     bool interpolate = false;
     int maxDistance = 100;
     Neighbours neighbours; // the same-grid tiles around, for voids at the edge
+    // Called now and then on the caller's thread; false ends the work early (a stop: the run then
+    // writes nothing, so what is left undone does not matter).
+    std::function<bool()> proceed;
 };
 
 // `delta`, when given, holds the voids' values the offset-bridging fill made from the sources;

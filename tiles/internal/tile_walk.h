@@ -68,7 +68,7 @@ struct WalkInputs {
     std::vector<GridSource*> sources;
     const VoidSet& voids;
     const DeltaFilled* filled = nullptr; // the voids' output samples, when they were made beforehand
-    const std::vector<std::uint8_t>* prepared = nullptr; // the whole output tile, when made beforehand
+    const std::uint8_t* prepared = nullptr; // the whole output tile as stored, when made beforehand
 };
 
 // Walks a full tile. Reads and writes go in blocks of options.blockBytes from offset 0 (page

@@ -16,6 +16,8 @@ struct InterpolationOptions {
     // The share of membrane (slope-flattening) energy mixed into the bending energy: a little keeps
     // the surface from overshooting between steep rims; 0 is the pure minimum-curvature surface.
     double tension = 0.005;
+    // Asked before each void region; false leaves the remaining regions void.
+    std::function<bool()> proceed;
 };
 
 // A rectangle of a tile's samples: rows [row, row + rows), columns [column, column + columns).
