@@ -84,6 +84,18 @@ int fail(const Invocation& invocation, const Error& error, const Console& consol
     return kExitFailed;
 }
 
+// What render says once the picture is on disk: its JSON report, its text, or nothing (-q).
+template <typename Json, typename Text>
+int sayWritten(const Invocation& invocation, const Console& console, Json json, Text text)
+{
+    if (invocation.json)
+        console.out << json() << '\n';
+    else if (!invocation.quiet)
+        console.out << text();
+    console.out.flush();
+    return kExitOk;
+}
+
 // A provenance file (fill --provenance) drawn as a map of where each sample came from.
 int renderProvenance(const Invocation& invocation, const Console& console)
 {
@@ -105,12 +117,7 @@ int renderProvenance(const Invocation& invocation, const Console& console)
         return fail(invocation, written.error(), console);
     report.width = *written;
     report.height = picture.height;
-    if (invocation.json)
-        console.out << ProvenanceJson(report) << '\n';
-    else if (!invocation.quiet)
-        console.out << ProvenanceText(report);
-    console.out.flush();
-    return kExitOk;
+    return sayWritten(invocation, console, [&] { return ProvenanceJson(report); }, [&] { return ProvenanceText(report); });
 }
 
 } // namespace
@@ -148,13 +155,7 @@ int RenderTile(const Invocation& invocation, const Console& console)
         return fail(invocation, written.error(), console);
     report.width = picture.width + (report.legend ? LegendWidth(picture.height) : 0);
     report.height = picture.height;
-
-    if (invocation.json)
-        console.out << PictureJson(report) << '\n';
-    else if (!invocation.quiet)
-        console.out << PictureText(report);
-    console.out.flush();
-    return kExitOk;
+    return sayWritten(invocation, console, [&] { return PictureJson(report); }, [&] { return PictureText(report); });
 }
 
 } // namespace hgt::cli

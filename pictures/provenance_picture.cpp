@@ -40,17 +40,15 @@ Result<ProvenanceMap> ReadProvenance(const std::string& path)
     Result<File> file = File::openRead(path);
     if (!file)
         return file.error();
-    const Result<std::int64_t> size = file->size();
-    if (!size)
-        return size.error();
+    const std::int64_t size = file->openedSize();
     ProvenanceMap map;
     for (const std::int64_t side : {kTileSide, kTileSide3})
-        if (*size == side * side)
+        if (size == side * side)
             map.side = static_cast<int>(side);
     if (map.side == 0)
-        return Error{ErrorKind::NotATile, path + " ist keine Herkunftsdatei: " + std::to_string(*size)
+        return Error{ErrorKind::NotATile, path + " ist keine Herkunftsdatei: " + std::to_string(size)
                                               + " Bytes passen zu keiner Kachel"};
-    map.codes.resize(static_cast<std::size_t>(*size));
+    map.codes.resize(static_cast<std::size_t>(size));
     if (Result<> read = file->readAt(0, map.codes.data(), map.codes.size()); !read)
         return read.error();
     for (const std::uint8_t code : map.codes)

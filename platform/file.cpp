@@ -9,7 +9,10 @@
 
 namespace hgt {
 
-File::File(File&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)) {}
+File::File(File&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)), m_openedSize(other.m_openedSize)
+{
+}
 
 File& File::operator=(File&& other) noexcept
 {
@@ -17,6 +20,7 @@ File& File::operator=(File&& other) noexcept
         (void)close();
         m_fd = std::exchange(other.m_fd, -1);
         m_path = std::move(other.m_path);
+        m_openedSize = other.m_openedSize;
     }
     return *this;
 }
@@ -39,6 +43,7 @@ Result<File> File::openRead(const std::string& path)
         return SystemError(path, " kann nicht geöffnet werden", errno);
     if (!S_ISREG(info.st_mode))
         return Error{ErrorKind::NotATile, path + " ist keine Datei"};
+    file.m_openedSize = static_cast<std::int64_t>(info.st_size);
     ::fcntl(fd, F_SETFL, 0); // back to blocking reads
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return file;

@@ -35,6 +35,8 @@ public:
     int descriptor() const { return m_fd; }
     const std::string& path() const { return m_path; }
 
+    // The size it had when openRead opened it (0 for an adopted descriptor).
+    std::int64_t openedSize() const { return m_openedSize; }
     // Size and identity from the open handle, not the path.
     Result<std::int64_t> size() const;
     Result<FileIdentity> identity() const;
@@ -55,6 +57,7 @@ private:
 
     int m_fd = -1;
     std::string m_path;
+    std::int64_t m_openedSize = 0;
 };
 
 } // namespace hgt

@@ -30,6 +30,8 @@ TEST(File, ReadsAtPositionsAndReportsShortFiles)
     Result<File> file = File::openRead(temp / "t.hgt");
     ASSERT_TRUE(file);
     EXPECT_EQ(file->size().value(), 5);
+    EXPECT_EQ(File(std::move(*file)).openedSize(), 5) << "the size at opening moves with the file";
+    file = File::openRead(temp / "t.hgt");
     std::uint8_t buffer[4] = {};
     ASSERT_TRUE(file->readAt(3, buffer, 2));
     EXPECT_EQ(buffer[0], 4);

@@ -51,11 +51,8 @@ Result<TileInput> TileInput::open(const std::string& path)
         Result<File> file = File::openRead(path);
         if (!file)
             return file.error();
-        const Result<std::int64_t> size = file->size();
-        if (!size)
-            return size.error();
+        input.m_fileBytes = file->openedSize();
         input.m_file = std::move(*file);
-        input.m_fileBytes = *size;
     }
     const std::optional<TileGrid> grid = GridOfSize(input.m_fileBytes);
     if (!grid)
