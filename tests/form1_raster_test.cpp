@@ -194,23 +194,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   "Die Rasterquelle {file} gibt es nicht."}),
     [](const auto& info) { return info.param.name; });
 
-// A batch tile neither the secondary folder nor the raster has: its line names both sources.
-TEST_F(Form1Rasters, TileNoSourceHasNamesTheRaster)
-{
-    writeTiles();
-    std::filesystem::rename(temp / "secondary/N47E011.hgt", temp / "secondary/N00E000.hgt");
-    writeRaster(temp / "dem/far.vrt", 10, 10);
-    setMoreSources({temp / "dem/far.vrt"});
-    type(secondary(), q(temp / "secondary"));
-    batchFolder()->setText(q(temp / "tiles"));
-    click(batch());
-    const QString missing = QStringLiteral("kein sekundäres hgt-file ") + q(temp / "tiles/N47E011.hgt")
-                            + QStringLiteral(" im Sekundärordner gefunden, und die Rasterquelle ")
-                            + q(temp / "dem/far.vrt") + QStringLiteral(" hat keine Werte dafür");
-    EXPECT_EQ(lines(), QStringList{missing});
-    EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged/N47E011.hgt"));
-}
-
 // GDAL costs a start a tenth of a second and much memory: runs of HGT folders never load it.
 TEST_F(Form1Rasters, HgtFoldersAloneNeverLoadTheRasterPlugin)
 {

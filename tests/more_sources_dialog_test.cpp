@@ -6,7 +6,6 @@
 #include "tests/support/tiles.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QDialogButtonBox>
 #include <QListWidget>
 #include <QPushButton>
@@ -184,19 +183,6 @@ TEST_F(MoreSourcesDialogTest, FoldersAndRasterFilesShareOneOrder)
     TempFolder temp;
     writeBytes(temp / "cop/x.tif", {1});
     open({});
-    // The existing texts stay; the raster button and its hint come in addition.
-    QStringList buttons;
-    for (const char* name : {"moreSourcesAdd", "moreSourcesAddRaster", "moreSourcesRemove", "moreSourcesUp", "moreSourcesDown"})
-        buttons << button(name)->text();
-    EXPECT_EQ(buttons, (QStringList{QStringLiteral("&Hinzufügen …"), QStringLiteral("&Rasterdatei hinzufügen …"),
-                                    QStringLiteral("&Entfernen"), QStringLiteral("Nach &oben"), QStringLiteral("Nach &unten")}));
-    QStringList labels;
-    for (const QLabel* label : dialog->findChildren<QLabel*>())
-        labels << label->text();
-    EXPECT_TRUE(labels.contains(QStringLiteral(
-        "Ein Eintrag kann auch eine Rasterdatei (GeoTIFF, VRT, IMG …) oder ein Ordner mit Rastern sein.")))
-        << labels.join(u'|').toStdString();
-
     dialogs.folderAnswers = {QStringLiteral("/data/hgt"), QString::fromStdString(temp / "cop")};
     dialogs.fileAnswers = {QString::fromStdString(temp / "cop/x.tif")};
     button("moreSourcesAdd")->click();
