@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "app/module_browse_folder.h"
 #include "platform/settings_store.h"
+#include "rasters/raster_sources.h"
 #include "tiles/tile_folder.h"
 
 #include <QCloseEvent>
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace hgt {
@@ -194,6 +196,22 @@ void Form1::applyButtonStates()
         button->setEnabled(enabled && !runInProgress());
 }
 
+std::optional<RunOptions> Form1::runOptionsFor(const std::string& secondaryFolder)
+{
+    // The window's own field is a folder of HGT tiles; only the further entries may be rasters.
+    Result<std::vector<FillSource>> more = OpenFillSources(m_runOptions.moreSecondaryFolders);
+    if (!more) {
+        showMessage(QString::fromStdString(more.error().message));
+        return std::nullopt;
+    }
+    RunOptions options = m_runOptions;
+    if (!more->empty()) {
+        options.sources = {{secondaryFolder, nullptr}};
+        std::move(more->begin(), more->end(), std::back_inserter(options.sources));
+    }
+    return options;
+}
+
 void Form1::showMessage(const QString& text)
 {
     m_dialogs.message(this, text);
@@ -256,11 +274,17 @@ void Form1::Command1_Click()
     }
     std::vector<std::string> messages;
     if (IsTilePath(toStd(TextPrimaerPfad->text()))) {
+        const std::string secondaryFolder = toStd(TextSekundaerPfad->text());
+        const std::optional<RunOptions> options = runOptionsFor(secondaryFolder);
+        if (!options) {
+            setButtonEnabled(Command1, true);
+            return;
+        }
         RunGuard guard(*this);
         const std::string primaryFile = toStd(TextPrimaerPfad->text());
         runStarted(RunKind::Fill, 1);
         tileStarted(0, 1, primaryFile);
-        const TileResult result = MergeTile(m_state, *this, primaryFile, toStd(TextSekundaerPfad->text()), m_runOptions);
+        const TileResult result = MergeTile(m_state, *this, primaryFile, secondaryFolder, *options);
         tileFinished(0, 1, result);
         if (!result.message.empty())
             messages.push_back(result.message);
@@ -287,7 +311,8 @@ void Form1::CommandBatch_Click()
         showMessage(texts::noSecondaryFolder);
     } else if (!FolderExists(toStd(TextOrdner->text()))) {
         showMessage(texts::invalidBatchFolder);
-    } else {
+    } else if (const std::string secondaryFolder = toStd(TextSekundaerPfad->text());
+               const std::optional<RunOptions> options = runOptionsFor(secondaryFolder)) {
         std::vector<std::string> messages;
         {
             RunGuard guard(*this);
@@ -296,7 +321,7 @@ void Form1::CommandBatch_Click()
             // A folder that cannot be listed holds no tiles.
             const std::vector<std::string> tiles = ListTiles(toStd(TextOrdner->text())).value_or(std::vector<std::string>{});
             runStarted(RunKind::Batch, tiles.size());
-            BatchResult batch = MergeTiles(m_state, *this, tiles, toStd(TextSekundaerPfad->text()), m_runOptions);
+            BatchResult batch = MergeTiles(m_state, *this, tiles, secondaryFolder, *options);
             for (const TileResult& result : batch.tiles)
                 if (!result.message.empty())
                     messages.push_back(result.message);

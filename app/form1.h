@@ -88,6 +88,10 @@ private:
     void setButtonEnabled(QPushButton* button, bool enabled);
     void applyButtonStates();
 
+    // The options of a run from this secondary folder: with raster entries among the further
+    // sources, every source in priority order, the rasters opened. Nothing (and a message) when a
+    // raster source cannot be opened.
+    std::optional<RunOptions> runOptionsFor(const std::string& secondaryFolder);
     void showMessage(const QString& text);
     void showRunMessages(const std::vector<std::string>& messages);
     void closeIfRequested();

@@ -3,6 +3,7 @@
 // Every text the window shows, exactly as the users know them.
 
 #include <QString>
+#include <QStringList>
 
 namespace hgt::texts {
 
@@ -68,6 +69,14 @@ inline const QString moreSourcesRemove = QStringLiteral("&Entfernen");
 inline const QString moreSourcesUp = QStringLiteral("Nach &oben");
 inline const QString moreSourcesDown = QStringLiteral("Nach &unten");
 inline const QString moreSourcesPick = QStringLiteral("Weiteren Sekundärordner wählen");
+inline const QString moreSourcesRasterHint = QStringLiteral(
+    "Ein Eintrag kann auch eine Rasterdatei (GeoTIFF, VRT, IMG …) oder ein Ordner mit Rastern sein.");
+inline const QString moreSourcesAddRaster = QStringLiteral("&Rasterdatei hinzufügen …");
+inline const QStringList moreSourcesRasterFilters{
+    QStringLiteral("Rasterdateien (*.tif *.tiff *.vrt *.img *.TIF *.TIFF *.VRT *.IMG)"),
+    QStringLiteral("GeoTIFF (*.tif *.tiff *.TIF *.TIFF)"), QStringLiteral("VRT (*.vrt *.VRT)"),
+    QStringLiteral("IMG (*.img *.IMG)"), allFilesFilter};
+inline const QString moreSourcesNotRaster = QStringLiteral("%1 ist keine Rasterdatei, die hgtfill lesen kann.");
 inline const QString buttonOk = QStringLiteral("OK");
 inline const QString buttonCancel = QStringLiteral("Abbrechen");
 

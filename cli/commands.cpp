@@ -1,10 +1,10 @@
 #include "cli/commands.h"
 
-#include "cli/raster_sources.h"
 #include "cli/render_command.h"
 #include "cli/text_escape.h"
 #include "cli/tile_report.h"
 #include "platform/file_system.h"
+#include "rasters/raster_sources.h"
 #include "tiles/tile_folder.h"
 
 #include <algorithm>
@@ -61,24 +61,7 @@ std::vector<std::string> sourcePaths(const Invocation& invocation)
 // folders, so that such runs go exactly as before and never load the plugin.
 Result<std::vector<FillSource>> rasterAwareSources(const Invocation& invocation)
 {
-    const std::vector<std::string> paths = sourcePaths(invocation);
-    std::vector<bool> raster;
-    for (const std::string& path : paths)
-        raster.push_back(IsRasterSource(path));
-    std::vector<FillSource> sources;
-    if (std::find(raster.begin(), raster.end(), true) == raster.end())
-        return sources;
-    for (std::size_t s = 0; s < paths.size(); ++s) {
-        if (!raster[s]) {
-            sources.push_back({paths[s], nullptr});
-            continue;
-        }
-        Result<std::shared_ptr<const TileSource>> opened = OpenRasterSource(paths[s]);
-        if (!opened)
-            return opened.error();
-        sources.push_back({paths[s], std::move(*opened)});
-    }
-    return sources;
+    return OpenFillSources(sourcePaths(invocation));
 }
 
 int fillTiles(const Invocation& invocation, const std::vector<std::string>& tiles, CliHost& host,

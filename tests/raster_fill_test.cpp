@@ -1,5 +1,6 @@
 // Fills from GeoTIFF rasters generated with GDAL, through the adapter the plugin hands out and
-// through the command line: mixed with an HGT folder in both orders, with the offset-bridging fill.
+// through the command line: mixed with an HGT folder in both orders, with the offset-bridging fill,
+// with interpolation, from a raster over part of the tile, and against gdalwarp on a whole 3" tile.
 
 #include "rasters/raster_tile_source.h"
 #include "tests/raster_test_support.h"
@@ -163,6 +164,135 @@ TEST(RasterFill, OffsetBridgingFillLiftsTheRasterOntoThePrimary)
                 ASSERT_NEAR(got, nodeHeight(r, c) + 20, 1) << r << "," << c;
         }
 }
+
+// A nodata hole of the raster inside the primary's void: interpolation bridges it from the raster's
+// samples around it exactly as if they had been the primary's own.
+TEST(RasterFill, InterpolationBridgesTheRastersNodataLikeThePrimarysOwnVoids)
+{
+    Scene scene;
+    ASSERT_FALSE(HasFatalFailure());
+    Result<std::shared_ptr<const TileSource>> raster = OpenRasterTileSource(scene.folder / "dem/n47e011.tif");
+    ASSERT_TRUE(raster) << raster.error().message;
+    RunOptions options;
+    options.durable = false;
+    options.interpolate = true;
+    options.sources = {{scene.folder / "dem/n47e011.tif", *raster}};
+    WindowState state;
+    test::FakeHost host;
+    const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    const std::int64_t hole = 40 * 60, block = 80 * 120;
+    EXPECT_EQ(result.filledBySource, std::vector<std::int64_t>{block - hole});
+    EXPECT_EQ(result.interpolated, hole);
+    EXPECT_EQ(result.voidsLeft, 0);
+
+    // The same tile with the raster's samples already in place, interpolated without any source.
+    Bytes prefilled = scene.primary;
+    for (int r = 280; r < 360; ++r)
+        for (int c = 480; c < 600; ++c)
+            if (!rasterHole(r, c))
+                EncodeSample(prefilled.data() + 2 * (static_cast<std::int64_t>(r) * kSide + c), nodeHeight(r, c));
+    test::writeBytes(scene.folder / "alone/N47E011.hgt", prefilled);
+    RunOptions alone;
+    alone.durable = false;
+    alone.interpolate = true;
+    WindowState aloneState;
+    const TileResult interpolated = MergeTile(aloneState, host, scene.folder / "alone/N47E011.hgt", "", alone);
+    ASSERT_EQ(interpolated.end, RunEnd::Complete) << interpolated.message;
+    EXPECT_EQ(interpolated.interpolated, hole);
+    EXPECT_TRUE(test::sameBytes(test::readBytes(scene.folder / "Merged/N47E011.hgt"),
+                                test::readBytes(scene.folder / "alone/Merged/N47E011.hgt")));
+}
+
+// A raster over the tile's western part only: the voids under it are filled, those east of it stay.
+TEST(RasterFill, RasterOverPartOfTheTileFillsOnlyUnderIt)
+{
+    Scene scene;
+    ASSERT_FALSE(HasFatalFailure());
+    // Pixel centres on the nodes of columns 0..539.
+    WriteRaster(scene.folder / "west/w.tif", Geographic(11 - kStep / 2, 47 - kStep / 2, 11 + 539.5 * kStep,
+                                                         48 + kStep / 2, kSide - 1, kSide - 1));
+    ASSERT_FALSE(HasFatalFailure());
+    Result<std::shared_ptr<const TileSource>> raster = OpenRasterTileSource(scene.folder / "west");
+    ASSERT_TRUE(raster) << raster.error().message;
+    RunOptions options;
+    options.durable = false;
+    options.sources = {{scene.folder / "west", *raster}};
+    WindowState state;
+    test::FakeHost host;
+    const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    EXPECT_EQ(result.filledBySource, std::vector<std::int64_t>{80 * 60});
+    EXPECT_EQ(result.voidsLeft, 80 * 60);
+    EXPECT_EQ(result.sourceFiles, std::vector<std::string>{scene.folder / "west/w.tif"});
+
+    const Bytes output = test::readBytes(scene.folder / "Merged/N47E011.hgt");
+    for (int r = 280; r < 360; ++r)
+        for (int c = 480; c < 600; ++c)
+            ASSERT_EQ(sampleOf(output, static_cast<std::int64_t>(r) * kSide + c), c < 540 ? nodeHeight(r, c) : kVoidValue)
+                << r << "," << c;
+}
+
+// A whole 3" tile of voids filled from a raster whose pixels lie between the tile's nodes: the samples
+// are what gdalwarp makes of the raster on the tile's grid (half a sample, 1/2400°, around the degree).
+struct WarpFill {
+    std::string name;
+    RasterLayout layout;
+};
+
+void PrintTo(const WarpFill& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FillAgreesWithGdalwarp : public ::testing::TestWithParam<WarpFill> {};
+
+TEST_P(FillAgreesWithGdalwarp, OnAThreeSecondTile)
+{
+    if (!HaveGdalwarp())
+        GTEST_SKIP() << "gdalwarp is not installed (package gdal-bin): nothing to compare with";
+    TempFolder folder;
+    WriteRaster(folder / "dem/r.tif", GetParam().layout);
+    ASSERT_FALSE(HasFatalFailure());
+    Bytes primary(static_cast<std::size_t>(kTileBytes3));
+    for (std::int64_t k = 0; k < kTileSide3 * kTileSide3; ++k)
+        EncodeSample(primary.data() + 2 * k, kVoidValue);
+    test::writeBytes(folder / "N47E011.hgt", primary);
+    Result<std::shared_ptr<const TileSource>> raster = OpenRasterTileSource(folder / "dem/r.tif");
+    ASSERT_TRUE(raster) << raster.error().message;
+    RunOptions options;
+    options.durable = false;
+    options.sources = {{folder / "dem/r.tif", *raster}};
+    WindowState state;
+    test::FakeHost host;
+    const TileResult result = MergeTile(state, host, folder / "N47E011.hgt", "", options);
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+
+    const Bytes output = test::readBytes(folder / "Merged/N47E011.hgt");
+    const auto warp = Gdalwarp({folder / "dem/r.tif"}, folder / "warp.tif", *TileOriginOf("N47E011.hgt"), kSide);
+    std::int64_t withinOne = 0, withinTwo = 0, valued = 0;
+    for (std::size_t k = 0; k < warp.size(); ++k) {
+        const std::int16_t ours = sampleOf(output, static_cast<std::int64_t>(k));
+        ASSERT_EQ(ours != kVoidValue, warp[k].has_value()) << "sample " << k;
+        if (!warp[k])
+            continue;
+        ++valued;
+        withinOne += std::abs(ours - *warp[k]) <= 1;
+        withinTwo += std::abs(ours - *warp[k]) <= 2;
+    }
+    RecordProperty("within_1m", std::to_string(withinOne) + " of " + std::to_string(valued));
+    EXPECT_EQ(valued, kTileSide3 * kTileSide3);
+    EXPECT_GE(static_cast<double>(withinOne), 0.999 * static_cast<double>(valued));
+    EXPECT_EQ(withinTwo, valued);
+    EXPECT_EQ(result.voidsFilled, valued);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RasterFill, FillAgreesWithGdalwarp,
+    ::testing::Values(WarpFill{"PixelsBetweenTheNodes", Geographic(11 - kStep, 47 - kStep, 12 + kStep, 48 + kStep, kSide - 1,
+                                                                   kSide - 1)},
+                      WarpFill{"CoarserOffsetGrid", Geographic(10.95, 46.95, 12.05, 48.05, 1000, 1000)}),
+    [](const auto& info) { return info.param.name; });
 
 std::string readText(const std::string& path)
 {

@@ -25,41 +25,6 @@ namespace {
 
 using test::TempFolder;
 
-bool HaveGdalwarp()
-{
-    return std::system("gdalwarp --version > /dev/null 2>&1") == 0;
-}
-
-// What gdalwarp makes of the inputs on the tile's grid, rounded like a tile sample; nullopt = no value.
-std::vector<std::optional<std::int16_t>> Gdalwarp(const std::vector<std::string>& inputs, const std::string& out,
-                                                 const TileOrigin& origin, int side)
-{
-    const double h = 0.5 / (side - 1);
-    std::ostringstream command;
-    command.precision(17);
-    command << "gdalwarp -q -overwrite -t_srs EPSG:4326 -te " << origin.longitude - h << ' ' << origin.latitude - h
-            << ' ' << origin.longitude + 1 + h << ' ' << origin.latitude + 1 + h << " -ts " << side << ' ' << side
-            << " -r bilinear -ot Float32 -dstnodata -99999";
-    for (const auto& input : inputs)
-        command << " '" << input << "'";
-    command << " '" << out << "'";
-    EXPECT_EQ(std::system(command.str().c_str()), 0) << command.str();
-    std::vector<std::optional<std::int16_t>> samples(static_cast<std::size_t>(side) * side);
-    GDALDatasetH ds = GDALOpen(out.c_str(), GA_ReadOnly);
-    if (!ds) {
-        ADD_FAILURE() << "gdalwarp wrote nothing";
-        return samples;
-    }
-    std::vector<float> values(samples.size());
-    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, side, side, values.data(), side, side, GDT_Float32, 0, 0),
-              CE_None);
-    GDALClose(ds);
-    for (std::size_t i = 0; i < values.size(); ++i)
-        if (values[i] != -99999.0f)
-            samples[i] = TileHeight(values[i]);
-    return samples;
-}
-
 struct Agreement {
     std::int64_t taken = 0;      // samples RasterSource gave
     std::int64_t withinOne = 0;  // of those, within 1 m of gdalwarp

@@ -1,7 +1,10 @@
 #pragma once
 
-// Rasters generated with GDAL for the tests of raster sources: a steep terrain written as GeoTIFF.
+// Rasters generated with GDAL for the tests of raster sources: a steep terrain written as GeoTIFF,
+// and what gdalwarp makes of them on a tile's grid.
 
+#include "rasters/raster_source.h" // TileHeight: a sample rounded as the source rounds it
+#include "tiles/tile_folder.h"
 #include "tiles/tile_format.h"
 
 #include <cpl_conv.h>
@@ -12,10 +15,12 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <numbers>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -79,6 +84,41 @@ inline RasterLayout Geographic(double west, double south, double east, double no
     layout.height = static_cast<int>(std::lround((north - south) * perDegreeY));
     layout.geoTransform = {west, 1 / perDegreeX, 0, north, 0, -1 / perDegreeY};
     return layout;
+}
+
+inline bool HaveGdalwarp()
+{
+    return std::system("gdalwarp --version > /dev/null 2>&1") == 0;
+}
+
+// What gdalwarp makes of the inputs on the tile's grid, rounded like a tile sample; nullopt = no value.
+inline std::vector<std::optional<std::int16_t>> Gdalwarp(const std::vector<std::string>& inputs, const std::string& out,
+                                                 const TileOrigin& origin, int side)
+{
+    const double h = 0.5 / (side - 1);
+    std::ostringstream command;
+    command.precision(17);
+    command << "gdalwarp -q -overwrite -t_srs EPSG:4326 -te " << origin.longitude - h << ' ' << origin.latitude - h
+            << ' ' << origin.longitude + 1 + h << ' ' << origin.latitude + 1 + h << " -ts " << side << ' ' << side
+            << " -r bilinear -ot Float32 -dstnodata -99999";
+    for (const auto& input : inputs)
+        command << " '" << input << "'";
+    command << " '" << out << "'";
+    EXPECT_EQ(std::system(command.str().c_str()), 0) << command.str();
+    std::vector<std::optional<std::int16_t>> samples(static_cast<std::size_t>(side) * side);
+    GDALDatasetH ds = GDALOpen(out.c_str(), GA_ReadOnly);
+    if (!ds) {
+        ADD_FAILURE() << "gdalwarp wrote nothing";
+        return samples;
+    }
+    std::vector<float> values(samples.size());
+    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, side, side, values.data(), side, side, GDT_Float32, 0, 0),
+              CE_None);
+    GDALClose(ds);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (values[i] != -99999.0f)
+            samples[i] = TileHeight(values[i]);
+    return samples;
 }
 
 } // namespace hgt

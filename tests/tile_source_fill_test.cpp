@@ -167,6 +167,67 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"GivesValues", [](FakeSource&) {}, RunEnd::Complete, true}),
     [](const auto& info) { return info.param.name; });
 
+// A tile no source has is reported naming what was asked: the folders' own text when only folders
+// were, and every raster source by the path it was given (a raster holds no hgt-file to miss).
+struct MissingCase {
+    std::string name;
+    std::vector<std::string> sources; // "raster:PATH" for a raster source, else an HGT folder below the test folder
+    std::string message;              // {tile} stands for the primary's path, {dir} for the test folder
+};
+
+void PrintTo(const MissingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MissingSourceMessage : public ::testing::TestWithParam<MissingCase> {};
+
+TEST_P(MissingSourceMessage, NamesWhatWasAsked)
+{
+    const MissingCase& c = GetParam();
+    TempFolder folder;
+    const Tiles tiles;
+    writeBytes(folder / "N47E011.hgt", tiles.primary);
+    writeBytes(folder / "hgt/N47E012.hgt", tiles.primary); // a folder of tiles, none of them this one
+    RunOptions options;
+    options.durable = false;
+    for (const std::string& source : c.sources) {
+        if (source.rfind("raster:", 0) == 0) {
+            auto raster = std::make_shared<FakeSource>(tiles.raster);
+            raster->covers = false;
+            options.sources.push_back({source.substr(7), raster});
+        } else {
+            options.sources.push_back({folder / source, nullptr});
+        }
+    }
+    WindowState state;
+    FakeHost host;
+    const TileResult result = MergeTile(state, host, folder / "N47E011.hgt", folder / "hgt", options);
+    EXPECT_EQ(result.end, RunEnd::MissingSecondary);
+    std::string expected = c.message;
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"{tile}", folder / "N47E011.hgt"},
+                                     std::pair<std::string, std::string>{"{dir}", folder.path().string()}})
+        for (std::size_t at; (at = expected.find(key)) != std::string::npos;)
+            expected.replace(at, key.size(), value);
+    EXPECT_EQ(result.message, expected);
+    EXPECT_TRUE(state.runLog.ends_with(expected)) << "the run's log says the same: " << state.runLog;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TileSource, MissingSourceMessage,
+    ::testing::Values(
+        MissingCase{"DefaultFolderRun", {}, "kein sekundäres hgt-file {tile} im Sekundärordner gefunden"},
+        MissingCase{"FoldersOnly", {"hgt", "more"}, "kein sekundäres hgt-file {tile} im Sekundärordner gefunden"},
+        MissingCase{"OneRaster", {"raster:/data/far.tif"}, "die Rasterquelle /data/far.tif hat keine Werte für {tile}"},
+        MissingCase{"TwoRasters",
+                    {"raster:/data/far.tif", "raster:/data/cop"},
+                    "die Rasterquellen /data/far.tif, /data/cop haben keine Werte für {tile}"},
+        MissingCase{"FolderThenRaster",
+                    {"hgt", "raster:/data/far.tif"},
+                    "kein sekundäres hgt-file {tile} im Sekundärordner gefunden, und die Rasterquelle /data/far.tif "
+                    "hat keine Werte dafür"}),
+    [](const auto& info) { return info.param.name; });
+
 // The offset-bridging fill works on a source of another kind as on a tile: a source 30 m below a
 // smooth primary fills a square void with the primary's own surface, and is asked for the rim too.
 TEST(TileSourceDelta, BridgesAConstantOffsetAndNamesTheGeoids)

@@ -22,6 +22,28 @@ std::string missingSecondaryText(const std::string& primaryFile)
     return "kein sekundäres hgt-file " + primaryFile + " im Sekundärordner gefunden";
 }
 
+// No source had the tile: the folders' text when only folders were asked, and the rasters by name,
+// which hold no hgt-file that could be missing.
+std::string missingSourceText(const std::string& primaryFile, const std::vector<FillSource>& sources)
+{
+    std::string rasters;
+    std::size_t rasterCount = 0;
+    bool anyFolder = false;
+    for (const FillSource& source : sources) {
+        if (source.tiles) {
+            rasters += (rasterCount++ == 0 ? "" : ", ") + source.folder;
+        } else if (!source.folder.empty()) {
+            anyFolder = true;
+        }
+    }
+    if (rasterCount == 0)
+        return missingSecondaryText(primaryFile);
+    const std::string named = rasterCount == 1 ? "die Rasterquelle " + rasters + " hat" : "die Rasterquellen " + rasters + " haben";
+    if (anyFolder)
+        return missingSecondaryText(primaryFile) + ", und " + named + " keine Werte dafür";
+    return named + " keine Werte für " + primaryFile;
+}
+
 std::string ambiguousSecondaryText(const std::string& name, const std::string& folder)
 {
     return "mehrere sekundäre hgt-files passen zu " + name + " im Sekundärordner " + folder
@@ -254,7 +276,7 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
             prepared.emplace(std::move(*made));
     }
     if (!anySource && !prepared) {
-        m_result.message = missingSecondaryText(primaryFile);
+        m_result.message = missingSourceText(primaryFile, fillSources);
         record(m_result.message);
         return end(RunEnd::MissingSecondary);
     }

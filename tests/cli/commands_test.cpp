@@ -2,12 +2,12 @@
 
 #include "cli/commands.h"
 #include "cli/json_writer.h"
-#include "cli/raster_sources.h"
 #include "cli/stop_signal.h"
 #include "cli/text_escape.h"
 #include "cli/tile_report.h"
 #include "cli_test_support.h"
 #include "pictures/picture.h"
+#include "rasters/raster_sources.h"
 
 #include <QImage>
 #include "tiles/internal/delta_fill.h"

@@ -1,4 +1,4 @@
-#include "cli/raster_sources.h"
+#include "rasters/raster_sources.h"
 
 #include "platform/file_system.h"
 #include "rasters/raster_plugin.h"
@@ -6,10 +6,11 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
-namespace hgt::cli {
+namespace hgt {
 
 namespace {
 
@@ -78,9 +79,31 @@ Result<std::shared_ptr<const TileSource>> OpenRasterSource(const std::string& pa
     return result;
 }
 
+Result<std::vector<FillSource>> OpenFillSources(const std::vector<std::string>& paths)
+{
+    std::vector<bool> raster;
+    // A raster file that has gone is a raster source that cannot be opened, not a folder without tiles.
+    for (const std::string& path : paths)
+        raster.push_back(IsRasterSource(path) || (IsRasterPath(path) && !EntryExists(path)));
+    std::vector<FillSource> sources;
+    if (std::find(raster.begin(), raster.end(), true) == raster.end())
+        return sources;
+    for (std::size_t s = 0; s < paths.size(); ++s) {
+        if (!raster[s]) {
+            sources.push_back({paths[s], nullptr});
+            continue;
+        }
+        Result<std::shared_ptr<const TileSource>> opened = OpenRasterSource(paths[s]);
+        if (!opened)
+            return opened.error();
+        sources.push_back({paths[s], std::move(*opened)});
+    }
+    return sources;
+}
+
 bool RasterPluginLoaded()
 {
     return g_loaded;
 }
 
-} // namespace hgt::cli
+} // namespace hgt

@@ -1,0 +1,33 @@
+#pragma once
+
+// Sources made of rasters, opened through the raster plugin, for the command line and the window. The
+// plugin (and GDAL with it) is loaded on the first raster source, never for runs of HGT folders alone.
+// No GDAL here: only the path rules and dlopen.
+
+#include "platform/error.h"
+#include "tiles/runs.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace hgt {
+
+// A folder of rasters (and no HGT tiles), or one raster or .vrt file.
+bool IsRasterSource(const std::string& path);
+
+// Where the plugin is looked for, in this order: $HGTFILL_RASTER_PLUGIN, next to the executable, and
+// the install prefix's library folder relative to the executable (the build tree has the same layout).
+std::vector<std::string> RasterPluginCandidates();
+
+Result<std::shared_ptr<const TileSource>> OpenRasterSource(const std::string& path);
+
+// Every path in priority order as a fill source, raster sources opened through the plugin. Empty when
+// all are HGT folders, so that such runs go exactly as before and never load the plugin; the first
+// raster source that cannot be opened is the error.
+Result<std::vector<FillSource>> OpenFillSources(const std::vector<std::string>& paths);
+
+// Whether this process has loaded the plugin.
+bool RasterPluginLoaded();
+
+} // namespace hgt
