@@ -56,6 +56,13 @@ inline const QString actionMoreSources = QStringLiteral("&Weitere Sekundärordne
 inline const QString menuFillMethod = QStringLiteral("&Füllmethode");
 inline const QString methodCopy = QStringLiteral("Werte &kopieren");
 inline const QString methodDelta = QStringLiteral("Übergänge &angleichen");
+inline const QString actionInterpolate = QStringLiteral("Löcher ohne Quelle &interpolieren");
+inline const QString actionMaxDistance = QStringLiteral("&Höchstabstand für Interpolation …");
+inline const QString actionProvenance = QStringLiteral("&Herkunftskarte schreiben");
+inline const QString maxDistanceTitle = QStringLiteral("Höchstabstand für Interpolation");
+inline const QString maxDistanceLabel = QStringLiteral(
+    "Ein Loch ohne Quelle wird nur interpoliert, wenn jeder seiner Werte höchstens so viele Werte von "
+    "gültigen Daten entfernt liegt (Werte, 1 bis %1):");
 inline const QString optionsNotSaved =
     QStringLiteral("Die Optionen gelten bis zum Ende des Programms; sie konnten nicht in %1 gespeichert werden.");
 
@@ -76,6 +83,8 @@ inline const QString noteVoidValues = QStringLiteral("Leerwerte: %1");
 inline const QString noteOneMoreSource = QStringLiteral("1 weitere Quelle");
 inline const QString noteMoreSources = QStringLiteral("%1 weitere Quellen");
 inline const QString noteDelta = QStringLiteral("Übergänge angleichen");
+inline const QString noteInterpolate = QStringLiteral("interpolieren bis %1 Werte");
+inline const QString noteProvenance = QStringLiteral("Herkunftskarte");
 
 // The status bar. During a run: tile, name, percentage of the tile, time since the run started.
 inline const QString statusRunning = QStringLiteral("Kachel %1 von %2 · %3 · %4 % · %5");
