@@ -96,6 +96,7 @@ inline const QString countMissingSecondary = QStringLiteral("%1 ohne Sekundärfi
 inline const QString countStopped = QStringLiteral("%1 gestoppt");
 inline const QString countFailed = QStringLiteral("%1 Fehler");
 inline const QString countDifference = QStringLiteral("Differenzkachel geschrieben");
+inline const QString countInterpolated = QStringLiteral("%1 Löcher interpoliert");
 
 // How a tile's run ended, in the run report.
 inline const QString endFilled = QStringLiteral("gefüllt");
@@ -126,6 +127,9 @@ inline const QString reportColumnOffsetMedian = QStringLiteral("Versatz Median (
 inline const QString reportColumnOffsetIqr = QStringLiteral("Versatz Quartilsabstand (m)");
 inline const QString reportColumnRimSamples = QStringLiteral("Randwerte");
 inline const QString reportColumnWarning = QStringLiteral("Hinweis");
+// Only in reports of runs that interpolated, or left voids too far from valid data to interpolate.
+inline const QString reportColumnInterpolated = QStringLiteral("interpoliert");
+inline const QString reportColumnLeftTooFar = QStringLiteral("zu weit für Interpolation");
 inline const QString reportCopy = QStringLiteral("&Kopieren");
 inline const QString reportSave = QStringLiteral("&Speichern …");
 inline const QString reportSaveTitle = QStringLiteral("Bericht speichern");
