@@ -58,11 +58,11 @@ inline const QString methodCopy = QStringLiteral("Werte &kopieren");
 inline const QString methodDelta = QStringLiteral("Übergänge &angleichen");
 inline const QString actionInterpolate = QStringLiteral("Löcher ohne Quelle &interpolieren");
 inline const QString actionMaxDistance = QStringLiteral("&Höchstabstand für Interpolation …");
-inline const QString actionProvenance = QStringLiteral("&Herkunftskarte schreiben");
+inline const QString actionProvenance = QStringLiteral("Herkunfts&karte schreiben");
 inline const QString maxDistanceTitle = QStringLiteral("Höchstabstand für Interpolation");
 inline const QString maxDistanceLabel = QStringLiteral(
-    "Ein Loch ohne Quelle wird nur interpoliert, wenn jeder seiner Werte höchstens so viele Werte von "
-    "gültigen Daten entfernt liegt (Werte, 1 bis %1):");
+    "Ein Loch ohne Quelle wird nur interpoliert, wenn jeder seiner Werte\n"
+    "höchstens so viele Werte von gültigen Daten entfernt liegt (1 bis %1):");
 inline const QString optionsNotSaved =
     QStringLiteral("Die Optionen gelten bis zum Ende des Programms; sie konnten nicht in %1 gespeichert werden.");
 

@@ -268,7 +268,7 @@ TEST_F(InterpolationMenuTest, EntriesAreStoredShownAndRestored)
     ASSERT_TRUE(interpolate && distance && provenance);
     EXPECT_EQ(interpolate->text(), QStringLiteral("Löcher ohne Quelle &interpolieren"));
     EXPECT_EQ(distance->text(), QStringLiteral("&Höchstabstand für Interpolation …"));
-    EXPECT_EQ(provenance->text(), QStringLiteral("&Herkunftskarte schreiben"));
+    EXPECT_EQ(provenance->text(), QStringLiteral("Herkunfts&karte schreiben"));
     EXPECT_TRUE(interpolate->isCheckable() && provenance->isCheckable());
     EXPECT_FALSE(interpolate->isChecked() || provenance->isChecked());
     EXPECT_FALSE(distance->isEnabled()) << "the distance matters only while interpolating";
