@@ -176,10 +176,9 @@ void TilePictureView::paintEvent(QPaintEvent* event)
     painter.drawImage(shown, m_levels[static_cast<std::size_t>(level)], source);
     if (!m_overlay.empty()) {
         const QImage& overlay = m_overlay[std::min(static_cast<std::size_t>(level), m_overlay.size() - 1)];
-        // A level of another size (not expected) is mapped by its own extent, not by the picture's.
+        // Mapped by its own extent: a 3" companion beside a 1" tile still covers the same ground.
         const double ratio = overlay.width() / static_cast<double>(m_levels[static_cast<std::size_t>(level)].width());
-        painter.drawImage(shown, overlay,
-                          QRectF(source.topLeft() * ratio, source.size() * ratio));
+        painter.drawImage(shown, overlay, QRectF(source.topLeft() * ratio, source.size() * ratio));
     }
 }
 
