@@ -27,6 +27,11 @@ public:
     virtual std::optional<QString> saveFile(QWidget* parent, const QString& title, const QString& suggestedPath,
                                             const QStringList& nameFilters) = 0;
 
+    // A modal box asking for a whole number from minimum to maximum, offering `value`. The confirmed
+    // number, or nothing when the user cancels.
+    virtual std::optional<int> wholeNumber(QWidget* parent, const QString& title, const QString& label, int value,
+                                           int minimum, int maximum) = 0;
+
     // A modal box about the program: a title and a rich text.
     virtual void about(QWidget* parent, const QString& title, const QString& text) = 0;
 };

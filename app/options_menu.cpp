@@ -10,6 +10,7 @@
 #include <QMenu>
 
 #include <algorithm>
+#include <optional>
 
 namespace hgt {
 
@@ -55,6 +56,44 @@ OptionsMenu::OptionsMenu(Dialogs& dialogs, QMenu* menu, QWidget* window, RunOpti
         });
         m_entries.push_back(action);
     }
+
+    menu->addSeparator();
+    addToggle(menu, texts::actionInterpolate, QStringLiteral("actionInterpolate"), &RunOptions::interpolate);
+    m_maxDistance = menu->addAction(texts::actionMaxDistance, this, [this] { editMaxDistance(); });
+    m_maxDistance->setObjectName(QStringLiteral("actionMaxDistance"));
+    m_entries.push_back(m_maxDistance);
+    addToggle(menu, texts::actionProvenance, QStringLiteral("actionProvenance"), &RunOptions::provenance);
+    enableEntries();
+}
+
+QAction* OptionsMenu::addToggle(QMenu* menu, const QString& text, const QString& name, bool RunOptions::*flag)
+{
+    QAction* action = menu->addAction(text);
+    action->setObjectName(name);
+    action->setCheckable(true);
+    action->setChecked(m_options.*flag);
+    connect(action, &QAction::triggered, this, [this, flag](bool checked) {
+        RunOptions next = m_options;
+        next.*flag = checked;
+        apply(std::move(next));
+    });
+    m_entries.push_back(action);
+    return action;
+}
+
+void OptionsMenu::editMaxDistance()
+{
+    // The entry is disabled during a run; a shortcut or a script must not get past that either.
+    if (m_running)
+        return;
+    const std::optional<int> chosen =
+        m_dialogs.wholeNumber(m_window, texts::maxDistanceTitle, texts::maxDistanceLabel.arg(kLargestMaxDistance),
+                              m_options.maxDistance, 1, kLargestMaxDistance);
+    if (!chosen)
+        return;
+    RunOptions next = m_options;
+    next.maxDistance = std::clamp(*chosen, 1, kLargestMaxDistance);
+    apply(std::move(next));
 }
 
 void OptionsMenu::voidValueTriggered(QAction* action, std::int16_t value, bool checked)
@@ -92,19 +131,29 @@ void OptionsMenu::editMoreSources()
 
 void OptionsMenu::setRunInProgress(bool running)
 {
-    for (QAction* entry : m_entries)
-        entry->setEnabled(!running);
+    m_running = running;
+    enableEntries();
     // Unreachable through the window, which the dialog blocks; but a run never takes half-edited sources.
     if (running && m_sourcesDialog)
         m_sourcesDialog->reject();
 }
 
+void OptionsMenu::enableEntries()
+{
+    for (QAction* entry : m_entries)
+        entry->setEnabled(!m_running);
+    // The distance only matters to a run that interpolates.
+    m_maxDistance->setEnabled(!m_running && m_options.interpolate);
+}
+
 void OptionsMenu::apply(RunOptions options)
 {
     if (options.voidValues == m_options.voidValues && options.moreSecondaryFolders == m_options.moreSecondaryFolders
-        && options.method == m_options.method)
+        && options.method == m_options.method && options.interpolate == m_options.interpolate
+        && options.maxDistance == m_options.maxDistance && options.provenance == m_options.provenance)
         return;
     m_options = std::move(options);
+    enableEntries();
     if (const Result<> saved = RunOptionsSettings::save(m_options); !saved)
         m_dialogs.message(m_window, QString::fromStdString(saved.error().message));
     if (m_changed)

@@ -18,7 +18,8 @@ namespace hgt {
 class Dialogs;
 
 // The entries of "Optionen": "Leerwerte" (any of the three void values, at least one), "Weitere
-// Sekundärordner …" and "Füllmethode". Each change is stored in the program's settings and handed
+// Sekundärordner …", "Füllmethode", "Löcher ohne Quelle interpolieren" with its "Höchstabstand für
+// Interpolation …" (usable while interpolation is on) and "Herkunftskarte schreiben". Each change is stored in the program's settings and handed
 // on to `changed`. While a run is in progress the entries are disabled (the submenus still open and
 // show the choices): a run keeps the options it started with.
 class OptionsMenu : public QObject {
@@ -33,18 +34,24 @@ public:
 
     // Optionen → Weitere Sekundärordner …: opens the dialog; OK takes its list.
     void editMoreSources();
+    // Optionen → Höchstabstand für Interpolation …: asks for a whole number; OK takes it.
+    void editMaxDistance();
     // The sources dialog while it is open.
     MoreSourcesDialog* moreSourcesDialog() const { return m_sourcesDialog; }
 
 private:
     void voidValueTriggered(QAction* action, std::int16_t value, bool checked);
     void apply(RunOptions options);
+    QAction* addToggle(QMenu* menu, const QString& text, const QString& name, bool RunOptions::*flag);
+    void enableEntries();
 
     Dialogs& m_dialogs;
     QWidget* m_window;
     RunOptions m_options;
     Changed m_changed;
     std::vector<QAction*> m_entries; // everything a run disables
+    QAction* m_maxDistance = nullptr;
+    bool m_running = false;
     QPointer<MoreSourcesDialog> m_sourcesDialog;
 };
 

@@ -43,6 +43,10 @@ QString OptionsNote::noteText(const RunOptions& options)
         parts << texts::noteMoreSources.arg(more);
     if (options.method != defaults.method)
         parts << texts::noteDelta;
+    if (options.interpolate)
+        parts << texts::noteInterpolate.arg(options.maxDistance);
+    if (options.provenance)
+        parts << texts::noteProvenance;
     return parts.join(QStringLiteral(" · "));
 }
 

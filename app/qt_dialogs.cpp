@@ -1,6 +1,9 @@
 #include "app/qt_dialogs.h"
 
+#include "app/texts.h"
+
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace hgt {
@@ -39,6 +42,22 @@ std::optional<QString> QtDialogs::saveFile(QWidget* parent, const QString& title
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().constFirst();
+}
+
+std::optional<int> QtDialogs::wholeNumber(QWidget* parent, const QString& title, const QString& label, int value,
+                                          int minimum, int maximum)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setInputMode(QInputDialog::IntInput);
+    dialog.setIntRange(minimum, maximum);
+    dialog.setIntValue(value);
+    dialog.setOkButtonText(texts::buttonOk);
+    dialog.setCancelButtonText(texts::buttonCancel);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.intValue();
 }
 
 void QtDialogs::about(QWidget* parent, const QString& title, const QString& text)

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <optional>
 
 namespace hgt {
 
@@ -14,6 +15,28 @@ namespace {
 const QString kVoidValuesKey = QStringLiteral("voidValues");
 const QString kMoreSecondaryFoldersKey = QStringLiteral("moreSecondaryFolders");
 const QString kFillMethodKey = QStringLiteral("fillMethod");
+const QString kInterpolateKey = QStringLiteral("interpolate");
+const QString kMaxDistanceKey = QStringLiteral("maxDistance");
+const QString kProvenanceKey = QStringLiteral("provenance");
+
+// "true"/"false" as QSettings writes them; anything else is not a choice.
+std::optional<bool> storedFlag(const QSettings& store, const QString& key)
+{
+    const QString text = store.value(key).toString().trimmed().toLower();
+    if (text == QLatin1String("true"))
+        return true;
+    if (text == QLatin1String("false"))
+        return false;
+    return std::nullopt;
+}
+
+void storeFlag(QSettings& store, const QString& key, bool value, bool byDefault)
+{
+    if (value == byDefault)
+        store.remove(key);
+    else
+        store.setValue(key, value);
+}
 
 QSettings openStore()
 {
@@ -60,6 +83,17 @@ RunOptions RunOptionsSettings::load(RunOptions options)
         options.method = FillMethod::Delta;
     else if (method == QLatin1String("copy"))
         options.method = FillMethod::Copy;
+
+    if (const std::optional<bool> interpolate = storedFlag(store, kInterpolateKey))
+        options.interpolate = *interpolate;
+    if (store.contains(kMaxDistanceKey)) {
+        bool ok = false;
+        const int distance = store.value(kMaxDistanceKey).toString().trimmed().toInt(&ok);
+        if (ok && distance >= 1 && distance <= kLargestMaxDistance)
+            options.maxDistance = distance;
+    }
+    if (const std::optional<bool> provenance = storedFlag(store, kProvenanceKey))
+        options.provenance = *provenance;
     return options;
 }
 
@@ -91,6 +125,13 @@ Result<> RunOptionsSettings::save(const RunOptions& options)
         store.remove(kFillMethodKey);
     else
         store.setValue(kFillMethodKey, options.method == FillMethod::Delta ? QStringLiteral("delta") : QStringLiteral("copy"));
+
+    storeFlag(store, kInterpolateKey, options.interpolate, defaults.interpolate);
+    if (options.maxDistance == defaults.maxDistance)
+        store.remove(kMaxDistanceKey);
+    else
+        store.setValue(kMaxDistanceKey, options.maxDistance);
+    storeFlag(store, kProvenanceKey, options.provenance, defaults.provenance);
 
     store.sync();
     if (store.status() != QSettings::NoError)

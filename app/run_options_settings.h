@@ -13,6 +13,9 @@ namespace hgt {
 
 // The void values the Optionen menu offers, in its order.
 inline constexpr std::array<std::int16_t, 3> kVoidValueChoices{-9999, -32768, -32767};
+// The largest "Höchstabstand für Interpolation" the window takes; the same bound as the command line's.
+inline constexpr int kLargestMaxDistance = 10000;
+
 // Those of `values` that the menu offers, in the menu's order: one choice, one list, wherever it is
 // kept or shown.
 std::vector<std::int16_t> voidValuesInMenuOrder(const std::vector<std::int16_t>& values);
@@ -23,9 +26,11 @@ std::vector<std::int16_t> voidValuesInMenuOrder(const std::vector<std::int16_t>&
 class RunOptionsSettings {
 public:
     // `options` with the stored choices put in. A choice that is not stored, or that this version
-    // does not understand (an unknown void value, an unknown method), keeps its value in `options`.
+    // does not understand (an unknown void value, an unknown method, a distance out of range),
+    // keeps its value in `options`.
     static RunOptions load(RunOptions options = {});
-    // Stores the void values, the further secondary folders and the fill method of `options`. A
+    // Stores the void values, the further secondary folders, the fill method, interpolation with
+    // its maximum distance and the provenance map of `options`. A
     // choice at its default leaves no entry, so that a later version's defaults apply to it.
     static Result<> save(const RunOptions& options);
     // The file (or, on Windows, the registry key) behind the store.

@@ -63,9 +63,11 @@ std::vector<RunReportModel::ColumnId> RunReportModel::columnsFor(const RunRecord
 {
     std::size_t sources = 0;
     bool offsets = false;
+    bool interpolation = false;
     for (const TileResult& tile : record.tiles) {
         sources = std::max(sources, tile.filledBySource.size());
         offsets = offsets || tile.offsets || !tile.warning.empty();
+        interpolation = interpolation || tile.interpolated > 0 || tile.leftTooFar > 0;
     }
     std::vector<ColumnId> columns{{Number}, {Tile}, {End}, {VoidsFound}, {VoidsFilled}};
     if (sources > 1)
@@ -78,6 +80,8 @@ std::vector<RunReportModel::ColumnId> RunReportModel::columnsFor(const RunRecord
     if (offsets)
         columns.push_back({Warning});
     columns.push_back({Path});
+    if (interpolation)
+        columns.insert(columns.end(), {{Interpolated}, {LeftTooFar}});
     return columns;
 }
 
@@ -143,6 +147,10 @@ QString RunReportModel::cellText(const TileResult& tile, int row, ColumnId colum
         return tile.offsets ? QString::number(tile.offsets->rimSamples) : QString();
     case Warning:
         return QString::fromStdString(tile.warning);
+    case Interpolated:
+        return QString::number(tile.interpolated);
+    case LeftTooFar:
+        return QString::number(tile.leftTooFar);
     }
     return {};
 }
@@ -183,6 +191,10 @@ QVariant RunReportModel::data(const QModelIndex& index, int role) const
             return hasMedian(tile) ? tile.offsets->interquartileRange : none;
         case RimSamples:
             return tile.offsets ? double(tile.offsets->rimSamples) : none;
+        case Interpolated:
+            return qlonglong(tile.interpolated);
+        case LeftTooFar:
+            return qlonglong(tile.leftTooFar);
         default:
             return cellText(index.row(), index.column());
         }
@@ -225,6 +237,10 @@ QVariant RunReportModel::headerData(int section, Qt::Orientation orientation, in
         return texts::reportColumnRimSamples;
     case Warning:
         return texts::reportColumnWarning;
+    case Interpolated:
+        return texts::reportColumnInterpolated;
+    case LeftTooFar:
+        return texts::reportColumnLeftTooFar;
     }
     return {};
 }

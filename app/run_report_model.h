@@ -17,11 +17,13 @@ namespace hgt {
 // Every report has the columns Number … Path, in that order and at those indices unless more are
 // shown: a run that filled from more than one source gets the voids filled from each ("aus
 // Quelle 1", "aus Quelle 2", …) after VoidsFilled, and one that measured height offsets gets their
-// median, spread and rim samples after VoidsLeft and the engine's warning before Path.
+// median, spread and rim samples after VoidsLeft and the engine's warning before Path. One that
+// interpolated, or left voids too far from valid data to interpolate, ends with Interpolated and
+// LeftTooFar after Path.
 class RunReportModel : public QAbstractTableModel {
 public:
     enum Column { Number, Tile, End, VoidsFound, VoidsFilled, VoidsLeft, Seconds, Path,
-                  FromSource, OffsetMedian, OffsetIqr, RimSamples, Warning };
+                  FromSource, OffsetMedian, OffsetIqr, RimSamples, Warning, Interpolated, LeftTooFar };
     static constexpr int SortRole = Qt::UserRole;
 
     explicit RunReportModel(QObject* parent = nullptr);

@@ -3,6 +3,7 @@
 #include "app/texts.h"
 
 #include <QFileInfo>
+#include <QLocale>
 
 #include <algorithm>
 #include <cmath>
@@ -53,6 +54,11 @@ QString RunStatus::finishedText(const RunRecord& record)
     for (const auto& [end, text] : others)
         if (const std::size_t n = record.count(end); n > 0)
             parts << text->arg(n);
+    std::int64_t interpolated = 0;
+    for (const TileResult& tile : record.tiles)
+        interpolated += tile.interpolated;
+    if (interpolated > 0)
+        parts << texts::countInterpolated.arg(QLocale(QLocale::German, QLocale::Germany).toString(qlonglong(interpolated)));
     const QString counts = parts.join(QStringLiteral(", "));
     const QString elapsed = elapsedText(record.seconds);
     if (record.stopped)

@@ -25,7 +25,8 @@ public:
 
     // "Kachel 3 von 30 · N47E013.hgt · 41 % · 0:02"
     static QString runningText(std::size_t tile, std::size_t count, const QString& name, int percent, double seconds);
-    // "Fertig: 28 gefüllt, 1 ohne Löcher, 1 Fehler · 0:07", or "Gestoppt nach Kachel 3 von 30: …"
+    // "Fertig: 28 gefüllt, 1 ohne Löcher, 1 Fehler · 0:07", or "Gestoppt nach Kachel 3 von 30: …";
+    // a run that interpolated adds e.g. ", 12.345 Löcher interpoliert" to the counts.
     static QString finishedText(const RunRecord& record);
     // m:ss, or h:mm:ss from an hour on.
     static QString elapsedText(double seconds);

@@ -57,6 +57,13 @@ inline const QString actionMoreSources = QStringLiteral("&Weitere Sekundärordne
 inline const QString menuFillMethod = QStringLiteral("&Füllmethode");
 inline const QString methodCopy = QStringLiteral("Werte &kopieren");
 inline const QString methodDelta = QStringLiteral("Übergänge &angleichen");
+inline const QString actionInterpolate = QStringLiteral("Löcher ohne Quelle &interpolieren");
+inline const QString actionMaxDistance = QStringLiteral("&Höchstabstand für Interpolation …");
+inline const QString actionProvenance = QStringLiteral("Herkunfts&karte schreiben");
+inline const QString maxDistanceTitle = QStringLiteral("Höchstabstand für Interpolation");
+inline const QString maxDistanceLabel = QStringLiteral(
+    "Ein Loch ohne Quelle wird nur interpoliert, wenn jeder seiner Werte\n"
+    "höchstens so viele Werte von gültigen Daten entfernt liegt (1 bis %1):");
 inline const QString optionsNotSaved =
     QStringLiteral("Die Optionen gelten bis zum Ende des Programms; sie konnten nicht in %1 gespeichert werden.");
 
@@ -85,6 +92,8 @@ inline const QString noteVoidValues = QStringLiteral("Leerwerte: %1");
 inline const QString noteOneMoreSource = QStringLiteral("1 weitere Quelle");
 inline const QString noteMoreSources = QStringLiteral("%1 weitere Quellen");
 inline const QString noteDelta = QStringLiteral("Übergänge angleichen");
+inline const QString noteInterpolate = QStringLiteral("interpolieren bis %1 Werte");
+inline const QString noteProvenance = QStringLiteral("Herkunftskarte");
 
 // The status bar. During a run: tile, name, percentage of the tile, time since the run started.
 inline const QString statusRunning = QStringLiteral("Kachel %1 von %2 · %3 · %4 % · %5");
@@ -96,6 +105,7 @@ inline const QString countMissingSecondary = QStringLiteral("%1 ohne Sekundärfi
 inline const QString countStopped = QStringLiteral("%1 gestoppt");
 inline const QString countFailed = QStringLiteral("%1 Fehler");
 inline const QString countDifference = QStringLiteral("Differenzkachel geschrieben");
+inline const QString countInterpolated = QStringLiteral("%1 Löcher interpoliert");
 
 // How a tile's run ended, in the run report.
 inline const QString endFilled = QStringLiteral("gefüllt");
@@ -126,6 +136,9 @@ inline const QString reportColumnOffsetMedian = QStringLiteral("Versatz Median (
 inline const QString reportColumnOffsetIqr = QStringLiteral("Versatz Quartilsabstand (m)");
 inline const QString reportColumnRimSamples = QStringLiteral("Randwerte");
 inline const QString reportColumnWarning = QStringLiteral("Hinweis");
+// Only in reports of runs that interpolated, or left voids too far from valid data to interpolate.
+inline const QString reportColumnInterpolated = QStringLiteral("interpoliert");
+inline const QString reportColumnLeftTooFar = QStringLiteral("zu weit für Interpolation");
 inline const QString reportCopy = QStringLiteral("&Kopieren");
 inline const QString reportSave = QStringLiteral("&Speichern …");
 inline const QString reportSaveTitle = QStringLiteral("Bericht speichern");

@@ -44,6 +44,12 @@ void TilePictureView::setPicture(std::vector<QImage> levels, int side)
     fitToWindow();
 }
 
+void TilePictureView::setOverlay(std::vector<QImage> levels)
+{
+    m_overlay = std::move(levels);
+    update();
+}
+
 void TilePictureView::setMessage(const QString& message)
 {
     m_levels.clear();
@@ -168,6 +174,12 @@ void TilePictureView::paintEvent(QPaintEvent* event)
     // Enlarged, each sample is a sharp square; reduced, the level is smoothed the last bit down.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, m_scale < 1.0);
     painter.drawImage(shown, m_levels[static_cast<std::size_t>(level)], source);
+    if (!m_overlay.empty()) {
+        const QImage& overlay = m_overlay[std::min(static_cast<std::size_t>(level), m_overlay.size() - 1)];
+        // Mapped by its own extent: a 3" companion beside a 1" tile still covers the same ground.
+        const double ratio = overlay.width() / static_cast<double>(m_levels[static_cast<std::size_t>(level)].width());
+        painter.drawImage(shown, overlay, QRectF(source.topLeft() * ratio, source.size() * ratio));
+    }
 }
 
 void TilePictureView::resizeEvent(QResizeEvent* event)

@@ -25,6 +25,9 @@ public:
 
     // levels[0] has one pixel per sample of a side x side tile; see RenderedTile. Shown fitted.
     void setPicture(std::vector<QImage> levels, int side);
+    // Drawn over the picture, level by level (the same sizes as the picture's); empty: none.
+    void setOverlay(std::vector<QImage> levels);
+    bool hasOverlay() const { return !m_overlay.empty(); }
     // No picture, a line of text instead (reading, or why there is no picture).
     void setMessage(const QString& message);
     bool hasPicture() const { return !m_levels.empty(); }
@@ -74,6 +77,7 @@ private:
     void refreshHover();
 
     std::vector<QImage> m_levels;
+    std::vector<QImage> m_overlay;
     int m_side = 0;
     QString m_message;
     double m_scale = 1;

@@ -80,6 +80,35 @@ RenderedTile RenderTileTask(const TileRenderRequest& request, const std::atomic<
     }
 }
 
+RenderedProvenance RenderProvenanceTask(const std::string& path)
+{
+    RenderedProvenance rendered;
+    try {
+        Result<ProvenanceMap> read = ReadProvenance(path);
+        if (!read) {
+            rendered.error = QString::fromStdString(read.error().message);
+            return rendered;
+        }
+        auto map = std::make_shared<const ProvenanceMap>(std::move(*read));
+        TilePicture overlay = RenderProvenanceOverlay(*map);
+        QImage level = QImage(reinterpret_cast<const uchar*>(overlay.pixels.data()), overlay.width, overlay.height,
+                              static_cast<qsizetype>(overlay.width) * 4, QImage::Format_ARGB32)
+                           .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        rendered.levels.push_back(std::move(level));
+        // Halved as the tile's picture is, so that the view takes the same level of both.
+        while (std::max(rendered.levels.back().width(), rendered.levels.back().height()) > kSmallestLevel) {
+            const QImage& last = rendered.levels.back();
+            rendered.levels.push_back(
+                last.scaled((last.width() + 1) / 2, (last.height() + 1) / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        }
+        rendered.map = std::move(map);
+    } catch (const std::exception& error) {
+        rendered = {};
+        rendered.error = QString::fromStdString(path) + QStringLiteral(": ") + QString::fromLocal8Bit(error.what());
+    }
+    return rendered;
+}
+
 QImage HalvedImage(const QImage& source)
 {
     const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);

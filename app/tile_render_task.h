@@ -6,6 +6,7 @@
 #include "tiles/tile_format.h"
 #include "tiles/tile_info.h"
 #include "pictures/picture.h"
+#include "pictures/provenance_picture.h"
 
 #include <QImage>
 #include <QString>
@@ -40,6 +41,17 @@ inline constexpr int kSmallestLevel = 256;
 // Reads, sums up and draws the tile in bands, giving up between bands once `cancelled` is set.
 // Never throws; safe on any thread.
 RenderedTile RenderTileTask(const TileRenderRequest& request, const std::atomic<bool>& cancelled);
+
+// A provenance companion drawn as an overlay for the viewer: its levels match those of the tile's
+// picture in size, level by level.
+struct RenderedProvenance {
+    std::shared_ptr<const ProvenanceMap> map;
+    std::vector<QImage> levels; // premultiplied ARGB; the tile's own samples transparent
+    QString error;              // why there is no overlay; empty when there is one
+};
+
+// Reads the companion at `path` and draws its overlay. Never throws; safe on any thread.
+RenderedProvenance RenderProvenanceTask(const std::string& path);
 
 // The image at half the size (rounded up), each pixel the mean of the 2 x 2 pixels it covers; an
 // odd last row or column is averaged with itself.

@@ -1,6 +1,7 @@
 #include "app/tile_viewer.h"
 
 #include "app/app_icon.h"
+#include "app/provenance_legend.h"
 #include "app/tile_figures_panel.h"
 #include "tiles/tile_folder.h"
 
@@ -38,6 +39,10 @@ const QString kSample = QStringLiteral("Zeile %1, Spalte %2: %3");
 const QString kMetres = QStringLiteral("%1 m");
 const QString kVoid = QStringLiteral("Leerstelle");
 const QString kWithShortcut = QStringLiteral("%1 (%2)");
+const QString kShowProvenance = QStringLiteral("Herkunft anzeigen");
+const QString kProvenanceTip = QStringLiteral("Woher jeder Wert kommt, aus %1");
+const QString kReadingProvenance = QStringLiteral("Herkunft wird gelesen …");
+const QString kSampleProvenance = QStringLiteral("%1 · %2");
 
 // Pictures are drawn on threads of their own, one per viewer at most, never on the window's.
 QThreadPool& renderPool()
@@ -82,7 +87,9 @@ TileViewer::TileViewer(const QString& path, std::vector<std::int16_t> voidValues
     : QWidget(parent, Qt::Window), m_path(path), m_voidValues(std::move(voidValues)), m_view(new TilePictureView(this)),
       m_figures(new TileFiguresPanel(this)), m_fit(new QPushButton(kFit, this)),
       m_actualSize(new QPushButton(kActualSize, this)), m_scale(new QLabel(this)),
-      m_difference(new QCheckBox(kAsDifference, this)), m_status(new QLabel(this))
+      m_difference(new QCheckBox(kAsDifference, this)), m_status(new QLabel(this)),
+      m_provenance(new QCheckBox(kShowProvenance, this)), m_provenanceLegend(new ProvenanceLegend(this)),
+      m_provenanceError(new QLabel(this))
 {
     setObjectName(QStringLiteral("TileViewer"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -103,16 +110,30 @@ TileViewer::TileViewer(const QString& path, std::vector<std::int16_t> voidValues
     m_fit->setToolTip(kWithShortcut.arg(kFit, m_fit->shortcut().toString(QKeySequence::NativeText)));
     m_actualSize->setToolTip(kWithShortcut.arg(kActualSize, m_actualSize->shortcut().toString(QKeySequence::NativeText)));
     m_difference->setChecked(LiesInDifferenceFolder(path.toStdString()));
+    m_provenance->setObjectName(QStringLiteral("viewerProvenance"));
+    m_provenanceError->setObjectName(QStringLiteral("viewerProvenanceError"));
+    m_provenanceError->setWordWrap(true);
+    m_provenanceError->hide();
+    if (const QString companion = QString::fromStdString(ProvenancePath(path.toStdString()));
+        companion != path && QFileInfo(companion).isFile()) {
+        m_provenancePath = companion;
+        m_provenance->setToolTip(kProvenanceTip.arg(QFileInfo(companion).fileName()));
+    } else {
+        m_provenance->hide();
+    }
 
     auto* tools = new QHBoxLayout;
     tools->addWidget(m_fit);
     tools->addWidget(m_actualSize);
     tools->addWidget(m_scale);
     tools->addStretch(1);
+    tools->addWidget(m_provenance);
     tools->addWidget(m_difference);
 
     auto* side = new QVBoxLayout;
     side->addWidget(m_figures);
+    side->addWidget(m_provenanceLegend);
+    side->addWidget(m_provenanceError);
 
     auto* body = new QHBoxLayout;
     body->addWidget(m_view, 1);
@@ -133,6 +154,7 @@ TileViewer::TileViewer(const QString& path, std::vector<std::int16_t> voidValues
     zoomKeys(QKeySequence::ZoomIn, 1.25);
     zoomKeys(QKeySequence::ZoomOut, 0.8);
     connect(m_difference, &QCheckBox::toggled, this, [this](bool checked) { setShowDifference(checked); });
+    connect(m_provenance, &QCheckBox::toggled, this, [this](bool checked) { setShowProvenance(checked); });
     connect(m_view, &TilePictureView::sampleHovered, this, [this](std::optional<SampleIndex> sample) { showSample(sample); });
     connect(m_view, &TilePictureView::scaleChanged, this, [this](double scale) { showScale(scale); });
 
@@ -145,6 +167,59 @@ TileViewer::~TileViewer()
     // A picture still being drawn is abandoned; its thread holds nothing of this window.
     if (m_cancel)
         m_cancel->store(true);
+}
+
+bool TileViewer::showsProvenance() const
+{
+    return m_provenance->isChecked();
+}
+
+void TileViewer::setShowProvenance(bool shown)
+{
+    if (!offersProvenance())
+        return;
+    if (m_provenance->isChecked() != shown) {
+        m_provenance->setChecked(shown); // comes back here through toggled
+        return;
+    }
+    if (shown && !m_overlay && !m_provenanceWatcher)
+        startProvenance();
+    showOverlay();
+}
+
+void TileViewer::startProvenance()
+{
+    m_provenanceError->setText(kReadingProvenance);
+    m_provenanceError->show();
+    m_provenanceWatcher = new QFutureWatcher<RenderedProvenance>(this);
+    QFutureWatcher<RenderedProvenance>* watcher = m_provenanceWatcher;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] { provenanceFinished(watcher); });
+    watcher->setFuture(QtConcurrent::run(&renderPool(), [path = m_provenancePath.toStdString()] {
+        lowerThreadPriority();
+        return RenderProvenanceTask(path);
+    }));
+}
+
+void TileViewer::provenanceFinished(QFutureWatcher<RenderedProvenance>* watcher)
+{
+    m_overlay = watcher->result();
+    m_provenanceWatcher = nullptr;
+    watcher->deleteLater();
+    m_provenanceReady = true;
+    showOverlay();
+    emit provenanceLoaded();
+}
+
+void TileViewer::showOverlay()
+{
+    const bool shown = showsProvenance() && m_overlay;
+    const bool drawn = shown && m_overlay->map;
+    m_view->setOverlay(drawn ? m_overlay->levels : std::vector<QImage>{});
+    m_provenanceLegend->setMap(drawn ? m_overlay->map : nullptr);
+    m_provenanceLegend->setVisible(drawn);
+    if (shown)
+        m_provenanceError->setText(m_overlay->error);
+    m_provenanceError->setVisible(showsProvenance() && !m_provenanceError->text().isEmpty() && !drawn);
 }
 
 bool TileViewer::showsDifference() const
@@ -226,7 +301,13 @@ void TileViewer::showSample(std::optional<SampleIndex> sample)
     const QString shown = m_samples->isVoid(value)
         ? kVoid
         : kMetres.arg(numberText(value, m_shownKind == PictureKind::Difference));
-    m_status->setText(kSample.arg(numberText(sample->row, false), numberText(sample->column, false), shown));
+    QString text = kSample.arg(numberText(sample->row, false), numberText(sample->column, false), shown);
+    if (showsProvenance() && m_overlay && m_overlay->map && m_overlay->map->side == m_samples->side) {
+        const std::size_t at = static_cast<std::size_t>(sample->row) * static_cast<std::size_t>(m_overlay->map->side)
+                             + static_cast<std::size_t>(sample->column);
+        text = kSampleProvenance.arg(text, QString::fromStdString(ProvenanceLabel(m_overlay->map->codes[at])));
+    }
+    m_status->setText(text);
 }
 
 void TileViewer::showScale(double scale)

@@ -18,6 +18,7 @@ class QPushButton;
 
 namespace hgt {
 
+class ProvenanceLegend;
 class TileFiguresPanel;
 
 // A window that shows one tile: the picture (shaded relief, or the difference colours with their
@@ -38,7 +39,18 @@ public:
     // "als Differenz anzeigen": draws the tile again the other way.
     void setShowDifference(bool difference);
 
+    // The provenance companion beside the tile (<name>.src, as a fill writes it), if there is one:
+    // only then "Herkunft anzeigen" is offered.
+    const QString& provenancePath() const { return m_provenancePath; }
+    bool offersProvenance() const { return !m_provenancePath.isEmpty(); }
+    bool showsProvenance() const;
+    // "Herkunft anzeigen": the companion over the picture with its legend; read once, on first show.
+    void setShowProvenance(bool shown);
+    // The companion has been read and drawn, or could not be.
+    bool provenanceReady() const { return m_provenanceReady; }
+
     TilePictureView* pictureView() const { return m_view; }
+    ProvenanceLegend* provenanceLegend() const { return m_provenanceLegend; }
     TileFiguresPanel* figures() const { return m_figures; }
     // "Zeile r, Spalte c: v m" for the sample under the pointer.
     QString statusText() const;
@@ -46,12 +58,17 @@ public:
 signals:
     // The tile has been drawn, or could not be.
     void ready();
+    // The same for the provenance companion.
+    void provenanceLoaded();
 
 private:
     void startRender();
     void renderFinished(QFutureWatcher<RenderedTile>* watcher);
     void showSample(std::optional<SampleIndex> sample);
     void showScale(double scale);
+    void startProvenance();
+    void provenanceFinished(QFutureWatcher<RenderedProvenance>* watcher);
+    void showOverlay();
 
     QString m_path;
     std::vector<std::int16_t> m_voidValues;
@@ -62,6 +79,13 @@ private:
     QLabel* m_scale;
     QCheckBox* m_difference;
     QLabel* m_status;
+    QCheckBox* m_provenance;
+    ProvenanceLegend* m_provenanceLegend;
+    QLabel* m_provenanceError;
+    QString m_provenancePath;
+    QFutureWatcher<RenderedProvenance>* m_provenanceWatcher = nullptr;
+    std::optional<RenderedProvenance> m_overlay;
+    bool m_provenanceReady = false;
 
     QFutureWatcher<RenderedTile>* m_watcher = nullptr;
     std::shared_ptr<std::atomic<bool>> m_cancel;

@@ -11,6 +11,7 @@
 #include <QFontMetrics>
 #include <QLocale>
 #include <QPainter>
+#include <QSize>
 
 #include <algorithm>
 
@@ -90,44 +91,90 @@ std::string ProvenanceLabel(std::uint8_t code)
     }
 }
 
-QImage ProvenanceWithLegend(const QImage& picture, const ProvenanceMap& map)
+namespace {
+
+struct LegendEntry {
+    std::uint8_t code;
+    QString text;
+};
+
+// A swatch and the code's name for every code the map holds, with its number of samples.
+std::vector<LegendEntry> legendEntries(const ProvenanceMap& map)
 {
-    // A swatch and the code's name for every code the map holds, with its number of samples.
-    std::vector<std::pair<std::uint8_t, QString>> entries;
+    std::vector<LegendEntry> entries;
     for (int code = 0; code < 256; ++code) {
         const std::int64_t count = map.counts[static_cast<std::size_t>(code)];
         if (count > 0)
-            entries.emplace_back(static_cast<std::uint8_t>(code),
-                                 QString::fromStdString(ProvenanceLabel(static_cast<std::uint8_t>(code)))
-                                     + QStringLiteral(": ") + QLocale(QLocale::German).toString(static_cast<qlonglong>(count)));
+            entries.push_back({static_cast<std::uint8_t>(code),
+                               QString::fromStdString(ProvenanceLabel(static_cast<std::uint8_t>(code)))
+                                   + QStringLiteral(": ") + QLocale(QLocale::German).toString(static_cast<qlonglong>(count))});
     }
-    const int f = fontPixels(picture.height());
-    QFont font;
-    font.setPixelSize(f);
-    const QFontMetrics metrics(font);
-    int textWidth = metrics.horizontalAdvance(kLegendTitle);
-    for (const auto& entry : entries)
-        textWidth = std::max(textWidth, f + f / 2 + metrics.horizontalAdvance(entry.second));
-    const int margin = std::max(LegendWidth(picture.height()), textWidth + 2 * f);
+    return entries;
+}
 
-    QImage image(picture.width() + margin, picture.height(), QImage::Format_RGB32);
-    if (image.isNull())
-        return image;
-    QPainter painter(&image);
-    painter.drawImage(0, 0, picture);
-    const QRect area(picture.width(), 0, margin, picture.height());
+QFont legendFont(int height)
+{
+    QFont font;
+    font.setPixelSize(fontPixels(height));
+    return font;
+}
+
+} // namespace
+
+TilePicture RenderProvenanceOverlay(const ProvenanceMap& map)
+{
+    TilePicture picture = RenderProvenance(map);
+    const std::uint32_t alpha = kProvenanceOverlayAlpha << 24;
+    for (std::size_t i = 0; i < picture.pixels.size(); ++i)
+        picture.pixels[i] = map.codes[i] == kOwnSample ? 0u : (picture.pixels[i] & 0x00FFFFFFu) | alpha;
+    return picture;
+}
+
+QSize ProvenanceLegendSize(const ProvenanceMap& map, int height)
+{
+    const int f = fontPixels(height);
+    const QFontMetrics metrics(legendFont(height));
+    const std::vector<LegendEntry> entries = legendEntries(map);
+    int textWidth = metrics.horizontalAdvance(kLegendTitle);
+    for (const LegendEntry& entry : entries)
+        textWidth = std::max(textWidth, f + f / 2 + metrics.horizontalAdvance(entry.text));
+    // As DrawProvenanceLegend steps: the title's baseline, a line per code, a margin below.
+    const int lines = f + metrics.ascent() + static_cast<int>(entries.size()) * (metrics.lineSpacing() + f / 3)
+                    + metrics.descent() + f;
+    return {std::max(LegendWidth(height), textWidth + 2 * f), lines};
+}
+
+void DrawProvenanceLegend(QPainter& painter, const QRect& area, const ProvenanceMap& map, bool overlay)
+{
+    const int f = fontPixels(area.height());
+    const QFont font = legendFont(area.height());
+    const QFontMetrics metrics(font);
+    painter.save();
     painter.fillRect(area, QColor::fromRgb(kMarginBackground));
     painter.setFont(font);
     const int left = area.left() + f;
     int line = area.top() + f + metrics.ascent();
     painter.setPen(QColor::fromRgb(kLegendInk));
     painter.drawText(left, line, kLegendTitle);
-    for (const auto& [code, text] : entries) {
+    for (const auto& [code, text] : legendEntries(map)) {
         line += metrics.lineSpacing() + f / 3;
-        painter.fillRect(left, line - metrics.ascent(), f, f, QColor::fromRgb(ProvenanceColour(code)));
+        if (!overlay || code != kOwnSample)
+            painter.fillRect(left, line - metrics.ascent(), f, f, QColor::fromRgb(ProvenanceColour(code)));
         painter.drawRect(left, line - metrics.ascent(), f, f);
         painter.drawText(left + f + f / 2, line, text);
     }
+    painter.restore();
+}
+
+QImage ProvenanceWithLegend(const QImage& picture, const ProvenanceMap& map)
+{
+    const int margin = ProvenanceLegendSize(map, picture.height()).width();
+    QImage image(picture.width() + margin, picture.height(), QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    QPainter painter(&image);
+    painter.drawImage(0, 0, picture);
+    DrawProvenanceLegend(painter, QRect(picture.width(), 0, margin, picture.height()), map);
     painter.end();
     return image;
 }

@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace hgt::test {
 
@@ -39,6 +41,20 @@ public:
         return next(saveAnswers);
     }
 
+    std::optional<int> wholeNumber(QWidget*, const QString& title, const QString& label, int value, int minimum,
+                                   int maximum) override
+    {
+        numberTitles << title;
+        numberLabels << label;
+        numberOffered.push_back(value);
+        numberRange = {minimum, maximum};
+        if (numberAnswers.empty())
+            return std::nullopt;
+        const std::optional<int> answer = numberAnswers.front();
+        numberAnswers.erase(numberAnswers.begin());
+        return answer;
+    }
+
     void about(QWidget*, const QString& title, const QString& text) override
     {
         aboutTitles << title;
@@ -64,6 +80,11 @@ public:
     QStringList saveTitles;
     QStringList saveOffered;
     QStringList saveFilters;
+    std::vector<std::optional<int>> numberAnswers; // nullopt, or nothing left: cancel
+    QStringList numberTitles;
+    QStringList numberLabels;
+    std::vector<int> numberOffered;
+    std::pair<int, int> numberRange{0, 0};
     QStringList aboutTitles;
     QStringList aboutTexts;
     std::function<void()> onChooseFolder;

@@ -73,7 +73,10 @@ TEST_F(MainWindowRunTest, MenusAndBarsAroundTheUnchangedControls)
     };
     EXPECT_EQ(items(menuActions[0]), QStringList{QStringLiteral("Beenden")});
     EXPECT_EQ(items(menuActions[1]), (QStringList{QStringLiteral("Leerwerte"), QStringLiteral("Weitere Sekundärordner …"),
-                                                  QStringLiteral("Füllmethode")}));
+                                                  QStringLiteral("Füllmethode"), QString(),
+                                                  QStringLiteral("Löcher ohne Quelle interpolieren"),
+                                                  QStringLiteral("Höchstabstand für Interpolation …"),
+                                                  QStringLiteral("Herkunftskarte schreiben")}));
     EXPECT_TRUE(menuActions[1]->isEnabled());
     EXPECT_EQ(items(menuActions[2]), (QStringList{QStringLiteral("Bericht des letzten Laufs …"), QStringLiteral("Kachel ansehen …"),
                                                   QStringLiteral("Letzte Ausgabe ansehen")}));

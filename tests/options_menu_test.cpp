@@ -88,7 +88,10 @@ TEST_F(OptionsMenuTest, FreshStoreGivesTheDefaultEntries)
 {
     QMenu* options = window->menuBar()->actions()[1]->menu();
     EXPECT_EQ(entryTexts(options), (QStringList{QStringLiteral("Leerwerte"), QStringLiteral("Weitere Sekundärordner …"),
-                                                QStringLiteral("Füllmethode")}));
+                                                QStringLiteral("Füllmethode"), QString(),
+                                                QStringLiteral("Löcher ohne Quelle interpolieren"),
+                                                QStringLiteral("Höchstabstand für Interpolation …"),
+                                                QStringLiteral("Herkunftskarte schreiben")}));
     EXPECT_EQ(entryTexts(submenu("menuVoidValues")),
               (QStringList{QStringLiteral("−9999"), QStringLiteral("−32768 (SRTM)"), QStringLiteral("−32767")}));
     EXPECT_EQ(entryTexts(submenu("menuFillMethod")),

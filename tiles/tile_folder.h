@@ -38,6 +38,9 @@ Result<std::vector<std::string>> ListTiles(const std::string& folder);
 // NotFound when there is none, Ambiguous when there are several.
 Result<std::string> FindTileInFolder(const std::string& folder, const std::string& name);
 std::string DifferenceTilePath(const std::string& primaryPath);
+// The provenance companion of an output tile (a fill's, tile_format.h): its path with ".src" for the
+// extension, e.g. Merged/N47E011.hgt -> Merged/N47E011.src.
+std::string ProvenancePath(const std::string& outputPath);
 // Whether a tile lies in a DIFFS folder, where difference tiles are written: such a tile holds
 // differences, not heights.
 bool LiesInDifferenceFolder(const std::string& path);

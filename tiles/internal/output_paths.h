@@ -3,6 +3,7 @@
 // Where a run's outputs go, and the check that they never replace what the run reads.
 
 #include "platform/error.h"
+#include "tiles/tile_folder.h" // ProvenancePath
 
 #include <string>
 #include <vector>
@@ -13,8 +14,6 @@ namespace hgt {
 std::string SiblingFolder(const std::string& path, const std::string& name);
 // <primary's folder>/Merged/<tile name>, where a fill writes its output.
 std::string MergedTilePath(const std::string& primaryPath);
-// The provenance companion of an output tile: its path with ".src" for the extension.
-std::string ProvenancePath(const std::string& outputPath);
 
 // What a run reads.
 struct RunInputs {

@@ -1,0 +1,223 @@
+// Interpolation and the provenance map in the window: stored entries this version understands, the
+// report's columns and status line, the three Optionen entries stored, shown in the note and
+// restored, and a run through the window that interpolates, writes its companion and reports both.
+
+#include "tests/form1_fixture.h"
+#include "tests/options_store.h"
+#include "tests/support/tiles.h"
+#include "app/options_note.h"
+#include "app/run_report_dialog.h"
+#include "app/run_report_model.h"
+#include "app/run_status.h"
+#include "tiles/tile_format.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <filesystem>
+
+namespace hgt::test {
+namespace {
+
+// --- The store -----------------------------------------------------------------------------------
+
+class InterpolationSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override { removeOptionsStore(); }
+    void TearDown() override { removeOptionsStore(); }
+
+};
+
+struct StoredEntry {
+    const char* name;
+    const char* key;
+    const char* text;
+    bool interpolate; // loaded over defaults whose distance is 37
+    int maxDistance;
+};
+
+class StoredEntryTest : public InterpolationSettingsTest, public ::testing::WithParamInterface<StoredEntry> {};
+
+TEST_P(StoredEntryTest, IsTakenOnlyWhenThisVersionUnderstandsIt)
+{
+    const StoredEntry& c = GetParam();
+    QSettings(RunOptionsSettings::location(), QSettings::IniFormat).setValue(QLatin1String(c.key), QString::fromUtf8(c.text));
+    RunOptions given;
+    given.maxDistance = 37;
+    const RunOptions loaded = RunOptionsSettings::load(given);
+    EXPECT_EQ(loaded.interpolate, c.interpolate);
+    EXPECT_EQ(loaded.maxDistance, c.maxDistance);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, StoredEntryTest,
+    ::testing::Values(StoredEntry{"interpolateOn", "interpolate", "true", true, 37},
+                      StoredEntry{"interpolateNotAFlag", "interpolate", "ja", false, 37},
+                      StoredEntry{"distanceLargest", "maxDistance", "10000", false, 10000},
+                      StoredEntry{"distanceZero", "maxDistance", "0", false, 37},
+                      StoredEntry{"distanceJustAbove", "maxDistance", "10001", false, 37},
+                      StoredEntry{"distanceNotANumber", "maxDistance", "weit", false, 37}),
+    [](const ::testing::TestParamInfo<StoredEntry>& info) { return std::string(info.param.name); });
+
+// --- The report and the status line -----------------------------------------------------------------
+
+TileResult filled(const std::string& tile, std::int64_t interpolated, std::int64_t tooFar)
+{
+    TileResult r;
+    r.tile = tile;
+    r.voidsFound = 20000;
+    r.interpolated = interpolated;
+    r.voidsLeft = r.leftTooFar = tooFar;
+    r.voidsFilled = r.voidsFound - tooFar - interpolated;
+    return r;
+}
+
+TEST(InterpolationReportTest, ColumnsAfterPathAndGroupedCountInTheStatusLine)
+{
+    RunRecord record;
+    record.kind = RunKind::Batch;
+    record.tiles = {filled("/t/N47E011.hgt", 9000, 0), filled("/t/N47E012.hgt", 3345, 81)};
+    record.tileCount = 2;
+    RunReportModel model;
+    model.setRecord(record);
+    ASSERT_EQ(model.columnCount(), RunReportModel::Path + 3) << "the columns before stay where they were";
+    EXPECT_EQ(model.columnIndex(RunReportModel::Interpolated), RunReportModel::Path + 1);
+    EXPECT_EQ(model.data(model.index(1, RunReportModel::Path + 2), RunReportModel::SortRole).toLongLong(), 81);
+    const QStringList csv = QString::fromUtf8(model.toCsv()).split(QStringLiteral("\r\n"));
+    EXPECT_TRUE(csv[0].endsWith(QStringLiteral(";Datei;interpoliert;zu weit für Interpolation"))) << csv[0].toStdString();
+    EXPECT_TRUE(csv[2].endsWith(QStringLiteral("N47E012.hgt;3345;81"))) << csv[2].toStdString();
+    EXPECT_EQ(RunStatus::finishedText(record), QStringLiteral("Fertig: 2 gefüllt, 12.345 Löcher interpoliert · 0:00"));
+
+    // Too far alone still shows both columns; the status line names only what was interpolated.
+    record.tiles = {filled("/t/N47E011.hgt", 0, 81)};
+    model.setRecord(record);
+    EXPECT_EQ(model.columnCount(), RunReportModel::Path + 3);
+    EXPECT_EQ(RunStatus::finishedText(record), QStringLiteral("Fertig: 1 gefüllt · 0:00"));
+}
+
+// --- The menu and a run through the window -----------------------------------------------------------
+
+constexpr std::int64_t kSide = kTileSide3;
+
+// A gentle slope with two void blocks: 3 x 3 at (100, 100), every sample within 2 of valid data, and
+// 9 x 9 at (600, 600), whose middle lies 5 samples from it.
+bool inBlock(std::int64_t r, std::int64_t c, std::int64_t top, std::int64_t size)
+{
+    return r >= top && r < top + size && c >= top && c < top + size;
+}
+
+Bytes slopeWithVoids()
+{
+    return makeTile(kSide, [](std::int64_t r, std::int64_t c) {
+        return inBlock(r, c, 100, 3) || inBlock(r, c, 600, 9) ? kVoidValue : static_cast<int>(500 + r + 2 * c);
+    });
+}
+
+class InterpolationMenuTest : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        removeOptionsStore();
+        MainWindowTest::SetUp();
+    }
+    void TearDown() override
+    {
+        MainWindowTest::TearDown();
+        removeOptionsStore();
+    }
+
+    QAction* entry(const char* name)
+    {
+        auto* action = window->findChild<QAction*>(QLatin1String(name));
+        EXPECT_NE(action, nullptr) << name;
+        return action;
+    }
+    const RunOptions& engineOptions() { return window->form().runOptions(); }
+    QString note() { return window->findChild<OptionsNote*>(QStringLiteral("optionsNote"))->fullText(); }
+};
+
+TEST_F(InterpolationMenuTest, EntriesAreStoredShownAndRestored)
+{
+    EXPECT_FALSE(entry("actionInterpolate")->isChecked() || entry("actionProvenance")->isChecked());
+    EXPECT_FALSE(entry("actionMaxDistance")->isEnabled()) << "the distance matters only while interpolating";
+
+    entry("actionInterpolate")->trigger();
+    entry("actionMaxDistance")->trigger(); // cancelled: nothing changes
+    dialogs.numberAnswers = {250};
+    entry("actionMaxDistance")->trigger();
+    EXPECT_EQ(dialogs.numberOffered, (std::vector<int>{100, 100}));
+    EXPECT_EQ(dialogs.numberRange, (std::pair<int, int>{1, 10000}));
+    entry("actionProvenance")->trigger();
+    EXPECT_TRUE(engineOptions().interpolate && engineOptions().provenance);
+    EXPECT_EQ(engineOptions().maxDistance, 250);
+    EXPECT_EQ(note(), QStringLiteral("interpolieren bis 250 Werte · Herkunftskarte"));
+
+    // A new window starts with what the last one chose.
+    window.reset();
+    window = std::make_unique<MainWindow>(dialogs);
+    window->show();
+    EXPECT_TRUE(entry("actionInterpolate")->isChecked() && entry("actionProvenance")->isChecked());
+    EXPECT_EQ(engineOptions().maxDistance, 250);
+    EXPECT_EQ(note(), QStringLiteral("interpolieren bis 250 Werte · Herkunftskarte"));
+
+    // Both off again: the store keeps only the distance, which the note leaves out.
+    entry("actionInterpolate")->trigger();
+    entry("actionProvenance")->trigger();
+    EXPECT_FALSE(entry("actionMaxDistance")->isEnabled());
+    EXPECT_TRUE(note().isEmpty());
+    EXPECT_EQ(QSettings(RunOptionsSettings::location(), QSettings::IniFormat).childKeys(),
+              QStringList{QStringLiteral("maxDistance")});
+}
+
+TEST_F(InterpolationMenuTest, ARunInterpolatesWritesItsMapAndReportsBoth)
+{
+    writeBytes(temp / "tiles/N47E011.hgt", slopeWithVoids());
+    // The secondary tile is void where the primary is: nothing to copy, all left to interpolation.
+    writeBytes(temp / "secondary/N47E011.hgt", slopeWithVoids());
+
+    entry("actionInterpolate")->trigger();
+    dialogs.numberAnswers = {2};
+    entry("actionMaxDistance")->trigger();
+    entry("actionProvenance")->trigger();
+
+    // The entries are disabled while the run is in progress, and enabled again after it.
+    bool disabledDuringRun = false;
+    window->form().setEventInterval(std::chrono::milliseconds{0});
+    duringRun([&] {
+        if (!window->form().runInProgress())
+            return false;
+        disabledDuringRun = !entry("actionInterpolate")->isEnabled() && !entry("actionMaxDistance")->isEnabled()
+                            && !entry("actionProvenance")->isEnabled();
+        return true;
+    });
+    type(secondary(), q(temp / "secondary"));
+    type(primary(), q(temp / "tiles/N47E011.hgt"));
+    click(command1());
+    EXPECT_TRUE(disabledDuringRun);
+    EXPECT_TRUE(entry("actionInterpolate")->isEnabled() && entry("actionMaxDistance")->isEnabled());
+
+    // The output: the small block filled between its neighbours, the large one still void.
+    const Bytes output = readBytes(temp / "tiles/Merged/N47E011.hgt");
+    EXPECT_NEAR(sampleAt(output, 101 * kSide + 101), 500 + 101 + 2 * 101, 3);
+    EXPECT_EQ(sampleAt(output, 604 * kSide + 604), kVoidValue);
+    // Its companion, sample by sample.
+    const Bytes codes = readBytes(temp / "tiles/Merged/N47E011.src");
+    ASSERT_EQ(static_cast<std::int64_t>(codes.size()), kSide * kSide);
+    for (const auto& [r, c, code] : {std::tuple{101, 101, kInterpolatedSample}, std::tuple{604, 604, kVoidSample},
+                                     std::tuple{0, 0, kOwnSample}, std::tuple{99, 101, kOwnSample}})
+        EXPECT_EQ(codes[static_cast<std::size_t>(r * kSide + c)], code) << r << "," << c;
+
+    EXPECT_EQ(window->statusText().section(QStringLiteral(" · "), 0, 0),
+              QStringLiteral("Fertig: 1 gefüllt, 9 Löcher interpoliert"));
+    window->showReport();
+    const RunReportModel* model = window->reportDialog()->findChild<RunReportModel*>();
+    ASSERT_NE(model, nullptr);
+    EXPECT_EQ(model->cellText(0, RunReportModel::VoidsLeft), QStringLiteral("81"));
+    const QStringList csv = QString::fromUtf8(model->toCsv()).split(QStringLiteral("\r\n"));
+    EXPECT_TRUE(csv[1].endsWith(QStringLiteral(";9;81"))) << csv[1].toStdString();
+    window->reportDialog()->close();
+}
+
+} // namespace
+} // namespace hgt::test
