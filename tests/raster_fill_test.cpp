@@ -3,6 +3,7 @@
 
 #include "rasters/raster_tile_source.h"
 #include "tests/raster_test_support.h"
+#include "tests/support/fake_host.h"
 #include "tests/test_support.h"
 #include "tiles/runs.h"
 
@@ -104,9 +105,9 @@ TEST_P(RasterAndHgtFolder, FillInTheOrderGiven)
     options.durable = false;
     options.sources = c.hgtFirst ? std::vector<FillSource>{hgt, dem} : std::vector<FillSource>{dem, hgt};
     WindowState state;
-    test::FakeHost host;
+    test::FakeHost host{state};
     const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
 
     const Bytes output = test::readBytes(scene.folder / "Merged/N47E011.hgt");
     ASSERT_EQ(output.size(), scene.primary.size());
@@ -146,9 +147,9 @@ TEST(RasterFill, OffsetBridgingFillLiftsTheRasterOntoThePrimary)
     options.method = FillMethod::Delta;
     options.sources = {{scene.folder / "dem/n47e011.tif", *raster}};
     WindowState state;
-    test::FakeHost host;
+    test::FakeHost host{state};
     const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     ASSERT_TRUE(result.offsets);
     EXPECT_NEAR(result.offsets->median, 20.0, 0.5);
     EXPECT_NE(result.warning.find("EGM2008"), std::string::npos) << result.warning;
