@@ -34,7 +34,7 @@ void RunLines::tileFinished(const TileResult& result)
         return;
     switch (result.end) {
     case RunEnd::Complete:
-        rewriteLine(m_state.statusText);
+        replaceLine(m_state.statusText);
         break;
     case RunEnd::NoHoles:
         insertLine(TileName(result.tile) + kNoHolesText);
@@ -49,13 +49,6 @@ void RunLines::tileFinished(const TileResult& result)
 }
 
 void RunLines::replaceLine(const std::string& text)
-{
-    if (m_list.listCount() >= 1)
-        removeAt(m_state.logIndex.index());
-    insertAt(m_state.logIndex.index(), text);
-}
-
-void RunLines::rewriteLine(const std::string& text)
 {
     removeAt(m_state.logIndex.index());
     insertAt(m_state.logIndex.index(), text);

@@ -33,10 +33,8 @@ public:
 
 private:
     bool fillOneAtATime() const { return m_oneAtATime && m_kind != RunKind::Difference; }
-    // If the list holds a line, remove the one at logIndex; then insert the text there.
+    // Removes the line at logIndex, then inserts the text there.
     void replaceLine(const std::string& text);
-    // Remove at logIndex (no test for an empty list), then insert the text there.
-    void rewriteLine(const std::string& text);
     void insertLine(const std::string& text);
     void removeAt(int index);
     void insertAt(int index, const std::string& text);
