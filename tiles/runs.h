@@ -36,7 +36,7 @@ private:
 };
 
 // The fields through which the commands, the two engines and STOP talk. One record holds the
-// position, sample bytes, line index and progress text of exactly one run.
+// position, sample bytes, progress text and the window's line index of exactly one run.
 struct WindowState {
     std::int32_t posHigh = 0;
     std::int32_t posLow = 0;
@@ -163,7 +163,7 @@ struct FillSource {
 struct RunOptions {
     std::size_t blockBytes = kDefaultBlockBytes; // bytes per read and write
     bool durable = true;                         // outputs synced to disk before they get their name
-    unsigned jobs = 1;                           // batch: tiles in flight (more than one: no list lines)
+    unsigned jobs = 1;                           // batch: tiles in flight (more than one: no progress)
     const std::atomic<bool>* stop = nullptr;     // a stop request from outside the state record
     SyncTrace trace;
     // The sample values that mark a void: -9999, -32768 and -32767 in any combination. For -9999
