@@ -94,7 +94,7 @@ private:
     void closeIfRequested();
     void runStarted(RunKind kind, std::size_t tileCount);
     void runFinished(RunRecord record);
-    // Brings List1 up to the engine's lines, changing only the rows that differ.
+    // Brings List1 up to the drawn lines, changing only the rows that differ.
     void showListLines();
 
     // RunHost: what the engines tell the window.
