@@ -252,6 +252,7 @@ void Form1::closeEvent(QCloseEvent* event)
 
 void Form1::runStarted(RunKind kind, std::size_t tileCount)
 {
+    m_runLines.runStarted(kind, !SeveralInFlight(m_runOptions, tileCount));
     if (m_observer)
         m_observer->runStarted(kind, tileCount);
 }
@@ -283,11 +284,9 @@ void Form1::Command1_Click()
         RunGuard guard(*this);
         const std::string primaryFile = toStd(TextPrimaerPfad->text());
         runStarted(RunKind::Fill, 1);
-        tileStarted(0, 1, primaryFile);
         const TileResult result = MergeTile(m_state, *this, primaryFile, secondaryFolder, *options);
-        tileFinished(0, 1, result);
-        if (!result.message.empty())
-            messages.push_back(result.message);
+        if (!result.message().empty())
+            messages.push_back(result.message());
         runFinished({RunKind::Fill, 1, {result}, result.end == RunEnd::Stopped, result.seconds});
     }
     if (!m_closeRequested) {
@@ -323,8 +322,8 @@ void Form1::CommandBatch_Click()
             runStarted(RunKind::Batch, tiles.size());
             BatchResult batch = MergeTiles(m_state, *this, tiles, secondaryFolder, *options);
             for (const TileResult& result : batch.tiles)
-                if (!result.message.empty())
-                    messages.push_back(result.message);
+                if (!result.message().empty())
+                    messages.push_back(result.message());
             runFinished({RunKind::Batch, tiles.size(), std::move(batch.tiles), batch.stopped, batch.seconds});
         }
         showRunMessages(messages);
@@ -365,7 +364,6 @@ void Form1::CommandDiff_Click()
     {
         RunGuard guard(*this);
         runStarted(RunKind::Difference, 1);
-        tileStarted(0, 1, primaryPath);
         result = MakeDifferenceTile(m_state, *this, primaryPath, toStd(comparisonPath), m_runOptions);
         runFinished({RunKind::Difference, 1, {result}, result.end == RunEnd::Stopped, result.seconds});
     }
@@ -375,7 +373,7 @@ void Form1::CommandDiff_Click()
         // The completion message names the tile from the field as it reads now.
         showMessage(result.end == RunEnd::Complete
                         ? texts::differenceDone + QString::fromStdString(DifferenceTilePath(toStd(TextPrimaerPfad->text())))
-                        : QString::fromStdString(result.message));
+                        : QString::fromStdString(result.message()));
     }
     setButtonEnabled(CommandDiff, true);
     closeIfRequested();
@@ -473,7 +471,7 @@ QString Form1::fRegAbfrageWert(std::uint32_t section, const QString& key_name, c
     return result;
 }
 
-// The engine rewrites its line with a removal and an insertion at the same index, 129 times a
+// A fill rewrites its line with a removal and an insertion at the same index, 129 times a
 // tile. Done to List1 as they come, each would make the view lay out and repaint its rows; the
 // lines are kept here and List1 takes them at most every kShowInterval, giving the same lines.
 int Form1::listCount() const
@@ -541,12 +539,19 @@ void Form1::yieldToEvents()
 
 void Form1::tileStarted(std::size_t index, std::size_t count, const std::string& tile)
 {
+    m_runLines.tileStarted();
     if (m_observer)
         m_observer->tileStarted(index, count, tile);
 }
 
+void Form1::progress(const RunProgress& progress)
+{
+    m_runLines.progress(progress.text);
+}
+
 void Form1::tileFinished(std::size_t, std::size_t, const TileResult& result)
 {
+    m_runLines.tileFinished(result);
     // A tile without its secondary makes the single fill usable again (it takes effect once no run
     // is in progress).
     if (result.end == RunEnd::MissingSecondary)

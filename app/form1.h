@@ -2,6 +2,7 @@
 
 #include "app/common_dialog.h"
 #include "app/dialogs.h"
+#include "app/run_lines.h"
 #include "app/run_record.h"
 #include "tiles/runs.h"
 
@@ -29,7 +30,7 @@ class WrappingButton;
 // The one window. It wires its controls to the commands and owns the window state record that the
 // commands, the engines and STOP share. Long runs yield to the event queue, so STOP and the path
 // fields stay usable during a run; the command buttons do not (see RunGuard).
-class Form1 : public QWidget, private RunHost {
+class Form1 : public QWidget, private RunHost, private LineList {
 public:
     explicit Form1(Dialogs& dialogs, RunOptions runOptions = {}, QWidget* parent = nullptr);
     ~Form1() override;
@@ -97,16 +98,19 @@ private:
     void closeIfRequested();
     void runStarted(RunKind kind, std::size_t tileCount);
     void runFinished(RunRecord record);
-    // Brings List1 up to the engine's lines, changing only the rows that differ.
+    // Brings List1 up to the drawn lines, changing only the rows that differ.
     void showListLines();
 
-    // RunHost: what the engines see of the window.
+    // RunHost: what the engines tell the window.
+    void tileStarted(std::size_t index, std::size_t count, const std::string& tile) override;
+    void progress(const RunProgress& progress) override;
+    void tileFinished(std::size_t index, std::size_t count, const TileResult& result) override;
+    void yieldToEvents() override;
+
+    // LineList: the lines m_runLines draws, shown in List1 by showListLines.
     int listCount() const override;
     void listInsert(int index, const std::string& text) override;
     void listRemove(int index) override;
-    void yieldToEvents() override;
-    void tileStarted(std::size_t index, std::size_t count, const std::string& tile) override;
-    void tileFinished(std::size_t index, std::size_t count, const TileResult& result) override;
 
     Dialogs& m_dialogs;
     RunOptions m_runOptions;
@@ -136,7 +140,8 @@ private:
     std::chrono::milliseconds m_showInterval = kShowInterval;
     QElapsedTimer m_sinceEvents;
     QElapsedTimer m_sinceShown;
-    // The list's lines as the engine wrote them; List1 shows them at the next show of progress.
+    // The list's lines as the run's events drew them; List1 shows them at the next show of progress.
+    RunLines m_runLines{m_state, *this};
     std::vector<std::string> m_lines;
     // The first line of m_lines that List1 may show otherwise (m_lines.size() when none).
     std::size_t m_firstChangedLine = 0;

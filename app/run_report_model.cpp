@@ -26,7 +26,7 @@ QString endText(RunKind kind, const TileResult& tile)
     case RunEnd::Failed:
         break;
     }
-    return texts::endFailed.arg(QString::fromStdString(tile.message));
+    return texts::endFailed.arg(QString::fromStdString(tile.message()));
 }
 
 QString csvField(const QString& text)

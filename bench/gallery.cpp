@@ -174,7 +174,7 @@ int main(int argc, char** argv)
     const hgt::TileResult difference = hgt::MakeDifferenceTile(state, host, primary, secondary);
     bool ok = filled.end == hgt::RunEnd::Complete && difference.end == hgt::RunEnd::Complete;
     if (!ok)
-        std::fprintf(stderr, "%s%s\n", filled.message.c_str(), difference.message.c_str());
+        std::fprintf(stderr, "%s%s\n", filled.message().c_str(), difference.message().c_str());
     ok = ok && picture(primary, hgt::PictureKind::Relief, size, (out / "gallery-voids.png").string())
          && picture(filled.output, hgt::PictureKind::Relief, size, (out / "gallery-filled.png").string())
          && picture(difference.output, hgt::PictureKind::Difference, size, (out / "gallery-difference.png").string());

@@ -27,18 +27,16 @@
 
 namespace {
 
-// A headless window: the list is kept, yields are counted.
+// A headless window: the status text is kept, yields are counted.
 class BenchHost : public hgt::RunHost {
 public:
-    int listCount() const override { return static_cast<int>(m_lines.size()); }
-    void listInsert(int index, const std::string& text) override { m_lines.insert(m_lines.begin() + index, text); }
-    void listRemove(int index) override { m_lines.erase(m_lines.begin() + index); }
+    void progress(const hgt::RunProgress& progress) override { m_text = progress.text; }
     void yieldToEvents() override { ++yields; }
 
     long yields = 0;
 
 private:
-    std::vector<std::string> m_lines;
+    std::string m_text;
 };
 
 void printPeakMemory()
@@ -175,7 +173,7 @@ int main(int argc, char** argv)
         std::cerr << "yields: " << host.yields << '\n';
         if (result.end == hgt::RunEnd::Complete || result.end == hgt::RunEnd::NoHoles)
             return 0;
-        std::cerr << (result.message.empty() ? "run did not complete" : result.message) << '\n';
+        std::cerr << (result.message().empty() ? "run did not complete" : result.message()) << '\n';
         return 1;
     }
     if (command == "diff" && args.size() == 3) {
@@ -183,7 +181,7 @@ int main(int argc, char** argv)
         printPeakMemory();
         if (result.end == hgt::RunEnd::Complete)
             return 0;
-        std::cerr << (result.message.empty() ? "run did not complete" : result.message) << '\n';
+        std::cerr << (result.message().empty() ? "run did not complete" : result.message()) << '\n';
         return 1;
     }
     if (command == "batch" && args.size() == 3) {

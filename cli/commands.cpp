@@ -67,7 +67,6 @@ Result<std::vector<FillSource>> rasterAwareSources(const Invocation& invocation)
 int fillTiles(const Invocation& invocation, const std::vector<std::string>& tiles, CliHost& host,
               const std::atomic<bool>* stop, const Console& console)
 {
-    WindowState state;
     RunOptions options;
     options.jobs = invocation.jobs;
     options.stop = stop;
@@ -83,7 +82,7 @@ int fillTiles(const Invocation& invocation, const std::vector<std::string>& tile
     } else {
         options.sources = std::move(*sources);
     }
-    const BatchResult run = MergeTiles(state, host, tiles, invocation.secondary, options);
+    const BatchResult run = MergeTiles(host, tiles, invocation.secondary, options);
     host.runEnded();
     return report(invocation, run, tiles.size(), RunKind::Fill, stop, console);
 }
@@ -143,12 +142,12 @@ int batch(const Invocation& invocation, CliHost& host, const std::atomic<bool>* 
 
 int diff(const Invocation& invocation, CliHost& host, const std::atomic<bool>* stop, const Console& console)
 {
-    WindowState state;
     RunOptions options;
     options.stop = stop;
     options.voidValues = invocation.voidValues;
     BatchResult run;
-    run.tiles.push_back(MakeDifferenceTile(state, host, invocation.operands[0], invocation.operands[1], options));
+    QuietHost oneTile; // a difference is a single tile: no progress bar for it
+    run.tiles.push_back(MakeDifferenceTile(oneTile, invocation.operands[0], invocation.operands[1], options));
     run.seconds = run.tiles.front().seconds;
     run.stopped = run.tiles.front().end == RunEnd::Stopped;
     host.runEnded();

@@ -137,7 +137,7 @@ std::string TileJson(const TileResult& result, RunKind kind)
             json.addNull("offsets");
         json.add("source_files", std::span<const std::string>(result.sourceFiles));
     }
-    json.add("message", result.message);
+    json.add("message", result.message());
     if (kind != RunKind::Difference)
         json.add("warning", result.warning);
     return json.add("seconds", result.seconds, 3).str();
@@ -160,13 +160,13 @@ std::string TileLine(const TileResult& result, RunKind kind)
     case RunEnd::NoHoles:
         return name + ": hat keine Löcher";
     case RunEnd::MissingSecondary:
-        return withMessage(name + ": keine Sekundärkachel", result.message);
+        return withMessage(name + ": keine Sekundärkachel", result.message());
     case RunEnd::Stopped:
         return name + ": angehalten, nichts geschrieben";
     case RunEnd::Failed:
         break;
     }
-    return withMessage(name + ": fehlgeschlagen", result.message);
+    return withMessage(name + ": fehlgeschlagen", result.message());
 }
 
 std::string WarningLine(const TileResult& result)

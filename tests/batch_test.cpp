@@ -7,6 +7,7 @@
 #include "tiles/internal/samples.h"
 #include "tiles/internal/output_paths.h"
 #include "tests/support/reference_fill.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
@@ -108,10 +109,10 @@ struct BatchFolder {
         return failure("output");
     if (actual.end != expected.end)
         return failure("end");
-    if (actual.error != expected.error)
+    if (errorKind(actual) != errorKind(expected))
         return failure("error");
-    if (actual.message != expected.message)
-        return failure("message") << ": \"" << actual.message << "\" instead of \"" << expected.message << '"';
+    if (actual.message() != expected.message())
+        return failure("message") << ": \"" << actual.message() << "\" instead of \"" << expected.message() << '"';
     if (actual.voidsFound != expected.voidsFound || actual.voidsFilled != expected.voidsFilled
         || actual.voidsLeft != expected.voidsLeft)
         return failure("void count");
@@ -133,7 +134,7 @@ BatchRun runBatch(const BatchFolder& folder, const std::vector<std::string>& til
     std::filesystem::remove_all(folder.merged);
     WindowState state;
     state.logIndex.set(-1);
-    FakeHost host;
+    FakeHost host{state};
     BatchRun run;
     run.batch = MergeTiles(state, host, tiles, folder.secondary, options);
     run.runLog = state.runLog;
@@ -163,7 +164,7 @@ TEST(BatchInFlight, TwoGiveTheSameOutputsResultsAndRunLogAsOne)
         const TileCase& c = cases[i];
         const TileResult& r = one.batch.tiles[i];
         EXPECT_EQ(r.tile, tiles[i]);
-        EXPECT_EQ(r.end, c.end) << c.name << ": " << r.message;
+        EXPECT_EQ(r.end, c.end) << c.name << ": " << r.message();
         if (c.end != RunEnd::Complete) {
             EXPECT_TRUE(r.output.empty()) << c.name;
             continue;
@@ -180,14 +181,14 @@ TEST(BatchInFlight, TwoGiveTheSameOutputsResultsAndRunLogAsOne)
         EXPECT_TRUE(sameTile(output->second, expected)) << c.name;
     }
     EXPECT_GT(one.batch.tiles[3].voidsLeft, 0); // the tile made for voids in both
-    EXPECT_EQ(one.batch.tiles[4].error, ErrorKind::NotATile);
+    EXPECT_EQ(errorKind(one.batch.tiles[4]), ErrorKind::NotATile);
     std::set<std::string> outputNames;
     for (const auto& [name, bytes] : one.outputs)
         outputNames.insert(name);
     EXPECT_EQ(outputNames, written);
     // The messages of the tiles that could not be filled are in the run log, in tile order.
-    const std::size_t missing = one.runLog.find(one.batch.tiles[2].message);
-    const std::size_t refused = one.runLog.find(one.batch.tiles[4].message);
+    const std::size_t missing = one.runLog.find(one.batch.tiles[2].message());
+    const std::size_t refused = one.runLog.find(one.batch.tiles[4].message());
     EXPECT_NE(missing, std::string::npos);
     EXPECT_NE(refused, std::string::npos);
     EXPECT_LT(missing, refused);
@@ -225,6 +226,8 @@ public:
         std::optional<std::size_t> tile;
     };
 
+    using FakeHost::FakeHost;
+
     void listInsert(int index, const std::string& text) override
     {
         ops.push_back({true, index, current});
@@ -242,13 +245,17 @@ public:
             calls.push_back({false, index, count, tile, {}, std::this_thread::get_id()});
             current = index;
         }
+        FakeHost::tileStarted(index, count, tile);
         if (onStarted)
             onStarted(index);
     }
     void tileFinished(std::size_t index, std::size_t count, const TileResult& result) override
     {
-        std::lock_guard lock(mutex);
-        calls.push_back({true, index, count, {}, result, std::this_thread::get_id()});
+        {
+            std::lock_guard lock(mutex);
+            calls.push_back({true, index, count, {}, result, std::this_thread::get_id()});
+        }
+        FakeHost::tileFinished(index, count, result);
         current.reset();
     }
 
@@ -294,9 +301,10 @@ TEST_P(BatchCallbacks, AnnounceEachTileOnceOnTheCallersThreadAndOneInFlightKeeps
 
     WindowState state;
     state.logIndex.set(-1); // as the window leaves it for a batch: the first tile's line is line 0
-    BatchHost host;
+    BatchHost host{state};
     RunOptions options = quickOptions();
     options.jobs = jobs;
+    host.severalInFlight(SeveralInFlight(options, n));
     const BatchResult batch = MergeTiles(state, host, tiles, folder.secondary, options);
     ASSERT_EQ(batch.tiles.size(), n);
 
@@ -353,7 +361,7 @@ TEST_P(BatchCallbacks, AnnounceEachTileOnceOnTheCallersThreadAndOneInFlightKeeps
             EXPECT_EQ(host.lines[i], cases[i].name + "hat keine Löcher.");
             break;
         default:
-            EXPECT_EQ(host.lines[i], r.message);
+            EXPECT_EQ(host.lines[i], r.message());
         }
     }
     EXPECT_EQ(state.logIndex.index(), static_cast<int>(n) - 1);
@@ -419,9 +427,10 @@ TEST_P(BatchStop, EndsTheBatchAfterTheSecondTileAndKeepsOnlyCompleteTiles)
 
     WindowState state;
     state.logIndex.set(-1);
-    BatchHost host;
+    BatchHost host{state};
     RunOptions options; // durable: the first tile holds its commit in the trace of its sync-data
     options.jobs = jobs;
+    host.severalInFlight(SeveralInFlight(options, tiles.size()));
     std::atomic<bool> stop{false};
     std::mutex mutex;
     std::condition_variable changed;
@@ -463,8 +472,8 @@ TEST_P(BatchStop, EndsTheBatchAfterTheSecondTileAndKeepsOnlyCompleteTiles)
     EXPECT_FALSE(handshakeTimedOut);
 
     ASSERT_EQ(batch.tiles.size(), 2u);
-    EXPECT_EQ(batch.tiles[0].end, RunEnd::Complete) << batch.tiles[0].message;
-    EXPECT_EQ(batch.tiles[1].end, RunEnd::Stopped) << batch.tiles[1].message;
+    EXPECT_EQ(batch.tiles[0].end, RunEnd::Complete) << batch.tiles[0].message();
+    EXPECT_EQ(batch.tiles[1].end, RunEnd::Stopped) << batch.tiles[1].message();
     EXPECT_TRUE(batch.stopped);
     EXPECT_EQ(host.started(), (std::vector<std::size_t>{0, 1}));
     // Only complete tiles carry a name: the first one's new output and the earlier ones.
@@ -519,7 +528,7 @@ TEST_P(BatchSteps, SyncDataBeforeEachNameAndTheFolderOnceAfterAll)
         steps.push_back({std::string(step), path, std::this_thread::get_id()});
     };
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
     const BatchResult batch = MergeTiles(state, host, tiles, folder.secondary, options);
     ASSERT_EQ(batch.tiles.size(), tiles.size());
     ASSERT_EQ(batch.count(RunEnd::Complete), 2u);

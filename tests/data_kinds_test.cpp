@@ -7,6 +7,7 @@
 #include "tiles/runs.h"
 #include "tiles/internal/samples.h"
 #include "tests/support/reference_fill.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +63,7 @@ TileResult difference(const std::string& primary, const std::string& comparison,
 
 void expectFilled(const TileResult& result, const FillModel& model, const std::string& output)
 {
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     EXPECT_EQ(result.output, output);
     EXPECT_TRUE(sameTile(readBytes(output), model.tile));
     EXPECT_EQ(result.voidsFound, model.found);
@@ -74,7 +75,7 @@ void expectFilled(const TileResult& result, const FillModel& model, const std::s
 
 void expectDifference(const TileResult& result, const DifferenceModel& model, const std::string& output)
 {
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     EXPECT_EQ(result.output, output);
     EXPECT_TRUE(sameTile(readBytes(output), model.tile));
     EXPECT_EQ(result.voidsFound, model.primaryVoids);
@@ -201,7 +202,7 @@ TEST_P(DefaultVoidSet, GivesTheBytesOfTheOldFill)
         GetParam().emptyFurtherFolder ? optionsWith({kVoidValue}, {temp / "empty"}) : optionsWith();
     const TileResult result = fill(temp / "tiles/N47E011.hgt", temp / "secondary", options);
 
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     EXPECT_TRUE(sameTile(readBytes(temp / "tiles/Merged/N47E011.hgt"), FilledTile(primary, secondary)));
     const FillModel model = fillModel(primary, {&secondary, nullptr}, {kVoidValue});
     EXPECT_EQ(result.voidsLeft, model.left);
@@ -236,7 +237,7 @@ TEST_P(HolePresence, DecidesWhetherAnOutputIsWritten)
     writeBytes(temp / "secondary/N47E011.hgt", secondary);
     const TileResult result = fill(temp / "tiles/N47E011.hgt", temp / "secondary", optionsWith(row.voids));
     if (!row.holes) {
-        EXPECT_EQ(result.end, RunEnd::NoHoles) << result.message;
+        EXPECT_EQ(result.end, RunEnd::NoHoles) << result.message();
         EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));
         return;
     }
@@ -407,6 +408,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The host's list, with every text ever inserted.
 class RecordingHost : public FakeHost {
 public:
+    using FakeHost::FakeHost;
     void listInsert(int index, const std::string& text) override
     {
         inserted.push_back(text);
@@ -439,11 +441,11 @@ TEST_P(ThreeSecondProgress, KeepsTheByteCadenceOverTheSmallerFile)
     WindowState state;
     if (!isDifference)
         state.logIndex.set(-1);
-    RecordingHost host;
+    RecordingHost host{state, isDifference ? RunKind::Difference : RunKind::Fill};
     const TileResult result =
         isDifference ? MakeDifferenceTile(state, host, temp / "tiles/N47E011.hgt", temp / "other/N47E011.hgt", optionsWith())
                      : MergeTile(state, host, temp / "tiles/N47E011.hgt", temp / "other", optionsWith());
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
 
     std::vector<std::string> expected;
     std::int32_t lastReport = 0;
@@ -554,8 +556,8 @@ TEST_P(RefusedSizes, NameTheFileAndBothTileSizes)
     };
     const RefusedRun run = runWithRefusedTile(temp, role, "N47E011.hgt", make);
     EXPECT_EQ(run.result.end, RunEnd::Failed);
-    EXPECT_EQ(run.result.error, ErrorKind::NotATile);
-    EXPECT_EQ(run.result.message, run.file + " ist kein HGT-File (" + std::to_string(row.bytes)
+    EXPECT_EQ(errorKind(run.result), ErrorKind::NotATile);
+    EXPECT_EQ(run.result.message(), run.file + " ist kein HGT-File (" + std::to_string(row.bytes)
                                       + " Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)");
     EXPECT_FALSE(std::filesystem::exists(run.output));
 }
@@ -782,9 +784,9 @@ TEST_P(ZipRefusals, NameTheArchive)
     const RefusedRun run = runWithRefusedTile(temp, role, "N47E011.hgt.zip", row.make);
     EXPECT_LT(peakResidentKiB() - peakBefore, 1L << 20) << "KiB more at the peak";
     EXPECT_EQ(run.result.end, RunEnd::Failed);
-    EXPECT_EQ(run.result.error, ErrorKind::NotATile);
-    EXPECT_TRUE(run.result.message.starts_with(run.file + " ")) << run.result.message;
-    EXPECT_NE(run.result.message.find(row.reason), std::string::npos) << run.result.message;
+    EXPECT_EQ(errorKind(run.result), ErrorKind::NotATile);
+    EXPECT_TRUE(run.result.message().starts_with(run.file + " ")) << run.result.message();
+    EXPECT_NE(run.result.message().find(row.reason), std::string::npos) << run.result.message();
     EXPECT_FALSE(std::filesystem::exists(run.output));
 }
 
@@ -997,12 +999,12 @@ TEST(SourcePriorityRules, NoSourceHoldingTheTileIsAMissingSecondary)
 
     WindowState state;
     state.logIndex.set(-1);
-    FakeHost host;
+    FakeHost host{state};
     const TileResult result =
         MergeTile(state, host, primaryPath, temp / "one", optionsWith({kVoidValue}, {temp / "two", temp / "three"}));
     const std::string message = "kein sekundäres hgt-file " + primaryPath + " im Sekundärordner gefunden";
     EXPECT_EQ(result.end, RunEnd::MissingSecondary);
-    EXPECT_EQ(result.message, message);
+    EXPECT_EQ(result.message(), message);
     EXPECT_EQ(state.runLog, "\n" + message);
     EXPECT_EQ(host.lines, std::vector<std::string>{message});
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));

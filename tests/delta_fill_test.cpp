@@ -117,14 +117,14 @@ TEST(DeltaFill, BridgesTheOffsetFarBetterThanTheCopyAndKeepsValidSamples)
     QuietHost host;
     RunOptions copy = quickOptions();
     const TileResult copied = MergeTile(state, host, temp / "tiles/N47E011.hgt", temp / "filler", copy);
-    ASSERT_EQ(copied.end, RunEnd::Complete) << copied.message;
+    ASSERT_EQ(copied.end, RunEnd::Complete) << copied.message();
     const Bytes copyOut = readBytes(temp / "tiles/Merged/N47E011.hgt");
     EXPECT_TRUE(sameTile(copyOut, FilledTile(t.primary, t.filler))); // the copy method is the plain rule
 
     RunOptions delta = quickOptions();
     delta.method = FillMethod::Delta;
     const TileResult bridged = MergeTile(state, host, temp / "tiles/N47E011.hgt", temp / "filler", delta);
-    ASSERT_EQ(bridged.end, RunEnd::Complete) << bridged.message;
+    ASSERT_EQ(bridged.end, RunEnd::Complete) << bridged.message();
     const Bytes deltaOut = readBytes(temp / "tiles/Merged/N47E011.hgt");
 
     const Errors copyErrors = errorsOf(t, copyOut);
@@ -218,7 +218,7 @@ TEST(DeltaFillCases, ConstantOffsetIsBridgedExactlyAtEdgesCornersAndWordBoundari
         for (std::int64_t k : voids)
             setValue(primary, k, -9999);
         const DeltaRun run = deltaFill(temp, primary, {heights(side, 37)});
-        ASSERT_EQ(run.result.end, RunEnd::Complete) << run.result.message;
+        ASSERT_EQ(run.result.end, RunEnd::Complete) << run.result.message();
         EXPECT_TRUE(sameTile(run.out, truth));
         EXPECT_EQ(run.result.voidsFound, static_cast<std::int64_t>(voids.size()));
         EXPECT_EQ(run.result.voidsLeft, 0);
@@ -249,7 +249,7 @@ TEST(DeltaFillCases, SeveralSourcesUnfilledVoidsAndNoRim)
     options.voidValues = {-32768, -32767};
     TempFolder temp;
     const DeltaRun run = deltaFill(temp, primary, {first, second}, options);
-    ASSERT_EQ(run.result.end, RunEnd::Complete) << run.result.message;
+    ASSERT_EQ(run.result.end, RunEnd::Complete) << run.result.message();
     Bytes expected = truth;
     setValue(expected, 1000 * side + 1000, -32767);
     EXPECT_TRUE(sameTile(run.out, expected));
@@ -263,7 +263,7 @@ TEST(DeltaFillCases, SeveralSourcesUnfilledVoidsAndNoRim)
         setValue(voidTile, k, -9999);
     TempFolder allVoid;
     const DeltaRun filler = deltaFill(allVoid, voidTile, {heights(side, 5)});
-    ASSERT_EQ(filler.result.end, RunEnd::Complete) << filler.result.message;
+    ASSERT_EQ(filler.result.end, RunEnd::Complete) << filler.result.message();
     EXPECT_TRUE(sameTile(filler.out, heights(side, 5)));
     ASSERT_TRUE(filler.result.offsets);
     EXPECT_EQ(filler.result.offsets->rimSamples, 0);
@@ -284,7 +284,7 @@ TEST(DeltaFillCases, SameOutputAndStatisticsWithAndWithoutAHelperThread)
 
     TempFolder temp;
     const DeltaRun single = deltaFill(temp, t.primary, {first, second});
-    ASSERT_EQ(single.result.end, RunEnd::Complete) << single.result.message;
+    ASSERT_EQ(single.result.end, RunEnd::Complete) << single.result.message();
 
     // The same tile twice in a batch of two in flight: each worker bridges on its own thread only.
     TempFolder batchFolder;
@@ -302,7 +302,7 @@ TEST(DeltaFillCases, SameOutputAndStatisticsWithAndWithoutAHelperThread)
                                          batchFolder / "source0", options);
     ASSERT_EQ(batch.tiles.size(), 2u);
     for (const TileResult& tile : batch.tiles) {
-        ASSERT_EQ(tile.end, RunEnd::Complete) << tile.message;
+        ASSERT_EQ(tile.end, RunEnd::Complete) << tile.message();
         ASSERT_TRUE(tile.offsets);
         EXPECT_EQ(tile.offsets->median, single.result.offsets->median);
         EXPECT_EQ(tile.offsets->interquartileRange, single.result.offsets->interquartileRange);

@@ -5,6 +5,7 @@
 #include "tiles/runs.h"
 #include "tiles/internal/tile_walk.h"
 #include "tests/support/reference_fill.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +30,7 @@ protected:
     std::string comparison = temp / "other/N47E011.hgt";
     std::string output = temp / "tiles/DIFFS/N47E011.hgt";
     WindowState state;
-    FakeHost host;
+    FakeHost host{state, RunKind::Difference};
 };
 
 TEST_F(DifferenceTileTest, BytePairsVoidsAndSaturationOverAFullTile)
@@ -132,9 +133,9 @@ TEST_F(DifferenceTileTest, ACopyMinusItsTileIsZeroButTheTileItselfIsRefused)
     for (const std::string& same : {primary, temp / "other/link.hgt"}) {
         const TileResult result = MakeDifferenceTile(state, host, primary, same, quickOptions());
         EXPECT_EQ(result.end, RunEnd::Failed);
-        EXPECT_EQ(result.error, ErrorKind::SameFile);
-        EXPECT_NE(result.message.find(same), std::string::npos) << result.message;
-        EXPECT_NE(result.message.find(primary + " selbst"), std::string::npos) << result.message;
+        EXPECT_EQ(errorKind(result), ErrorKind::SameFile);
+        EXPECT_NE(result.message().find(same), std::string::npos) << result.message();
+        EXPECT_NE(result.message().find(primary + " selbst"), std::string::npos) << result.message();
         EXPECT_FALSE(std::filesystem::exists(output));
     }
 }
@@ -187,12 +188,12 @@ TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
     writeBytes(primary, plainTile(1, kTileSide3));
     TileResult result = MakeDifferenceTile(state, host, primary, temp / "other/none.hgt", quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_NE(result.message.find("other/none.hgt"), std::string::npos);
+    EXPECT_NE(result.message().find("other/none.hgt"), std::string::npos);
 
     writeBytes(comparison, Bytes(100, 0));
     result = MakeDifferenceTile(state, host, primary, comparison, quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_NE(result.message.find("ist kein HGT-File (100 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)"), std::string::npos);
+    EXPECT_NE(result.message().find("ist kein HGT-File (100 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/DIFFS"));
     EXPECT_TRUE(host.lines.empty());
 }
@@ -202,13 +203,13 @@ TEST_F(DifferenceTileTest, FailingFolderOrOutputNamesTheFile)
     writeBytes(temp / "tiles/DIFFS", {1});
     TileResult result = run(plainTile(1, kTileSide3), plainTile(2, kTileSide3));
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_NE(result.message.find("DIFFS kann nicht angelegt werden"), std::string::npos);
+    EXPECT_NE(result.message().find("DIFFS kann nicht angelegt werden"), std::string::npos);
 
     std::filesystem::remove(temp / "tiles/DIFFS");
     std::filesystem::create_directories(output + "/x");
     result = MakeDifferenceTile(state, host, primary, comparison, quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_NE(result.message.find("DIFFS/N47E011.hgt kann nicht geschrieben werden"), std::string::npos);
+    EXPECT_NE(result.message().find("DIFFS/N47E011.hgt kann nicht geschrieben werden"), std::string::npos);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"),
                             std::filesystem::directory_iterator()),
               1);

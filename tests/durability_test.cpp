@@ -13,6 +13,7 @@
 #include "tiles/internal/output_paths.h"
 #include "platform/save_file.h"
 #include "tests/support/reference_fill.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
@@ -130,12 +131,12 @@ TEST_P(DurableSteps, DataIsSyncedBeforeTheNameAndTheFolderAfterIt)
     options.durable = row.durable;
     options.trace = [&](std::string_view step, const std::string& path) { steps.emplace_back(step, path); };
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
     const bool difference = row.entry == Entry::Difference;
     const TileResult result = difference
                                   ? MakeDifferenceTile(state, host, paths.primaries[0], paths.comparison, options)
                                   : MergeTile(state, host, paths.primaries[0], paths.secondary, options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     const std::string folder = difference ? paths.diffs : paths.merged;
     const std::string target = folder + "/" + kNames[0];
     EXPECT_EQ(result.output, target);
@@ -161,7 +162,7 @@ TEST_P(DurableSteps, DataIsSyncedBeforeTheNameAndTheFolderAfterIt)
     const TileResult again = difference
                                  ? MakeDifferenceTile(state, host, paths.primaries[0], paths.comparison, options)
                                  : MergeTile(state, host, paths.primaries[0], paths.secondary, options);
-    ASSERT_EQ(again.end, RunEnd::Complete) << again.message;
+    ASSERT_EQ(again.end, RunEnd::Complete) << again.message();
     names.clear();
     for (const auto& [step, path] : steps)
         names.push_back(step);

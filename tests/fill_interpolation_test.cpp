@@ -3,6 +3,7 @@
 // companion's durability (it appears only with its tile).
 
 #include "test_support.h"
+#include "tests/support/fake_host.h"
 
 #include "tiles/runs.h"
 #include "tiles/tile_folder.h"
@@ -66,7 +67,7 @@ class ProvenanceCodes : public ::testing::TestWithParam<CodeRow> {
 protected:
     TempFolder temp;
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
 };
 
 TEST_P(ProvenanceCodes, EverySampleNamesWhereItCameFrom)
@@ -89,7 +90,7 @@ TEST_P(ProvenanceCodes, EverySampleNamesWhereItCameFrom)
     options.provenance = true;
 
     const TileResult result = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     EXPECT_EQ(result.provenance, temp / "p/Merged/N47E011.src");
     EXPECT_EQ(result.filledBySource, (std::vector<std::int64_t>{36, 35}));
     EXPECT_EQ(result.interpolated, 16);
@@ -136,12 +137,12 @@ TEST_P(ProvenanceCodes, LeaveTheTileAsThePlainFillWritesIt)
     options.method = GetParam().method;
     options.moreSecondaryFolders = {temp / "s2"};
     const TileResult plain = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
-    ASSERT_EQ(plain.end, RunEnd::Complete) << plain.message;
+    ASSERT_EQ(plain.end, RunEnd::Complete) << plain.message();
     const Bytes expected = readBytes(temp / "p/Merged/N47E011.hgt");
 
     options.provenance = true;
     const TileResult recorded = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
-    ASSERT_EQ(recorded.end, RunEnd::Complete) << recorded.message;
+    ASSERT_EQ(recorded.end, RunEnd::Complete) << recorded.message();
     EXPECT_TRUE(sameBytes(readBytes(temp / "p/Merged/N47E011.hgt"), expected));
     EXPECT_EQ(recorded.filledBySource, plain.filledBySource);
     EXPECT_EQ(recorded.voidsFilled, plain.voidsFilled);
@@ -155,11 +156,11 @@ TEST(FillWithoutInterpolation, LeavesVoidsNoSourceHasAndWritesNoCompanion)
     writeBytes(temp / "p/N47E011.hgt", terrainTile(0, [](int r, int c) { return kC.contains(r, c); }));
     writeBytes(temp / "s1/N47E011.hgt", terrainTile(3, [](int r, int c) { return kC.contains(r, c); }));
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
     RunOptions options;
     options.durable = false;
     const TileResult result = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     EXPECT_EQ(result.interpolated, 0);
     EXPECT_EQ(result.voidsLeft, 16);
     EXPECT_EQ(folderEntries(temp / "p/Merged"), (std::set<std::string>{"N47E011.hgt"}));
@@ -172,14 +173,14 @@ TEST(InterpolationAlone, FillsWithoutAnySourceAndEndsMissingWhenNothingIsCloseEn
     writeBytes(temp / "p/N47E011.hgt", terrainTile(0, [](int r, int c) { return kC.contains(r, c); }));
     writeBytes(temp / "q/N47E011.hgt", terrainTile(0, [](int r, int c) { return kD.contains(r, c); }));
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
     RunOptions options;
     options.durable = false;
     options.interpolate = true;
     options.maxDistance = 5;
 
     const TileResult filled = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "none", options);
-    ASSERT_EQ(filled.end, RunEnd::Complete) << filled.message;
+    ASSERT_EQ(filled.end, RunEnd::Complete) << filled.message();
     EXPECT_EQ(filled.interpolated, 16);
     EXPECT_EQ(filled.voidsLeft, 0);
 
@@ -210,14 +211,14 @@ TEST_P(StopWhilePreparing, EndsStoppedAndWritesNothing)
     if (GetParam().withSource)
         writeBytes(temp / "s1/N47E011.hgt", terrainTile(3, scattered));
     WindowState state;
-    FakeHost host;
+    FakeHost host(state);
     host.onYield = [&state] { state.stopRequested = true; };
     RunOptions options;
     options.durable = false;
     options.interpolate = true;
 
     const TileResult result = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
-    EXPECT_EQ(result.end, RunEnd::Stopped) << result.message;
+    EXPECT_EQ(result.end, RunEnd::Stopped) << result.message();
     EXPECT_LT(state.posHigh, 200000) << "stopped before the walk's first report";
     EXPECT_FALSE(std::filesystem::exists(temp / "p/Merged/N47E011.hgt"));
 }
@@ -256,7 +257,7 @@ TEST_P(InterpolationSeam, BothTilesFillTheSharedLineAlike)
     writeBytes(temp / "t/N47E011.hgt", westTile);
     writeBytes(temp / "t/N47E012.hgt", eastTile);
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
     RunOptions options;
     options.durable = false;
     options.interpolate = true;
@@ -266,7 +267,7 @@ TEST_P(InterpolationSeam, BothTilesFillTheSharedLineAlike)
         MergeTiles(state, host, {temp / "t/N47E011.hgt", temp / "t/N47E012.hgt"}, temp / "none", options);
     ASSERT_EQ(batch.tiles.size(), 2u);
     for (const TileResult& tile : batch.tiles) {
-        ASSERT_EQ(tile.end, RunEnd::Complete) << tile.message;
+        ASSERT_EQ(tile.end, RunEnd::Complete) << tile.message();
         EXPECT_EQ(tile.interpolated, 12 * 6);
         EXPECT_EQ(readBytes(tile.provenance).size(), static_cast<std::size_t>(kSide) * kSide) << tile.provenance;
     }
@@ -309,7 +310,7 @@ TEST_P(ProvenanceFailure, LeavesNeitherFile)
     options.stop = &stop;
     GetParam().arrange(temp, options, stop);
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
     const TileResult result =
         GetParam().batch ? MergeTiles(state, host, {temp / "p/N47E011.hgt"}, temp / "s1", options).tiles.at(0)
                          : MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
@@ -361,13 +362,13 @@ TEST(ProvenanceGuard, RefusesACompanionThatIsAnInput)
     std::filesystem::create_directories(temp / "p/Merged");
     std::filesystem::create_symlink(temp / "s1/N47E011.hgt", temp / "p/Merged/N47E011.src");
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
     RunOptions options;
     options.durable = false;
     options.provenance = true;
     const TileResult result = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_EQ(result.error, ErrorKind::OutputIsInput);
+    EXPECT_EQ(errorKind(result), ErrorKind::OutputIsInput);
     EXPECT_FALSE(std::filesystem::exists(temp / "p/Merged/N47E011.hgt"));
     EXPECT_TRUE(sameBytes(readBytes(temp / "s1/N47E011.hgt"), terrainTile(3)));
 }

@@ -5,6 +5,7 @@
 #include "tiles/tile_folder.h"
 #include "tiles/internal/output_paths.h"
 #include "tests/support/reference_fill.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
@@ -57,9 +58,9 @@ protected:
     void expectFailed(const TileResult& result, const std::string& fragment)
     {
         EXPECT_EQ(result.end, RunEnd::Failed);
-        EXPECT_NE(result.message.find(fragment), std::string::npos) << result.message;
-        EXPECT_EQ(host.lines, std::vector<std::string>{result.message});
-        EXPECT_NE(state.runLog.find(result.message), std::string::npos);
+        EXPECT_NE(result.message().find(fragment), std::string::npos) << result.message();
+        EXPECT_EQ(host.lines, std::vector<std::string>{result.message()});
+        EXPECT_NE(state.runLog.find(result.message()), std::string::npos);
         if (std::filesystem::is_directory(merged)) {
             for (const auto& entry : std::filesystem::directory_iterator(merged))
                 EXPECT_EQ(entry.path().extension(), ".hgt") << entry.path();
@@ -73,7 +74,7 @@ protected:
     std::string merged = temp / "tiles/Merged";
     Bytes primaryTile;
     WindowState state = startOfBatch();
-    FakeHost host;
+    FakeHost host{state};
 };
 
 TEST_F(MergeTileFailure, ShortTilesAreRefusedBeforeAnythingIsWritten)
@@ -124,7 +125,7 @@ TEST_F(MergeTileFailure, WriteFailingInTheMiddleOfTheWalk)
     std::signal(SIGXFSZ, previousHandler);
 
     expectFailed(result, "Merged/N47E011.hgt kann nicht geschrieben werden: Datei zu groß");
-    EXPECT_EQ(result.message.find(".tmp"), std::string::npos) << result.message;
+    EXPECT_EQ(result.message().find(".tmp"), std::string::npos) << result.message();
     EXPECT_FALSE(std::filesystem::exists(merged + "/N47E011.hgt"));
 }
 
@@ -152,7 +153,7 @@ TEST_F(MergeTileFailure, InputCutShortDuringTheWalk)
         const TileResult result = run(primary);
         EXPECT_TRUE(cut);
         EXPECT_EQ(result.end, RunEnd::Failed);
-        EXPECT_EQ(result.message, input + " kann nicht gelesen werden: Datei ist zu kurz");
+        EXPECT_EQ(result.message(), input + " kann nicht gelesen werden: Datei ist zu kurz");
         EXPECT_FALSE(std::filesystem::exists(merged + "/N47E011.hgt"));
         if (std::filesystem::is_directory(merged)) {
             EXPECT_TRUE(std::filesystem::is_empty(merged));
@@ -198,7 +199,7 @@ TEST_F(MergeTileFailure, SecondaryNameDiffersInLetterCase)
     state = startOfBatch();
     const TileResult ambiguous = run(primary);
     expectFailed(ambiguous, "mehrere sekundäre hgt-files passen zu N47E011.hgt im Sekundärordner " + secondary);
-    EXPECT_EQ(ambiguous.error, ErrorKind::Ambiguous);
+    EXPECT_EQ(errorKind(ambiguous), ErrorKind::Ambiguous);
 }
 
 TEST_F(MergeTileFailure, SecondaryThatIsThePrimaryItselfIsRefused)
@@ -207,7 +208,7 @@ TEST_F(MergeTileFailure, SecondaryThatIsThePrimaryItselfIsRefused)
     const TileResult result = MergeTile(state, host, primary, temp / "tiles", quickOptions());
     expectFailed(result, "Das sekundäre hgt-file " + temp / "tiles/N47E011.hgt" + " ist das Primärfile " + primary
                              + " selbst");
-    EXPECT_EQ(result.error, ErrorKind::SameFile);
+    EXPECT_EQ(errorKind(result), ErrorKind::SameFile);
     EXPECT_FALSE(std::filesystem::exists(merged));
 }
 
@@ -217,7 +218,7 @@ TEST_F(MergeTileFailure, LongTileNamesFitBesideTheirTemporaryFile)
     writeBytes(temp / ("tiles/" + name), primaryTile);
     writeBytes(temp / ("secondary/" + name), secondaryOfAll());
     const TileResult result = run(temp / ("tiles/" + name));
-    EXPECT_EQ(result.end, RunEnd::Complete) << result.message;
+    EXPECT_EQ(result.end, RunEnd::Complete) << result.message();
     EXPECT_TRUE(std::filesystem::exists(merged + "/" + name));
 }
 

@@ -5,6 +5,7 @@
 #include "tiles/runs.h"
 #include "tiles/internal/samples.h"
 #include "tests/support/reference_fill.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/tiles.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +44,7 @@ Compared runBoth(const Scenario& s)
         writeBytes(secondaryFolder + "/N47E011.hgt", *s.secondary);
 
     WindowState engineState = s.state;
-    FakeHost engineHost;
+    FakeHost engineHost{engineState};
     engineHost.lines = s.lines;
     auto engineStop = s.stopWhen; // each side gets its own copy of a stateful condition
     engineHost.onYield = [&] {
@@ -55,7 +56,7 @@ Compared runBoth(const Scenario& s)
     const TileResult engine = MergeTile(engineState, engineHost, primaryPath, secondaryFolder, options);
 
     WindowState modelState = s.state;
-    FakeHost modelHost;
+    FakeHost modelHost{modelState};
     modelHost.lines = s.lines;
     auto modelStop = s.stopWhen;
     modelHost.onYield = [&] {
@@ -66,7 +67,7 @@ Compared runBoth(const Scenario& s)
     model.secondaryPath = secondaryFolder + "/N47E011.hgt";
     const ModelResult expected = model.run(primaryPath, s.primary, s.secondary ? &*s.secondary : nullptr);
 
-    EXPECT_EQ(engine.end, expected.end) << engine.message;
+    EXPECT_EQ(engine.end, expected.end) << engine.message();
     EXPECT_EQ(engineHost.lines, modelHost.lines);
     EXPECT_EQ(engineState.posHigh, modelState.posHigh);
     EXPECT_EQ(engineState.posLow, modelState.posLow);
@@ -312,10 +313,10 @@ TEST(MergeTileModel, MissingSecondaryTile)
     s.state.logIndex.set(-1);
     const Compared c = runBoth(s);
     EXPECT_EQ(c.engine.end, RunEnd::MissingSecondary);
-    EXPECT_EQ(c.engine.message, c.state.runLog.substr(1));
+    EXPECT_EQ(c.engine.message(), c.state.runLog.substr(1));
     EXPECT_EQ(c.state.runLog.front(), '\n');
-    EXPECT_NE(c.engine.message.find("/tiles/N47E011.hgt im Sekundärordner gefunden"), std::string::npos);
-    EXPECT_EQ(c.lines, std::vector<std::string>{c.engine.message});
+    EXPECT_NE(c.engine.message().find("/tiles/N47E011.hgt im Sekundärordner gefunden"), std::string::npos);
+    EXPECT_EQ(c.lines, std::vector<std::string>{c.engine.message()});
 }
 
 } // namespace

@@ -90,8 +90,8 @@ TEST_P(OutputLeadsBack, IsRefusedBeforeAnythingIsWritten)
     const TileResult result = fill(f.primary, secondaryFolder);
 
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_EQ(result.error, ErrorKind::OutputIsInput);
-    EXPECT_NE(result.message.find("Merged"), std::string::npos) << result.message;
+    EXPECT_EQ(errorKind(result), ErrorKind::OutputIsInput);
+    EXPECT_NE(result.message().find("Merged"), std::string::npos) << result.message();
     EXPECT_TRUE(result.output.empty());
     EXPECT_TRUE(sameBytes(readBytes(f.primary), f.primaryBytes));
     EXPECT_TRUE(sameBytes(readBytes(secondaryTile), secondaryBefore));
@@ -129,7 +129,7 @@ TEST(OutputLeadsBack, SourceFolderWithoutTheTileIsRefusedToo)
     RunOptions options = quick();
     options.moreSecondaryFolders = {f.temp / "third"};
     const TileResult result = MergeTile(state, host, f.primary, f.sec, options);
-    EXPECT_EQ(result.error, ErrorKind::OutputIsInput) << result.message;
+    EXPECT_EQ(errorKind(result), ErrorKind::OutputIsInput) << result.message();
     EXPECT_EQ(folderEntries(f.sec), std::set<std::string>{});
 }
 
@@ -139,7 +139,7 @@ TEST(OutputLeadsBack, UnrelatedMergedSymlinkStaysAllowed)
     fs::create_directory(f.temp / "elsewhere");
     fs::create_directory_symlink("../elsewhere", f.in + "/Merged");
     const TileResult result = fill(f.primary, f.sec);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     EXPECT_EQ(folderEntries(f.temp / "elsewhere"), std::set<std::string>{"N47E011.hgt"});
 }
 
@@ -155,8 +155,8 @@ TEST(OutputLeadsBack, BatchRefusesOnlyTheTileConcerned)
         options.jobs = jobs;
         const BatchResult batch = MergeTiles(state, host, {f.primary, f.temp / "other/N47E011.hgt"}, f.sec, options);
         ASSERT_EQ(batch.tiles.size(), 2u);
-        EXPECT_EQ(batch.tiles[0].error, ErrorKind::OutputIsInput) << "jobs " << jobs;
-        EXPECT_EQ(batch.tiles[1].end, RunEnd::Complete) << batch.tiles[1].message;
+        EXPECT_EQ(errorKind(batch.tiles[0]), ErrorKind::OutputIsInput) << "jobs " << jobs;
+        EXPECT_EQ(batch.tiles[1].end, RunEnd::Complete) << batch.tiles[1].message();
         EXPECT_TRUE(sameBytes(readBytes(f.primary), f.primaryBytes));
     }
 }
@@ -168,7 +168,7 @@ TEST(OutputLeadsBack, DifferenceIntoThePrimarysFolderIsRefused)
     WindowState state;
     QuietHost host;
     const TileResult result = MakeDifferenceTile(state, host, f.primary, f.secondary, quick());
-    EXPECT_EQ(result.error, ErrorKind::OutputIsInput);
+    EXPECT_EQ(errorKind(result), ErrorKind::OutputIsInput);
     EXPECT_TRUE(sameBytes(readBytes(f.primary), f.primaryBytes));
 }
 
@@ -179,16 +179,16 @@ TEST(OutputFolders, RefusedDifferenceLeavesNoFolderAndDanglingLinkIsNamed)
     QuietHost host;
     ASSERT_EQ(::mkfifo((f.temp / "fifo.hgt").c_str(), 0600), 0);
     const TileResult fifo = MakeDifferenceTile(state, host, f.primary, f.temp / "fifo.hgt", quick());
-    EXPECT_EQ(fifo.error, ErrorKind::NotATile);
-    EXPECT_NE(fifo.message.find("ist keine Datei"), std::string::npos) << fifo.message;
+    EXPECT_EQ(errorKind(fifo), ErrorKind::NotATile);
+    EXPECT_NE(fifo.message().find("ist keine Datei"), std::string::npos) << fifo.message();
     const TileResult same = MakeDifferenceTile(state, host, f.primary, f.primary, quick());
-    EXPECT_EQ(same.error, ErrorKind::SameFile);
+    EXPECT_EQ(errorKind(same), ErrorKind::SameFile);
     EXPECT_FALSE(EntryExists(f.in + "/DIFFS"));
 
     fs::create_directory_symlink("../gone", f.in + "/Merged");
     const TileResult dangling = fill(f.primary, f.sec);
     EXPECT_EQ(dangling.end, RunEnd::Failed);
-    EXPECT_NE(dangling.message.find("Symlink auf ../gone, das nicht existiert"), std::string::npos) << dangling.message;
+    EXPECT_NE(dangling.message().find("Symlink auf ../gone, das nicht existiert"), std::string::npos) << dangling.message();
 }
 
 // N47E011.hgt and an archive of the same tile both fill into Merged/N47E011.hgt.
@@ -219,8 +219,8 @@ TEST(BatchClash, PlainTileWinsForEveryJobCount)
         for (const TileResult& tile : batch.tiles) {
             end.push_back(tile.end);
             if (tile.end == RunEnd::Failed) {
-                EXPECT_EQ(tile.error, ErrorKind::OutputClash);
-                EXPECT_NE(tile.message.find(" wie "), std::string::npos) << tile.message;
+                EXPECT_EQ(errorKind(tile), ErrorKind::OutputClash);
+                EXPECT_NE(tile.message().find(" wie "), std::string::npos) << tile.message();
             }
         }
         ends.push_back(end);
@@ -291,7 +291,7 @@ TEST_P(GermanReasons, NameTheCause)
     writeBytes(temp / "sec/N47E011.hgt", grid3(5, 0));
     const TileResult result = fill(GetParam().make(temp), temp / "sec");
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_NE(result.message.find(GetParam().reason), std::string::npos) << result.message;
+    EXPECT_NE(result.message().find(GetParam().reason), std::string::npos) << result.message();
 }
 
 INSTANTIATE_TEST_SUITE_P(

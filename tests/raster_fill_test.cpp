@@ -4,6 +4,7 @@
 
 #include "rasters/raster_tile_source.h"
 #include "tests/raster_test_support.h"
+#include "tests/support/fake_host.h"
 #include "tests/test_support.h"
 #include "tiles/runs.h"
 
@@ -105,9 +106,9 @@ TEST_P(RasterAndHgtFolder, FillInTheOrderGiven)
     options.durable = false;
     options.sources = c.hgtFirst ? std::vector<FillSource>{hgt, dem} : std::vector<FillSource>{dem, hgt};
     WindowState state;
-    test::FakeHost host;
+    test::FakeHost host{state};
     const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
 
     const Bytes output = test::readBytes(scene.folder / "Merged/N47E011.hgt");
     ASSERT_EQ(output.size(), scene.primary.size());
@@ -147,9 +148,9 @@ TEST(RasterFill, OffsetBridgingFillLiftsTheRasterOntoThePrimary)
     options.method = FillMethod::Delta;
     options.sources = {{scene.folder / "dem/n47e011.tif", *raster}};
     WindowState state;
-    test::FakeHost host;
+    test::FakeHost host{state};
     const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     ASSERT_TRUE(result.offsets);
     EXPECT_NEAR(result.offsets->median, 20.0, 0.5);
     EXPECT_NE(result.warning.find("EGM2008"), std::string::npos) << result.warning;
@@ -178,9 +179,9 @@ TEST(RasterFill, InterpolationBridgesTheRastersNodataLikeThePrimarysOwnVoids)
     options.interpolate = true;
     options.sources = {{scene.folder / "dem/n47e011.tif", *raster}};
     WindowState state;
-    test::FakeHost host;
+    test::FakeHost host(state);
     const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     const std::int64_t hole = 40 * 60, block = 80 * 120;
     EXPECT_EQ(result.filledBySource, std::vector<std::int64_t>{block - hole});
     EXPECT_EQ(result.interpolated, hole);
@@ -198,7 +199,7 @@ TEST(RasterFill, InterpolationBridgesTheRastersNodataLikeThePrimarysOwnVoids)
     alone.interpolate = true;
     WindowState aloneState;
     const TileResult interpolated = MergeTile(aloneState, host, scene.folder / "alone/N47E011.hgt", "", alone);
-    ASSERT_EQ(interpolated.end, RunEnd::Complete) << interpolated.message;
+    ASSERT_EQ(interpolated.end, RunEnd::Complete) << interpolated.message();
     EXPECT_EQ(interpolated.interpolated, hole);
     EXPECT_TRUE(test::sameBytes(test::readBytes(scene.folder / "Merged/N47E011.hgt"),
                                 test::readBytes(scene.folder / "alone/Merged/N47E011.hgt")));
@@ -219,9 +220,9 @@ TEST(RasterFill, RasterOverPartOfTheTileFillsOnlyUnderIt)
     options.durable = false;
     options.sources = {{scene.folder / "west", *raster}};
     WindowState state;
-    test::FakeHost host;
+    test::FakeHost host(state);
     const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     EXPECT_EQ(result.filledBySource, std::vector<std::int64_t>{80 * 60});
     EXPECT_EQ(result.voidsLeft, 80 * 60);
     EXPECT_EQ(result.sourceFiles, std::vector<std::string>{scene.folder / "west/w.tif"});
@@ -264,9 +265,9 @@ TEST_P(FillAgreesWithGdalwarp, OnAThreeSecondTile)
     options.durable = false;
     options.sources = {{folder / "dem/r.tif", *raster}};
     WindowState state;
-    test::FakeHost host;
+    test::FakeHost host(state);
     const TileResult result = MergeTile(state, host, folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
 
     const Bytes output = test::readBytes(folder / "Merged/N47E011.hgt");
     const auto warp = Gdalwarp({folder / "dem/r.tif"}, folder / "warp.tif", *TileOriginOf("N47E011.hgt"), kSide);

@@ -40,7 +40,10 @@ TileResult result(const std::string& tile, RunEnd end, std::int64_t found, std::
     r.voidsLeft = left;
     r.voidsFilled = found - left;
     r.seconds = seconds;
-    r.message = message;
+    if (end == RunEnd::Failed)
+        r.error = Error{ErrorKind::Io, message};
+    else
+        r.note = message;
     return r;
 }
 

@@ -1,6 +1,7 @@
 // Fills from sources that are not HGT folders, seen by the engine only through TileSource: mixed
 // with HGT folders in priority order, with both fill methods, on 3" tiles against a literal model.
 
+#include "tests/support/fake_host.h"
 #include "tests/test_support.h"
 #include "tiles/runs.h"
 
@@ -87,9 +88,9 @@ TEST_P(SourceVoids, StayVoidsOfTheRunAndOnlyVoidsAreAskedFor)
     options.voidValues = {c.voidValue};
     options.sources = {{"", raster}};
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
     const TileResult result = MergeTile(state, host, folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
 
     const Bytes output = readBytes(folder / "Merged/N47E011.hgt");
     ASSERT_EQ(output.size(), tiles.primary.size());
@@ -150,9 +151,9 @@ TEST_P(SourceAnswers, EndTheRunAsATileFolderWould)
     options.durable = false;
     options.sources = {{"", source}};
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
     const TileResult result = MergeTile(state, host, folder / "N47E011.hgt", "", options);
-    EXPECT_EQ(result.end, c.end) << result.message;
+    EXPECT_EQ(result.end, c.end) << result.message();
     EXPECT_EQ(!result.sourceFiles.empty(), c.filesListed);
     EXPECT_EQ(std::filesystem::exists(folder / "Merged/N47E011.hgt"), c.end == RunEnd::Complete);
 }
@@ -201,7 +202,7 @@ TEST_P(MissingSourceMessage, NamesWhatWasAsked)
         }
     }
     WindowState state;
-    FakeHost host;
+    FakeHost host(state);
     const TileResult result = MergeTile(state, host, folder / "N47E011.hgt", folder / "hgt", options);
     EXPECT_EQ(result.end, RunEnd::MissingSecondary);
     std::string expected = c.message;
@@ -209,7 +210,7 @@ TEST_P(MissingSourceMessage, NamesWhatWasAsked)
                                      std::pair<std::string, std::string>{"{dir}", folder.path().string()}})
         for (std::size_t at; (at = expected.find(key)) != std::string::npos;)
             expected.replace(at, key.size(), value);
-    EXPECT_EQ(result.message, expected);
+    EXPECT_EQ(result.message(), expected);
     EXPECT_TRUE(state.runLog.ends_with(expected)) << "the run's log says the same: " << state.runLog;
 }
 
@@ -251,9 +252,9 @@ TEST(TileSourceDelta, BridgesAConstantOffsetAndNamesTheGeoids)
     options.method = FillMethod::Delta;
     options.sources = {{"", source}};
     WindowState state;
-    FakeHost host;
+    FakeHost host{state};
     const TileResult result = MergeTile(state, host, folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message;
+    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
     ASSERT_TRUE(result.offsets);
     EXPECT_DOUBLE_EQ(result.offsets->median, 30.0);
     EXPECT_NE(result.warning.find("EGM96 und EGM2008"), std::string::npos) << result.warning;

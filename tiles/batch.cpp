@@ -127,7 +127,7 @@ private:
     std::thread m_thread;
 };
 
-// One tile after the other on the caller's thread, with the window's list protocol.
+// One tile after the other on the caller's thread, each reporting its progress.
 void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
                 const std::vector<std::optional<Error>>& refusals, BatchResult& batch)
 {
@@ -160,7 +160,7 @@ void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const st
     }
 }
 
-// Several tiles in flight, each on a worker with a state record of its own and no list lines.
+// Several tiles in flight, each on a worker with a state record of its own and no progress reports.
 // The caller's thread hands the events to the host and passes STOP on.
 void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
                    const std::vector<std::optional<Error>>& refusals, BatchResult& batch)
@@ -268,7 +268,7 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
     try {
         RunContext run(state, host, options);
         const std::vector<std::optional<Error>> refusals = refuseClashes(tiles);
-        if (options.jobs > 1 && tiles.size() > 1)
+        if (SeveralInFlight(options, tiles.size()))
             runInParallel(run, tiles, secondaryFolder, refusals, batch);
         else
             runInOrder(run, tiles, secondaryFolder, refusals, batch);
@@ -293,6 +293,13 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
     }
     batch.seconds = secondsSince(started);
     return batch;
+}
+
+BatchResult MergeTiles(RunHost& host, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
+                       const RunOptions& options)
+{
+    WindowState state;
+    return MergeTiles(state, host, tiles, secondaryFolder, options);
 }
 
 } // namespace hgt

@@ -69,6 +69,7 @@ TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::stri
     const auto started = std::chrono::steady_clock::now();
     TileResult result;
     result.tile = primaryPath;
+    host.tileStarted(0, 1, primaryPath);
     try {
         RunContext run(state, host, options);
         const Result<Walk> walk = makeDifference(run, primaryPath, comparisonPath, result.output);
@@ -84,7 +85,15 @@ TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::stri
         result = FailedResult(primaryPath, CaughtError(primaryPath));
     }
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    host.tileFinished(0, 1, result);
     return result;
+}
+
+TileResult MakeDifferenceTile(RunHost& host, const std::string& primaryPath, const std::string& comparisonPath,
+                              const RunOptions& options)
+{
+    WindowState state;
+    return MakeDifferenceTile(state, host, primaryPath, comparisonPath, options);
 }
 
 } // namespace hgt

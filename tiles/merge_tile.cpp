@@ -14,7 +14,6 @@ namespace hgt {
 
 namespace {
 
-const std::string kNoHolesText = "hat keine Löcher.";
 const std::string kProgressText = " Bytes verarbeitet. File : ";
 
 std::string missingSecondaryText(const std::string& primaryFile)
@@ -125,12 +124,8 @@ private:
     Result<PreparedTile> prepare(const TileInput& primary, const WalkInputs& inputs, const DeltaFilled* delta);
     Result<> commitPair(SaveFile& output, std::optional<SaveFile>& provenance);
 
-    // The message of a run that could not fill goes to the run log and becomes the run's line.
-    void record(const std::string& message)
-    {
-        m_run.state.runLog += message;
-        m_run.report.replaceLine(message);
-    }
+    // The message of a run that could not fill goes to the run log.
+    void record(const std::string& message) { m_run.state.runLog += message; }
 
     TileResult fail(const Error& error)
     {
@@ -187,7 +182,6 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
 {
     WindowState& state = m_run.state;
     const std::string& primaryFile = m_result.tile;
-    state.logIndex.raise();
     state.byteHigh = 0;
     state.byteLow = 0;
     if (refusal)
@@ -201,10 +195,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     const Result<bool> holes = HasHoles(*primary, voids, m_run.options.blockBytes);
     if (!holes)
         return fail(holes.error());
-    if (!*holes) {
-        m_run.report.insertLine(name + kNoHolesText);
+    if (!*holes)
         return end(RunEnd::NoHoles);
-    }
     state.runLog += '\n';
 
     // The sources are looked for before anything is created, so a missing one leaves no trace.
@@ -276,8 +268,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
             prepared.emplace(std::move(*made));
     }
     if (!anySource && !prepared) {
-        m_result.message = missingSourceText(primaryFile, fillSources);
-        record(m_result.message);
+        m_result.note = missingSourceText(primaryFile, fillSources);
+        record(m_result.note);
         return end(RunEnd::MissingSecondary);
     }
 
@@ -371,7 +363,6 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     } else if (Result<> committed = commitPair(*output, provenance); !committed) {
         return fail(committed.error());
     }
-    m_run.report.rewriteLine(state.statusText);
     return end(RunEnd::Complete);
 }
 
@@ -387,10 +378,9 @@ TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::s
     } catch (...) {
         result = FailedResult(primaryFile, CaughtError(primaryFile));
     }
-    if (result.error == ErrorKind::Internal) {
-        try { // reported like any other failure, as far as that is still possible
-            run.state.runLog += result.message;
-            run.report.replaceLine(result.message);
+    if (result.error && result.error->kind == ErrorKind::Internal) {
+        try { // logged like any other failure, as far as that is still possible
+            run.state.runLog += result.error->message;
         } catch (...) {
         }
     }
@@ -402,15 +392,24 @@ TileResult MergeTile(WindowState& state, RunHost& host, const std::string& prima
                      const std::string& secondaryFolder, const RunOptions& options)
 {
     RunContext run(state, host, options);
+    host.tileStarted(0, 1, primaryFile);
     TileResult result = RunFill(run, primaryFile, secondaryFolder, nullptr);
+    host.tileFinished(0, 1, result);
     if (result.end == RunEnd::Complete && options.durable) {
         // The new name is durable only once its folder is.
         if (Result<> synced = SyncFolder(GetParentFolderName(result.output), options.trace); !synced) {
             MarkFailed(result, synced.error());
-            state.runLog += result.message;
+            state.runLog += synced.error().message;
         }
     }
     return result;
+}
+
+TileResult MergeTile(RunHost& host, const std::string& primaryFile, const std::string& secondaryFolder,
+                     const RunOptions& options)
+{
+    WindowState state;
+    return MergeTile(state, host, primaryFile, secondaryFolder, options);
 }
 
 } // namespace hgt

@@ -17,7 +17,8 @@
 
 namespace hgt {
 
-// The progress line index of the current run. It starts unset; unset reads as 0 and raises to 1.
+// The window's progress line index of the current run; the engines leave it alone. It starts unset;
+// unset reads as 0 and raises to 1.
 class LogIndex {
 public:
     LogIndex() = default;
@@ -35,7 +36,7 @@ private:
 };
 
 // The fields through which the commands, the two engines and STOP talk. One record holds the
-// position, sample bytes, line index and progress text of exactly one run.
+// position, sample bytes, progress text and the window's line index of exactly one run.
 struct WindowState {
     std::int32_t posHigh = 0;
     std::int32_t posLow = 0;
@@ -53,7 +54,7 @@ enum class RunEnd {
     NoHoles,          // the primary holds no void marker byte pair; nothing written
     MissingSecondary, // holes, but no same-named tile in the secondary folder
     Stopped,          // STOP during the walk; no output written, an earlier one unchanged
-    Failed,           // a tile was refused or a file operation failed; message and error say why
+    Failed,           // a tile was refused or a file operation failed; the error says why
 };
 
 // The height offsets primary - filler on the valid samples around the voids of a tile.
@@ -68,8 +69,8 @@ struct TileResult {
     std::string tile;   // the primary tile's path as given
     std::string output; // the output tile's path, once it is written
     RunEnd end = RunEnd::Complete;
-    std::optional<ErrorKind> error; // set when the run failed
-    std::string message;
+    std::optional<Error> error; // set when the run failed
+    std::string note;           // what a run that did not fail has to say: the secondary tile not found
     std::int64_t voidsFound = 0;  // void samples of the primary
     std::int64_t voidsFilled = 0; // of those, the ones that took a value from the other tile
     std::int64_t voidsLeft = 0;   // void samples of the output (void in both tiles; for a difference: in either)
@@ -82,6 +83,9 @@ struct TileResult {
     std::string warning;                      // what the user should look at although the run ended well
     std::int64_t bytes = 0;       // bytes written to the output
     double seconds = 0;
+
+    // The error's message for a failed run, else the note; empty when there is nothing to say.
+    const std::string& message() const { return error ? error->message : note; }
 };
 
 // How many of the runs ended so.
@@ -98,31 +102,32 @@ struct BatchResult {
 // What a command runs: one fill, a batch of fills, or one difference.
 enum class RunKind { Fill, Batch, Difference };
 
-// What a running engine needs from its window: the progress list and a yield to the event queue.
-// List operations are only called with a valid index; the run report checks the index first.
+// How far the tile in progress is, at each progress report (every 200,002 bytes).
+struct RunProgress {
+    std::int64_t done = 0;  // bytes of the tile walked so far
+    std::int64_t total = 0; // bytes of the whole tile
+    std::string text;       // the run's status text, e.g. "2800027 Bytes verarbeitet. File : N47E011.hgt"
+};
+
+// What a run tells its host, on the caller's thread. Each tile of a fill, a batch or a difference
+// comes as tileStarted, any number of progress, tileFinished; yieldToEvents comes many times a tile
+// (at every block and report), so that the host can serve its event queue and a stop be seen.
+// tileFinished comes as soon as the tile's walk has ended; a later failure to make its output durable
+// shows only in the returned result, which is the final word. With several tiles in flight
+// (RunOptions::jobs), tiles start and finish in any order and report no progress.
+// The engine knows no list box: the window draws its progress lines from these, the command line a bar.
 class RunHost {
 public:
     virtual ~RunHost() = default;
 
-    virtual int listCount() const = 0;
-    virtual void listInsert(int index, const std::string& text) = 0; // 0 <= index <= count
-    virtual void listRemove(int index) = 0;                          // 0 <= index < count
-    virtual void yieldToEvents() = 0;
-
-    // A batch announces each tile, and each tile's result as soon as its walk has ended (before the
-    // output is durable: the batch's returned results are the final word), on the caller's thread.
     virtual void tileStarted(std::size_t /*index*/, std::size_t /*count*/, const std::string& /*tile*/) {}
+    virtual void progress(const RunProgress& /*progress*/) {}
     virtual void tileFinished(std::size_t /*index*/, std::size_t /*count*/, const TileResult& /*result*/) {}
+    virtual void yieldToEvents() {}
 };
 
-// A host for runs without a window: no list, nothing to yield to.
-class QuietHost : public RunHost {
-public:
-    int listCount() const override { return 0; }
-    void listInsert(int, const std::string&) override {}
-    void listRemove(int) override {}
-    void yieldToEvents() override {}
-};
+// A host that shows nothing and has nothing to yield to.
+class QuietHost : public RunHost {};
 
 inline constexpr std::size_t kDefaultBlockBytes = 256 * 1024;
 
@@ -158,7 +163,7 @@ struct FillSource {
 struct RunOptions {
     std::size_t blockBytes = kDefaultBlockBytes; // bytes per read and write
     bool durable = true;                         // outputs synced to disk before they get their name
-    unsigned jobs = 1;                           // batch: tiles in flight (more than one: no list lines)
+    unsigned jobs = 1;                           // batch: tiles in flight (more than one: no progress)
     const std::atomic<bool>* stop = nullptr;     // a stop request from outside the state record
     SyncTrace trace;
     // The sample values that mark a void: -9999, -32768 and -32767 in any combination. For -9999
@@ -179,20 +184,36 @@ struct RunOptions {
     std::vector<FillSource> sources;
 };
 
+// Whether a batch of this many tiles has several in flight; then its tiles report no progress.
+inline bool SeveralInFlight(const RunOptions& options, std::size_t tiles)
+{
+    return options.jobs > 1 && tiles > 1;
+}
+
+// The runs come twice: with the window's state record, which they keep up to date (position, sample
+// bytes, runLog, statusText) and whose stopRequested stops them, and without one, stopped only
+// through RunOptions::stop.
+
 // Fills the voids of one primary tile from the same-named tile of secondaryFolder into
-// <primary's folder>/Merged/<name>, reporting on the line at logIndex. Never throws.
+// <primary's folder>/Merged/<name>. Never throws.
 TileResult MergeTile(WindowState& state, RunHost& host, const std::string& primaryFile,
                      const std::string& secondaryFolder, const RunOptions& options = {});
+TileResult MergeTile(RunHost& host, const std::string& primaryFile, const std::string& secondaryFolder,
+                     const RunOptions& options = {});
 
 // Fills every tile of the list in order (a line feed into runLog before each), ending after the
 // tile in progress when STOP is requested. Outputs of one tile are synced while the next is
 // computed; the output folders are synced once at the end. Never throws.
 BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std::string>& tiles,
                        const std::string& secondaryFolder, const RunOptions& options = {});
+BatchResult MergeTiles(RunHost& host, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
+                       const RunOptions& options = {});
 
 // Writes primary minus comparison, sample by sample, to <primary's folder>/DIFFS/<name>. A void in
 // either tile stays a void; other differences are saturated to the 16-bit range. Never throws.
 TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::string& primaryPath,
                               const std::string& comparisonPath, const RunOptions& options = {});
+TileResult MakeDifferenceTile(RunHost& host, const std::string& primaryPath, const std::string& comparisonPath,
+                              const RunOptions& options = {});
 
 } // namespace hgt

@@ -502,6 +502,14 @@ private:
 
 } // namespace
 
+void RunContext::reportProgress(const std::string& statusText, std::int64_t tileBytes)
+{
+    m_lastReportPos = state.posHigh;
+    host.yieldToEvents();
+    state.statusText = statusText;
+    host.progress({state.posLow, tileBytes, state.statusText});
+}
+
 Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs& inputs, SaveFile& output)
 {
     WindowState& state = run.state;
@@ -565,8 +573,8 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
                 walk.stopped = true;
                 return walk;
             }
-            if (run.report.due())
-                run.report.report(setup.statusText(state.posHigh));
+            if (run.reportDue())
+                run.reportProgress(setup.statusText(state.posHigh), tileBytes);
             if (setup.stopTest == StopTest::AfterReport && run.stopRequested()) {
                 walk.stopped = true;
                 return walk;

@@ -122,10 +122,9 @@ TEST(Executable, FillsAFolderLikeTheSingleFillOfTheEngine)
     EXPECT_NE(batch.out.find("3 Kacheln in "), std::string::npos) << batch.out;
 
     for (const std::string name : {"N47E011.hgt", "N47E012.hgt"}) {
-        WindowState state;
         QuietHost host;
-        const TileResult single = MergeTile(state, host, temp / ("reference/" + name), temp / "secondary");
-        ASSERT_EQ(single.end, RunEnd::Complete) << single.message;
+        const TileResult single = MergeTile(host, temp / ("reference/" + name), temp / "secondary");
+        ASSERT_EQ(single.end, RunEnd::Complete) << single.message();
         EXPECT_TRUE(readBytes(temp / ("tiles/Merged/" + name)) == readBytes(temp / ("reference/Merged/" + name)))
             << name;
     }

@@ -6,6 +6,7 @@
 // the window's fill run, kept close to the per-byte description of the walk, so that the block
 // engine can be checked against it.
 
+#include "tests/support/fake_host.h"
 #include "tests/support/tiles.h"
 
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
 // Writing, reading, making and comparing tiles for the tests of every layer, with the temporary
-// folders they live in and a fake window host.
+// folders they live in.
 
 #include "tiles/tile_format.h"
 #include "tiles/runs.h"
@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -172,6 +173,12 @@ inline ::testing::AssertionResult sameTile(const Bytes& actual, const Bytes& exp
     return failure;
 }
 
+// The kind of a run's error; none for a run that did not fail.
+inline std::optional<ErrorKind> errorKind(const TileResult& result)
+{
+    return result.error ? std::optional<ErrorKind>(result.error->kind) : std::nullopt;
+}
+
 // Outputs that need not reach the disk: only the durability tests ask for synced outputs.
 inline RunOptions quickOptions()
 {
@@ -179,31 +186,5 @@ inline RunOptions quickOptions()
     options.durable = false;
     return options;
 }
-
-// The window's side of a run, with the list kept as plain lines.
-class FakeHost : public RunHost {
-public:
-    int listCount() const override { return static_cast<int>(lines.size()); }
-    void listInsert(int index, const std::string& text) override
-    {
-        EXPECT_TRUE(index >= 0 && index <= listCount()) << "insert at " << index;
-        lines.insert(lines.begin() + index, text);
-    }
-    void listRemove(int index) override
-    {
-        EXPECT_TRUE(index >= 0 && index < listCount()) << "remove at " << index;
-        lines.erase(lines.begin() + index);
-    }
-    void yieldToEvents() override
-    {
-        ++yields;
-        if (onYield)
-            onYield();
-    }
-
-    std::vector<std::string> lines;
-    long yields = 0;
-    std::function<void()> onYield;
-};
 
 } // namespace hgt::test

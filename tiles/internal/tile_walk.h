@@ -4,7 +4,6 @@
 #include "platform/save_file.h"
 #include "tiles/runs.h"
 #include "tiles/internal/delta_fill.h"
-#include "tiles/internal/run_report.h"
 #include "tiles/internal/tile_input.h"
 
 #include <atomic>
@@ -16,12 +15,17 @@
 
 namespace hgt {
 
-// What every step of one run of one tile works on: the state record, the window's side, the
-// options and the run's progress line (which remembers the run's latest report).
+// A progress report is due once posHigh lies more than this past the previous report.
+inline constexpr std::int32_t kReportStride = 200000;
+// Bytes from one report to the next: reports fall at posHigh = 200,001 + 200,002·k.
+inline constexpr std::int64_t kReportSpan = kReportStride + 2;
+
+// What every step of one run of one tile works on: the state record, the host, the options and
+// the position of the run's latest progress report.
 class RunContext {
 public:
     RunContext(WindowState& state, RunHost& host, const RunOptions& options)
-        : state(state), host(host), options(options), report(state, host)
+        : state(state), host(host), options(options)
     {
     }
 
@@ -31,11 +35,18 @@ public:
     }
     SaveOptions saveOptions() const { return {options.durable, options.trace}; }
 
+    // True when posHigh lies more than 200,000 bytes past the latest report.
+    bool reportDue() const { return state.posHigh > m_lastReportPos + kReportStride; }
+    // Remembers the position, yields once more, sets statusText and tells the host.
+    void reportProgress(const std::string& statusText, std::int64_t tileBytes);
+
     WindowState& state;
     RunHost& host;
     const RunOptions& options;
-    RunReport report;
     bool useHelperThread = true; // whether a run may share its work with a second thread
+
+private:
+    std::int32_t m_lastReportPos = 0;
 };
 
 // How one output sample is made from the samples of the two input tiles.
@@ -100,8 +111,7 @@ std::size_t SubtractSamples(std::uint8_t* primary, const std::uint8_t* compariso
 inline void MarkFailed(TileResult& result, const Error& error)
 {
     result.end = RunEnd::Failed;
-    result.error = error.kind;
-    result.message = error.message;
+    result.error = error;
     result.output.clear();
     result.provenance.clear();
 }
@@ -115,9 +125,8 @@ inline TileResult FailedResult(const std::string& tile, const Error& error)
 }
 
 // The fill of one tile up to its output. With `pending`, a complete walk leaves its output there
-// uncommitted for the caller to commit; without, the output is committed before the run's line is
-// written for the last time. With `refusal`, the run fails with it at once, on its own line, as a
-// batch refuses a tile. Never throws.
+// uncommitted for the caller to commit; without, the output is committed before the run returns.
+// With `refusal`, the run fails with it at once, as a batch refuses a tile. Never throws.
 // `pendingProvenance` takes the provenance companion the same way; without it, a pending tile's
 // companion is committed by the run.
 TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
