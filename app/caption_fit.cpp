@@ -13,8 +13,8 @@ constexpr double kSmallestPointSize = 6.0;
 bool fits(const QLabel* label, const QFont& font)
 {
     const QRectF box = label->contentsRect();
-    const QRectF needed = QFontMetricsF(font).boundingRect(box, Qt::TextWordWrap | int(label->alignment()),
-                                                          label->text());
+    const QRectF needed =
+        QFontMetricsF(font).boundingRect(box, Qt::TextWordWrap | int(label->alignment()), label->text());
     return needed.height() <= box.height() + 0.5 && needed.width() <= box.width() + 0.5;
 }
 

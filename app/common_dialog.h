@@ -15,8 +15,7 @@ class CommonDialog {
 public:
     CommonDialog(Dialogs& dialogs, QWidget* parent, QStringList nameFilters)
         : m_dialogs(dialogs), m_parent(parent), m_nameFilters(std::move(nameFilters))
-    {
-    }
+    {}
 
     void ShowOpen()
     {

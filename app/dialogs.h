@@ -14,7 +14,6 @@ namespace hgt {
 // Every modal dialog the window shows goes through here, so that tests can script them.
 class Dialogs : public FolderDialog {
 public:
-
     // A modal box with the one text and an OK button; returns when it is dismissed.
     virtual void message(QWidget* parent, const QString& text) = 0;
 

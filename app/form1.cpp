@@ -318,7 +318,8 @@ void Form1::CommandBatch_Click()
             // The tiles and the secondary folder are taken once, as the fields read now: an edit of
             // a field during the batch must not mix the sources of one batch.
             // A folder that cannot be listed holds no tiles.
-            const std::vector<std::string> tiles = ListTiles(toStd(TextOrdner->text())).value_or(std::vector<std::string>{});
+            const std::vector<std::string> tiles =
+                ListTiles(toStd(TextOrdner->text())).value_or(std::vector<std::string>{});
             runStarted(RunKind::Batch, tiles.size());
             BatchResult batch = MergeTiles(m_state, *this, tiles, secondaryFolder, *options);
             for (const TileResult& result : batch.tiles)
@@ -372,7 +373,8 @@ void Form1::CommandDiff_Click()
     } else if (!m_closeRequested) {
         // The completion message names the tile from the field as it reads now.
         showMessage(result.end == RunEnd::Complete
-                        ? texts::differenceDone + QString::fromStdString(DifferenceTilePath(toStd(TextPrimaerPfad->text())))
+                        ? texts::differenceDone
+                              + QString::fromStdString(DifferenceTilePath(toStd(TextPrimaerPfad->text())))
                         : QString::fromStdString(result.message()));
     }
     setButtonEnabled(CommandDiff, true);

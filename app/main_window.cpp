@@ -107,7 +107,8 @@ void MainWindow::chooseTileToView()
     // The file dialog waits for the user; a run must not wait for it.
     if (m_running)
         return;
-    const std::optional<QString> chosen = m_dialogs.openFile(this, m_viewedLast, {texts::tileFilter, texts::allFilesFilter});
+    const std::optional<QString> chosen =
+        m_dialogs.openFile(this, m_viewedLast, {texts::tileFilter, texts::allFilesFilter});
     if (!chosen)
         return;
     m_viewedLast = *chosen;

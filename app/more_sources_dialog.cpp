@@ -19,8 +19,9 @@ namespace hgt {
 MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::string>& folders, QWidget* parent)
     : QDialog(parent), m_dialogs(dialogs), m_list(new QListWidget(this)),
       m_add(new QPushButton(texts::moreSourcesAdd, this)),
-      m_addRaster(new QPushButton(texts::moreSourcesAddRaster, this)), m_remove(new QPushButton(texts::moreSourcesRemove, this)),
-      m_up(new QPushButton(texts::moreSourcesUp, this)), m_down(new QPushButton(texts::moreSourcesDown, this))
+      m_addRaster(new QPushButton(texts::moreSourcesAddRaster, this)),
+      m_remove(new QPushButton(texts::moreSourcesRemove, this)), m_up(new QPushButton(texts::moreSourcesUp, this)),
+      m_down(new QPushButton(texts::moreSourcesDown, this))
 {
     setObjectName(QStringLiteral("MoreSourcesDialog"));
     setWindowTitle(texts::moreSourcesTitle);

@@ -19,9 +19,9 @@ class Dialogs;
 
 // The entries of "Optionen": "Leerwerte" (any of the three void values, at least one), "Weitere
 // Sekundärordner …", "Füllmethode", "Löcher ohne Quelle interpolieren" with its "Höchstabstand für
-// Interpolation …" (usable while interpolation is on) and "Herkunftskarte schreiben". Each change is stored in the program's settings and handed
-// on to `changed`. While a run is in progress the entries are disabled (the submenus still open and
-// show the choices): a run keeps the options it started with.
+// Interpolation …" (usable while interpolation is on) and "Herkunftskarte schreiben". Each change is stored in the
+// program's settings and handed on to `changed`. While a run is in progress the entries are disabled (the submenus
+// still open and show the choices): a run keeps the options it started with.
 class OptionsMenu : public QObject {
 public:
     using Changed = std::function<void(const RunOptions&)>;

@@ -40,7 +40,8 @@ void storeFlag(QSettings& store, const QString& key, bool value, bool byDefault)
 
 QSettings openStore()
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("hgtfill"), QStringLiteral("hgtfill"));
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("hgtfill"),
+                     QStringLiteral("hgtfill"));
 }
 
 } // namespace
@@ -124,7 +125,8 @@ Result<> RunOptionsSettings::save(const RunOptions& options)
     if (options.method == defaults.method)
         store.remove(kFillMethodKey);
     else
-        store.setValue(kFillMethodKey, options.method == FillMethod::Delta ? QStringLiteral("delta") : QStringLiteral("copy"));
+        store.setValue(kFillMethodKey,
+                       options.method == FillMethod::Delta ? QStringLiteral("delta") : QStringLiteral("copy"));
 
     storeFlag(store, kInterpolateKey, options.interpolate, defaults.interpolate);
     if (options.maxDistance == defaults.maxDistance)

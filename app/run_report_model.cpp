@@ -138,7 +138,7 @@ QString RunReportModel::cellText(const TileResult& tile, int row, ColumnId colum
     case FromSource:
         // Empty for a tile that never came to filling (no holes, no source, a failure).
         return column.source < tile.filledBySource.size() ? QString::number(tile.filledBySource[column.source])
-                                                           : QString();
+                                                          : QString();
     case OffsetMedian:
         return hasMedian(tile) ? signedMetres(tile.offsets->median) : QString();
     case OffsetIqr:

@@ -22,8 +22,23 @@ namespace hgt {
 // LeftTooFar after Path.
 class RunReportModel : public QAbstractTableModel {
 public:
-    enum Column { Number, Tile, End, VoidsFound, VoidsFilled, VoidsLeft, Seconds, Path,
-                  FromSource, OffsetMedian, OffsetIqr, RimSamples, Warning, Interpolated, LeftTooFar };
+    enum Column {
+        Number,
+        Tile,
+        End,
+        VoidsFound,
+        VoidsFilled,
+        VoidsLeft,
+        Seconds,
+        Path,
+        FromSource,
+        OffsetMedian,
+        OffsetIqr,
+        RimSamples,
+        Warning,
+        Interpolated,
+        LeftTooFar
+    };
     static constexpr int SortRole = Qt::UserRole;
 
     explicit RunReportModel(QObject* parent = nullptr);

@@ -58,7 +58,8 @@ QString RunStatus::finishedText(const RunRecord& record)
     for (const TileResult& tile : record.tiles)
         interpolated += tile.interpolated;
     if (interpolated > 0)
-        parts << texts::countInterpolated.arg(QLocale(QLocale::German, QLocale::Germany).toString(qlonglong(interpolated)));
+        parts << texts::countInterpolated.arg(
+            QLocale(QLocale::German, QLocale::Germany).toString(qlonglong(interpolated)));
     const QString counts = parts.join(QStringLiteral(", "));
     const QString elapsed = elapsedText(record.seconds);
     if (record.stopped)

@@ -18,8 +18,7 @@ inline const QString folderInitial = QStringLiteral("Pfad zum Ordner");
 inline const QString command1 = QStringLiteral("fülle die Löcher im Primärfile mit Daten der Sekundärfiles");
 inline const QString commandStop = QStringLiteral("STOP !");
 inline const QString commandBatch = QStringLiteral("fülle die Löcher in allen Files des Ordners");
-inline const QString commandDiff =
-    QStringLiteral("Erzeuge Differenz - HGT zum primären HGT.vergkleichsfile waehlen");
+inline const QString commandDiff = QStringLiteral("Erzeuge Differenz - HGT zum primären HGT.vergkleichsfile waehlen");
 
 inline const QString noTilesInFolder = QStringLiteral("keine HGT-Files im ausgewählten Ordner");
 inline const QString choosePrimaryFirst = QStringLiteral("zuerst HGT-File auswählen");
@@ -61,23 +60,23 @@ inline const QString actionInterpolate = QStringLiteral("Löcher ohne Quelle &in
 inline const QString actionMaxDistance = QStringLiteral("&Höchstabstand für Interpolation …");
 inline const QString actionProvenance = QStringLiteral("Herkunfts&karte schreiben");
 inline const QString maxDistanceTitle = QStringLiteral("Höchstabstand für Interpolation");
-inline const QString maxDistanceLabel = QStringLiteral(
-    "Ein Loch ohne Quelle wird nur interpoliert, wenn jeder seiner Werte\n"
-    "höchstens so viele Werte von gültigen Daten entfernt liegt (1 bis %1):");
+inline const QString maxDistanceLabel =
+    QStringLiteral("Ein Loch ohne Quelle wird nur interpoliert, wenn jeder seiner Werte\n"
+                   "höchstens so viele Werte von gültigen Daten entfernt liegt (1 bis %1):");
 inline const QString optionsNotSaved =
     QStringLiteral("Die Optionen gelten bis zum Ende des Programms; sie konnten nicht in %1 gespeichert werden.");
 
 // The dialog of the further secondary folders.
 inline const QString moreSourcesTitle = QStringLiteral("Weitere Sekundärordner");
-inline const QString moreSourcesHint = QStringLiteral(
-    "Was der Sekundärordner des Fensters offen lässt, wird der Reihe nach aus diesen Ordnern gefüllt:");
+inline const QString moreSourcesHint =
+    QStringLiteral("Was der Sekundärordner des Fensters offen lässt, wird der Reihe nach aus diesen Ordnern gefüllt:");
 inline const QString moreSourcesAdd = QStringLiteral("&Hinzufügen …");
 inline const QString moreSourcesRemove = QStringLiteral("&Entfernen");
 inline const QString moreSourcesUp = QStringLiteral("Nach &oben");
 inline const QString moreSourcesDown = QStringLiteral("Nach &unten");
 inline const QString moreSourcesPick = QStringLiteral("Weiteren Sekundärordner wählen");
-inline const QString moreSourcesRasterHint = QStringLiteral(
-    "Ein Eintrag kann auch eine Rasterdatei (GeoTIFF, VRT, IMG …) oder ein Ordner mit Rastern sein.");
+inline const QString moreSourcesRasterHint =
+    QStringLiteral("Ein Eintrag kann auch eine Rasterdatei (GeoTIFF, VRT, IMG …) oder ein Ordner mit Rastern sein.");
 inline const QString moreSourcesAddRaster = QStringLiteral("&Rasterdatei hinzufügen …");
 inline const QStringList moreSourcesRasterFilters{
     QStringLiteral("Rasterdateien (*.tif *.tiff *.vrt *.img *.TIF *.TIFF *.VRT *.IMG)"),
@@ -148,16 +147,16 @@ inline const QString reportSaveFailed = QStringLiteral("Der Bericht konnte nicht
 
 // The about box.
 inline const QString aboutTitle = QStringLiteral("Über hgtfill");
-inline const QString aboutText = QStringLiteral(
-    "<h3>hgtfill %1</h3>"
-    "<p>Füllt die Löcher (Höhenwert −9999) von HGT-Kacheln mit 1 Bogensekunde Auflösung "
-    "(3601 × 3601 Höhenwerte) mit den Höhenwerten der gleichnamigen Kachel aus einem zweiten Ordner "
-    "und schreibt das Ergebnis in den Ordner <i>Merged</i> neben der Kachel, für eine Kachel oder für "
-    "alle Kacheln eines Ordners. Schreibt außerdem Differenzkacheln (Primärkachel minus "
-    "Vergleichskachel) in den Ordner <i>DIFFS</i>.</p>"
-    "<p>Die Eingabekacheln werden nur gelesen. Eine neue Kachel bekommt ihren Namen erst, wenn sie "
-    "vollständig geschrieben ist.</p>"
-    "<p>Lizenz: Für hgtfill selbst ist noch keine Lizenz festgelegt. hgtfill verwendet Qt %2 unter den "
-    "Bedingungen der GNU Lesser General Public License, Version 3.</p>");
+inline const QString aboutText =
+    QStringLiteral("<h3>hgtfill %1</h3>"
+                   "<p>Füllt die Löcher (Höhenwert −9999) von HGT-Kacheln mit 1 Bogensekunde Auflösung "
+                   "(3601 × 3601 Höhenwerte) mit den Höhenwerten der gleichnamigen Kachel aus einem zweiten Ordner "
+                   "und schreibt das Ergebnis in den Ordner <i>Merged</i> neben der Kachel, für eine Kachel oder für "
+                   "alle Kacheln eines Ordners. Schreibt außerdem Differenzkacheln (Primärkachel minus "
+                   "Vergleichskachel) in den Ordner <i>DIFFS</i>.</p>"
+                   "<p>Die Eingabekacheln werden nur gelesen. Eine neue Kachel bekommt ihren Namen erst, wenn sie "
+                   "vollständig geschrieben ist.</p>"
+                   "<p>Lizenz: Für hgtfill selbst ist noch keine Lizenz festgelegt. hgtfill verwendet Qt %2 unter den "
+                   "Bedingungen der GNU Lesser General Public License, Version 3.</p>");
 
 } // namespace hgt::texts

@@ -106,7 +106,8 @@ void TileFiguresPanel::showDifferenceRows(bool shown)
 void TileFiguresPanel::clear(const QString& name)
 {
     m_name->setText(name);
-    for (QLabel* label : {m_grid, m_minimum, m_maximum, m_mean, m_voids, m_median, m_differenceMean, m_rms, m_p2, m_p98})
+    for (QLabel* label :
+         {m_grid, m_minimum, m_maximum, m_mean, m_voids, m_median, m_differenceMean, m_rms, m_p2, m_p98})
         label->clear();
     showDifferenceRows(false);
     m_legend->setStats(std::nullopt);

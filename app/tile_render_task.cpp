@@ -17,9 +17,10 @@ constexpr int kBandRows = 128;
 QImage adoptPixels(TilePicture&& picture)
 {
     auto* pixels = new std::vector<std::uint32_t>(std::move(picture.pixels));
-    return QImage(reinterpret_cast<uchar*>(pixels->data()), picture.width, picture.height,
-                  static_cast<qsizetype>(picture.width) * 4, QImage::Format_RGB32,
-                  [](void* owned) { delete static_cast<std::vector<std::uint32_t>*>(owned); }, pixels);
+    return QImage(
+        reinterpret_cast<uchar*>(pixels->data()), picture.width, picture.height,
+        static_cast<qsizetype>(picture.width) * 4, QImage::Format_RGB32,
+        [](void* owned) { delete static_cast<std::vector<std::uint32_t>*>(owned); }, pixels);
 }
 
 inline QRgb meanOfFour(QRgb a, QRgb b, QRgb c, QRgb d)
@@ -71,7 +72,8 @@ RenderedTile RenderTileTask(const TileRenderRequest& request, const std::atomic<
         return render(request, cancelled);
     } catch (const std::exception& error) {
         RenderedTile failed;
-        failed.error = QString::fromStdString(request.path) + QStringLiteral(": ") + QString::fromLocal8Bit(error.what());
+        failed.error =
+            QString::fromStdString(request.path) + QStringLiteral(": ") + QString::fromLocal8Bit(error.what());
         return failed;
     } catch (...) {
         RenderedTile failed;
@@ -98,8 +100,8 @@ RenderedProvenance RenderProvenanceTask(const std::string& path)
         // Halved as the tile's picture is, so that the view takes the same level of both.
         while (std::max(rendered.levels.back().width(), rendered.levels.back().height()) > kSmallestLevel) {
             const QImage& last = rendered.levels.back();
-            rendered.levels.push_back(
-                last.scaled((last.width() + 1) / 2, (last.height() + 1) / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            rendered.levels.push_back(last.scaled((last.width() + 1) / 2, (last.height() + 1) / 2,
+                                                  Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
         }
         rendered.map = std::move(map);
     } catch (const std::exception& error) {
@@ -111,7 +113,8 @@ RenderedProvenance RenderProvenanceTask(const std::string& path)
 
 QImage HalvedImage(const QImage& source)
 {
-    const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
+    const QImage image =
+        source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
     if (image.isNull())
         return {};
     const int width = (image.width() + 1) / 2;

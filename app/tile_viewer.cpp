@@ -108,7 +108,8 @@ TileViewer::TileViewer(const QString& path, std::vector<std::int16_t> voidValues
     m_fit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
     m_actualSize->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
     m_fit->setToolTip(kWithShortcut.arg(kFit, m_fit->shortcut().toString(QKeySequence::NativeText)));
-    m_actualSize->setToolTip(kWithShortcut.arg(kActualSize, m_actualSize->shortcut().toString(QKeySequence::NativeText)));
+    m_actualSize->setToolTip(
+        kWithShortcut.arg(kActualSize, m_actualSize->shortcut().toString(QKeySequence::NativeText)));
     m_difference->setChecked(LiesInDifferenceFolder(path.toStdString()));
     m_provenance->setObjectName(QStringLiteral("viewerProvenance"));
     m_provenanceError->setObjectName(QStringLiteral("viewerProvenanceError"));
@@ -155,7 +156,8 @@ TileViewer::TileViewer(const QString& path, std::vector<std::int16_t> voidValues
     zoomKeys(QKeySequence::ZoomOut, 0.8);
     connect(m_difference, &QCheckBox::toggled, this, [this](bool checked) { setShowDifference(checked); });
     connect(m_provenance, &QCheckBox::toggled, this, [this](bool checked) { setShowProvenance(checked); });
-    connect(m_view, &TilePictureView::sampleHovered, this, [this](std::optional<SampleIndex> sample) { showSample(sample); });
+    connect(m_view, &TilePictureView::sampleHovered, this,
+            [this](std::optional<SampleIndex> sample) { showSample(sample); });
     connect(m_view, &TilePictureView::scaleChanged, this, [this](double scale) { showScale(scale); });
 
     resize(1040, 800);
@@ -298,13 +300,12 @@ void TileViewer::showSample(std::optional<SampleIndex> sample)
         return;
     }
     const std::int16_t value = m_samples->at(sample->row, sample->column);
-    const QString shown = m_samples->isVoid(value)
-        ? kVoid
-        : kMetres.arg(numberText(value, m_shownKind == PictureKind::Difference));
+    const QString shown =
+        m_samples->isVoid(value) ? kVoid : kMetres.arg(numberText(value, m_shownKind == PictureKind::Difference));
     QString text = kSample.arg(numberText(sample->row, false), numberText(sample->column, false), shown);
     if (showsProvenance() && m_overlay && m_overlay->map && m_overlay->map->side == m_samples->side) {
         const std::size_t at = static_cast<std::size_t>(sample->row) * static_cast<std::size_t>(m_overlay->map->side)
-                             + static_cast<std::size_t>(sample->column);
+                               + static_cast<std::size_t>(sample->column);
         text = kSampleProvenance.arg(text, QString::fromStdString(ProvenanceLabel(m_overlay->map->codes[at])));
     }
     m_status->setText(text);
@@ -313,7 +314,8 @@ void TileViewer::showSample(std::optional<SampleIndex> sample)
 void TileViewer::showScale(double scale)
 {
     const double percent = scale * 100;
-    m_scale->setText(kScale.arg(QLocale(QLocale::German, QLocale::Germany).toString(percent, 'f', percent < 10 ? 1 : 0)));
+    m_scale->setText(
+        kScale.arg(QLocale(QLocale::German, QLocale::Germany).toString(percent, 'f', percent < 10 ? 1 : 0)));
 }
 
 } // namespace hgt

@@ -67,8 +67,7 @@ hgt::bench::Terrain raised(hgt::bench::Terrain terrain)
 {
     for (int r = 0; r < terrain.side; ++r)
         for (int c = 0; c < terrain.side; ++c)
-            terrain.heights[static_cast<std::size_t>(r) * terrain.side + c] +=
-                9.0 + 5.0 * std::sin((c + r) / 1500.0);
+            terrain.heights[static_cast<std::size_t>(r) * terrain.side + c] += 9.0 + 5.0 * std::sin((c + r) / 1500.0);
     return terrain;
 }
 
@@ -100,7 +99,8 @@ bool offsetPair(const std::filesystem::path& work, const std::filesystem::path& 
     const std::string primary = (work / "offset/tiles/N47E011.hgt").string();
     const std::string high = (work / "offset/high").string();
     if (!writeFile(primary, hgt::bench::TileBytes(mountains, voids))
-        || !writeFile(high + "/N47E011.hgt", hgt::bench::TileBytes(raised(hgt::bench::SecondSource(mountains, 0.3, -0.2, 0.0)))))
+        || !writeFile(high + "/N47E011.hgt",
+                      hgt::bench::TileBytes(raised(hgt::bench::SecondSource(mountains, 0.3, -0.2, 0.0)))))
         return false;
     const int span = 240;
     const auto [row, column] = busiestVoidSquare(voids, mountains.side, span);
@@ -133,7 +133,8 @@ bool offsetPair(const std::filesystem::path& work, const std::filesystem::path& 
                 column - span / 2, column + span / 2);
     for (int c = column - span / 2; c <= column + span / 2; c += 8) {
         const double truth = mountains.at(row, c);
-        std::printf("%6d %6.0f %5d %6d %s\n", c, truth, rows[0][static_cast<std::size_t>(c)], rows[1][static_cast<std::size_t>(c)],
+        std::printf("%6d %6.0f %5d %6d %s\n", c, truth, rows[0][static_cast<std::size_t>(c)],
+                    rows[1][static_cast<std::size_t>(c)],
                     voids[static_cast<std::size_t>(row) * mountains.side + c] ? "v" : "");
     }
     return true;

@@ -39,11 +39,13 @@ int main(int argc, char** argv)
     if (withNeighbours) {
         neighbourFile.open(argv[1], std::ios::binary);
         neighbours.window = [&](int, int, const hgt::SampleWindow& window) -> std::optional<std::vector<std::int16_t>> {
-            std::vector<std::int16_t> samples(static_cast<std::size_t>(window.rows) * static_cast<std::size_t>(window.columns));
+            std::vector<std::int16_t> samples(static_cast<std::size_t>(window.rows)
+                                              * static_cast<std::size_t>(window.columns));
             for (int r = 0; r < window.rows; ++r) {
                 neighbourFile.seekg((static_cast<std::streamoff>(window.row + r) * kSide + window.column) * 2);
-                neighbourFile.read(reinterpret_cast<char*>(samples.data() + static_cast<std::size_t>(r) * window.columns),
-                                   static_cast<std::streamsize>(window.columns) * 2);
+                neighbourFile.read(
+                    reinterpret_cast<char*>(samples.data() + static_cast<std::size_t>(r) * window.columns),
+                    static_cast<std::streamsize>(window.columns) * 2);
             }
             if (!neighbourFile)
                 return std::nullopt;

@@ -88,7 +88,8 @@ std::vector<bool> CutVoids(const bench::Terrain& terrain, double share, std::uin
         for (int b = 0; b < blobs && count < target; ++b) {
             const int r0 = std::clamp(cr + static_cast<int>((unit(random) - 0.5) * 120), 2, kSide - 3);
             const int c0 = std::clamp(cc + static_cast<int>((unit(random) - 0.5) * 120), 2, kSide - 3);
-            const auto size = static_cast<int>(std::exp(std::log(3.0) + unit(random) * (std::log(1400.0) - std::log(3.0))));
+            const auto size =
+                static_cast<int>(std::exp(std::log(3.0) + unit(random) * (std::log(1400.0) - std::log(3.0))));
             frontier.assign(1, {r0, c0});
             for (int grown = 0; grown < size && !frontier.empty();) {
                 const std::size_t pick = static_cast<std::size_t>(unit(random) * static_cast<double>(frontier.size()));
@@ -127,7 +128,8 @@ struct ChildRun {
 ChildRun RunOurs(const std::string& holed, const std::string& out, bool withNeighbours = false)
 {
     // interpolate_tile is built beside this program.
-    const std::string program = (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "interpolate_tile").string();
+    const std::string program =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "interpolate_tile").string();
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)
         throw std::runtime_error("pipe");
@@ -136,8 +138,8 @@ ChildRun RunOurs(const std::string& holed, const std::string& out, bool withNeig
         dup2(pipeEnds[1], STDOUT_FILENO);
         close(pipeEnds[0]);
         close(pipeEnds[1]);
-        execl(program.c_str(), "interpolate_tile", holed.c_str(), out.c_str(), withNeighbours ? "--neighbours" : nullptr,
-              static_cast<char*>(nullptr));
+        execl(program.c_str(), "interpolate_tile", holed.c_str(), out.c_str(),
+              withNeighbours ? "--neighbours" : nullptr, static_cast<char*>(nullptr));
         _exit(127);
     }
     close(pipeEnds[1]);
@@ -173,7 +175,8 @@ double RunGdal(const std::vector<std::int16_t>& holed, std::vector<std::int16_t>
 }
 
 // The RMS error over the voids, and how many of them stayed void.
-std::pair<double, long> Rms(const bench::Terrain& truth, const std::vector<bool>& voids, const std::vector<std::int16_t>& filled)
+std::pair<double, long> Rms(const bench::Terrain& truth, const std::vector<bool>& voids,
+                            const std::vector<std::int16_t>& filled)
 {
     double sum = 0;
     long count = 0, left = 0;
@@ -206,9 +209,10 @@ int RunBench(const std::string& folder, int rounds)
         bench::Terrain (*make)(std::uint32_t);
         std::uint32_t seed;
     };
-    const Kind kinds[] = {{"steep mountains", bench::MakeMountains, 11}, {"rolling hills", MakeHills, 3},
-                          {"alpine", MakeAlpine, 23}};
-    std::printf("interpolation against GDAL FillNodata (max distance 100, no smoothing), median of %d rounds\n", rounds);
+    const Kind kinds[] = {
+        {"steep mountains", bench::MakeMountains, 11}, {"rolling hills", MakeHills, 3}, {"alpine", MakeAlpine, 23}};
+    std::printf("interpolation against GDAL FillNodata (max distance 100, no smoothing), median of %d rounds\n",
+                rounds);
     bool allMet = true;
     for (const Kind& kind : kinds) {
         const bench::Terrain terrain = kind.make(kind.seed);
@@ -247,7 +251,9 @@ int RunBench(const std::string& folder, int rounds)
         std::printf("%-16s %4.1f %% voids  time %7.1f ms vs GDAL %7.1f ms = %4.2f x (target <= 1.0)  "
                     "RMS %5.2f m vs %5.2f m = %4.2f x (target <= 0.6)  left %ld / %ld  "
                     "peak %.1f MiB, with neighbours %.1f MiB in %.1f ms (target <= 64)\n",
-                    kind.name, 100.0 * static_cast<double>(std::count(voids.begin(), voids.end(), true)) / static_cast<double>(voids.size()),
+                    kind.name,
+                    100.0 * static_cast<double>(std::count(voids.begin(), voids.end(), true))
+                        / static_cast<double>(voids.size()),
                     Median(ours) / 1000, Median(gdal) / 1000, timeRatio, ourRms, gdalRms, rmsRatio, ourLeft, gdalLeft,
                     static_cast<double>(peak) / 1024, static_cast<double>(full.peakKiB) / 1024, full.micros / 1000);
         std::fflush(stdout);

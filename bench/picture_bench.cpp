@@ -38,8 +38,8 @@ hgt::TileSamples makeTile(bool difference)
         for (int c = 0; c < tile.side; ++c) {
             const double x = c / 3600.0, y = r / 3600.0;
             double v = difference ? 0.0
-                                  : 1400 + 900 * std::sin(6.1 * x + 1.3) * std::cos(4.7 * y) + 300 * std::sin(23 * x * y + 9 * y)
-                    + 120 * std::sin(61 * x + 37 * y);
+                                  : 1400 + 900 * std::sin(6.1 * x + 1.3) * std::cos(4.7 * y)
+                                        + 300 * std::sin(23 * x * y + 9 * y) + 120 * std::sin(61 * x + 37 * y);
             v += noise(random);
             if (difference && random() % 500 == 0)
                 v += noise(random) * 40;

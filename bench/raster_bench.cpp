@@ -47,8 +47,8 @@ double Height(double x, double y)
 bool WriteGeoTiff(const std::string& path, int width, int height, const double* gt, int epsg, GDALDataType type,
                   const char* const* options)
 {
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), width, height, 1, type,
-                                 const_cast<char**>(options));
+    GDALDatasetH ds =
+        GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), width, height, 1, type, const_cast<char**>(options));
     if (!ds)
         return false;
     GDALSetGeoTransform(ds, const_cast<double*>(gt));
@@ -61,8 +61,8 @@ bool WriteGeoTiff(const std::string& path, int width, int height, const double* 
     for (int r = 0; r < height && ok; ++r) {
         for (int c = 0; c < width; ++c)
             row[static_cast<std::size_t>(c)] = Height(gt[0] + (c + 0.5) * gt[1], gt[3] + (r + 0.5) * gt[5]);
-        ok = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, r, width, 1, row.data(), width, 1, GDT_Float64, 0, 0) ==
-             CE_None;
+        ok = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, r, width, 1, row.data(), width, 1, GDT_Float64, 0, 0)
+             == CE_None;
     }
     GDALClose(ds);
     return ok;
@@ -128,8 +128,8 @@ int Measure(char** command, const char* resultFile)
     FILE* out = std::fopen(resultFile, "w");
     if (!out)
         return 1;
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                       usage.ru_stime.tv_usec / 1e6;
+    const double cpu =
+        usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     std::fprintf(out, "%f %f %ld %d\n", std::chrono::duration<double>(Clock::now() - start).count(), cpu,
                  usage.ru_maxrss, status);
     std::fclose(out);
@@ -169,8 +169,8 @@ void Report(const char* what, std::vector<Run> runs)
         peak = std::max(peak, r.peakKiB);
         failed = failed || r.status != 0;
     }
-    std::printf("%-34s best %6.3f s  median %6.3f s  least CPU %6.3f s  peak %6.1f MiB%s\n", what,
-                runs.front().seconds, runs[runs.size() / 2].seconds, cpu, peak / 1024.0, failed ? "  (FAILED)" : "");
+    std::printf("%-34s best %6.3f s  median %6.3f s  least CPU %6.3f s  peak %6.1f MiB%s\n", what, runs.front().seconds,
+                runs[runs.size() / 2].seconds, cpu, peak / 1024.0, failed ? "  (FAILED)" : "");
 }
 
 int Child(const std::string& mode, const std::string& folder)

@@ -25,7 +25,8 @@ namespace detail {
 
 inline double lattice(int x, int y, std::uint32_t seed)
 {
-    std::uint32_t h = static_cast<std::uint32_t>(x) * 374761393u + static_cast<std::uint32_t>(y) * 668265263u + seed * 2246822519u;
+    std::uint32_t h =
+        static_cast<std::uint32_t>(x) * 374761393u + static_cast<std::uint32_t>(y) * 668265263u + seed * 2246822519u;
     h = (h ^ (h >> 13)) * 1274126177u;
     h ^= h >> 16;
     return (h & 0xFFFFFF) / static_cast<double>(0xFFFFFF); // 0 ... 1
@@ -114,7 +115,8 @@ inline std::vector<std::uint8_t> TileBytes(const Terrain& terrain, const std::ve
 {
     std::vector<std::uint8_t> bytes(terrain.heights.size() * 2);
     for (std::size_t k = 0; k < terrain.heights.size(); ++k) {
-        const auto value = static_cast<std::int16_t>(!voids.empty() && voids[k] ? kVoidValue : std::lround(terrain.heights[k]));
+        const auto value =
+            static_cast<std::int16_t>(!voids.empty() && voids[k] ? kVoidValue : std::lround(terrain.heights[k]));
         bytes[2 * k] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(value) >> 8);
         bytes[2 * k + 1] = static_cast<std::uint8_t>(value & 0xFF);
     }
@@ -131,8 +133,10 @@ inline std::vector<bool> SteepVoids(const Terrain& terrain, double share, std::u
         for (int c = 0; c < side; ++c) {
             const int rn = std::max(r - 2, 0), rs = std::min(r + 2, side - 1);
             const int cw = std::max(c - 2, 0), ce = std::min(c + 2, side - 1);
-            const double slope = std::hypot(terrain.at(r, ce) - terrain.at(r, cw), terrain.at(rs, c) - terrain.at(rn, c));
-            const double patches = detail::valueNoise(c, r, 150, seed) * 0.8 + detail::valueNoise(c, r, 31, seed + 1) * 0.2;
+            const double slope =
+                std::hypot(terrain.at(r, ce) - terrain.at(r, cw), terrain.at(rs, c) - terrain.at(rn, c));
+            const double patches =
+                detail::valueNoise(c, r, 150, seed) * 0.8 + detail::valueNoise(c, r, 31, seed + 1) * 0.2;
             score[static_cast<std::size_t>(r) * side + c] = patches * (0.4 + std::min(slope / 120.0, 1.0));
         }
     std::vector<double> sorted = score;

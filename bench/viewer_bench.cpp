@@ -85,7 +85,8 @@ int duringBatch(const std::filesystem::path& work, int repeat)
     const hgt::bench::Terrain mountains = hgt::bench::MakeMountains();
     const std::vector<std::uint8_t> whole = hgt::bench::TileBytes(mountains);
     for (int i = 1; i <= kBatchTiles; ++i) {
-        const std::string name = "N47E" + std::to_string(100 + i).substr(1) + "1.hgt"; // N47E011.hgt is the generated one
+        const std::string name =
+            "N47E" + std::to_string(100 + i).substr(1) + "1.hgt"; // N47E011.hgt is the generated one
         if (i > 1)
             std::filesystem::copy_file(tile, work / "tiles" / name, std::filesystem::copy_options::overwrite_existing);
         std::filesystem::create_directories(work / "secondary");
@@ -98,8 +99,10 @@ int duringBatch(const std::filesystem::path& work, int repeat)
     hgt::MainWindow window(dialogs, options);
     window.show();
     hgt::Form1& form = window.form();
-    form.findChild<QLineEdit*>(QStringLiteral("TextOrdner"))->setText(QString::fromStdString((work / "tiles").string()));
-    form.findChild<QLineEdit*>(QStringLiteral("TextSekundaerPfad"))->setText(QString::fromStdString((work / "secondary").string()));
+    form.findChild<QLineEdit*>(QStringLiteral("TextOrdner"))
+        ->setText(QString::fromStdString((work / "tiles").string()));
+    form.findChild<QLineEdit*>(QStringLiteral("TextSekundaerPfad"))
+        ->setText(QString::fromStdString((work / "secondary").string()));
     auto* batch = form.findChild<QPushButton*>(QStringLiteral("CommandBatch"));
 
     Series alone{"batch alone", {}};
@@ -143,7 +146,8 @@ int show(QApplication& app, const std::vector<std::string>& tiles, int seconds)
 {
     std::vector<std::unique_ptr<hgt::TileViewer>> viewers;
     for (const std::string& tile : tiles) {
-        viewers.push_back(std::make_unique<hgt::TileViewer>(QString::fromStdString(tile), std::vector<std::int16_t>{hgt::kVoidValue}));
+        viewers.push_back(std::make_unique<hgt::TileViewer>(QString::fromStdString(tile),
+                                                            std::vector<std::int16_t>{hgt::kVoidValue}));
         viewers.back()->show();
     }
     QTimer::singleShot(seconds * 1000, &app, [&app] { app.quit(); });
@@ -177,7 +181,8 @@ int main(int argc, char** argv)
     if (showing)
         return show(app, tiles, seconds);
 
-    const std::filesystem::path work = std::filesystem::temp_directory_path() / ("hgtfill-viewer-bench-" + std::to_string(getpid()));
+    const std::filesystem::path work =
+        std::filesystem::temp_directory_path() / ("hgtfill-viewer-bench-" + std::to_string(getpid()));
     if (withBatch) {
         const int status = duringBatch(work, repeat);
         std::error_code ec;
@@ -185,7 +190,8 @@ int main(int argc, char** argv)
         return status;
     }
     const std::string tile = tiles.empty() ? generatedTile(work) : tiles.front();
-    const hgt::PictureKind kind = hgt::LiesInDifferenceFolder(tile) ? hgt::PictureKind::Difference : hgt::PictureKind::Relief;
+    const hgt::PictureKind kind =
+        hgt::LiesInDifferenceFolder(tile) ? hgt::PictureKind::Difference : hgt::PictureKind::Relief;
 
     Series task{"render task (read, figures, picture, copies)", {}};
     const std::atomic<bool> go{false};
@@ -206,7 +212,8 @@ int main(int argc, char** argv)
     for (int i = 0; i < repeat; ++i) {
         QElapsedTimer timer;
         timer.start();
-        auto viewer = std::make_unique<hgt::TileViewer>(QString::fromStdString(tile), std::vector<std::int16_t>{hgt::kVoidValue});
+        auto viewer =
+            std::make_unique<hgt::TileViewer>(QString::fromStdString(tile), std::vector<std::int16_t>{hgt::kVoidValue});
         viewer->show();
         double longest = 0;
         QElapsedTimer gap;

@@ -82,7 +82,8 @@ int main(int argc, char** argv)
     hgt::MainWindow window(dialogs, options);
     window.show();
     hgt::Form1& form = window.form();
-    form.findChild<QLineEdit*>(batch ? QStringLiteral("TextOrdner") : QStringLiteral("TextPrimaerPfad"))->setText(args[0]);
+    form.findChild<QLineEdit*>(batch ? QStringLiteral("TextOrdner") : QStringLiteral("TextPrimaerPfad"))
+        ->setText(args[0]);
     form.findChild<QLineEdit*>(QStringLiteral("TextSekundaerPfad"))->setText(args[1]);
     auto* command = form.findChild<QPushButton*>(batch ? QStringLiteral("CommandBatch") : QStringLiteral("Command1"));
     // A user clicks a window that is on the screen, its fields filled in: its first exposure and

@@ -14,10 +14,28 @@ namespace {
 
 constexpr int kMaxJobs = 256;
 
-enum class OptionId { Help, Version, Secondary, Jobs, Json, Quiet, Void, Method, Difference, Size, Legend, Output,
-                      Interpolate, MaxDistance, Provenance };
+enum class OptionId {
+    Help,
+    Version,
+    Secondary,
+    Jobs,
+    Json,
+    Quiet,
+    Void,
+    Method,
+    Difference,
+    Size,
+    Legend,
+    Output,
+    Interpolate,
+    MaxDistance,
+    Provenance
+};
 
-constexpr unsigned bit(Command command) { return 1u << static_cast<unsigned>(command); }
+constexpr unsigned bit(Command command)
+{
+    return 1u << static_cast<unsigned>(command);
+}
 constexpr unsigned kFillLike = bit(Command::Fill) | bit(Command::Batch);
 constexpr unsigned kReading = kFillLike | bit(Command::Diff) | bit(Command::Info) | bit(Command::Render);
 
@@ -272,8 +290,8 @@ std::optional<UsageError> Parser::checkOperands() const
         if (m_result.secondary.empty() && !m_result.interpolate)
             return error("der Sekundärordner fehlt (-s ORDNER)");
         if (m_result.command == Command::Batch && count != 1)
-            return error(count == 0 ? "der Ordner mit den Kacheln fehlt" : "genau ein Ordner erwartet, nicht "
-                                                                               + std::to_string(count));
+            return error(count == 0 ? "der Ordner mit den Kacheln fehlt"
+                                    : "genau ein Ordner erwartet, nicht " + std::to_string(count));
         if (count == 0)
             return error("keine Kachel angegeben");
         break;
@@ -287,7 +305,8 @@ std::optional<UsageError> Parser::checkOperands() const
         break;
     case Command::Render:
         if (count != 1)
-            return error(count == 0 ? "keine Kachel angegeben" : "genau eine Kachel erwartet, nicht " + std::to_string(count));
+            return error(count == 0 ? "keine Kachel angegeben"
+                                    : "genau eine Kachel erwartet, nicht " + std::to_string(count));
         if (m_result.output.empty())
             return error("die Bilddatei fehlt (-o BILD.png)");
         break;

@@ -23,9 +23,9 @@ inline constexpr int kMaxDistance = 10000;
 
 struct Invocation {
     Command command = Command::None;
-    bool help = false;    // --help: print the help of `command` (or the overview) and nothing else
-    bool version = false; // --version before any subcommand
-    std::string secondary;                 // the first -s
+    bool help = false;                        // --help: print the help of `command` (or the overview) and nothing else
+    bool version = false;                     // --version before any subcommand
+    std::string secondary;                    // the first -s
     std::vector<std::string> moreSecondaries; // every further -s, in the order given
     std::vector<std::int16_t> voidValues{kVoidValue}; // replaced by the --void values when any are given
     FillMethod method = FillMethod::Copy;
@@ -39,7 +39,7 @@ struct Invocation {
     bool difference = false; // --diff: draw the difference colours whatever the folder
     int size = 0;            // --size: pixels per side; 0 is one pixel per sample
     bool legend = false;
-    std::string output;      // -o
+    std::string output; // -o
     std::vector<std::string> operands;
 };
 

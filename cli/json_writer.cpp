@@ -8,7 +8,6 @@
 
 namespace hgt::cli {
 
-
 std::string JsonString(std::string_view text)
 {
     std::string out = "\"";

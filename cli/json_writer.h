@@ -27,7 +27,7 @@ public:
     JsonWriter& addPath(std::string_view key, std::string_view path);
     JsonWriter& add(std::string_view key, std::span<const std::int64_t> values); // an array of numbers
     JsonWriter& add(std::string_view key, std::span<const std::string> values);  // an array of strings
-    JsonWriter& add(std::string_view key, const JsonWriter& object);            // a nested object
+    JsonWriter& add(std::string_view key, const JsonWriter& object);             // a nested object
 
     // The object so far, closed: {"key":value,…}
     std::string str() const { return m_body + "}"; }

@@ -22,9 +22,8 @@ constexpr int kMaxBarCells = 30;
 // Columns of UTF-8 text, counting each code point as one.
 std::size_t columns(std::string_view text)
 {
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 // The first `n` code points of the text.
@@ -90,8 +89,7 @@ std::string RenderProgress(const ProgressSnapshot& s, int width)
 
 ProgressBar::ProgressBar(std::ostream& out, int width, Clock clock)
     : m_out(out), m_width(width), m_clock(std::move(clock))
-{
-}
+{}
 
 double ProgressBar::steadySeconds()
 {

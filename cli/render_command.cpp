@@ -68,7 +68,8 @@ TilePicture draw(const TileRenderer& renderer)
     const int bands = std::clamp(static_cast<int>(AvailableCores()), 1, std::max(1, rows / 64));
     std::vector<std::jthread> workers;
     for (int band = 1; band < bands; ++band)
-        workers.emplace_back([&, band] { renderer.renderRows(rows * band / bands, rows * (band + 1) / bands, picture); });
+        workers.emplace_back(
+            [&, band] { renderer.renderRows(rows * band / bands, rows * (band + 1) / bands, picture); });
     renderer.renderRows(0, rows / bands, picture);
     workers.clear(); // joins: the picture is complete before it is handed on
     return picture;
@@ -117,7 +118,8 @@ int renderProvenance(const Invocation& invocation, const Console& console)
         return fail(invocation, written.error(), console);
     report.width = *written;
     report.height = picture.height;
-    return sayWritten(invocation, console, [&] { return ProvenanceJson(report); }, [&] { return ProvenanceText(report); });
+    return sayWritten(
+        invocation, console, [&] { return ProvenanceJson(report); }, [&] { return ProvenanceText(report); });
 }
 
 } // namespace
@@ -128,14 +130,16 @@ int RenderTile(const Invocation& invocation, const Console& console)
     // "-o" naming the tile itself would replace the tile by its picture.
     std::error_code ec;
     if (std::filesystem::equivalent(path, invocation.output, ec))
-        return fail(invocation, {ErrorKind::SameFile, "Die Bilddatei " + invocation.output + " ist die Kachel " + path + " selbst"},
+        return fail(invocation,
+                    {ErrorKind::SameFile, "Die Bilddatei " + invocation.output + " ist die Kachel " + path + " selbst"},
                     console);
     if (IsProvenancePath(path))
         return renderProvenance(invocation, console);
-    const PictureKind kind = invocation.difference || LiesInDifferenceFolder(path) ? PictureKind::Difference : PictureKind::Relief;
+    const PictureKind kind =
+        invocation.difference || LiesInDifferenceFolder(path) ? PictureKind::Difference : PictureKind::Relief;
     // diff marks a void with -9999 whatever void values its inputs had.
-    const std::vector<std::int16_t> voids = kind == PictureKind::Difference ? std::vector<std::int16_t>{kVoidValue}
-                                                                            : invocation.voidValues;
+    const std::vector<std::int16_t> voids =
+        kind == PictureKind::Difference ? std::vector<std::int16_t>{kVoidValue} : invocation.voidValues;
     const Result<TileSamples> samples = ReadTileSamples(path, voids);
     if (!samples)
         return fail(invocation, samples.error(), console);
@@ -155,7 +159,8 @@ int RenderTile(const Invocation& invocation, const Console& console)
         return fail(invocation, written.error(), console);
     report.width = picture.width + (report.legend ? LegendWidth(picture.height) : 0);
     report.height = picture.height;
-    return sayWritten(invocation, console, [&] { return PictureJson(report); }, [&] { return PictureText(report); });
+    return sayWritten(
+        invocation, console, [&] { return PictureJson(report); }, [&] { return PictureText(report); });
 }
 
 } // namespace hgt::cli

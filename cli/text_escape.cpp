@@ -41,7 +41,6 @@ std::size_t Utf8SequenceLength(std::string_view text)
     return length;
 }
 
-
 bool IsUtf8(std::string_view text)
 {
     while (!text.empty()) {
@@ -74,14 +73,30 @@ std::string Printable(std::string_view text)
             continue;
         }
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\a': out += "\\a"; break;
-        case '\b': out += "\\b"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\v': out += "\\v"; break;
-        case '\f': out += "\\f"; break;
-        case '\r': out += "\\r"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\a':
+            out += "\\a";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\v':
+            out += "\\v";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
         default:
             if (c < 0x20 || c == 0x7F)
                 octal(c);

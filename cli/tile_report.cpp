@@ -35,7 +35,8 @@ std::string bySource(const TileResult& result)
         return {};
     std::string text = " –";
     for (std::size_t s = 0; s < result.filledBySource.size(); ++s)
-        text += (s == 0 ? " " : ", ") + std::to_string(result.filledBySource[s]) + " aus Quelle " + std::to_string(s + 1);
+        text +=
+            (s == 0 ? " " : ", ") + std::to_string(result.filledBySource[s]) + " aus Quelle " + std::to_string(s + 1);
     return text + " –";
 }
 
@@ -193,8 +194,8 @@ std::string SummaryJson(const BatchResult& run, std::size_t tiles, RunKind kind,
 
 std::string SummaryLine(const BatchResult& run, std::size_t tiles, RunKind kind)
 {
-    std::string line = std::to_string(tiles) + (tiles == 1 ? " Kachel" : " Kacheln") + " in "
-                       + GermanDecimal(run.seconds, 1) + " s: ";
+    std::string line =
+        std::to_string(tiles) + (tiles == 1 ? " Kachel" : " Kacheln") + " in " + GermanDecimal(run.seconds, 1) + " s: ";
     if (kind == RunKind::Difference)
         return line + std::to_string(run.count(RunEnd::Complete)) + " geschrieben, "
                + std::to_string(run.count(RunEnd::Failed)) + " fehlgeschlagen";
@@ -208,8 +209,8 @@ std::string InterruptedLine(const BatchResult& run, std::size_t tiles)
 {
     const std::size_t done = run.tiles.size() - run.count(RunEnd::Stopped);
     return "Abgebrochen: " + std::to_string(done) + " von " + std::to_string(tiles) + " Kacheln fertig, "
-           + std::to_string(run.count(RunEnd::Stopped)) + " angehalten, "
-           + std::to_string(notStarted(run, tiles)) + " nicht begonnen";
+           + std::to_string(run.count(RunEnd::Stopped)) + " angehalten, " + std::to_string(notStarted(run, tiles))
+           + " nicht begonnen";
 }
 
 int ExitStatus(const BatchResult& run, bool interrupted)
@@ -253,7 +254,12 @@ std::string InfoJson(const TileInfo& info, const std::vector<std::int16_t>& void
 
 std::string InfoErrorJson(const std::string& path, const Error& error)
 {
-    return JsonWriter().add("type", "info").add("name", TileName(path)).addPath("path", path).add("error", error.message).str();
+    return JsonWriter()
+        .add("type", "info")
+        .add("name", TileName(path))
+        .addPath("path", path)
+        .add("error", error.message)
+        .str();
 }
 
 std::string InfoText(const TileInfo& info, const std::vector<std::int16_t>& voidValues)
@@ -288,7 +294,10 @@ std::string PictureJson(const PictureReport& picture)
 {
     const TileSummary& summary = picture.summary;
     JsonWriter json;
-    json.add("type", "picture").add("name", summary.name).addPath("path", picture.path).addPath("output", picture.output);
+    json.add("type", "picture")
+        .add("name", summary.name)
+        .addPath("path", picture.path)
+        .addPath("output", picture.output);
     json.add("kind", summary.difference ? "difference" : "relief").add("side", summary.side);
     if (summary.arcSeconds == 1 || summary.arcSeconds == 3)
         json.add("arc_seconds", summary.arcSeconds);
@@ -322,7 +331,12 @@ std::string PictureJson(const PictureReport& picture)
 
 std::string PictureErrorJson(const std::string& path, const Error& error)
 {
-    return JsonWriter().add("type", "picture").add("name", TileName(path)).addPath("path", path).add("error", error.message).str();
+    return JsonWriter()
+        .add("type", "picture")
+        .add("name", TileName(path))
+        .addPath("path", path)
+        .add("error", error.message)
+        .str();
 }
 
 std::string ProvenanceJson(const ProvenanceReport& report)
@@ -342,8 +356,8 @@ std::string ProvenanceJson(const ProvenanceReport& report)
 
 std::string ProvenanceText(const ProvenanceReport& report)
 {
-    std::string text = Printable(GetFileName(report.path)) + ": Herkunft, Raster " + std::to_string(report.map.side) + " × "
-                       + std::to_string(report.map.side) + "\n";
+    std::string text = Printable(GetFileName(report.path)) + ": Herkunft, Raster " + std::to_string(report.map.side)
+                       + " × " + std::to_string(report.map.side) + "\n";
     for (int code = 0; code < 256; ++code) {
         const std::int64_t count = report.map.counts[static_cast<std::size_t>(code)];
         if (count > 0)
@@ -356,12 +370,14 @@ std::string PictureText(const PictureReport& picture)
 {
     const TileSummary& summary = picture.summary;
     const bool difference = summary.difference.has_value();
-    std::string text = Printable(summary.name) + (difference ? ": Differenzen" : ": Höhen") + ", Raster " + std::to_string(summary.side)
-                       + " × " + std::to_string(summary.side);
+    std::string text = Printable(summary.name) + (difference ? ": Differenzen" : ": Höhen") + ", Raster "
+                       + std::to_string(summary.side) + " × " + std::to_string(summary.side);
     if (ArcSecondsOfSide(summary.side))
         text += " (" + std::to_string(summary.arcSeconds) + "″)";
     text += "\n";
-    const auto metres = [difference](double value, int places) { return GermanDecimal(value, places, difference) + " m"; };
+    const auto metres = [difference](double value, int places) {
+        return GermanDecimal(value, places, difference) + " m";
+    };
     if (summary.minimum && summary.maximum) {
         text += "  Minimum:     " + metres(*summary.minimum, 0) + "\n";
         text += "  Maximum:     " + metres(*summary.maximum, 0) + "\n";
@@ -394,7 +410,12 @@ int ArcSecondsOfSide(std::int64_t side)
 
 std::string InfoSummaryJson(std::size_t tiles, std::size_t failed, int exitStatus)
 {
-    return JsonWriter().add("type", "summary").add("tiles", tiles).add("failed", failed).add("exit_status", exitStatus).str();
+    return JsonWriter()
+        .add("type", "summary")
+        .add("tiles", tiles)
+        .add("failed", failed)
+        .add("exit_status", exitStatus)
+        .str();
 }
 
 } // namespace hgt::cli

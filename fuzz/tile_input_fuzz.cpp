@@ -40,8 +40,8 @@ const std::string& workFolder()
     // Never destroyed: the removal at exit still needs it.
     static const std::string& folder = *new std::string([] {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base ? base : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp"))
-                              + "/hgt-fuzz-XXXXXX";
+        std::string pattern =
+            std::string(base ? base : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp")) + "/hgt-fuzz-XXXXXX";
         if (!mkdtemp(pattern.data()))
             std::abort();
         // Each run removes its file; the folder goes at the end (a crash leaves both to look at).
@@ -58,9 +58,10 @@ Case caseOf(const std::uint8_t* data, std::size_t size)
         return c;
     // A 1" tile takes seconds through every reader under the sanitizers, and its paths differ from a
     // 3" tile's only in a few branches: few of the kinds are 1".
-    static constexpr Kind kinds[] = {Kind::Raw,     Kind::Raw,     Kind::Raw,     Kind::Raw,    Kind::Raw,    Kind::Raw,
-                                     Kind::Plain3,  Kind::Plain3,  Kind::Plain3,  Kind::Plain3, Kind::Plain3, Kind::Zipped3,
-                                     Kind::Zipped3, Kind::Zipped3, Kind::Plain1,  Kind::Zipped1};
+    static constexpr Kind kinds[] = {Kind::Raw,     Kind::Raw,     Kind::Raw,    Kind::Raw,
+                                     Kind::Raw,     Kind::Raw,     Kind::Plain3, Kind::Plain3,
+                                     Kind::Plain3,  Kind::Plain3,  Kind::Plain3, Kind::Zipped3,
+                                     Kind::Zipped3, Kind::Zipped3, Kind::Plain1, Kind::Zipped1};
     c.kind = kinds[data[0] % std::size(kinds)];
     // Mostly the exact size; otherwise a few bytes off it either way (a 1" file may be longer).
     const auto offset = static_cast<std::int8_t>(data[1]);
@@ -108,7 +109,8 @@ void readWhole(const hgt::TileInput& input)
     require(input.fileBytes() >= input.grid().bytes(), "a tile shorter than its grid");
     std::vector<std::uint8_t> block(1 << 20);
     for (std::int64_t offset = 0; offset < input.fileBytes();) {
-        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(input.fileBytes() - offset, static_cast<std::int64_t>(block.size())));
+        const auto n = static_cast<std::size_t>(
+            std::min<std::int64_t>(input.fileBytes() - offset, static_cast<std::int64_t>(block.size())));
         require(input.readAt(offset, block.data(), n).has_value(), "the tile's own bytes cannot be read");
         offset += static_cast<std::int64_t>(n);
     }
@@ -129,7 +131,8 @@ void readOtherGrid(hgt::TileInput input, const std::vector<std::int16_t>& voidVa
     std::vector<std::int16_t> values(2 * row);
     std::vector<std::uint8_t> hasValue(2 * row);
     for (const std::int64_t first : {std::int64_t{0}, (target.side - 2) * target.side})
-        require(source.read(first, 2 * row, values.data(), hasValue.data()).has_value(), "a source row on the other grid");
+        require(source.read(first, 2 * row, values.data(), hasValue.data()).has_value(),
+                "a source row on the other grid");
 }
 
 void check(const std::string& path, const std::vector<std::int16_t>& voidValues)
@@ -154,7 +157,8 @@ void check(const std::string& path, const std::vector<std::int16_t>& voidValues)
     require(samples->values.size() == static_cast<std::size_t>(grid->side * grid->side), "the count of samples");
     const hgt::TileSummary summary = hgt::SummarizeTile(*samples, hgt::PictureKind::Relief);
     require(summary.voids == info->voids, "info and the summary count different voids");
-    require(summary.minimum == info->minimum && summary.maximum == info->maximum, "info and the summary differ in range");
+    require(summary.minimum == info->minimum && summary.maximum == info->maximum,
+            "info and the summary differ in range");
 }
 
 } // namespace

@@ -53,7 +53,7 @@ int channel(std::uint32_t rgb, int shift)
 std::uint32_t opaque(int red, int green, int blue)
 {
     return 0xFF000000u | static_cast<std::uint32_t>(red) << 16 | static_cast<std::uint32_t>(green) << 8
-        | static_cast<std::uint32_t>(blue);
+           | static_cast<std::uint32_t>(blue);
 }
 
 // The brightness of a hillshade factor in 256ths: flat ground (sin 45°) gives 256, a slope turned
@@ -66,7 +66,9 @@ int brightnessOf(double hillshade)
 
 inline std::uint32_t scaledColour(std::uint32_t colour, int brightness)
 {
-    const auto lit = [brightness](std::uint32_t value) { return std::min(255u, (value * static_cast<std::uint32_t>(brightness) + 128) >> 8); };
+    const auto lit = [brightness](std::uint32_t value) {
+        return std::min(255u, (value * static_cast<std::uint32_t>(brightness) + 128) >> 8);
+    };
     return 0xFF000000u | lit(colour >> 16 & 0xFF) << 16 | lit(colour >> 8 & 0xFF) << 8 | lit(colour & 0xFF);
 }
 
@@ -294,11 +296,8 @@ int SampleOfPixel(int pixel, int side, int pixels)
 }
 
 TileRenderer::TileRenderer(const TileSamples& samples, const TileSummary& summary, int size)
-    : m_samples(samples),
-      m_kind(summary.difference ? PictureKind::Difference : PictureKind::Relief),
-      m_size(size > 0 ? size : samples.side),
-      m_spacing(SpacingOf(samples)),
-      m_isVoid(voidTable(samples))
+    : m_samples(samples), m_kind(summary.difference ? PictureKind::Difference : PictureKind::Relief),
+      m_size(size > 0 ? size : samples.side), m_spacing(SpacingOf(samples)), m_isVoid(voidTable(samples))
 {
     m_colours.resize(kValues);
     for (int i = 0; i < kValues; ++i) {
@@ -308,8 +307,8 @@ TileRenderer::TileRenderer(const TileSamples& samples, const TileSummary& summar
                 m_kind == PictureKind::Relief ? kReliefVoidColour : kDifferenceVoidColour;
         else
             m_colours[static_cast<std::size_t>(i)] = m_kind == PictureKind::Relief
-                ? HypsometricColour(value)
-                : DifferenceColour(value, summary.difference->clip);
+                                                         ? HypsometricColour(value)
+                                                         : DifferenceColour(value, summary.difference->clip);
     }
 
     // Rows and columns share one map: the tile and the picture are square. A slope is taken between
@@ -335,8 +334,8 @@ TileRenderer::TileRenderer(const TileSamples& samples, const TileSummary& summar
         for (int dNorth = -kShadeReach; dNorth <= kShadeReach; ++dNorth)
             for (int dEast = -kShadeReach; dEast <= kShadeReach; ++dEast)
                 m_brightness[static_cast<std::size_t>((dNorth + kShadeReach) * span + dEast + kShadeReach)] =
-                    static_cast<std::uint16_t>(brightnessOf(
-                        HillshadeFactor(dEast / (2 * m_spacing.east), dNorth / (2 * m_spacing.north))));
+                    static_cast<std::uint16_t>(
+                        brightnessOf(HillshadeFactor(dEast / (2 * m_spacing.east), dNorth / (2 * m_spacing.north))));
     }
 }
 
@@ -372,7 +371,8 @@ void TileRenderer::renderDifference(int first, int last, TilePicture& picture) c
 {
     const auto side = static_cast<std::size_t>(m_samples.side);
     for (int y = first; y < last; ++y) {
-        const std::int16_t* row = m_samples.values.data() + side * static_cast<std::size_t>(m_sampleOf[static_cast<std::size_t>(y)]);
+        const std::int16_t* row =
+            m_samples.values.data() + side * static_cast<std::size_t>(m_sampleOf[static_cast<std::size_t>(y)]);
         std::uint32_t* out = picture.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m_size);
         for (int x = 0; x < m_size; ++x)
             out[x] = m_colours[static_cast<std::size_t>(row[m_sampleOf[static_cast<std::size_t>(x)]] + kOffset)];
@@ -433,7 +433,8 @@ void TileRenderer::renderRelief(int first, int last, TilePicture& picture) const
                 out[x] = exact(x);
                 continue;
             }
-            const int brightness = m_brightness[static_cast<std::size_t>((dNorth + kShadeReach) * span + dEast + kShadeReach)];
+            const int brightness =
+                m_brightness[static_cast<std::size_t>((dNorth + kShadeReach) * span + dEast + kShadeReach)];
             out[x] = scaledColour(colours[z + kOffset], brightness);
         }
         out[side - 1] = exact(side - 1);
@@ -443,8 +444,8 @@ void TileRenderer::renderRelief(int first, int last, TilePicture& picture) const
 std::uint32_t ProvenanceColour(std::uint8_t code)
 {
     // Sources 3 and up: hues apart from the blue, green, orange and magenta already taken.
-    static constexpr std::uint32_t kFurtherSources[] = {0xFF9467BD, 0xFF8C564B, 0xFF17BECF, 0xFFBCBD22, 0xFFD62728,
-                                                        0xFF393B79};
+    static constexpr std::uint32_t kFurtherSources[] = {0xFF9467BD, 0xFF8C564B, 0xFF17BECF,
+                                                        0xFFBCBD22, 0xFFD62728, 0xFF393B79};
     switch (code) {
     case kOwnSample:
         return 0xFFD0D0D0;

@@ -22,8 +22,8 @@ enum class PictureKind {
 // Counts of the differences by value. Bins are whole metres wide, an odd number of them, the middle
 // one centred on 0, together reaching at least ± the clip range; the rest is counted below / above.
 struct DifferenceHistogram {
-    int lowest = 0;    // the smallest value of bin 0
-    int binWidth = 1;  // in metres; bin j holds lowest + j*binWidth ... lowest + (j+1)*binWidth - 1
+    int lowest = 0;   // the smallest value of bin 0
+    int binWidth = 1; // in metres; bin j holds lowest + j*binWidth ... lowest + (j+1)*binWidth - 1
     std::vector<std::int64_t> counts;
     std::int64_t below = 0; // values under bin 0
     std::int64_t above = 0; // values over the last bin
@@ -48,7 +48,7 @@ struct DifferenceStats {
 struct TileSummary {
     std::string name;
     int side = 0;
-    int arcSeconds = 0; // 1 or 3, from the side
+    int arcSeconds = 0;                  // 1 or 3, from the side
     std::optional<std::int16_t> minimum; // of the non-void samples; absent when all are void
     std::optional<std::int16_t> maximum;
     double mean = 0;

@@ -63,7 +63,8 @@ QImage PictureImage(const TilePicture& picture)
         return image;
     // Format_RGB32 holds each pixel as 0xFFRRGGBB, exactly as the picture does.
     for (int y = 0; y < picture.height; ++y)
-        std::memcpy(image.scanLine(y), picture.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width),
+        std::memcpy(image.scanLine(y),
+                    picture.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width),
                     static_cast<std::size_t>(picture.width) * sizeof(std::uint32_t));
     return image;
 }
@@ -108,7 +109,8 @@ void DrawDifferenceLegend(QPainter& painter, const QRect& area, const Difference
 
     const int barWidth = std::max(8, f * 3 / 2);
     for (int y = top; y <= bottom; ++y)
-        painter.fillRect(left, y, barWidth, 1, QColor::fromRgb(DifferenceColour(clip - 2 * clip * (y - top) / rows, clip)));
+        painter.fillRect(left, y, barWidth, 1,
+                         QColor::fromRgb(DifferenceColour(clip - 2 * clip * (y - top) / rows, clip)));
     painter.setPen(QColor::fromRgb(kHistogramInk));
     painter.drawRect(left - 1, top - 1, barWidth + 1, bottom - top + 2);
 
@@ -130,7 +132,8 @@ void DrawDifferenceLegend(QPainter& painter, const QRect& area, const Difference
     const DifferenceHistogram& histogram = stats.histogram;
     const int histogramLeft = labelsRight + f / 2;
     const int histogramWidth = area.right() - f / 2 - histogramLeft;
-    const std::int64_t fullest = histogram.counts.empty() ? 0 : *std::max_element(histogram.counts.begin(), histogram.counts.end());
+    const std::int64_t fullest =
+        histogram.counts.empty() ? 0 : *std::max_element(histogram.counts.begin(), histogram.counts.end());
     if (fullest > 0 && histogramWidth > 4) {
         painter.setClipRect(QRect(histogramLeft, top, histogramWidth + 1, bottom - top + 1));
         for (std::size_t j = 0; j < histogram.counts.size(); ++j) {
@@ -139,7 +142,8 @@ void DrawDifferenceLegend(QPainter& painter, const QRect& area, const Difference
             const double low = histogram.lowest + static_cast<double>(j) * histogram.binWidth - 0.5;
             const double high = low + histogram.binWidth;
             const double yTop = yOf(high), yBottom = yOf(low);
-            const double length = static_cast<double>(histogram.counts[j]) / static_cast<double>(fullest) * histogramWidth;
+            const double length =
+                static_cast<double>(histogram.counts[j]) / static_cast<double>(fullest) * histogramWidth;
             painter.fillRect(QRectF(histogramLeft, yTop, std::max(1.0, length), std::max(1.0, yBottom - yTop)),
                              QColor::fromRgb(kHistogramInk));
         }
@@ -174,7 +178,8 @@ Result<> SavePng(const QImage& image, const std::string& path)
     Result<SaveFile> file = SaveFile::create(path);
     if (!file)
         return file.error();
-    if (Result<> written = file->write(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
+    if (Result<> written = file->write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                       static_cast<std::size_t>(bytes.size()));
         !written)
         return written;
     return file->commit();

@@ -47,8 +47,8 @@ Result<ProvenanceMap> ReadProvenance(const std::string& path)
         if (size == side * side)
             map.side = static_cast<int>(side);
     if (map.side == 0)
-        return Error{ErrorKind::NotATile, path + " ist keine Herkunftsdatei: " + std::to_string(size)
-                                              + " Bytes passen zu keiner Kachel"};
+        return Error{ErrorKind::NotATile,
+                     path + " ist keine Herkunftsdatei: " + std::to_string(size) + " Bytes passen zu keiner Kachel"};
     map.codes.resize(static_cast<std::size_t>(size));
     if (Result<> read = file->readAt(0, map.codes.data(), map.codes.size()); !read)
         return read.error();
@@ -69,7 +69,8 @@ TilePicture RenderProvenance(const ProvenanceMap& map, int size)
     for (int p = 0; p < picture.width; ++p)
         sampleOf[static_cast<std::size_t>(p)] = SampleOfPixel(p, map.side, picture.width);
     for (int y = 0; y < picture.height; ++y) {
-        const std::uint8_t* row = map.codes.data() + static_cast<std::size_t>(sampleOf[static_cast<std::size_t>(y)]) * map.side;
+        const std::uint8_t* row =
+            map.codes.data() + static_cast<std::size_t>(sampleOf[static_cast<std::size_t>(y)]) * map.side;
         std::uint32_t* out = picture.pixels.data() + static_cast<std::size_t>(y) * picture.width;
         for (int x = 0; x < picture.width; ++x)
             out[x] = colours[row[sampleOf[static_cast<std::size_t>(x)]]];
@@ -107,7 +108,8 @@ std::vector<LegendEntry> legendEntries(const ProvenanceMap& map)
         if (count > 0)
             entries.push_back({static_cast<std::uint8_t>(code),
                                QString::fromStdString(ProvenanceLabel(static_cast<std::uint8_t>(code)))
-                                   + QStringLiteral(": ") + QLocale(QLocale::German).toString(static_cast<qlonglong>(count))});
+                                   + QStringLiteral(": ")
+                                   + QLocale(QLocale::German).toString(static_cast<qlonglong>(count))});
     }
     return entries;
 }
@@ -140,7 +142,7 @@ QSize ProvenanceLegendSize(const ProvenanceMap& map, int height)
         textWidth = std::max(textWidth, f + f / 2 + metrics.horizontalAdvance(entry.text));
     // As DrawProvenanceLegend steps: the title's baseline, a line per code, a margin below.
     const int lines = f + metrics.ascent() + static_cast<int>(entries.size()) * (metrics.lineSpacing() + f / 3)
-                    + metrics.descent() + f;
+                      + metrics.descent() + f;
     return {std::max(LegendWidth(height), textWidth + 2 * f), lines};
 }
 
@@ -179,7 +181,8 @@ QImage ProvenanceWithLegend(const QImage& picture, const ProvenanceMap& map)
     return image;
 }
 
-Result<int> WriteProvenancePng(const TilePicture& picture, const ProvenanceMap& map, bool legend, const std::string& path)
+Result<int> WriteProvenancePng(const TilePicture& picture, const ProvenanceMap& map, bool legend,
+                               const std::string& path)
 {
     const QImage image = legend ? ProvenanceWithLegend(PictureImage(picture), map) : PictureImage(picture);
     if (Result<> saved = SavePng(image, path); !saved)

@@ -21,7 +21,7 @@ namespace hgt {
 
 struct ProvenanceMap {
     int side = 0;
-    std::vector<std::uint8_t> codes; // side * side, row 0 the northern edge
+    std::vector<std::uint8_t> codes;        // side * side, row 0 the northern edge
     std::array<std::int64_t, 256> counts{}; // samples per code
 };
 
@@ -55,6 +55,7 @@ QImage ProvenanceWithLegend(const QImage& picture, const ProvenanceMap& map);
 
 // The map as PNG, with the legend when asked for; the file appears only when complete. Returns
 // the image's width, the legend's margin included.
-Result<int> WriteProvenancePng(const TilePicture& picture, const ProvenanceMap& map, bool legend, const std::string& path);
+Result<int> WriteProvenancePng(const TilePicture& picture, const ProvenanceMap& map, bool legend,
+                               const std::string& path);
 
 } // namespace hgt

@@ -16,27 +16,27 @@ namespace {
 // libzip is loaded when the first archive is read or written. It brings a cryptography library
 // along, and loading both at every start would add about a millisecond to each run of a tool that
 // mostly reads plain tiles.
-#define HGT_ZIP_FUNCTIONS(X)                                                                                    \
-    X(zip_open)                                                                                                 \
-    X(zip_discard)                                                                                              \
-    X(zip_close)                                                                                                \
-    X(zip_fclose)                                                                                               \
-    X(zip_error_init_with_code)                                                                                 \
-    X(zip_error_strerror)                                                                                       \
-    X(zip_error_fini)                                                                                           \
-    X(zip_error_code_zip)                                                                                       \
-    X(zip_error_code_system)                                                                                    \
-    X(zip_error_system_type)                                                                                    \
-    X(zip_get_error)                                                                                            \
-    X(zip_file_get_error)                                                                                       \
-    X(zip_get_num_entries)                                                                                      \
-    X(zip_get_name)                                                                                             \
-    X(zip_stat_init)                                                                                            \
-    X(zip_stat_index)                                                                                           \
-    X(zip_fopen_index)                                                                                          \
-    X(zip_fread)                                                                                                \
-    X(zip_source_buffer)                                                                                        \
-    X(zip_source_free)                                                                                          \
+#define HGT_ZIP_FUNCTIONS(X)                                                                                           \
+    X(zip_open)                                                                                                        \
+    X(zip_discard)                                                                                                     \
+    X(zip_close)                                                                                                       \
+    X(zip_fclose)                                                                                                      \
+    X(zip_error_init_with_code)                                                                                        \
+    X(zip_error_strerror)                                                                                              \
+    X(zip_error_fini)                                                                                                  \
+    X(zip_error_code_zip)                                                                                              \
+    X(zip_error_code_system)                                                                                           \
+    X(zip_error_system_type)                                                                                           \
+    X(zip_get_error)                                                                                                   \
+    X(zip_file_get_error)                                                                                              \
+    X(zip_get_num_entries)                                                                                             \
+    X(zip_get_name)                                                                                                    \
+    X(zip_stat_init)                                                                                                   \
+    X(zip_stat_index)                                                                                                  \
+    X(zip_fopen_index)                                                                                                 \
+    X(zip_fread)                                                                                                       \
+    X(zip_source_buffer)                                                                                               \
+    X(zip_source_free)                                                                                                 \
     X(zip_file_add)
 
 struct ZipLibrary {
@@ -53,9 +53,9 @@ const Result<ZipLibrary>& Zip()
         if (!handle)
             return Error{ErrorKind::Io, std::string("ZIP-Archive können nicht gelesen werden: ") + dlerror()};
         ZipLibrary zip;
-#define HGT_ZIP_RESOLVE(name)                                                                                   \
-    zip.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));                                       \
-    if (!zip.name)                                                                                              \
+#define HGT_ZIP_RESOLVE(name)                                                                                          \
+    zip.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));                                              \
+    if (!zip.name)                                                                                                     \
         return Error{ErrorKind::Io, "ZIP-Archive können nicht gelesen werden: " HGT_LIBZIP_SONAME " ohne " #name};
         HGT_ZIP_FUNCTIONS(HGT_ZIP_RESOLVE)
 #undef HGT_ZIP_RESOLVE
@@ -73,7 +73,8 @@ struct MemberCloser {
 
 bool endsWithIgnoringCase(const std::string& text, const std::string& end)
 {
-    return text.size() >= end.size() && EqualsIgnoringCase(std::string_view(text).substr(text.size() - end.size()), end);
+    return text.size() >= end.size()
+           && EqualsIgnoringCase(std::string_view(text).substr(text.size() - end.size()), end);
 }
 
 // Why libzip failed, in German for the reasons an archive of tiles meets; the library's own text
@@ -82,20 +83,31 @@ std::string reasonOf(const zip_error_t* error)
 {
     const ZipLibrary& zip = *Zip();
     switch (zip.zip_error_code_zip(error)) {
-    case ZIP_ER_CRC: return "Prüfsumme falsch";
-    case ZIP_ER_NOZIP: return "kein ZIP-Archiv";
-    case ZIP_ER_EOF: return "Archiv ist abgeschnitten";
-    case ZIP_ER_INCONS: return "Archiv ist beschädigt (Verzeichnis passt nicht zu den Daten)";
-    case ZIP_ER_EXISTS: return "zwei Einträge desselben Namens";
+    case ZIP_ER_CRC:
+        return "Prüfsumme falsch";
+    case ZIP_ER_NOZIP:
+        return "kein ZIP-Archiv";
+    case ZIP_ER_EOF:
+        return "Archiv ist abgeschnitten";
+    case ZIP_ER_INCONS:
+        return "Archiv ist beschädigt (Verzeichnis passt nicht zu den Daten)";
+    case ZIP_ER_EXISTS:
+        return "zwei Einträge desselben Namens";
     case ZIP_ER_NOPASSWD:
     case ZIP_ER_WRONGPASSWD:
-    case ZIP_ER_ENCRNOTSUPP: return "verschlüsselt";
-    case ZIP_ER_COMPNOTSUPP: return "Kompressionsverfahren nicht unterstützt";
-    case ZIP_ER_MULTIDISK: return "mehrteilige Archive werden nicht unterstützt";
+    case ZIP_ER_ENCRNOTSUPP:
+        return "verschlüsselt";
+    case ZIP_ER_COMPNOTSUPP:
+        return "Kompressionsverfahren nicht unterstützt";
+    case ZIP_ER_MULTIDISK:
+        return "mehrteilige Archive werden nicht unterstützt";
     case ZIP_ER_ZLIB:
-    case ZIP_ER_COMPRESSED_DATA: return "komprimierte Daten sind beschädigt";
-    case ZIP_ER_MEMORY: return "zu wenig Arbeitsspeicher";
-    case ZIP_ER_NOENT: return "Eintrag nicht gefunden";
+    case ZIP_ER_COMPRESSED_DATA:
+        return "komprimierte Daten sind beschädigt";
+    case ZIP_ER_MEMORY:
+        return "zu wenig Arbeitsspeicher";
+    case ZIP_ER_NOENT:
+        return "Eintrag nicht gefunden";
     case ZIP_ER_OPEN:
     case ZIP_ER_READ:
     case ZIP_ER_SEEK:
@@ -103,7 +115,8 @@ std::string reasonOf(const zip_error_t* error)
         if (zip.zip_error_system_type(error) == ZIP_ET_SYS && zip.zip_error_code_system(error) != 0)
             return SystemReason(zip.zip_error_code_system(error));
         return "Lesefehler";
-    default: return zip.zip_error_strerror(const_cast<zip_error_t*>(error));
+    default:
+        return zip.zip_error_strerror(const_cast<zip_error_t*>(error));
     }
 }
 
@@ -153,13 +166,15 @@ Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
 
     zip_stat_t stat;
     zip.zip_stat_init(&stat);
-    if (zip.zip_stat_index(archive.get(), static_cast<zip_uint64_t>(tile), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+    if (zip.zip_stat_index(archive.get(), static_cast<zip_uint64_t>(tile), 0, &stat) != 0
+        || !(stat.valid & ZIP_STAT_SIZE))
         return corrupt(path, reasonOf(zip.zip_get_error(archive.get())));
     if (!acceptSize(stat.size))
-        return Error{ErrorKind::NotATile, path + " enthält eine Kachel von " + std::to_string(stat.size)
-                                              + " Bytes, keine HGT-Kachel"};
+        return Error{ErrorKind::NotATile,
+                     path + " enthält eine Kachel von " + std::to_string(stat.size) + " Bytes, keine HGT-Kachel"};
 
-    std::unique_ptr<zip_file_t, MemberCloser> member(zip.zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(tile), 0));
+    std::unique_ptr<zip_file_t, MemberCloser> member(
+        zip.zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(tile), 0));
     if (!member)
         return corrupt(path, reasonOf(zip.zip_get_error(archive.get())));
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(stat.size));

@@ -10,14 +10,14 @@
 namespace hgt {
 
 enum class ErrorKind {
-    NotFound,     // a file or folder that should be there is not
-    NotATile,     // a file of the wrong size, or not a regular file
-    SameFile,     // a secondary or comparison tile that is the primary itself
-    Ambiguous,    // several files match a tile's name ignoring letter case
-    Permission,   // the system refused access
-    NoSpace,      // the disk or a quota is full
-    Io,           // any other failure of the system
-    Internal,     // an exception inside the engine
+    NotFound,      // a file or folder that should be there is not
+    NotATile,      // a file of the wrong size, or not a regular file
+    SameFile,      // a secondary or comparison tile that is the primary itself
+    Ambiguous,     // several files match a tile's name ignoring letter case
+    Permission,    // the system refused access
+    NoSpace,       // the disk or a quota is full
+    Io,            // any other failure of the system
+    Internal,      // an exception inside the engine
     OutputIsInput, // an output would replace an input file, or go into a source folder
     OutputClash,   // two tiles of one batch would write the same output
 };

@@ -11,8 +11,7 @@ namespace hgt {
 
 File::File(File&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)), m_openedSize(other.m_openedSize)
-{
-}
+{}
 
 File& File::operator=(File&& other) noexcept
 {

@@ -66,8 +66,7 @@ SaveFile::SaveFile(SaveFile&& other) noexcept
     : m_targetPath(std::move(other.m_targetPath)), m_options(std::move(other.m_options)),
       m_file(std::move(other.m_file)), m_tempPath(std::exchange(other.m_tempPath, {})),
       m_linkedToTarget(other.m_linkedToTarget), m_written(other.m_written), m_flushed(other.m_flushed)
-{
-}
+{}
 
 SaveFile& SaveFile::operator=(SaveFile&& other) noexcept
 {

@@ -46,7 +46,9 @@ public:
     const std::string& tempPath() const { return m_tempPath; }
 
 private:
-    SaveFile(std::string targetPath, SaveOptions options) : m_targetPath(std::move(targetPath)), m_options(std::move(options)) {}
+    SaveFile(std::string targetPath, SaveOptions options)
+        : m_targetPath(std::move(targetPath)), m_options(std::move(options))
+    {}
     void trace(std::string_view step, const std::string& path) const;
     Error failure(const Error& cause) const;
     Result<> linkUnnamed();

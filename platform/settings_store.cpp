@@ -16,7 +16,8 @@ std::unique_ptr<QSettings> openStore(std::uint32_t root, const QString& subKey)
     if (root != SettingsStore::kCurrentUser)
         return nullptr;
 #ifdef Q_OS_WIN
-    auto settings = std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\") + subKey, QSettings::NativeFormat);
+    auto settings =
+        std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\") + subKey, QSettings::NativeFormat);
     if (settings->childKeys().isEmpty() && settings->childGroups().isEmpty())
         return nullptr;
     return settings;

@@ -15,8 +15,8 @@ namespace hgt {
 
 bool IsRasterPath(std::string_view path)
 {
-    static constexpr std::array<std::string_view, 14> kExtensions{
-        "tif", "tiff", "vrt", "img", "asc", "bil", "flt", "dt0", "dt1", "dt2", "nc", "jp2", "dem", "gpkg"};
+    static constexpr std::array<std::string_view, 14> kExtensions{"tif", "tiff", "vrt", "img", "asc", "bil", "flt",
+                                                                  "dt0", "dt1",  "dt2", "nc",  "jp2", "dem", "gpkg"};
     const std::string extension = GetExtensionName(path);
     return std::any_of(kExtensions.begin(), kExtensions.end(),
                        [&](std::string_view e) { return EqualsIgnoringCase(e, extension); });

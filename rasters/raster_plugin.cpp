@@ -11,9 +11,9 @@ extern "C" __attribute__((visibility("default"))) void hgtfill_open_raster_sourc
     using namespace hgt;
     static_assert(std::is_same_v<decltype(&hgtfill_open_raster_source), RasterPluginEntry>);
     if (version != kRasterPluginVersion) {
-        *result = Error{ErrorKind::Internal, std::string(kRasterPluginFile) + " passt nicht zu diesem Programm (Version "
-                                                 + std::to_string(kRasterPluginVersion) + " statt "
-                                                 + std::to_string(version) + ")"};
+        *result = Error{ErrorKind::Internal,
+                        std::string(kRasterPluginFile) + " passt nicht zu diesem Programm (Version "
+                            + std::to_string(kRasterPluginVersion) + " statt " + std::to_string(version) + ")"};
         return;
     }
     // No exception may cross into the loading program.

@@ -23,7 +23,6 @@ struct SourceTileSamples {
     std::vector<std::string> files;   // the rasters read for the samples given (none read: empty)
 };
 
-
 // A height in metres as a tile sample: rounded half away from zero, clamped to 16 bits, and moved by
 // one metre off the values that mark voids (-9999, -32768, -32767).
 std::int16_t TileHeight(double metres);

@@ -348,7 +348,8 @@ TEST_P(BatchCallbacks, AnnounceEachTileOnceOnTheCallersThreadAndOneInFlightKeeps
     // Each tile works on the line at its own index, from -1 raised to 0 for the first.
     for (const BatchHost::ListOp& op : host.ops) {
         ASSERT_TRUE(op.tile) << "list operation at " << op.index << " outside a tile";
-        EXPECT_EQ(op.index, static_cast<int>(*op.tile)) << (op.insert ? "insert" : "remove") << " for tile " << *op.tile;
+        EXPECT_EQ(op.index, static_cast<int>(*op.tile))
+            << (op.insert ? "insert" : "remove") << " for tile " << *op.tile;
     }
     ASSERT_EQ(host.lines.size(), n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -386,7 +387,8 @@ const std::vector<TileCase>& stopTiles()
             Bytes primary = plainTile(30 + i);
             if (i != 1) // the second tile gets its void marker on disk
                 setVoid(primary, 100 + i);
-            t.push_back({"N48E00" + std::to_string(i) + ".hgt", std::move(primary), plainTile(40 + i), RunEnd::Complete});
+            t.push_back(
+                {"N48E00" + std::to_string(i) + ".hgt", std::move(primary), plainTile(40 + i), RunEnd::Complete});
         }
         return t;
     }();
@@ -464,8 +466,7 @@ TEST_P(BatchStop, EndsTheBatchAfterTheSecondTileAndKeepsOnlyCompleteTiles)
             std::unique_lock lock(mutex);
             handshakeTimedOut = !changed.wait_for(lock, 60s, [&] { return secondStarted; });
             stop = true;
-            handshakeTimedOut =
-                !changed.wait_for(lock, 60s, [&] { return yieldsSinceStop >= 2; }) || handshakeTimedOut;
+            handshakeTimedOut = !changed.wait_for(lock, 60s, [&] { return yieldsSinceStop >= 2; }) || handshakeTimedOut;
         };
     }
     const BatchResult batch = MergeTiles(state, host, tiles, folder.secondary, options);
@@ -534,7 +535,8 @@ TEST_P(BatchSteps, SyncDataBeforeEachNameAndTheFolderOnceAfterAll)
     ASSERT_EQ(batch.count(RunEnd::Complete), 2u);
 
     auto count = [&](std::string_view step, const std::string& path) {
-        return std::count_if(steps.begin(), steps.end(), [&](const Step& s) { return s.step == step && s.path == path; });
+        return std::count_if(steps.begin(), steps.end(),
+                             [&](const Step& s) { return s.step == step && s.path == path; });
     };
     for (const TileResult& tile : batch.tiles) {
         const std::string target = MergedTilePath(tile.tile);

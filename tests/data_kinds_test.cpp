@@ -91,7 +91,10 @@ std::string rowName(const ::testing::TestParamInfo<Row>& info)
 
 // A failing row is shown by its name, not by its bytes.
 template <class Row>
-    requires requires(const Row& row) { std::string(row.name); }
+requires requires(const Row& row)
+{
+    std::string(row.name);
+}
 void PrintTo(const Row& row, std::ostream* out)
 {
     *out << row.name;
@@ -104,7 +107,8 @@ struct VoidScene {
 
 constexpr std::int64_t kBothVoid = 6'000'000;
 // Primary and secondary void values at kBothVoid + i: the same kind, and other kinds.
-constexpr std::int32_t kVoidPairs[][2] = {{-32768, -32768}, {-32768, -32767}, {-32767, -9999}, {-9999, -32768}, {-9999, -9999}};
+constexpr std::int32_t kVoidPairs[][2] = {
+    {-32768, -32768}, {-32768, -32767}, {-32767, -9999}, {-9999, -32768}, {-9999, -9999}};
 
 // Voids of every kind in the first and last sample, on both sides of the first default block's end,
 // and where the secondary holds a void value too.
@@ -186,8 +190,8 @@ TEST_P(DefaultVoidSet, GivesTheBytesOfTheOldFill)
 {
     Bytes primary = plainTile(1);
     Bytes secondary = plainTile(2);
-    for (std::int64_t k : {std::int64_t{0}, std::int64_t{131'071}, std::int64_t{131'072}, std::int64_t{5'000'000},
-                           kTileSamples - 1})
+    for (std::int64_t k :
+         {std::int64_t{0}, std::int64_t{131'071}, std::int64_t{131'072}, std::int64_t{5'000'000}, kTileSamples - 1})
         setVoid(primary, k);
     setValue(primary, 10, -32768); // heights under this set
     setValue(primary, 11, -32767);
@@ -253,30 +257,49 @@ void pairAtOddOffset(Bytes& tile)
 
 INSTANTIATE_TEST_SUITE_P(
     Tiles, HolePresence,
-    ::testing::Values(
-        HoleRow{"odd_pair_with_the_default_set", {-9999}, kTileSide, pairAtOddOffset, true},
-        HoleRow{"odd_pair_with_minus32768", {-9999, -32768}, kTileSide, pairAtOddOffset, true},
-        HoleRow{"odd_pair_without_minus9999", {-32768}, kTileSide, pairAtOddOffset, false},
-        HoleRow{"pair_only_in_a_longer_files_tail", {-9999, -32767}, kTileSide,
-                [](Bytes& t) { t.insert(t.end(), {0x00, kVoidHigh, kVoidLow, 0x01}); }, true},
-        HoleRow{"minus32768_only_in_a_longer_files_tail", {-32768}, kTileSide,
-                [](Bytes& t) { t.insert(t.end(), {0x80, 0x00, 0x80, 0x00}); }, false},
-        HoleRow{"minus32768_bytes_across_two_samples", {-32768}, kTileSide,
-                [](Bytes& t) {
-                    t[999] = 0x80;
-                    t[1000] = 0x00;
-                },
-                false},
-        HoleRow{"minus32768_is_a_height_for_the_default_set", {-9999}, kTileSide,
-                [](Bytes& t) { setValue(t, 77, -32768); }, false},
-        HoleRow{"odd_pair_in_a_3s_tile", {-9999, -32767}, kTileSide3,
-                [](Bytes& t) {
-                    t[2001] = kVoidHigh;
-                    t[2002] = kVoidLow;
-                },
-                true},
-        HoleRow{"minus32767_in_the_last_sample_of_a_3s_tile", {-32767}, kTileSide3,
-                [](Bytes& t) { setValue(t, kTileSide3 * kTileSide3 - 1, -32767); }, true}),
+    ::testing::Values(HoleRow{"odd_pair_with_the_default_set", {-9999}, kTileSide, pairAtOddOffset, true},
+                      HoleRow{"odd_pair_with_minus32768", {-9999, -32768}, kTileSide, pairAtOddOffset, true},
+                      HoleRow{"odd_pair_without_minus9999", {-32768}, kTileSide, pairAtOddOffset, false},
+                      HoleRow{"pair_only_in_a_longer_files_tail",
+                              {-9999, -32767},
+                              kTileSide,
+                              [](Bytes& t) {
+                                  t.insert(t.end(), {0x00, kVoidHigh, kVoidLow, 0x01});
+                              },
+                              true},
+                      HoleRow{"minus32768_only_in_a_longer_files_tail",
+                              {-32768},
+                              kTileSide,
+                              [](Bytes& t) {
+                                  t.insert(t.end(), {0x80, 0x00, 0x80, 0x00});
+                              },
+                              false},
+                      HoleRow{"minus32768_bytes_across_two_samples",
+                              {-32768},
+                              kTileSide,
+                              [](Bytes& t) {
+                                  t[999] = 0x80;
+                                  t[1000] = 0x00;
+                              },
+                              false},
+                      HoleRow{"minus32768_is_a_height_for_the_default_set",
+                              {-9999},
+                              kTileSide,
+                              [](Bytes& t) { setValue(t, 77, -32768); },
+                              false},
+                      HoleRow{"odd_pair_in_a_3s_tile",
+                              {-9999, -32767},
+                              kTileSide3,
+                              [](Bytes& t) {
+                                  t[2001] = kVoidHigh;
+                                  t[2002] = kVoidLow;
+                              },
+                              true},
+                      HoleRow{"minus32767_in_the_last_sample_of_a_3s_tile",
+                              {-32767},
+                              kTileSide3,
+                              [](Bytes& t) { setValue(t, kTileSide3 * kTileSide3 - 1, -32767); },
+                              true}),
     rowName<HoleRow>);
 
 struct Spot {
@@ -443,8 +466,9 @@ TEST_P(ThreeSecondProgress, KeepsTheByteCadenceOverTheSmallerFile)
         state.logIndex.set(-1);
     RecordingHost host{state, isDifference ? RunKind::Difference : RunKind::Fill};
     const TileResult result =
-        isDifference ? MakeDifferenceTile(state, host, temp / "tiles/N47E011.hgt", temp / "other/N47E011.hgt", optionsWith())
-                     : MergeTile(state, host, temp / "tiles/N47E011.hgt", temp / "other", optionsWith());
+        isDifference
+            ? MakeDifferenceTile(state, host, temp / "tiles/N47E011.hgt", temp / "other/N47E011.hgt", optionsWith())
+            : MergeTile(state, host, temp / "tiles/N47E011.hgt", temp / "other", optionsWith());
     ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
 
     std::vector<std::string> expected;
@@ -483,9 +507,12 @@ enum class Role { Primary, Secondary, Comparison };
 std::string roleName(Role role)
 {
     switch (role) {
-    case Role::Primary: return "primary";
-    case Role::Secondary: return "secondary";
-    case Role::Comparison: return "comparison";
+    case Role::Primary:
+        return "primary";
+    case Role::Secondary:
+        return "secondary";
+    case Role::Comparison:
+        return "comparison";
     }
     return {};
 }
@@ -558,7 +585,7 @@ TEST_P(RefusedSizes, NameTheFileAndBothTileSizes)
     EXPECT_EQ(run.result.end, RunEnd::Failed);
     EXPECT_EQ(errorKind(run.result), ErrorKind::NotATile);
     EXPECT_EQ(run.result.message(), run.file + " ist kein HGT-File (" + std::to_string(row.bytes)
-                                      + " Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)");
+                                        + " Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)");
     EXPECT_FALSE(std::filesystem::exists(run.output));
 }
 
@@ -568,7 +595,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RefusedSizes,
                                                               SizeRow{"zero_bytes", 0}),
                                             kRoles),
                          [](const auto& info) {
-                             return std::string(std::get<0>(info.param).name) + "_as_" + roleName(std::get<1>(info.param));
+                             return std::string(std::get<0>(info.param).name) + "_as_"
+                                    + roleName(std::get<1>(info.param));
                          });
 
 struct Member {
@@ -631,11 +659,11 @@ void writeClaimingArchive(const std::string& path, std::uint64_t claimed)
     const int version = zip64 ? 45 : 20;
     const auto common = [&](Bytes& out) { // from "version needed" to the extra field's length
         put(out, version, 2);
-        put(out, 0, 2);      // flags
-        put(out, 0, 2);      // stored
-        put(out, 0, 2);      // time
-        put(out, 0x21, 2);   // 1 January 1980
-        put(out, 0, 4);      // checksum
+        put(out, 0, 2);    // flags
+        put(out, 0, 2);    // stored
+        put(out, 0, 2);    // time
+        put(out, 0x21, 2); // 1 January 1980
+        put(out, 0, 4);    // checksum
         put(out, compressed32, 4);
         put(out, uncompressed32, 4);
         put(out, name.size(), 2);
@@ -709,13 +737,15 @@ TEST_P(ZippedPrimary, FillsIntoMergedUnderTheTileName)
     TempFolder temp;
     std::vector<Member> members;
     for (const std::string& name : row.members)
-        members.push_back({name, name.ends_with(".hgt") || name.ends_with(".HGT") ? primary : Bytes(100, 'x'), row.stored});
+        members.push_back(
+            {name, name.ends_with(".hgt") || name.ends_with(".HGT") ? primary : Bytes(100, 'x'), row.stored});
     writeArchive(temp / ("tiles/" + row.archive), members);
     writeBytes(temp / "secondary/N47E011.hgt", secondary);
 
     WindowState state;
     QuietHost host;
-    const TileResult result = MergeTile(state, host, temp / ("tiles/" + row.archive), temp / "secondary", optionsWith());
+    const TileResult result =
+        MergeTile(state, host, temp / ("tiles/" + row.archive), temp / "secondary", optionsWith());
     expectFilled(result, fillModel(primary, {&secondary}, {kVoidValue}), temp / ("tiles/Merged/" + row.tileName));
     EXPECT_EQ(folderEntries(temp / "tiles/Merged"), std::set<std::string>{row.tileName});
     EXPECT_TRUE(state.statusText.ends_with(" Bytes verarbeitet. File : " + row.tileName)) << state.statusText;
@@ -726,12 +756,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ZippedPrimaryRow{"srtmgl1_name", kTileSide, "N47E011.SRTMGL1.hgt.zip", {"N47E011.hgt"}, false, "N47E011.hgt"},
         ZippedPrimaryRow{"lower_case_member", kTileSide3, "N47E011.hgt.zip", {"n47e011.hgt"}, false, "N47E011.hgt"},
-        ZippedPrimaryRow{"upper_case_member_in_a_folder", kTileSide3, "N47E011.hgt.zip", {"tiles/N47E011.HGT"}, true,
+        ZippedPrimaryRow{
+            "upper_case_member_in_a_folder", kTileSide3, "N47E011.hgt.zip", {"tiles/N47E011.HGT"}, true, "N47E011.hgt"},
+        ZippedPrimaryRow{"beside_members_that_are_no_tiles",
+                         kTileSide3,
+                         "N47E011.SRTMGL3.hgt.zip",
+                         {"readme.txt", "N47E011.hgt", "N47E011.hgt.xml"},
+                         false,
                          "N47E011.hgt"},
-        ZippedPrimaryRow{"beside_members_that_are_no_tiles", kTileSide3, "N47E011.SRTMGL3.hgt.zip",
-                         {"readme.txt", "N47E011.hgt", "N47E011.hgt.xml"}, false, "N47E011.hgt"},
-        ZippedPrimaryRow{"lower_case_archive_name", kTileSide3, "n47e011.srtmgl3.hgt.zip", {"N47E011.hgt"}, false,
-                         "n47e011.hgt"}),
+        ZippedPrimaryRow{
+            "lower_case_archive_name", kTileSide3, "n47e011.srtmgl3.hgt.zip", {"N47E011.hgt"}, false, "n47e011.hgt"}),
     rowName<ZippedPrimaryRow>);
 
 TEST(ZippedTileRuns, DifferenceOfTwoArchivesOfEitherGrid)
@@ -800,12 +834,14 @@ INSTANTIATE_TEST_SUITE_P(
                                                   {"N47E012.hgt", terrain(kTileSide3, 2), true}});
                           },
                           "enthält mehr als eine HGT-Kachel"},
-            ZipRefusalRow{"no_tile", [](const std::string& path) { writeArchive(path, {{"readme.txt", Bytes(10, 'x')}}); },
+            ZipRefusalRow{"no_tile",
+                          [](const std::string& path) { writeArchive(path, {{"readme.txt", Bytes(10, 'x')}}); },
                           "enthält keine HGT-Kachel"},
             // The member's data is damaged too: inflating it would have ended in another message.
             ZipRefusalRow{"member_of_a_wrong_size",
                           [](const std::string& path) {
-                              writeArchive(path, {{"N47E011.hgt", Bytes(static_cast<std::size_t>(kTileBytes3 + 2), 1), true}});
+                              const Bytes tooLong(static_cast<std::size_t>(kTileBytes3 + 2), 1);
+                              writeArchive(path, {{"N47E011.hgt", tooLong, true}});
                               damageFirstMember(path, 1000, 4);
                           },
                           "enthält eine Kachel von 2884804 Bytes"},
@@ -838,7 +874,9 @@ INSTANTIATE_TEST_SUITE_P(
                           },
                           "enthält eine Kachel von 2593440200 Bytes"}),
         kRoles),
-    [](const auto& info) { return std::string(std::get<0>(info.param).name) + "_as_" + roleName(std::get<1>(info.param)); });
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + "_as_" + roleName(std::get<1>(info.param));
+    });
 
 struct SecondaryFile {
     std::string name;
@@ -880,8 +918,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LookupRow{"only_an_archive", {{"N47E011.SRTMGL3.hgt.zip", true, true}}},
         LookupRow{"only_an_archive_in_other_letter_case", {{"n47e011.srtmgl3.HGT.ZIP", true, true}}},
-        LookupRow{"archive_beside_another_tiles_archive",
-                  {{"N47E010.hgt.zip", false, true}, {"N47E011.hgt.zip", true, true}, {"N47E012.hgt.zip", false, true}}},
+        LookupRow{
+            "archive_beside_another_tiles_archive",
+            {{"N47E010.hgt.zip", false, true}, {"N47E011.hgt.zip", true, true}, {"N47E012.hgt.zip", false, true}}},
         LookupRow{"plain_file_beside_an_archive", {{"N47E011.hgt", true, false}, {"N47E011.hgt.zip", false, true}}},
         LookupRow{"plain_file_in_other_letter_case_beside_an_archive",
                   {{"N47E011.SRTMGL3.hgt.zip", false, true}, {"n47e011.HGT", true, false}}}),
@@ -908,8 +947,12 @@ struct PriorityRow {
 
 class SourcePriority : public ::testing::TestWithParam<PriorityRow> {};
 
-const std::vector<Rect> kPrimaryVoids{{0, 0, 0, 1},         {1, 1, 1, 1},       {1000, 1000, 1000, 1001},
-                                      {2000, 2999, 2000, 2999}, {3600, 3599, 3600, 3600}, {1500, 1500, 1510, 1510}};
+const std::vector<Rect> kPrimaryVoids{{0, 0, 0, 1},
+                                      {1, 1, 1, 1},
+                                      {1000, 1000, 1000, 1001},
+                                      {2000, 2999, 2000, 2999},
+                                      {3600, 3599, 3600, 3600},
+                                      {1500, 1500, 1510, 1510}};
 
 TEST_P(SourcePriority, VoidTakesTheFirstSourceWithAValue)
 {
@@ -947,8 +990,9 @@ TEST_P(SourcePriority, VoidTakesTheFirstSourceWithAValue)
         tiles[s] = std::move(tile);
     }
 
-    const TileResult result = fill(temp / "tiles/N47E011.hgt", folders.front(),
-                                   optionsWith(row.voids, std::vector<std::string>(folders.begin() + 1, folders.end())));
+    const TileResult result =
+        fill(temp / "tiles/N47E011.hgt", folders.front(),
+             optionsWith(row.voids, std::vector<std::string>(folders.begin() + 1, folders.end())));
     std::vector<const Bytes*> sources;
     for (const std::optional<Bytes>& tile : tiles)
         sources.push_back(tile ? &*tile : nullptr);
@@ -967,10 +1011,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {Holds::Tile1}},
                     {true, true}},
         PriorityRow{"first_lacks_the_tile", {-9999}, {{Holds::OtherTile}, {Holds::Tile1}}, {false, true}},
-        PriorityRow{"first_folder_absent",
-                    {-9999},
-                    {{Holds::NoFolder}, {Holds::Tile1, {{0, 0, 0, 0}}}},
-                    {false, true}},
+        PriorityRow{"first_folder_absent", {-9999}, {{Holds::NoFolder}, {Holds::Tile1, {{0, 0, 0, 0}}}}, {false, true}},
         PriorityRow{"void_in_every_source_keeps_its_own_value",
                     {-9999, -32768},
                     {{Holds::Tile1, {{1000, 1000, 1000, 1002}, {2000, 2999, 2000, 2999}}},

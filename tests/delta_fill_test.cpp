@@ -34,9 +34,9 @@ Terrain makeTerrain(std::uint32_t seed, std::int64_t side = kTileSide3)
     for (std::int64_t r = 0; r < side; ++r)
         for (std::int64_t c = 0; c < side; ++c) {
             const double x = static_cast<double>(c), y = static_cast<double>(r);
-            t.truth[static_cast<std::size_t>(r * side + c)] = 900 + 400 * std::sin(x / 410.0 + seed) * std::cos(y / 370.0)
-                                                              + 60 * std::sin(x / 53.0 + y / 71.0)
-                                                              + 15 * std::cos(x / 13.0 - y / 17.0 + seed);
+            t.truth[static_cast<std::size_t>(r * side + c)] =
+                900 + 400 * std::sin(x / 410.0 + seed) * std::cos(y / 370.0) + 60 * std::sin(x / 53.0 + y / 71.0)
+                + 15 * std::cos(x / 13.0 - y / 17.0 + seed);
         }
     std::mt19937 random(seed);
     t.isVoid.assign(static_cast<std::size_t>(samples), false);
@@ -47,7 +47,8 @@ Terrain makeTerrain(std::uint32_t seed, std::int64_t side = kTileSide3)
         const std::int64_t cr = where(random), cc = where(random), rad = radius(random);
         for (std::int64_t r = std::max<std::int64_t>(0, cr - rad); r <= std::min(side - 1, cr + rad); ++r)
             for (std::int64_t c = std::max<std::int64_t>(0, cc - rad); c <= std::min(side - 1, cc + rad); ++c)
-                if ((r - cr) * (r - cr) + (c - cc) * (c - cc) <= rad * rad && !t.isVoid[static_cast<std::size_t>(r * side + c)]) {
+                if ((r - cr) * (r - cr) + (c - cc) * (c - cc) <= rad * rad
+                    && !t.isVoid[static_cast<std::size_t>(r * side + c)]) {
                     t.isVoid[static_cast<std::size_t>(r * side + c)] = true;
                     ++voids;
                 }
@@ -56,8 +57,10 @@ Terrain makeTerrain(std::uint32_t seed, std::int64_t side = kTileSide3)
     std::vector<double> rough(t.truth.size());
     for (std::int64_t r = 0; r < side; ++r)
         for (std::int64_t c = 0; c < side; ++c) {
-            const double offset = 9.0 + 5.0 * std::sin(static_cast<double>(c) / 900.0) * std::cos(static_cast<double>(r) / 700.0);
-            rough[static_cast<std::size_t>(r * side + c)] = t.truth[static_cast<std::size_t>(r * side + c)] + offset + noise(random);
+            const double offset =
+                9.0 + 5.0 * std::sin(static_cast<double>(c) / 900.0) * std::cos(static_cast<double>(r) / 700.0);
+            rough[static_cast<std::size_t>(r * side + c)] =
+                t.truth[static_cast<std::size_t>(r * side + c)] + offset + noise(random);
         }
     t.primary.resize(static_cast<std::size_t>(samples * 2));
     t.filler.resize(static_cast<std::size_t>(samples * 2));
@@ -70,8 +73,10 @@ Terrain makeTerrain(std::uint32_t seed, std::int64_t side = kTileSide3)
                     sum += rough[static_cast<std::size_t>(y * side + x)];
             const std::int64_t k = r * side + c;
             setValue(t.filler, k, static_cast<std::int32_t>(std::lround(sum / n)));
-            setValue(t.primary, k, t.isVoid[static_cast<std::size_t>(k)] ? -9999
-                                                                         : static_cast<std::int32_t>(std::lround(t.truth[static_cast<std::size_t>(k)])));
+            setValue(t.primary, k,
+                     t.isVoid[static_cast<std::size_t>(k)]
+                         ? -9999
+                         : static_cast<std::int32_t>(std::lround(t.truth[static_cast<std::size_t>(k)])));
         }
     return t;
 }
@@ -189,7 +194,8 @@ struct DeltaRun {
     Bytes out;
 };
 
-DeltaRun deltaFill(TempFolder& temp, const Bytes& primary, const std::vector<Bytes>& sources, RunOptions options = quickOptions())
+DeltaRun deltaFill(TempFolder& temp, const Bytes& primary, const std::vector<Bytes>& sources,
+                   RunOptions options = quickOptions())
 {
     writeBytes(temp / "tiles/N47E011.hgt", primary);
     for (std::size_t s = 0; s < sources.size(); ++s)

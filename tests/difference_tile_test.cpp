@@ -38,15 +38,18 @@ TEST_F(DifferenceTileTest, BytePairsVoidsAndSaturationOverAFullTile)
     Bytes p = plainTile(1);
     Bytes c = plainTile(2);
     // The byte-pair table: 01 00 - 00 01, 00 00 - 00 01, 00 00 - 7F FF, 7F FF - 00 00, 12 34 - 12 34.
-    const std::uint8_t table[][4] = {{0x01, 0x00, 0x00, 0x01}, {0x00, 0x00, 0x00, 0x01}, {0x00, 0x00, 0x7F, 0xFF},
-                                     {0x7F, 0xFF, 0x00, 0x00}, {0x12, 0x34, 0x12, 0x34}};
+    const std::uint8_t table[][4] = {{0x01, 0x00, 0x00, 0x01},
+                                     {0x00, 0x00, 0x00, 0x01},
+                                     {0x00, 0x00, 0x7F, 0xFF},
+                                     {0x7F, 0xFF, 0x00, 0x00},
+                                     {0x12, 0x34, 0x12, 0x34}};
     for (std::int64_t k = 0; k < 5; ++k) {
         setSample(p, k, table[k][0], table[k][1]);
         setSample(c, k, table[k][2], table[k][3]);
     }
     // Voids, negative heights, saturation at both ends, and the last sample of the tile.
-    const std::int32_t cases[][2] = {{-9999, 100}, {100, -9999}, {-9999, -9999}, {-32768, 1}, {32767, -1},
-                                     {-32768, 32767}, {32767, -32768}, {-100, 50}, {-32768, 0}, {5, -9998}};
+    const std::int32_t cases[][2] = {{-9999, 100},    {100, -9999},    {-9999, -9999}, {-32768, 1}, {32767, -1},
+                                     {-32768, 32767}, {32767, -32768}, {-100, 50},     {-32768, 0}, {5, -9998}};
     for (std::int64_t i = 0; i < 10; ++i) {
         setValue(p, 100 + i, cases[i][0]);
         setValue(c, 100 + i, cases[i][1]);
@@ -80,11 +83,16 @@ TEST(DifferenceKernels, EveryPathGivesTheRulesBytesAndVoidCount)
     std::uniform_int_distribution<int> any(-32768, 32767);
     auto value = [&] {
         switch (pick(random)) {
-        case 0: return -9999;
-        case 1: return -32768;
-        case 2: return 32767;
-        case 3: return -1;
-        default: return any(random);
+        case 0:
+            return -9999;
+        case 1:
+            return -32768;
+        case 2:
+            return 32767;
+        case 3:
+            return -1;
+        default:
+            return any(random);
         }
     };
     for (const std::size_t samples : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 100u, 1000u}) {
@@ -111,7 +119,8 @@ TEST(DifferenceKernels, EveryPathGivesTheRulesBytesAndVoidCount)
             }
             for (const KernelPath path : {KernelPath::Best, KernelPath::Baseline, KernelPath::Portable}) {
                 Bytes out = primary;
-                const std::size_t voids = SubtractSamples(out.data() + shift, comparison.data() + shift, 2 * samples, path);
+                const std::size_t voids =
+                    SubtractSamples(out.data() + shift, comparison.data() + shift, 2 * samples, path);
                 EXPECT_EQ(Bytes(out.begin() + static_cast<std::ptrdiff_t>(shift), out.end()), expected)
                     << samples << " samples, shift " << shift << ", path " << static_cast<int>(path);
                 EXPECT_EQ(voids, expectedVoids) << samples << " samples, path " << static_cast<int>(path);
@@ -178,9 +187,9 @@ TEST_F(DifferenceTileTest, StopTestComesBeforeTheReport)
     EXPECT_TRUE(host.lines.empty());
     EXPECT_EQ(state.posHigh, 200001);
     EXPECT_EQ(readBytes(output), (Bytes{1, 2, 3}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"),
-                            std::filesystem::directory_iterator()),
-              1);
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"), std::filesystem::directory_iterator()),
+        1);
 }
 
 TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
@@ -193,7 +202,9 @@ TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
     writeBytes(comparison, Bytes(100, 0));
     result = MakeDifferenceTile(state, host, primary, comparison, quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_NE(result.message().find("ist kein HGT-File (100 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)"), std::string::npos);
+    EXPECT_NE(
+        result.message().find("ist kein HGT-File (100 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)"),
+        std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/DIFFS"));
     EXPECT_TRUE(host.lines.empty());
 }
@@ -210,9 +221,9 @@ TEST_F(DifferenceTileTest, FailingFolderOrOutputNamesTheFile)
     result = MakeDifferenceTile(state, host, primary, comparison, quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
     EXPECT_NE(result.message().find("DIFFS/N47E011.hgt kann nicht geschrieben werden"), std::string::npos);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"),
-                            std::filesystem::directory_iterator()),
-              1);
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"), std::filesystem::directory_iterator()),
+        1);
 }
 
 } // namespace

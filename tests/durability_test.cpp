@@ -159,9 +159,8 @@ TEST_P(DurableSteps, DataIsSyncedBeforeTheNameAndTheFolderAfterIt)
     // Over the output just written: a temporary name beside the target (so that the rename stays in
     // one folder), then the rename over it.
     steps.clear();
-    const TileResult again = difference
-                                 ? MakeDifferenceTile(state, host, paths.primaries[0], paths.comparison, options)
-                                 : MergeTile(state, host, paths.primaries[0], paths.secondary, options);
+    const TileResult again = difference ? MakeDifferenceTile(state, host, paths.primaries[0], paths.comparison, options)
+                                        : MergeTile(state, host, paths.primaries[0], paths.secondary, options);
     ASSERT_EQ(again.end, RunEnd::Complete) << again.message();
     names.clear();
     for (const auto& [step, path] : steps)
@@ -260,9 +259,9 @@ enum class Point {
     FirstYield,
     AfterFirstReport,
     MiddleOfTile,
-    AfterSyncData, // the walk has ended and the data is on disk, but the file has no name yet
-    AfterLink,     // the file has a name: the target's when new, else a temporary one beside it
-    AfterRename,   // the target has its new content: renamed over an earlier output, or linked when new
+    AfterSyncData,          // the walk has ended and the data is on disk, but the file has no name yet
+    AfterLink,              // the file has a name: the target's when new, else a temporary one beside it
+    AfterRename,            // the target has its new content: renamed over an earlier output, or linked when new
     SecondTileFirstRenamed, // batch: in the middle of the second tile, the first one's commit done
     SecondTileFirstSyncing, // batch: in the middle of the second tile, the first one's commit held after its sync
 };
@@ -333,7 +332,7 @@ struct CrashRow {
     case Point::AfterRename:
         options.trace = [&gate, &state, &paths, &row](std::string_view step, const std::string& path) {
             const std::string target = row.entry == Entry::Difference ? DifferenceTilePath(paths.primaries[0])
-                                                                     : MergedTilePath(paths.primaries[0]);
+                                                                      : MergedTilePath(paths.primaries[0]);
             if (path == target && (step == "rename" || step == "link"))
                 gate.arrive(state.posHigh);
         };
@@ -460,9 +459,13 @@ INSTANTIATE_TEST_SUITE_P(
         CrashRow{"fill_after_sync_data", Entry::Fill, Point::AfterSyncData, {{false, Left::Unchanged}}},
         CrashRow{"fill_after_sync_data_over_earlier", Entry::Fill, Point::AfterSyncData, {{true, Left::Unchanged}}},
         CrashRow{"fill_after_rename", Entry::Fill, Point::AfterRename, {{true, Left::NewTile}}},
-        CrashRow{"batch_second_tile_first_renamed", Entry::Batch, Point::SecondTileFirstRenamed,
+        CrashRow{"batch_second_tile_first_renamed",
+                 Entry::Batch,
+                 Point::SecondTileFirstRenamed,
                  {{false, Left::NewTile}, {true, Left::Unchanged}, {false, Left::Unchanged}}},
-        CrashRow{"batch_second_tile_first_syncing", Entry::Batch, Point::SecondTileFirstSyncing,
+        CrashRow{"batch_second_tile_first_syncing",
+                 Entry::Batch,
+                 Point::SecondTileFirstSyncing,
                  {{false, Left::Unchanged}, {true, Left::Unchanged}, {false, Left::Unchanged}}},
         CrashRow{"difference_in_the_middle", Entry::Difference, Point::MiddleOfTile, {{true, Left::Unchanged}}},
         CrashRow{"difference_after_sync_data", Entry::Difference, Point::AfterSyncData, {{false, Left::Unchanged}}},
@@ -474,9 +477,10 @@ INSTANTIATE_TEST_SUITE_P(
 // (its writer's lock died with it), while the earlier output stays as it was.
 INSTANTIATE_TEST_SUITE_P(
     DurabilityAfterLink, DurableAfterKill,
-    ::testing::Values(CrashRow{"fill_after_link_to_a_new_name", Entry::Fill, Point::AfterLink, {{false, Left::NewTile}}},
-                      CrashRow{"fill_after_link_over_an_earlier_tile", Entry::Fill, Point::AfterLink,
-                               {{true, Left::Unchanged}}, true}),
+    ::testing::Values(
+        CrashRow{"fill_after_link_to_a_new_name", Entry::Fill, Point::AfterLink, {{false, Left::NewTile}}},
+        CrashRow{
+            "fill_after_link_over_an_earlier_tile", Entry::Fill, Point::AfterLink, {{true, Left::Unchanged}}, true}),
     rowName);
 
 } // namespace

@@ -101,8 +101,9 @@ protected:
                         std::cout << "  window " << id.toStdString() << " \""
                                   << xdotool({QStringLiteral("getwindowname"), id}).toStdString() << "\"\n";
                 }
-                ADD_FAILURE() << "timed out waiting for: " << what.toStdString() << " (screenshot " << shot.toStdString()
-                              << ", program " << (app.state() == QProcess::NotRunning ? "ended" : "running") << ")";
+                ADD_FAILURE() << "timed out waiting for: " << what.toStdString() << " (screenshot "
+                              << shot.toStdString() << ", program "
+                              << (app.state() == QProcess::NotRunning ? "ended" : "running") << ")";
                 return false;
             }
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -198,12 +199,15 @@ protected:
     // Chooses a path in the file or folder dialog that a click into a path field opens.
     void choosePath(const QString& dialog, const QString& path, const QString& what)
     {
-        repeatUntil(what + QStringLiteral(" to take the path and close"), 3000, [&] {
-            activate(dialog);
-            key(QStringLiteral("ctrl+a"));
-            typeText(path);
-            key(QStringLiteral("Return"));
-        }, [&] { return !visibleWindows().contains(dialog); });
+        repeatUntil(
+            what + QStringLiteral(" to take the path and close"), 3000,
+            [&] {
+                activate(dialog);
+                key(QStringLiteral("ctrl+a"));
+                typeText(path);
+                key(QStringLiteral("Return"));
+            },
+            [&] { return !visibleWindows().contains(dialog); });
         activate(mainWindow);
     }
 
@@ -224,10 +228,13 @@ protected:
         key(QStringLiteral("ctrl+a"));
         key(QStringLiteral("ctrl+c"));
         QString text;
-        waitFor(QStringLiteral("the field's text on the clipboard"), [&] {
-            text = QGuiApplication::clipboard()->text();
-            return text != QStringLiteral("<nothing copied>") && !text.isEmpty();
-        }, 5000);
+        waitFor(
+            QStringLiteral("the field's text on the clipboard"),
+            [&] {
+                text = QGuiApplication::clipboard()->text();
+                return text != QStringLiteral("<nothing copied>") && !text.isEmpty();
+            },
+            5000);
         return text;
     }
 
@@ -257,18 +264,24 @@ protected:
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->setText(QStringLiteral("<nothing selected>"), QClipboard::Selection);
         QString text;
-        repeatUntil(QStringLiteral("the text of ") + what, 1000, [&] {
-            xdotool({QStringLiteral("mousemove"), QString::number(boxGeometry.center().x()),
-                     QString::number(boxGeometry.top() + 16), QStringLiteral("click"), QStringLiteral("--repeat"),
-                     QStringLiteral("3"), QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("1")});
-        }, [&] {
-            text = clipboard->text(QClipboard::Selection);
-            return text != QStringLiteral("<nothing selected>") && !text.isEmpty();
-        });
-        repeatUntil(what + QStringLiteral(" to close"), 1000, [&] {
-            activate(box);
-            key(QStringLiteral("Escape"));
-        }, [&] { return !visibleWindows().contains(box); });
+        repeatUntil(
+            QStringLiteral("the text of ") + what, 1000,
+            [&] {
+                xdotool({QStringLiteral("mousemove"), QString::number(boxGeometry.center().x()),
+                         QString::number(boxGeometry.top() + 16), QStringLiteral("click"), QStringLiteral("--repeat"),
+                         QStringLiteral("3"), QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("1")});
+            },
+            [&] {
+                text = clipboard->text(QClipboard::Selection);
+                return text != QStringLiteral("<nothing selected>") && !text.isEmpty();
+            });
+        repeatUntil(
+            what + QStringLiteral(" to close"), 1000,
+            [&] {
+                activate(box);
+                key(QStringLiteral("Escape"));
+            },
+            [&] { return !visibleWindows().contains(box); });
         return text;
     }
 
@@ -311,14 +324,17 @@ protected:
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->setText(QStringLiteral("<nothing selected>"), QClipboard::Selection);
         QString text;
-        repeatUntil(QStringLiteral("the text of ") + what, 1000, [&] {
-            xdotool({QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y()),
-                     QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("3"), QStringLiteral("--delay"),
-                     QStringLiteral("40"), QStringLiteral("1")});
-        }, [&] {
-            text = clipboard->text(QClipboard::Selection);
-            return text != QStringLiteral("<nothing selected>") && !text.isEmpty();
-        });
+        repeatUntil(
+            QStringLiteral("the text of ") + what, 1000,
+            [&] {
+                xdotool({QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y()),
+                         QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("3"),
+                         QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("1")});
+            },
+            [&] {
+                text = clipboard->text(QClipboard::Selection);
+                return text != QStringLiteral("<nothing selected>") && !text.isEmpty();
+            });
         return text;
     }
 
@@ -400,8 +416,9 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
     {
         SCOPED_TRACE("single fill");
         // Qt's own dialogs speak German, whatever the locale the program was started in.
-        EXPECT_EQ(pickThroughDialog(kPrimaryField, q(tiles + "/N47E011.hgt"), QStringLiteral("the primary file dialog")),
-                  QStringLiteral("Öffnen"));
+        EXPECT_EQ(
+            pickThroughDialog(kPrimaryField, q(tiles + "/N47E011.hgt"), QStringLiteral("the primary file dialog")),
+            QStringLiteral("Öffnen"));
         key(QStringLiteral("Tab")); // from the primary field into the secondary folder field
         typeText(q(secondary));
         ASSERT_EQ(focusedFieldText(), q(secondary)) << "the path typed after Tab went elsewhere";
@@ -437,8 +454,8 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
         // (Past the double-click interval, and beside the text, so that it selects nothing itself.)
         const QRect window = windowGeometry(mainWindow);
         QThread::msleep(800);
-        xdotool({QStringLiteral("mousemove"), QString::number(window.right() - 20), QString::number(window.bottom() - 9),
-                 QStringLiteral("click"), QStringLiteral("1")});
+        xdotool({QStringLiteral("mousemove"), QString::number(window.right() - 20),
+                 QString::number(window.bottom() - 9), QStringLiteral("click"), QStringLiteral("1")});
         QThread::msleep(300);
         screenshot(QStringLiteral(E2E_OUTPUT_DIR "/hgtfill-window.png"));
     }
@@ -446,26 +463,32 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
         SCOPED_TRACE("run report");
         // Ansicht → Bericht des letzten Laufs …, by its access keys.
         QString report;
-        repeatUntil(QStringLiteral("the report window"), 3000, [&] {
-            activate(mainWindow);
-            key(QStringLiteral("alt+a"));
-            key(QStringLiteral("b"));
-        }, [&] {
-            report = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                              QLatin1Char('^') + kReportCaption + QLatin1Char('$')});
-            return !report.isEmpty();
-        });
+        repeatUntil(
+            QStringLiteral("the report window"), 3000,
+            [&] {
+                activate(mainWindow);
+                key(QStringLiteral("alt+a"));
+                key(QStringLiteral("b"));
+            },
+            [&] {
+                report = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                  QLatin1Char('^') + kReportCaption + QLatin1Char('$')});
+                return !report.isEmpty();
+            });
         // All rows copied from the table, tab-separated, as a spreadsheet takes them.
         QGuiApplication::clipboard()->setText(QStringLiteral("<nothing copied>"));
         QString copied;
-        repeatUntil(QStringLiteral("the report's rows on the clipboard"), 2000, [&] {
-            activate(report);
-            key(QStringLiteral("ctrl+a"));
-            key(QStringLiteral("ctrl+c"));
-        }, [&] {
-            copied = QGuiApplication::clipboard()->text();
-            return copied != QStringLiteral("<nothing copied>") && !copied.isEmpty();
-        });
+        repeatUntil(
+            QStringLiteral("the report's rows on the clipboard"), 2000,
+            [&] {
+                activate(report);
+                key(QStringLiteral("ctrl+a"));
+                key(QStringLiteral("ctrl+c"));
+            },
+            [&] {
+                copied = QGuiApplication::clipboard()->text();
+                return copied != QStringLiteral("<nothing copied>") && !copied.isEmpty();
+            });
         const QStringList rows = copied.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         ASSERT_EQ(rows.size(), 2) << copied.toStdString();
         for (int i = 0; i < 2; ++i) {
@@ -480,10 +503,13 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
         QGuiApplication::primaryScreen()
             ->grabWindow(0, reportGeometry.x(), reportGeometry.y(), reportGeometry.width(), reportGeometry.height())
             .save(QStringLiteral(E2E_OUTPUT_DIR "/report-window.png"));
-        repeatUntil(QStringLiteral("the report window to close"), 1000, [&] {
-            activate(report);
-            key(QStringLiteral("Escape"));
-        }, [&] { return !visibleWindows().contains(report); });
+        repeatUntil(
+            QStringLiteral("the report window to close"), 1000,
+            [&] {
+                activate(report);
+                key(QStringLiteral("Escape"));
+            },
+            [&] { return !visibleWindows().contains(report); });
         activate(mainWindow);
     }
     {

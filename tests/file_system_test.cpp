@@ -72,7 +72,8 @@ TEST(FileSystemDisk, CreateFolderReportsWhatStandsInTheWay)
     writeBytes(temp / "DIFFS", {1});
     const Result<> blocked = CreateFolder(temp / "DIFFS");
     ASSERT_FALSE(blocked);
-    EXPECT_EQ(blocked.error().message, "Ordner " + temp / "DIFFS" + " kann nicht angelegt werden: Datei existiert bereits");
+    EXPECT_EQ(blocked.error().message,
+              "Ordner " + temp / "DIFFS" + " kann nicht angelegt werden: Datei existiert bereits");
     EXPECT_FALSE(CreateFolder(temp / "no/parent"));
 }
 

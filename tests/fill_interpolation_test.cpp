@@ -105,9 +105,11 @@ TEST_P(ProvenanceCodes, EverySampleNamesWhereItCameFrom)
     const Bytes plain = terrainTile(0);
     for (int r = 0; r < kSide; ++r)
         for (int c = 0; c < kSide; ++c) {
-            const std::uint8_t expected = kA.contains(r, c) ? 1 : kB.contains(r, c) ? 2
+            const std::uint8_t expected = kA.contains(r, c)   ? 1
+                                          : kB.contains(r, c) ? 2
                                           : kC.contains(r, c) ? kInterpolatedSample
-                                          : kD.contains(r, c) ? kVoidSample : kOwnSample;
+                                          : kD.contains(r, c) ? kVoidSample
+                                                              : kOwnSample;
             ASSERT_EQ(codes[static_cast<std::size_t>(r) * kSide + c], expected) << r << "," << c;
             if (expected == kVoidSample) {
                 ASSERT_EQ(sampleAt(output, r, c), kVoidValue);
@@ -122,14 +124,16 @@ TEST_P(ProvenanceCodes, EverySampleNamesWhereItCameFrom)
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, ProvenanceCodes,
-                         ::testing::Values(CodeRow{"copy", FillMethod::Copy}, CodeRow{"offset_bridging", FillMethod::Delta}),
+                         ::testing::Values(CodeRow{"copy", FillMethod::Copy},
+                                           CodeRow{"offset_bridging", FillMethod::Delta}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Recording provenance makes the whole output in memory first; the tile it writes is the one the
 // block walk writes without it, for both methods.
 TEST_P(ProvenanceCodes, LeaveTheTileAsThePlainFillWritesIt)
 {
-    writeBytes(temp / "p/N47E011.hgt", terrainTile(0, [](int r, int c) { return kA.contains(r, c) || kB.contains(r, c); }));
+    writeBytes(temp / "p/N47E011.hgt",
+               terrainTile(0, [](int r, int c) { return kA.contains(r, c) || kB.contains(r, c); }));
     writeBytes(temp / "s1/N47E011.hgt", terrainTile(3, [](int r, int c) { return kB.contains(r, c); }));
     writeBytes(temp / "s2/N47E011.hgt", terrainTile(-5));
     RunOptions options;
@@ -311,9 +315,9 @@ TEST_P(ProvenanceFailure, LeavesNeitherFile)
     GetParam().arrange(temp, options, stop);
     WindowState state;
     FakeHost host{state};
-    const TileResult result =
-        GetParam().batch ? MergeTiles(state, host, {temp / "p/N47E011.hgt"}, temp / "s1", options).tiles.at(0)
-                         : MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
+    const TileResult result = GetParam().batch
+                                  ? MergeTiles(state, host, {temp / "p/N47E011.hgt"}, temp / "s1", options).tiles.at(0)
+                                  : MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
     EXPECT_NE(result.end, RunEnd::Complete);
     EXPECT_TRUE(result.output.empty());
     EXPECT_TRUE(result.provenance.empty());

@@ -32,7 +32,8 @@ TEST_F(Form1DiffTest, PrimaryIsCheckedBeforeAnythingIsAskedOrCreated)
     type(primary(), q(temp / "short/N47E011.hgt"));
     click(diff());
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].endsWith(QStringLiteral("ist kein HGT-File (10 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)")));
+    EXPECT_TRUE(dialogs.messages[0].endsWith(
+        QStringLiteral("ist kein HGT-File (10 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)")));
     EXPECT_TRUE(dialogs.openFileOffered.isEmpty());
     EXPECT_FALSE(std::filesystem::exists(temp / "short/DIFFS"));
 }
@@ -89,7 +90,8 @@ TEST_F(Form1DiffTest, CompletionMessageNamesTheFieldAsItReadsAtTheEnd)
         return true;
     });
     click(diff());
-    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Vergleichs file fertig unter /elsewhere/DIFFS/S10W020.hgt")});
+    EXPECT_EQ(dialogs.messages,
+              QStringList{QStringLiteral("Vergleichs file fertig unter /elsewhere/DIFFS/S10W020.hgt")});
     EXPECT_TRUE(std::filesystem::exists(diffPath));
 }
 
@@ -109,9 +111,9 @@ TEST_F(Form1DiffTest, StopLeavesNoMessageAndTheEarlierTileUntouched)
     EXPECT_TRUE(diff()->isEnabled());
     EXPECT_FALSE(form->state().stopRequested);
     EXPECT_EQ(readBytes(diffPath), (Bytes{4, 5, 6}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"),
-                            std::filesystem::directory_iterator()),
-              1);
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"), std::filesystem::directory_iterator()),
+        1);
     EXPECT_EQ(lines().size(), 1); // the reports made before the stop
 }
 

@@ -93,7 +93,9 @@ protected:
         for (const std::string& entry : entries) {
             const bool file = entry.ends_with(".vrt") || entry.ends_with(".tif");
             (file ? dialogs.fileAnswers : dialogs.folderAnswers) << q(entry);
-            dialog->findChild<QPushButton*>(file ? QStringLiteral("moreSourcesAddRaster") : QStringLiteral("moreSourcesAdd"))
+            dialog
+                ->findChild<QPushButton*>(file ? QStringLiteral("moreSourcesAddRaster")
+                                               : QStringLiteral("moreSourcesAdd"))
                 ->click();
         }
         EXPECT_EQ(dialog->folders(), entries);
@@ -185,12 +187,15 @@ TEST_P(Form1BrokenRaster, FailsTheRunNamingTheFile)
 
 INSTANTIATE_TEST_SUITE_P(
     Window, Form1BrokenRaster,
-    ::testing::Values(BrokenEntry{"NoRasterSingleFill", false, [](const TempFolder&) {}, "Die Datei {file} ist kein georeferenziertes Raster: "},
-                      BrokenEntry{"NoRasterBatch", true, [](const TempFolder&) {}, "Die Datei {file} ist kein georeferenziertes Raster: "},
+    ::testing::Values(BrokenEntry{"NoRasterSingleFill", false, [](const TempFolder&) {},
+                                  "Die Datei {file} ist kein georeferenziertes Raster: "},
+                      BrokenEntry{"NoRasterBatch", true, [](const TempFolder&) {},
+                                  "Die Datei {file} ist kein georeferenziertes Raster: "},
                       BrokenEntry{"GoneSingleFill", false,
                                   [](const TempFolder& t) { std::filesystem::remove(t / "dem/x.tif"); },
                                   "Die Rasterquelle {file} gibt es nicht."},
-                      BrokenEntry{"GoneBatch", true, [](const TempFolder& t) { std::filesystem::remove(t / "dem/x.tif"); },
+                      BrokenEntry{"GoneBatch", true,
+                                  [](const TempFolder& t) { std::filesystem::remove(t / "dem/x.tif"); },
                                   "Die Rasterquelle {file} gibt es nicht."}),
     [](const auto& info) { return info.param.name; });
 

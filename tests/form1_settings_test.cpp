@@ -62,10 +62,11 @@ TEST_F(RegistryQueryTest, NothingStoredGivesAnEmptyTextAndCreatesNothing)
               QString());
     EXPECT_EQ(form->fRegAbfrageWert(SettingsStore::kCurrentUser, QStringLiteral("Karvel"), QStringLiteral("Other")),
               QString());
-    EXPECT_EQ(form->fRegAbfrageWert(SettingsStore::kCurrentUser, QStringLiteral("Software\\Nobody"),
-                                    QStringLiteral("Other")),
-              QString());
-    EXPECT_EQ(QDir(configHome).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{QStringLiteral("Karvel.conf")});
+    EXPECT_EQ(
+        form->fRegAbfrageWert(SettingsStore::kCurrentUser, QStringLiteral("Software\\Nobody"), QStringLiteral("Other")),
+        QString());
+    EXPECT_EQ(QDir(configHome).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{QStringLiteral("Karvel.conf")});
 }
 
 TEST_F(RegistryQueryTest, SpacesAreTrimmedInFrontOnly)

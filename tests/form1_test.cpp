@@ -150,9 +150,8 @@ TEST_F(Form1Test, SingleFillWithoutSecondaryTileSaysSoBeforeReady)
     type(primary(), q(temp / "tiles/N47E011.hgt"));
     click(command1());
     ASSERT_EQ(dialogs.messages.size(), 2);
-    EXPECT_EQ(dialogs.messages[0],
-              QStringLiteral("kein sekundäres hgt-file ") + q(temp / "tiles/N47E011.hgt")
-                  + QStringLiteral(" im Sekundärordner gefunden"));
+    EXPECT_EQ(dialogs.messages[0], QStringLiteral("kein sekundäres hgt-file ") + q(temp / "tiles/N47E011.hgt")
+                                       + QStringLiteral(" im Sekundärordner gefunden"));
     EXPECT_EQ(dialogs.messages[1], QStringLiteral("ready"));
     EXPECT_TRUE(command1()->isEnabled());
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));

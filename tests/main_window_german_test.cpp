@@ -80,8 +80,9 @@ TEST_F(MainWindowGermanTest, TheTileFileDialogIsGermanAndOffersTheTileFilter)
             cancel = box->button(QDialogButtonBox::Cancel)->text();
         dialog->reject();
     });
-    const std::optional<QString> chosen = QtDialogs().openFile(
-        nullptr, q(temp / "N47E011.hgt"), {QStringLiteral("HGT-Kacheln (*.hgt *.HGT)"), QStringLiteral("Alle Dateien (*)")});
+    const std::optional<QString> chosen =
+        QtDialogs().openFile(nullptr, q(temp / "N47E011.hgt"),
+                             {QStringLiteral("HGT-Kacheln (*.hgt *.HGT)"), QStringLiteral("Alle Dateien (*)")});
     EXPECT_FALSE(chosen.has_value());
     EXPECT_EQ(title, QStringLiteral("Öffnen"));
     EXPECT_EQ(cancel, QStringLiteral("Abbrechen"));

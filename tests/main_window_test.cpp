@@ -72,14 +72,15 @@ TEST_F(MainWindowRunTest, MenusAndBarsAroundTheUnchangedControls)
         return texts;
     };
     EXPECT_EQ(items(menuActions[0]), QStringList{QStringLiteral("Beenden")});
-    EXPECT_EQ(items(menuActions[1]), (QStringList{QStringLiteral("Leerwerte"), QStringLiteral("Weitere Sekundärordner …"),
-                                                  QStringLiteral("Füllmethode"), QString(),
-                                                  QStringLiteral("Löcher ohne Quelle interpolieren"),
-                                                  QStringLiteral("Höchstabstand für Interpolation …"),
-                                                  QStringLiteral("Herkunftskarte schreiben")}));
+    EXPECT_EQ(
+        items(menuActions[1]),
+        (QStringList{QStringLiteral("Leerwerte"), QStringLiteral("Weitere Sekundärordner …"),
+                     QStringLiteral("Füllmethode"), QString(), QStringLiteral("Löcher ohne Quelle interpolieren"),
+                     QStringLiteral("Höchstabstand für Interpolation …"), QStringLiteral("Herkunftskarte schreiben")}));
     EXPECT_TRUE(menuActions[1]->isEnabled());
-    EXPECT_EQ(items(menuActions[2]), (QStringList{QStringLiteral("Bericht des letzten Laufs …"), QStringLiteral("Kachel ansehen …"),
-                                                  QStringLiteral("Letzte Ausgabe ansehen")}));
+    EXPECT_EQ(items(menuActions[2]),
+              (QStringList{QStringLiteral("Bericht des letzten Laufs …"), QStringLiteral("Kachel ansehen …"),
+                           QStringLiteral("Letzte Ausgabe ansehen")}));
     EXPECT_EQ(items(menuActions[3]), QStringList{QStringLiteral("Über hgtfill …")});
 
     // The controls' area keeps its size and the controls their places within it, between the bars.
@@ -156,10 +157,12 @@ TEST_F(MainWindowRunTest, StatusAndReportAfterABatchWithAMissingSecondaryAndANoH
     ASSERT_NE(report, nullptr);
     const RunReportModel& model = report->model();
     ASSERT_EQ(model.rowCount(), 4);
-    EXPECT_EQ(column(model, RunReportModel::Tile), (QStringList{QStringLiteral("N47E011.hgt"), QStringLiteral("N47E012.hgt"),
-                                                                 QStringLiteral("N47E013.hgt"), QStringLiteral("N47E014.hgt")}));
-    EXPECT_EQ(column(model, RunReportModel::End), (QStringList{QStringLiteral("gefüllt"), QStringLiteral("kein Sekundärfile"),
-                                                                QStringLiteral("ohne Löcher"), QStringLiteral("gefüllt")}));
+    EXPECT_EQ(column(model, RunReportModel::Tile),
+              (QStringList{QStringLiteral("N47E011.hgt"), QStringLiteral("N47E012.hgt"), QStringLiteral("N47E013.hgt"),
+                           QStringLiteral("N47E014.hgt")}));
+    EXPECT_EQ(column(model, RunReportModel::End),
+              (QStringList{QStringLiteral("gefüllt"), QStringLiteral("kein Sekundärfile"),
+                           QStringLiteral("ohne Löcher"), QStringLiteral("gefüllt")}));
     EXPECT_EQ(column(model, RunReportModel::VoidsFound),
               (QStringList{QStringLiteral("3"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1")}));
     EXPECT_EQ(column(model, RunReportModel::VoidsFilled),
@@ -168,7 +171,8 @@ TEST_F(MainWindowRunTest, StatusAndReportAfterABatchWithAMissingSecondaryAndANoH
               (QStringList{QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")}));
     EXPECT_EQ(model.cellText(1, RunReportModel::Path), q(temp / "tiles/N47E012.hgt"));
     for (const QString& seconds : column(model, RunReportModel::Seconds))
-        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+,\\d\\d$")).match(seconds).hasMatch()) << seconds.toStdString();
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+,\\d\\d$")).match(seconds).hasMatch())
+            << seconds.toStdString();
     EXPECT_TRUE(report->windowTitle() == QStringLiteral("Bericht des letzten Laufs"));
     EXPECT_TRUE(report->findChild<QPushButton*>(QStringLiteral("reportSave"))->isEnabled());
 
@@ -209,7 +213,8 @@ TEST_F(MainWindowRunTest, StatusDuringABatchAndAfterStop)
         EXPECT_LE(match.captured(3).toInt(), 100);
     }
     // The batch ends after the tile in progress.
-    const QString stopped = QStringLiteral("Gestoppt nach Kachel %1 von 5: %2 gefüllt, 1 gestoppt · ").arg(stoppedIn).arg(stoppedIn - 1);
+    const QString stopped =
+        QStringLiteral("Gestoppt nach Kachel %1 von 5: %2 gefüllt, 1 gestoppt · ").arg(stoppedIn).arg(stoppedIn - 1);
     EXPECT_TRUE(window->statusText().startsWith(stopped)) << window->statusText().toStdString();
     ASSERT_TRUE(window->lastRun().has_value());
     EXPECT_TRUE(window->lastRun()->stopped);
@@ -223,8 +228,7 @@ class RepaintCounter : public QObject {
 public:
     RepaintCounter(QObject* window, QObject* listRows, QObject* status)
         : m_window(window), m_listRows(listRows), m_status(status)
-    {
-    }
+    {}
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::UpdateRequest && watched == m_window)
@@ -274,8 +278,9 @@ TEST_F(MainWindowRunTest, ABatchRepaintsItsProgressOncePerShowInterval)
     // The progress was shown during the run, the list's rows and the status each repainted once
     // per show interval at most (and once more at the run's first show).
     const qint64 shows = elapsed / showInterval.count() + 2;
-    const std::string figures = std::to_string(elapsed) + " ms, list " + std::to_string(counter.listPaints) + ", status "
-                                + std::to_string(counter.statusPaints) + ", window " + std::to_string(counter.frames);
+    const std::string figures = std::to_string(elapsed) + " ms, list " + std::to_string(counter.listPaints)
+                                + ", status " + std::to_string(counter.statusPaints) + ", window "
+                                + std::to_string(counter.frames);
     EXPECT_GE(counter.listPaints, 1) << figures;
     EXPECT_GE(counter.statusPaints, 1) << figures;
     EXPECT_LE(counter.listPaints, shows) << figures;
@@ -318,7 +323,8 @@ TEST_F(MainWindowRunTest, InputsAreFrozenDuringABatch)
         const std::string name = "N47E01" + std::to_string(1 + i) + ".hgt";
         Bytes primaryTile = plainTile(static_cast<std::uint32_t>(i));
         setVoid(primaryTile, 1000);
-        EXPECT_TRUE(sameTile(readBytes(temp / ("tiles/Merged/" + name)), FilledTile(primaryTile, plainTile(99)))) << name;
+        EXPECT_TRUE(sameTile(readBytes(temp / ("tiles/Merged/" + name)), FilledTile(primaryTile, plainTile(99))))
+            << name;
     }
     EXPECT_FALSE(std::filesystem::exists(temp / "other-tiles/Merged"));
     ASSERT_TRUE(window->lastRun().has_value());

@@ -80,7 +80,8 @@ protected:
 TEST_F(MergeTileFailure, ShortTilesAreRefusedBeforeAnythingIsWritten)
 {
     writeBytes(temp / "tiles/S.hgt", Bytes(1000, 0xD8));
-    expectFailed(run(temp / "tiles/S.hgt"), "S.hgt ist kein HGT-File (1000 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)");
+    expectFailed(run(temp / "tiles/S.hgt"),
+                 "S.hgt ist kein HGT-File (1000 Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)");
     EXPECT_FALSE(std::filesystem::exists(merged));
 
     host.lines.clear();
@@ -206,8 +207,8 @@ TEST_F(MergeTileFailure, SecondaryThatIsThePrimaryItselfIsRefused)
 {
     // The secondary folder is the primary's own: the same file, found by its name.
     const TileResult result = MergeTile(state, host, primary, temp / "tiles", quickOptions());
-    expectFailed(result, "Das sekundäre hgt-file " + temp / "tiles/N47E011.hgt" + " ist das Primärfile " + primary
-                             + " selbst");
+    expectFailed(result,
+                 "Das sekundäre hgt-file " + temp / "tiles/N47E011.hgt" + " ist das Primärfile " + primary + " selbst");
     EXPECT_EQ(errorKind(result), ErrorKind::SameFile);
     EXPECT_FALSE(std::filesystem::exists(merged));
 }

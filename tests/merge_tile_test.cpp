@@ -152,8 +152,9 @@ TEST_P(MergeTileBlocks, GiveTheSameRunAsTheModel)
 
 INSTANTIATE_TEST_SUITE_P(Lengths, MergeTileBlocks,
                          ::testing::Values(BlockRow{"odd_1001", 1001}, BlockRow{"page_4096", 4096},
-                                           BlockRow{"one_report_200002", 200002}, BlockRow{"default", kDefaultBlockBytes},
-                                           BlockRow{"one_MiB", 1u << 20}, BlockRow{"larger_than_allowed", 64u << 20}),
+                                           BlockRow{"one_report_200002", 200002},
+                                           BlockRow{"default", kDefaultBlockBytes}, BlockRow{"one_MiB", 1u << 20},
+                                           BlockRow{"larger_than_allowed", 64u << 20}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct OddPairRow {
@@ -180,14 +181,13 @@ TEST_P(MergeTileOddPair, AloneCopiesThePrimary)
     EXPECT_TRUE(sameTile(*c.model.output, s.primary));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pairs, MergeTileOddPair,
-    ::testing::Values(
-        // Low byte of sample 499 and high byte of sample 500, across a 1000-byte block.
-        OddPairRow{"across_a_block", 999, 1000},
-        // The hole test looks at the first 16 KiB alone before it reads whole blocks.
-        OddPairRow{"across_the_hole_tests_first_look", 16383, kDefaultBlockBytes}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Pairs, MergeTileOddPair,
+                         ::testing::Values(
+                             // Low byte of sample 499 and high byte of sample 500, across a 1000-byte block.
+                             OddPairRow{"across_a_block", 999, 1000},
+                             // The hole test looks at the first 16 KiB alone before it reads whole blocks.
+                             OddPairRow{"across_the_hole_tests_first_look", 16383, kDefaultBlockBytes}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MergeTileModel, VoidInBothTilesAndMinus32768Samples)
 {
@@ -195,7 +195,7 @@ TEST(MergeTileModel, VoidInBothTilesAndMinus32768Samples)
     s.primary = plainTile(1, kTileSide3);
     s.secondary = plainTile(2, kTileSide3);
     setVoid(s.primary, 7);
-    setVoid(*s.secondary, 7);      // stays a void
+    setVoid(*s.secondary, 7);            // stays a void
     setSample(s.primary, 8, 0x80, 0x00); // -32768 is a height, not a hole
     setVoid(s.primary, 9);
     setSample(*s.secondary, 9, 0x80, 0x00);
@@ -261,9 +261,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StopRow{"after_first_block", [](const WindowState& st) { return st.posHigh == 65535; }},
                       StopRow{"after_a_later_block", [](const WindowState& st) { return st.posHigh == 1048575; }},
                       StopRow{"after_a_report_sample", [](const WindowState& st) { return st.posHigh == 400003; }},
-                      StopRow{"inside_the_report", [seen = 0](const WindowState& st) mutable {
-                                  return st.posHigh == 400003 && ++seen == 2;
-                              }}),
+                      StopRow{
+                          "inside_the_report",
+                          [seen = 0](const WindowState& st) mutable { return st.posHigh == 400003 && ++seen == 2; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MergeTileModel, RunStartedWithStopRequestedWritesOneSampleAndStops)

@@ -123,10 +123,10 @@ TEST_F(MoreSourcesDialogTest, OkAndAbbrechen)
 // raster already; files are named below the test's folder.
 struct RasterPick {
     std::string name;
-    QString answer;                 // null: cancelled
-    Folders entries;                // the list afterwards
-    int selected;                   // its selected row
-    QString message;                // what the user is told, {dir} for the folder; empty: nothing
+    QString answer;  // null: cancelled
+    Folders entries; // the list afterwards
+    int selected;    // its selected row
+    QString message; // what the user is told, {dir} for the folder; empty: nothing
 };
 
 void PrintTo(const RasterPick& pick, std::ostream* os)
@@ -172,9 +172,15 @@ INSTANTIATE_TEST_SUITE_P(
         RasterPick{"VrtAppended", QStringLiteral("dem/b.VRT"), {"/data/hgt", "dem/a.tif", "dem/b.VRT"}, 2, {}},
         RasterPick{"Cancelled", QString(), {"/data/hgt", "dem/a.tif"}, 0, {}},
         RasterPick{"AlreadyListedIsSelected", QStringLiteral("dem/./a.tif"), {"/data/hgt", "dem/a.tif"}, 1, {}},
-        RasterPick{"OtherFileRefused", QStringLiteral("dem/notes.txt"), {"/data/hgt", "dem/a.tif"}, 0,
+        RasterPick{"OtherFileRefused",
+                   QStringLiteral("dem/notes.txt"),
+                   {"/data/hgt", "dem/a.tif"},
+                   0,
                    QStringLiteral("{dir}/dem/notes.txt ist keine Rasterdatei, die hgtfill lesen kann.")},
-        RasterPick{"GoneFileRefused", QStringLiteral("dem/gone.tif"), {"/data/hgt", "dem/a.tif"}, 0,
+        RasterPick{"GoneFileRefused",
+                   QStringLiteral("dem/gone.tif"),
+                   {"/data/hgt", "dem/a.tif"},
+                   0,
                    QStringLiteral("{dir}/dem/gone.tif ist keine Rasterdatei, die hgtfill lesen kann.")}),
     [](const auto& info) { return info.param.name; });
 

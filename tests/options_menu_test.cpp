@@ -87,11 +87,11 @@ protected:
 TEST_F(OptionsMenuTest, FreshStoreGivesTheDefaultEntries)
 {
     QMenu* options = window->menuBar()->actions()[1]->menu();
-    EXPECT_EQ(entryTexts(options), (QStringList{QStringLiteral("Leerwerte"), QStringLiteral("Weitere Sekundärordner …"),
-                                                QStringLiteral("Füllmethode"), QString(),
-                                                QStringLiteral("Löcher ohne Quelle interpolieren"),
-                                                QStringLiteral("Höchstabstand für Interpolation …"),
-                                                QStringLiteral("Herkunftskarte schreiben")}));
+    EXPECT_EQ(
+        entryTexts(options),
+        (QStringList{QStringLiteral("Leerwerte"), QStringLiteral("Weitere Sekundärordner …"),
+                     QStringLiteral("Füllmethode"), QString(), QStringLiteral("Löcher ohne Quelle interpolieren"),
+                     QStringLiteral("Höchstabstand für Interpolation …"), QStringLiteral("Herkunftskarte schreiben")}));
     EXPECT_EQ(entryTexts(submenu("menuVoidValues")),
               (QStringList{QStringLiteral("−9999"), QStringLiteral("−32768 (SRTM)"), QStringLiteral("−32767")}));
     EXPECT_EQ(entryTexts(submenu("menuFillMethod")),
@@ -306,8 +306,8 @@ TEST_F(OptionsMenuTest, EntriesWaitWhileARunKeepsTheOptionsItStartedWith)
         writeBytes(temp / (std::string("tiles/") + name), tile);
         writeBytes(temp / (std::string("secondary/") + name), source);
     }
-    const char* const entries[] = {"actionVoid9999", "actionVoid32768", "actionVoid32767", "actionMoreSources",
-                                   "actionMethodCopy", "actionMethodDelta"};
+    const char* const entries[] = {"actionVoid9999",    "actionVoid32768",  "actionVoid32767",
+                                   "actionMoreSources", "actionMethodCopy", "actionMethodDelta"};
     RunOptions srtm = engineOptions();
     srtm.voidValues = {-32768};
     window->form().setEventInterval(std::chrono::milliseconds{0});
@@ -358,17 +358,20 @@ TEST_F(OptionsMenuTest, NoteBesideTheRunsLineAndAStoreThatCannotBeWritten)
     entry("actionVoid32767")->trigger();
     // The choice holds for this session all the same.
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_EQ(dialogs.messages[0], QStringLiteral("Die Optionen gelten bis zum Ende des Programms; sie konnten nicht in ")
-                                       + RunOptionsSettings::location() + QStringLiteral(" gespeichert werden."));
+    EXPECT_EQ(dialogs.messages[0],
+              QStringLiteral("Die Optionen gelten bis zum Ende des Programms; sie konnten nicht in ")
+                  + RunOptionsSettings::location() + QStringLiteral(" gespeichert werden."));
     EXPECT_EQ(engineOptions().voidValues, (Values{-9999, -32767}));
     EXPECT_EQ(note()->fullText(), QStringLiteral("Leerwerte: −9999, −32767"));
 
     dialogs.messages.clear();
     fill("tiles/N47E011.hgt", "secondary");
-    EXPECT_TRUE(window->statusText().startsWith(QStringLiteral("Fertig: 1 gefüllt · "))) << window->statusText().toStdString();
+    EXPECT_TRUE(window->statusText().startsWith(QStringLiteral("Fertig: 1 gefüllt · ")))
+        << window->statusText().toStdString();
     EXPECT_TRUE(note()->isVisible());
     EXPECT_EQ(note()->text(), QStringLiteral("Leerwerte: −9999, −32767"));
-    EXPECT_GT(note()->geometry().left(), window->statusBar()->findChild<QLabel*>(QStringLiteral("statusText"))->geometry().left());
+    EXPECT_GT(note()->geometry().left(),
+              window->statusBar()->findChild<QLabel*>(QStringLiteral("statusText"))->geometry().left());
 }
 
 } // namespace

@@ -36,13 +36,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NoteCase{"defaults", {-9999}, 0, FillMethod::Copy, QString()},
         NoteCase{"twoVoidValues", {-9999, -32768}, 0, FillMethod::Copy, QStringLiteral("Leerwerte: −9999, −32768")},
-        NoteCase{"voidValuesInMenuOrder", {-32767, -32768, -9999}, 0, FillMethod::Copy,
+        NoteCase{"voidValuesInMenuOrder",
+                 {-32767, -32768, -9999},
+                 0,
+                 FillMethod::Copy,
                  QStringLiteral("Leerwerte: −9999, −32768, −32767")},
         NoteCase{"withoutTheDefaultValue", {-32768}, 0, FillMethod::Copy, QStringLiteral("Leerwerte: −32768")},
         NoteCase{"oneMoreSource", {-9999}, 1, FillMethod::Copy, QStringLiteral("1 weitere Quelle")},
         NoteCase{"twoMoreSources", {-9999}, 2, FillMethod::Copy, QStringLiteral("2 weitere Quellen")},
         NoteCase{"delta", {-9999}, 0, FillMethod::Delta, QStringLiteral("Übergänge angleichen")},
-        NoteCase{"everything", {-9999, -32768}, 2, FillMethod::Delta,
+        NoteCase{"everything",
+                 {-9999, -32768},
+                 2,
+                 FillMethod::Delta,
                  QStringLiteral("Leerwerte: −9999, −32768 · 2 weitere Quellen · Übergänge angleichen")}),
     [](const ::testing::TestParamInfo<NoteCase>& info) { return std::string(info.param.name); });
 

@@ -24,7 +24,8 @@ inline void removeOptionsStore()
     if (QFileInfo(folder).isFile())
         QFile::remove(folder);
     {
-        QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("hgtfill"), QStringLiteral("hgtfill"));
+        QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("hgtfill"),
+                        QStringLiteral("hgtfill"));
         store.clear();
         store.sync();
     }

@@ -97,25 +97,23 @@ TEST_P(OutputLeadsBack, IsRefusedBeforeAnythingIsWritten)
     EXPECT_TRUE(sameBytes(readBytes(secondaryTile), secondaryBefore));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fill, OutputLeadsBack,
-    ::testing::Values(
-        LeadBack{"MergedLinksToThePrimarysFolder",
-                 [](TwoFolders& f) {
-                     fs::create_directory_symlink(".", f.in + "/Merged");
-                     return f.sec;
-                 }},
-        LeadBack{"MergedLinksToTheSecondaryFolder",
-                 [](TwoFolders& f) {
-                     fs::create_directory_symlink("../sec", f.in + "/Merged");
-                     return f.sec;
-                 }},
-        LeadBack{"SecondaryFolderIsMerged",
-                 [](TwoFolders& f) {
-                     writeBytes(f.in + "/Merged/N47E011.hgt", f.secondaryBytes);
-                     return f.in + "/Merged";
-                 }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Fill, OutputLeadsBack,
+                         ::testing::Values(LeadBack{"MergedLinksToThePrimarysFolder",
+                                                    [](TwoFolders& f) {
+                                                        fs::create_directory_symlink(".", f.in + "/Merged");
+                                                        return f.sec;
+                                                    }},
+                                           LeadBack{"MergedLinksToTheSecondaryFolder",
+                                                    [](TwoFolders& f) {
+                                                        fs::create_directory_symlink("../sec", f.in + "/Merged");
+                                                        return f.sec;
+                                                    }},
+                                           LeadBack{"SecondaryFolderIsMerged",
+                                                    [](TwoFolders& f) {
+                                                        writeBytes(f.in + "/Merged/N47E011.hgt", f.secondaryBytes);
+                                                        return f.in + "/Merged";
+                                                    }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A source folder that holds no such tile is still a source: later tiles may find theirs there.
 TEST(OutputLeadsBack, SourceFolderWithoutTheTileIsRefusedToo)
@@ -188,7 +186,8 @@ TEST(OutputFolders, RefusedDifferenceLeavesNoFolderAndDanglingLinkIsNamed)
     fs::create_directory_symlink("../gone", f.in + "/Merged");
     const TileResult dangling = fill(f.primary, f.sec);
     EXPECT_EQ(dangling.end, RunEnd::Failed);
-    EXPECT_NE(dangling.message().find("Symlink auf ../gone, das nicht existiert"), std::string::npos) << dangling.message();
+    EXPECT_NE(dangling.message().find("Symlink auf ../gone, das nicht existiert"), std::string::npos)
+        << dangling.message();
 }
 
 // N47E011.hgt and an archive of the same tile both fill into Merged/N47E011.hgt.

@@ -57,7 +57,8 @@ TEST(PictureFile, PixelsShowTheirSamples)
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x) {
                 const std::int16_t d = samples.at(step * y, step * x);
-                const std::uint32_t expected = d == kVoidValue ? kDifferenceVoidColour : DifferenceColour(d, summary.difference->clip);
+                const std::uint32_t expected =
+                    d == kVoidValue ? kDifferenceVoidColour : DifferenceColour(d, summary.difference->clip);
                 ASSERT_EQ(image.pixel(x, y), expected) << "pixel " << x << ", " << y;
             }
     }

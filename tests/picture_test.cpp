@@ -18,10 +18,22 @@ namespace {
 
 using Height = std::function<std::int32_t(int row, int column)>;
 
-int red(std::uint32_t c) { return static_cast<int>(c >> 16 & 0xFF); }
-int green(std::uint32_t c) { return static_cast<int>(c >> 8 & 0xFF); }
-int blue(std::uint32_t c) { return static_cast<int>(c & 0xFF); }
-int lightness(std::uint32_t c) { return red(c) + green(c) + blue(c); }
+int red(std::uint32_t c)
+{
+    return static_cast<int>(c >> 16 & 0xFF);
+}
+int green(std::uint32_t c)
+{
+    return static_cast<int>(c >> 8 & 0xFF);
+}
+int blue(std::uint32_t c)
+{
+    return static_cast<int>(c & 0xFF);
+}
+int lightness(std::uint32_t c)
+{
+    return red(c) + green(c) + blue(c);
+}
 
 TileSamples samplesOf(int side, const Height& height, std::string name = "N47E011.hgt")
 {
@@ -129,7 +141,8 @@ TEST(PictureColours, LatitudeFromTheTileName)
     EXPECT_EQ(TileLatitude("N4E011.hgt"), std::nullopt);
     EXPECT_EQ(TileLatitude("tile.hgt"), std::nullopt);
 
-    TileSamples samples = samplesOf(1201, [](int, int) { return 0; }, "N60E010.hgt");
+    TileSamples samples = samplesOf(
+        1201, [](int, int) { return 0; }, "N60E010.hgt");
     const SampleSpacing spacing = SpacingOf(samples);
     EXPECT_NEAR(spacing.north, 3 * 30.9, 0.1);
     EXPECT_NEAR(spacing.east, spacing.north * std::cos(60.5 * std::numbers::pi / 180), 1e-9);
@@ -187,7 +200,10 @@ struct Spread {
     Height height;
 };
 
-void PrintTo(const Spread& spread, std::ostream* out) { *out << spread.name; }
+void PrintTo(const Spread& spread, std::ostream* out)
+{
+    *out << spread.name;
+}
 
 class PictureStatistics : public ::testing::TestWithParam<Spread> {};
 
@@ -247,17 +263,18 @@ std::int32_t noise(int r, int c, int range)
 
 constexpr std::array<std::int32_t, 8> fewValues{250, -40, 12, 0, -3, 100, 5, 31};
 
-INSTANTIATE_TEST_SUITE_P(Picture, PictureStatistics,
-    ::testing::Values(
-        Spread{"narrow", [](int r, int c) { return noise(r, c, 2); }},
-        Spread{"ripple_with_voids", ripple},
-        Spread{"wide_with_outliers", [](int r, int c) { return c % 400 == 7 ? 30000 - r : noise(r, c, 800); }},
-        Spread{"one_sided", [](int r, int c) { return 5 + std::abs(noise(r, c, 40)); }},
-        Spread{"saturated", [](int r, int c) { return r < 600 ? -32768 : noise(r, c, 3000); }},
-        Spread{"all_but_one_void", [](int r, int c) { return r == 17 && c == 4 ? -12 : -9999; }},
-        // Few distinct values: the percentiles fall between ranks.
-        Spread{"seven_values", [](int r, int c) { return r == 5 && c < 7 ? fewValues[c] : -9999; }},
-        Spread{"eight_values", [](int r, int c) { return r == 5 && c < 8 ? fewValues[c] : -9999; }}),
+INSTANTIATE_TEST_SUITE_P(
+    Picture, PictureStatistics,
+    ::testing::Values(Spread{"narrow", [](int r, int c) { return noise(r, c, 2); }},
+                      Spread{"ripple_with_voids", ripple},
+                      Spread{"wide_with_outliers",
+                             [](int r, int c) { return c % 400 == 7 ? 30000 - r : noise(r, c, 800); }},
+                      Spread{"one_sided", [](int r, int c) { return 5 + std::abs(noise(r, c, 40)); }},
+                      Spread{"saturated", [](int r, int c) { return r < 600 ? -32768 : noise(r, c, 3000); }},
+                      Spread{"all_but_one_void", [](int r, int c) { return r == 17 && c == 4 ? -12 : -9999; }},
+                      // Few distinct values: the percentiles fall between ranks.
+                      Spread{"seven_values", [](int r, int c) { return r == 5 && c < 7 ? fewValues[c] : -9999; }},
+                      Spread{"eight_values", [](int r, int c) { return r == 5 && c < 8 ? fewValues[c] : -9999; }}),
     [](const ::testing::TestParamInfo<Spread>& info) { return std::string(info.param.name); });
 
 TEST(PictureStatisticsOf, ReliefWithOtherVoidValues)
@@ -284,7 +301,10 @@ struct Plain {
     std::uint32_t colour; // of every pixel
 };
 
-void PrintTo(const Plain& plain, std::ostream* out) { *out << plain.name; }
+void PrintTo(const Plain& plain, std::ostream* out)
+{
+    *out << plain.name;
+}
 
 class PictureOfAPlainTile : public ::testing::TestWithParam<Plain> {};
 
@@ -319,14 +339,14 @@ TEST_P(PictureOfAPlainTile, HasFiniteFiguresAndOneColour)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Picture, PictureOfAPlainTile,
-    ::testing::Values(
-        Plain{"relief_constant", 640, PictureKind::Relief, HypsometricColour(640)}, // flat: unshaded
-        Plain{"relief_all_void", -9999, PictureKind::Relief, kReliefVoidColour},
-        Plain{"difference_zero", 0, PictureKind::Difference, kDifferenceZeroColour},
-        Plain{"difference_constant", 7, PictureKind::Difference, kDifferenceHighColour},
-        Plain{"difference_constant_below", -1, PictureKind::Difference, kDifferenceLowColour},
-        Plain{"difference_all_void", -9999, PictureKind::Difference, kDifferenceVoidColour}),
+INSTANTIATE_TEST_SUITE_P(
+    Picture, PictureOfAPlainTile,
+    ::testing::Values(Plain{"relief_constant", 640, PictureKind::Relief, HypsometricColour(640)}, // flat: unshaded
+                      Plain{"relief_all_void", -9999, PictureKind::Relief, kReliefVoidColour},
+                      Plain{"difference_zero", 0, PictureKind::Difference, kDifferenceZeroColour},
+                      Plain{"difference_constant", 7, PictureKind::Difference, kDifferenceHighColour},
+                      Plain{"difference_constant_below", -1, PictureKind::Difference, kDifferenceLowColour},
+                      Plain{"difference_all_void", -9999, PictureKind::Difference, kDifferenceVoidColour}),
     [](const ::testing::TestParamInfo<Plain>& info) { return std::string(info.param.name); });
 
 TEST(PictureMapping, PixelToSample)
@@ -352,7 +372,8 @@ TEST(PictureMapping, PixelToSample)
 // tests/picture_file_test.cpp checks the colours of a difference picture through a PNG file.
 TEST(PictureMapping, ReliefVoidsWhereTheSamplesAreVoid)
 {
-    const TileSamples samples = samplesOf(3601, [](int r, int c) { return ripple(r, c) == kVoidValue ? kVoidValue : 900 + r % 50 + c % 70; });
+    const TileSamples samples =
+        samplesOf(3601, [](int r, int c) { return ripple(r, c) == kVoidValue ? kVoidValue : 900 + r % 50 + c % 70; });
     for (const auto& [size, step] : {std::pair{0, 1}, std::pair{1201, 3}}) {
         const TilePicture picture = draw(samples, PictureKind::Relief, size);
         for (int y = 0; y < picture.height; ++y)
@@ -408,7 +429,8 @@ TEST(PictureRelief, FullSizePixelsFollowTheShadingRule)
 TEST(PictureRelief, SlopesFacingTheLightAreBrighter)
 {
     // A cone: its north-west flank lit, its south-east flank in shade, at any size.
-    const TileSamples cone = samplesOf(1201, [](int r, int c) { return 4000 - static_cast<int>(std::hypot(r - 600, c - 600) * 8); });
+    const TileSamples cone =
+        samplesOf(1201, [](int r, int c) { return 4000 - static_cast<int>(std::hypot(r - 600, c - 600) * 8); });
     for (int size : {0, 300}) {
         const TilePicture picture = draw(cone, PictureKind::Relief, size);
         const int q = picture.width / 4;

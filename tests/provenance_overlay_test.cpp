@@ -75,8 +75,10 @@ protected:
         // The pixel whose middle lies on the sample (the view names the sample at a pixel's middle).
         const QPointF middle = view->positionOf({row, column});
         const double half = view->scale() / 2 + 0.5;
-        const QPoint pixel(static_cast<int>(std::ceil(middle.x() - half)), static_cast<int>(std::ceil(middle.y() - half)));
-        QMouseEvent move(QEvent::MouseMove, pixel, view->mapToGlobal(pixel), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        const QPoint pixel(static_cast<int>(std::ceil(middle.x() - half)),
+                           static_cast<int>(std::ceil(middle.y() - half)));
+        QMouseEvent move(QEvent::MouseMove, pixel, view->mapToGlobal(pixel), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
         QApplication::sendEvent(view, &move);
         return viewer->statusText();
     }
@@ -115,8 +117,10 @@ TEST_F(ProvenanceOverlayTest, OfferedBesideACompanionDrawnWithLegendAndNamedUnde
     // The line under the picture adds where the sample came from.
     const auto height = [&](int r, int c) { return sampleAt(tile, static_cast<std::int64_t>(r) * kSide + c); };
     EXPECT_EQ(statusOn(viewer, 50, 60), QStringLiteral("Zeile 50, Spalte 60: %1 m · Quelle 1").arg(height(50, 60)));
-    EXPECT_EQ(statusOn(viewer, 801, 201), QStringLiteral("Zeile 801, Spalte 201: %1 m · interpoliert").arg(height(801, 201)));
-    EXPECT_EQ(statusOn(viewer, 700, 700), QStringLiteral("Zeile 700, Spalte 700: %1 m · Kachel selbst").arg(height(700, 700)));
+    EXPECT_EQ(statusOn(viewer, 801, 201),
+              QStringLiteral("Zeile 801, Spalte 201: %1 m · interpoliert").arg(height(801, 201)));
+    EXPECT_EQ(statusOn(viewer, 700, 700),
+              QStringLiteral("Zeile 700, Spalte 700: %1 m · Kachel selbst").arg(height(700, 700)));
 
     // Drawn over the picture: a sample of source 1 is tinted, the tile's own is not; off again, the
     // picture, legend and line are as without a companion.

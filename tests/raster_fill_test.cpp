@@ -42,7 +42,8 @@ bool rasterHole(int r, int c)
 // N47E011 pixel for node, with a nodata hole; the whole tile plus half a pixel around.
 void writeNodeRaster(const std::string& path)
 {
-    RasterLayout layout = Geographic(11 - kStep / 2, 47 - kStep / 2, 12 + kStep / 2, 48 + kStep / 2, kSide - 1, kSide - 1);
+    RasterLayout layout =
+        Geographic(11 - kStep / 2, 47 - kStep / 2, 12 + kStep / 2, 48 + kStep / 2, kSide - 1, kSide - 1);
     layout.nodata = -32768;
     layout.hole = [](int column, int row) { return rasterHole(row, column); };
     WriteRaster(path, layout);
@@ -211,8 +212,8 @@ TEST(RasterFill, RasterOverPartOfTheTileFillsOnlyUnderIt)
     Scene scene;
     ASSERT_FALSE(HasFatalFailure());
     // Pixel centres on the nodes of columns 0..539.
-    WriteRaster(scene.folder / "west/w.tif", Geographic(11 - kStep / 2, 47 - kStep / 2, 11 + 539.5 * kStep,
-                                                         48 + kStep / 2, kSide - 1, kSide - 1));
+    WriteRaster(scene.folder / "west/w.tif",
+                Geographic(11 - kStep / 2, 47 - kStep / 2, 11 + 539.5 * kStep, 48 + kStep / 2, kSide - 1, kSide - 1));
     ASSERT_FALSE(HasFatalFailure());
     Result<std::shared_ptr<const TileSource>> raster = OpenRasterTileSource(scene.folder / "west");
     ASSERT_TRUE(raster) << raster.error().message;
@@ -230,7 +231,8 @@ TEST(RasterFill, RasterOverPartOfTheTileFillsOnlyUnderIt)
     const Bytes output = test::readBytes(scene.folder / "Merged/N47E011.hgt");
     for (int r = 280; r < 360; ++r)
         for (int c = 480; c < 600; ++c)
-            ASSERT_EQ(sampleOf(output, static_cast<std::int64_t>(r) * kSide + c), c < 540 ? nodeHeight(r, c) : kVoidValue)
+            ASSERT_EQ(sampleOf(output, static_cast<std::int64_t>(r) * kSide + c),
+                      c < 540 ? nodeHeight(r, c) : kVoidValue)
                 << r << "," << c;
 }
 
@@ -290,8 +292,8 @@ TEST_P(FillAgreesWithGdalwarp, OnAThreeSecondTile)
 
 INSTANTIATE_TEST_SUITE_P(
     RasterFill, FillAgreesWithGdalwarp,
-    ::testing::Values(WarpFill{"PixelsBetweenTheNodes", Geographic(11 - kStep, 47 - kStep, 12 + kStep, 48 + kStep, kSide - 1,
-                                                                   kSide - 1)},
+    ::testing::Values(WarpFill{"PixelsBetweenTheNodes",
+                               Geographic(11 - kStep, 47 - kStep, 12 + kStep, 48 + kStep, kSide - 1, kSide - 1)},
                       WarpFill{"CoarserOffsetGrid", Geographic(10.95, 46.95, 12.05, 48.05, 1000, 1000)}),
     [](const auto& info) { return info.param.name; });
 
@@ -308,12 +310,13 @@ TEST(RasterFill, CommandLineReportsTheRasterFiles)
 {
     Scene scene;
     ASSERT_FALSE(HasFatalFailure());
-    const std::string command = std::string("'") + HGTFILL_CLI + "' fill --json -s '" + (scene.folder / "hgt") + "' -s '"
-                                + (scene.folder / "dem") + "' '" + (scene.folder / "N47E011.hgt") + "' > '"
+    const std::string command = std::string("'") + HGTFILL_CLI + "' fill --json -s '" + (scene.folder / "hgt")
+                                + "' -s '" + (scene.folder / "dem") + "' '" + (scene.folder / "N47E011.hgt") + "' > '"
                                 + (scene.folder / "out.json") + "' 2> '" + (scene.folder / "err.txt") + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << readText(scene.folder / "err.txt");
     const std::string out = readText(scene.folder / "out.json");
-    EXPECT_NE(out.find(R"("source_files":[")" + (scene.folder / "dem/n47e011.tif") + R"("])"), std::string::npos) << out;
+    EXPECT_NE(out.find(R"("source_files":[")" + (scene.folder / "dem/n47e011.tif") + R"("])"), std::string::npos)
+        << out;
     EXPECT_NE(out.find(R"("end":"filled")"), std::string::npos) << out;
 
     const std::string text = std::string("'") + HGTFILL_CLI + "' fill -s '" + (scene.folder / "dem") + "' '"
@@ -346,8 +349,9 @@ TEST_P(WithoutThePlugin, RasterSourcesFailWithAReasonAndHgtFoldersStillFill)
     // A copy of the program far from the build tree, where no plugin lies next to it.
     std::filesystem::create_directories(scene.folder / "bin");
     std::filesystem::copy_file(HGTFILL_CLI, scene.folder / "bin/hgtfill-cli-copy");
-    const std::string environment =
-        c.environment.empty() ? "env -u HGTFILL_RASTER_PLUGIN " : "env HGTFILL_RASTER_PLUGIN='" + (scene.folder / c.environment) + "' ";
+    const std::string environment = c.environment.empty()
+                                        ? "env -u HGTFILL_RASTER_PLUGIN "
+                                        : "env HGTFILL_RASTER_PLUGIN='" + (scene.folder / c.environment) + "' ";
     const std::string program = environment + "'" + (scene.folder / "bin/hgtfill-cli-copy") + "' fill -s '";
     const std::string tile = "' '" + (scene.folder / "N47E011.hgt") + "' > '" + (scene.folder / "out.txt") + "' 2>&1";
 

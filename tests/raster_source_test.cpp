@@ -26,12 +26,12 @@ namespace {
 using test::TempFolder;
 
 struct Agreement {
-    std::int64_t taken = 0;      // samples RasterSource gave
-    std::int64_t withinOne = 0;  // of those, within 1 m of gdalwarp
+    std::int64_t taken = 0;     // samples RasterSource gave
+    std::int64_t withinOne = 0; // of those, within 1 m of gdalwarp
     std::int64_t withinTwo = 0;
-    std::int64_t warpOnly = 0;   // gdalwarp has a value, RasterSource none
-    std::int64_t oursOnly = 0;   // the reverse: a value where gdalwarp sees no data
-    std::string worst;           // where the first samples beyond 2 m are, for the failure message
+    std::int64_t warpOnly = 0; // gdalwarp has a value, RasterSource none
+    std::int64_t oursOnly = 0; // the reverse: a value where gdalwarp sees no data
+    std::string worst;         // where the first samples beyond 2 m are, for the failure message
 };
 
 Agreement Compare(const SourceTileSamples& ours, const std::vector<std::optional<std::int16_t>>& warp)
@@ -52,8 +52,8 @@ Agreement Compare(const SourceTileSamples& ours, const std::vector<std::optional
         a.withinOne += d <= 1;
         a.withinTwo += d <= 2;
         if (d > 2 && a.worst.size() < 200)
-            a.worst += std::to_string(i / ours.side) + "," + std::to_string(i % ours.side) + ": " +
-                       std::to_string(ours.values[i]) + " vs " + std::to_string(*warp[i]) + "; ";
+            a.worst += std::to_string(i / ours.side) + "," + std::to_string(i % ours.side) + ": "
+                       + std::to_string(ours.values[i]) + " vs " + std::to_string(*warp[i]) + "; ";
     }
     return a;
 }
@@ -92,7 +92,8 @@ TEST_P(GdalwarpAgreement, SamplesMatchTheWarperOnTheTileGrid)
     ASSERT_TRUE(tile->has_value());
     const SourceTileSamples& ours = **tile;
     ASSERT_EQ(ours.values.size(), static_cast<std::size_t>(c.side) * c.side);
-    EXPECT_EQ(ours.files.size(), c.sourceFolder.empty() ? 1u : source->rasterCount()) << testing::PrintToString(ours.files);
+    EXPECT_EQ(ours.files.size(), c.sourceFolder.empty() ? 1u : source->rasterCount())
+        << testing::PrintToString(ours.files);
 
     const auto origin = *TileOriginOf(c.tile);
     const auto warp = Gdalwarp(rasters, folder / "warp.tif", origin, c.side);
@@ -128,11 +129,25 @@ std::vector<std::string> AreaHalfPixel(const TempFolder& f, GDALDataType type, b
 }
 
 const WarpCase kCases[] = {
-    {"AreaRegisteredInt16", "N47E011.hgt", 1201,
-     [](const TempFolder& f) { return AreaHalfPixel(f, GDT_Int16, false); }, "", false, 1.0, {}},
-    {"AreaRegisteredFloat32Exact", "N47E011.hgt", 1201,
-     [](const TempFolder& f) { return AreaHalfPixel(f, GDT_Float32, false); }, "", true, 1.0, {}},
-    {"PointRegisteredFloat32Exact", "N47E011.hgt", 1201,
+    {"AreaRegisteredInt16",
+     "N47E011.hgt",
+     1201,
+     [](const TempFolder& f) { return AreaHalfPixel(f, GDT_Int16, false); },
+     "",
+     false,
+     1.0,
+     {}},
+    {"AreaRegisteredFloat32Exact",
+     "N47E011.hgt",
+     1201,
+     [](const TempFolder& f) { return AreaHalfPixel(f, GDT_Float32, false); },
+     "",
+     true,
+     1.0,
+     {}},
+    {"PointRegisteredFloat32Exact",
+     "N47E011.hgt",
+     1201,
      [](const TempFolder& f) {
          auto files = AreaHalfPixel(f, GDT_Float32, true);
          // The file itself must say point: read raw, its tie point is the first pixel's centre.
@@ -145,13 +160,21 @@ const WarpCase kCases[] = {
          EXPECT_NEAR(gt[0], 11 - 1.0 / 1200, 1e-9);
          return files;
      },
-     "", true, 1.0, {}},
-    {"CoarserSourceBilinear", "N47E011.hgt", 1201,
+     "",
+     true,
+     1.0,
+     {}},
+    {"CoarserSourceBilinear",
+     "N47E011.hgt",
+     1201,
      [](const TempFolder& f) {
          WriteRaster(f / "coarse.tif", Geographic(10.9, 46.9, 12.1, 48.1, 720, 720));
          return std::vector<std::string>{f / "coarse.tif"};
      },
-     "", false, 1.0, {}},
+     "",
+     false,
+     1.0,
+     {}},
     {"NodataInsideVoidsExactlyTheHole", "N47E011.hgt", 1201,
      [](const TempFolder& f) {
          const double px = 1.0 / 1200;
@@ -169,7 +192,9 @@ const WarpCase kCases[] = {
          return std::vector<std::string>{f / "west.tif"};
      },
      "", false, 0.39, [](int, int c) { return c >= 480; }},
-    {"CopernicusLikeTilesFromTheirNeighbours", "N50E010.hgt", 3601,
+    {"CopernicusLikeTilesFromTheirNeighbours",
+     "N50E010.hgt",
+     3601,
      [](const TempFolder& f) {
          // Names say nothing and sit in sub folders: the tiles are found by their georeferencing.
          std::vector<std::string> mosaics;
@@ -179,8 +204,9 @@ const WarpCase kCases[] = {
              for (int lon : {10, 11}) {
                  const int columns = lat >= 50 ? 2400 : 3600;
                  RasterLayout layout = Geographic(lon - 0.5 / columns, lat + 0.5 / 3600, lon + 1 - 0.5 / columns,
-                                              lat + 1 + 0.5 / 3600, columns, 3600);
-                 const std::string path = f / ("source/sub" + std::to_string(k) + "/x" + std::to_string(7 * k) + ".tif");
+                                                  lat + 1 + 0.5 / 3600, columns, 3600);
+                 const std::string path =
+                     f / ("source/sub" + std::to_string(k) + "/x" + std::to_string(7 * k) + ".tif");
                  WriteRaster(path, layout);
                  tiles += " '" + path + "'";
                  ++k;
@@ -192,17 +218,25 @@ const WarpCase kCases[] = {
          }
          return mosaics;
      },
-     "source", false, 1.0, {}},
-    {"Utm32FromGdalwarp", "N47E008.hgt", 1201,
+     "source",
+     false,
+     1.0,
+     {}},
+    {"Utm32FromGdalwarp",
+     "N47E008.hgt",
+     1201,
      [](const TempFolder& f) {
          WriteRaster(f / "geo.tif", Geographic(7.8, 46.8, 9.2, 48.2, 1800, 1800));
-         const std::string command = "gdalwarp -q -t_srs EPSG:25832 -tr 40 40 -r bilinear -ot Float32 '" +
-                                     f / "geo.tif" + "' '" + f / "utm.tif" + "'";
+         const std::string command = "gdalwarp -q -t_srs EPSG:25832 -tr 40 40 -r bilinear -ot Float32 '" + f / "geo.tif"
+                                     + "' '" + f / "utm.tif" + "'";
          EXPECT_EQ(std::system(command.c_str()), 0);
          std::filesystem::remove(f / "geo.tif");
          return std::vector<std::string>{f / "utm.tif"};
      },
-     "", false, 1.0, {}},
+     "",
+     false,
+     1.0,
+     {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Layouts, GdalwarpAgreement, ::testing::ValuesIn(kCases),
@@ -223,8 +257,10 @@ TEST_P(TileHeightRounding, RoundsClampsAndAvoidsVoidMarkers)
     EXPECT_EQ(TileHeight(GetParam().metres), GetParam().sample);
 }
 INSTANTIATE_TEST_SUITE_P(Heights, TileHeightRounding,
-                         ::testing::Values(HeightRow{"HalfAwayFromZeroUp", 2.5, 3}, HeightRow{"HalfAwayFromZeroDown", -2.5, -3},
-                                           HeightRow{"JustBelowHalf", 2.4999, 2}, HeightRow{"ClampHigh", 40000.0, 32767},
+                         ::testing::Values(HeightRow{"HalfAwayFromZeroUp", 2.5, 3},
+                                           HeightRow{"HalfAwayFromZeroDown", -2.5, -3},
+                                           HeightRow{"JustBelowHalf", 2.4999, 2},
+                                           HeightRow{"ClampHigh", 40000.0, 32767},
                                            HeightRow{"ClampLowOffMarker", -40000.0, -32766},
                                            HeightRow{"RoundsOntoVoidMarker", -9998.5, -9998},
                                            HeightRow{"MinusThirtyTwoSevenSixSeven", -32767.2, -32766},
@@ -312,7 +348,8 @@ TEST_F(RasterSourceBasics, OpenRefusesWhatIsNoGeoreferencedRaster)
     test::writeBytes(f / "text.tif", test::Bytes{'n', 'o'});
     EXPECT_EQ(RasterSource::open(f / "text.tif").error().kind, ErrorKind::NotATile);
     // A raster without georeferencing is skipped; a folder of only those is no source.
-    GDALDatasetH plain = GDALCreate(GDALGetDriverByName("GTiff"), (f / "plain.tif").c_str(), 4, 4, 1, GDT_Int16, nullptr);
+    GDALDatasetH plain =
+        GDALCreate(GDALGetDriverByName("GTiff"), (f / "plain.tif").c_str(), 4, 4, 1, GDT_Int16, nullptr);
     GDALClose(plain);
     EXPECT_EQ(RasterSource::open(f.path().string()).error().kind, ErrorKind::NotFound);
 }
@@ -335,15 +372,15 @@ TEST_P(LooksLikeRasterSource, ByExtensionAndFolderContents)
         test::writeBytes(f / file, {});
     EXPECT_EQ(RasterSource::looksLikeRasterSource(f / GetParam().path), GetParam().looks);
 }
-INSTANTIATE_TEST_SUITE_P(
-    Paths, LooksLikeRasterSource,
-    ::testing::Values(LooksRow{"GeoTiffFile", {"a.TIF"}, "a.TIF", true}, LooksRow{"VrtFile", {"all.vrt"}, "all.vrt", true},
-                      LooksRow{"HgtFile", {"N47E011.hgt"}, "N47E011.hgt", false},
-                      LooksRow{"FolderOfRastersInSubFolders", {"x/y/dem.tif"}, "", true},
-                      LooksRow{"FolderWithTilesToo", {"dem.tif", "N47E011.hgt"}, "", false},
-                      LooksRow{"FolderOfOtherFiles", {"notes.txt"}, "", false},
-                      LooksRow{"Missing", {}, "nothing.tif", false}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Paths, LooksLikeRasterSource,
+                         ::testing::Values(LooksRow{"GeoTiffFile", {"a.TIF"}, "a.TIF", true},
+                                           LooksRow{"VrtFile", {"all.vrt"}, "all.vrt", true},
+                                           LooksRow{"HgtFile", {"N47E011.hgt"}, "N47E011.hgt", false},
+                                           LooksRow{"FolderOfRastersInSubFolders", {"x/y/dem.tif"}, "", true},
+                                           LooksRow{"FolderWithTilesToo", {"dem.tif", "N47E011.hgt"}, "", false},
+                                           LooksRow{"FolderOfOtherFiles", {"notes.txt"}, "", false},
+                                           LooksRow{"Missing", {}, "nothing.tif", false}),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace hgt

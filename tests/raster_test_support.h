@@ -31,8 +31,8 @@ inline constexpr double kTwoPi = 2 * std::numbers::pi;
 // Mountains steep enough that half a pixel of misregistration moves a 3" sample by metres.
 inline double Terrain(double lon, double lat)
 {
-    return 1000 + 600 * std::sin(kTwoPi * 1.7 * lon) * std::cos(kTwoPi * 1.3 * lat) +
-           80 * std::sin(kTwoPi * (23 * lon + 17 * lat)) + 15 * std::cos(kTwoPi * (61 * lon - 47 * lat));
+    return 1000 + 600 * std::sin(kTwoPi * 1.7 * lon) * std::cos(kTwoPi * 1.3 * lat)
+           + 80 * std::sin(kTwoPi * (23 * lon + 17 * lat)) + 15 * std::cos(kTwoPi * (61 * lon - 47 * lat));
 }
 
 struct RasterLayout {
@@ -50,8 +50,8 @@ inline void WriteRaster(const std::string& path, const RasterLayout& layout)
     GDALAllRegister();
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     const char* options[] = {"TILED=YES", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), layout.width, layout.height, 1, layout.type,
-                                 const_cast<char**>(options));
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), layout.width, layout.height, 1,
+                                 layout.type, const_cast<char**>(options));
     ASSERT_NE(ds, nullptr) << CPLGetLastErrorMsg();
     // Set before the georeferencing, so that the file's tie point names the pixel centre.
     if (layout.pointRegistered)
@@ -71,13 +71,15 @@ inline void WriteRaster(const std::string& path, const RasterLayout& layout)
             row[static_cast<std::size_t>(c)] = layout.hole && layout.hole(c, r)
                                                    ? *layout.nodata
                                                    : Terrain(gt[0] + (c + 0.5) * gt[1], gt[3] + (r + 0.5) * gt[5]);
-        ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, r, layout.width, 1, row.data(), layout.width, 1, GDT_Float64, 0, 0), CE_None);
+        ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, r, layout.width, 1, row.data(), layout.width, 1, GDT_Float64, 0, 0),
+                  CE_None);
     }
     GDALClose(ds);
 }
 
 // A raster of `perDegree` pixels a degree over [west, east] x [south, north], area-registered.
-inline RasterLayout Geographic(double west, double south, double east, double north, double perDegreeX, double perDegreeY)
+inline RasterLayout Geographic(double west, double south, double east, double north, double perDegreeX,
+                               double perDegreeY)
 {
     RasterLayout layout;
     layout.width = static_cast<int>(std::lround((east - west) * perDegreeX));
@@ -93,7 +95,7 @@ inline bool HaveGdalwarp()
 
 // What gdalwarp makes of the inputs on the tile's grid, rounded like a tile sample; nullopt = no value.
 inline std::vector<std::optional<std::int16_t>> Gdalwarp(const std::vector<std::string>& inputs, const std::string& out,
-                                                 const TileOrigin& origin, int side)
+                                                         const TileOrigin& origin, int side)
 {
     const double h = 0.5 / (side - 1);
     std::ostringstream command;
@@ -112,8 +114,9 @@ inline std::vector<std::optional<std::int16_t>> Gdalwarp(const std::vector<std::
         return samples;
     }
     std::vector<float> values(samples.size());
-    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, side, side, values.data(), side, side, GDT_Float32, 0, 0),
-              CE_None);
+    EXPECT_EQ(
+        GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, side, side, values.data(), side, side, GDT_Float32, 0, 0),
+        CE_None);
     GDALClose(ds);
     for (std::size_t i = 0; i < values.size(); ++i)
         if (values[i] != -99999.0f)

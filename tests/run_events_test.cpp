@@ -23,10 +23,7 @@ public:
     {
         events.push_back("started " + std::to_string(index) + "/" + std::to_string(count) + " " + TileName(tile));
     }
-    void progress(const RunProgress& progress) override
-    {
-        progresses.push_back(progress);
-    }
+    void progress(const RunProgress& progress) override { progresses.push_back(progress); }
     void tileFinished(std::size_t index, std::size_t count, const TileResult& result) override
     {
         events.push_back("finished " + std::to_string(index) + "/" + std::to_string(count) + " end "
@@ -124,18 +121,34 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, RunEvents,
     ::testing::Values(
         EventsRow{"fill", Run::Fill, true, 0, {"started 0/1 N47E011.hgt", "finished 0/1 end 0 ", "reports 14"}},
-        EventsRow{"fill_without_state", Run::Fill, false, 0,
+        EventsRow{"fill_without_state",
+                  Run::Fill,
+                  false,
+                  0,
                   {"started 0/1 N47E011.hgt", "finished 0/1 end 0 ", "reports 14"}},
-        EventsRow{"fill_stopped_without_state", Run::Fill, false, 20,
+        EventsRow{"fill_stopped_without_state",
+                  Run::Fill,
+                  false,
+                  20,
                   {"started 0/1 N47E011.hgt", "finished 0/1 end 3 ", "reports 7"}},
-        EventsRow{"batch", Run::Batch, true, 0,
+        EventsRow{"batch",
+                  Run::Batch,
+                  true,
+                  0,
                   {"started 0/2 N47E012.hgt", "finished 0/2 end 1 ", "reports 0", "started 1/2 N47E011.hgt",
                    "finished 1/2 end 0 ", "reports 14"}},
-        EventsRow{"batch_without_state", Run::Batch, false, 0,
+        EventsRow{"batch_without_state",
+                  Run::Batch,
+                  false,
+                  0,
                   {"started 0/2 N47E012.hgt", "finished 0/2 end 1 ", "reports 0", "started 1/2 N47E011.hgt",
                    "finished 1/2 end 0 ", "reports 14"}},
-        EventsRow{"difference", Run::Difference, true, 0, {"started 0/1 N47E011.hgt", "finished 0/1 end 0 ", "reports 14"}},
-        EventsRow{"difference_stopped_without_state", Run::Difference, false, 20,
+        EventsRow{
+            "difference", Run::Difference, true, 0, {"started 0/1 N47E011.hgt", "finished 0/1 end 0 ", "reports 14"}},
+        EventsRow{"difference_stopped_without_state",
+                  Run::Difference,
+                  false,
+                  20,
                   {"started 0/1 N47E011.hgt", "finished 0/1 end 3 ", "reports 7"}}),
     [](const auto& info) { return std::string(info.param.name); });
 

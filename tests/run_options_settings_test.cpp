@@ -102,7 +102,8 @@ TEST_F(RunOptionsSettingsTest, EntriesThisVersionDoesNotKnowKeepTheGivenChoice)
     EXPECT_EQ(loaded.method, FillMethod::Copy);
     EXPECT_EQ(loaded.moreSecondaryFolders, (std::vector<std::string>{"/b"}));
 
-    writeRaw(QStringLiteral("voidValues"), QStringList{QStringLiteral("-32767"), QStringLiteral("5"), QStringLiteral("-32767")});
+    writeRaw(QStringLiteral("voidValues"),
+             QStringList{QStringLiteral("-32767"), QStringLiteral("5"), QStringLiteral("-32767")});
     RunOptions delta;
     delta.method = FillMethod::Delta;
     loaded = RunOptionsSettings::load(delta);

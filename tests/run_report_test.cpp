@@ -77,15 +77,15 @@ TEST(RunReportTest, TableRowsNameHowEachTileEnded)
     QStringList header;
     for (int column = 0; column < model.columnCount(); ++column)
         header << model.headerData(column, Qt::Horizontal).toString();
-    EXPECT_EQ(header, (QStringList{QStringLiteral("Nr."), QStringLiteral("Kachel"), QStringLiteral("Ergebnis"),
-                                   QStringLiteral("Löcher gefunden"), QStringLiteral("Löcher gefüllt"),
-                                   QStringLiteral("Löcher verbleibend"), QStringLiteral("Zeit (s)"),
-                                   QStringLiteral("Datei")}));
+    EXPECT_EQ(header,
+              (QStringList{QStringLiteral("Nr."), QStringLiteral("Kachel"), QStringLiteral("Ergebnis"),
+                           QStringLiteral("Löcher gefunden"), QStringLiteral("Löcher gefüllt"),
+                           QStringLiteral("Löcher verbleibend"), QStringLiteral("Zeit (s)"), QStringLiteral("Datei")}));
     QStringList ends;
     for (int row = 0; row < model.rowCount(); ++row)
         ends << model.cellText(row, RunReportModel::End);
-    EXPECT_EQ(ends, (QStringList{QStringLiteral("gefüllt"), QStringLiteral("ohne Löcher"), QStringLiteral("kein Sekundärfile"),
-                                 QStringLiteral("gestoppt"),
+    EXPECT_EQ(ends, (QStringList{QStringLiteral("gefüllt"), QStringLiteral("ohne Löcher"),
+                                 QStringLiteral("kein Sekundärfile"), QStringLiteral("gestoppt"),
                                  QStringLiteral("Fehler: N47E015.hgt; \"kurz\": 10 Bytes")}));
     EXPECT_EQ(model.cellText(0, RunReportModel::Number), QStringLiteral("1"));
     EXPECT_EQ(model.cellText(0, RunReportModel::Tile), QStringLiteral("N47E011.hgt"));
@@ -110,10 +110,12 @@ TEST(RunReportTest, CsvForGermanSpreadsheets)
     ASSERT_TRUE(csv.startsWith("\xEF\xBB\xBF"));
     const QStringList rows = QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n"));
     ASSERT_EQ(rows.size(), 7); // header, five tiles, and the empty rest after the last line end
-    EXPECT_EQ(rows[0], QStringLiteral("Nr.;Kachel;Ergebnis;Löcher gefunden;Löcher gefüllt;Löcher verbleibend;Zeit (s);Datei"));
+    EXPECT_EQ(rows[0],
+              QStringLiteral("Nr.;Kachel;Ergebnis;Löcher gefunden;Löcher gefüllt;Löcher verbleibend;Zeit (s);Datei"));
     EXPECT_EQ(rows[1], QStringLiteral("1;N47E011.hgt;gefüllt;9;8;1;1,23;/t/N47E011.hgt"));
     EXPECT_EQ(rows[3], QStringLiteral("3;N47E013.hgt;kein Sekundärfile;0;0;0;0,01;/t/N47E013.hgt"));
-    EXPECT_EQ(rows[5], QStringLiteral("5;N47E015.hgt;\"Fehler: N47E015.hgt; \"\"kurz\"\": 10 Bytes\";0;0;0;0,00;/t/N47E015.hgt"));
+    EXPECT_EQ(rows[5], QStringLiteral(
+                           "5;N47E015.hgt;\"Fehler: N47E015.hgt; \"\"kurz\"\": 10 Bytes\";0;0;0;0,00;/t/N47E015.hgt"));
     EXPECT_TRUE(rows[6].isEmpty());
 
     // A report without rows still has its header.
@@ -160,8 +162,9 @@ TEST(RunReportTest, ColumnsPerSourceAndForOffsetsOnlyWhereARunHasThem)
     ASSERT_EQ(rows.size(), 6);
     EXPECT_EQ(rows[0], header.join(QLatin1Char(';')));
     EXPECT_EQ(rows[1], QStringLiteral("1;N47E011.hgt;gefüllt;150;150;120;30;0;0;-0,5;1,3;812;1,50;;/t/N47E011.hgt"));
-    EXPECT_EQ(rows[2], QStringLiteral("2;N47E012.hgt;gefüllt;9;8;8;0;0;1;+9,3;0,5;40;0,50;"
-                                      "Höhenversatz der Quelle: Median +9,3 m – anderes Höhenbezugssystem?;/t/N47E012.hgt"));
+    EXPECT_EQ(rows[2],
+              QStringLiteral("2;N47E012.hgt;gefüllt;9;8;8;0;0;1;+9,3;0,5;40;0,50;"
+                             "Höhenversatz der Quelle: Median +9,3 m – anderes Höhenbezugssystem?;/t/N47E012.hgt"));
     EXPECT_EQ(rows[3], QStringLiteral("3;N47E013.hgt;ohne Löcher;0;0;;;;0;;;;0,10;;/t/N47E013.hgt"));
     EXPECT_EQ(rows[4], QStringLiteral("4;N47E014.hgt;Fehler: kaputt;0;0;;;;0;;;;0,00;;/t/N47E014.hgt"));
 
@@ -207,13 +210,15 @@ TEST(RunReportTest, StatusTexts)
     std::vector<TileResult> tiles(28, result("a.hgt", RunEnd::Complete, 1, 0, 0));
     tiles.push_back(result("b.hgt", RunEnd::NoHoles, 0, 0, 0));
     tiles.push_back(result("c.hgt", RunEnd::Failed, 0, 0, 0, "kaputt"));
-    EXPECT_EQ(RunStatus::finishedText(batchOf(tiles)), QStringLiteral("Fertig: 28 gefüllt, 1 ohne Löcher, 1 Fehler · 0:07"));
+    EXPECT_EQ(RunStatus::finishedText(batchOf(tiles)),
+              QStringLiteral("Fertig: 28 gefüllt, 1 ohne Löcher, 1 Fehler · 0:07"));
 
     RunRecord stopped = batchOf({result("a.hgt", RunEnd::Complete, 1, 0, 0), result("a.hgt", RunEnd::Complete, 1, 0, 0),
                                  result("b.hgt", RunEnd::Stopped, 1, 0, 0)},
                                 true, 30);
     stopped.seconds = 2.5;
-    EXPECT_EQ(RunStatus::finishedText(stopped), QStringLiteral("Gestoppt nach Kachel 3 von 30: 2 gefüllt, 1 gestoppt · 0:02"));
+    EXPECT_EQ(RunStatus::finishedText(stopped),
+              QStringLiteral("Gestoppt nach Kachel 3 von 30: 2 gefüllt, 1 gestoppt · 0:02"));
 
     EXPECT_EQ(RunStatus::finishedText(batchOf({})), QStringLiteral("Fertig: 0 gefüllt · 0:07"));
     RunRecord difference = batchOf({result("a.hgt", RunEnd::Complete, 0, 0, 0)});
@@ -253,7 +258,8 @@ TEST_F(ReportDialogTest, SortsByNumbersCopiesRowsAndSaves)
     QStringList order;
     for (int row = 0; row < 3; ++row)
         order << table->model()->index(row, RunReportModel::Tile).data().toString();
-    EXPECT_EQ(order, (QStringList{QStringLiteral("N47E013.hgt"), QStringLiteral("N47E012.hgt"), QStringLiteral("N47E011.hgt")}));
+    EXPECT_EQ(order, (QStringList{QStringLiteral("N47E013.hgt"), QStringLiteral("N47E012.hgt"),
+                                  QStringLiteral("N47E011.hgt")}));
 
     // Copy: the selected rows as the table shows them, tab-separated.
     table->selectRow(0);
@@ -271,10 +277,12 @@ TEST_F(ReportDialogTest, SortsByNumbersCopiesRowsAndSaves)
     saveButton()->click();
     EXPECT_EQ(dialogs.saveTitles, QStringList{QStringLiteral("Bericht speichern")});
     EXPECT_EQ(dialogs.saveOffered, QStringList{q(temp / "hgtfill-bericht.csv")});
-    EXPECT_EQ(dialogs.saveFilters, (QStringList{QStringLiteral("CSV-Dateien (*.csv)"), QStringLiteral("Alle Dateien (*)")}));
+    EXPECT_EQ(dialogs.saveFilters,
+              (QStringList{QStringLiteral("CSV-Dateien (*.csv)"), QStringLiteral("Alle Dateien (*)")}));
     const Bytes written = readBytes(temp / "bericht.csv");
     const QByteArray expected = dialog->model().toCsv();
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(written.data()), static_cast<qsizetype>(written.size())), expected);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(written.data()), static_cast<qsizetype>(written.size())),
+              expected);
     EXPECT_TRUE(dialogs.messages.isEmpty());
 
     // Cancelled: nothing written, nothing said.
@@ -289,7 +297,8 @@ TEST_F(ReportDialogTest, SaveFailureNamesTheFileAndRunsBlockSaving)
     dialogs.saveAnswers = {q(temp / "missing-folder/bericht.csv")};
     dialog->save();
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].startsWith(QStringLiteral("Der Bericht konnte nicht unter ") + q(temp / "missing-folder/bericht.csv")
+    EXPECT_TRUE(dialogs.messages[0].startsWith(QStringLiteral("Der Bericht konnte nicht unter ")
+                                               + q(temp / "missing-folder/bericht.csv")
                                                + QStringLiteral(" gespeichert werden: ")));
     EXPECT_FALSE(std::filesystem::exists(temp / "missing-folder"));
 
@@ -315,10 +324,12 @@ TEST(FailureReportTest, AtMostTenMessagesEachOfBoundedLength)
               QStringLiteral("… und 1 weitere (Ansicht → Bericht des letzten Laufs)"));
 
     // A line of 200 characters stays whole; a longer one keeps its beginning and its end.
-    const std::string exact = "kein sekundäres hgt-file /" + std::string(200 - 27 - 38, 'p') + "/N47E011.hgt im Sekundärordner gefunden";
+    const std::string exact =
+        "kein sekundäres hgt-file /" + std::string(200 - 27 - 38, 'p') + "/N47E011.hgt im Sekundärordner gefunden";
     ASSERT_EQ(QString::fromStdString(exact).size(), 200);
     EXPECT_EQ(failureSummary({exact}), QString::fromStdString(exact));
-    const QString longer = failureSummary({"kein sekundäres hgt-file /" + std::string(500, 'p') + "/N47E011.hgt im Sekundärordner gefunden"});
+    const QString longer = failureSummary(
+        {"kein sekundäres hgt-file /" + std::string(500, 'p') + "/N47E011.hgt im Sekundärordner gefunden"});
     EXPECT_EQ(longer.size(), 200);
     EXPECT_TRUE(longer.startsWith(QStringLiteral("kein sekundäres hgt-file /p")));
     EXPECT_TRUE(longer.contains(QChar(u'…')));
@@ -329,8 +340,8 @@ TEST(FailureReportTest, TheRealMessageBoxOfTwoHundredFailuresFitsOnTheScreen)
 {
     std::vector<std::string> messages;
     for (int i = 0; i < 200; ++i)
-        messages.push_back("kein sekundäres hgt-file /data/srtm/a/rather/long/folder/name/for/tiles/number/" + std::to_string(i)
-                           + "/with/more/folders/below/it/N47E011.hgt im Sekundärordner gefunden "
+        messages.push_back("kein sekundäres hgt-file /data/srtm/a/rather/long/folder/name/for/tiles/number/"
+                           + std::to_string(i) + "/with/more/folders/below/it/N47E011.hgt im Sekundärordner gefunden "
                            + std::string(static_cast<std::size_t>(i), 'x'));
     const QRect screen = QApplication::primaryScreen()->availableGeometry();
     QRect box;

@@ -160,12 +160,16 @@ TEST_P(SourceAnswers, EndTheRunAsATileFolderWould)
 
 INSTANTIATE_TEST_SUITE_P(
     TileSource, SourceAnswers,
-    ::testing::Values(
-        AnswerCase{"NotCovered", [](FakeSource& s) { s.covers = false; }, RunEnd::MissingSecondary, false},
-        AnswerCase{"NoValueAtAll", [](FakeSource& s) { s.values.assign(s.values.size(), kVoidValue); },
-                   RunEnd::MissingSecondary, false},
-        AnswerCase{"Fails", [](FakeSource& s) { s.failure = Error{ErrorKind::Io, "Lesefehler"}; }, RunEnd::Failed, false},
-        AnswerCase{"GivesValues", [](FakeSource&) {}, RunEnd::Complete, true}),
+    ::testing::Values(AnswerCase{"NotCovered", [](FakeSource& s) { s.covers = false; }, RunEnd::MissingSecondary,
+                                 false},
+                      AnswerCase{"NoValueAtAll", [](FakeSource& s) { s.values.assign(s.values.size(), kVoidValue); },
+                                 RunEnd::MissingSecondary, false},
+                      AnswerCase{"Fails",
+                                 [](FakeSource& s) {
+                                     s.failure = Error{ErrorKind::Io, "Lesefehler"};
+                                 },
+                                 RunEnd::Failed, false},
+                      AnswerCase{"GivesValues", [](FakeSource&) {}, RunEnd::Complete, true}),
     [](const auto& info) { return info.param.name; });
 
 // A tile no source has is reported naming what was asked: the folders' own text when only folders

@@ -69,7 +69,8 @@ QString german(double value, int places)
 QString signedMetres(double value, int places)
 {
     const QString text = german(value, places);
-    return (text.startsWith(QLatin1Char('-')) || text == german(0, places) ? text : QLatin1Char('+') + text) + QStringLiteral(" m");
+    return (text.startsWith(QLatin1Char('-')) || text == german(0, places) ? text : QLatin1Char('+') + text)
+           + QStringLiteral(" m");
 }
 
 // The p-quantile of sorted values, between the two nearest ranks.
@@ -116,7 +117,8 @@ protected:
     static void pointAt(TileViewer* viewer, QPoint pixel)
     {
         TilePictureView* view = viewer->pictureView();
-        QMouseEvent move(QEvent::MouseMove, pixel, view->mapToGlobal(pixel), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, pixel, view->mapToGlobal(pixel), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
         QApplication::sendEvent(view, &move);
     }
 
@@ -184,7 +186,8 @@ TEST_F(TileViewerTest, ReliefTileShowsItsFiguresWithTheVoidsOfTheRunOptions)
         view->panBy(QPointF(view->width() / 2.0, view->height() / 2.0) - view->positionOf(sample));
         const QPoint at = pixelOn(view, sample);
         EXPECT_EQ(view->grab().toImage().pixel(at) & 0xFFFFFF, 0xFF00FFu);
-        EXPECT_EQ(shownAt(viewer, at), QStringLiteral("Zeile %1, Spalte %2: Leerstelle").arg(sample.row).arg(sample.column));
+        EXPECT_EQ(shownAt(viewer, at),
+                  QStringLiteral("Zeile %1, Spalte %2: Leerstelle").arg(sample.row).arg(sample.column));
         const QPoint beside = pixelOn(view, {sample.row - 40, sample.column});
         EXPECT_NE(view->grab().toImage().pixel(beside) & 0xFFFFFF, 0xFF00FFu);
         EXPECT_EQ(shownAt(viewer, beside), QStringLiteral("Zeile %1, Spalte %2: %3 m")
@@ -307,7 +310,8 @@ TEST_F(TileViewerTest, PointerShowsTheSampleAtFitAndAtOneToOne)
     EXPECT_LE(std::abs(row - atFit.captured(1).toInt()), 1);
     EXPECT_LE(std::abs(column - atFit.captured(2).toInt()), 1);
     for (const QPoint step : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(-7, 13), QPoint(150, -90)})
-        EXPECT_EQ(shownAt(viewer, middle + step), expected(row + step.y(), column + step.x())) << step.x() << ", " << step.y();
+        EXPECT_EQ(shownAt(viewer, middle + step), expected(row + step.y(), column + step.x()))
+            << step.x() << ", " << step.y();
 
     // "Einpassen" brings the whole tile back.
     viewer->findChild<QPushButton*>(QStringLiteral("viewerFit"))->click();
@@ -378,8 +382,10 @@ TEST_F(TileViewerTest, LastOutputFollowsFillAndDifferenceRuns)
     }
     EXPECT_EQ(viewer->figures()->figure(QStringLiteral("figureGrid")), QStringLiteral("1″ · 3601 × 3601"));
     EXPECT_EQ(viewer->figures()->figure(QStringLiteral("figureVoids")), QStringLiteral("0 (0,00 %)"));
-    EXPECT_EQ(viewer->figures()->figure(QStringLiteral("figureMinimum")), QString::number(minimum) + QStringLiteral(" m"));
-    EXPECT_EQ(viewer->figures()->figure(QStringLiteral("figureMaximum")), QString::number(maximum) + QStringLiteral(" m"));
+    EXPECT_EQ(viewer->figures()->figure(QStringLiteral("figureMinimum")),
+              QString::number(minimum) + QStringLiteral(" m"));
+    EXPECT_EQ(viewer->figures()->figure(QStringLiteral("figureMaximum")),
+              QString::number(maximum) + QStringLiteral(" m"));
     EXPECT_FALSE(viewer->showsDifference());
     // Fitted, a 1" tile is drawn from a copy a quarter or less of its size.
     EXPECT_LE(viewer->pictureView()->scale(), 0.5);
@@ -415,8 +421,7 @@ TEST_F(TileViewerTest, ChoosingATileUsesTheWindowsFilterAndNoDialogDuringARun)
     ASSERT_NE(choose, nullptr);
 
     choose->trigger(); // cancelled
-    EXPECT_EQ(dialogs.openFileFilters,
-              (QStringList{QString(texts::tileFilter), QStringLiteral("Alle Dateien (*)")}));
+    EXPECT_EQ(dialogs.openFileFilters, (QStringList{QString(texts::tileFilter), QStringLiteral("Alle Dateien (*)")}));
     EXPECT_TRUE(viewers().isEmpty());
 
     dialogs.fileAnswers = {q(temp / "tiles/N47E011.hgt")};

@@ -21,8 +21,8 @@ Samples Sampled(int side, const Surface& surface, int rowOffset = 0, int columnO
     Samples values(static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
     for (int r = 0; r < side; ++r)
         for (int c = 0; c < side; ++c)
-            values[static_cast<std::size_t>(r * side + c)] =
-                static_cast<std::int16_t>(std::clamp(std::lround(surface(r + rowOffset, c + columnOffset)), -32768L, 32767L));
+            values[static_cast<std::size_t>(r * side + c)] = static_cast<std::int16_t>(
+                std::clamp(std::lround(surface(r + rowOffset, c + columnOffset)), -32768L, 32767L));
     return values;
 }
 
@@ -66,7 +66,9 @@ TEST_P(SurfaceFill, FollowsTheTrueSurface)
     for (std::size_t k = 0; k < values.size(); ++k) {
         if (holed[k] == kVoidValue) {
             ++voids;
-            worst = std::max(worst, std::fabs(values[k] - test.surface(static_cast<double>(k / kSide), static_cast<double>(k % kSide))));
+            worst = std::max(
+                worst,
+                std::fabs(values[k] - test.surface(static_cast<double>(k / kSide), static_cast<double>(k % kSide))));
             EXPECT_EQ(marks[k], 1) << "sample " << k;
         } else {
             ASSERT_EQ(values[k], holed[k]) << "valid sample " << k << " changed";
@@ -81,10 +83,15 @@ TEST_P(SurfaceFill, FollowsTheTrueSurface)
 
 INSTANTIATE_TEST_SUITE_P(
     Surfaces, SurfaceFill,
-    ::testing::Values(SurfaceCase{"plane", [](double r, double c) { return 500 + 3.2 * r - 1.7 * c; }, 50, 50, 8, 1.0},
-                      SurfaceCase{"paraboloid", [](double r, double c) { return 2000 - 0.04 * ((r - 45) * (r - 45) + (c - 55) * (c - 55)); }, 50, 50, 8, 1.0},
-                      SurfaceCase{"ridge", [](double r, double c) { return 800 + 600 * std::exp(-std::pow((r - c) / 60.0, 2)); }, 50, 50, 6, 1.0},
-                      SurfaceCase{"plane at the free edge", [](double r, double c) { return 500 + 2.1 * r + 1.3 * c; }, 0, 40, 8, 2.0}),
+    ::testing::Values(
+        SurfaceCase{"plane", [](double r, double c) { return 500 + 3.2 * r - 1.7 * c; }, 50, 50, 8, 1.0},
+        SurfaceCase{"paraboloid",
+                    [](double r, double c) { return 2000 - 0.04 * ((r - 45) * (r - 45) + (c - 55) * (c - 55)); }, 50,
+                    50, 8, 1.0},
+        SurfaceCase{"ridge", [](double r, double c) { return 800 + 600 * std::exp(-std::pow((r - c) / 60.0, 2)); }, 50,
+                    50, 6, 1.0},
+        SurfaceCase{"plane at the free edge", [](double r, double c) { return 500 + 2.1 * r + 1.3 * c; }, 0, 40, 8,
+                    2.0}),
     [](const auto& info) {
         std::string name = info.param.name;
         for (char& ch : name)
@@ -126,7 +133,8 @@ TEST_P(Reach, FillsOrLeavesTheWholeRegion)
 
 INSTANTIATE_TEST_SUITE_P(Squares, Reach,
                          ::testing::Values(ReachCase{"just_within", 8, 4, true}, ReachCase{"just_beyond", 9, 4, false},
-                                           ReachCase{"far_beyond", 20, 4, false}, ReachCase{"default_reach", 20, 100, true}),
+                                           ReachCase{"far_beyond", 20, 4, false},
+                                           ReachCase{"default_reach", 20, 100, true}),
                          [](const auto& info) { return info.param.name; });
 
 // A tile whose northern half is void keeps it void, not even a band along the valid half.
@@ -158,7 +166,9 @@ TEST_P(Seam, FillsTheSharedLineAlikeFromBothSides)
 {
     const SeamCase& test = GetParam();
     constexpr int kSide = 121;
-    const Surface ground = [](double r, double c) { return 1500 + 400 * std::sin(r / 23.0) * std::cos(c / 31.0) + 2.5 * c; };
+    const Surface ground = [](double r, double c) {
+        return 1500 + 400 * std::sin(r / 23.0) * std::cos(c / 31.0) + 2.5 * c;
+    };
     const int offsetR = test.rowStep * (kSide - 1), offsetC = test.columnStep * (kSide - 1);
     Samples a = Sampled(kSide, ground);
     Samples b = Sampled(kSide, ground, offsetR, offsetC);
@@ -168,15 +178,18 @@ TEST_P(Seam, FillsTheSharedLineAlikeFromBothSides)
     CutDisk(a, kSide, seamR, seamC, 11);
     CutDisk(b, kSide, seamR - offsetR, seamC - offsetC, 11);
     const auto neighbour = [&](const Samples& other, int rowStep, int columnStep) {
-        return Neighbours{[&other, rowStep, columnStep](int r, int c, const SampleWindow& window) -> std::optional<Samples> {
-            if (r != rowStep || c != columnStep)
-                return std::nullopt;
-            return WindowOf(other, kSide, window);
-        }};
+        return Neighbours{
+            [&other, rowStep, columnStep](int r, int c, const SampleWindow& window) -> std::optional<Samples> {
+                if (r != rowStep || c != columnStep)
+                    return std::nullopt;
+                return WindowOf(other, kSide, window);
+            }};
     };
     const Samples holedA = a, holedB = b;
-    const InterpolationResult filledA = InterpolateVoids(a, kSide, kMarkerOnly, {}, neighbour(holedB, test.rowStep, test.columnStep));
-    const InterpolationResult filledB = InterpolateVoids(b, kSide, kMarkerOnly, {}, neighbour(holedA, -test.rowStep, -test.columnStep));
+    const InterpolationResult filledA =
+        InterpolateVoids(a, kSide, kMarkerOnly, {}, neighbour(holedB, test.rowStep, test.columnStep));
+    const InterpolationResult filledB =
+        InterpolateVoids(b, kSide, kMarkerOnly, {}, neighbour(holedA, -test.rowStep, -test.columnStep));
     EXPECT_EQ(filledA.left, 0);
     EXPECT_EQ(filledB.left, 0);
 
@@ -211,7 +224,8 @@ TEST(VoidInterpolation, TakesTheNeighboursValueOnTheSharedLine)
     // The neighbour's copy of the line stands 4 m higher: its values, not an interpolation, must come.
     Samples east = Sampled(kSide, ground, 0, kSide - 1);
     for (int r = 0; r < kSide; ++r)
-        east[static_cast<std::size_t>(r * kSide)] = static_cast<std::int16_t>(east[static_cast<std::size_t>(r * kSide)] + 4);
+        east[static_cast<std::size_t>(r * kSide)] =
+            static_cast<std::int16_t>(east[static_cast<std::size_t>(r * kSide)] + 4);
     for (int r = 10; r < 14; ++r)
         for (int c = kSide - 3; c < kSide; ++c)
             a[static_cast<std::size_t>(r * kSide + c)] = kVoidValue;
@@ -225,10 +239,12 @@ TEST(VoidInterpolation, TakesTheNeighboursValueOnTheSharedLine)
 
     EXPECT_EQ(result.interpolated, 12);
     for (int r = 10; r < 14; ++r) {
-        EXPECT_EQ(a[static_cast<std::size_t>(r * kSide + kSide - 1)], east[static_cast<std::size_t>(r * kSide)]) << "row " << r;
+        EXPECT_EQ(a[static_cast<std::size_t>(r * kSide + kSide - 1)], east[static_cast<std::size_t>(r * kSide)])
+            << "row " << r;
         for (int c = kSide - 3; c < kSide; ++c) {
             EXPECT_EQ(marks[static_cast<std::size_t>(r * kSide + c)], 1);
-            EXPECT_NEAR(a[static_cast<std::size_t>(r * kSide + c)], ground(r, c) + 2, 3.0) << "row " << r << ", column " << c;
+            EXPECT_NEAR(a[static_cast<std::size_t>(r * kSide + c)], ground(r, c) + 2, 3.0)
+                << "row " << r << ", column " << c;
         }
     }
 }
@@ -256,18 +272,26 @@ TEST_P(NeverAVoid, FilledSamplesNeverReadAsVoids)
         if (holed[k] != test.voids.front())
             continue;
         EXPECT_FALSE(voids.isVoid(values[k])) << "sample " << k << " reads " << values[k];
-        const double truth = std::clamp(test.surface(static_cast<double>(k / kSide), static_cast<double>(k % kSide)), -32768.0, 32767.0);
+        const double truth =
+            std::clamp(test.surface(static_cast<double>(k / kSide), static_cast<double>(k % kSide)), -32768.0, 32767.0);
         EXPECT_LE(std::fabs(values[k] - truth), 3.0) << "sample " << k;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Markers, NeverAVoid,
-    ::testing::Values(MarkerCase{"bowl_through_marker", {kVoidValue},
-                                 [](double r, double c) { return -10030 + 0.4 * ((r - 30) * (r - 30) + (c - 30) * (c - 30)); }},
-                      MarkerCase{"bowl_below_range", {kVoidValue, -32768, -32767},
-                                 [](double r, double c) { return -32771 + 0.6 * ((r - 30) * (r - 30) + (c - 30) * (c - 30)); }}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Markers, NeverAVoid,
+                         ::testing::Values(MarkerCase{"bowl_through_marker",
+                                                      {kVoidValue},
+                                                      [](double r, double c) {
+                                                          return -10030
+                                                                 + 0.4 * ((r - 30) * (r - 30) + (c - 30) * (c - 30));
+                                                      }},
+                                           MarkerCase{"bowl_below_range",
+                                                      {kVoidValue, -32768, -32767},
+                                                      [](double r, double c) {
+                                                          return -32771
+                                                                 + 0.6 * ((r - 30) * (r - 30) + (c - 30) * (c - 30));
+                                                      }}),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace hgt

@@ -26,7 +26,6 @@ class InterpolationSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override { removeOptionsStore(); }
     void TearDown() override { removeOptionsStore(); }
-
 };
 
 struct StoredEntry {
@@ -42,7 +41,8 @@ class StoredEntryTest : public InterpolationSettingsTest, public ::testing::With
 TEST_P(StoredEntryTest, IsTakenOnlyWhenThisVersionUnderstandsIt)
 {
     const StoredEntry& c = GetParam();
-    QSettings(RunOptionsSettings::location(), QSettings::IniFormat).setValue(QLatin1String(c.key), QString::fromUtf8(c.text));
+    QSettings(RunOptionsSettings::location(), QSettings::IniFormat)
+        .setValue(QLatin1String(c.key), QString::fromUtf8(c.text));
     RunOptions given;
     given.maxDistance = 37;
     const RunOptions loaded = RunOptionsSettings::load(given);
@@ -50,15 +50,16 @@ TEST_P(StoredEntryTest, IsTakenOnlyWhenThisVersionUnderstandsIt)
     EXPECT_EQ(loaded.maxDistance, c.maxDistance);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, StoredEntryTest,
-    ::testing::Values(StoredEntry{"interpolateOn", "interpolate", "true", true, 37},
-                      StoredEntry{"interpolateNotAFlag", "interpolate", "ja", false, 37},
-                      StoredEntry{"distanceLargest", "maxDistance", "10000", false, 10000},
-                      StoredEntry{"distanceZero", "maxDistance", "0", false, 37},
-                      StoredEntry{"distanceJustAbove", "maxDistance", "10001", false, 37},
-                      StoredEntry{"distanceNotANumber", "maxDistance", "weit", false, 37}),
-    [](const ::testing::TestParamInfo<StoredEntry>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Entries, StoredEntryTest,
+                         ::testing::Values(StoredEntry{"interpolateOn", "interpolate", "true", true, 37},
+                                           StoredEntry{"interpolateNotAFlag", "interpolate", "ja", false, 37},
+                                           StoredEntry{"distanceLargest", "maxDistance", "10000", false, 10000},
+                                           StoredEntry{"distanceZero", "maxDistance", "0", false, 37},
+                                           StoredEntry{"distanceJustAbove", "maxDistance", "10001", false, 37},
+                                           StoredEntry{"distanceNotANumber", "maxDistance", "weit", false, 37}),
+                         [](const ::testing::TestParamInfo<StoredEntry>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // --- The report and the status line -----------------------------------------------------------------
 
@@ -85,7 +86,8 @@ TEST(InterpolationReportTest, ColumnsAfterPathAndGroupedCountInTheStatusLine)
     EXPECT_EQ(model.columnIndex(RunReportModel::Interpolated), RunReportModel::Path + 1);
     EXPECT_EQ(model.data(model.index(1, RunReportModel::Path + 2), RunReportModel::SortRole).toLongLong(), 81);
     const QStringList csv = QString::fromUtf8(model.toCsv()).split(QStringLiteral("\r\n"));
-    EXPECT_TRUE(csv[0].endsWith(QStringLiteral(";Datei;interpoliert;zu weit für Interpolation"))) << csv[0].toStdString();
+    EXPECT_TRUE(csv[0].endsWith(QStringLiteral(";Datei;interpoliert;zu weit für Interpolation")))
+        << csv[0].toStdString();
     EXPECT_TRUE(csv[2].endsWith(QStringLiteral("N47E012.hgt;3345;81"))) << csv[2].toStdString();
     EXPECT_EQ(RunStatus::finishedText(record), QStringLiteral("Fertig: 2 gefüllt, 12.345 Löcher interpoliert · 0:00"));
 

@@ -35,7 +35,7 @@ constexpr std::uint8_t kUnfilled = 0xFF; // a void that no source has a value fo
 constexpr std::int64_t kChunkRows = 32;
 
 // Calls f(c) for each set bit of a row, in order.
-template<typename F>
+template <typename F>
 void forEachBit(const std::uint64_t* row, std::int64_t words, F f)
 {
     for (std::int64_t w = 0; w < words; ++w)
@@ -62,7 +62,7 @@ std::uint64_t PackFlags(const std::uint8_t* flags)
 
 // Reads rows [begin, end) of a tile of `side` samples a side into `raw`, kChunkRows at a time, and
 // hands each chunk to chunk(first row, rows).
-template<typename F>
+template <typename F>
 Result<> ForRowChunks(const TileInput& input, std::int64_t side, std::int64_t begin, std::int64_t end,
                       std::vector<std::uint8_t>& raw, F chunk)
 {
@@ -148,7 +148,7 @@ struct Box {
 
 // One thread's work on a region, kept from region to region.
 struct Scratch {
-    std::vector<std::uint32_t> ranks; // the rank of each sample of the region
+    std::vector<std::uint32_t> ranks;     // the rank of each sample of the region
     std::vector<std::uint8_t> nearRegion; // by box index: within kRimWidth of the region
     std::vector<std::uint8_t> line;
     std::vector<Role> role; // by box index
@@ -178,8 +178,7 @@ public:
              const std::function<void()>& yield, bool useHelper)
         : m_primary(primary), m_sourceInputs(sources), m_voids(voids), m_yield(yield), m_side(primary.grid().side),
           m_useHelper(useHelper)
-    {
-    }
+    {}
 
     Result<DeltaFilled> run();
 
@@ -251,14 +250,13 @@ Result<> DeltaRun::readNear()
     const NearSamples& near = m_out.near;
     const std::int64_t words = near.bits().wordsPerRow();
     // The samples near voids of a tile on the primary's grid, rows [begin, end), into `take` by rank.
-    auto readSameGrid = [&](const TileInput& input, std::int64_t begin, std::int64_t end, std::vector<std::uint8_t>& raw,
-                            auto take) -> Result<> {
+    auto readSameGrid = [&](const TileInput& input, std::int64_t begin, std::int64_t end,
+                            std::vector<std::uint8_t>& raw, auto take) -> Result<> {
         return ForRowChunks(input, m_side, begin, end, raw, [&](std::int64_t r0, std::int64_t rows) {
             std::size_t k = near.rank(r0, 0);
             for (std::int64_t r = r0; r < r0 + rows; ++r)
-                forEachBit(near.bits().row(r), words, [&](std::int64_t c) {
-                    take(k++, DecodeSample(raw.data() + 2 * ((r - r0) * m_side + c)));
-                });
+                forEachBit(near.bits().row(r), words,
+                           [&](std::int64_t c) { take(k++, DecodeSample(raw.data() + 2 * ((r - r0) * m_side + c))); });
         });
     };
     m_out.values.resize(near.size());
@@ -273,7 +271,8 @@ Result<> DeltaRun::readNear()
     // The primary and the sources on its grid, by halves of the rows.
     const Result<> read = InHalves(m_useHelper, m_side, [&](std::int64_t begin, std::int64_t end) -> Result<> {
         std::vector<std::uint8_t> raw;
-        Result<> done = readSameGrid(m_primary, begin, end, raw, [&](std::size_t k, std::int16_t v) { m_out.values[k] = v; });
+        Result<> done =
+            readSameGrid(m_primary, begin, end, raw, [&](std::size_t k, std::int16_t v) { m_out.values[k] = v; });
         for (std::size_t s = 0; done && s < m_sourceInputs.size(); ++s) {
             if (!m_sourceInputs[s] || !m_sourceInputs[s]->sameGrid())
                 continue;
@@ -565,11 +564,11 @@ void DeltaRun::relax(Scratch& work)
         float change = 0.0f;
         for (const auto& colour : work.cells) {
             for (const Cell& cell : colour) {
-                const float target = (membrane[static_cast<std::size_t>(cell.next[0])]
-                                      + membrane[static_cast<std::size_t>(cell.next[1])]
-                                      + membrane[static_cast<std::size_t>(cell.next[2])]
-                                      + membrane[static_cast<std::size_t>(cell.next[3])])
-                                     * cell.weight;
+                const float target =
+                    (membrane[static_cast<std::size_t>(cell.next[0])] + membrane[static_cast<std::size_t>(cell.next[1])]
+                     + membrane[static_cast<std::size_t>(cell.next[2])]
+                     + membrane[static_cast<std::size_t>(cell.next[3])])
+                    * cell.weight;
                 float& value = membrane[static_cast<std::size_t>(cell.self)];
                 const float step = kOverRelaxation * (target - value);
                 value += step;
@@ -618,9 +617,9 @@ void DeltaRun::bridgeRegions()
 {
     std::mutex mutex;
     std::condition_variable changed;
-    std::size_t next = 0;     // the first region not yet taken
-    bool allFound = false;    // the flood fill is through
-    bool helperWaits = false; // the helper sleeps until a region comes
+    std::size_t next = 0;                // the first region not yet taken
+    bool allFound = false;               // the flood fill is through
+    bool helperWaits = false;            // the helper sleeps until a region comes
     auto takeRegion = [&]() -> Region* { // with the mutex held
         return next < m_regions.size() ? m_regions[next++].get() : nullptr;
     };
@@ -716,7 +715,6 @@ void DeltaRun::bridgeRegions()
     }
 }
 
-
 Result<DeltaFilled> DeltaRun::run()
 {
     if (Result<> found = findVoids(); !found)
@@ -791,7 +789,8 @@ NearSamples SamplesNearVoids(const RowBits& voids)
     RowBits near(side);
     for (std::int64_t r = 0; r < side; ++r) {
         std::uint64_t* out = near.row(r);
-        for (std::int64_t from = std::max<std::int64_t>(0, r - kRimWidth); from <= std::min(side - 1, r + kRimWidth); ++from) {
+        for (std::int64_t from = std::max<std::int64_t>(0, r - kRimWidth); from <= std::min(side - 1, r + kRimWidth);
+             ++from) {
             const std::uint64_t* in = wide.row(from);
             for (std::int64_t w = 0; w < words; ++w)
                 out[w] |= in[w];
@@ -838,7 +837,8 @@ std::string OffsetWarning(const OffsetStats& offsets, bool rasterSource)
         return {};
     const std::string number = GermanDecimal(offsets.median, 1, true);
     if (rasterSource) // SRTM tiles refer to EGM96, Copernicus rasters to EGM2008
-        return "Höhenversatz der Quelle: Median " + number + " m – anderes Höhenbezugssystem (z. B. EGM96 und EGM2008)?";
+        return "Höhenversatz der Quelle: Median " + number
+               + " m – anderes Höhenbezugssystem (z. B. EGM96 und EGM2008)?";
     return "Höhenversatz der Quelle: Median " + number + " m – anderes Höhenbezugssystem?";
 }
 

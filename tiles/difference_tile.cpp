@@ -27,8 +27,8 @@ Result<Walk> makeDifference(RunContext& run, const std::string& primaryPath, con
         return comparison.error();
     const std::optional<FileIdentity> primaryId = primary->identity();
     if (primaryId && primaryId == comparison->identity())
-        return Error{ErrorKind::SameFile, "Das Vergleichsfile " + comparisonPath + " ist das Primärfile " + primaryPath
-                                              + " selbst"};
+        return Error{ErrorKind::SameFile,
+                     "Das Vergleichsfile " + comparisonPath + " ist das Primärfile " + primaryPath + " selbst"};
     const VoidSet voids(run.options.voidValues);
     GridSource source(std::move(*comparison), primary->grid(), voids);
 

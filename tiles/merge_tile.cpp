@@ -37,7 +37,8 @@ std::string missingSourceText(const std::string& primaryFile, const std::vector<
     }
     if (rasterCount == 0)
         return missingSecondaryText(primaryFile);
-    const std::string named = rasterCount == 1 ? "die Rasterquelle " + rasters + " hat" : "die Rasterquellen " + rasters + " haben";
+    const std::string named =
+        rasterCount == 1 ? "die Rasterquelle " + rasters + " hat" : "die Rasterquellen " + rasters + " haben";
     if (anyFolder)
         return missingSecondaryText(primaryFile) + ", und " + named + " keine Werte dafür";
     return named + " keine Werte für " + primaryFile;
@@ -85,7 +86,7 @@ struct OpenedSource {
 // A tile of a source other than a tile folder, as an in-memory tile on the primary's grid, so that
 // both fill methods read it like any tile; nullopt where the source does not cover the tile.
 Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, const std::string& name, TileGrid grid,
-                                                  const VoidSet& voids, const std::vector<std::uint8_t>& wanted)
+                                                   const VoidSet& voids, const std::vector<std::uint8_t>& wanted)
 {
     Result<std::optional<SourceTile>> tile = tiles.tileFor(name, static_cast<int>(grid.side), &wanted);
     if (!tile)
@@ -105,15 +106,13 @@ Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, cons
     Result<TileInput> input = TileInput::fromSamples(tiles.path(), values);
     if (!input)
         return input.error();
-    return std::optional<OpenedSource>(OpenedSource{GridSource(std::move(*input), grid, voids), std::move((*tile)->files)});
+    return std::optional<OpenedSource>(
+        OpenedSource{GridSource(std::move(*input), grid, voids), std::move((*tile)->files)});
 }
 
 class FillRun {
 public:
-    FillRun(RunContext& run, const std::string& primaryFile) : m_run(run)
-    {
-        m_result.tile = primaryFile;
-    }
+    FillRun(RunContext& run, const std::string& primaryFile) : m_run(run) { m_result.tile = primaryFile; }
 
     TileResult run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal,
                    std::optional<SaveFile>* pendingProvenance);
@@ -298,8 +297,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     // The offset-bridging fill needs the whole tile at once; the walk then only writes it out.
     std::optional<DeltaFilled> delta;
     if (m_run.options.method == FillMethod::Delta && anySource) {
-        Result<DeltaFilled> filled = DeltaFill(*primary, walkInputs.sources, voids, [this] { m_run.host.yieldToEvents(); },
-                                                m_run.useHelperThread);
+        Result<DeltaFilled> filled = DeltaFill(
+            *primary, walkInputs.sources, voids, [this] { m_run.host.yieldToEvents(); }, m_run.useHelperThread);
         if (!filled)
             return fail(filled.error());
         delta.emplace(std::move(*filled));

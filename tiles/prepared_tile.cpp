@@ -118,7 +118,8 @@ Result<PreparedTile> PrepareTile(const TileInput& primary, const std::vector<Gri
         InterpolationOptions how;
         how.maxDistance = options.maxDistance;
         how.proceed = options.proceed;
-        const InterpolationResult done = InterpolateVoids(out.samples, static_cast<int>(side), voids, how, options.neighbours);
+        const InterpolationResult done =
+            InterpolateVoids(out.samples, static_cast<int>(side), voids, how, options.neighbours);
         out.interpolated = done.interpolated;
         out.leftTooFar = done.leftTooFar;
     }
@@ -160,7 +161,8 @@ Neighbours FolderNeighbours(const std::string& primaryPath, TileGrid grid, std::
         }
         if (input->grid() != grid)
             return std::nullopt;
-        std::vector<std::int16_t> values(static_cast<std::size_t>(window.rows) * static_cast<std::size_t>(window.columns));
+        std::vector<std::int16_t> values(static_cast<std::size_t>(window.rows)
+                                         * static_cast<std::size_t>(window.columns));
         std::vector<std::uint8_t> row(static_cast<std::size_t>(window.columns) * 2);
         for (int r = 0; r < window.rows; ++r) {
             const std::int64_t offset = ((window.row + r) * grid.side + window.column) * 2;

@@ -69,19 +69,19 @@ struct TileResult {
     std::string tile;   // the primary tile's path as given
     std::string output; // the output tile's path, once it is written
     RunEnd end = RunEnd::Complete;
-    std::optional<Error> error; // set when the run failed
-    std::string note;           // what a run that did not fail has to say: the secondary tile not found
+    std::optional<Error> error;   // set when the run failed
+    std::string note;             // what a run that did not fail has to say: the secondary tile not found
     std::int64_t voidsFound = 0;  // void samples of the primary
     std::int64_t voidsFilled = 0; // of those, the ones that took a value from the other tile
     std::int64_t voidsLeft = 0;   // void samples of the output (void in both tiles; for a difference: in either)
     std::vector<std::int64_t> filledBySource; // voids filled from each source, in priority order
-    std::int64_t interpolated = 0; // voids no source covered, interpolated from the valid samples around
-    std::int64_t leftTooFar = 0;   // of voidsLeft, the ones too far from valid data to interpolate
-    std::string provenance;        // the provenance companion's path, once it is written
+    std::int64_t interpolated = 0;            // voids no source covered, interpolated from the valid samples around
+    std::int64_t leftTooFar = 0;              // of voidsLeft, the ones too far from valid data to interpolate
+    std::string provenance;                   // the provenance companion's path, once it is written
     std::optional<OffsetStats> offsets;       // measured by the offset-bridging fill
     std::vector<std::string> sourceFiles;     // files of sources other than HGT folders that filled voids
     std::string warning;                      // what the user should look at although the run ended well
-    std::int64_t bytes = 0;       // bytes written to the output
+    std::int64_t bytes = 0;                   // bytes written to the output
     double seconds = 0;
 
     // The error's message for a failed run, else the note; empty when there is nothing to say.

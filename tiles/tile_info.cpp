@@ -63,7 +63,8 @@ Result<TileInfo> scan(const Source& source, std::int64_t fileBytes, std::int64_t
             const std::int64_t at = offset + static_cast<std::int64_t>(k);
             pairElsewhere = at % 2 != 0 || at >= sampleBytes;
         }
-        const auto samples = static_cast<std::size_t>(std::clamp<std::int64_t>(sampleBytes - offset, 0, static_cast<std::int64_t>(n)));
+        const auto samples =
+            static_cast<std::size_t>(std::clamp<std::int64_t>(sampleBytes - offset, 0, static_cast<std::int64_t>(n)));
         for (std::size_t k = 0; k + 1 < samples; k += 2) {
             const std::int16_t sample = DecodeSample(block.data() + k);
             markerSamples += sample == kVoidValue;
@@ -137,8 +138,8 @@ Result<TileSamples> readSamples(const std::string& path, const std::vector<std::
         samples.voidValues = voidValues;
     // Read straight into the samples, then turn the big-endian words around in place.
     samples.values.resize(static_cast<std::size_t>(input->grid().side * input->grid().side));
-    if (Result<> read = input->readAt(0, reinterpret_cast<std::uint8_t*>(samples.values.data()),
-                                      samples.values.size() * 2);
+    if (Result<> read =
+            input->readAt(0, reinterpret_cast<std::uint8_t*>(samples.values.data()), samples.values.size() * 2);
         !read)
         return read.error();
     if constexpr (std::endian::native == std::endian::little) {

@@ -17,8 +17,8 @@ namespace hgt {
 struct TileInfo {
     std::string path;
     std::int64_t bytes = 0;
-    std::int64_t side = 0;  // samples per row and per column
-    std::int64_t voids = 0; // samples equal to the void marker
+    std::int64_t side = 0;               // samples per row and per column
+    std::int64_t voids = 0;              // samples equal to the void marker
     std::optional<std::int16_t> minimum; // of the samples that are not void; absent when all are void
     std::optional<std::int16_t> maximum;
     double mean = 0;
@@ -45,12 +45,14 @@ struct TileSamples {
     }
     std::int16_t at(int row, int column) const
     {
-        return values[static_cast<std::size_t>(row) * static_cast<std::size_t>(side) + static_cast<std::size_t>(column)];
+        return values[static_cast<std::size_t>(row) * static_cast<std::size_t>(side)
+                      + static_cast<std::size_t>(column)];
     }
 };
 
 // Reads a plain or zipped tile of either grid. A difference tile's voids are always -9999; an
 // elevation tile's are those of the run. Never throws.
-Result<TileSamples> ReadTileSamples(const std::string& path, const std::vector<std::int16_t>& voidValues = {kVoidValue});
+Result<TileSamples> ReadTileSamples(const std::string& path,
+                                    const std::vector<std::int16_t>& voidValues = {kVoidValue});
 
 } // namespace hgt

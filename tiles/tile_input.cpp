@@ -125,8 +125,7 @@ VoidSet::VoidSet(const std::vector<std::int16_t>& values) : m_values(values)
 
 GridSource::GridSource(TileInput input, TileGrid target, const VoidSet& voids)
     : m_input(std::move(input)), m_target(target), m_voids(voids)
-{
-}
+{}
 
 Result<> GridSource::loadCoarse()
 {

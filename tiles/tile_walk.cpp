@@ -120,8 +120,8 @@ std::size_t subtractPortable(std::uint8_t* primary, const std::uint8_t* comparis
 __attribute__((target("avx2"))) std::size_t subtractAvx2(std::uint8_t* primary, const std::uint8_t* comparison,
                                                          std::size_t groups)
 {
-    const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4, 7, 6, 9,
-                                          8, 11, 10, 13, 12, 15, 14);
+    const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4, 7, 6,
+                                          9, 8, 11, 10, 13, 12, 15, 14);
     const __m256i marker = _mm256_set1_epi16(static_cast<short>(kVoidWord));
     std::size_t voids = 0;
     for (std::size_t start = 0; start < groups; start += 32767) {
@@ -325,7 +325,7 @@ private:
 
     // Polls for a while (waking a sleeping thread costs about as much as a block's work here), then
     // sleeps until woken.
-    template<typename Ready>
+    template <typename Ready>
     void waitFor(Ready ready, std::chrono::microseconds poll)
     {
         const auto until = std::chrono::steady_clock::now() + poll;
@@ -344,7 +344,9 @@ private:
 
     void wake()
     {
-        { std::lock_guard lock(m_mutex); } // a waiter is either asleep or sees the change
+        {
+            std::lock_guard lock(m_mutex);
+        } // a waiter is either asleep or sees the change
         m_changed.notify_all();
     }
 
@@ -465,7 +467,7 @@ private:
                 const bool isVoid = m_pending[i] || !m_hasValue[i];
                 walk.voidsLeft += isVoid;
                 EncodeSample(block + 2 * i,
-                       isVoid ? kVoidValue : saturatedDifference(DecodeSample(block + 2 * i), m_values[i]));
+                             isVoid ? kVoidValue : saturatedDifference(DecodeSample(block + 2 * i), m_values[i]));
             }
             return {};
         }
@@ -514,8 +516,7 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
 {
     WindowState& state = run.state;
     const std::int64_t tileBytes = inputs.primary.grid().bytes();
-    const std::size_t blockBytes =
-        std::clamp<std::size_t>(run.options.blockBytes & ~std::size_t{1}, 2, kMaxBlockBytes);
+    const std::size_t blockBytes = std::clamp<std::size_t>(run.options.blockBytes & ~std::size_t{1}, 2, kMaxBlockBytes);
     std::vector<std::uint8_t> block;
     BlockRule rule(setup, inputs, blockBytes);
 
@@ -636,8 +637,8 @@ Result<bool> HasHoles(const TileInput& tile, const VoidSet& voids, std::size_t b
     // The other void values count as whole samples of the tile.
     const std::int64_t tileBytes = tile.grid().bytes();
     for (std::int64_t offset = 0; offset < tileBytes;) {
-        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(size),
-                                                                       tileBytes - offset));
+        const auto n =
+            static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(size), tileBytes - offset));
         if (Result<> read = tile.readAt(offset, buffer.get(), n); !read)
             return read.error();
         for (std::size_t i = 0; i + 1 < n; i += 2) {

@@ -56,7 +56,9 @@ public:
                 const SampleWindow window{start(pr), start(pc), length(pr), length(pc)};
                 std::optional<std::vector<std::int16_t>> samples = neighbours.window(pr - 1, pc - 1, window);
                 Patch& patch = m_patches[static_cast<std::size_t>(3 * pr + pc)];
-                if (samples && samples->size() == static_cast<std::size_t>(window.rows) * static_cast<std::size_t>(window.columns)) {
+                if (samples
+                    && samples->size()
+                           == static_cast<std::size_t>(window.rows) * static_cast<std::size_t>(window.columns)) {
                     patch.values = std::move(*samples);
                     patch.columns = window.columns;
                     patch.present = true;
@@ -64,7 +66,10 @@ public:
             }
     }
 
-    bool present(int pr, int pc) const { return (pr == 1 && pc == 1) || m_patches[static_cast<std::size_t>(3 * pr + pc)].present; }
+    bool present(int pr, int pc) const
+    {
+        return (pr == 1 && pc == 1) || m_patches[static_cast<std::size_t>(3 * pr + pc)].present;
+    }
 
     // The sample at (R, C), looked up in the first of the tiles sharing it that has a valid value:
     // the tile whose interior holds it first, then the others along the seam. Both tiles of a seam
@@ -121,7 +126,8 @@ private:
         if (pr == 1 && pc == 1)
             return m_tile[static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side) + static_cast<std::size_t>(c)];
         const Patch& patch = m_patches[static_cast<std::size_t>(3 * pr + pc)];
-        return patch.values[static_cast<std::size_t>(r) * static_cast<std::size_t>(patch.columns) + static_cast<std::size_t>(c)];
+        return patch.values[static_cast<std::size_t>(r) * static_cast<std::size_t>(patch.columns)
+                            + static_cast<std::size_t>(c)];
     }
 
     std::vector<std::int16_t>& m_tile;
@@ -189,8 +195,7 @@ struct Level {
         : rows(rows_), columns(columns_), stride(columns_ + 2 * kPad), depth(depth_),
           role(static_cast<std::size_t>((rows_ + 2 * kPad) * (columns_ + 2 * kPad)), Role::Outside),
           u(role.size(), 0.0f)
-    {
-    }
+    {}
     std::size_t index(int y, int x) const { return static_cast<std::size_t>((y + kPad) * stride + x + kPad); }
 };
 
@@ -202,8 +207,8 @@ struct Row {
     float inverseDiagonal;
 };
 
-constexpr std::array<std::pair<int, int>, 12> kStencil{{{-2, 0}, {-1, -1}, {-1, 0}, {-1, 1}, {0, -2}, {0, -1},
-                                                        {0, 1}, {0, 2}, {1, -1}, {1, 0}, {1, 1}, {2, 0}}};
+constexpr std::array<std::pair<int, int>, 12> kStencil{
+    {{-2, 0}, {-1, -1}, {-1, 0}, {-1, 1}, {0, -2}, {0, -1}, {0, 1}, {0, 2}, {1, -1}, {1, 0}, {1, 1}, {2, 0}}};
 
 // Multigrid over a region's box: each coarser level takes every second row and column. The first
 // guess comes from the coarse levels solving the whole problem (coarse to fine); V-cycles of
@@ -425,7 +430,8 @@ private:
                 for (int dy = -1; dy <= 1; ++dy)
                     for (int dx = -1; dx <= 1; ++dx)
                         sum += (dy ? 0.5f : 1.0f) * (dx ? 0.5f : 1.0f)
-                               * residual[static_cast<std::size_t>(static_cast<std::ptrdiff_t>(level.index(2 * y, 2 * x)) + dy * level.stride + dx)];
+                               * residual[static_cast<std::size_t>(
+                                   static_cast<std::ptrdiff_t>(level.index(2 * y, 2 * x)) + dy * level.stride + dx)];
                 coarse.rhs[m] = 4.0f * sum;
             }
         vCycle(l + 1);
@@ -453,7 +459,8 @@ private:
         smooth(l, kSmoothing);
         float change = 0.0f;
         for (const Row& row : m_rows[l])
-            change = std::max(change, std::fabs(level.u[static_cast<std::size_t>(row.self)] - before[static_cast<std::size_t>(row.self)]));
+            change = std::max(change, std::fabs(level.u[static_cast<std::size_t>(row.self)]
+                                                - before[static_cast<std::size_t>(row.self)]));
         return change;
     }
 
@@ -465,12 +472,11 @@ private:
 
 class Interpolation {
 public:
-    Interpolation(std::vector<std::int16_t>& values, int side, const VoidSet& voids, const InterpolationOptions& options,
-                  std::uint8_t* marks)
+    Interpolation(std::vector<std::int16_t>& values, int side, const VoidSet& voids,
+                  const InterpolationOptions& options, std::uint8_t* marks)
         : m_values(values), m_side(side), m_voids(voids), m_options(options), m_marks(marks),
           m_solver(static_cast<float>(std::clamp(options.tension, 0.0, 0.99)))
-    {
-    }
+    {}
 
     InterpolationResult run(const Neighbours& neighbours);
 
@@ -501,7 +507,8 @@ private:
 bool Interpolation::voidNearEdge() const
 {
     const auto isVoid = [&](int r, int c) {
-        return m_voids.isVoid(m_values[static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side) + static_cast<std::size_t>(c)]);
+        return m_voids.isVoid(
+            m_values[static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side) + static_cast<std::size_t>(c)]);
     };
     for (int i = 0; i < m_side; ++i)
         for (int d = 0; d < std::min(kMargin, m_side); ++d)
@@ -538,7 +545,8 @@ void Interpolation::markSamples(Mosaic& mosaic)
 void Interpolation::takeSeamValues(const Mosaic& mosaic)
 {
     const auto take = [&](int r, int c) {
-        const std::size_t k = static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side) + static_cast<std::size_t>(c);
+        const std::size_t k =
+            static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side) + static_cast<std::size_t>(c);
         if (!m_voids.isVoid(m_values[k]) || !m_known.get(r + m_band, c + m_band))
             return;
         m_values[k] = *mosaic.valueAt(r + m_band, c + m_band, m_voids);
@@ -654,7 +662,8 @@ void Interpolation::fillRegion(const Mosaic& mosaic, const std::vector<Span>& sp
         if (r < 0 || r >= m_side)
             continue;
         for (int C = std::max(span.first, m_band); C <= std::min(span.last, m_band + m_side - 1); ++C) {
-            const std::size_t k = static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side) + static_cast<std::size_t>(C - m_band);
+            const std::size_t k =
+                static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side) + static_cast<std::size_t>(C - m_band);
             m_values[k] = finalValue(static_cast<double>(level.u[level.index(span.row - top, C - left)]) + mean, mean);
             if (m_marks)
                 m_marks[k] = 1;
@@ -711,7 +720,8 @@ std::vector<std::int16_t> WindowOf(const std::vector<std::int16_t>& tile, int si
 }
 
 InterpolationResult InterpolateVoids(std::vector<std::int16_t>& values, int side, const VoidSet& voids,
-                                     const InterpolationOptions& options, const Neighbours& neighbours, std::uint8_t* marks)
+                                     const InterpolationOptions& options, const Neighbours& neighbours,
+                                     std::uint8_t* marks)
 {
     if (side <= 0 || values.size() != static_cast<std::size_t>(side) * static_cast<std::size_t>(side))
         return {};

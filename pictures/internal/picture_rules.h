@@ -13,7 +13,7 @@ namespace hgt {
 // The colour rules. Colours are 0xFFRRGGBB.
 inline constexpr std::uint32_t kReliefVoidColour = 0xFFFF00FF;
 inline constexpr std::uint32_t kDifferenceVoidColour = 0xFF808080;
-inline constexpr std::uint32_t kDifferenceLowColour = 0xFF2166AC;  // at -clip and below
+inline constexpr std::uint32_t kDifferenceLowColour = 0xFF2166AC; // at -clip and below
 inline constexpr std::uint32_t kDifferenceZeroColour = 0xFFFFFFFF;
 inline constexpr std::uint32_t kDifferenceHighColour = 0xFFB2182B; // at +clip and above
 

@@ -33,8 +33,8 @@ bool Mosaic::accepts(const RasterEntry& entry) const
     const RasterEntry& first = *members.front().entry;
     const auto& a = first.geoTransform;
     const auto& b = entry.geoTransform;
-    return entry.crs == first.crs && a[2] == 0 && a[4] == 0 && b[2] == 0 && b[4] == 0 && Near(a[1], b[1]) &&
-           Near(a[5], b[5]) && NearInteger((b[0] - a[0]) / a[1]) && NearInteger((b[3] - a[3]) / a[5]);
+    return entry.crs == first.crs && a[2] == 0 && a[4] == 0 && b[2] == 0 && b[4] == 0 && Near(a[1], b[1])
+           && Near(a[5], b[5]) && NearInteger((b[0] - a[0]) / a[1]) && NearInteger((b[3] - a[3]) / a[5]);
 }
 
 std::vector<Mosaic> MosaicsOf(const std::vector<const RasterEntry*>& entries)
@@ -175,11 +175,13 @@ Result<> ReadWindow(Mosaic& mosaic, std::vector<OpenMember>& open, Window& windo
         const int w = c1 - c0, h = r1 - r0;
         scratch.resize(static_cast<std::size_t>(w) * h);
         if (GDALRasterIO(open[m].band, GF_Read, c0 - member.column, r0 - member.row, w, h, scratch.data(), w, h,
-                         GDT_Float64, 0, 0) != CE_None)
+                         GDT_Float64, 0, 0)
+            != CE_None)
             return ReadError(member.entry->path);
         member.used = true;
         for (int r = 0; r < h; ++r) {
-            double* out = &window.pixels[static_cast<std::size_t>(r + r0 - window.row) * window.columns + (c0 - window.column)];
+            double* out =
+                &window.pixels[static_cast<std::size_t>(r + r0 - window.row) * window.columns + (c0 - window.column)];
             const double* in = &scratch[static_cast<std::size_t>(r) * w];
             for (int c = 0; c < w; ++c) {
                 const double p = in[c];
@@ -200,10 +202,10 @@ namespace {
 // fall in the mosaic, the pixels around them, and their heights.
 class MosaicSampler {
 public:
-    MosaicSampler(Mosaic& mosaic, const TilePlacement& tile, const std::uint8_t* wanted, std::vector<std::int16_t>& values)
+    MosaicSampler(Mosaic& mosaic, const TilePlacement& tile, const std::uint8_t* wanted,
+                  std::vector<std::int16_t>& values)
         : m_mosaic(mosaic), m_side(tile.side), m_origin(tile.origin), m_wanted(wanted), m_values(values)
-    {
-    }
+    {}
 
     Result<> run()
     {
@@ -230,7 +232,10 @@ public:
 private:
     // A sample waits while it is void (a height is never the void value) and, with a mask, wanted.
     bool waiting(std::size_t i) const { return m_values[i] == kVoidValue && (!m_wanted || m_wanted[i]); }
-    std::size_t at(int row, int column) const { return static_cast<std::size_t>(row - m_first) * m_columns + (column - m_firstColumn); }
+    std::size_t at(int row, int column) const
+    {
+        return static_cast<std::size_t>(row - m_first) * m_columns + (column - m_firstColumn);
+    }
 
     Result<> openMembers()
     {
@@ -267,8 +272,8 @@ private:
                                                                    wgs84.get(), tileTransform, nullptr)
                                 : nullptr;
         if (!exact)
-            return Error{ErrorKind::Io, "Keine Umrechnung von " + m_mosaic.members.front().entry->path + " auf WGS84: " +
-                                            QuietGdal::lastMessage()};
+            return Error{ErrorKind::Io, "Keine Umrechnung von " + m_mosaic.members.front().entry->path
+                                            + " auf WGS84: " + QuietGdal::lastMessage()};
         m_transform.reset(GDALCreateApproxTransformer(GDALGenImgProjTransform, exact, 0.125));
         GDALApproxTransformerOwnsSubtransformer(m_transform.get(), TRUE);
 
@@ -347,13 +352,14 @@ private:
             bool any = false;
             for (std::size_t i = at(r, m_firstColumn), e = i + m_columns; i < e; ++i)
                 if (m_ok[i] && std::isfinite(m_v[i])) {
-                    edge = m_rowsAdvance ? std::max(edge, m_v[i] - 0.5 + m_radiusY) : std::min(edge, m_v[i] - 0.5 - m_radiusY);
+                    edge = m_rowsAdvance ? std::max(edge, m_v[i] - 0.5 + m_radiusY)
+                                         : std::min(edge, m_v[i] - 0.5 - m_radiusY);
                     any = true;
                 }
             if (!any)
                 continue;
-            const auto block = static_cast<std::size_t>(std::upper_bound(m_blockRows.begin(), m_blockRows.end(), edge) -
-                                                        m_blockRows.begin());
+            const auto block = static_cast<std::size_t>(std::upper_bound(m_blockRows.begin(), m_blockRows.end(), edge)
+                                                        - m_blockRows.begin());
             if (!leadingBlock)
                 leadingBlock = block;
             else if (block != *leadingBlock)
@@ -389,8 +395,10 @@ private:
         const double limit = 1e9; // keeps a wild position from overflowing the int conversions
         m_window.column = static_cast<int>(std::max(0.0, std::floor(std::max(-limit, uMin - m_radiusX))));
         m_window.row = static_cast<int>(std::max(0.0, std::floor(std::max(-limit, vMin - m_radiusY))));
-        const int lastColumn = static_cast<int>(std::min<double>(m_mosaic.width - 1, std::ceil(std::min(limit, uMax + m_radiusX))));
-        const int lastRow = static_cast<int>(std::min<double>(m_mosaic.height - 1, std::ceil(std::min(limit, vMax + m_radiusY))));
+        const int lastColumn =
+            static_cast<int>(std::min<double>(m_mosaic.width - 1, std::ceil(std::min(limit, uMax + m_radiusX))));
+        const int lastRow =
+            static_cast<int>(std::min<double>(m_mosaic.height - 1, std::ceil(std::min(limit, vMax + m_radiusY))));
         m_window.columns = lastColumn - m_window.column + 1;
         m_window.rows = lastRow - m_window.row + 1;
         return m_window.columns > 0 && m_window.rows > 0;

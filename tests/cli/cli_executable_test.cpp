@@ -86,7 +86,8 @@ public:
     {
         for (char** entry = environ; *entry; ++entry) {
             const std::string text = *entry;
-            if (text.rfind("DISPLAY=", 0) != 0 && text.rfind("WAYLAND_DISPLAY=", 0) != 0 && text.rfind("QT_QPA_PLATFORM=", 0) != 0)
+            if (text.rfind("DISPLAY=", 0) != 0 && text.rfind("WAYLAND_DISPLAY=", 0) != 0
+                && text.rfind("QT_QPA_PLATFORM=", 0) != 0)
                 m_entries.push_back(text);
         }
         m_entries.push_back("QT_QPA_PLATFORM=");
@@ -144,7 +145,8 @@ TEST(Executable, UsageErrorsAndHelp)
                            "(Hilfe: hgtfill-cli info --help)\n");
 
     EXPECT_EQ(runCli(temp, {}).status, 2);
-    for (const Command command : {Command::None, Command::Fill, Command::Batch, Command::Diff, Command::Info, Command::Render}) {
+    for (const Command command :
+         {Command::None, Command::Fill, Command::Batch, Command::Diff, Command::Info, Command::Render}) {
         std::vector<std::string> args{"--help"};
         if (command != Command::None)
             args.insert(args.begin(), std::string(CommandName(command)));
@@ -162,7 +164,8 @@ TEST(Executable, RenderShowsSampleRowYColumnXAtPixelXY)
     setValue(three, 10 * 1201 + 700, -32768);
     setValue(three, 700 * 1201 + 10, kVoidValue);
     writeBytes(temp / "N47E011.hgt", three);
-    const Finished full = runCli(temp, {"render", "-q", "--void", "-32768", temp / "N47E011.hgt", "-o", temp / "full.png"});
+    const Finished full =
+        runCli(temp, {"render", "-q", "--void", "-32768", temp / "N47E011.hgt", "-o", temp / "full.png"});
     ASSERT_EQ(full.status, 0) << full.err;
     EXPECT_EQ(full.out + full.err, "");
     const QImage fullImage = loadPng(temp / "full.png");
@@ -177,7 +180,8 @@ TEST(Executable, RenderShowsSampleRowYColumnXAtPixelXY)
     hgt::test::setVoid(one, (3 * 100 + 1) * kTileSide + 3 * 50 + 1); // between nodes: not drawn
     hgt::test::setVoid(one, kTileSamples - 1);
     writeBytes(temp / "N46E011.hgt", one);
-    const Finished reduced = runCli(temp, {"render", "--size", "1201", temp / "N46E011.hgt", "-o", temp / "reduced.png"});
+    const Finished reduced =
+        runCli(temp, {"render", "--size", "1201", temp / "N46E011.hgt", "-o", temp / "reduced.png"});
     ASSERT_EQ(reduced.status, 0) << reduced.err;
     EXPECT_NE(reduced.out.find("Bild:        " + (temp / "reduced.png") + ", 1201 × 1201 Pixel\n"), std::string::npos)
         << reduced.out;
@@ -197,8 +201,8 @@ TEST(Executable, RenderDrawsTheLegendWithoutADisplay)
     setValue(zeros, 40 * 1201 + 5, kVoidValue);
     writeBytes(temp / "DIFFS/N47E011.hgt", zeros);
     NoDisplay environment;
-    const Finished done = wait(start(temp, {"render", "--legend", "-q", temp / "DIFFS/N47E011.hgt", "-o", temp / "d.png"},
-                                     environment.get()));
+    const Finished done = wait(
+        start(temp, {"render", "--legend", "-q", temp / "DIFFS/N47E011.hgt", "-o", temp / "d.png"}, environment.get()));
     ASSERT_EQ(done.status, 0) << done.err;
     EXPECT_EQ(done.out + done.err, ""); // nothing from Qt either
 
@@ -222,7 +226,8 @@ TEST(Executable, ManPageCoversEveryOptionAndCommandOfTheHelp)
     ASSERT_FALSE(man.empty());
     std::set<std::string> named;
     const std::regex option(R"(--[a-z]+(-[a-z]+)*)");
-    for (const Command command : {Command::None, Command::Fill, Command::Batch, Command::Diff, Command::Info, Command::Render}) {
+    for (const Command command :
+         {Command::None, Command::Fill, Command::Batch, Command::Diff, Command::Info, Command::Render}) {
         const std::string help(HelpText(command));
         for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it)
             named.insert(it->str());

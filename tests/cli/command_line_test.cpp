@@ -39,8 +39,9 @@ TEST_P(UsageErrors, GiveOneGermanLineWithAHintToTheRightHelp)
     const std::string line = UsageLine(result.error());
     EXPECT_EQ(line.find('\n'), std::string::npos) << line;
     EXPECT_NE(line.find(c.mentions), std::string::npos) << line;
-    const std::string hint = c.helpFor == Command::None ? "hgtfill-cli --help"
-                                                        : "hgtfill-cli " + std::string(CommandName(c.helpFor)) + " --help";
+    const std::string hint = c.helpFor == Command::None
+                                 ? "hgtfill-cli --help"
+                                 : "hgtfill-cli " + std::string(CommandName(c.helpFor)) + " --help";
     EXPECT_NE(line.find(hint), std::string::npos) << line;
 }
 
@@ -65,7 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"void_not_a_marker", {"fill", "-s", "d", "--void", "5", "a.hgt"}, Command::Fill, "„5“"},
         UsageCase{"void_marker_without_minus", {"info", "--void=9999", "a.hgt"}, Command::Info, "„9999“"},
         UsageCase{"void_with_trailing_text", {"diff", "--void", "-9999m", "a.hgt", "b.hgt"}, Command::Diff, "„-9999m“"},
-        UsageCase{"void_beyond_16_bits", {"render", "--void", "-99999", "-o", "x.png", "a.hgt"}, Command::Render, "„-99999“"},
+        UsageCase{
+            "void_beyond_16_bits", {"render", "--void", "-99999", "-o", "x.png", "a.hgt"}, Command::Render, "„-99999“"},
         UsageCase{"void_value_missing", {"batch", "-s", "d", "f", "--void"}, Command::Batch, "„--void“"},
         UsageCase{"method_unknown", {"batch", "-s", "d", "--method", "Delta", "f"}, Command::Batch, "„Delta“"},
         UsageCase{"method_not_for_diff", {"diff", "--method", "delta", "a.hgt", "b.hgt"}, Command::Diff, "„--method“"},
@@ -76,20 +78,20 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"legend_not_for_info", {"info", "--legend", "a.hgt"}, Command::Info, "„--legend“"},
         UsageCase{"max_distance_zero", {"fill", "--interpolate", "--max-distance", "0", "a.hgt"}, Command::Fill, "„0“"},
         UsageCase{"max_distance_too_far", {"batch", "--max-distance=10001", "-s", "d", "f"}, Command::Batch, "10000"},
-        UsageCase{"max_distance_not_a_number", {"fill", "--max-distance", "1e3", "-s", "d", "a.hgt"}, Command::Fill, "„1e3“"},
-        UsageCase{"interpolate_not_for_diff", {"diff", "--interpolate", "a.hgt", "b.hgt"}, Command::Diff, "„--interpolate“"},
-        UsageCase{"provenance_needs_a_source_without_interpolate", {"fill", "--provenance", "a.hgt"}, Command::Fill, "-s"}),
+        UsageCase{
+            "max_distance_not_a_number", {"fill", "--max-distance", "1e3", "-s", "d", "a.hgt"}, Command::Fill, "„1e3“"},
+        UsageCase{
+            "interpolate_not_for_diff", {"diff", "--interpolate", "a.hgt", "b.hgt"}, Command::Diff, "„--interpolate“"},
+        UsageCase{
+            "provenance_needs_a_source_without_interpolate", {"fill", "--provenance", "a.hgt"}, Command::Fill, "-s"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(CommandLine, OptionsMayBeWrittenInEveryUsualForm)
 {
     const std::vector<std::vector<std::string>> forms{
-        {"batch", "-s", "sec", "-j", "3", "tiles"},
-        {"batch", "-ssec", "-j3", "tiles"},
-        {"batch", "--secondary=sec", "--jobs=3", "tiles"},
-        {"batch", "--secondary", "sec", "--jobs", "3", "tiles"},
-        {"batch", "tiles", "-j", "3", "-s", "sec"},
-        {"batch", "-j3", "tiles", "--secondary", "sec"},
+        {"batch", "-s", "sec", "-j", "3", "tiles"},        {"batch", "-ssec", "-j3", "tiles"},
+        {"batch", "--secondary=sec", "--jobs=3", "tiles"}, {"batch", "--secondary", "sec", "--jobs", "3", "tiles"},
+        {"batch", "tiles", "-j", "3", "-s", "sec"},        {"batch", "-j3", "tiles", "--secondary", "sec"},
     };
     for (const auto& args : forms) {
         const auto result = parse(args);
@@ -134,7 +136,8 @@ TEST(CommandLine, DoubleDashAndALoneDashMakeOperands)
 
 TEST(CommandLine, HelpWinsOverMissingArgumentsButNotOverEarlierMistakes)
 {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"fill", "--help"}, {"fill", "a.hgt", "-h"}, {"help", "fill"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"fill", "--help"}, {"fill", "a.hgt", "-h"}, {"help", "fill"}}) {
         const auto result = parse(args);
         ASSERT_TRUE(result.has_value()) << args.back();
         EXPECT_TRUE(result->help);
@@ -151,7 +154,8 @@ TEST(CommandLine, HelpWinsOverMissingArgumentsButNotOverEarlierMistakes)
 
 TEST(CommandLine, RepeatedSecondariesKeepTheirOrder)
 {
-    const auto result = parse({"batch", "-s", "first", "--secondary=second", "tiles", "-sthird", "--secondary", "first"});
+    const auto result =
+        parse({"batch", "-s", "first", "--secondary=second", "tiles", "-sthird", "--secondary", "first"});
     ASSERT_TRUE(result.has_value()) << UsageLine(result.error());
     EXPECT_EQ(result->secondary, "first");
     EXPECT_EQ(result->moreSecondaries, (std::vector<std::string>{"second", "third", "first"}));
@@ -168,8 +172,9 @@ TEST(CommandLine, VoidValuesReplaceTheDefaultOnceGiven)
     EXPECT_EQ(parse({"info", "a.hgt"}).value().voidValues, markerOnly);
     EXPECT_EQ(parse({"info", "--void", "-32768", "a.hgt"}).value().voidValues, std::vector<std::int16_t>{-32768});
     // Later ones add to the first, in the order given; a repeat changes nothing.
-    EXPECT_EQ(parse({"fill", "--void=-32767", "-s", "d", "a.hgt", "--void", "-9999", "--void", "-32767"}).value().voidValues,
-              (std::vector<std::int16_t>{-32767, -9999}));
+    EXPECT_EQ(
+        parse({"fill", "--void=-32767", "-s", "d", "a.hgt", "--void", "-9999", "--void", "-32767"}).value().voidValues,
+        (std::vector<std::int16_t>{-32767, -9999}));
     for (const std::string command : {"fill", "batch", "diff", "info", "render"}) {
         std::vector<std::string> args{command, "--void", "-32768", "a.hgt"};
         if (command == "fill" || command == "batch")
@@ -199,7 +204,8 @@ TEST(CommandLine, MethodAndPictureOptions)
     EXPECT_EQ(plain->output, "out.png");
     EXPECT_EQ(plain->operands, std::vector<std::string>{"N47E011.hgt"});
 
-    const auto full = parse({"render", "--diff", "--size", "1201", "--legend", "-qo", "d.png", "--json", "N47E011.hgt"});
+    const auto full =
+        parse({"render", "--diff", "--size", "1201", "--legend", "-qo", "d.png", "--json", "N47E011.hgt"});
     ASSERT_TRUE(full.has_value()) << UsageLine(full.error());
     EXPECT_TRUE(full->difference);
     EXPECT_TRUE(full->legend);

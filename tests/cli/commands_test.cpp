@@ -119,10 +119,11 @@ TEST(BatchCommand, JsonReportsEveryTileInOrderThenTheSummary)
 
     const std::vector<std::string> lines = result.outLines();
     ASSERT_EQ(lines.size(), 5u) << result.out;
-    const std::vector<std::string> tileKeys{"type",         "name",    "path",    "output",  "end",
-                                            "voids_found",  "filled",  "left",    "filled_by_source",
-                                            "interpolated", "left_too_far", "offsets", "source_files", "message", "warning",
-                                            "seconds"};
+    const std::vector<std::string> tileKeys{
+        "type",         "name",    "path",         "output",           "end",
+        "voids_found",  "filled",  "left",         "filled_by_source", "interpolated",
+        "left_too_far", "offsets", "source_files", "message",          "warning",
+        "seconds"};
     const std::vector<std::pair<std::string, std::string>> expected{
         {"A.hgt", "filled"}, {"B.hgt", "no_holes"}, {"C.hgt", "missing_secondary"}, {"d.HGT", "failed"}};
     for (std::size_t k = 0; k < expected.size(); ++k) {
@@ -169,7 +170,11 @@ TEST(BatchCommand, TextGoesToOutputAndProblemsToErrors)
     EXPECT_EQ(result.status, 1);
     const std::vector<std::string> lines = result.outLines();
     ASSERT_EQ(lines.size(), 3u) << result.out;
-    EXPECT_EQ(lines[0].rfind("A.hgt: gefüllt nach " + folder.tiles + "/Merged/A.hgt (Löcher: 5000 gefunden, 5000 gefüllt, 0 übrig; ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[0].rfind("A.hgt: gefüllt nach " + folder.tiles
+                                 + "/Merged/A.hgt (Löcher: 5000 gefunden, 5000 gefüllt, 0 übrig; ",
+                             0),
+              0u)
+        << lines[0];
     EXPECT_EQ(lines[1], "B.hgt: hat keine Löcher");
     EXPECT_EQ(lines[2].rfind("4 Kacheln in ", 0), 0u) << lines[2];
     EXPECT_NE(lines[2].find("1 gefüllt, 1 ohne Löcher, 1 ohne Sekundärkachel, 1 fehlgeschlagen"), std::string::npos);
@@ -302,7 +307,8 @@ TEST_P(Interrupt, EndsTheTilesInFlightAndLeavesEarlierOutputsAlone)
     for (const std::string& name : filesBelow(temp / "tiles/Merged")) {
         EXPECT_EQ(name.size(), std::string("N40E011.hgt").size()) << name;
         if (name != "N42E011.hgt") {
-            EXPECT_EQ(std::filesystem::file_size(temp / ("tiles/Merged/" + name)), static_cast<std::uintmax_t>(kTileBytes));
+            EXPECT_EQ(std::filesystem::file_size(temp / ("tiles/Merged/" + name)),
+                      static_cast<std::uintmax_t>(kTileBytes));
         }
     }
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged/N44E011.hgt"));
@@ -364,10 +370,11 @@ TEST(InfoCommand, ReportsEachTileAndFailsForOneItCannotRead)
     const CliRun json = run(invocation);
     const std::vector<std::string> lines = json.outLines();
     ASSERT_EQ(lines.size(), 3u) << json.out;
-    EXPECT_EQ(keys(lines[0]), (std::vector<std::string>{"type", "name", "path", "bytes", "side", "arc_seconds", "minimum",
-                                                        "maximum", "mean", "voids", "void_values",
-                                                        "pair_at_odd_offset_only"}));
-    EXPECT_NE(lines[0].find(R"("side":3601,"arc_seconds":1,"minimum":0,"maximum":2999,)"), std::string::npos) << lines[0];
+    EXPECT_EQ(keys(lines[0]),
+              (std::vector<std::string>{"type", "name", "path", "bytes", "side", "arc_seconds", "minimum", "maximum",
+                                        "mean", "voids", "void_values", "pair_at_odd_offset_only"}));
+    EXPECT_NE(lines[0].find(R"("side":3601,"arc_seconds":1,"minimum":0,"maximum":2999,)"), std::string::npos)
+        << lines[0];
     EXPECT_EQ(keys(lines[1]), (std::vector<std::string>{"type", "name", "path", "error"}));
     EXPECT_EQ(lines[2], R"({"type":"summary","tiles":2,"failed":1,"exit_status":1})");
 }
@@ -404,8 +411,9 @@ TEST(FurtherSources, FillWhatTheFirstLeavesOpenAndTheReportSaysFromWhere)
     EXPECT_EQ(json.status, 1); // N47E013 has no source
     const std::vector<std::string> lines = json.outLines();
     ASSERT_EQ(lines.size(), 4u) << json.out;
-    EXPECT_NE(lines[0].find(R"("end":"filled","voids_found":5000,"filled":5000,"left":0,"filled_by_source":[3800,1200],)"
-                            R"("interpolated":0,"left_too_far":0,"offsets":null,"source_files":[],"message":"","warning":"",)"),
+    EXPECT_NE(lines[0].find(
+                  R"("end":"filled","voids_found":5000,"filled":5000,"left":0,"filled_by_source":[3800,1200],)"
+                  R"("interpolated":0,"left_too_far":0,"offsets":null,"source_files":[],"message":"","warning":"",)"),
               std::string::npos)
         << lines[0];
     EXPECT_NE(lines[1].find(R"("end":"filled","voids_found":10,"filled":10,"left":0,"filled_by_source":[0,10],)"),
@@ -416,8 +424,10 @@ TEST(FurtherSources, FillWhatTheFirstLeavesOpenAndTheReportSaysFromWhere)
     const CliRun text = run(folder.batch(false));
     const std::vector<std::string> out = text.outLines();
     ASSERT_EQ(out.size(), 3u) << text.out;
-    EXPECT_EQ(out[0].rfind("N47E011.hgt: gefüllt nach " + folder.tiles + "/Merged/N47E011.hgt (Löcher: 5000 gefunden, "
-                           "5000 gefüllt – 3800 aus Quelle 1, 1200 aus Quelle 2 –, 0 übrig; ", 0),
+    EXPECT_EQ(out[0].rfind("N47E011.hgt: gefüllt nach " + folder.tiles
+                               + "/Merged/N47E011.hgt (Löcher: 5000 gefunden, "
+                                 "5000 gefüllt – 3800 aus Quelle 1, 1200 aus Quelle 2 –, 0 übrig; ",
+                           0),
               0u)
         << out[0];
     EXPECT_NE(out[1].find("10 gefüllt – 0 aus Quelle 1, 10 aus Quelle 2 –, 0 übrig"), std::string::npos) << out[1];
@@ -480,7 +490,8 @@ TEST_P(DeltaOffsets, AreReportedAndAWarningStaysVisible)
     char median[32];
     std::snprintf(median, sizeof median, "%.3f", offsets.median);
     EXPECT_NE(line.find(std::string(R"("offsets":{"median":)") + median + R"(,"iqr":0.000,"rim_samples":)"
-                        + std::to_string(rim) + R"(},"source_files":[],"message":"","warning":)" + JsonString(warning) + ","),
+                        + std::to_string(rim) + R"(},"source_files":[],"message":"","warning":)" + JsonString(warning)
+                        + ","),
               std::string::npos)
         << line;
 
@@ -531,14 +542,18 @@ TEST(InfoCommand, AZippedThreeSecondTileReportsTheTileItHolds)
         << lines[0];
     EXPECT_NE(lines[0].find(R"("voids":3,"void_values":[-32768],)"), std::string::npos) << lines[0];
     // The archive's figures are those of the plain tile.
-    const auto withoutPath = [](std::string line) { return std::regex_replace(line, std::regex(R"re("path":"[^"]*")re"), ""); };
+    const auto withoutPath = [](std::string line) {
+        return std::regex_replace(line, std::regex(R"re("path":"[^"]*")re"), "");
+    };
     EXPECT_EQ(withoutPath(lines[0]), withoutPath(lines[1]));
 
     invocation.json = false;
     invocation.operands.resize(1);
     const CliRun text = run(invocation);
-    EXPECT_NE(text.out.find("  Kachel:      N47E011.hgt (im Archiv)\n  Größe:       2884802 Bytes entpackt, Raster 1201 × 1201 (3″)\n"),
-              std::string::npos)
+    EXPECT_NE(
+        text.out.find(
+            "  Kachel:      N47E011.hgt (im Archiv)\n  Größe:       2884802 Bytes entpackt, Raster 1201 × 1201 (3″)\n"),
+        std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("  Löcher:      3 (Werte -32768)\n"), std::string::npos) << text.out;
 
@@ -577,15 +592,16 @@ TEST(RenderCommand, ReportsTheFiguresOfWhatItDrew)
     EXPECT_EQ(difference.status, 0) << difference.out;
     ASSERT_EQ(difference.outLines().size(), 1u) << difference.out;
     const std::string line = difference.outLines()[0];
-    EXPECT_EQ(keys(line), (std::vector<std::string>{"type", "name", "path", "output", "kind", "side", "arc_seconds", "width",
-                                                    "height", "legend", "minimum", "maximum", "mean", "voids",
-                                                    "void_percent", "difference", "samples", "median", "mean", "rms",
-                                                    "p2", "p98", "clip"}));
+    EXPECT_EQ(keys(line), (std::vector<std::string>{
+                              "type",    "name",   "path",    "output",  "kind", "side",  "arc_seconds",  "width",
+                              "height",  "legend", "minimum", "maximum", "mean", "voids", "void_percent", "difference",
+                              "samples", "median", "mean",    "rms",     "p2",   "p98",   "clip"}));
     EXPECT_NE(line.find(R"("kind":"difference","side":1201,"arc_seconds":3,"width":1201,"height":1201,"legend":false,)"
                         R"("minimum":-25,"maximum":24,)"),
               std::string::npos)
         << line;
-    EXPECT_NE(line.find(R"("voids":14412,"void_percent":0.999,"difference":{"samples":1427989,)"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("voids":14412,"void_percent":0.999,"difference":{"samples":1427989,)"), std::string::npos)
+        << line;
     EXPECT_TRUE(std::filesystem::exists(temp / "d.png"));
 
     // Outside DIFFS the same tile is heights, unless --diff says otherwise.
@@ -603,7 +619,8 @@ TEST(RenderCommand, ReportsTheFiguresOfWhatItDrew)
     EXPECT_NE(words.out.find("\n  Minimum:     -25 m\n  Maximum:     +24 m\n  Löcher:      14412 (1,00 %)\n"),
               std::string::npos)
         << words.out;
-    EXPECT_NE(words.out.find("\n  Bild:        " + (temp / "t.png") + ", 300 × 300 Pixel\n"), std::string::npos) << words.out;
+    EXPECT_NE(words.out.find("\n  Bild:        " + (temp / "t.png") + ", 300 × 300 Pixel\n"), std::string::npos)
+        << words.out;
     text.quiet = true;
     EXPECT_EQ(run(text).out, "");
 }
@@ -759,7 +776,8 @@ TEST(BatchCommand, InterpolatesWithoutAnySourceAndWritesTheProvenance)
     invocation.json = false;
     const CliRun text = run(invocation);
     EXPECT_EQ(text.status, kExitOk) << text.err;
-    EXPECT_NE(text.out.find("0 gefüllt, 16 interpoliert, 900 übrig (900 zu weit von gültigen Werten)"), std::string::npos)
+    EXPECT_NE(text.out.find("0 gefüllt, 16 interpoliert, 900 übrig (900 zu weit von gültigen Werten)"),
+              std::string::npos)
         << text.out;
 }
 

@@ -15,7 +15,9 @@ TEST(Printable, EscapesWhatATerminalWouldActOnAndKeepsTheRest)
     EXPECT_EQ(Printable("/daten/Höhen/„N47E011“.hgt"), "/daten/Höhen/„N47E011“.hgt");
     EXPECT_EQ(Printable("a\nb\tc\rd\\e"), "a\\nb\\tc\\rd\\\\e");
     EXPECT_EQ(Printable("\x1b[31mrot\x7f"), "\\033[31mrot\\177");
-    EXPECT_EQ(Printable("\xc2\x9b" "2J"), "\\302\\2332J"); // the one-byte CSI of C1
+    EXPECT_EQ(Printable("\xc2\x9b"
+                        "2J"),
+              "\\302\\2332J"); // the one-byte CSI of C1
     EXPECT_EQ(Printable("H\xf6he\xe2\x82"), "H\\366he\\342\\202");
     EXPECT_EQ(JsonWriter().addPath("path", "ok.hgt").str(), R"({"path":"ok.hgt"})");
     EXPECT_EQ(JsonWriter().addPath("path", "H\xf6he").str(), R"({"path":"H\ufffdhe","path_bytes":"48f66865"})");

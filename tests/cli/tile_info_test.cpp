@@ -152,13 +152,12 @@ TEST_P(VoidSets, DecideWhatCountsAsAVoid)
     EXPECT_EQ(info.pairAtOddOffsetOnly, GetParam().pairOnly);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    InspectTile, VoidSets,
-    ::testing::Values(VoidSetCase{"marker", {kVoidValue}, 1, -32768, false},
-                      VoidSetCase{"lowest", {-32768}, 3, -32767, false},
-                      VoidSetCase{"both_ends", {-32767, -32768}, 5, kVoidValue, false},
-                      VoidSetCase{"all_three", {-32767, kVoidValue, -32768}, 6, -3840, false}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(InspectTile, VoidSets,
+                         ::testing::Values(VoidSetCase{"marker", {kVoidValue}, 1, -32768, false},
+                                           VoidSetCase{"lowest", {-32768}, 3, -32767, false},
+                                           VoidSetCase{"both_ends", {-32767, -32768}, 5, kVoidValue, false},
+                                           VoidSetCase{"all_three", {-32767, kVoidValue, -32768}, 6, -3840, false}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(InspectTile, APairOnlyAtOddOffsetsOrInTheTailIsNoVoid)
 {

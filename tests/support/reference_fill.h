@@ -44,7 +44,8 @@ inline std::optional<std::int64_t> ninths(const Bytes& coarse, std::int64_t r, s
 
 // What a source tile gives at sample k of a primary of `side`: its own sample on the same grid, the
 // 1" sample at (3r, 3c) for a 3" primary, the bilinear value rounded to nearest for a 1" primary.
-inline std::optional<std::int32_t> sourceValue(const Bytes& source, std::int64_t side, std::int64_t k, const VoidValues& voids)
+inline std::optional<std::int32_t> sourceValue(const Bytes& source, std::int64_t side, std::int64_t k,
+                                               const VoidValues& voids)
 {
     const std::int64_t r = k / side, c = k % side;
     std::int32_t value = 0;

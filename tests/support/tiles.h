@@ -168,8 +168,8 @@ inline ::testing::AssertionResult sameTile(const Bytes& actual, const Bytes& exp
     auto failure = ::testing::AssertionFailure()
                    << "first difference at byte " << at << ": " << int{*a} << " instead of " << int{*e};
     if (2 * k + 1 < static_cast<std::int64_t>(expected.size()))
-        failure << " (sample " << k << ", row " << k / side << ", column " << k % side << ": "
-                << sampleAt(actual, k) << " instead of " << sampleAt(expected, k) << ")";
+        failure << " (sample " << k << ", row " << k / side << ", column " << k % side << ": " << sampleAt(actual, k)
+                << " instead of " << sampleAt(expected, k) << ")";
     return failure;
 }
 

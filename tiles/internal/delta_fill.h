@@ -18,7 +18,6 @@ inline constexpr double kOffsetWarningMetres = 5.0;
 // With `rasterSource` (a source other than HGT tiles filled voids) it names the usual pair of geoids.
 std::string OffsetWarning(const OffsetStats& offsets, bool rasterSource = false);
 
-
 // How wide the rim around a void region is, in samples.
 inline constexpr int kRimWidth = 3;
 
@@ -28,8 +27,7 @@ class RowBits {
 public:
     explicit RowBits(std::int64_t side = 0)
         : m_side(side), m_wordsPerRow((side + 63) / 64), m_words(static_cast<std::size_t>(side * m_wordsPerRow), 0)
-    {
-    }
+    {}
 
     std::int64_t side() const { return m_side; }
     std::int64_t wordsPerRow() const { return m_wordsPerRow; }
@@ -41,7 +39,10 @@ public:
     const std::vector<std::uint64_t>& words() const { return m_words; }
 
 private:
-    std::size_t index(std::int64_t r, std::int64_t c) const { return static_cast<std::size_t>(r * m_wordsPerRow + c / 64); }
+    std::size_t index(std::int64_t r, std::int64_t c) const
+    {
+        return static_cast<std::size_t>(r * m_wordsPerRow + c / 64);
+    }
 
     std::int64_t m_side;
     std::int64_t m_wordsPerRow;

@@ -55,7 +55,7 @@ private:
 class VoidSet {
 public:
     explicit VoidSet(const std::vector<std::int16_t>& values);
-    bool isDefault() const { return m_default; } // -9999 alone
+    bool isDefault() const { return m_default; }   // -9999 alone
     bool hasMarker() const { return m_hasMarker; } // -9999 among them
     bool isVoid(std::int16_t value) const
     {

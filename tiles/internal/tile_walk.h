@@ -26,8 +26,7 @@ class RunContext {
 public:
     RunContext(WindowState& state, RunHost& host, const RunOptions& options)
         : state(state), host(host), options(options)
-    {
-    }
+    {}
 
     bool stopRequested() const
     {
@@ -78,7 +77,7 @@ struct WalkInputs {
     const TileInput& primary;
     std::vector<GridSource*> sources;
     const VoidSet& voids;
-    const DeltaFilled* filled = nullptr; // the voids' output samples, when they were made beforehand
+    const DeltaFilled* filled = nullptr;    // the voids' output samples, when they were made beforehand
     const std::uint8_t* prepared = nullptr; // the whole output tile as stored, when made beforehand
 };
 
