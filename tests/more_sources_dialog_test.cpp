@@ -119,86 +119,42 @@ TEST_F(MoreSourcesDialogTest, OkAndAbbrechen)
     EXPECT_FALSE(dialog->isVisible());
 }
 
-// What "Rasterdatei hinzufügen …" makes of each answer of the file dialog, in a list of a folder and a
-// raster already; files are named below the test's folder.
-struct RasterPick {
-    std::string name;
-    QString answer;  // null: cancelled
-    Folders entries; // the list afterwards
-    int selected;    // its selected row
-    QString message; // what the user is told, {dir} for the folder; empty: nothing
-};
-
-void PrintTo(const RasterPick& pick, std::ostream* os)
+// "Rasterdatei hinzufügen …" takes readable rasters into the folders' order, once each: a cancel, a
+// file listed already (selected) and files no raster (refused, said so) add nothing.
+TEST_F(MoreSourcesDialogTest, RasterFilesJoinTheFoldersInOneOrder)
 {
-    *os << pick.name;
-}
-
-class RasterFilePick : public MoreSourcesDialogTest, public ::testing::WithParamInterface<RasterPick> {};
-
-TEST_P(RasterFilePick, AddsReadableRastersOnce)
-{
-    const RasterPick& pick = GetParam();
     TempFolder temp;
-    writeBytes(temp / "dem/a.tif", {1});
-    writeBytes(temp / "dem/b.VRT", {1});
-    writeBytes(temp / "dem/notes.txt", {1});
-    const auto here = [&](const std::string& path) { return path.empty() || path[0] == '/' ? path : temp / path; };
-    open({"/data/hgt", temp / "dem/a.tif"});
+    const auto at = [&](const char* path) { return QString::fromStdString(temp / path); };
+    for (const char* file : {"dem/a.tif", "dem/b.VRT", "dem/notes.txt"})
+        writeBytes(temp / file, {1});
+    open({"/data/hgt"});
+    dialogs.fileAnswers = {at("dem/a.tif"),     QString(),          at("dem/./a.tif"),
+                           at("dem/notes.txt"), at("dem/gone.tif"), at("dem/b.VRT")};
+    dialogs.folderAnswers = {at("dem")};
+    const auto addRaster = [&] { button("moreSourcesAddRaster")->click(); };
+    addRaster();
     select(0);
-    dialogs.fileAnswers = {pick.answer.isNull() ? QString() : QString::fromStdString(here(pick.answer.toStdString()))};
-    button("moreSourcesAddRaster")->click();
-
-    Folders expected;
-    for (const std::string& entry : pick.entries)
-        expected.push_back(here(entry));
-    EXPECT_EQ(dialog->folders(), expected);
-    EXPECT_EQ(dialog->list()->currentRow(), pick.selected);
-    QString message = pick.message;
-    message.replace(QStringLiteral("{dir}"), QString::fromStdString(temp.path().string()));
-    EXPECT_EQ(dialogs.messages, message.isEmpty() ? QStringList{} : QStringList{message});
-    // The file dialog starts at the selected entry and offers the raster kinds first, then every file.
-    EXPECT_EQ(dialogs.openFileOffered, QStringList{QStringLiteral("/data/hgt")});
-    EXPECT_EQ(dialogs.openFileFilters,
-              (QStringList{QStringLiteral("Rasterdateien (*.tif *.tiff *.vrt *.img *.TIF *.TIFF *.VRT *.IMG)"),
-                           QStringLiteral("GeoTIFF (*.tif *.tiff *.TIF *.TIFF)"), QStringLiteral("VRT (*.vrt *.VRT)"),
-                           QStringLiteral("IMG (*.img *.IMG)"), QStringLiteral("Alle Dateien (*)")}));
-    dialog->close();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    MoreSourcesDialog, RasterFilePick,
-    ::testing::Values(
-        RasterPick{"VrtAppended", QStringLiteral("dem/b.VRT"), {"/data/hgt", "dem/a.tif", "dem/b.VRT"}, 2, {}},
-        RasterPick{"Cancelled", QString(), {"/data/hgt", "dem/a.tif"}, 0, {}},
-        RasterPick{"AlreadyListedIsSelected", QStringLiteral("dem/./a.tif"), {"/data/hgt", "dem/a.tif"}, 1, {}},
-        RasterPick{"OtherFileRefused",
-                   QStringLiteral("dem/notes.txt"),
-                   {"/data/hgt", "dem/a.tif"},
-                   0,
-                   QStringLiteral("{dir}/dem/notes.txt ist keine Rasterdatei, die hgtfill lesen kann.")},
-        RasterPick{"GoneFileRefused",
-                   QStringLiteral("dem/gone.tif"),
-                   {"/data/hgt", "dem/a.tif"},
-                   0,
-                   QStringLiteral("{dir}/dem/gone.tif ist keine Rasterdatei, die hgtfill lesen kann.")}),
-    [](const auto& info) { return info.param.name; });
-
-TEST_F(MoreSourcesDialogTest, FoldersAndRasterFilesShareOneOrder)
-{
-    TempFolder temp;
-    writeBytes(temp / "cop/x.tif", {1});
-    open({});
-    dialogs.folderAnswers = {QStringLiteral("/data/hgt"), QString::fromStdString(temp / "cop")};
-    dialogs.fileAnswers = {QString::fromStdString(temp / "cop/x.tif")};
-    button("moreSourcesAdd")->click();
-    button("moreSourcesAddRaster")->click();
+    addRaster(); // cancelled
+    EXPECT_EQ(dialog->list()->currentRow(), 0);
+    addRaster();
+    EXPECT_EQ(dialog->list()->currentRow(), 1);
+    addRaster();
+    addRaster();
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/hgt", temp / "dem/a.tif"}));
+    EXPECT_EQ(dialog->list()->currentRow(), 1);
+    const QString refused = QStringLiteral(" ist keine Rasterdatei, die hgtfill lesen kann.");
+    EXPECT_EQ(dialogs.messages, (QStringList{at("dem/notes.txt") + refused, at("dem/gone.tif") + refused}));
+    addRaster();
     button("moreSourcesAdd")->click(); // a folder of rasters is an entry like any folder
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/hgt", temp / "cop/x.tif", temp / "cop"}));
-    EXPECT_EQ(dialogs.folderOffered, (QStringList{QString(), QString::fromStdString(temp / "cop/x.tif")}));
+    // Each pick starts at the selected entry.
+    EXPECT_EQ(dialogs.openFileOffered,
+              (QStringList{QStringLiteral("/data/hgt"), QStringLiteral("/data/hgt"), QStringLiteral("/data/hgt"),
+                           at("dem/a.tif"), at("dem/a.tif"), at("dem/a.tif")}));
+    EXPECT_EQ(dialogs.folderOffered, QStringList{at("dem/b.VRT")});
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/hgt", temp / "dem/a.tif", temp / "dem/b.VRT", temp / "dem"}));
     select(1);
     button("moreSourcesDown")->click();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/hgt", temp / "cop", temp / "cop/x.tif"}));
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/hgt", temp / "dem/b.VRT", temp / "dem/a.tif", temp / "dem"}));
     dialog->close();
 }
 

@@ -23,25 +23,20 @@ constexpr int kSide = 1201;
 
 // The codes of a companion: the tile's own samples, source 1 in rows 0..99, source 2 in a block
 // at (500, 500), interpolated at (800, 200) and a still void sample at (1200, 1200).
-std::uint8_t codeAt(int r, int c)
-{
-    if (r < 100)
-        return 1;
-    if (r >= 500 && r < 510 && c >= 500 && c < 510)
-        return 2;
-    if (r >= 800 && r < 804 && c >= 200 && c < 204)
-        return kInterpolatedSample;
-    if (r == kSide - 1 && c == kSide - 1)
-        return kVoidSample;
-    return kOwnSample;
-}
-
 Bytes companion()
 {
-    Bytes codes(static_cast<std::size_t>(kSide) * kSide);
+    Bytes codes(static_cast<std::size_t>(kSide) * kSide, kOwnSample);
     for (int r = 0; r < kSide; ++r)
-        for (int c = 0; c < kSide; ++c)
-            codes[static_cast<std::size_t>(r) * kSide + static_cast<std::size_t>(c)] = codeAt(r, c);
+        for (int c = 0; c < kSide; ++c) {
+            const auto at = static_cast<std::size_t>(r) * kSide + static_cast<std::size_t>(c);
+            if (r < 100)
+                codes[at] = 1;
+            else if (r >= 500 && r < 510 && c >= 500 && c < 510)
+                codes[at] = 2;
+            else if (r >= 800 && r < 804 && c >= 200 && c < 204)
+                codes[at] = kInterpolatedSample;
+        }
+    codes.back() = kVoidSample;
     return codes;
 }
 
@@ -69,10 +64,10 @@ protected:
         ASSERT_TRUE(viewer->provenanceReady() || loaded.wait(120000));
     }
 
+    // The line under the picture with the pointer on the pixel whose middle lies on the sample.
     static QString statusOn(TileViewer* viewer, int row, int column)
     {
         TilePictureView* view = viewer->pictureView();
-        // The pixel whose middle lies on the sample (the view names the sample at a pixel's middle).
         const QPointF middle = view->positionOf({row, column});
         const double half = view->scale() / 2 + 0.5;
         const QPoint pixel(static_cast<int>(std::ceil(middle.x() - half)),
@@ -82,39 +77,34 @@ protected:
         QApplication::sendEvent(view, &move);
         return viewer->statusText();
     }
-
-    static QCheckBox* checkbox(TileViewer* viewer)
-    {
-        return viewer->findChild<QCheckBox*>(QStringLiteral("viewerProvenance"));
-    }
 };
 
-TEST_F(ProvenanceOverlayTest, OfferedBesideACompanionDrawnWithLegendAndNamedUnderThePointer)
+// Three tiles of one folder: beside a companion, beside a folder of its name, beside a damaged one.
+TEST_F(ProvenanceOverlayTest, OfferedOnlyBesideACompanionDrawnWithLegendAndNamedUnderThePointer)
 {
     const Bytes tile = makeTile(kSide, [](std::int64_t r, std::int64_t c) { return 300 + (r + c) % 500; });
-    writeBytes(temp / "Merged/N47E011.hgt", tile);
+    for (const char* name : {"N47E011", "N47E012", "N47E013"})
+        writeBytes(temp / ("Merged/" + std::string(name) + ".hgt"), tile);
     writeBytes(temp / "Merged/N47E011.src", companion());
-    writeBytes(temp / "Merged/N47E012.hgt", tile);
-    std::filesystem::create_directories(temp / "Merged/N47E012.src"); // a folder is no companion
+    std::filesystem::create_directories(temp / "Merged/N47E012.src");
+    writeBytes(temp / "Merged/N47E013.src", Bytes(1000, 1));
+    const auto checkbox = [](TileViewer* viewer) {
+        return viewer->findChild<QCheckBox*>(QStringLiteral("viewerProvenance"));
+    };
     TileViewer* without = openReady(temp / "Merged/N47E012.hgt");
     EXPECT_FALSE(without->offersProvenance() || checkbox(without)->isVisible());
 
     TileViewer* viewer = openReady(temp / "Merged/N47E011.hgt");
     ASSERT_TRUE(checkbox(viewer)->isVisible());
-    EXPECT_EQ(checkbox(viewer)->text(), QStringLiteral("Herkunft anzeigen"));
     EXPECT_FALSE(checkbox(viewer)->isChecked() || viewer->pictureView()->hasOverlay()) << "the tile alone until asked";
     viewer->pictureView()->showActualSize();
     checkbox(viewer)->click();
     waitProvenance(viewer);
-    EXPECT_TRUE(viewer->showsProvenance());
-    ASSERT_TRUE(viewer->pictureView()->hasOverlay());
-    ASSERT_TRUE(viewer->provenanceLegend()->isVisible());
+    ASSERT_TRUE(viewer->pictureView()->hasOverlay() && viewer->provenanceLegend()->isVisible());
     const ProvenanceMap* map = viewer->provenanceLegend()->map();
     ASSERT_NE(map, nullptr);
     EXPECT_EQ(map->counts[kInterpolatedSample], 16);
     EXPECT_EQ(map->counts[kOwnSample], kSide * kSide - 100 * kSide - 100 - 16 - 1);
-
-    // The line under the picture adds where the sample came from.
     const auto height = [&](int r, int c) { return sampleAt(tile, static_cast<std::int64_t>(r) * kSide + c); };
     EXPECT_EQ(statusOn(viewer, 50, 60), QStringLiteral("Zeile 50, Spalte 60: %1 m · Quelle 1").arg(height(50, 60)));
     EXPECT_EQ(statusOn(viewer, 801, 201),
@@ -126,31 +116,25 @@ TEST_F(ProvenanceOverlayTest, OfferedBesideACompanionDrawnWithLegendAndNamedUnde
     // picture, legend and line are as without a companion.
     viewer->pictureView()->fitToWindow();
     const QImage shown = viewer->pictureView()->grab().toImage();
-    const QPointF own = viewer->pictureView()->positionOf({700, 700});
-    const QPointF filled = viewer->pictureView()->positionOf({50, 600});
+    const QPoint own = viewer->pictureView()->positionOf({700, 700}).toPoint();
+    const QPoint filled = viewer->pictureView()->positionOf({50, 600}).toPoint();
     checkbox(viewer)->click();
     EXPECT_FALSE(viewer->provenanceLegend()->isVisible());
     EXPECT_EQ(statusOn(viewer, 50, 61), QStringLiteral("Zeile 50, Spalte 61: %1 m").arg(height(50, 61)));
     const QImage plain = viewer->pictureView()->grab().toImage();
-    EXPECT_EQ(shown.pixel(own.toPoint()), plain.pixel(own.toPoint()));
-    EXPECT_NE(shown.pixel(filled.toPoint()), plain.pixel(filled.toPoint()));
-}
+    EXPECT_EQ(shown.pixel(own), plain.pixel(own));
+    EXPECT_NE(shown.pixel(filled), plain.pixel(filled));
 
-TEST_F(ProvenanceOverlayTest, ADamagedCompanionSaysWhy)
-{
-    writeBytes(temp / "Merged/N47E011.hgt", plainTile(1, kSide));
-    writeBytes(temp / "Merged/N47E011.src", Bytes(1000, 1));
-    TileViewer* viewer = openReady(temp / "Merged/N47E011.hgt");
-    ASSERT_TRUE(viewer->offersProvenance());
-    viewer->setShowProvenance(true);
-    waitProvenance(viewer);
-    EXPECT_FALSE(viewer->pictureView()->hasOverlay());
-    EXPECT_FALSE(viewer->provenanceLegend()->isVisible());
-    auto* error = viewer->findChild<QLabel*>(QStringLiteral("viewerProvenanceError"));
+    TileViewer* damaged = openReady(temp / "Merged/N47E013.hgt");
+    ASSERT_TRUE(damaged->offersProvenance());
+    damaged->setShowProvenance(true);
+    waitProvenance(damaged);
+    EXPECT_FALSE(damaged->pictureView()->hasOverlay() || damaged->provenanceLegend()->isVisible());
+    auto* error = damaged->findChild<QLabel*>(QStringLiteral("viewerProvenanceError"));
     ASSERT_TRUE(error && error->isVisible());
-    EXPECT_EQ(error->text(), q(temp / "Merged/N47E011.src")
+    EXPECT_EQ(error->text(), q(temp / "Merged/N47E013.src")
                                  + QStringLiteral(" ist keine Herkunftsdatei: 1000 Bytes passen zu keiner Kachel"));
-    viewer->setShowProvenance(false);
+    damaged->setShowProvenance(false);
     EXPECT_FALSE(error->isVisible());
 }
 
@@ -172,8 +156,7 @@ TEST(ProvenanceOverlayPixels, OwnSamplesClearOthersInTheirColourAndLevelsLikeThe
     writeBytes(temp / "N47E011.src", companion());
     const RenderedProvenance rendered = RenderProvenanceTask(temp / "N47E011.src");
     ASSERT_TRUE(rendered.error.isEmpty()) << rendered.error.toStdString();
-    const QImage picture(kSide, kSide, QImage::Format_RGB32);
-    QImage level = picture;
+    QImage level(kSide, kSide, QImage::Format_RGB32);
     for (const QImage& overlayLevel : rendered.levels) {
         EXPECT_EQ(overlayLevel.size(), level.size());
         level = HalvedImage(level);

@@ -167,22 +167,32 @@ TEST(RasterFill, OffsetBridgingFillLiftsTheRasterOntoThePrimary)
         }
 }
 
+// Fills `tile` from the raster source at `path` alone, with what `options` add.
+TileResult FillFromRaster(const std::string& tile, const std::string& path, RunOptions options = {})
+{
+    Result<std::shared_ptr<const TileSource>> raster = OpenRasterTileSource(path);
+    if (!raster) {
+        ADD_FAILURE() << raster.error().message;
+        return {};
+    }
+    options.durable = false;
+    options.sources = {{path, *raster}};
+    WindowState state;
+    test::FakeHost host(state);
+    const TileResult result = MergeTile(state, host, tile, "", options);
+    EXPECT_EQ(result.end, RunEnd::Complete) << result.message();
+    return result;
+}
+
 // A nodata hole of the raster inside the primary's void: interpolation bridges it from the raster's
 // samples around it exactly as if they had been the primary's own.
 TEST(RasterFill, InterpolationBridgesTheRastersNodataLikeThePrimarysOwnVoids)
 {
     Scene scene;
     ASSERT_FALSE(HasFatalFailure());
-    Result<std::shared_ptr<const TileSource>> raster = OpenRasterTileSource(scene.folder / "dem/n47e011.tif");
-    ASSERT_TRUE(raster) << raster.error().message;
     RunOptions options;
-    options.durable = false;
     options.interpolate = true;
-    options.sources = {{scene.folder / "dem/n47e011.tif", *raster}};
-    WindowState state;
-    test::FakeHost host(state);
-    const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
+    const TileResult result = FillFromRaster(scene.folder / "N47E011.hgt", scene.folder / "dem/n47e011.tif", options);
     const std::int64_t hole = 40 * 60, block = 80 * 120;
     EXPECT_EQ(result.filledBySource, std::vector<std::int64_t>{block - hole});
     EXPECT_EQ(result.interpolated, hole);
@@ -195,13 +205,11 @@ TEST(RasterFill, InterpolationBridgesTheRastersNodataLikeThePrimarysOwnVoids)
             if (!rasterHole(r, c))
                 EncodeSample(prefilled.data() + 2 * (static_cast<std::int64_t>(r) * kSide + c), nodeHeight(r, c));
     test::writeBytes(scene.folder / "alone/N47E011.hgt", prefilled);
-    RunOptions alone;
-    alone.durable = false;
-    alone.interpolate = true;
-    WindowState aloneState;
-    const TileResult interpolated = MergeTile(aloneState, host, scene.folder / "alone/N47E011.hgt", "", alone);
-    ASSERT_EQ(interpolated.end, RunEnd::Complete) << interpolated.message();
-    EXPECT_EQ(interpolated.interpolated, hole);
+    options.durable = false;
+    WindowState state;
+    test::FakeHost host(state);
+    const TileResult alone = MergeTile(state, host, scene.folder / "alone/N47E011.hgt", "", options);
+    EXPECT_EQ(alone.interpolated, hole) << alone.message();
     EXPECT_TRUE(test::sameBytes(test::readBytes(scene.folder / "Merged/N47E011.hgt"),
                                 test::readBytes(scene.folder / "alone/Merged/N47E011.hgt")));
 }
@@ -215,19 +223,10 @@ TEST(RasterFill, RasterOverPartOfTheTileFillsOnlyUnderIt)
     WriteRaster(scene.folder / "west/w.tif",
                 Geographic(11 - kStep / 2, 47 - kStep / 2, 11 + 539.5 * kStep, 48 + kStep / 2, kSide - 1, kSide - 1));
     ASSERT_FALSE(HasFatalFailure());
-    Result<std::shared_ptr<const TileSource>> raster = OpenRasterTileSource(scene.folder / "west");
-    ASSERT_TRUE(raster) << raster.error().message;
-    RunOptions options;
-    options.durable = false;
-    options.sources = {{scene.folder / "west", *raster}};
-    WindowState state;
-    test::FakeHost host(state);
-    const TileResult result = MergeTile(state, host, scene.folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
+    const TileResult result = FillFromRaster(scene.folder / "N47E011.hgt", scene.folder / "west");
     EXPECT_EQ(result.filledBySource, std::vector<std::int64_t>{80 * 60});
     EXPECT_EQ(result.voidsLeft, 80 * 60);
     EXPECT_EQ(result.sourceFiles, std::vector<std::string>{scene.folder / "west/w.tif"});
-
     const Bytes output = test::readBytes(scene.folder / "Merged/N47E011.hgt");
     for (int r = 280; r < 360; ++r)
         for (int c = 480; c < 600; ++c)
@@ -257,19 +256,8 @@ TEST_P(FillAgreesWithGdalwarp, OnAThreeSecondTile)
     TempFolder folder;
     WriteRaster(folder / "dem/r.tif", GetParam().layout);
     ASSERT_FALSE(HasFatalFailure());
-    Bytes primary(static_cast<std::size_t>(kTileBytes3));
-    for (std::int64_t k = 0; k < kTileSide3 * kTileSide3; ++k)
-        EncodeSample(primary.data() + 2 * k, kVoidValue);
-    test::writeBytes(folder / "N47E011.hgt", primary);
-    Result<std::shared_ptr<const TileSource>> raster = OpenRasterTileSource(folder / "dem/r.tif");
-    ASSERT_TRUE(raster) << raster.error().message;
-    RunOptions options;
-    options.durable = false;
-    options.sources = {{folder / "dem/r.tif", *raster}};
-    WindowState state;
-    test::FakeHost host(state);
-    const TileResult result = MergeTile(state, host, folder / "N47E011.hgt", "", options);
-    ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
+    test::writeBytes(folder / "N47E011.hgt", test::makeTile(kSide, [](auto, auto) { return kVoidValue; }));
+    const TileResult result = FillFromRaster(folder / "N47E011.hgt", folder / "dem/r.tif");
 
     const Bytes output = test::readBytes(folder / "Merged/N47E011.hgt");
     const auto warp = Gdalwarp({folder / "dem/r.tif"}, folder / "warp.tif", *TileOriginOf("N47E011.hgt"), kSide);

@@ -1,10 +1,8 @@
 // Interpolation and the provenance map in the window: stored entries this version understands, the
-// report's columns and status line, the three Optionen entries stored, shown in the note and
-// restored, and a run through the window that interpolates, writes its companion and reports both.
+// report and status line, and the three Optionen entries chosen, run with, shown and restored.
 
 #include "tests/form1_fixture.h"
 #include "tests/options_store.h"
-#include "tests/support/tiles.h"
 #include "app/options_note.h"
 #include "app/run_report_dialog.h"
 #include "app/run_report_model.h"
@@ -12,31 +10,24 @@
 #include "tiles/tile_format.h"
 
 #include <QAction>
-#include <QMenu>
-#include <QMenuBar>
-
-#include <filesystem>
 
 namespace hgt::test {
 namespace {
 
-// --- The store -----------------------------------------------------------------------------------
-
-class InterpolationSettingsTest : public ::testing::Test {
-protected:
-    void SetUp() override { removeOptionsStore(); }
-    void TearDown() override { removeOptionsStore(); }
-};
-
+// Stored entries are taken only when this version understands them, over defaults whose distance is 37.
 struct StoredEntry {
     const char* name;
     const char* key;
     const char* text;
-    bool interpolate; // loaded over defaults whose distance is 37
+    bool interpolate;
     int maxDistance;
 };
 
-class StoredEntryTest : public InterpolationSettingsTest, public ::testing::WithParamInterface<StoredEntry> {};
+class StoredEntryTest : public ::testing::TestWithParam<StoredEntry> {
+protected:
+    void SetUp() override { removeOptionsStore(); }
+    void TearDown() override { removeOptionsStore(); }
+};
 
 TEST_P(StoredEntryTest, IsTakenOnlyWhenThisVersionUnderstandsIt)
 {
@@ -57,16 +48,12 @@ INSTANTIATE_TEST_SUITE_P(Entries, StoredEntryTest,
                                            StoredEntry{"distanceZero", "maxDistance", "0", false, 37},
                                            StoredEntry{"distanceJustAbove", "maxDistance", "10001", false, 37},
                                            StoredEntry{"distanceNotANumber", "maxDistance", "weit", false, 37}),
-                         [](const ::testing::TestParamInfo<StoredEntry>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
-// --- The report and the status line -----------------------------------------------------------------
-
-TileResult filled(const std::string& tile, std::int64_t interpolated, std::int64_t tooFar)
+TileResult filled(std::int64_t interpolated, std::int64_t tooFar)
 {
     TileResult r;
-    r.tile = tile;
+    r.tile = "/t/N47E011.hgt";
     r.voidsFound = 20000;
     r.interpolated = interpolated;
     r.voidsLeft = r.leftTooFar = tooFar;
@@ -74,45 +61,32 @@ TileResult filled(const std::string& tile, std::int64_t interpolated, std::int64
     return r;
 }
 
-TEST(InterpolationReportTest, ColumnsAfterPathAndGroupedCountInTheStatusLine)
+// The status line groups the batch's count; voids only too far show both columns, not named there.
+TEST(InterpolationReportTest, GroupedCountAndColumnsForVoidsTooFarAlone)
 {
     RunRecord record;
     record.kind = RunKind::Batch;
-    record.tiles = {filled("/t/N47E011.hgt", 9000, 0), filled("/t/N47E012.hgt", 3345, 81)};
+    record.tiles = {filled(9000, 0), filled(3345, 81)};
     record.tileCount = 2;
-    RunReportModel model;
-    model.setRecord(record);
-    ASSERT_EQ(model.columnCount(), RunReportModel::Path + 3) << "the columns before stay where they were";
-    EXPECT_EQ(model.columnIndex(RunReportModel::Interpolated), RunReportModel::Path + 1);
-    EXPECT_EQ(model.data(model.index(1, RunReportModel::Path + 2), RunReportModel::SortRole).toLongLong(), 81);
-    const QStringList csv = QString::fromUtf8(model.toCsv()).split(QStringLiteral("\r\n"));
-    EXPECT_TRUE(csv[0].endsWith(QStringLiteral(";Datei;interpoliert;zu weit für Interpolation")))
-        << csv[0].toStdString();
-    EXPECT_TRUE(csv[2].endsWith(QStringLiteral("N47E012.hgt;3345;81"))) << csv[2].toStdString();
     EXPECT_EQ(RunStatus::finishedText(record), QStringLiteral("Fertig: 2 gefüllt, 12.345 Löcher interpoliert · 0:00"));
-
-    // Too far alone still shows both columns; the status line names only what was interpolated.
-    record.tiles = {filled("/t/N47E011.hgt", 0, 81)};
+    record.tiles = {filled(0, 81)};
+    RunReportModel model;
     model.setRecord(record);
     EXPECT_EQ(model.columnCount(), RunReportModel::Path + 3);
     EXPECT_EQ(RunStatus::finishedText(record), QStringLiteral("Fertig: 1 gefüllt · 0:00"));
 }
 
-// --- The menu and a run through the window -----------------------------------------------------------
-
 constexpr std::int64_t kSide = kTileSide3;
 
 // A gentle slope with two void blocks: 3 x 3 at (100, 100), every sample within 2 of valid data, and
 // 9 x 9 at (600, 600), whose middle lies 5 samples from it.
-bool inBlock(std::int64_t r, std::int64_t c, std::int64_t top, std::int64_t size)
-{
-    return r >= top && r < top + size && c >= top && c < top + size;
-}
-
 Bytes slopeWithVoids()
 {
-    return makeTile(kSide, [](std::int64_t r, std::int64_t c) {
-        return inBlock(r, c, 100, 3) || inBlock(r, c, 600, 9) ? kVoidValue : static_cast<int>(500 + r + 2 * c);
+    const auto in = [](std::int64_t r, std::int64_t c, std::int64_t top, std::int64_t size) {
+        return r >= top && r < top + size && c >= top && c < top + size;
+    };
+    return makeTile(kSide, [&](std::int64_t r, std::int64_t c) {
+        return in(r, c, 100, 3) || in(r, c, 600, 9) ? kVoidValue : static_cast<int>(500 + r + 2 * c);
     });
 }
 
@@ -139,51 +113,25 @@ protected:
     QString note() { return window->findChild<OptionsNote*>(QStringLiteral("optionsNote"))->fullText(); }
 };
 
-TEST_F(InterpolationMenuTest, EntriesAreStoredShownAndRestored)
+// The three entries chosen, shown in the note and taken by a run that interpolates, writes its map and
+// reports both; a new window starts with them, and turned off the store keeps only the distance.
+TEST_F(InterpolationMenuTest, ChosenEntriesRunAndAreRestored)
 {
     EXPECT_FALSE(entry("actionInterpolate")->isChecked() || entry("actionProvenance")->isChecked());
     EXPECT_FALSE(entry("actionMaxDistance")->isEnabled()) << "the distance matters only while interpolating";
-
     entry("actionInterpolate")->trigger();
     entry("actionMaxDistance")->trigger(); // cancelled: nothing changes
-    dialogs.numberAnswers = {250};
+    dialogs.numberAnswers = {2};
     entry("actionMaxDistance")->trigger();
     EXPECT_EQ(dialogs.numberOffered, (std::vector<int>{100, 100}));
     EXPECT_EQ(dialogs.numberRange, (std::pair<int, int>{1, 10000}));
     entry("actionProvenance")->trigger();
-    EXPECT_TRUE(engineOptions().interpolate && engineOptions().provenance);
-    EXPECT_EQ(engineOptions().maxDistance, 250);
-    EXPECT_EQ(note(), QStringLiteral("interpolieren bis 250 Werte · Herkunftskarte"));
+    EXPECT_EQ(note(), QStringLiteral("interpolieren bis 2 Werte · Herkunftskarte"));
 
-    // A new window starts with what the last one chose.
-    window.reset();
-    window = std::make_unique<MainWindow>(dialogs);
-    window->show();
-    EXPECT_TRUE(entry("actionInterpolate")->isChecked() && entry("actionProvenance")->isChecked());
-    EXPECT_EQ(engineOptions().maxDistance, 250);
-    EXPECT_EQ(note(), QStringLiteral("interpolieren bis 250 Werte · Herkunftskarte"));
-
-    // Both off again: the store keeps only the distance, which the note leaves out.
-    entry("actionInterpolate")->trigger();
-    entry("actionProvenance")->trigger();
-    EXPECT_FALSE(entry("actionMaxDistance")->isEnabled());
-    EXPECT_TRUE(note().isEmpty());
-    EXPECT_EQ(QSettings(RunOptionsSettings::location(), QSettings::IniFormat).childKeys(),
-              QStringList{QStringLiteral("maxDistance")});
-}
-
-TEST_F(InterpolationMenuTest, ARunInterpolatesWritesItsMapAndReportsBoth)
-{
+    // The run shows the engine took all three. Its secondary tile is void where the primary is: all is
+    // left to interpolation.
     writeBytes(temp / "tiles/N47E011.hgt", slopeWithVoids());
-    // The secondary tile is void where the primary is: nothing to copy, all left to interpolation.
     writeBytes(temp / "secondary/N47E011.hgt", slopeWithVoids());
-
-    entry("actionInterpolate")->trigger();
-    dialogs.numberAnswers = {2};
-    entry("actionMaxDistance")->trigger();
-    entry("actionProvenance")->trigger();
-
-    // The entries are disabled while the run is in progress, and enabled again after it.
     bool disabledDuringRun = false;
     window->form().setEventInterval(std::chrono::milliseconds{0});
     duringRun([&] {
@@ -199,11 +147,10 @@ TEST_F(InterpolationMenuTest, ARunInterpolatesWritesItsMapAndReportsBoth)
     EXPECT_TRUE(disabledDuringRun);
     EXPECT_TRUE(entry("actionInterpolate")->isEnabled() && entry("actionMaxDistance")->isEnabled());
 
-    // The output: the small block filled between its neighbours, the large one still void.
+    // The small block filled between its neighbours, the large one still void; the companion agrees.
     const Bytes output = readBytes(temp / "tiles/Merged/N47E011.hgt");
     EXPECT_NEAR(sampleAt(output, 101 * kSide + 101), 500 + 101 + 2 * 101, 3);
     EXPECT_EQ(sampleAt(output, 604 * kSide + 604), kVoidValue);
-    // Its companion, sample by sample.
     const Bytes codes = readBytes(temp / "tiles/Merged/N47E011.src");
     ASSERT_EQ(static_cast<std::int64_t>(codes.size()), kSide * kSide);
     for (const auto& [r, c, code] : {std::tuple{101, 101, kInterpolatedSample}, std::tuple{604, 604, kVoidSample},
@@ -216,9 +163,26 @@ TEST_F(InterpolationMenuTest, ARunInterpolatesWritesItsMapAndReportsBoth)
     const RunReportModel* model = window->reportDialog()->findChild<RunReportModel*>();
     ASSERT_NE(model, nullptr);
     EXPECT_EQ(model->cellText(0, RunReportModel::VoidsLeft), QStringLiteral("81"));
+    EXPECT_EQ(model->data(model->index(0, RunReportModel::Path + 2), RunReportModel::SortRole).toLongLong(), 81);
     const QStringList csv = QString::fromUtf8(model->toCsv()).split(QStringLiteral("\r\n"));
+    EXPECT_TRUE(csv[0].endsWith(QStringLiteral(";Datei;interpoliert;zu weit für Interpolation")))
+        << csv[0].toStdString();
     EXPECT_TRUE(csv[1].endsWith(QStringLiteral(";9;81"))) << csv[1].toStdString();
     window->reportDialog()->close();
+
+    window.reset();
+    window = std::make_unique<MainWindow>(dialogs);
+    window->show();
+    EXPECT_TRUE(entry("actionInterpolate")->isChecked() && entry("actionProvenance")->isChecked());
+    EXPECT_EQ(engineOptions().maxDistance, 2);
+    EXPECT_EQ(note(), QStringLiteral("interpolieren bis 2 Werte · Herkunftskarte"));
+
+    entry("actionInterpolate")->trigger();
+    entry("actionProvenance")->trigger();
+    EXPECT_FALSE(entry("actionMaxDistance")->isEnabled());
+    EXPECT_TRUE(note().isEmpty());
+    EXPECT_EQ(QSettings(RunOptionsSettings::location(), QSettings::IniFormat).childKeys(),
+              QStringList{QStringLiteral("maxDistance")});
 }
 
 } // namespace
