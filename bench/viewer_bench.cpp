@@ -11,11 +11,11 @@
 //   viewer_bench --show [--seconds S] TILE...   opens viewers in the window system for S seconds
 //   (default 30), to look at them or take a screenshot.
 
-#include "app/dialogs.h"
 #include "app/form1.h"
 #include "app/main_window.h"
 #include "app/tile_render_task.h"
 #include "app/tile_viewer.h"
+#include "bench/silent_dialogs.h"
 #include "bench/terrain.h"
 #include "tiles/tile_folder.h"
 
@@ -64,18 +64,7 @@ std::string generatedTile(const std::filesystem::path& folder)
     return path.string();
 }
 
-// Message boxes are dismissed at once; no file is ever chosen.
-class SilentDialogs : public hgt::Dialogs {
-public:
-    void message(QWidget*, const QString&) override {}
-    std::optional<QString> openFile(QWidget*, const QString&, const QStringList&) override { return std::nullopt; }
-    std::optional<QString> saveFile(QWidget*, const QString&, const QString&, const QStringList&) override
-    {
-        return std::nullopt;
-    }
-    void about(QWidget*, const QString&, const QString&) override {}
-    std::optional<QString> chooseFolder(QWidget*, const QString&, const QString&) override { return std::nullopt; }
-};
+using bench::SilentDialogs;
 
 constexpr int kBatchTiles = 24;
 

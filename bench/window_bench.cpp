@@ -6,9 +6,9 @@
 // comes once the window is shown, as a user's would. WINDOW_BENCH_EVENTS=1 also prints, on stderr,
 // how many paint and layout events each widget got during the run.
 
-#include "app/dialogs.h"
 #include "app/form1.h"
 #include "app/main_window.h"
+#include "bench/silent_dialogs.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -24,19 +24,7 @@
 
 namespace {
 
-// Message boxes are dismissed at once; no file is ever chosen.
-class SilentDialogs : public hgt::Dialogs {
-public:
-    void message(QWidget*, const QString& text) override { last = text; }
-    std::optional<QString> openFile(QWidget*, const QString&, const QStringList&) override { return std::nullopt; }
-    std::optional<QString> saveFile(QWidget*, const QString&, const QString&, const QStringList&) override
-    {
-        return std::nullopt;
-    }
-    void about(QWidget*, const QString&, const QString&) override {}
-    std::optional<QString> chooseFolder(QWidget*, const QString&, const QString&) override { return std::nullopt; }
-    QString last;
-};
+using bench::SilentDialogs;
 
 // Counts the paint and layout events each widget receives.
 class EventCounter : public QObject {
