@@ -154,17 +154,23 @@ void DrawDifferenceLegend(QPainter& painter, const QRect& area, const Difference
     painter.restore();
 }
 
-QImage PictureWithLegend(const QImage& picture, const DifferenceStats& stats)
+QImage WithLegendMargin(const QImage& picture, int margin,
+                        const std::function<void(QPainter&, const QRect&)>& drawLegend)
 {
-    const int margin = LegendWidth(picture.height());
     QImage image(picture.width() + margin, picture.height(), QImage::Format_RGB32);
     if (image.isNull())
         return image;
     QPainter painter(&image);
     painter.drawImage(0, 0, picture);
-    DrawDifferenceLegend(painter, QRect(picture.width(), 0, margin, picture.height()), stats);
+    drawLegend(painter, QRect(picture.width(), 0, margin, picture.height()));
     painter.end();
     return image;
+}
+
+QImage PictureWithLegend(const QImage& picture, const DifferenceStats& stats)
+{
+    return WithLegendMargin(picture, LegendWidth(picture.height()),
+                            [&](QPainter& painter, const QRect& area) { DrawDifferenceLegend(painter, area, stats); });
 }
 
 Result<> SavePng(const QImage& image, const std::string& path)

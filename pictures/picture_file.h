@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QRect>
 
+#include <functional>
 #include <string>
 
 class QPainter;
@@ -27,6 +28,10 @@ void DrawDifferenceLegend(QPainter& painter, const QRect& area, const Difference
 
 // The picture with the legend in a margin on its right; pixels left of the margin are unchanged.
 QImage PictureWithLegend(const QImage& picture, const DifferenceStats& stats);
+// `picture` widened by `margin` pixels to its right, in which `drawLegend` draws; a null image
+// when there is no memory for it.
+QImage WithLegendMargin(const QImage& picture, int margin,
+                        const std::function<void(QPainter&, const QRect&)>& drawLegend);
 
 // Writes the image as PNG: the file appears under its name only when complete.
 Result<> SavePng(const QImage& image, const std::string& path);

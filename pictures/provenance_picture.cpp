@@ -170,15 +170,8 @@ void DrawProvenanceLegend(QPainter& painter, const QRect& area, const Provenance
 
 QImage ProvenanceWithLegend(const QImage& picture, const ProvenanceMap& map)
 {
-    const int margin = ProvenanceLegendSize(map, picture.height()).width();
-    QImage image(picture.width() + margin, picture.height(), QImage::Format_RGB32);
-    if (image.isNull())
-        return image;
-    QPainter painter(&image);
-    painter.drawImage(0, 0, picture);
-    DrawProvenanceLegend(painter, QRect(picture.width(), 0, margin, picture.height()), map);
-    painter.end();
-    return image;
+    return WithLegendMargin(picture, ProvenanceLegendSize(map, picture.height()).width(),
+                            [&](QPainter& painter, const QRect& area) { DrawProvenanceLegend(painter, area, map); });
 }
 
 Result<int> WriteProvenancePng(const TilePicture& picture, const ProvenanceMap& map, bool legend,

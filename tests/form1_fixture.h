@@ -4,11 +4,13 @@
 // with scripted dialogs, and helpers that drive its real widgets.
 
 #include "tests/fake_dialogs.h"
+#include "tests/options_store.h"
 #include "app/form1.h"
 #include "app/main_window.h"
 #include "tests/support/tiles.h"
 #include "app/wrapping_button.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -144,6 +146,29 @@ protected:
     Form1& controls() override { return window->form(); }
 
     std::unique_ptr<MainWindow> window;
+};
+
+// The main window started and closed with the program's options store gone, and its menu entries
+// found by object name.
+class MainWindowOptionsTest : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        removeOptionsStore();
+        MainWindowTest::SetUp();
+    }
+    void TearDown() override
+    {
+        MainWindowTest::TearDown();
+        removeOptionsStore();
+    }
+
+    QAction* entry(const char* name)
+    {
+        auto* action = window->findChild<QAction*>(QLatin1String(name));
+        EXPECT_NE(action, nullptr) << name;
+        return action;
+    }
 };
 
 } // namespace hgt::test

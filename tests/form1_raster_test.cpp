@@ -49,12 +49,11 @@ bool processHasMapped(const std::string& part)
 }
 
 // A 3" primary with a void block, and the window's secondary tile void over the block's eastern half.
-class Form1Rasters : public MainWindowTest {
+class Form1Rasters : public MainWindowOptionsTest {
 protected:
     void SetUp() override
     {
-        removeOptionsStore();
-        MainWindowTest::SetUp();
+        MainWindowOptionsTest::SetUp();
         for (std::int64_t r = 100; r < 200; ++r)
             for (std::int64_t c = 100; c < 300; ++c) {
                 setVoid(primaryTile, r * kSide + c);
@@ -66,12 +65,6 @@ protected:
         type(secondary(), q(temp / "secondary"));
         type(primary(), q(temp / "tiles/N47E011.hgt"));
     }
-    void TearDown() override
-    {
-        MainWindowTest::TearDown();
-        removeOptionsStore();
-    }
-
     // Optionen → Weitere Sekundärordner …: raster files through "Rasterdatei hinzufügen …", folders
     // through "Hinzufügen …", then OK.
     void setMoreSources(const std::vector<std::string>& entries)

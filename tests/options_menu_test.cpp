@@ -31,25 +31,8 @@ QStringList entryTexts(QMenu* menu)
     return texts;
 }
 
-class OptionsMenuTest : public MainWindowTest {
+class OptionsMenuTest : public MainWindowOptionsTest {
 protected:
-    void SetUp() override
-    {
-        removeOptionsStore();
-        MainWindowTest::SetUp();
-    }
-    void TearDown() override
-    {
-        MainWindowTest::TearDown();
-        removeOptionsStore();
-    }
-
-    QAction* entry(const char* name)
-    {
-        auto* action = window->findChild<QAction*>(QLatin1String(name));
-        EXPECT_NE(action, nullptr) << name;
-        return action;
-    }
     QMenu* submenu(const char* name) { return entry(name)->menu(); }
     OptionsNote* note() { return window->findChild<OptionsNote*>(QStringLiteral("optionsNote")); }
     const RunOptions& engineOptions() { return window->form().runOptions(); }

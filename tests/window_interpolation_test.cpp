@@ -90,25 +90,8 @@ Bytes slopeWithVoids()
     });
 }
 
-class InterpolationMenuTest : public MainWindowTest {
+class InterpolationMenuTest : public MainWindowOptionsTest {
 protected:
-    void SetUp() override
-    {
-        removeOptionsStore();
-        MainWindowTest::SetUp();
-    }
-    void TearDown() override
-    {
-        MainWindowTest::TearDown();
-        removeOptionsStore();
-    }
-
-    QAction* entry(const char* name)
-    {
-        auto* action = window->findChild<QAction*>(QLatin1String(name));
-        EXPECT_NE(action, nullptr) << name;
-        return action;
-    }
     const RunOptions& engineOptions() { return window->form().runOptions(); }
     QString note() { return window->findChild<OptionsNote*>(QStringLiteral("optionsNote"))->fullText(); }
 };
