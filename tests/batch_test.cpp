@@ -280,7 +280,7 @@ struct JobsRow {
     unsigned jobs;
 };
 
-auto rowName = [](const auto& info) { return std::string(info.param.name); };
+auto batchRowName = [](const auto& info) { return std::string(info.param.name); };
 
 // Failures name the row rather than dumping its bytes.
 void PrintTo(const JobsRow& row, std::ostream* os)
@@ -369,7 +369,7 @@ TEST_P(BatchCallbacks, AnnounceEachTileOnceOnTheCallersThreadAndOneInFlightKeeps
 }
 
 INSTANTIATE_TEST_SUITE_P(Batch, BatchCallbacks,
-                         ::testing::Values(JobsRow{"one_in_flight", 1}, JobsRow{"two_in_flight", 2}), rowName);
+                         ::testing::Values(JobsRow{"one_in_flight", 1}, JobsRow{"two_in_flight", 2}), batchRowName);
 
 // Four tiles to fill, STOP during the second. Earlier outputs under the second and third tile's
 // names must survive; the fourth has none.
@@ -487,20 +487,20 @@ TEST_P(BatchStop, EndsTheBatchAfterTheSecondTileAndKeepsOnlyCompleteTiles)
 INSTANTIATE_TEST_SUITE_P(Batch, BatchStop,
                          ::testing::Values(JobsRow{"one_in_flight_state_record", 1},
                                            JobsRow{"two_in_flight_external_flag", 2}),
-                         rowName);
+                         batchRowName);
 
-struct StepsRow {
+struct BatchStepsRow {
     const char* name;
     unsigned jobs;
     bool durable;
 };
 
-void PrintTo(const StepsRow& row, std::ostream* os)
+void PrintTo(const BatchStepsRow& row, std::ostream* os)
 {
     *os << row.name;
 }
 
-class BatchSteps : public ::testing::TestWithParam<StepsRow> {};
+class BatchSteps : public ::testing::TestWithParam<BatchStepsRow> {};
 
 // Each complete output is synced before it gets its name (sync-data, then the link under the
 // target's name, both on the thread that commits it; the batch writes new outputs), and the Merged
@@ -508,7 +508,7 @@ class BatchSteps : public ::testing::TestWithParam<StepsRow> {};
 // without output have no steps at all.
 TEST_P(BatchSteps, SyncDataBeforeEachNameAndTheFolderOnceAfterAll)
 {
-    const StepsRow& row = GetParam();
+    const BatchStepsRow& row = GetParam();
     TempFolder temp;
     const std::vector<TileCase>& cases = mixedTiles();
     const BatchFolder folder(temp, cases);
@@ -572,11 +572,11 @@ TEST_P(BatchSteps, SyncDataBeforeEachNameAndTheFolderOnceAfterAll)
 }
 
 INSTANTIATE_TEST_SUITE_P(Batch, BatchSteps,
-                         ::testing::Values(StepsRow{"durable_one_in_flight", 1, true},
-                                           StepsRow{"durable_two_in_flight", 2, true},
-                                           StepsRow{"not_durable_one_in_flight", 1, false},
-                                           StepsRow{"not_durable_two_in_flight", 2, false}),
-                         rowName);
+                         ::testing::Values(BatchStepsRow{"durable_one_in_flight", 1, true},
+                                           BatchStepsRow{"durable_two_in_flight", 2, true},
+                                           BatchStepsRow{"not_durable_one_in_flight", 1, false},
+                                           BatchStepsRow{"not_durable_two_in_flight", 2, false}),
+                         batchRowName);
 
 } // namespace
 } // namespace hgt::test
