@@ -13,8 +13,6 @@ namespace hgt {
 
 // The void values the Optionen menu offers, in its order.
 inline constexpr std::array<std::int16_t, 3> kVoidValueChoices{-9999, -32768, -32767};
-// The largest "Höchstabstand für Interpolation" the window takes; the same bound as the command line's.
-inline constexpr int kLargestMaxDistance = 10000;
 
 // Those of `values` that the menu offers, in the menu's order: one choice, one list, wherever it is
 // kept or shown.

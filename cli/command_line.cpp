@@ -112,6 +112,8 @@ private:
     const OptionSpec* findLong(std::string_view name) const;
     const OptionSpec* findShort(char name) const;
     std::optional<UsageError> unknown(std::string_view typed) const;
+    // The option's value as a whole number from 1 to `most`, or the usage error that says so.
+    std::optional<UsageError> count(std::string_view typed, std::string_view value, int most, int& into) const;
     // Applies one option; `value` is set exactly for options that take one.
     std::optional<UsageError> apply(const OptionSpec& option, std::string_view typed, std::string_view value);
     std::optional<UsageError> parseLong(std::string_view arg, std::size_t& next);
@@ -165,11 +167,10 @@ std::optional<UsageError> Parser::apply(const OptionSpec& option, std::string_vi
             m_result.moreSecondaries.emplace_back(value);
         break;
     case OptionId::Jobs: {
-        const std::optional<int> jobs = wholeNumber(value, 1, kMaxJobs);
-        if (!jobs)
-            return error("die Option " + quoted(typed) + " braucht eine ganze Zahl von 1 bis "
-                         + std::to_string(kMaxJobs) + ", nicht " + quoted(value));
-        m_result.jobs = static_cast<unsigned>(*jobs);
+        int jobs = 0;
+        if (std::optional<UsageError> wrong = count(typed, value, kMaxJobs, jobs))
+            return wrong;
+        m_result.jobs = static_cast<unsigned>(jobs);
         break;
     }
     case OptionId::Json:
@@ -202,14 +203,10 @@ std::optional<UsageError> Parser::apply(const OptionSpec& option, std::string_vi
     case OptionId::Difference:
         m_result.difference = true;
         break;
-    case OptionId::Size: {
-        const std::optional<int> size = wholeNumber(value, 1, kMaxPictureSize);
-        if (!size)
-            return error("die Option " + quoted(typed) + " braucht eine ganze Zahl von 1 bis "
-                         + std::to_string(kMaxPictureSize) + ", nicht " + quoted(value));
-        m_result.size = *size;
+    case OptionId::Size:
+        if (std::optional<UsageError> wrong = count(typed, value, kMaxPictureSize, m_result.size))
+            return wrong;
         break;
-    }
     case OptionId::Legend:
         m_result.legend = true;
         break;
@@ -221,18 +218,24 @@ std::optional<UsageError> Parser::apply(const OptionSpec& option, std::string_vi
     case OptionId::Interpolate:
         m_result.interpolate = true;
         break;
-    case OptionId::MaxDistance: {
-        const std::optional<int> distance = wholeNumber(value, 1, kMaxDistance);
-        if (!distance)
-            return error("die Option " + quoted(typed) + " braucht eine ganze Zahl von 1 bis "
-                         + std::to_string(kMaxDistance) + ", nicht " + quoted(value));
-        m_result.maxDistance = *distance;
+    case OptionId::MaxDistance:
+        if (std::optional<UsageError> wrong = count(typed, value, kLargestMaxDistance, m_result.maxDistance))
+            return wrong;
         break;
-    }
     case OptionId::Provenance:
         m_result.provenance = true;
         break;
     }
+    return std::nullopt;
+}
+
+std::optional<UsageError> Parser::count(std::string_view typed, std::string_view value, int most, int& into) const
+{
+    const std::optional<int> number = wholeNumber(value, 1, most);
+    if (!number)
+        return error("die Option " + quoted(typed) + " braucht eine ganze Zahl von 1 bis " + std::to_string(most)
+                     + ", nicht " + quoted(value));
+    into = *number;
     return std::nullopt;
 }
 

@@ -18,8 +18,6 @@ enum class Command { None, Fill, Batch, Diff, Info, Render };
 
 // The largest picture render draws: 8192 x 8192 pixels are 256 MiB in memory, twice while saving.
 inline constexpr int kMaxPictureSize = 8192;
-// The farthest reach of --max-distance, in samples: more than two 1" tiles across.
-inline constexpr int kMaxDistance = 10000;
 
 struct Invocation {
     Command command = Command::None;

@@ -160,6 +160,9 @@ struct FillSource {
     std::shared_ptr<const TileSource> tiles;
 };
 
+// The largest maxDistance the window and the command line take, in samples: more than two 1" tiles across.
+inline constexpr int kLargestMaxDistance = 10000;
+
 struct RunOptions {
     std::size_t blockBytes = kDefaultBlockBytes; // bytes per read and write
     bool durable = true;                         // outputs synced to disk before they get their name

@@ -234,7 +234,7 @@ TEST(CommandLine, InterpolationOptionsAndFillsWithoutASource)
 
     const auto farthest = parse({"fill", "a.hgt", "--max-distance", "10000", "--interpolate", "-s", "d"});
     ASSERT_TRUE(farthest.has_value()) << UsageLine(farthest.error());
-    EXPECT_EQ(farthest->maxDistance, kMaxDistance);
+    EXPECT_EQ(farthest->maxDistance, kLargestMaxDistance);
     EXPECT_EQ(farthest->secondary, "d");
 }
 
