@@ -66,7 +66,8 @@ Result<RasterSource> RasterSource::open(const std::string& path)
 }
 
 Result<std::optional<SourceTileSamples>> RasterSource::tileFor(const std::string& tileName, int side,
-                                                               const std::vector<std::uint8_t>* wanted) const
+                                                               const std::vector<std::uint8_t>* wanted,
+                                                               const Proceed& /*proceed*/) const
 {
     const auto origin = TileOriginOf(tileName);
     if (!origin)

@@ -5,6 +5,7 @@
 // this header; it is loaded and initialised on the first open.
 
 #include "platform/error.h"
+#include "tiles/runs.h" // Proceed
 #include "tiles/tile_folder.h" // TileOriginOf: a tile's corner from its name
 
 #include <cstdint>
@@ -55,8 +56,10 @@ public:
     // weight is valid. Rasters on one pixel grid are read as one mosaic; where several grids cover a
     // sample, the first (by path) that gives it a value wins. With `wanted` (side*side flags), only
     // the flagged samples are looked up and only the source rows and columns around them are read.
+    // `proceed` is not yet asked.
     Result<std::optional<SourceTileSamples>> tileFor(const std::string& tileName, int side,
-                                                     const std::vector<std::uint8_t>* wanted = nullptr) const;
+                                                     const std::vector<std::uint8_t>* wanted = nullptr,
+                                                     const Proceed& proceed = {}) const;
 
 private:
     struct Index;

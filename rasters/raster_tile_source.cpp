@@ -3,9 +3,10 @@
 namespace hgt {
 
 Result<std::optional<SourceTile>> RasterTileSource::tileFor(const std::string& tileName, int side,
-                                                            const std::vector<std::uint8_t>* wanted) const
+                                                            const std::vector<std::uint8_t>* wanted,
+                                                            const Proceed& proceed) const
 {
-    Result<std::optional<SourceTileSamples>> samples = m_source.tileFor(tileName, side, wanted);
+    Result<std::optional<SourceTileSamples>> samples = m_source.tileFor(tileName, side, wanted, proceed);
     if (!samples)
         return samples.error();
     if (!*samples)

@@ -14,7 +14,8 @@ public:
 
     std::string path() const override { return m_source.path(); }
     Result<std::optional<SourceTile>> tileFor(const std::string& tileName, int side,
-                                              const std::vector<std::uint8_t>* wanted) const override;
+                                              const std::vector<std::uint8_t>* wanted,
+                                              const Proceed& proceed) const override;
 
 private:
     RasterSource m_source;

@@ -23,7 +23,8 @@ public:
 
     std::string path() const override { return "/fake/dem.vrt"; }
     Result<std::optional<SourceTile>> tileFor(const std::string& tileName, int side,
-                                              const std::vector<std::uint8_t>* wanted) const override
+                                              const std::vector<std::uint8_t>* wanted,
+                                              const Proceed& /*proceed*/) const override
     {
         askedName = tileName;
         askedSide = side;

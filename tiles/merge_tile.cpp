@@ -86,9 +86,10 @@ struct OpenedSource {
 // A tile of a source other than a tile folder, as an in-memory tile on the primary's grid, so that
 // both fill methods read it like any tile; nullopt where the source does not cover the tile.
 Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, const std::string& name, TileGrid grid,
-                                                   const VoidSet& voids, const std::vector<std::uint8_t>& wanted)
+                                                   const VoidSet& voids, const std::vector<std::uint8_t>& wanted,
+                                                   const Proceed& proceed)
 {
-    Result<std::optional<SourceTile>> tile = tiles.tileFor(name, static_cast<int>(grid.side), &wanted);
+    Result<std::optional<SourceTile>> tile = tiles.tileFor(name, static_cast<int>(grid.side), &wanted, proceed);
     if (!tile)
         return tile.error();
     if (!*tile)
@@ -123,6 +124,15 @@ private:
     Result<PreparedTile> prepare(const TileInput& primary, const WalkInputs& inputs, const DeltaFilled* delta);
     Result<> commitPair(SaveFile& output, std::optional<SaveFile>& provenance);
 
+    // Yields to the host; false once a stop is requested.
+    Proceed proceedUnlessStopped()
+    {
+        return [this] {
+            m_run.host.yieldToEvents();
+            return !m_run.stopRequested();
+        };
+    }
+
     // The message of a run that could not fill goes to the run log.
     void record(const std::string& message) { m_run.state.runLog += message; }
 
@@ -151,10 +161,7 @@ Result<PreparedTile> FillRun::prepare(const TileInput& primary, const WalkInputs
     how.maxDistance = m_run.options.maxDistance;
     how.neighbours = FolderNeighbours(primary.path(), primary.grid(), neighbourFailure);
     // A stop ends the preparation early; the walk then stops at its first sample and writes nothing.
-    how.proceed = [this] {
-        m_run.host.yieldToEvents();
-        return !m_run.stopRequested();
-    };
+    how.proceed = proceedUnlessStopped();
     Result<PreparedTile> prepared = PrepareTile(primary, inputs.sources, inputs.voids, delta, how);
     if (prepared && neighbourFailure)
         return *neighbourFailure;
@@ -224,7 +231,11 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
                     return fail(samples.error());
                 wanted.emplace(std::move(*samples));
             }
-            Result<std::optional<OpenedSource>> source = OpenTileSource(*tiles, name, primary->grid(), voids, *wanted);
+            Result<std::optional<OpenedSource>> source =
+                OpenTileSource(*tiles, name, primary->grid(), voids, *wanted, proceedUnlessStopped());
+            // A source asked to stop returns early; whatever it returned is not a result.
+            if (m_run.stopRequested())
+                return end(RunEnd::Stopped);
             if (!source)
                 return fail(source.error());
             if (!*source)
