@@ -476,6 +476,18 @@ INSTANTIATE_TEST_SUITE_P(
                                  },
                                  {"N47E012.hgt"},
                                  1},
+                      LeftOutRow{"a_folder_of_its_name",
+                                 [](const std::filesystem::path& folder, const Bytes&) {
+                                     std::filesystem::create_directories(folder / "N47E012.hgt");
+                                 },
+                                 {"N47E012.hgt"},
+                                 0},
+                      LeftOutRow{"a_broken_link",
+                                 [](const std::filesystem::path& folder, const Bytes&) {
+                                     std::filesystem::create_symlink("gone.hgt", folder / "N46E011.hgt");
+                                 },
+                                 {"N46E011.hgt"},
+                                 0},
                       LeftOutRow{"the_tile_itself_by_a_link",
                                  [](const std::filesystem::path& folder, const Bytes&) {
                                      std::filesystem::create_symlink("N47E011.hgt", folder / "N47E012.hgt");

@@ -169,9 +169,14 @@ struct FolderNeighbourState {
                     continue;
                 const Result<std::string> found = FindTileInFolder(folder, *neighbour);
                 if (!found) {
+                    // Something other than a file under the tile's name (a folder, a broken link) is
+                    // opened all the same, so that the note says what it is.
+                    const std::string exact = JoinPath(folder, *neighbour);
                     if (found.error().kind != ErrorKind::NotFound) {
-                        paths[p] = JoinPath(folder, *neighbour);
+                        paths[p] = exact;
                         refusal[p] = found.error().message;
+                    } else if (EntryExists(exact)) {
+                        paths[p] = exact;
                     }
                     continue;
                 }
