@@ -43,6 +43,8 @@ const QString kShowProvenance = QStringLiteral("Herkunft anzeigen");
 const QString kProvenanceTip = QStringLiteral("Woher jeder Wert kommt, aus %1");
 const QString kReadingProvenance = QStringLiteral("Herkunft wird gelesen …");
 const QString kSampleProvenance = QStringLiteral("%1 · %2");
+const QString kProvenanceMismatch =
+    QStringLiteral("Die Herkunftsdatei %1 passt nicht zu dieser Kachel: %2 Bytes statt %3 für %4 × %4 Werte");
 
 // Pictures are drawn on threads of their own, one per viewer at most, never on the window's.
 QThreadPool& renderPool()
@@ -178,7 +180,7 @@ bool TileViewer::showsProvenance() const
 
 void TileViewer::setShowProvenance(bool shown)
 {
-    if (!offersProvenance())
+    if (!offersProvenance() || (shown && !m_provenanceRefusal.isEmpty()))
         return;
     if (m_provenance->isChecked() != shown) {
         m_provenance->setChecked(shown); // comes back here through toggled
@@ -208,17 +210,44 @@ void TileViewer::provenanceFinished(QFutureWatcher<RenderedProvenance>* watcher)
     m_provenanceWatcher = nullptr;
     watcher->deleteLater();
     m_provenanceReady = true;
+    checkProvenanceGrid();
     showOverlay();
     emit provenanceLoaded();
+}
+
+// A companion of the other grid would be drawn at the wrong scale and counted wrong: once both
+// sizes are known, it is refused and the check box says why.
+void TileViewer::checkProvenanceGrid()
+{
+    if (!offersProvenance() || !m_samples || !m_provenanceRefusal.isEmpty())
+        return;
+    const qint64 side = m_samples->side;
+    const qint64 size = m_overlay && m_overlay->map ? static_cast<qint64>(m_overlay->map->codes.size())
+                                                    : QFileInfo(m_provenancePath).size();
+    // A size of no grid at all is left to the reading, which names it when the overlay is asked for.
+    if (size == side * side || (size != kTileSide * kTileSide && size != kTileSide3 * kTileSide3))
+        return;
+    const QLocale grouped(QLocale::German, QLocale::Germany);
+    m_provenanceRefusal = kProvenanceMismatch.arg(QFileInfo(m_provenancePath).fileName(), grouped.toString(size),
+                                                  grouped.toString(side * side), QString::number(side));
+    m_provenance->setChecked(false);
+    m_provenance->setEnabled(false);
+    m_provenance->setToolTip(m_provenanceRefusal);
+    showOverlay();
 }
 
 void TileViewer::showOverlay()
 {
     const bool shown = showsProvenance() && m_overlay;
-    const bool drawn = shown && m_overlay->map;
+    const bool drawn = shown && m_overlay->map && m_provenanceRefusal.isEmpty();
     m_view->setOverlay(drawn ? m_overlay->levels : std::vector<QImage>{});
     m_provenanceLegend->setMap(drawn ? m_overlay->map : nullptr);
     m_provenanceLegend->setVisible(drawn);
+    if (!m_provenanceRefusal.isEmpty()) {
+        m_provenanceError->setText(m_provenanceRefusal);
+        m_provenanceError->show();
+        return;
+    }
     if (shown)
         m_provenanceError->setText(m_overlay->error);
     m_provenanceError->setVisible(showsProvenance() && !m_provenanceError->text().isEmpty() && !drawn);
@@ -288,6 +317,7 @@ void TileViewer::renderFinished(QFutureWatcher<RenderedTile>* watcher)
         m_figures->setSummary(rendered.summary);
         m_view->setPicture(rendered.levels, rendered.samples->side);
         showScale(m_view->scale());
+        checkProvenanceGrid();
     }
     m_ready = true;
     emit ready();

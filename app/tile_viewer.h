@@ -48,6 +48,8 @@ public:
     void setShowProvenance(bool shown);
     // The companion has been read and drawn, or could not be.
     bool provenanceReady() const { return m_provenanceReady; }
+    // Why the companion is not offered although it is there (it is not of the tile's grid); empty if it is.
+    const QString& provenanceRefusal() const { return m_provenanceRefusal; }
 
     TilePictureView* pictureView() const { return m_view; }
     ProvenanceLegend* provenanceLegend() const { return m_provenanceLegend; }
@@ -69,6 +71,7 @@ private:
     void startProvenance();
     void provenanceFinished(QFutureWatcher<RenderedProvenance>* watcher);
     void showOverlay();
+    void checkProvenanceGrid();
 
     QString m_path;
     std::vector<std::int16_t> m_voidValues;
@@ -83,6 +86,7 @@ private:
     ProvenanceLegend* m_provenanceLegend;
     QLabel* m_provenanceError;
     QString m_provenancePath;
+    QString m_provenanceRefusal;
     QFutureWatcher<RenderedProvenance>* m_provenanceWatcher = nullptr;
     std::optional<RenderedProvenance> m_overlay;
     bool m_provenanceReady = false;

@@ -20,6 +20,10 @@ namespace hgt {
 namespace {
 
 const QString kLegendTitle = QStringLiteral("Herkunft");
+const QString kMoreSources = QStringLiteral("%1 weitere Quellen");
+
+// Sources named each on a line of its own in a legend (the colours repeat after the eighth).
+constexpr int kLegendSources = 8;
 
 constexpr QRgb kMarginBackground = 0xFFFFFFFF;
 constexpr QRgb kLegendInk = 0xFF202020;
@@ -97,19 +101,43 @@ namespace {
 struct LegendEntry {
     std::uint8_t code;
     QString text;
+    bool swatch = true;
 };
 
-// A swatch and the code's name for every code the map holds, with its number of samples.
+QString countText(std::int64_t count)
+{
+    return QLocale(QLocale::German).toString(static_cast<qlonglong>(count));
+}
+
+// A swatch and the code's name for every code the map holds, with its number of samples. Sources
+// beyond the first kLegendSources share one line without a swatch: their colours repeat, and a
+// damaged companion that holds every code must not stretch the legend over 256 lines.
 std::vector<LegendEntry> legendEntries(const ProvenanceMap& map)
 {
     std::vector<LegendEntry> entries;
+    int sources = 0;
+    int moreSources = 0;
+    std::int64_t moreSamples = 0;
     for (int code = 0; code < 256; ++code) {
         const std::int64_t count = map.counts[static_cast<std::size_t>(code)];
-        if (count > 0)
-            entries.push_back({static_cast<std::uint8_t>(code),
-                               QString::fromStdString(ProvenanceLabel(static_cast<std::uint8_t>(code)))
-                                   + QStringLiteral(": ")
-                                   + QLocale(QLocale::German).toString(static_cast<qlonglong>(count))});
+        if (count == 0)
+            continue;
+        const auto named = static_cast<std::uint8_t>(code);
+        const bool source = named != kOwnSample && named != kInterpolatedSample && named != kVoidSample;
+        if (source && ++sources > kLegendSources) {
+            ++moreSources;
+            moreSamples += count;
+            continue;
+        }
+        entries.push_back(
+            {named, QString::fromStdString(ProvenanceLabel(named)) + QStringLiteral(": ") + countText(count)});
+    }
+    if (moreSources > 0) { // after the sources named, before "interpoliert" and "Loch"
+        const auto after = std::find_if(entries.begin(), entries.end(), [](const LegendEntry& entry) {
+            return entry.code == kInterpolatedSample || entry.code == kVoidSample;
+        });
+        entries.insert(
+            after, {kOwnSample, kMoreSources.arg(moreSources) + QStringLiteral(": ") + countText(moreSamples), false});
     }
     return entries;
 }
@@ -158,11 +186,12 @@ void DrawProvenanceLegend(QPainter& painter, const QRect& area, const Provenance
     int line = area.top() + f + metrics.ascent();
     painter.setPen(QColor::fromRgb(kLegendInk));
     painter.drawText(left, line, kLegendTitle);
-    for (const auto& [code, text] : legendEntries(map)) {
+    for (const auto& [code, text, swatch] : legendEntries(map)) {
         line += metrics.lineSpacing() + f / 3;
-        if (!overlay || code != kOwnSample)
+        if (swatch && (!overlay || code != kOwnSample))
             painter.fillRect(left, line - metrics.ascent(), f, f, QColor::fromRgb(ProvenanceColour(code)));
-        painter.drawRect(left, line - metrics.ascent(), f, f);
+        if (swatch)
+            painter.drawRect(left, line - metrics.ascent(), f, f);
         painter.drawText(left + f + f / 2, line, text);
     }
     painter.restore();

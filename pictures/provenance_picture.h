@@ -43,7 +43,8 @@ inline constexpr std::uint32_t kProvenanceOverlayAlpha = 0xA0;
 std::string ProvenanceLabel(std::uint8_t code);
 
 // The legend of a map in `area` (white, its title "Herkunft", then a swatch, the name and the number
-// of samples for every code the map holds), its text sized for `area`'s height; and the size its
+// of samples for every code the map holds; sources after the eighth together on one line, so that
+// a map of any bytes has at most twelve), its text sized for `area`'s height; and the size its
 // lines need when drawn for a given height (the width at least that of the difference legend's).
 // For the overlay (`overlay`), the tile's own samples get an empty swatch, as they
 // are drawn there.

@@ -1,6 +1,6 @@
 // Fills that interpolate what no source covers and record where each sample came from: the
-// provenance companion, interpolation alone, a void across the seam of two tiles, and the
-// companion's durability (it appears only with its tile).
+// provenance companion, interpolation alone, a void across the seam of two tiles, neighbours that
+// cannot serve, and the companion's durability (it appears only with its tile).
 
 #include "test_support.h"
 #include "tests/support/fake_host.h"
@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
@@ -411,6 +412,101 @@ INSTANTIATE_TEST_SUITE_P(
                       NeighbourRow{"beyond_the_north_pole", "N89E000.hgt", -1, 0, std::nullopt},
                       NeighbourRow{"beyond_the_south_pole", "S90W010.hgt", 1, 1, std::nullopt},
                       NeighbourRow{"not_a_tile_name", "readme.txt", 0, 1, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A neighbour that cannot serve is left out: the tile is filled as if it were not there and its
+// warning names it; only a tile that is itself unreadable fails. A name that leads to the tile
+// itself, or one file standing in two positions, cannot serve either.
+struct LeftOutRow {
+    const char* name;
+    std::function<void(const std::filesystem::path& folder, const Bytes& eastTile)> arrange;
+    std::vector<std::string> named; // the neighbours the warning names
+    std::size_t failed;             // tiles of the folder that fail
+};
+void PrintTo(const LeftOutRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+class UnusableNeighbour : public ::testing::TestWithParam<LeftOutRow> {};
+
+TEST_P(UnusableNeighbour, IsLeftOutAndNamedWhileTheTileIsFilled)
+{
+    TempFolder temp;
+    std::filesystem::create_directories(temp / "none");
+    const Box edge{500, kSide - 6, 12, 6};
+    const Bytes westTile = terrainTile(0, [&](int r, int c) { return edge.contains(r, c); });
+    // A neighbour whose seam the tile alone cannot guess: using it would change the fill.
+    Bytes eastTile(westTile.size());
+    for (int r = 0; r < kSide; ++r)
+        for (int c = 0; c < kSide; ++c)
+            setAt(eastTile, r, c, static_cast<std::int16_t>(900 - r / 3 - c / 2));
+    writeBytes(temp / "alone/N47E011.hgt", westTile);
+    writeBytes(temp / "t/N47E011.hgt", westTile);
+    GetParam().arrange(temp / "t", eastTile);
+    WindowState state;
+    FakeHost host{state};
+    RunOptions options;
+    options.durable = false;
+    options.interpolate = true;
+    options.jobs = 1;
+    const TileResult alone = MergeTile(state, host, temp / "alone/N47E011.hgt", temp / "none", options);
+    ASSERT_EQ(alone.end, RunEnd::Complete) << alone.message();
+    ASSERT_TRUE(alone.warning.empty());
+
+    const Result<std::vector<std::string>> tiles = ListTiles(temp / "t");
+    ASSERT_TRUE(tiles);
+    const BatchResult batch = MergeTiles(state, host, *tiles, temp / "none", options);
+    EXPECT_EQ(batch.count(RunEnd::Failed), GetParam().failed);
+    const auto primary = std::find_if(batch.tiles.begin(), batch.tiles.end(),
+                                      [&](const TileResult& tile) { return tile.tile == temp / "t/N47E011.hgt"; });
+    ASSERT_NE(primary, batch.tiles.end());
+    ASSERT_EQ(primary->end, RunEnd::Complete) << primary->message();
+    EXPECT_EQ(primary->interpolated, alone.interpolated);
+    EXPECT_TRUE(sameBytes(readBytes(temp / "t/Merged/N47E011.hgt"), readBytes(temp / "alone/Merged/N47E011.hgt")));
+    for (const std::string& neighbour : GetParam().named)
+        EXPECT_NE(primary->warning.find(temp / ("t/" + neighbour)), std::string::npos)
+            << neighbour << " not named in: " << primary->warning;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folder, UnusableNeighbour,
+    ::testing::Values(LeftOutRow{"too_short",
+                                 [](const std::filesystem::path& folder, const Bytes&) {
+                                     writeBytes(folder / "N47E012.hgt", Bytes(1000, 1));
+                                 },
+                                 {"N47E012.hgt"},
+                                 1},
+                      LeftOutRow{"a_folder_of_its_name",
+                                 [](const std::filesystem::path& folder, const Bytes&) {
+                                     std::filesystem::create_directories(folder / "N47E012.hgt");
+                                 },
+                                 {"N47E012.hgt"},
+                                 0},
+                      LeftOutRow{"a_broken_link",
+                                 [](const std::filesystem::path& folder, const Bytes&) {
+                                     std::filesystem::create_symlink("gone.hgt", folder / "N46E011.hgt");
+                                 },
+                                 {"N46E011.hgt"},
+                                 0},
+                      LeftOutRow{"the_tile_itself_by_a_link",
+                                 [](const std::filesystem::path& folder, const Bytes&) {
+                                     std::filesystem::create_symlink("N47E011.hgt", folder / "N47E012.hgt");
+                                 },
+                                 {"N47E012.hgt"},
+                                 0},
+                      LeftOutRow{"the_tile_itself_by_a_hard_link",
+                                 [](const std::filesystem::path& folder, const Bytes&) {
+                                     std::filesystem::create_hard_link(folder / "N47E011.hgt", folder / "N47E012.hgt");
+                                 },
+                                 {"N47E012.hgt"},
+                                 0},
+                      LeftOutRow{"one_file_in_two_positions",
+                                 [](const std::filesystem::path& folder, const Bytes& eastTile) {
+                                     writeBytes(folder / "N47E012.hgt", eastTile);
+                                     std::filesystem::create_symlink("N47E012.hgt", folder / "N48E012.hgt");
+                                 },
+                                 {"N47E012.hgt", "N48E012.hgt"},
+                                 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

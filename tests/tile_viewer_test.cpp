@@ -6,6 +6,7 @@
 #include "tests/support/reference_fill.h"
 #include "tests/support/tiles.h"
 #include "app/difference_legend.h"
+#include "app/provenance_legend.h"
 #include "app/tile_figures_panel.h"
 #include "app/tile_render_task.h"
 #include "app/texts.h"
@@ -483,6 +484,67 @@ TEST_F(TileViewerTest, UnreadableTileIsNamedAndAClosedViewerIsLeftAlone)
     waitReady(window->viewTile(q(temp / "tiles/N47E012.hgt")));
     EXPECT_TRUE(viewers().front()->pictureView()->hasPicture());
 }
+
+// A companion of the other grid is refused with its reason, whether it was asked for before the
+// tile was drawn or after; one of the tile's grid holding every code keeps its legend short. Neither
+// makes the window grow.
+struct CompanionRow {
+    const char* name;
+    int side;         // the grid the companion's size fits
+    bool checkAtOnce; // "Herkunft anzeigen" asked for before the tile is drawn
+    bool refused;
+};
+void PrintTo(const CompanionRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+class ProvenanceCompanion : public TileViewerTest, public ::testing::WithParamInterface<CompanionRow> {};
+
+TEST_P(ProvenanceCompanion, OfAnotherGridIsRefusedAndNoneGrowsTheWindow)
+{
+    const CompanionRow& row = GetParam();
+    writeBytes(temp / "Merged/N47E011.hgt", makeTile(kSide3, reliefHeight));
+    Bytes codes(static_cast<std::size_t>(row.side) * static_cast<std::size_t>(row.side));
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        codes[i] = static_cast<std::uint8_t>(i * 7919 % 256);
+    writeBytes(temp / "Merged/N47E011.src", codes);
+    TileViewer* viewer = window->viewTile(q(temp / "Merged/N47E011.hgt"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(viewer));
+    const QSize size = viewer->size();
+    if (row.checkAtOnce)
+        viewer->setShowProvenance(true);
+    waitReady(viewer);
+    viewer->setShowProvenance(true);
+    QSignalSpy loaded(viewer, &TileViewer::provenanceLoaded);
+    if (!row.refused || row.checkAtOnce) {
+        ASSERT_TRUE(viewer->provenanceReady() || loaded.wait(120000));
+    }
+    QCoreApplication::processEvents(); // the layout takes the legend's size
+
+    auto* checkbox = viewer->findChild<QCheckBox*>(QStringLiteral("viewerProvenance"));
+    auto* note = viewer->findChild<QLabel*>(QStringLiteral("viewerProvenanceError"));
+    EXPECT_EQ(viewer->size(), size);
+    if (!row.refused) {
+        EXPECT_TRUE(viewer->pictureView()->hasOverlay() && viewer->provenanceLegend()->isVisible());
+        EXPECT_LT(viewer->provenanceLegend()->height(), size.height() / 2);
+        return;
+    }
+    EXPECT_FALSE(checkbox->isEnabled() || checkbox->isChecked());
+    EXPECT_FALSE(viewer->pictureView()->hasOverlay() || viewer->provenanceLegend()->isVisible());
+    EXPECT_TRUE(viewer->provenanceRefusal().contains(QStringLiteral("N47E011.src"))
+                && viewer->provenanceRefusal().contains(QStringLiteral("12.967.201")))
+        << viewer->provenanceRefusal().toStdString();
+    EXPECT_EQ(checkbox->toolTip(), viewer->provenanceRefusal());
+    EXPECT_TRUE(note->isVisible() && note->text() == viewer->provenanceRefusal());
+    pointAt(viewer, viewer->pictureView()->rect().center());
+    EXPECT_FALSE(viewer->statusText().contains(QStringLiteral(" · "))) << viewer->statusText().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Viewer, ProvenanceCompanion,
+                         ::testing::Values(CompanionRow{"of_the_1_second_grid_asked_for_once_drawn", 3601, false, true},
+                                           CompanionRow{"of_the_1_second_grid_asked_for_at_once", 3601, true, true},
+                                           CompanionRow{"of_the_tiles_grid_holding_every_code", kSide3, false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The work of a render, without a window.
 TEST(TileRenderTask, LevelsHalveDownToTheSmallestAndMatchTheRenderer)

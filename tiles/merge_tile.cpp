@@ -155,16 +155,17 @@ private:
 
 Result<PreparedTile> FillRun::prepare(const TileInput& primary, const WalkInputs& inputs, const DeltaFilled* delta)
 {
-    std::optional<Error> neighbourFailure;
     PrepareOptions how;
     how.interpolate = m_run.options.interpolate;
     how.maxDistance = m_run.options.maxDistance;
-    how.neighbours = FolderNeighbours(primary.path(), primary.grid(), neighbourFailure);
+    // A neighbour that cannot be used fails no tile but its own: it is left out and named here.
+    const FolderNeighbourTiles around = FolderNeighbours(primary.path(), primary.grid());
+    how.neighbours = around.neighbours;
     // A stop ends the preparation early; the walk then stops at its first sample and writes nothing.
     how.proceed = proceedUnlessStopped();
     Result<PreparedTile> prepared = PrepareTile(primary, inputs.sources, inputs.voids, delta, how);
-    if (prepared && neighbourFailure)
-        return *neighbourFailure;
+    if (const std::string note = around.note(); prepared && !note.empty() && !m_run.stopRequested())
+        m_result.warning += (m_result.warning.empty() ? "" : "; ") + note;
     return prepared;
 }
 

@@ -6,6 +6,7 @@
 #include "tiles/tile_format.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 
 namespace hgt {
@@ -136,29 +137,94 @@ Result<PreparedTile> PrepareTile(const TileInput& primary, const std::vector<Gri
     return out;
 }
 
-Neighbours FolderNeighbours(const std::string& primaryPath, TileGrid grid, std::optional<Error>& failure)
+namespace {
+
+// Where a neighbour sits among the nine tiles around and including the tile (4 is the tile).
+int positionOf(int rowStep, int columnStep)
 {
-    const std::string folder = GetParentFolderName(primaryPath);
-    const std::string name = TileName(primaryPath);
-    Neighbours neighbours;
-    neighbours.window = [folder = folder.empty() ? std::string(".") : folder, name, grid,
-                         &failure](int rowStep, int columnStep,
-                                   const SampleWindow& window) -> std::optional<std::vector<std::int16_t>> {
-        const std::optional<std::string> neighbour = NeighbourTileName(name, rowStep, columnStep);
-        if (!neighbour)
-            return std::nullopt;
-        const Result<std::string> found = FindTileInFolder(folder, *neighbour);
-        if (!found) {
-            if (found.error().kind != ErrorKind::NotFound && !failure)
-                failure = found.error();
-            return std::nullopt;
+    return (rowStep + 1) * 3 + columnStep + 1;
+}
+
+// The neighbours found in the folder and why any of them is left out. Found all at once on the first
+// question, so that a file standing in two positions is seen in both.
+struct FolderNeighbourState {
+    std::string folder;
+    std::string name;
+    TileGrid grid;
+    std::optional<FileIdentity> primary;
+    bool located = false;
+    std::array<std::string, 9> paths;   // empty where there is no such tile
+    std::array<std::string, 9> refusal; // why a found neighbour is left out; empty if it is not
+    std::vector<std::string> leftOut;
+
+    void locate()
+    {
+        located = true;
+        std::array<std::optional<FileIdentity>, 9> ids;
+        for (int rowStep = -1; rowStep <= 1; ++rowStep)
+            for (int columnStep = -1; columnStep <= 1; ++columnStep) {
+                const int p = positionOf(rowStep, columnStep);
+                const std::optional<std::string> neighbour = NeighbourTileName(name, rowStep, columnStep);
+                if (p == 4 || !neighbour)
+                    continue;
+                const Result<std::string> found = FindTileInFolder(folder, *neighbour);
+                if (!found) {
+                    // Something other than a file under the tile's name (a folder, a broken link) is
+                    // opened all the same, so that the note says what it is.
+                    const std::string exact = JoinPath(folder, *neighbour);
+                    if (found.error().kind != ErrorKind::NotFound) {
+                        paths[p] = exact;
+                        refusal[p] = found.error().message;
+                    } else if (EntryExists(exact)) {
+                        paths[p] = exact;
+                    }
+                    continue;
+                }
+                paths[p] = *found;
+                ids[p] = IdentityOf(*found);
+            }
+        // A name that leads to the tile itself, or to the file of another position, holds no neighbour.
+        for (std::size_t p = 0; p < ids.size(); ++p)
+            if (ids[p] && refusal[p].empty() && ids[p] == primary)
+                refusal[p] = paths[p] + " ist dieselbe Datei wie die Kachel selbst";
+        for (std::size_t p = 0; p < ids.size(); ++p) {
+            if (!ids[p] || !refusal[p].empty())
+                continue;
+            std::string others;
+            for (std::size_t q = p + 1; q < ids.size(); ++q)
+                if (ids[q] == ids[p])
+                    others += (others.empty() ? "" : " und ") + paths[q];
+            if (others.empty())
+                continue;
+            // One text for every position of the file, so that the note names it once.
+            const std::string text = paths[p] + " ist dieselbe Datei wie " + others;
+            for (std::size_t q = p; q < ids.size(); ++q)
+                if (ids[q] == ids[p])
+                    refusal[q] = text;
         }
-        Result<TileInput> input = TileInput::open(*found);
-        if (!input) {
-            if (!failure)
-                failure = input.error();
+    }
+
+    std::nullopt_t leaveOut(int p, const std::string& reason)
+    {
+        refusal[p] = reason;
+        if (std::find(leftOut.begin(), leftOut.end(), reason) == leftOut.end())
+            leftOut.push_back(reason);
+        paths[p].clear(); // asked again, it is no tile
+        return std::nullopt;
+    }
+
+    std::optional<std::vector<std::int16_t>> window(int rowStep, int columnStep, const SampleWindow& window)
+    {
+        if (!located)
+            locate();
+        const int p = positionOf(rowStep, columnStep);
+        if (p < 0 || p >= 9 || paths[p].empty())
             return std::nullopt;
-        }
+        if (!refusal[p].empty())
+            return leaveOut(p, refusal[p]);
+        Result<TileInput> input = TileInput::open(paths[p]);
+        if (!input)
+            return leaveOut(p, input.error().message);
         if (input->grid() != grid)
             return std::nullopt;
         std::vector<std::int16_t> values(static_cast<std::size_t>(window.rows)
@@ -166,17 +232,44 @@ Neighbours FolderNeighbours(const std::string& primaryPath, TileGrid grid, std::
         std::vector<std::uint8_t> row(static_cast<std::size_t>(window.columns) * 2);
         for (int r = 0; r < window.rows; ++r) {
             const std::int64_t offset = ((window.row + r) * grid.side + window.column) * 2;
-            if (Result<> read = input->readAt(offset, row.data(), row.size()); !read) {
-                if (!failure)
-                    failure = read.error();
-                return std::nullopt;
-            }
+            if (Result<> read = input->readAt(offset, row.data(), row.size()); !read)
+                return leaveOut(p, read.error().message);
             for (int c = 0; c < window.columns; ++c)
                 values[static_cast<std::size_t>(r) * window.columns + c] = DecodeSample(row.data() + 2 * c);
         }
         return values;
+    }
+};
+
+} // namespace
+
+std::string FolderNeighbourTiles::note() const
+{
+    if (!leftOut || leftOut->empty())
+        return {};
+    std::string text = leftOut->size() == 1
+                           ? "Nachbarkachel ausgelassen, am Rand zu ihr wird nur aus dieser Kachel interpoliert: "
+                           : "Nachbarkacheln ausgelassen, an den Rändern zu ihnen wird nur aus dieser Kachel "
+                             "interpoliert: ";
+    for (std::size_t i = 0; i < leftOut->size(); ++i)
+        text += (i == 0 ? "" : "; ") + (*leftOut)[i];
+    return text;
+}
+
+FolderNeighbourTiles FolderNeighbours(const std::string& primaryPath, TileGrid grid)
+{
+    auto state = std::make_shared<FolderNeighbourState>();
+    const std::string folder = GetParentFolderName(primaryPath);
+    state->folder = folder.empty() ? std::string(".") : folder;
+    state->name = TileName(primaryPath);
+    state->grid = grid;
+    state->primary = IdentityOf(primaryPath);
+    FolderNeighbourTiles tiles;
+    tiles.neighbours.window = [state](int rowStep, int columnStep, const SampleWindow& window) {
+        return state->window(rowStep, columnStep, window);
     };
-    return neighbours;
+    tiles.leftOut = std::shared_ptr<const std::vector<std::string>>(state, &state->leftOut);
+    return tiles;
 }
 
 } // namespace hgt

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace hgt {
@@ -43,7 +45,15 @@ Result<PreparedTile> PrepareTile(const TileInput& primary, const std::vector<Gri
                                  const VoidSet& voids, const DeltaFilled* delta, const PrepareOptions& options);
 
 // The neighbours of a tile in its own folder, by the tile name scheme, read only in the windows
-// asked for. A neighbour on another grid counts as none; one that cannot be read sets `failure`.
-Neighbours FolderNeighbours(const std::string& primaryPath, TileGrid grid, std::optional<Error>& failure);
+// asked for. A neighbour on another grid counts as none. One that cannot be read, or whose name
+// leads to the tile itself or to the file of another position, is left out: the edge towards it
+// is then interpolated from the tile's side alone, and `leftOut` names it with the reason.
+struct FolderNeighbourTiles {
+    Neighbours neighbours;
+    std::shared_ptr<const std::vector<std::string>> leftOut; // filled as the neighbours are asked for
+    // The German note for the tile's report; empty when no neighbour was left out.
+    std::string note() const;
+};
+FolderNeighbourTiles FolderNeighbours(const std::string& primaryPath, TileGrid grid);
 
 } // namespace hgt
