@@ -24,7 +24,8 @@ std::string ProvenancePath(const std::string& outputPath)
     return outputPath.substr(0, cut) + ".src";
 }
 
-Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs)
+Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs,
+                           const std::vector<std::string>& trees)
 {
     const std::optional<FileIdentity> output = IdentityOf(outputPath);
     const std::string resolvedOutput = ResolvedPath(outputPath);
@@ -34,6 +35,20 @@ Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& input
                          "Die Ausgabe " + outputPath + " wäre das Eingabefile " + file + " selbst; nichts geschrieben"};
     }
     const std::string outputFolder = GetParentFolderName(outputPath);
+    // A tree is read down to its last sub folder: an output anywhere in it, also in a folder still
+    // to be made, would be read back as a source. The resolved path leads through any links.
+    for (std::string above = ResolvedPath(outputFolder.empty() ? "." : outputFolder); !above.empty();) {
+        const std::optional<FileIdentity> here = IdentityOf(above);
+        for (const std::string& tree : trees) {
+            if (here && here == IdentityOf(tree))
+                return Error{ErrorKind::OutputIsInput, "Der Ausgabeordner " + outputFolder + " liegt im Eingabeordner "
+                                                           + tree + "; nichts geschrieben"};
+        }
+        const std::string parent = GetParentFolderName(above);
+        if (parent == above)
+            break;
+        above = parent;
+    }
     const std::optional<FileIdentity> folder = IdentityOf(outputFolder);
     if (!folder)
         return {}; // made new by this run: it cannot hold an input

@@ -23,7 +23,9 @@ struct RunInputs {
 
 // Refuses an output that would be one of the input files (the same device and inode, or the same
 // resolved path) or that would go into one of the input folders, e.g. through a `Merged` symlink
-// that leads back. Checked before anything is created or written.
-Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs);
+// that leads back, or anywhere below one of `trees` (folders read with all their sub folders, such as
+// folders of rasters). Checked before anything is created or written.
+Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs,
+                           const std::vector<std::string>& trees = {});
 
 } // namespace hgt
