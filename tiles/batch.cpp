@@ -262,6 +262,10 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
     BatchResult batch;
     try {
         RunContext run(state, host, options);
+        std::vector<std::string> outputFolders;
+        for (const std::string& tile : tiles)
+            outputFolders.push_back(SiblingFolder(tile, "Merged"));
+        const std::vector<std::string> missing = MissingFolders(outputFolders);
         const std::vector<std::optional<Error>> refusals = refuseClashes(tiles);
         if (SeveralInFlight(options, tiles.size()))
             runInParallel(run, tiles, secondaryFolder, refusals, batch);
@@ -283,6 +287,7 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
                 }
             }
         }
+        RemoveEmptyFolders(missing);
     } catch (...) {
         batch.tiles.push_back(FailedResult({}, CaughtError()));
     }

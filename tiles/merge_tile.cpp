@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
-#include <system_error>
 
 namespace hgt {
 
@@ -120,26 +118,6 @@ Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, cons
     return std::optional<OpenedSource>(
         OpenedSource{GridSource(std::move(*input), grid, voids), std::move((*tile)->files)});
 }
-
-// A folder this run made for its output, removed again unless kept: a run that writes nothing
-// leaves no trace. Only an empty folder is removed, so whatever else came into it meanwhile stays.
-class EmptyFolderCleanup {
-public:
-    explicit EmptyFolderCleanup(std::string made) : m_made(std::move(made)) {}
-    EmptyFolderCleanup(const EmptyFolderCleanup&) = delete;
-    EmptyFolderCleanup& operator=(const EmptyFolderCleanup&) = delete;
-    ~EmptyFolderCleanup()
-    {
-        if (!m_made.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove(m_made, ignored); // fails, as wanted, unless the folder is empty
-        }
-    }
-    void keep() { m_made.clear(); }
-
-private:
-    std::string m_made;
-};
 
 class FillRun {
 public:
@@ -363,11 +341,10 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         prepared.emplace(std::move(*made));
     }
 
-    // Only now is there something to write. A folder made for it goes again when nothing is written.
-    const bool folderExisted = FolderExists(mergedFolder);
+    // Only now is there something to write (a folder made for it goes again when nothing is written,
+    // see RemoveEmptyFolders).
     if (Result<> folder = EnsureFolder(mergedFolder); !folder)
         return fail(folder.error());
-    EmptyFolderCleanup madeFolder(folderExisted ? std::string() : mergedFolder);
     Result<SaveFile> output = SaveFile::create(outputPath, m_run.saveOptions());
     if (!output)
         return fail(output.error());
@@ -411,7 +388,6 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     m_result.output = output->targetPath();
     if (provenance)
         m_result.provenance = provenance->targetPath();
-    madeFolder.keep();
     if (pending && (!provenance || pendingProvenance)) {
         pending->emplace(std::move(*output));
         if (provenance)
@@ -477,8 +453,10 @@ TileResult MergeTile(WindowState& state, RunHost& host, const std::string& prima
                      const std::string& secondaryFolder, const RunOptions& options)
 {
     RunContext run(state, host, options);
+    const std::vector<std::string> missing = MissingFolders({SiblingFolder(primaryFile, "Merged")});
     host.tileStarted(0, 1, primaryFile);
     TileResult result = RunFill(run, primaryFile, secondaryFolder, nullptr);
+    RemoveEmptyFolders(missing);
     host.tileFinished(0, 1, result);
     if (result.end == RunEnd::Complete && options.durable) {
         // The new name is durable only once its folder is.

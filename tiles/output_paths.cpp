@@ -3,6 +3,10 @@
 #include "platform/file_system.h"
 #include "tiles/tile_folder.h"
 
+#include <filesystem>
+#include <set>
+#include <system_error>
+
 namespace hgt {
 
 std::string SiblingFolder(const std::string& path, const std::string& name)
@@ -22,6 +26,25 @@ std::string ProvenancePath(const std::string& outputPath)
     const std::size_t dot = name.rfind('.');
     const std::size_t cut = outputPath.size() - name.size() + (dot == std::string::npos ? name.size() : dot);
     return outputPath.substr(0, cut) + ".src";
+}
+
+std::vector<std::string> MissingFolders(const std::vector<std::string>& folders)
+{
+    std::set<std::string> missing;
+    for (const std::string& folder : folders)
+        if (!EntryExists(folder))
+            missing.insert(folder);
+    return {missing.begin(), missing.end()};
+}
+
+void RemoveEmptyFolders(const std::vector<std::string>& folders)
+{
+    for (const std::string& folder : folders) {
+        std::error_code ignored;
+        // A real folder, not a link or file put there meanwhile; removing fails unless it is empty.
+        if (std::filesystem::is_directory(std::filesystem::symlink_status(folder, ignored)))
+            std::filesystem::remove(folder, ignored);
+    }
 }
 
 Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs,

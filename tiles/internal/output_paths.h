@@ -15,6 +15,12 @@ std::string SiblingFolder(const std::string& path, const std::string& name);
 // <primary's folder>/Merged/<tile name>, where a fill writes its output.
 std::string MergedTilePath(const std::string& primaryPath);
 
+// Of the folders, those that do not exist now. A run notes the output folders it may make before it
+// starts and removes those that stayed empty when it has ended, so that a run that writes nothing
+// leaves no trace; until then an unnamed output in a folder that looks empty may still get its name.
+std::vector<std::string> MissingFolders(const std::vector<std::string>& folders);
+void RemoveEmptyFolders(const std::vector<std::string>& folders);
+
 // What a run reads.
 struct RunInputs {
     std::vector<std::string> files;   // the primary and the tiles that fill it or are compared with it
