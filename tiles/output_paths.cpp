@@ -60,12 +60,14 @@ Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& input
     const std::string outputFolder = GetParentFolderName(outputPath);
     // A tree is read down to its last sub folder: an output anywhere in it, also in a folder still
     // to be made, would be read back as a source. The resolved path leads through any links.
-    for (std::string above = ResolvedPath(outputFolder.empty() ? "." : outputFolder); !above.empty();) {
+    const std::string resolvedFolder = ResolvedPath(outputFolder.empty() ? "." : outputFolder);
+    for (std::string above = resolvedFolder; !above.empty();) {
         const std::optional<FileIdentity> here = IdentityOf(above);
         for (const std::string& tree : trees) {
             if (here && here == IdentityOf(tree))
-                return Error{ErrorKind::OutputIsInput, "Der Ausgabeordner " + outputFolder + " liegt im Eingabeordner "
-                                                           + tree + "; nichts geschrieben"};
+                return Error{ErrorKind::OutputIsInput, "Der Ausgabeordner " + outputFolder
+                                                           + (above == resolvedFolder ? " ist der" : " liegt im")
+                                                           + " Eingabeordner " + tree + "; nichts geschrieben"};
         }
         const std::string parent = GetParentFolderName(above);
         if (parent == above)
