@@ -201,9 +201,10 @@ Result<> SaveFile::linkUnnamed()
         return failure(SystemError({}, {}, errno));
     for (int attempt = 0; attempt < 8; ++attempt) {
         const std::string temp = temporaryName(m_targetPath);
-        std::lock_guard named(temporaryNames().mutex);
+        std::unique_lock named(temporaryNames().mutex);
         if (link(temp) == 0) {
             temporaryNames().paths.insert(temp);
+            named.unlock();
             m_tempPath = temp;
             trace("link", temp);
             return {};
