@@ -56,7 +56,8 @@ QString RunStatus::finishedText(const RunRecord& record)
             parts << text->arg(n);
     std::int64_t interpolated = 0;
     for (const TileResult& tile : record.tiles)
-        interpolated += tile.interpolated;
+        if (tile.end == RunEnd::Complete) // only what was written counts
+            interpolated += tile.interpolated;
     if (interpolated > 0)
         parts << texts::countInterpolated.arg(
             QLocale(QLocale::German, QLocale::Germany).toString(qlonglong(interpolated)));

@@ -122,7 +122,8 @@ private:
 
     std::span<const std::string> m_args;
     Invocation m_result;
-    bool m_voidGiven = false; // the first --void replaces the default set, later ones add to it
+    bool m_voidGiven = false;       // the first --void replaces the default set, later ones add to it
+    std::string m_maxDistanceTyped; // --max-distance as typed, when given: it means something only with --interpolate
 };
 
 const OptionSpec* Parser::findLong(std::string_view name) const
@@ -221,6 +222,7 @@ std::optional<UsageError> Parser::apply(const OptionSpec& option, std::string_vi
     case OptionId::MaxDistance:
         if (std::optional<UsageError> wrong = count(typed, value, kLargestMaxDistance, m_result.maxDistance))
             return wrong;
+        m_maxDistanceTyped = std::string(typed);
         break;
     case OptionId::Provenance:
         m_result.provenance = true;
@@ -290,6 +292,9 @@ std::optional<UsageError> Parser::checkOperands() const
     case Command::Fill:
     case Command::Batch:
         // Interpolation alone needs no source.
+        if (!m_maxDistanceTyped.empty() && !m_result.interpolate)
+            return error("die Option " + quoted(m_maxDistanceTyped) + " gilt nur zusammen mit "
+                         + quoted("--interpolate"));
         if (m_result.secondary.empty() && !m_result.interpolate)
             return error("der Sekundärordner fehlt (-s ORDNER)");
         if (m_result.command == Command::Batch && count != 1)

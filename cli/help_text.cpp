@@ -56,7 +56,8 @@ Optionen:
                           interpolieren (glatte Fläche, an den Kachelrändern mit den
                           Nachbarkacheln im Ordner der Kachel); dann darf -s fehlen
       --max-distance N    interpoliert wird ein Loch nur, wenn jeder seiner Werte höchstens N
-                          Werte von einem gültigen entfernt liegt; 1 bis 10000 (Vorgabe: 100)
+                          Werte von einem gültigen entfernt liegt; 1 bis 10000 (Vorgabe: 100),
+                          nur mit --interpolate
       --provenance        neben jede Ausgabe Merged/<Name>.src schreiben: je Wert ein Byte, woher
                           er kommt: 0 die Kachel selbst, k Quelle k, 254 interpoliert, 255 Loch
   -j, --jobs N            N Kacheln gleichzeitig (Vorgabe: Anzahl der Prozessoren); Ausgaben und
@@ -87,7 +88,8 @@ oder die Warnung. Die Summe: {"type":"summary","tiles":…,"done":…,"filled":�
 "exit_status":…}.
 
 Strg-C (SIGINT oder SIGTERM) hält an wie STOP: die laufenden Kacheln enden ohne Ausgabe, eine
-frühere Ausgabe bleibt unverändert, die Summe nennt die fertigen Kacheln.
+frühere Ausgabe bleibt unverändert, die Summe nennt die fertigen Kacheln. Endet der Lauf nicht
+binnen einer Sekunde, oder beim zweiten Signal, endet das Programm sofort (130, bei SIGTERM 143).
 
 Rückgabewert: 0 alles gefüllt oder ohne Löcher, 1 eine Kachel fehlgeschlagen oder ohne
 Sekundärkachel, 2 falscher Aufruf, 130 abgebrochen.
@@ -126,7 +128,8 @@ Optionen:
   -h, --help              diese Hilfe
 
 Strg-C (SIGINT oder SIGTERM) hält an wie STOP: die laufenden Kacheln enden ohne Ausgabe, die
-übrigen werden nicht begonnen, die Summe nennt die fertigen Kacheln.
+übrigen werden nicht begonnen, die Summe nennt die fertigen Kacheln. Endet der Lauf nicht binnen
+einer Sekunde, oder beim zweiten Signal, endet das Programm sofort (130, bei SIGTERM 143).
 
 Rückgabewert: 0 alles gefüllt oder ohne Löcher, 1 eine Kachel fehlgeschlagen oder ohne
 Sekundärkachel (oder der Ordner ist nicht lesbar), 2 falscher Aufruf, 130 abgebrochen.

@@ -8,8 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <random>
+#include <set>
 #include <utility>
 
 namespace hgt {
@@ -60,12 +63,37 @@ void removeOrphans(const std::string& folder)
     ::closedir(dir);
 }
 
+// The named temporary files of this process, so that an exit that cannot wait for their writers
+// removes them. A name is made, renamed or removed under the lock together with its entry here.
+struct TemporaryNames {
+    std::timed_mutex mutex;
+    std::set<std::string> paths;
+};
+
+TemporaryNames& temporaryNames()
+{
+    static TemporaryNames names; // never destroyed before an exit that still needs it
+    return names;
+}
+
 } // namespace
+
+void RemoveTemporaryFilesForExit()
+{
+    TemporaryNames& names = temporaryNames();
+    // Held until the process ends: no writer names or renames anything after this.
+    if (!names.mutex.try_lock_for(std::chrono::milliseconds(200)))
+        return; // the next writer into the folder removes what is left
+    for (const std::string& path : names.paths)
+        ::unlink(path.c_str());
+    names.paths.clear();
+}
 
 SaveFile::SaveFile(SaveFile&& other) noexcept
     : m_targetPath(std::move(other.m_targetPath)), m_options(std::move(other.m_options)),
       m_file(std::move(other.m_file)), m_tempPath(std::exchange(other.m_tempPath, {})),
-      m_linkedToTarget(other.m_linkedToTarget), m_written(other.m_written), m_flushed(other.m_flushed)
+      m_linkedToTarget(other.m_linkedToTarget), m_synced(other.m_synced), m_written(other.m_written),
+      m_flushed(other.m_flushed)
 {}
 
 SaveFile& SaveFile::operator=(SaveFile&& other) noexcept
@@ -77,6 +105,7 @@ SaveFile& SaveFile::operator=(SaveFile&& other) noexcept
         m_file = std::move(other.m_file);
         m_tempPath = std::exchange(other.m_tempPath, {});
         m_linkedToTarget = other.m_linkedToTarget;
+        m_synced = other.m_synced;
         m_written = other.m_written;
         m_flushed = other.m_flushed;
     }
@@ -121,8 +150,10 @@ Result<SaveFile> SaveFile::create(const std::string& targetPath, SaveOptions opt
 #endif
     for (int attempt = 0; attempt < 8; ++attempt) {
         const std::string temp = temporaryName(targetPath);
+        std::lock_guard named(temporaryNames().mutex);
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
+            temporaryNames().paths.insert(temp);
             ::flock(fd, LOCK_EX);
             save.m_file = File::adopt(fd, targetPath);
             save.m_tempPath = temp;
@@ -170,7 +201,10 @@ Result<> SaveFile::linkUnnamed()
         return failure(SystemError({}, {}, errno));
     for (int attempt = 0; attempt < 8; ++attempt) {
         const std::string temp = temporaryName(m_targetPath);
+        std::unique_lock named(temporaryNames().mutex);
         if (link(temp) == 0) {
+            temporaryNames().paths.insert(temp);
+            named.unlock();
             m_tempPath = temp;
             trace("link", temp);
             return {};
@@ -181,20 +215,31 @@ Result<> SaveFile::linkUnnamed()
     return failure(SystemError({}, {}, EEXIST));
 }
 
-Result<> SaveFile::commit()
+Result<> SaveFile::syncData()
 {
-    if (m_options.durable) {
+    if (m_options.durable && !m_synced) {
         if (Result<> synced = m_file.syncData(); !synced)
             return failure(synced.error());
         trace("sync-data", m_targetPath);
     }
+    m_synced = true;
+    return {};
+}
+
+Result<> SaveFile::commit()
+{
+    if (Result<> synced = syncData(); !synced)
+        return synced;
     if (m_tempPath.empty()) {
         if (Result<> linked = linkUnnamed(); !linked)
             return linked;
     }
     if (!m_linkedToTarget) {
+        std::unique_lock named(temporaryNames().mutex);
         if (::rename(m_tempPath.c_str(), m_targetPath.c_str()) != 0)
             return failure(SystemError({}, {}, errno));
+        temporaryNames().paths.erase(m_tempPath);
+        named.unlock();
         trace("rename", m_targetPath);
         m_tempPath.clear();
     }
@@ -207,7 +252,9 @@ void SaveFile::discard()
 {
     (void)m_file.close();
     if (!m_tempPath.empty()) {
+        std::lock_guard named(temporaryNames().mutex);
         ::unlink(m_tempPath.c_str());
+        temporaryNames().paths.erase(m_tempPath);
         m_tempPath.clear();
     }
 }

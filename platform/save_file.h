@@ -38,6 +38,8 @@ public:
     ~SaveFile();
 
     Result<> write(const std::uint8_t* buffer, std::size_t n);
+    // Syncs the data now (when durable), so that commit() has only the naming left to do.
+    Result<> syncData();
     Result<> commit();
     void discard();
 
@@ -58,10 +60,16 @@ private:
     File m_file;
     std::string m_tempPath;
     bool m_linkedToTarget = false;
+    bool m_synced = false;
     static constexpr std::int64_t kFlushBytes = 4 << 20; // write-back is started every this many bytes
     std::int64_t m_written = 0;
     std::int64_t m_flushed = 0; // bytes whose write-back has been started
 };
+
+// For a process about to end at once (_exit) while outputs may be unfinished: removes the named
+// temporary files of this process's outputs and keeps any other from being named until the end.
+// Unnamed files go with the process by themselves. Waits only briefly for an output being named.
+void RemoveTemporaryFilesForExit();
 
 // Makes the names created in a folder durable (fsync of the folder).
 Result<> SyncFolder(const std::string& folder, const SyncTrace& trace = {});

@@ -483,5 +483,33 @@ INSTANTIATE_TEST_SUITE_P(
             "fill_after_link_over_an_earlier_tile", Entry::Fill, Point::AfterLink, {{true, Left::Unchanged}}, true}),
     rowName);
 
+// An exit that cannot wait for its run (hgtfill-cli after a signal's grace time) removes the
+// temporary name of an output on its way over an earlier one, which stays as it was.
+TEST(TemporaryFilesForExit, AreRemovedBeforeTheProcessEnds)
+{
+    TempFolder temp;
+    writeBytes(temp / "out/N47E011.hgt", Bytes{1, 2, 3});
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        const SyncTrace exitAtLink = [](std::string_view step, const std::string&) {
+            if (step == "link") {
+                RemoveTemporaryFilesForExit();
+                ::_exit(0);
+            }
+        };
+        Result<SaveFile> file = SaveFile::create(temp / "out/N47E011.hgt", {false, exitAtLink});
+        const std::uint8_t byte = 9;
+        if (file && file->write(&byte, 1))
+            (void)file->commit();
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(folderEntries(temp / "out"), std::set<std::string>{"N47E011.hgt"});
+    EXPECT_EQ(readBytes(temp / "out/N47E011.hgt"), (Bytes{1, 2, 3}));
+}
+
 } // namespace
 } // namespace hgt::test

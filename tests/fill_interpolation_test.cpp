@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -191,15 +194,21 @@ TEST(InterpolationAlone, FillsWithoutAnySourceAndEndsMissingWhenNothingIsCloseEn
 
     const TileResult tooFar = MergeTile(state, host, temp / "q/N47E011.hgt", temp / "none", options);
     EXPECT_EQ(tooFar.end, RunEnd::MissingSecondary);
+    // Without any source given there is no hgt-file to miss.
+    const TileResult withoutSource = MergeTile(state, host, temp / "q/N47E011.hgt", "", options);
+    EXPECT_EQ(withoutSource.message(), "keine Quelle angegeben, und kein Loch von " + (temp / "q/N47E011.hgt")
+                                           + " liegt nah genug an gültigen Werten, um es zu interpolieren");
     EXPECT_EQ(tooFar.leftTooFar, 900);
     EXPECT_FALSE(std::filesystem::exists(temp / "q/Merged")) << "nothing to write leaves no trace";
 }
 
-// STOP while the tile is prepared in memory (the window yields between void regions): the run ends
-// stopped before its walk has gone far, with no output, whether or not a source had the tile.
+// STOP while the tile is prepared in memory (the window yields between void regions) or walked: the
+// run ends stopped before its walk has gone far, whether or not a source had the tile, and leaves no
+// trace: no output, no Merged folder, nothing counted as filled or interpolated.
 struct PrepareStopRow {
     const char* name;
     bool withSource;
+    bool interpolate = true;
 };
 void PrintTo(const PrepareStopRow& row, std::ostream* os)
 {
@@ -213,24 +222,29 @@ TEST_P(StopWhilePreparing, EndsStoppedAndWritesNothing)
     std::filesystem::create_directories(temp / "s1");
     const auto scattered = [](int r, int c) { return r % 40 == 7 && c % 40 == 9; };
     writeBytes(temp / "p/N47E011.hgt", terrainTile(0, scattered));
-    if (GetParam().withSource)
-        writeBytes(temp / "s1/N47E011.hgt", terrainTile(3, scattered));
+    if (GetParam().withSource) // the plain walk's source has every void, so that a partial walk fills some
+        writeBytes(temp / "s1/N47E011.hgt", GetParam().interpolate ? terrainTile(3, scattered) : terrainTile(3));
     WindowState state;
     FakeHost host(state);
     host.onYield = [&state] { state.stopRequested = true; };
     RunOptions options;
     options.durable = false;
-    options.interpolate = true;
+    options.interpolate = GetParam().interpolate;
 
     const TileResult result = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
     EXPECT_EQ(result.end, RunEnd::Stopped) << result.message();
-    EXPECT_LT(state.posHigh, 200000) << "stopped before the walk's first report";
-    EXPECT_FALSE(std::filesystem::exists(temp / "p/Merged/N47E011.hgt"));
+    EXPECT_LE(state.posHigh, 200001) << "stopped at the walk's first report at the latest";
+    EXPECT_FALSE(std::filesystem::exists(temp / "p/Merged"));
+    EXPECT_EQ(result.interpolated, 0);
+    EXPECT_EQ(result.voidsFilled, 0);
+    for (const std::int64_t filled : result.filledBySource)
+        EXPECT_EQ(filled, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fill, StopWhilePreparing,
                          ::testing::Values(PrepareStopRow{"FromASourceThatLacksTheVoids", true},
-                                           PrepareStopRow{"WithoutAnySource", false}),
+                                           PrepareStopRow{"WithoutAnySource", false},
+                                           PrepareStopRow{"InThePlainWalk", true, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A void across the seam of two neighbouring tiles, each filled in the same batch from its own
@@ -355,6 +369,70 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureRow{"batch_output_blocked_durable", true, true, folderWhereTheTileGoes},
                       FailureRow{"batch_stopped", true, false, stopBeforeTheWalk}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A fill over an earlier tile and companion, killed right after each of its steps on disk (a child
+// process that ends in the trace of step k): what is left is the earlier pair, the new pair, or a
+// tile alone, never a tile beside another tile's companion. A fill without companion removes the
+// earlier one with its commit. Rows: with a companion or without; a single fill or a batch.
+class PairAfterKill : public ::testing::TestWithParam<std::tuple<bool, bool>> {};
+
+TEST_P(PairAfterKill, IsNeverMixed)
+{
+    TempFolder temp;
+    writeBytes(temp / "p/N47E011.hgt", terrainTile(0, [](int r, int c) { return kA.contains(r, c); }));
+    writeBytes(temp / "s1/N47E011.hgt", terrainTile(3));
+    const Bytes oldTile(static_cast<std::size_t>(kTileBytes3), 7);
+    const Bytes oldCodes(static_cast<std::size_t>(kSide) * kSide, kInterpolatedSample);
+    const std::string tilePath = temp / "p/Merged/N47E011.hgt", codesPath = temp / "p/Merged/N47E011.src";
+    const auto run = [&](const SyncTrace& trace) {
+        writeBytes(tilePath, oldTile);
+        writeBytes(codesPath, oldCodes);
+        RunOptions options;
+        options.provenance = std::get<0>(GetParam());
+        options.trace = trace;
+        WindowState state;
+        FakeHost host{state};
+        return std::get<1>(GetParam())
+                   ? MergeTiles(state, host, {temp / "p/N47E011.hgt"}, temp / "s1", options).tiles.at(0)
+                   : MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
+    };
+    int steps = 0;
+    const TileResult whole = run([&](std::string_view, const std::string&) { ++steps; });
+    ASSERT_EQ(whole.end, RunEnd::Complete) << whole.message();
+    ASSERT_EQ(std::filesystem::exists(codesPath), std::get<0>(GetParam()));
+    const Bytes newTile = readBytes(tilePath);
+    const Bytes newCodes = std::get<0>(GetParam()) ? readBytes(codesPath) : Bytes{};
+    ASSERT_NE(newTile, oldTile);
+
+    for (int kill = 1; kill <= steps; ++kill) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int step = 0;
+            run([&](std::string_view, const std::string&) {
+                if (++step == kill)
+                    ::_exit(0);
+            });
+            ::_exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "not killed at step " << kill;
+        const Bytes tile = readBytes(tilePath);
+        const bool isNew = tile == newTile;
+        EXPECT_TRUE(isNew || tile == oldTile) << "step " << kill;
+        if (std::filesystem::exists(codesPath)) {
+            EXPECT_EQ(readBytes(codesPath), isNew ? newCodes : oldCodes)
+                << "step " << kill << (isNew ? ": the new tile" : ": the earlier tile") << " beside another companion";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, PairAfterKill, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(std::get<1>(info.param) ? "batch" : "tile")
+                                    + (std::get<0>(info.param) ? "_with_companion" : "_without_companion");
+                         });
 
 // The output guard covers the companion: one that would replace an input through a symlink is
 // refused before anything is written.

@@ -131,6 +131,38 @@ TEST(OutputLeadsBack, SourceFolderWithoutTheTileIsRefusedToo)
     EXPECT_EQ(folderEntries(f.sec), std::set<std::string>{});
 }
 
+// A raster source at a path: every sample of the tile, no file read.
+struct RasterAt : TileSource {
+    explicit RasterAt(std::string at) : at(std::move(at)) {}
+    std::string path() const override { return at; }
+    Result<std::optional<SourceTile>> tileFor(const std::string&, int side, const std::vector<std::uint8_t>*,
+                                              const Proceed&) const override
+    {
+        return std::optional<SourceTile>(SourceTile{std::vector<std::int16_t>(std::size_t(side) * side, 500), {at}});
+    }
+    std::string at;
+};
+
+// Rasters are inputs like HGT folders: a raster folder (read with its sub folders) that holds the
+// output folder, or a raster file in it, is refused before anything is written there.
+class RasterSourceLeadsBack : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RasterSourceLeadsBack, IsRefusedBeforeAnythingIsWritten)
+{
+    TwoFolders f;
+    const std::string source = f.temp / GetParam();
+    source.ends_with(".tif") ? writeBytes(source, Bytes{'I', 'I', 42, 0}) : (void)fs::create_directories(source);
+    const std::set<std::string> before = folderEntries(f.in + "/Merged");
+    RunOptions options = quick();
+    options.sources = {{source, std::make_shared<RasterAt>(source)}};
+    WindowState state;
+    QuietHost host;
+    EXPECT_EQ(errorKind(MergeTile(state, host, f.primary, {}, options)), ErrorKind::OutputIsInput);
+    EXPECT_EQ(folderEntries(f.in + "/Merged"), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fill, RasterSourceLeadsBack, ::testing::Values("in/Merged", ".", "in/Merged/dgm.tif"));
+
 TEST(OutputLeadsBack, UnrelatedMergedSymlinkStaysAllowed)
 {
     TwoFolders f;

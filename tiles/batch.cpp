@@ -62,7 +62,7 @@ const Error* refusalOf(const std::vector<std::optional<Error>>& refusals, std::s
 // tile overlap the computing of the next.
 class Committer {
 public:
-    Committer() : m_thread([this] { work(); }) {}
+    explicit Committer(SaveOptions options) : m_options(std::move(options)), m_thread([this] { work(); }) {}
     Committer(const Committer&) = delete;
     Committer& operator=(const Committer&) = delete;
     ~Committer() { finish(); }
@@ -93,7 +93,7 @@ private:
     struct Job {
         std::size_t index;
         SaveFile output;
-        std::optional<SaveFile> provenance; // committed before its tile, removed if the tile fails
+        std::optional<SaveFile> provenance; // committed after its tile
     };
 
     void work()
@@ -106,19 +106,14 @@ private:
             Job job = std::move(m_queue.front());
             m_queue.pop_front();
             lock.unlock();
-            Result<> committed = job.provenance ? job.provenance->commit() : Result<>{};
-            if (committed) {
-                committed = job.output.commit();
-                if (!committed && job.provenance)
-                    (void)RemoveFile(job.provenance->targetPath());
-            }
-            if (!committed) {
+            if (Result<> committed = CommitPair(job.output, job.provenance, m_options); !committed) {
                 lock.lock();
                 m_failures.emplace_back(job.index, committed.error());
             }
         }
     }
 
+    SaveOptions m_options;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Job> m_queue;
@@ -133,7 +128,7 @@ void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const st
 {
     std::optional<Committer> committer;
     if (run.options.durable)
-        committer.emplace();
+        committer.emplace(run.saveOptions());
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         run.host.tileStarted(i, tiles.size(), tiles[i]);
         run.state.runLog += '\n';
@@ -267,6 +262,10 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
     BatchResult batch;
     try {
         RunContext run(state, host, options);
+        std::vector<std::string> outputFolders;
+        for (const std::string& tile : tiles)
+            outputFolders.push_back(SiblingFolder(tile, "Merged"));
+        const std::vector<std::string> missing = MissingFolders(outputFolders);
         const std::vector<std::optional<Error>> refusals = refuseClashes(tiles);
         if (SeveralInFlight(options, tiles.size()))
             runInParallel(run, tiles, secondaryFolder, refusals, batch);
@@ -288,6 +287,7 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
                 }
             }
         }
+        RemoveEmptyFolders(missing);
     } catch (...) {
         batch.tiles.push_back(FailedResult({}, CaughtError()));
     }

@@ -8,6 +8,7 @@
 #include "tiles/internal/tile_walk.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 namespace hgt {
@@ -21,9 +22,16 @@ std::string missingSecondaryText(const std::string& primaryFile)
     return "kein sekundäres hgt-file " + primaryFile + " im Sekundärordner gefunden";
 }
 
+std::string nothingToInterpolateText(const std::string& primaryFile)
+{
+    return "keine Quelle angegeben, und kein Loch von " + primaryFile
+           + " liegt nah genug an gültigen Werten, um es zu interpolieren";
+}
+
 // No source had the tile: the folders' text when only folders were asked, and the rasters by name,
-// which hold no hgt-file that could be missing.
-std::string missingSourceText(const std::string& primaryFile, const std::vector<FillSource>& sources)
+// which hold no hgt-file that could be missing. An interpolating run without any source says so.
+std::string missingSourceText(const std::string& primaryFile, const std::vector<FillSource>& sources,
+                              bool interpolating)
 {
     std::string rasters;
     std::size_t rasterCount = 0;
@@ -36,7 +44,7 @@ std::string missingSourceText(const std::string& primaryFile, const std::vector<
         }
     }
     if (rasterCount == 0)
-        return missingSecondaryText(primaryFile);
+        return anyFolder || !interpolating ? missingSecondaryText(primaryFile) : nothingToInterpolateText(primaryFile);
     const std::string named =
         rasterCount == 1 ? "die Rasterquelle " + rasters + " hat" : "die Rasterquellen " + rasters + " haben";
     if (anyFolder)
@@ -122,7 +130,6 @@ private:
     // Interpolation and provenance need the whole output before the walk writes it.
     bool prepares() const { return m_run.options.interpolate || m_run.options.provenance; }
     Result<PreparedTile> prepare(const TileInput& primary, const WalkInputs& inputs, const DeltaFilled* delta);
-    Result<> commitPair(SaveFile& output, std::optional<SaveFile>& provenance);
 
     // Yields to the host; false once a stop is requested.
     Proceed proceedUnlessStopped()
@@ -149,6 +156,16 @@ private:
         return m_result;
     }
 
+    // A stopped tile wrote nothing, so it counts nothing as found, filled or interpolated.
+    TileResult stopped()
+    {
+        TileResult none;
+        none.tile = m_result.tile;
+        none.filledBySource.assign(m_result.filledBySource.size(), 0);
+        m_result = std::move(none);
+        return end(RunEnd::Stopped);
+    }
+
     RunContext& m_run;
     TileResult m_result;
 };
@@ -167,21 +184,6 @@ Result<PreparedTile> FillRun::prepare(const TileInput& primary, const WalkInputs
     if (const std::string note = around.note(); prepared && !note.empty() && !m_run.stopRequested())
         m_result.warning += (m_result.warning.empty() ? "" : "; ") + note;
     return prepared;
-}
-
-// The companion first: once the tile has its name, both are there; a tile that fails takes its
-// companion with it.
-Result<> FillRun::commitPair(SaveFile& output, std::optional<SaveFile>& provenance)
-{
-    if (provenance)
-        if (Result<> committed = provenance->commit(); !committed)
-            return committed;
-    if (Result<> committed = output.commit(); !committed) {
-        if (provenance)
-            (void)RemoveFile(provenance->targetPath());
-        return committed;
-    }
-    return {};
 }
 
 TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal,
@@ -236,7 +238,7 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
                 OpenTileSource(*tiles, name, primary->grid(), voids, *wanted, proceedUnlessStopped());
             // A source asked to stop returns early; whatever it returned is not a result.
             if (m_run.stopRequested())
-                return end(RunEnd::Stopped);
+                return stopped();
             if (!source)
                 return fail(source.error());
             if (!*source)
@@ -273,30 +275,37 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         if (!made)
             return fail(made.error());
         if (m_run.stopRequested())
-            return end(RunEnd::Stopped);
+            return stopped();
         m_result.leftTooFar = made->leftTooFar;
         if (made->interpolated > 0)
             prepared.emplace(std::move(*made));
     }
     if (!anySource && !prepared) {
-        m_result.note = missingSourceText(primaryFile, fillSources);
+        m_result.note = missingSourceText(primaryFile, fillSources, m_run.options.interpolate);
         record(m_result.note);
         return end(RunEnd::MissingSecondary);
     }
 
     const std::string outputPath = MergedTilePath(primaryFile);
     const std::string mergedFolder = GetParentFolderName(outputPath);
-    if (Result<> safe = CheckOutputTarget(outputPath, inputs); !safe)
+    // Rasters are inputs too, and a folder of rasters is read with its sub folders.
+    std::vector<std::string> rasterTrees;
+    for (const FillSource& source : fillSources) {
+        if (!source.tiles)
+            continue;
+        if (FolderExists(source.folder)) {
+            rasterTrees.push_back(source.folder);
+        } else {
+            inputs.files.push_back(source.folder);
+            inputs.folders.push_back(SiblingFolder(source.folder, "."));
+        }
+    }
+    if (Result<> safe = CheckOutputTarget(outputPath, inputs, rasterTrees); !safe)
         return fail(safe.error());
     const std::string provenancePath = ProvenancePath(outputPath);
     if (m_run.options.provenance)
-        if (Result<> safe = CheckOutputTarget(provenancePath, inputs); !safe)
+        if (Result<> safe = CheckOutputTarget(provenancePath, inputs, rasterTrees); !safe)
             return fail(safe.error());
-    if (Result<> folder = EnsureFolder(mergedFolder); !folder)
-        return fail(folder.error());
-    Result<SaveFile> output = SaveFile::create(outputPath, m_run.saveOptions());
-    if (!output)
-        return fail(output.error());
 
     WalkSetup setup;
     setup.rule = SampleRule::Fill;
@@ -313,6 +322,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
             *primary, walkInputs.sources, voids, [this] { m_run.host.yieldToEvents(); }, m_run.useHelperThread);
         if (!filled)
             return fail(filled.error());
+        if (m_run.stopRequested())
+            return stopped();
         delta.emplace(std::move(*filled));
         walkInputs.filled = &*delta;
         m_result.offsets = delta->offsets;
@@ -325,8 +336,19 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         Result<PreparedTile> made = prepare(*primary, walkInputs, delta ? &*delta : nullptr);
         if (!made)
             return fail(made.error());
+        // A stopped preparation is unfinished: nothing of it is written or counted.
+        if (m_run.stopRequested())
+            return stopped();
         prepared.emplace(std::move(*made));
     }
+
+    // Only now is there something to write (a folder made for it goes again when nothing is written,
+    // see RemoveEmptyFolders).
+    if (Result<> folder = EnsureFolder(mergedFolder); !folder)
+        return fail(folder.error());
+    Result<SaveFile> output = SaveFile::create(outputPath, m_run.saveOptions());
+    if (!output)
+        return fail(output.error());
     std::optional<SaveFile> provenance;
     if (prepared) {
         walkInputs.prepared = prepared->bytes();
@@ -343,6 +365,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     const Result<Walk> walk = WalkTile(m_run, setup, walkInputs, *output);
     if (!walk)
         return fail(walk.error());
+    if (walk->stopped)
+        return stopped();
     m_result.voidsFound = delta ? delta->voidsFound : walk->voidsFound;
     m_result.voidsLeft = delta ? delta->voidsLeft : walk->voidsLeft;
     m_result.voidsFilled = m_result.voidsFound - m_result.voidsLeft;
@@ -358,8 +382,6 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     for (std::size_t s = 0; s < sourceFiles.size() && s < m_result.filledBySource.size(); ++s)
         if (m_result.filledBySource[s] > 0)
             m_result.sourceFiles.insert(m_result.sourceFiles.end(), sourceFiles[s].begin(), sourceFiles[s].end());
-    if (walk->stopped)
-        return end(RunEnd::Stopped);
 
     primary->close();
     sources.clear();
@@ -371,13 +393,42 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         pending->emplace(std::move(*output));
         if (provenance)
             pendingProvenance->emplace(std::move(*provenance));
-    } else if (Result<> committed = commitPair(*output, provenance); !committed) {
+    } else if (Result<> committed = CommitPair(*output, provenance, m_run.saveOptions()); !committed) {
         return fail(committed.error());
     }
     return end(RunEnd::Complete);
 }
 
 } // namespace
+
+// The tile and its companion are either the earlier pair or the new one, whenever the run ends: the
+// earlier companion goes first (durably, before the tile is replaced), the new one comes after its
+// tile. A kill in between leaves a tile without companion, never one beside a companion of another tile.
+Result<> CommitPair(SaveFile& output, std::optional<SaveFile>& provenance, const SaveOptions& options)
+{
+    const std::string companion = ProvenancePath(output.targetPath());
+    // What would keep the companion from its name keeps the tile from its own.
+    if (provenance && FolderExists(companion))
+        return SystemError(companion, " kann nicht geschrieben werden", EISDIR);
+    if (EntryExists(companion) && !FolderExists(companion)) {
+        if (Result<> removed = RemoveFile(companion); !removed)
+            return removed;
+        if (options.trace)
+            options.trace("remove", companion);
+        if (options.durable)
+            if (Result<> synced = SyncFolder(GetParentFolderName(companion), options.trace); !synced)
+                return synced;
+    }
+    // The companion's data is on disk before the tile is replaced, so that little is left to fail after.
+    if (provenance)
+        if (Result<> synced = provenance->syncData(); !synced)
+            return synced;
+    if (Result<> committed = output.commit(); !committed)
+        return committed;
+    if (provenance)
+        return provenance->commit();
+    return {};
+}
 
 TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
                    std::optional<SaveFile>* pending, const Error* refusal, std::optional<SaveFile>* pendingProvenance)
@@ -403,8 +454,10 @@ TileResult MergeTile(WindowState& state, RunHost& host, const std::string& prima
                      const std::string& secondaryFolder, const RunOptions& options)
 {
     RunContext run(state, host, options);
+    const std::vector<std::string> missing = MissingFolders({SiblingFolder(primaryFile, "Merged")});
     host.tileStarted(0, 1, primaryFile);
     TileResult result = RunFill(run, primaryFile, secondaryFolder, nullptr);
+    RemoveEmptyFolders(missing);
     host.tileFinished(0, 1, result);
     if (result.end == RunEnd::Complete && options.durable) {
         // The new name is durable only once its folder is.

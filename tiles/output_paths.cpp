@@ -3,6 +3,10 @@
 #include "platform/file_system.h"
 #include "tiles/tile_folder.h"
 
+#include <filesystem>
+#include <set>
+#include <system_error>
+
 namespace hgt {
 
 std::string SiblingFolder(const std::string& path, const std::string& name)
@@ -24,7 +28,27 @@ std::string ProvenancePath(const std::string& outputPath)
     return outputPath.substr(0, cut) + ".src";
 }
 
-Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs)
+std::vector<std::string> MissingFolders(const std::vector<std::string>& folders)
+{
+    std::set<std::string> missing;
+    for (const std::string& folder : folders)
+        if (!EntryExists(folder))
+            missing.insert(folder);
+    return {missing.begin(), missing.end()};
+}
+
+void RemoveEmptyFolders(const std::vector<std::string>& folders)
+{
+    for (const std::string& folder : folders) {
+        std::error_code ignored;
+        // A real folder, not a link or file put there meanwhile; removing fails unless it is empty.
+        if (std::filesystem::is_directory(std::filesystem::symlink_status(folder, ignored)))
+            std::filesystem::remove(folder, ignored);
+    }
+}
+
+Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs,
+                           const std::vector<std::string>& trees)
 {
     const std::optional<FileIdentity> output = IdentityOf(outputPath);
     const std::string resolvedOutput = ResolvedPath(outputPath);
@@ -34,6 +58,22 @@ Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& input
                          "Die Ausgabe " + outputPath + " wäre das Eingabefile " + file + " selbst; nichts geschrieben"};
     }
     const std::string outputFolder = GetParentFolderName(outputPath);
+    // A tree is read down to its last sub folder: an output anywhere in it, also in a folder still
+    // to be made, would be read back as a source. The resolved path leads through any links.
+    const std::string resolvedFolder = ResolvedPath(outputFolder.empty() ? "." : outputFolder);
+    for (std::string above = resolvedFolder; !above.empty();) {
+        const std::optional<FileIdentity> here = IdentityOf(above);
+        for (const std::string& tree : trees) {
+            if (here && here == IdentityOf(tree))
+                return Error{ErrorKind::OutputIsInput, "Der Ausgabeordner " + outputFolder
+                                                           + (above == resolvedFolder ? " ist der" : " liegt im")
+                                                           + " Eingabeordner " + tree + "; nichts geschrieben"};
+        }
+        const std::string parent = GetParentFolderName(above);
+        if (parent == above)
+            break;
+        above = parent;
+    }
     const std::optional<FileIdentity> folder = IdentityOf(outputFolder);
     if (!folder)
         return {}; // made new by this run: it cannot hold an input

@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,19 +30,24 @@ extern char** environ;
 namespace hgt::cli::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 struct Process {
     pid_t pid = -1;
     std::string outPath;
     std::string errPath;
 };
 
-// Starts the program with stdout and stderr into files (so stderr is no terminal).
-Process start(const TempFolder& temp, const std::vector<std::string>& args, char** environment = environ)
+// Starts the program with stdout (or into `out`) and stderr into files (so stderr is no terminal).
+Process start(const TempFolder& temp, const std::vector<std::string>& args, char** environment = environ, int out = -1)
 {
     Process process{-1, temp / "stdout.txt", temp / "stderr.txt"};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, process.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out >= 0)
+        posix_spawn_file_actions_adddup2(&actions, out, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, process.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, process.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> all{HGTFILL_CLI};
     all.insert(all.end(), args.begin(), args.end());
@@ -284,6 +290,43 @@ TEST(Executable, InterruptStopsTheBatchWithoutPartialFiles)
     std::smatch count;
     ASSERT_TRUE(std::regex_search(done.out, count, std::regex(R"re("done":([0-9]+),)re"))) << done.out;
     EXPECT_EQ(static_cast<std::size_t>(std::stoi(count[1])), outputs.size());
+}
+
+// A run held up where it cannot look at the stop flag (its report written into a full pipe that
+// nobody reads): SIGTERM still ends it within about a second, as 143.
+TEST(Executable, SignalEndsARunHeldUpInAWriteWithinASecond)
+{
+    TempFolder temp;
+    writeBytes(temp / "one.hgt", plainTile(3, kTileSide3));
+    writeBytes(temp / "secondary/N40E000.hgt", plainTile(4, kTileSide3));
+    std::filesystem::create_directories(temp / "tiles");
+    for (int k = 0; k < 300; ++k) // tiles without holes: quick, and a line of the report each
+        std::filesystem::create_hard_link(temp / "one.hgt", temp / ("tiles/N10E" + std::to_string(k) + ".hgt"));
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    ::fcntl(pipe[1], F_SETPIPE_SZ, 4096);
+    const Process process =
+        start(temp, {"batch", "--json", "-s", temp / "secondary", temp / "tiles"}, environ, pipe[1]);
+    ::close(pipe[1]);
+    int queued = 0;
+    for (int wait = 0; wait < 6000 && queued < ::fcntl(pipe[0], F_GETPIPE_SZ); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(::ioctl(pipe[0], FIONREAD, &queued), 0);
+    }
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(process.pid, SIGTERM), 0);
+    int raw = 0;
+    pid_t ended = 0;
+    while ((ended = ::waitpid(process.pid, &raw, WNOHANG)) == 0 && std::chrono::steady_clock::now() - sent < 5s)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - sent;
+    if (ended == 0) {
+        ::kill(process.pid, SIGKILL);
+        ::waitpid(process.pid, &raw, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 143) << "still running after " << took.count() << " s";
+    EXPECT_LT(took.count(), 2.0);
+    ::close(pipe[0]);
 }
 
 } // namespace

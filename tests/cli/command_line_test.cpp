@@ -80,6 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"max_distance_too_far", {"batch", "--max-distance=10001", "-s", "d", "f"}, Command::Batch, "10000"},
         UsageCase{
             "max_distance_not_a_number", {"fill", "--max-distance", "1e3", "-s", "d", "a.hgt"}, Command::Fill, "„1e3“"},
+        UsageCase{"max_distance_without_interpolate",
+                  {"fill", "--max-distance", "30", "-s", "d", "a.hgt"},
+                  Command::Fill,
+                  "„--max-distance“ gilt nur zusammen mit „--interpolate“"},
         UsageCase{
             "interpolate_not_for_diff", {"diff", "--interpolate", "a.hgt", "b.hgt"}, Command::Diff, "„--interpolate“"},
         UsageCase{

@@ -132,4 +132,9 @@ TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::s
                    std::optional<SaveFile>* pending, const Error* refusal = nullptr,
                    std::optional<SaveFile>* pendingProvenance = nullptr);
 
+// Commits a fill's output with its provenance companion, or, without one, removes the companion an
+// earlier fill left beside the output. Whenever it stops, the two on disk are the earlier pair, the
+// new pair or a tile alone, never a tile beside another tile's companion.
+Result<> CommitPair(SaveFile& output, std::optional<SaveFile>& provenance, const SaveOptions& options);
+
 } // namespace hgt
