@@ -95,6 +95,7 @@ struct OpenMember {
     double scale = 1;
     double offset = 0;
     double metresPerUnit = 1;
+    bool asIs = true; // the pixel values are metres
 };
 
 // Pixels of a mosaic (decimated by `factor` when the source is much finer than the tile), NaN where no
@@ -263,8 +264,8 @@ Result<> ReadWindow(Mosaic& mosaic, std::vector<OpenMember>& open, Window& windo
                         const double p = in[c];
                         if (!std::isnan(out[c]) || std::isnan(p) || (o.nodata && p == *o.nodata) || IsVoidMarker(p))
                             continue;
-                        const double height = (p * o.scale + o.offset) * o.metresPerUnit;
-                        if (IsVoidMarker(height))
+                        const double height = o.asIs ? p : (p * o.scale + o.offset) * o.metresPerUnit;
+                        if (!o.asIs && IsVoidMarker(height))
                             continue;
                         out[c] = height;
                         owner[c] = static_cast<std::uint32_t>(m);
@@ -372,6 +373,7 @@ private:
             if (!has)
                 o.offset = 0;
             o.metresPerUnit = member.entry->metresPerUnit;
+            o.asIs = o.scale == 1 && o.offset == 0 && o.metresPerUnit == 1;
             m_open.push_back(std::move(o));
         }
         return {};

@@ -73,6 +73,8 @@ struct TilePlacement {
 // pixel holding one is a void of the source, declared or not.
 inline bool IsVoidMarker(double height)
 {
+    if (height > -9998.5) [[likely]]
+        return false;
     const double whole = RoundToWhole(height);
     return whole == kVoidValue || whole == -32768 || whole == -32767;
 }
