@@ -439,6 +439,15 @@ TEST(BrokenRasters, SayWhatIsWrongAndPrintNothing)
     EXPECT_EQ(message.rfind("Die Rasterdatei " + (f / "cut.tif") + " lässt sich nicht lesen: ", 0), 0u) << message;
     EXPECT_EQ(message.find("unbekannter Fehler"), std::string::npos) << message;
     EXPECT_EQ(printed, "");
+
+    // A raster gone since the source was opened is named as gone.
+    auto gone = RasterSource::open(f / "whole.tif");
+    ASSERT_TRUE(gone) << gone.error().message;
+    std::filesystem::remove(f / "whole.tif");
+    auto missing = gone->tileFor("N47E011.hgt", 1201);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind, ErrorKind::NotFound);
+    EXPECT_EQ(missing.error().message, "Die Rasterdatei " + (f / "whole.tif") + " gibt es nicht mehr.");
 }
 
 // Only the rasters that gave a sample its value are named, not every one that was read.

@@ -1,5 +1,6 @@
 #include "rasters/internal/mosaic.h"
 
+#include "platform/file_system.h"
 #include "rasters/internal/gdal_support.h"
 
 #include <chrono>
@@ -179,6 +180,8 @@ double Resample(const Window& window, double u, double v, double rx, double ry, 
 
 Error ReadError(const std::string& path, const QuietGdal& quiet)
 {
+    if (!FileExists(path))
+        return Error{ErrorKind::NotFound, "Die Rasterdatei " + path + " gibt es nicht mehr."};
     return Error{ErrorKind::Io, "Die Rasterdatei " + path + " lässt sich nicht lesen: " + quiet.reason()};
 }
 
