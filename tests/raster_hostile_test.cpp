@@ -26,31 +26,25 @@ namespace {
 using test::TempFolder;
 using Clock = std::chrono::steady_clock;
 
-// A raster of `width` x `height` pixels from `value(column, row)`, on EPSG:4326.
-void WriteGrid(const std::string& path, int width, int height, const std::array<double, 6>& gt, GDALDataType type,
-               const std::function<double(int, int)>& value, const char* unit = nullptr,
-               std::vector<const char*> options = {"TILED=YES"})
+// N47E011 at 3", one pixel centred on each node: a sample takes exactly its pixel's height.
+constexpr double kPx = 1.0 / 1200;
+
+// A GeoTIFF of that grid with the heights `value(column, row)`.
+void WriteGrid(const std::string& path, GDALDataType type, const std::function<double(int, int)>& value,
+               const char* unit = nullptr)
 {
-    GDALAllRegister();
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    options.push_back(nullptr);
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), width, height, 1, type,
-                                 const_cast<char**>(options.data()));
-    ASSERT_NE(ds, nullptr) << CPLGetLastErrorMsg();
-    GDALSetGeoTransform(ds, const_cast<double*>(gt.data()));
-    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-    OSRImportFromEPSG(srs, 4326);
-    GDALSetSpatialRef(ds, srs);
-    OSRDestroySpatialReference(srs);
+    RasterLayout layout = Geographic(11 - 0.5 * kPx, 47 - 0.5 * kPx, 12 + 0.5 * kPx, 48 + 0.5 * kPx, 1200, 1200);
+    layout.type = type;
+    WriteRaster(path, layout);
+    GDALDatasetH ds = GDALOpen(path.c_str(), GA_Update);
+    ASSERT_NE(ds, nullptr);
     GDALRasterBandH band = GDALGetRasterBand(ds, 1);
     if (unit)
         GDALSetRasterUnitType(band, unit);
-    std::vector<double> row(static_cast<std::size_t>(width));
-    for (int r = 0; r < height && value; ++r) {
-        for (int c = 0; c < width; ++c)
-            row[static_cast<std::size_t>(c)] = value(c, r);
-        ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, r, width, 1, row.data(), width, 1, GDT_Float64, 0, 0), CE_None);
-    }
+    std::vector<double> pixels(1201 * 1201);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = value(static_cast<int>(i % 1201), static_cast<int>(i / 1201));
+    ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, 0, 1201, 1201, pixels.data(), 1201, 1201, GDT_Float64, 0, 0), CE_None);
     GDALClose(ds);
 }
 
@@ -60,11 +54,7 @@ void WriteText(const std::string& path, const std::string& text)
     std::ofstream(path) << text;
 }
 
-// N47E011 at 3", one pixel centred on each node: a sample takes exactly its pixel's height.
-constexpr double kPx = 1.0 / 1200;
-constexpr std::array<double, 6> kNodeGrid{11 - 0.5 * kPx, kPx, 0, 48 + 0.5 * kPx, 0, -kPx};
-
-// A VRT of the node grid with one band of `bandXml` (its attributes and contents).
+// A VRT of `size` pixels a side over N47E011 (pixel centres on the nodes for 1201) with one Int16 band.
 std::string Vrt(const std::string& bandAttributes, const std::string& bandContents, int size = 1201, double pixel = kPx)
 {
     std::ostringstream text;
@@ -103,12 +93,8 @@ public:
     int connections()
     {
         int count = 0;
-        while (int client = accept(m_socket, nullptr, nullptr)) {
-            if (client < 0)
-                break;
+        for (int client; (client = accept(m_socket, nullptr, nullptr)) >= 0; ++count)
             close(client);
-            ++count;
-        }
         return count;
     }
 
@@ -123,10 +109,6 @@ struct VrtCase {
     ErrorKind kind;
     std::string says;
 };
-void PrintTo(const VrtCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 std::string WriteVrt(const TempFolder& f, const std::string& name, const std::string& xml)
 {
@@ -134,10 +116,13 @@ std::string WriteVrt(const TempFolder& f, const std::string& name, const std::st
     return f / name;
 }
 
-const std::string kRawOverSecret =
-    Vrt("subClass=\"VRTRawRasterBand\"", "<SourceFilename relativeToVRT=\"1\">secret.txt</SourceFilename>"
-                                         "<ImageOffset>0</ImageOffset><PixelOffset>2</PixelOffset>"
-                                         "<LineOffset>2402</LineOffset><ByteOrder>MSB</ByteOrder>");
+// A VRT whose band is the bytes of the test's secret.txt.
+std::string RawOverSecret(const TempFolder& f)
+{
+    return Vrt("subClass=\"VRTRawRasterBand\"", "<SourceFilename>" + (f / "secret.txt")
+                                                    + "</SourceFilename><PixelOffset>2</PixelOffset>"
+                                                      "<LineOffset>2402</LineOffset>");
+}
 
 class HostileVrt : public ::testing::TestWithParam<VrtCase> {};
 
@@ -146,7 +131,7 @@ TEST_P(HostileVrt, IsRefusedAtOpen)
 {
     TempFolder f;
     WriteText(f / "secret.txt", std::string(4000, 'x') + "password\n");
-    WriteGrid(f / "good.tif", 1201, 1201, kNodeGrid, GDT_Int16, [](int, int) { return 1000; });
+    WriteGrid(f / "good.tif", GDT_Int16, [](int, int) { return 1000; });
     ASSERT_FALSE(HasFatalFailure());
     setenv("GDAL_VRT_ENABLE_PYTHON", "YES", 1);
     const std::string path = GetParam().write(f);
@@ -161,13 +146,11 @@ TEST_P(HostileVrt, IsRefusedAtOpen)
 INSTANTIATE_TEST_SUITE_P(
     Rasters, HostileVrt,
     ::testing::Values(
-        VrtCase{"RawBandOverATextFile", [](const TempFolder& f) { return WriteVrt(f, "raw.vrt", kRawOverSecret); },
+        VrtCase{"RawBandOverATextFile", [](const TempFolder& f) { return WriteVrt(f, "raw.vrt", RawOverSecret(f)); },
                 ErrorKind::NotATile, "secret.txt roh als Höhen"},
         VrtCase{"RawBandInANestedVrt",
                 [](const TempFolder& f) {
-                    WriteVrt(f, "inner/raw.vrt",
-                             kRawOverSecret.substr(0, kRawOverSecret.find("secret.txt")) + "../secret.txt"
-                                 + kRawOverSecret.substr(kRawOverSecret.find("secret.txt") + 10));
+                    WriteVrt(f, "inner/raw.vrt", RawOverSecret(f));
                     return WriteVrt(f, "outer.vrt", Vrt("", SimpleSource("inner/raw.vrt")));
                 },
                 ErrorKind::NotATile, "secret.txt roh als Höhen"},
@@ -193,10 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
                 ErrorKind::NotATile, "unbekannten Einheit \"furlong\""},
         VrtCase{"HostileVrtInAFolder",
                 [](const TempFolder& f) {
-                    WriteVrt(f, "folder/raw.vrt",
-                             Vrt("subClass=\"VRTRawRasterBand\"", "<SourceFilename>" + (f / "secret.txt")
-                                                                      + "</SourceFilename><PixelOffset>2</PixelOffset>"
-                                                                        "<LineOffset>2402</LineOffset>"));
+                    WriteVrt(f, "folder/raw.vrt", RawOverSecret(f));
                     std::filesystem::copy_file(f / "good.tif", f / "folder/good.tif");
                     return f / "folder";
                 },
@@ -209,10 +189,6 @@ struct NetworkCase {
     bool refusedAtOpen;
     std::string says; // besides the address, where the refusal names it
 };
-void PrintTo(const NetworkCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class NetworkOff : public ::testing::TestWithParam<NetworkCase> {};
 
@@ -255,11 +231,6 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkCase{"VsicurlSource",
                     [](const TempFolder& f, const std::string& url) { return NetworkVrt(f, "/vsicurl/" + url); }, true,
                     "Netzwerkadresse /vsicurl/http://127.0.0.1:"},
-        NetworkCase{"VsicurlInsideAZip",
-                    [](const TempFolder& f, const std::string& url) {
-                        return NetworkVrt(f, "/vsizip//vsicurl/" + url + ".zip/dem.tif");
-                    },
-                    true, "Netzwerkadresse /vsizip//vsicurl/http://127.0.0.1:"},
         NetworkCase{"PlainUrl", [](const TempFolder& f, const std::string& url) { return NetworkVrt(f, url); }, true,
                     "Netzwerkadresse http://127.0.0.1:"},
         // Names that only the format's own reader turns into network paths: GDAL's file systems refuse them.
@@ -295,10 +266,6 @@ struct HeightCase {
     std::int16_t sample;      // expected outside the block
     std::int16_t blockSample; // expected inside it
 };
-void PrintTo(const HeightCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class SourceHeights : public ::testing::TestWithParam<HeightCase> {};
 
@@ -308,7 +275,7 @@ TEST_P(SourceHeights, AreMetresOrVoid)
     const HeightCase& c = GetParam();
     TempFolder f;
     WriteGrid(
-        f / "dem.tif", 1201, 1201, kNodeGrid, c.type,
+        f / "dem.tif", c.type,
         [&](int column, int row) {
             return column >= 100 && column < 200 && row >= 100 && row < 200 ? c.block : c.value;
         },
@@ -336,9 +303,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HeightCase{"UndeclaredMinus32768", GDT_Int16, 812, -32768, nullptr, 812, kVoidValue},
                       HeightCase{"UndeclaredMinus32767InFloats", GDT_Float32, 812.25, -32767, nullptr, 812, kVoidValue},
                       HeightCase{"Feet", GDT_Int16, 10000, 1000, "ft", 3048, 305},
-                      HeightCase{"UsSurveyFeet", GDT_Float32, 30000, 1000, "US survey foot", 9144, 305},
-                      HeightCase{"FeetWhoseMetresMeetAMarker", GDT_Float32, 1000, -32805.1, "ft", 305, kVoidValue},
-                      HeightCase{"MetresByName", GDT_Int16, 812, -12, "metre", 812, -12}),
+                      HeightCase{"FeetWhoseMetresMeetAMarker", GDT_Float32, 1000, -32805.1, "ft", 305, kVoidValue}),
     [](const auto& info) { return info.param.name; });
 
 long PeakKiB()
@@ -359,7 +324,7 @@ void ResetPeak()
 // A VRT of `perDegree` pixels a degree over N47E011 whose one source is a small raster stretched over it.
 std::string FineVrt(const TempFolder& f, int perDegree)
 {
-    WriteGrid(f / "small.tif", 1201, 1201, kNodeGrid, GDT_Int16, [](int c, int r) { return 500 + c - r; });
+    WriteGrid(f / "small.tif", GDT_Int16, [](int c, int r) { return 500 + c - r; });
     const double pixel = 1.0 / perDegree;
     const int size = perDegree + 1;
     const std::string rects = "<SrcRect xOff=\"0\" yOff=\"0\" xSize=\"1201\" ySize=\"1201\"/><DstRect xOff=\"0\" "
@@ -423,10 +388,13 @@ TEST(FineSources, StopEndsALongReadAtOnce)
 TEST(BrokenRasters, SayWhatIsWrongAndPrintNothing)
 {
     TempFolder f;
-    WriteGrid(f / "whole.tif", 1201, 1201, kNodeGrid, GDT_Float32,
-              [](int c, int r) { return Terrain(c * kPx, r * kPx); }, nullptr,
-              {"TILED=YES", "COMPRESS=DEFLATE", "BLOCKXSIZE=128", "BLOCKYSIZE=128"});
-    ASSERT_FALSE(HasFatalFailure());
+    WriteRaster(f / "plain.tif", Geographic(11, 47, 12, 48, 1200, 1200));
+    // Compressed blocks are decoded on GDAL's worker threads.
+    const char* options[] = {"TILED=YES", "COMPRESS=DEFLATE", "BLOCKXSIZE=128", "BLOCKYSIZE=128", nullptr};
+    GDALDatasetH plain = GDALOpen((f / "plain.tif").c_str(), GA_ReadOnly);
+    GDALClose(GDALCreateCopy(GDALGetDriverByName("GTiff"), (f / "whole.tif").c_str(), plain, FALSE,
+                             const_cast<char**>(options), nullptr, nullptr));
+    GDALClose(plain);
     const test::Bytes whole = test::readBytes(f / "whole.tif");
     test::writeBytes(f / "cut.tif", test::Bytes(whole.begin(), whole.begin() + whole.size() * 2 / 3));
     auto source = RasterSource::open(f / "cut.tif");
@@ -454,8 +422,8 @@ TEST(BrokenRasters, SayWhatIsWrongAndPrintNothing)
 TEST(SourceFiles, NameOnlyTheRastersThatGaveValues)
 {
     TempFolder f;
-    WriteGrid(f / "dem/a.tif", 1201, 1201, kNodeGrid, GDT_Int16, [](int, int) { return 700; });
-    WriteGrid(f / "dem/b.tif", 1201, 1201, kNodeGrid, GDT_Int16, [](int, int) { return 900; });
+    WriteGrid(f / "dem/a.tif", GDT_Int16, [](int, int) { return 700; });
+    WriteGrid(f / "dem/b.tif", GDT_Int16, [](int, int) { return 900; });
     ASSERT_FALSE(HasFatalFailure());
     auto source = RasterSource::open(f / "dem");
     ASSERT_TRUE(source) << source.error().message;
