@@ -204,9 +204,13 @@ int Child(const std::string& mode, const std::string& folder)
         std::fclose(status);
     }
     std::int64_t voids = std::count((*tile)->values.begin(), (*tile)->values.end(), std::int16_t{-9999});
-    std::fprintf(stderr, "  %s: %.3f s in process, peak %.1f MiB, %lld void, %zu files\n", mode.c_str(),
-                 std::chrono::duration<double>(Clock::now() - start).count(), peakKiB / 1024.0,
-                 static_cast<long long>(voids), (*tile)->files.size());
+    // FNV-1a of the samples: a change of the resampling shows as a different sum.
+    std::uint64_t sum = 14695981039346656037u;
+    for (std::int16_t v : (*tile)->values)
+        sum = (sum ^ static_cast<std::uint16_t>(v)) * 1099511628211u;
+    std::fprintf(stderr, "  %s: %.3f s in process, peak %.1f MiB, %lld void, %zu files, samples %016llx\n",
+                 mode.c_str(), std::chrono::duration<double>(Clock::now() - start).count(), peakKiB / 1024.0,
+                 static_cast<long long>(voids), (*tile)->files.size(), static_cast<unsigned long long>(sum));
     return 0;
 }
 

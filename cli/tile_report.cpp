@@ -74,12 +74,18 @@ std::size_t notStarted(const BatchResult& run, std::size_t tiles)
     return tiles > run.tiles.size() ? tiles - run.tiles.size() : 0;
 }
 
-// "; aus N47E011_dem.tif, N47E012_dem.tif" when rasters filled voids.
+// "; aus N47E011_dem.tif, N47E012_dem.tif" when rasters filled voids; of many, the first few and
+// "und 1995 weitere", so that a folder of thousands keeps the line readable.
 std::string sourceFilesText(const TileResult& result)
 {
+    constexpr std::size_t kNamed = 5;
+    const std::vector<std::string>& files = result.sourceFiles;
+    const std::size_t named = files.size() <= kNamed + 1 ? files.size() : kNamed;
     std::string text;
-    for (const std::string& file : result.sourceFiles)
-        text += (text.empty() ? "; aus " : ", ") + file;
+    for (std::size_t i = 0; i < named; ++i)
+        text += (text.empty() ? "; aus " : ", ") + files[i];
+    if (named < files.size())
+        text += " und " + std::to_string(files.size() - named) + " weitere";
     return text;
 }
 

@@ -50,24 +50,31 @@ Result<RasterSource> RasterSource::open(const std::string& path)
     index->path = path;
     LonLatTransforms transforms;
     if (folder) {
-        for (const std::string& file : RasterFilesBelow(path))
-            if (auto entry = ReadEntry(file, transforms))
-                index->rasters.push_back(std::move(*entry));
+        for (const std::string& file : RasterFilesBelow(path)) {
+            EntryRead read = ReadEntry(file, transforms);
+            // A raster that must not be read is a fault of the source, not a file to pass over in silence.
+            if (read.refused)
+                return *read.refused;
+            if (read.entry)
+                index->rasters.push_back(std::move(*read.entry));
+        }
         if (index->rasters.empty())
             return Error{ErrorKind::NotFound, "Der Ordner " + path + " enthält keine georeferenzierten Raster."};
     } else {
-        auto entry = ReadEntry(path, transforms);
-        if (!entry)
+        EntryRead read = ReadEntry(path, transforms);
+        if (read.refused)
+            return *read.refused;
+        if (!read.entry)
             return Error{ErrorKind::NotATile,
-                         "Die Datei " + path + " ist kein georeferenziertes Raster: " + QuietGdal::lastMessage()};
-        index->rasters.push_back(std::move(*entry));
+                         "Die Datei " + path + " ist kein georeferenziertes Raster: " + read.whyNot};
+        index->rasters.push_back(std::move(*read.entry));
     }
     return RasterSource(std::move(index));
 }
 
 Result<std::optional<SourceTileSamples>> RasterSource::tileFor(const std::string& tileName, int side,
                                                                const std::vector<std::uint8_t>* wanted,
-                                                               const Proceed& /*proceed*/) const
+                                                               const Proceed& proceed) const
 {
     const auto origin = TileOriginOf(tileName);
     if (!origin)
@@ -86,6 +93,7 @@ Result<std::optional<SourceTileSamples>> RasterSource::tileFor(const std::string
     if (covering.empty())
         return std::optional<SourceTileSamples>{};
 
+    InitialiseGdal(); // the network rule again: a host may have registered GDAL's drivers since the open
     QuietGdal quiet;
     NoFolderListing noListing;
     SourceTileSamples tile;
@@ -94,9 +102,10 @@ Result<std::optional<SourceTileSamples>> RasterSource::tileFor(const std::string
 
     std::vector<Mosaic> mosaics = MosaicsOf(covering);
     const TilePlacement grid{side, *origin};
+    ProceedAsker asker(proceed);
     for (Mosaic& mosaic : mosaics) {
         const auto voidsBefore = std::count(tile.values.begin(), tile.values.end(), kVoidValue);
-        if (auto sampled = SampleMosaic(mosaic, grid, wanted ? wanted->data() : nullptr, tile.values); !sampled)
+        if (auto sampled = SampleMosaic(mosaic, grid, wanted ? wanted->data() : nullptr, tile.values, asker); !sampled)
             return sampled.error();
         if (std::count(tile.values.begin(), tile.values.end(), kVoidValue) == voidsBefore)
             continue;

@@ -5,7 +5,7 @@
 // this header; it is loaded and initialised on the first open.
 
 #include "platform/error.h"
-#include "tiles/runs.h" // Proceed
+#include "tiles/runs.h"        // Proceed
 #include "tiles/tile_folder.h" // TileOriginOf: a tile's corner from its name
 
 #include <cstdint>
@@ -21,7 +21,7 @@ namespace hgt {
 struct SourceTileSamples {
     int side = 0;
     std::vector<std::int16_t> values; // side*side heights in metres, host order; kVoidValue where none
-    std::vector<std::string> files;   // the rasters read for the samples given (none read: empty)
+    std::vector<std::string> files;   // the rasters that gave samples their values
 };
 
 // A height in metres as a tile sample: rounded half away from zero, clamped to 16 bits, and moved by
@@ -40,8 +40,10 @@ public:
     ~RasterSource();
 
     // Initialises GDAL on the first call (and, unless GDAL_CACHEMAX says otherwise, sets its block
-    // cache to 24 MB). NotFound for a missing path or a folder without any georeferenced raster,
-    // NotATile for a file GDAL cannot read as a georeferenced raster.
+    // cache to 24 MB); network paths are refused unless HGTFILL_NETWORK=1 is set (read at every open).
+    // A raster that must not be read (a VRT copying a file that is no raster or running code, heights
+    // in an unknown unit) fails the open, also inside a folder. NotFound for a missing path or a folder without any
+    // georeferenced raster, NotATile for a file GDAL cannot read as a georeferenced raster.
     static Result<RasterSource> open(const std::string& path);
     // A file with a raster extension, or a folder holding rasters but no HGT tiles.
     static bool looksLikeRasterSource(const std::string& path);
@@ -56,7 +58,10 @@ public:
     // weight is valid. Rasters on one pixel grid are read as one mosaic; where several grids cover a
     // sample, the first (by path) that gives it a value wins. With `wanted` (side*side flags), only
     // the flagged samples are looked up and only the source rows and columns around them are read.
-    // `proceed` is not yet asked.
+    // A source pixel whose height is a void marker is a void; heights in feet and other lengths become
+    // metres. A source much finer than the tile is read decimated (through its overviews where it has
+    // them), one absurdly finer refused. `proceed` is asked every few milliseconds while it reads;
+    // once it says stop, the read ends with an error within a fraction of a second.
     Result<std::optional<SourceTileSamples>> tileFor(const std::string& tileName, int side,
                                                      const std::vector<std::uint8_t>* wanted = nullptr,
                                                      const Proceed& proceed = {}) const;

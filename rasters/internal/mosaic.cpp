@@ -1,7 +1,9 @@
 #include "rasters/internal/mosaic.h"
 
+#include "platform/file_system.h"
 #include "rasters/internal/gdal_support.h"
 
+#include <chrono>
 #include <limits>
 #include <optional>
 
@@ -12,6 +14,16 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Tile rows resampled per pass: the source window of a pass stays a few MB even for a 1" tile.
 constexpr int kBandRows = 32;
+// Up to this many source pixels per tile step the source is read pixel by pixel (the bilinear and
+// tent kernels as they always were); beyond it, GDAL reads it decimated to about kDecimatedRadius.
+constexpr double kFullResolutionRadius = 8;
+constexpr double kDecimatedRadius = 4;
+// Beyond this many source pixels per tile step (after the best overview) a source is refused: reading
+// it would take hours.
+constexpr double kFinestRadius = 100;
+// The pixels of one pass's window at most (with the read buffer and owners about 160 MB); a pass
+// that would need more takes fewer tile rows.
+constexpr std::size_t kLargestWindow = std::size_t{8} << 20;
 // Source positions this close to a pixel centre are taken as on it, so that a neighbour with no
 // weight (the pixel past a raster's edge) is not asked for.
 constexpr double kSnap = 1e-6;
@@ -83,21 +95,32 @@ struct OpenMember {
     std::optional<double> nodata;
     double scale = 1;
     double offset = 0;
+    double metresPerUnit = 1;
+    bool asIs = true; // the pixel values are metres
 };
 
-// Pixels of a mosaic, NaN where no member has a valid value.
+// Pixels of a mosaic (decimated by `factor` when the source is much finer than the tile), NaN where no
+// member has a valid value, and which member each came from.
 struct Window {
     int column = 0;
     int row = 0;
     int columns = 0;
     int rows = 0;
+    int factor = 1;
     std::vector<double> pixels;
+    std::vector<std::uint32_t> owners;
 
     double at(int c, int r) const
     {
         if (c < column || r < row || c >= column + columns || r >= row + rows)
             return kNaN;
         return pixels[static_cast<std::size_t>(r - row) * columns + (c - column)];
+    }
+    std::optional<std::uint32_t> ownerAt(int c, int r) const
+    {
+        if (c < column || r < row || c >= column + columns || r >= row + rows)
+            return std::nullopt;
+        return owners[static_cast<std::size_t>(r - row) * columns + (c - column)];
     }
 };
 
@@ -155,46 +178,125 @@ double Resample(const Window& window, double u, double v, double rx, double ry, 
     return sum / (weightX * weightY);
 }
 
-Error ReadError(const std::string& path)
+Error ReadError(const std::string& path, const QuietGdal& quiet)
 {
-    return Error{ErrorKind::Io, "Die Rasterdatei " + path + " lässt sich nicht lesen: " + QuietGdal::lastMessage()};
+    if (!FileExists(path))
+        return Error{ErrorKind::NotFound, "Die Rasterdatei " + path + " gibt es nicht mehr."};
+    return Error{ErrorKind::Io, "Die Rasterdatei " + path + " lässt sich nicht lesen: " + quiet.reason()};
 }
 
-// Reads the mosaic's pixels in [column, column+columns) x [row, row+rows) from every member.
-Result<> ReadWindow(Mosaic& mosaic, std::vector<OpenMember>& open, Window& window, std::vector<double>& scratch)
+Error StoppedError(const std::string& path)
 {
-    window.pixels.assign(static_cast<std::size_t>(window.columns) * window.rows, kNaN);
+    return Error{ErrorKind::Io, "Das Lesen von " + path + " wurde angehalten."};
+}
+
+int CPL_STDCALL AskWhileReading(double, const char*, void* asker)
+{
+    return (*static_cast<ProceedAsker*>(asker))() ? TRUE : FALSE;
+}
+
+// A run of pixels along one axis of a member, on the full grid (`full`, `fullCount`) and on the
+// decimated one (`at`, `count`): whole decimated pixels read together, a pixel the member's edge cuts
+// read on its own from the part the member has.
+struct Span {
+    int full = 0;
+    int fullCount = 0;
+    int at = 0;
+    int count = 0;
+};
+
+// The spans of full pixels [a, b) for decimation by k (k = 1: one span, the pixels as they are).
+std::vector<Span> SpansOf(int a, int b, int k)
+{
+    std::vector<Span> spans;
+    const int firstWhole = (a + k - 1) / k, endWhole = b / k;
+    if (endWhole <= firstWhole) { // no whole decimated pixel: one or two cut ones
+        for (int d = a / k; d * k < b; ++d) {
+            const int from = std::max(a, d * k), to = std::min(b, (d + 1) * k);
+            spans.push_back({from, to - from, d, 1});
+        }
+        return spans;
+    }
+    if (firstWhole * k > a)
+        spans.push_back({a, firstWhole * k - a, firstWhole - 1, 1});
+    spans.push_back({firstWhole * k, (endWhole - firstWhole) * k, firstWhole, endWhole - firstWhole});
+    if (endWhole * k < b)
+        spans.push_back({endWhole * k, b - endWhole * k, endWhole, 1});
+    return spans;
+}
+
+// Reads the mosaic's pixels of the window from every member; the first member with a valid pixel wins.
+Result<> ReadWindow(Mosaic& mosaic, std::vector<OpenMember>& open, Window& window, std::vector<double>& scratch,
+                    ProceedAsker& proceed)
+{
+    const std::size_t size = static_cast<std::size_t>(window.columns) * window.rows;
+    window.pixels.assign(size, kNaN);
+    window.owners.assign(size, 0);
+    const int k = window.factor;
     for (std::size_t m = 0; m < mosaic.members.size(); ++m) {
-        auto& member = mosaic.members[m];
-        const int c0 = std::max(window.column, member.column);
-        const int r0 = std::max(window.row, member.row);
-        const int c1 = std::min(window.column + window.columns, member.column + member.entry->width);
-        const int r1 = std::min(window.row + window.rows, member.row + member.entry->height);
+        const auto& member = mosaic.members[m];
+        const int c0 = std::max(window.column * k, member.column);
+        const int r0 = std::max(window.row * k, member.row);
+        const int c1 = std::min((window.column + window.columns) * k, member.column + member.entry->width);
+        const int r1 = std::min((window.row + window.rows) * k, member.row + member.entry->height);
         if (c0 >= c1 || r0 >= r1)
             continue;
-        const int w = c1 - c0, h = r1 - r0;
-        scratch.resize(static_cast<std::size_t>(w) * h);
-        if (GDALRasterIO(open[m].band, GF_Read, c0 - member.column, r0 - member.row, w, h, scratch.data(), w, h,
-                         GDT_Float64, 0, 0)
-            != CE_None)
-            return ReadError(member.entry->path);
-        member.used = true;
-        for (int r = 0; r < h; ++r) {
-            double* out =
-                &window.pixels[static_cast<std::size_t>(r + r0 - window.row) * window.columns + (c0 - window.column)];
-            const double* in = &scratch[static_cast<std::size_t>(r) * w];
-            for (int c = 0; c < w; ++c) {
-                const double p = in[c];
-                if (!std::isnan(out[c]) || std::isnan(p) || (open[m].nodata && p == *open[m].nodata))
-                    continue;
-                out[c] = p * open[m].scale + open[m].offset;
+        const OpenMember& o = open[m];
+        for (const Span& y : SpansOf(r0, r1, k))
+            for (const Span& x : SpansOf(c0, c1, k)) {
+                scratch.resize(static_cast<std::size_t>(x.count) * y.count);
+                GDALRasterIOExtraArg extra;
+                INIT_RASTERIO_EXTRA_ARG(extra);
+                // Averaging lets a declared nodata pixel out; without one, a pixel is picked, so that an
+                // undeclared void marker is seen as one instead of being averaged into heights.
+                extra.eResampleAlg = o.nodata ? GRIORA_Average : GRIORA_NearestNeighbour;
+                extra.pfnProgress = AskWhileReading;
+                extra.pProgressData = &proceed;
+                QuietGdal quiet;
+                if (GDALRasterIOEx(o.band, GF_Read, x.full - member.column, y.full - member.row, x.fullCount,
+                                   y.fullCount, scratch.data(), x.count, y.count, GDT_Float64, 0, 0, &extra)
+                    != CE_None)
+                    return proceed.stopped() ? StoppedError(member.entry->path) : ReadError(member.entry->path, quiet);
+                for (int r = 0; r < y.count; ++r) {
+                    const std::size_t rowStart =
+                        static_cast<std::size_t>(y.at + r - window.row) * window.columns + (x.at - window.column);
+                    double* out = &window.pixels[rowStart];
+                    std::uint32_t* owner = &window.owners[rowStart];
+                    const double* in = &scratch[static_cast<std::size_t>(r) * x.count];
+                    for (int c = 0; c < x.count; ++c) {
+                        const double p = in[c];
+                        if (!std::isnan(out[c]) || std::isnan(p) || (o.nodata && p == *o.nodata) || IsVoidMarker(p))
+                            continue;
+                        const double height = o.asIs ? p : (p * o.scale + o.offset) * o.metresPerUnit;
+                        if (!o.asIs && IsVoidMarker(height))
+                            continue;
+                        out[c] = height;
+                        owner[c] = static_cast<std::uint32_t>(m);
+                    }
+                }
             }
-        }
     }
     return {};
 }
 
 } // namespace
+
+bool ProceedAsker::operator()()
+{
+    if (m_stopped)
+        return false;
+    if (!m_proceed)
+        return true;
+    // A few milliseconds apart: asking yields to the window's events, which costs more than a block read.
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    if (now - m_lastAsked < 5)
+        return true;
+    m_lastAsked = now;
+    m_stopped = !m_proceed();
+    return !m_stopped;
+}
 
 namespace {
 
@@ -203,8 +305,9 @@ namespace {
 class MosaicSampler {
 public:
     MosaicSampler(Mosaic& mosaic, const TilePlacement& tile, const std::uint8_t* wanted,
-                  std::vector<std::int16_t>& values)
-        : m_mosaic(mosaic), m_side(tile.side), m_origin(tile.origin), m_wanted(wanted), m_values(values)
+                  std::vector<std::int16_t>& values, ProceedAsker& proceed)
+        : m_mosaic(mosaic), m_side(tile.side), m_origin(tile.origin), m_wanted(wanted), m_values(values),
+          m_proceed(proceed)
     {}
 
     Result<> run()
@@ -213,16 +316,27 @@ public:
             return opened;
         if (auto made = makeTransformer(); !made)
             return made;
+        if (auto fine = chooseDecimation(); !fine)
+            return fine;
         findBlockRows();
         for (int first = 0, end = 0; first < m_side; first = end) {
+            if (!m_proceed())
+                return StoppedError(m_mosaic.members.front().entry->path);
             end = std::min(m_side, first + kBandRows);
             if (!waitingColumns(first, end))
                 continue;
             transformPass(first, end);
             end = endBeforeNextBlockRow(first, end);
+            centre(first, end);
             if (!windowFor(first, end))
                 continue;
-            if (auto read = ReadWindow(m_mosaic, m_open, m_window, m_scratch); !read)
+            while (windowPixels() > kLargestWindow && end - first > 1) {
+                end = first + (end - first) / 2;
+                windowFor(first, end);
+            }
+            if (windowPixels() > kLargestWindow)
+                return tooFine(std::max(m_radiusX, m_radiusY));
+            if (auto read = ReadWindow(m_mosaic, m_open, m_window, m_scratch, m_proceed); !read)
                 return read;
             resamplePass(first, end);
         }
@@ -236,15 +350,21 @@ private:
     {
         return static_cast<std::size_t>(row - m_first) * m_columns + (column - m_firstColumn);
     }
+    std::size_t windowPixels() const { return static_cast<std::size_t>(m_window.columns) * m_window.rows; }
 
     Result<> openMembers()
     {
         for (const auto& member : m_mosaic.members) {
+            if (!m_proceed())
+                return StoppedError(member.entry->path);
+            QuietGdal quiet;
             OpenMember o;
             o.dataset = OpenRasterForPixels(member.entry->path);
             if (!o.dataset)
-                return ReadError(member.entry->path);
+                return ReadError(member.entry->path, quiet);
             o.band = GDALGetRasterBand(o.dataset.get(), 1);
+            if (!o.band)
+                return ReadError(member.entry->path, quiet);
             int has = 0;
             const double nodata = GDALGetRasterNoDataValue(o.band, &has);
             if (has)
@@ -255,6 +375,8 @@ private:
             o.offset = GDALGetRasterOffset(o.band, &has);
             if (!has)
                 o.offset = 0;
+            o.metresPerUnit = member.entry->metresPerUnit;
+            o.asIs = o.scale == 1 && o.offset == 0 && o.metresPerUnit == 1;
             m_open.push_back(std::move(o));
         }
         return {};
@@ -264,6 +386,7 @@ private:
     // kernel: how many source pixels one tile step spans decides between bilinear and an average.
     Result<> makeTransformer()
     {
+        QuietGdal quiet;
         Srs sourceSrs = SrsFromText(m_mosaic.members.front().entry->crs);
         Srs wgs84 = Wgs84();
         const double step = 1.0 / (m_side - 1);
@@ -273,7 +396,7 @@ private:
                                 : nullptr;
         if (!exact)
             return Error{ErrorKind::Io, "Keine Umrechnung von " + m_mosaic.members.front().entry->path
-                                            + " auf WGS84: " + QuietGdal::lastMessage()};
+                                            + " auf WGS84: " + quiet.reason()};
         m_transform.reset(GDALCreateApproxTransformer(GDALGenImgProjTransform, exact, 0.125));
         GDALApproxTransformerOwnsSubtransformer(m_transform.get(), TRUE);
 
@@ -286,6 +409,38 @@ private:
             m_radiusY = std::max(1.0, std::abs(y[1] - y[0]) + std::abs(y[2] - y[0]));
             m_rowsAdvance = y[2] >= y[0];
         }
+        if (!std::isfinite(m_radiusX) || !std::isfinite(m_radiusY))
+            return tooFine(std::numeric_limits<double>::infinity());
+        return {};
+    }
+
+    Error tooFine(double radius) const
+    {
+        const std::string across = std::isfinite(radius) ? std::to_string(std::lround(radius)) : "unzählige";
+        return Error{ErrorKind::NotATile, "Die Rasterdatei " + m_mosaic.members.front().entry->path
+                                              + " ist für eine Kachel von " + std::to_string(m_side) + " × "
+                                              + std::to_string(m_side) + " Werten zu fein aufgelöst (" + across
+                                              + " Pixel auf einen Kachelabstand); Übersichten (gdaladdo) helfen."};
+    }
+
+    // Much finer than the tile, the source is read decimated (GDAL takes an overview where there is
+    // one); absurdly finer, without overviews to match, it is refused.
+    Result<> chooseDecimation()
+    {
+        const double radius = std::min(m_radiusX, m_radiusY);
+        if (std::max(m_radiusX, m_radiusY) <= kFullResolutionRadius)
+            return {};
+        double overview = 1; // the coarsest overview every member has, as a factor
+        for (std::size_t m = 0; m < m_open.size(); ++m) {
+            double best = 1;
+            for (int i = 0, n = GDALGetOverviewCount(m_open[m].band); i < n; ++i)
+                if (GDALRasterBandH band = GDALGetOverview(m_open[m].band, i); band && GDALGetRasterBandXSize(band) > 0)
+                    best = std::max(best, double(m_mosaic.members[m].entry->width) / GDALGetRasterBandXSize(band));
+            overview = m == 0 ? best : std::min(overview, best);
+        }
+        if (std::max(m_radiusX, m_radiusY) / overview > kFinestRadius)
+            return tooFine(std::max(m_radiusX, m_radiusY));
+        m_window.factor = std::max(1, static_cast<int>(radius / kDecimatedRadius));
         return {};
     }
 
@@ -301,7 +456,6 @@ private:
         }
         std::sort(m_blockRows.begin(), m_blockRows.end());
     }
-
     // The columns from the first to the last waiting sample of the pass; false when none waits.
     bool waitingColumns(int first, int end)
     {
@@ -368,16 +522,20 @@ private:
         return end;
     }
 
-    // Moves the positions to pixel centres at whole numbers and sets the window to the pixels they
-    // need; false when the pass falls outside the mosaic.
-    bool windowFor(int first, int end)
+    // Moves the positions to pixel centres at whole numbers, on the decimated grid when the source
+    // is read decimated.
+    void centre(int first, int end)
     {
         const std::size_t count = static_cast<std::size_t>(end - first) * m_columns;
-        double uMin = std::numeric_limits<double>::max(), uMax = -uMin, vMin = uMin, vMax = -uMin;
+        const double k = m_window.factor;
         for (std::size_t i = 0; i < count; ++i) {
             if (!m_ok[i] || !std::isfinite(m_u[i]) || !std::isfinite(m_v[i])) {
                 m_ok[i] = 0;
                 continue;
+            }
+            if (k != 1) {
+                m_u[i] /= k;
+                m_v[i] /= k;
             }
             m_u[i] -= 0.5;
             m_v[i] -= 0.5;
@@ -385,36 +543,60 @@ private:
                 m_u[i] = whole;
             if (const double whole = RoundToWhole(m_v[i]); std::abs(m_v[i] - whole) < kSnap)
                 m_v[i] = whole;
+        }
+    }
+
+    // Sets the window to the pixels the pass's positions need; false when the pass falls outside the mosaic.
+    bool windowFor(int first, int end)
+    {
+        const std::size_t count = static_cast<std::size_t>(end - first) * m_columns;
+        double uMin = std::numeric_limits<double>::max(), uMax = -uMin, vMin = uMin, vMax = -uMin;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!m_ok[i])
+                continue;
             uMin = std::min(uMin, m_u[i]);
             uMax = std::max(uMax, m_u[i]);
             vMin = std::min(vMin, m_v[i]);
             vMax = std::max(vMax, m_v[i]);
         }
+        m_window.columns = m_window.rows = 0;
         if (uMin > uMax)
             return false;
+        const int k = m_window.factor;
+        const double rx = kernelX(), ry = kernelY();
         const double limit = 1e9; // keeps a wild position from overflowing the int conversions
-        m_window.column = static_cast<int>(std::max(0.0, std::floor(std::max(-limit, uMin - m_radiusX))));
-        m_window.row = static_cast<int>(std::max(0.0, std::floor(std::max(-limit, vMin - m_radiusY))));
+        m_window.column = static_cast<int>(std::max(0.0, std::floor(std::max(-limit, uMin - rx))));
+        m_window.row = static_cast<int>(std::max(0.0, std::floor(std::max(-limit, vMin - ry))));
         const int lastColumn =
-            static_cast<int>(std::min<double>(m_mosaic.width - 1, std::ceil(std::min(limit, uMax + m_radiusX))));
-        const int lastRow =
-            static_cast<int>(std::min<double>(m_mosaic.height - 1, std::ceil(std::min(limit, vMax + m_radiusY))));
-        m_window.columns = lastColumn - m_window.column + 1;
-        m_window.rows = lastRow - m_window.row + 1;
+            static_cast<int>(std::min<double>((m_mosaic.width + k - 1) / k - 1, std::ceil(std::min(limit, uMax + rx))));
+        const int lastRow = static_cast<int>(
+            std::min<double>((m_mosaic.height + k - 1) / k - 1, std::ceil(std::min(limit, vMax + ry))));
+        m_window.columns = std::max(0, lastColumn - m_window.column + 1);
+        m_window.rows = std::max(0, lastRow - m_window.row + 1);
         return m_window.columns > 0 && m_window.rows > 0;
     }
 
+    double kernelX() const { return m_window.factor == 1 ? m_radiusX : m_radiusX / m_window.factor; }
+    double kernelY() const { return m_window.factor == 1 ? m_radiusY : m_radiusY / m_window.factor; }
+
     void resamplePass(int first, int end)
     {
+        const double rx = kernelX(), ry = kernelY();
         for (int r = first; r < end; ++r)
             for (int c = m_firstColumn; c < m_firstColumn + m_columns; ++c) {
                 const std::size_t t = static_cast<std::size_t>(r) * m_side + c;
                 const std::size_t i = at(r, c);
                 if (!m_ok[i] || !waiting(t))
                     continue;
-                const double height = Resample(m_window, m_u[i], m_v[i], m_radiusX, m_radiusY, m_wx, m_wy);
-                if (!std::isnan(height))
-                    m_values[t] = HeightSample(height);
+                const double height = Resample(m_window, m_u[i], m_v[i], rx, ry, m_wx, m_wy);
+                if (std::isnan(height))
+                    continue;
+                m_values[t] = HeightSample(height);
+                // The file under the sample gave it its value.
+                const auto owner =
+                    m_window.ownerAt(static_cast<int>(RoundToWhole(m_u[i])), static_cast<int>(RoundToWhole(m_v[i])));
+                if (owner)
+                    m_mosaic.members[*owner].used = true;
             }
     }
 
@@ -423,10 +605,11 @@ private:
     TileOrigin m_origin;
     const std::uint8_t* m_wanted;
     std::vector<std::int16_t>& m_values;
+    ProceedAsker& m_proceed;
 
     std::vector<OpenMember> m_open;
     Transformer m_transform;
-    double m_radiusX = 1;
+    double m_radiusX = 1; // source pixels one tile step spans, on the full grid
     double m_radiusY = 1;
     bool m_rowsAdvance = true; // source rows grow with the tile's rows (north up)
     std::vector<double> m_blockRows;
@@ -444,9 +627,9 @@ private:
 } // namespace
 
 Result<> SampleMosaic(Mosaic& mosaic, const TilePlacement& tile, const std::uint8_t* wanted,
-                      std::vector<std::int16_t>& values)
+                      std::vector<std::int16_t>& values, ProceedAsker& proceed)
 {
-    return MosaicSampler(mosaic, tile, wanted, values).run();
+    return MosaicSampler(mosaic, tile, wanted, values, proceed).run();
 }
 
 } // namespace hgt

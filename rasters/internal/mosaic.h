@@ -49,7 +49,7 @@ struct Mosaic {
         const RasterEntry* entry = nullptr;
         int column = 0; // of the member's first pixel on the mosaic's grid
         int row = 0;
-        bool used = false;
+        bool used = false; // gave a sample of the tile its value
     };
     std::vector<Member> members;
     std::array<double, 6> geoTransform{};
@@ -69,9 +69,33 @@ struct TilePlacement {
     TileOrigin origin;
 };
 
+// Whether a height is one of the values that mark voids (-9999, -32768, -32767) once rounded: a source
+// pixel holding one is a void of the source, declared or not.
+inline bool IsVoidMarker(double height)
+{
+    if (height > -9998.5) [[likely]]
+        return false;
+    const double whole = RoundToWhole(height);
+    return whole == kVoidValue || whole == -32768 || whole == -32767;
+}
+
+// Asks a Proceed at most every few milliseconds; once it says stop, stays stopped.
+class ProceedAsker {
+public:
+    explicit ProceedAsker(const Proceed& proceed) : m_proceed(proceed) {}
+    bool operator()();
+    bool stopped() const { return m_stopped; }
+
+private:
+    const Proceed& m_proceed;
+    std::int64_t m_lastAsked = 0;
+    bool m_stopped = false;
+};
+
 // Fills the samples of the tile that are void (and wanted, with a mask) where the mosaic gives a
-// value; marks the members that were read.
+// value; marks the members that gave a sample its value. Asks `proceed` between passes and while GDAL
+// reads; once it says stop, ends with an error at once.
 Result<> SampleMosaic(Mosaic& mosaic, const TilePlacement& tile, const std::uint8_t* wanted,
-                      std::vector<std::int16_t>& values);
+                      std::vector<std::int16_t>& values, ProceedAsker& proceed);
 
 } // namespace hgt

@@ -67,30 +67,43 @@ std::optional<LonLatBox> BoxOf(const RasterEntry& entry, void* ct)
 
 } // namespace
 
-// The header of one raster; nullopt for a file GDAL cannot open or that has no georeferencing.
-std::optional<RasterEntry> ReadEntry(const std::string& path, LonLatTransforms& transforms)
+EntryRead ReadEntry(const std::string& path, LonLatTransforms& transforms)
 {
+    QuietGdal quiet;
+    const auto notRaster = [](std::string why) { return EntryRead{std::nullopt, std::move(why), std::nullopt}; };
     Dataset dataset = OpenRaster(path);
-    if (!dataset || GDALGetRasterCount(dataset.get()) < 1)
-        return std::nullopt;
+    if (!dataset)
+        return notRaster("GDAL liest sie nicht als Raster: " + quiet.reason());
+    if (auto checked = CheckVrt(path, dataset.get()); !checked)
+        return EntryRead{std::nullopt, {}, checked.error()};
+    if (GDALGetRasterCount(dataset.get()) < 1)
+        return notRaster("sie hat kein Band");
     RasterEntry entry;
     entry.path = path;
     if (GDALGetGeoTransform(dataset.get(), entry.geoTransform.data()) != CE_None)
-        return std::nullopt;
+        return notRaster("sie hat keine Georeferenzierung");
     OGRSpatialReferenceH srs = GDALGetSpatialRef(dataset.get());
     if (!srs)
-        return std::nullopt;
+        return notRaster("sie hat kein Koordinatensystem");
     entry.crs = CrsWkt(srs);
     entry.width = GDALGetRasterXSize(dataset.get());
     entry.height = GDALGetRasterYSize(dataset.get());
     void* ct = entry.crs.empty() ? nullptr : transforms.forCrs(entry.crs);
-    if (!ct)
-        return std::nullopt;
-    auto box = BoxOf(entry, ct);
+    auto box = ct ? BoxOf(entry, ct) : std::nullopt;
     if (!box)
-        return std::nullopt;
+        return notRaster("ihr Koordinatensystem lässt sich nicht in Länge und Breite umrechnen");
     entry.box = *box;
-    return entry;
+    const char* unit = GDALGetRasterUnitType(GDALGetRasterBand(dataset.get(), 1));
+    const auto metres = MetresPerUnit(unit ? unit : "");
+    if (!metres)
+        return EntryRead{std::nullopt,
+                         {},
+                         Error{ErrorKind::NotATile, "Die Rasterdatei " + path
+                                                        + " gibt ihre Höhen in der unbekannten Einheit \"" + unit
+                                                        + "\" an; gelesen werden Höhen in Metern, Fuß oder einer "
+                                                          "anderen Längeneinheit."}};
+    entry.metresPerUnit = *metres;
+    return EntryRead{std::move(entry), {}, std::nullopt};
 }
 
 } // namespace hgt

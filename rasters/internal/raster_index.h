@@ -28,6 +28,7 @@ struct RasterEntry {
     int width = 0;
     int height = 0;
     LonLatBox box;
+    double metresPerUnit = 1; // of the first band's heights
 };
 
 // Transformations to lon/lat by CRS: a folder of rasters mostly shares one or two.
@@ -50,7 +51,13 @@ private:
     std::map<std::string, Ct> m_transforms;
 };
 
-// The header of one raster; nullopt for a file GDAL cannot open or that has no georeferencing.
-std::optional<RasterEntry> ReadEntry(const std::string& path, LonLatTransforms& transforms);
+// The header of one raster, or why it is none: `refused` for a raster that must not be read (heights in
+// an unknown unit, a VRT that copies other files or runs code); a folder of rasters skips only the others.
+struct EntryRead {
+    std::optional<RasterEntry> entry;
+    std::string whyNot; // German, e.g. "sie hat keine Georeferenzierung"
+    std::optional<Error> refused;
+};
+EntryRead ReadEntry(const std::string& path, LonLatTransforms& transforms);
 
 } // namespace hgt
