@@ -11,7 +11,7 @@ namespace hgt::cli {
 // signal's number (130 for SIGINT, 143 for SIGTERM), removing its temporary files first.
 class StopSignal {
 public:
-    static constexpr int kGraceMs = 1000;
+    static constexpr int kGraceMs = 800;
 
     StopSignal();
     ~StopSignal();
