@@ -10,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -1084,10 +1085,7 @@ InterpolationResult Interpolation::run(const Neighbours& neighbours)
     Pacer pacer(&m_options.proceed, m_stop);
     Worker own{RegionSolver(m_tension), {}};
     Worker helper{RegionSolver(m_tension), {}};
-    std::thread thread;
-    bool helperDone = false;
-    std::mutex mutex;
-    std::condition_variable done;
+    std::exception_ptr helperFailure;
     try {
         const int maxDistance = std::max(0, m_options.maxDistance);
         // A region the reach allows is at most about twice the reach across; the bands hold it whole.
@@ -1103,31 +1101,50 @@ InterpolationResult Interpolation::run(const Neighbours& neighbours)
         m_seen = RowBits(mosaic.extent());
         findRegions(pacer);
 
+        // The helper thread, stopped and joined on every way out of this block, before the mosaic
+        // it reads goes away.
+        struct Helper {
+            std::atomic<bool>& stop;
+            std::thread thread;
+            std::mutex mutex;
+            std::condition_variable changed;
+            bool done = false;
+            ~Helper()
+            {
+                if (thread.joinable()) {
+                    stop.store(true);
+                    thread.join();
+                }
+            }
+        } second{m_stop, {}, {}, {}};
         // A second thread pays only where there is work for both.
         std::int64_t samples = 0;
         for (const Region& region : m_regions)
             samples += region.samples;
         if (m_batches.size() > 1 && samples >= kSamplesForHelper && std::thread::hardware_concurrency() > 1) {
             try {
-                thread = std::thread([&] {
+                second.thread = std::thread([&] {
                     Pacer watching(nullptr, m_stop);
                     try {
                         solveRegions(mosaic, helper, watching);
                     } catch (const Stopped&) {
+                    } catch (...) {
+                        helperFailure = std::current_exception();
+                        m_stop.store(true);
                     }
-                    std::lock_guard lock(mutex);
-                    helperDone = true;
-                    done.notify_one();
+                    const std::lock_guard lock(second.mutex);
+                    second.done = true;
+                    second.changed.notify_one();
                 });
             } catch (const std::system_error&) {
                 // no thread to be had: this one does all
             }
         }
         solveRegions(mosaic, own, pacer);
-        // The helper's last region: the window is served meanwhile, and a stop reaches it.
-        if (thread.joinable()) {
-            std::unique_lock lock(mutex);
-            while (!done.wait_for(lock, std::chrono::milliseconds(10), [&] { return helperDone; })) {
+        // The helper's last regions: the window is served meanwhile, and a stop reaches it.
+        if (second.thread.joinable()) {
+            std::unique_lock lock(second.mutex);
+            while (!second.changed.wait_for(lock, std::chrono::milliseconds(10), [&] { return second.done; })) {
                 lock.unlock();
                 pacer.ask();
                 lock.lock();
@@ -1136,8 +1153,8 @@ InterpolationResult Interpolation::run(const Neighbours& neighbours)
     } catch (const Stopped&) {
         m_stop.store(true);
     }
-    if (thread.joinable())
-        thread.join();
+    if (helperFailure)
+        std::rethrow_exception(helperFailure);
     for (const Worker* worker : {&own, &helper}) {
         m_result.interpolated += worker->result.interpolated;
         m_result.left += worker->result.left;
