@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -291,6 +292,112 @@ INSTANTIATE_TEST_SUITE_P(Markers, NeverAVoid,
                                                           return -32771
                                                                  + 0.6 * ((r - 30) * (r - 30) + (c - 30) * (c - 30));
                                                       }}),
+                         [](const auto& info) { return info.param.name; });
+
+// Regions shared out between two threads come out as each one does alone: its values depend on its
+// own rim, never on the thread that solved it or on what that thread solved before.
+TEST(VoidInterpolation, RegionsComeOutAsEachAlone)
+{
+    constexpr int kSide = static_cast<int>(kTileSide3);
+    const Samples ground = Sampled(
+        kSide, [](double r, double c) { return 900 + 250 * std::sin(r / 37.0) + 180 * std::cos(c / 29.0) + 0.3 * r; });
+    struct Disk {
+        int row, column, radius;
+    };
+    std::vector<Disk> disks;
+    for (int i = 0; i < 64; ++i)
+        disks.push_back({40 + i / 8 * 140, 40 + i % 8 * 140 + i % 3 * 11, 8 + i % 7});
+    const auto cut = [&](Samples& values, const Disk& disk) {
+        for (int r = disk.row - disk.radius; r <= disk.row + disk.radius; ++r)
+            for (int c = disk.column - disk.radius; c <= disk.column + disk.radius; ++c)
+                if (std::hypot(r - disk.row, c - disk.column) <= disk.radius)
+                    values[static_cast<std::size_t>(r * kSide + c)] = kVoidValue;
+    };
+    Samples together = ground;
+    for (const Disk& disk : disks)
+        cut(together, disk);
+    const Samples holed = together;
+    const InterpolationResult all = InterpolateVoids(together, kSide, kMarkerOnly, {}, {});
+    ASSERT_GT(all.interpolated, 20000) << "too few voids to share out";
+
+    for (const Disk& disk : disks) {
+        Samples alone = ground;
+        cut(alone, disk);
+        InterpolateVoids(alone, kSide, kMarkerOnly, {}, {});
+        int differing = 0;
+        for (std::size_t k = 0; k < alone.size(); ++k)
+            differing += holed[k] == kVoidValue && alone[k] != ground[k] && alone[k] != together[k];
+        EXPECT_EQ(differing, 0) << "disk at row " << disk.row << ", column " << disk.column;
+    }
+}
+
+struct StopCase {
+    std::string name;
+    bool manyRegions;                // 900 squares of 1,600 voids, or one square of 40 % of the tile
+    std::chrono::milliseconds after; // the first answer after this long is a stop
+};
+
+class Stop : public ::testing::TestWithParam<StopCase> {};
+
+// A stop ends the interpolation of a 1" tile within a fraction of a second, whichever part of it
+// is running, even inside one huge region; a region it interrupts stays void as a whole, and the
+// counts name exactly the samples that were filled.
+TEST_P(Stop, EndsPromptly)
+{
+    using Clock = std::chrono::steady_clock;
+    const StopCase& test = GetParam();
+    constexpr int kSide = static_cast<int>(kTileSide);
+    Samples values =
+        Sampled(kSide, [](double r, double c) { return 800 + 300 * std::sin(r / 400.0) * std::cos(c / 350.0); });
+    const auto cut = [&](int row, int column, int size) {
+        for (int r = row; r < row + size; ++r)
+            std::fill_n(values.begin() + static_cast<std::ptrdiff_t>(r) * kSide + column, size, kVoidValue);
+    };
+    if (test.manyRegions) {
+        for (int r = 0; r < 30; ++r)
+            for (int c = 0; c < 30; ++c)
+                cut(20 + 120 * r, 20 + 120 * c, 40);
+    } else {
+        cut(661, 661, 2278);
+    }
+    const Samples holed = values;
+    InterpolationOptions options;
+    options.maxDistance = 10000;
+    std::optional<Clock::time_point> stopped;
+    int askedAfterStop = 0;
+    const Clock::time_point start = Clock::now();
+    options.proceed = [&] {
+        if (stopped) {
+            ++askedAfterStop;
+            return false;
+        }
+        if (Clock::now() - start < test.after)
+            return true;
+        stopped = Clock::now();
+        return false;
+    };
+    const InterpolationResult result = InterpolateVoids(values, kSide, kMarkerOnly, options, {});
+    const Clock::time_point end = Clock::now();
+
+    ASSERT_TRUE(stopped) << "not asked after " << test.after.count() << " ms; ran "
+                         << std::chrono::duration<double>(end - start).count() << " s";
+    // A millisecond of work between two asks; the bound leaves room for a busy machine.
+    EXPECT_LT(end - *stopped, std::chrono::seconds(1));
+    EXPECT_EQ(askedAfterStop, 0);
+    std::int64_t filled = 0;
+    for (std::size_t k = 0; k < values.size(); ++k)
+        if (holed[k] == kVoidValue && values[k] != kVoidValue)
+            ++filled;
+    EXPECT_EQ(filled, result.interpolated);
+    if (!test.manyRegions) {
+        EXPECT_EQ(result.interpolated, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, Stop,
+                         ::testing::Values(StopCase{"before_any_region", false, std::chrono::milliseconds(0)},
+                                           StopCase{"inside_a_huge_region", false, std::chrono::milliseconds(1500)},
+                                           StopCase{"among_many_regions", true, std::chrono::milliseconds(300)}),
                          [](const auto& info) { return info.param.name; });
 
 } // namespace

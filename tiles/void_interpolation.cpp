@@ -4,10 +4,18 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <span>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace hgt {
@@ -26,8 +34,12 @@ constexpr int kMaxCycles = 12;
 constexpr float kConvergedCoarsest = 0.005f;
 constexpr int kMaxSweepsCoarsest = 4000;
 constexpr int kRateSweeps = 4;
-// A grid with no more unknowns than this is the coarsest: swept from the mean of its known samples.
+// A grid with no more unknowns than this is the coarsest: solved directly (see factorCoarsest).
 constexpr std::int64_t kCoarsestUnknowns = 48;
+// Below this many voids in all regions together, one thread solves them all.
+constexpr std::int64_t kSamplesForHelper = 20000;
+// Regions are handed to the threads in batches of about this many voids.
+constexpr std::int64_t kBatchSamples = 1024;
 
 enum class Role : std::uint8_t { Outside, Known, Unknown };
 
@@ -47,12 +59,15 @@ public:
     int band() const { return m_band; }
     int extent() const { return m_side + 2 * m_band; }
 
-    void load(const Neighbours& neighbours)
+    // `ask` is called before each neighbour is read: reading one may take a while.
+    template <typename Ask>
+    void load(const Neighbours& neighbours, Ask ask)
     {
         for (int pr = 0; pr < 3; ++pr)
             for (int pc = 0; pc < 3; ++pc) {
                 if (pr == 1 && pc == 1)
                     continue;
+                ask();
                 const SampleWindow window{start(pr), start(pc), length(pr), length(pc)};
                 std::optional<std::vector<std::int16_t>> samples = neighbours.window(pr - 1, pc - 1, window);
                 Patch& patch = m_patches[static_cast<std::size_t>(3 * pr + pc)];
@@ -136,6 +151,40 @@ private:
     std::array<Patch, 9> m_patches;
 };
 
+// Asks `proceed` every kWorkPerAsk samples of work, so that a stop ends the interpolation within
+// a fraction of a second however large a region is. The helper thread has no proceed of its own:
+// it watches the flag that the asking thread sets. A stop unwinds to the region loop.
+struct Stopped {};
+
+class Pacer {
+public:
+    // About a millisecond of the slowest work per ask; asking is cheap, the window serves its
+    // queue only every few dozen milliseconds of asks.
+    static constexpr std::int64_t kWorkPerAsk = std::int64_t{1} << 16;
+
+    Pacer(const std::function<bool()>* proceed, std::atomic<bool>& stop) : m_proceed(proceed), m_stop(stop) {}
+
+    void step(std::int64_t work)
+    {
+        m_work += work;
+        if (m_work >= kWorkPerAsk)
+            ask();
+    }
+    void ask()
+    {
+        m_work = 0;
+        if (m_proceed && *m_proceed && !m_stop.load(std::memory_order_relaxed) && !(*m_proceed)())
+            m_stop.store(true, std::memory_order_relaxed);
+        if (m_stop.load(std::memory_order_relaxed))
+            throw Stopped{};
+    }
+
+private:
+    const std::function<bool()>* m_proceed; // null on the helper thread
+    std::atomic<bool>& m_stop;
+    std::int64_t m_work = 0;
+};
+
 // Sets in `out` every bit within `s` columns of a bit of `in` (one row of `words` words).
 void SpreadRow(const std::uint64_t* in, std::uint64_t* out, std::int64_t words, int s)
 {
@@ -155,19 +204,21 @@ void SpreadRow(const std::uint64_t* in, std::uint64_t* out, std::int64_t words, 
 }
 
 // The samples within `distance` chessboard steps of a set bit, by doubling the reach each round.
-RowBits Dilate(RowBits bits, int distance)
+RowBits Dilate(RowBits bits, int distance, Pacer& pacer)
 {
     const std::int64_t side = bits.side(), words = bits.wordsPerRow();
     const std::uint64_t lastWord = side % 64 ? (std::uint64_t{1} << (side % 64)) - 1 : ~std::uint64_t{0};
     std::vector<std::uint64_t> row(static_cast<std::size_t>(words));
+    RowBits across(side);
     for (int reach = 0; reach < distance;) {
         const int s = std::min(reach + 1, distance - reach);
         for (std::int64_t r = 0; r < side; ++r) {
             SpreadRow(bits.row(r), row.data(), words, s);
             row[static_cast<std::size_t>(words - 1)] &= lastWord;
             std::copy(row.begin(), row.end(), bits.row(r));
+            pacer.step(side);
         }
-        const RowBits across = bits;
+        std::copy(bits.row(0), bits.row(0) + side * words, across.row(0));
         for (std::int64_t r = 0; r < side; ++r) {
             std::uint64_t* out = bits.row(r);
             for (const std::int64_t from : {r - s, r + s}) {
@@ -177,38 +228,72 @@ RowBits Dilate(RowBits bits, int distance)
                 for (std::int64_t w = 0; w < words; ++w)
                     out[w] |= in[w];
             }
+            pacer.step(side / 8);
         }
         reach += s;
     }
     return bits;
 }
 
+// Sets `values` to n copies of `value` slice by slice, asking the pacer between slices: the first
+// touch of fresh memory costs a page fault per page, a tenth of a second for a huge region's grid.
+template <typename T>
+void FillPaced(std::vector<T>& values, std::size_t n, T value, Pacer& pacer)
+{
+    constexpr std::size_t kSlice = std::size_t{1} << 16;
+    values.clear();
+    values.reserve(n);
+    while (values.size() < n) {
+        values.resize(std::min(n, values.size() + kSlice), value);
+        pacer.step(static_cast<std::int64_t>(kSlice / 4));
+    }
+}
+
 // One level of a region's problem: the cells of its box, padded by outside cells, and on coarser
-// levels the right-hand side of the correction they solve for.
+// levels the right-hand side of the correction they solve for. Levels are kept from region to
+// region, so that their memory is taken once.
 struct Level {
     int rows = 0, columns = 0, stride = 0, depth = 0;
     std::vector<Role> role;
     std::vector<float> u;
     std::vector<float> rhs;
 
-    Level(int rows_, int columns_, int depth_)
-        : rows(rows_), columns(columns_), stride(columns_ + 2 * kPad), depth(depth_),
-          role(static_cast<std::size_t>((rows_ + 2 * kPad) * (columns_ + 2 * kPad)), Role::Outside),
-          u(role.size(), 0.0f)
-    {}
-    std::size_t index(int y, int x) const { return static_cast<std::size_t>((y + kPad) * stride + x + kPad); }
+    void reset(int rows_, int columns_, int depth_, Pacer& pacer)
+    {
+        rows = rows_, columns = columns_, stride = columns_ + 2 * kPad, depth = depth_;
+        const auto cells = static_cast<std::size_t>(rows_ + 2 * kPad) * static_cast<std::size_t>(stride);
+        FillPaced(role, cells, Role::Outside, pacer);
+        FillPaced(u, cells, 0.0f, pacer);
+    }
+    std::size_t index(int y, int x) const
+    {
+        return static_cast<std::size_t>(y + kPad) * static_cast<std::size_t>(stride)
+               + static_cast<std::size_t>(x + kPad);
+    }
 };
 
-// A Gauss-Seidel row: the unknown's value from its twelve neighbours within two samples, plus its
-// share of the right-hand side.
-struct Row {
-    std::int32_t self;
+// A Gauss-Seidel row's weights: the unknown's value from its twelve neighbours within two samples,
+// plus its share of the right-hand side.
+struct Weights {
     float weight[12];
-    float inverseDiagonal;
+    float inverseDiagonal, diagonal;
 };
 
 constexpr std::array<std::pair<int, int>, 12> kStencil{
     {{-2, 0}, {-1, -1}, {-1, 0}, {-1, 1}, {0, -2}, {0, -1}, {0, 1}, {0, 2}, {1, -1}, {1, 0}, {1, 1}, {2, 0}}};
+
+// An unknown: its cell, and its weights when they differ from those of an unknown with every
+// neighbour inside (most unknowns, whose weights then stay in registers).
+struct Cell {
+    std::int32_t self;
+    std::int32_t special; // index into Rows::specials, or -1
+};
+
+struct Rows {
+    Weights standard{};
+    std::vector<Cell> cells; // in the grid's order
+    std::vector<Weights> specials;
+};
 
 // Multigrid over a region's box: each coarser level takes every second row and column. The first
 // guess comes from the coarse levels solving the whole problem (coarse to fine); V-cycles of
@@ -217,139 +302,318 @@ class RegionSolver {
 public:
     explicit RegionSolver(float tension) : m_tension(tension) {}
 
-    void solve(Level& finest)
+    // The finest level of the next region, reset to a box of outside cells.
+    Level& finest(int rows, int columns, Pacer& pacer)
     {
-        buildLevels(finest);
-        const std::size_t last = m_levels.size() - 1;
+        if (m_levels.empty())
+            m_levels.push_back(std::make_unique<Level>());
+        m_levels[0]->reset(rows, columns, 0, pacer);
+        return *m_levels[0];
+    }
+
+    void solve(Pacer& pacer)
+    {
+        buildLevels(pacer);
+        const std::size_t last = m_used - 1;
         for (std::size_t l = last + 1; l-- > 0;) {
             Level& level = *m_levels[l];
             if (l == last)
                 startFromMean(level);
             else
-                prolong(*m_levels[l + 1], level, false);
-            if (l == last)
-                smoothOut(l);
-            else
-                smooth(l, kSmoothing);
+                prolong(*m_levels[l + 1], level, level.u, pacer);
+            if (l != last)
+                smooth(l, kSmoothing, pacer);
+            else if (!solveCoarsest())
+                smoothOut(l, pacer);
         }
         // The coarse levels now carry corrections: zero at the known samples.
         for (int cycle = 0; cycle < kMaxCycles && last > 0; ++cycle) {
-            const float change = vCycle(0);
+            const float change = vCycle(0, pacer);
             if (change < kConverged)
                 break;
         }
     }
 
 private:
+    struct Scratch {
+        std::vector<float> before, residual, correction;
+    };
+    struct Direct {
+        std::size_t n = 0; // 0: no factors, the coarsest level is swept
+        std::vector<double> lu;
+        std::vector<std::size_t> pivot;
+        std::vector<std::int32_t> unknownOf; // by cell of the coarsest level: its unknown, or -1
+        std::vector<double> x;
+    };
+    static constexpr std::size_t kDirectUnknowns = 64;
+
     static void startFromMean(Level& level)
     {
-        float mean = 0.0f;
+        double sum = 0.0;
         std::int64_t known = 0;
         for (std::size_t k = 0; k < level.role.size(); ++k)
-            if (level.role[k] == Role::Known)
-                mean += (level.u[k] - mean) / static_cast<float>(++known);
+            if (level.role[k] == Role::Known) {
+                sum += level.u[k];
+                ++known;
+            }
+        const float mean = known > 0 ? static_cast<float>(sum / static_cast<double>(known)) : 0.0f;
         for (std::size_t k = 0; k < level.role.size(); ++k)
             if (level.role[k] == Role::Unknown)
                 level.u[k] = mean;
     }
 
-    void buildLevels(Level& finest)
+    void buildLevels(Pacer& pacer)
     {
-        m_levels.clear();
-        m_rows.clear();
-        m_levels.push_back(&finest);
-        m_coarse.clear();
+        m_used = 1;
+        m_unknowns.clear();
         for (;;) {
-            const Level& fine = *m_levels.back();
+            const Level& fine = *m_levels[m_used - 1];
             std::int64_t unknown = 0;
             for (const Role role : fine.role)
                 unknown += role == Role::Unknown;
+            m_unknowns.push_back(static_cast<std::size_t>(unknown));
+            pacer.step(static_cast<std::int64_t>(fine.role.size()) / 8);
             if (unknown <= kCoarsestUnknowns || fine.rows < 6 || fine.columns < 6)
                 break;
-            auto coarse = std::make_unique<Level>((fine.rows + 1) / 2, (fine.columns + 1) / 2, fine.depth + 1);
-            for (int y = 0; y < coarse->rows; ++y)
-                for (int x = 0; x < coarse->columns; ++x) {
-                    coarse->role[coarse->index(y, x)] = fine.role[fine.index(2 * y, 2 * x)];
-                    coarse->u[coarse->index(y, x)] = fine.u[fine.index(2 * y, 2 * x)];
+            if (m_levels.size() == m_used)
+                m_levels.push_back(std::make_unique<Level>());
+            Level& coarse = *m_levels[m_used];
+            coarse.reset((fine.rows + 1) / 2, (fine.columns + 1) / 2, fine.depth + 1, pacer);
+            for (int y = 0; y < coarse.rows; ++y) {
+                for (int x = 0; x < coarse.columns; ++x) {
+                    coarse.role[coarse.index(y, x)] = fine.role[fine.index(2 * y, 2 * x)];
+                    coarse.u[coarse.index(y, x)] = fine.u[fine.index(2 * y, 2 * x)];
                 }
-            m_levels.push_back(coarse.get());
-            m_coarse.push_back(std::move(coarse));
-        }
-        for (Level* level : m_levels) {
-            level->rhs.assign(level->u.size(), 0.0f);
-            m_rows.push_back(buildRows(*level));
-        }
-    }
-
-    // The coarse values at the fine unknowns, bilinearly from the coarse cells that have one:
-    // set as a first guess, or added as a correction.
-    static void prolong(const Level& coarse, Level& fine, bool add)
-    {
-        for (int y = 0; y < fine.rows; ++y)
-            for (int x = 0; x < fine.columns; ++x) {
-                const std::size_t k = fine.index(y, x);
-                if (fine.role[k] != Role::Unknown)
-                    continue;
-                float sum = 0.0f, weight = 0.0f;
-                for (const int cy : {y / 2, (y + 1) / 2})
-                    for (const int cx : {x / 2, (x + 1) / 2}) {
-                        if (cy >= coarse.rows || cx >= coarse.columns)
-                            continue;
-                        const std::size_t m = coarse.index(cy, cx);
-                        if (coarse.role[m] == Role::Outside)
-                            continue;
-                        sum += coarse.u[m];
-                        weight += 1.0f;
-                    }
-                if (weight > 0.0f)
-                    fine.u[k] = (add ? fine.u[k] : 0.0f) + sum / weight;
+                pacer.step(coarse.columns);
             }
+            ++m_used;
+        }
+        if (m_rows.size() < m_used) {
+            m_rows.resize(m_used);
+            m_scratch.resize(m_used);
+        }
+        for (std::size_t l = 0; l < m_used; ++l) {
+            Level& level = *m_levels[l];
+            FillPaced(level.rhs, level.u.size(), 0.0f, pacer);
+            buildRows(level, m_unknowns[l], m_rows[l], pacer);
+            if (l + 1 < m_used) {
+                FillPaced(m_scratch[l].residual, level.u.size(), 0.0f, pacer);
+                FillPaced(m_scratch[l].correction, level.u.size(), 0.0f, pacer);
+                FillPaced(m_scratch[l].before, m_rows[l].cells.size(), 0.0f, pacer);
+            }
+        }
+        factorCoarsest();
     }
 
-    // The rows of the unknowns: the minimiser of bending energy (squared second differences along
-    // rows, columns and across cells) plus tension (squared first differences) over the terms whose
-    // samples all lie inside, so that the surface ends freely where the known data end. A coarse
-    // level weighs tension by its spacing squared, so that it poses the same continuous problem.
-    std::vector<Row> buildRows(const Level& level) const
+    static const Weights& rowWeights(const Rows& rows, const Cell& cell)
     {
-        const float h2 = static_cast<float>(1 << (2 * level.depth));
+        return cell.special < 0 ? rows.standard : rows.specials[static_cast<std::size_t>(cell.special)];
+    }
+
+    // A coarsest level of few unknowns is solved exactly rather than swept out: its matrix is
+    // factorised once a region (LU, rows pivoted), and each solve then costs about two sweeps.
+    // Where the matrix is (nearly) singular, the sweeps remain.
+    void factorCoarsest()
+    {
+        Direct& d = m_direct;
+        const Level& level = *m_levels[m_used - 1];
+        const Rows& rows = m_rows[m_used - 1];
+        d.n = rows.cells.size() <= kDirectUnknowns ? rows.cells.size() : 0;
+        if (d.n == 0)
+            return;
+        const std::size_t n = d.n;
+        d.unknownOf.assign(level.u.size(), -1);
+        for (std::size_t i = 0; i < n; ++i)
+            d.unknownOf[static_cast<std::size_t>(rows.cells[i].self)] = static_cast<std::int32_t>(i);
+        const std::array<std::ptrdiff_t, 12> offset = offsets(level);
+        d.lu.assign(n * n, 0.0);
+        for (std::size_t i = 0; i < n; ++i) {
+            const Weights& weights = rowWeights(rows, rows.cells[i]);
+            d.lu[i * n + i] = 1.0;
+            for (std::size_t m = 0; m < 12; ++m) {
+                const std::int32_t j = d.unknownOf[static_cast<std::size_t>(rows.cells[i].self + offset[m])];
+                if (j >= 0)
+                    d.lu[i * n + static_cast<std::size_t>(j)] -= weights.weight[m];
+            }
+        }
+        d.pivot.resize(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            std::size_t p = k;
+            for (std::size_t r = k + 1; r < n; ++r)
+                if (std::fabs(d.lu[r * n + k]) > std::fabs(d.lu[p * n + k]))
+                    p = r;
+            if (std::fabs(d.lu[p * n + k]) < 1e-9) {
+                d.n = 0;
+                return;
+            }
+            d.pivot[k] = p;
+            if (p != k)
+                std::swap_ranges(d.lu.begin() + static_cast<std::ptrdiff_t>(k * n),
+                                 d.lu.begin() + static_cast<std::ptrdiff_t>(k * n + n),
+                                 d.lu.begin() + static_cast<std::ptrdiff_t>(p * n));
+            for (std::size_t r = k + 1; r < n; ++r) {
+                const double factor = d.lu[r * n + k] /= d.lu[k * n + k];
+                for (std::size_t c = k + 1; c < n; ++c)
+                    d.lu[r * n + c] -= factor * d.lu[k * n + c];
+            }
+        }
+    }
+
+    // The coarsest level's unknowns from their known neighbours and right-hand side; false where
+    // it is left to the sweeps.
+    bool solveCoarsest()
+    {
+        Direct& d = m_direct;
+        if (d.n == 0)
+            return false;
+        Level& level = *m_levels[m_used - 1];
+        const Rows& rows = m_rows[m_used - 1];
+        const std::size_t n = d.n;
+        const std::array<std::ptrdiff_t, 12> offset = offsets(level);
+        d.x.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto self = static_cast<std::size_t>(rows.cells[i].self);
+            const Weights& weights = rowWeights(rows, rows.cells[i]);
+            double b = static_cast<double>(level.rhs[self]) * weights.inverseDiagonal;
+            for (std::size_t m = 0; m < 12; ++m) {
+                const auto at = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(self) + offset[m]);
+                if (d.unknownOf[at] < 0)
+                    b += static_cast<double>(weights.weight[m]) * level.u[at];
+            }
+            d.x[i] = b;
+        }
+        for (std::size_t k = 0; k < n; ++k)
+            std::swap(d.x[k], d.x[d.pivot[k]]);
+        for (std::size_t r = 0; r < n; ++r)
+            for (std::size_t c = 0; c < r; ++c)
+                d.x[r] -= d.lu[r * n + c] * d.x[c];
+        for (std::size_t r = n; r-- > 0;) {
+            for (std::size_t c = r + 1; c < n; ++c)
+                d.x[r] -= d.lu[r * n + c] * d.x[c];
+            d.x[r] /= d.lu[r * n + r];
+        }
+        for (std::size_t i = 0; i < n; ++i)
+            level.u[static_cast<std::size_t>(rows.cells[i].self)] = static_cast<float>(d.x[i]);
+        return true;
+    }
+
+    // The coarse values at the fine unknowns, bilinearly from the coarse cells that have one,
+    // written to `into` (the fine level's values as a first guess, or a correction).
+    static constexpr std::array<float, 5> kInverse{0.0f, 1.0f, 0.5f, 1.0f / 3.0f, 0.25f};
+
+    static void prolong(const Level& coarse, const Level& fine, std::vector<float>& into, Pacer& pacer)
+    {
+        for (int y = 0; y < fine.rows; ++y) {
+            for (int x = 0; x < fine.columns; ++x)
+                if (fine.role[fine.index(y, x)] == Role::Unknown)
+                    prolongTo(coarse, y, x, into[fine.index(y, x)]);
+            pacer.step(fine.columns);
+        }
+    }
+
+    // The same for a correction, which only the unknowns with a row take part in.
+    static void prolongCorrection(const Level& coarse, const Level& fine, const Rows& rows, std::vector<float>& into,
+                                  Pacer& pacer)
+    {
+        forEachRow(rows, pacer, [&](std::int32_t self, const Weights&, bool) {
+            const int y = self / fine.stride - kPad, x = self % fine.stride - kPad;
+            prolongTo(coarse, y, x, into[static_cast<std::size_t>(self)]);
+        });
+    }
+
+    static void prolongTo(const Level& coarse, int y, int x, float& value)
+    {
+        float sum = 0.0f, weight = 0.0f;
+        for (const int cy : {y / 2, (y + 1) / 2})
+            for (const int cx : {x / 2, (x + 1) / 2}) {
+                if (cy >= coarse.rows || cx >= coarse.columns)
+                    continue;
+                const std::size_t m = coarse.index(cy, cx);
+                if (coarse.role[m] == Role::Outside)
+                    continue;
+                sum += coarse.u[m];
+                weight += 1.0f;
+            }
+        if (weight > 0.0f)
+            value = sum * kInverse[static_cast<std::size_t>(weight)];
+    }
+
+    // The weights of an unknown whose neighbours are inside where `inside` says so: the minimiser
+    // of bending energy (squared second differences along rows, columns and across cells) plus
+    // tension (squared first differences) over the terms whose samples all lie inside, so that the
+    // surface ends freely where the known data end. A coarse level weighs tension by its spacing
+    // squared, so that it poses the same continuous problem. False where the unknown has no term.
+    template <typename Inside>
+    bool weightsOf(int depth, Inside inside, Weights& weights) const
+    {
+        const float h2 = static_cast<float>(1 << (2 * depth));
         const float bend = 1.0f - m_tension, stretch = m_tension * h2;
-        std::vector<Row> rows;
-        for (int y = 0; y < level.rows; ++y)
+        float a[5][5] = {};
+        const auto term = [&](float weight, std::initializer_list<std::array<int, 3>> points) {
+            float mine = 0.0f;
+            for (const auto& [dy, dx, coefficient] : points) {
+                if (!inside(dy, dx))
+                    return;
+                if (dy == 0 && dx == 0)
+                    mine = static_cast<float>(coefficient);
+            }
+            for (const auto& [dy, dx, coefficient] : points)
+                a[dy + 2][dx + 2] += weight * mine * static_cast<float>(coefficient);
+        };
+        for (int c = -1; c <= 1; ++c) {
+            term(bend, {{0, c - 1, 1}, {0, c, -2}, {0, c + 1, 1}});
+            term(bend, {{c - 1, 0, 1}, {c, 0, -2}, {c + 1, 0, 1}});
+        }
+        for (int r0 = -1; r0 <= 0; ++r0)
+            for (int c0 = -1; c0 <= 0; ++c0)
+                term(2.0f * bend, {{r0, c0, 1}, {r0, c0 + 1, -1}, {r0 + 1, c0, -1}, {r0 + 1, c0 + 1, 1}});
+        for (const auto& [dy, dx] : {std::pair{0, -1}, std::pair{0, 1}, std::pair{-1, 0}, std::pair{1, 0}})
+            term(stretch, {{0, 0, 1}, {dy, dx, -1}});
+        const float diagonal = a[2][2];
+        if (diagonal <= 0.0f)
+            return false;
+        weights.inverseDiagonal = 1.0f / diagonal;
+        weights.diagonal = diagonal;
+        for (std::size_t m = 0; m < kStencil.size(); ++m)
+            weights.weight[m] = -a[kStencil[m].first + 2][kStencil[m].second + 2] / diagonal;
+        return true;
+    }
+
+    void buildRows(const Level& level, std::size_t unknowns, Rows& rows, Pacer& pacer) const
+    {
+        weightsOf(
+            level.depth, [](int, int) { return true; }, rows.standard);
+        rows.cells.clear();
+        rows.cells.reserve(unknowns); // untouched until filled, row by row
+        rows.specials.clear();
+        const std::array<std::ptrdiff_t, 12> offset = offsets(level);
+        for (int y = 0; y < level.rows; ++y) {
             for (int x = 0; x < level.columns; ++x) {
                 const std::size_t k = level.index(y, x);
                 if (level.role[k] != Role::Unknown)
                     continue;
-                float a[5][5] = {};
-                const auto term = [&](float weight, std::initializer_list<std::array<int, 3>> points) {
-                    float mine = 0.0f;
-                    for (const auto& [dy, dx, coefficient] : points) {
-                        if (level.role[k + static_cast<std::size_t>(dy * level.stride + dx)] == Role::Outside)
-                            return;
-                        if (dy == 0 && dx == 0)
-                            mine = static_cast<float>(coefficient);
-                    }
-                    for (const auto& [dy, dx, coefficient] : points)
-                        a[dy + 2][dx + 2] += weight * mine * static_cast<float>(coefficient);
-                };
-                for (int c = -1; c <= 1; ++c) {
-                    term(bend, {{0, c - 1, 1}, {0, c, -2}, {0, c + 1, 1}});
-                    term(bend, {{c - 1, 0, 1}, {c, 0, -2}, {c + 1, 0, 1}});
-                }
-                for (int r0 = -1; r0 <= 0; ++r0)
-                    for (int c0 = -1; c0 <= 0; ++c0)
-                        term(2.0f * bend, {{r0, c0, 1}, {r0, c0 + 1, -1}, {r0 + 1, c0, -1}, {r0 + 1, c0 + 1, 1}});
-                for (const auto& [dy, dx] : {std::pair{0, -1}, std::pair{0, 1}, std::pair{-1, 0}, std::pair{1, 0}})
-                    term(stretch, {{0, 0, 1}, {dy, dx, -1}});
-                const float diagonal = a[2][2];
-                if (diagonal <= 0.0f)
+                // Every term's samples lie among the twelve neighbours and the unknown itself.
+                bool allInside = true;
+                for (const std::ptrdiff_t o : offset)
+                    allInside =
+                        allInside
+                        && level.role[static_cast<std::size_t>(static_cast<std::ptrdiff_t>(k) + o)] != Role::Outside;
+                if (allInside) {
+                    rows.cells.push_back({static_cast<std::int32_t>(k), -1});
                     continue;
-                Row row{static_cast<std::int32_t>(k), {}, 1.0f / diagonal};
-                for (std::size_t m = 0; m < kStencil.size(); ++m)
-                    row.weight[m] = -a[kStencil[m].first + 2][kStencil[m].second + 2] / diagonal;
-                rows.push_back(row);
+                }
+                Weights weights;
+                const auto inside = [&](int dy, int dx) {
+                    return level.role[static_cast<std::size_t>(static_cast<std::ptrdiff_t>(k) + dy * level.stride + dx)]
+                           != Role::Outside;
+                };
+                if (!weightsOf(level.depth, inside, weights))
+                    continue;
+                rows.cells.push_back({static_cast<std::int32_t>(k), static_cast<std::int32_t>(rows.specials.size())});
+                rows.specials.push_back(weights);
             }
-        return rows;
+            pacer.step(2 * level.columns);
+        }
     }
 
     static std::array<std::ptrdiff_t, 12> offsets(const Level& level)
@@ -360,24 +624,84 @@ private:
         return offset;
     }
 
-    // Over-relaxed Gauss-Seidel sweeps; the largest change of the last one.
-    float smooth(std::size_t l, int sweeps)
+    // Calls visit(cell, weights, standard) for every unknown in order, asking the pacer between
+    // blocks of them.
+    template <typename Visit>
+    static void forEachRow(const Rows& rows, Pacer& pacer, Visit visit)
+    {
+        constexpr std::size_t kBlock = 4096;
+        for (std::size_t begin = 0; begin < rows.cells.size(); begin += kBlock) {
+            const std::size_t end = std::min(rows.cells.size(), begin + kBlock);
+            for (std::size_t i = begin; i < end; ++i) {
+                const Cell cell = rows.cells[i];
+                if (cell.special < 0)
+                    visit(cell.self, rows.standard, true);
+                else
+                    visit(cell.self, rows.specials[static_cast<std::size_t>(cell.special)], false);
+            }
+            pacer.step(static_cast<std::int64_t>(end - begin));
+        }
+    }
+
+    // The weighted sum of an unknown's twelve neighbours. Standard weights are symmetric about the
+    // unknown (one for the four two steps away, one for the four at the corners, one for the four
+    // beside it): the neighbours are summed in groups.
+    static float neighbourSum(const float* at, const std::array<std::ptrdiff_t, 12>& o, const Weights& row,
+                              bool standard)
+    {
+        if (standard) {
+            const float twoAway = (at[o[0]] + at[o[11]]) + (at[o[4]] + at[o[7]]);
+            const float corners = (at[o[1]] + at[o[3]]) + (at[o[8]] + at[o[10]]);
+            const float beside = (at[o[2]] + at[o[9]]) + (at[o[5]] + at[o[6]]);
+            return row.weight[0] * twoAway + row.weight[1] * corners + row.weight[2] * beside;
+        }
+        float sum = 0.0f;
+        for (std::size_t m = 0; m < 12; ++m)
+            sum += row.weight[m] * at[o[m]];
+        return sum;
+    }
+
+    // Over-relaxed Gauss-Seidel sweeps; the largest change of the last one. An unknown with every
+    // neighbour inside has weights symmetric about it: its neighbours are summed in groups, and the
+    // western one, just swept, is added last, so that one sample waits on the one before it for a
+    // multiplication and an addition only.
+    float smooth(std::size_t l, int sweeps, Pacer& pacer)
     {
         Level& level = *m_levels[l];
-        const std::array<std::ptrdiff_t, 12> offset = offsets(level);
+        const Rows& rows = m_rows[l];
+        const std::array<std::ptrdiff_t, 12> o = offsets(level);
         float* const u = level.u.data();
         const float* const rhs = level.rhs.data();
+        const Weights& standard = rows.standard;
+        const float far = standard.weight[0], diagonal = standard.weight[1], near = standard.weight[2];
+        const float inverseDiagonal = standard.inverseDiagonal, west = kOverRelaxation * standard.weight[5];
         float change = 0.0f;
+        constexpr std::size_t kBlock = 4096;
         for (int sweep = 0; sweep < sweeps; ++sweep) {
             change = 0.0f;
-            for (const Row& row : m_rows[l]) {
-                float* const at = u + row.self;
-                float target = rhs[row.self] * row.inverseDiagonal;
-                for (std::size_t m = 0; m < 12; ++m)
-                    target += row.weight[m] * at[offset[m]];
-                const float step = kOverRelaxation * (target - *at);
-                *at += step;
-                change = std::max(change, std::fabs(step));
+            for (std::size_t begin = 0; begin < rows.cells.size(); begin += kBlock) {
+                const std::size_t end = std::min(rows.cells.size(), begin + kBlock);
+                for (std::size_t i = begin; i < end; ++i) {
+                    const Cell cell = rows.cells[i];
+                    float* const at = u + cell.self;
+                    const float old = *at;
+                    if (cell.special < 0) {
+                        const float twoAway = (at[o[0]] + at[o[11]]) + (at[o[4]] + at[o[7]]);
+                        const float corners = (at[o[1]] + at[o[3]]) + (at[o[8]] + at[o[10]]);
+                        const float beside = (at[o[2]] + at[o[9]]) + at[o[6]];
+                        const float rest =
+                            rhs[cell.self] * inverseDiagonal + far * twoAway + diagonal * corners + near * beside;
+                        *at = old + kOverRelaxation * (rest - old) + west * at[o[5]];
+                    } else {
+                        const Weights& row = rows.specials[static_cast<std::size_t>(cell.special)];
+                        float target = rhs[cell.self] * row.inverseDiagonal;
+                        for (std::size_t m = 0; m < 12; ++m)
+                            target += row.weight[m] * at[o[m]];
+                        *at = old + kOverRelaxation * (target - old);
+                    }
+                    change = std::max(change, std::fabs(*at - old));
+                }
+                pacer.step(static_cast<std::int64_t>(end - begin));
             }
         }
         return change;
@@ -385,11 +709,11 @@ private:
 
     // Sweeps on the coarsest level until what is left of the error is small: the sweeps shrink
     // it by a rate each, so that about change * rate / (1 - rate) of it remains.
-    void smoothOut(std::size_t l)
+    void smoothOut(std::size_t l, Pacer& pacer)
     {
-        float before = smooth(l, kRateSweeps);
+        float before = smooth(l, kRateSweeps, pacer);
         for (int sweep = kRateSweeps; sweep < kMaxSweepsCoarsest; sweep += kRateSweeps) {
-            const float change = smooth(l, kRateSweeps);
+            const float change = smooth(l, kRateSweeps, pacer);
             const float rate = before > 0.0f ? std::min(std::pow(change / before, 1.0f / kRateSweeps), 0.999f) : 0.0f;
             if (change * rate / (1.0f - rate) < kConvergedCoarsest)
                 return;
@@ -398,30 +722,34 @@ private:
     }
 
     // One V-cycle of corrections from level l down; the largest change it made on level l.
-    float vCycle(std::size_t l)
+    float vCycle(std::size_t l, Pacer& pacer)
     {
         Level& level = *m_levels[l];
-        if (l + 1 == m_levels.size()) {
-            smoothOut(l);
+        if (l + 1 == m_used) {
+            if (!solveCoarsest())
+                smoothOut(l, pacer);
             return 0.0f;
         }
-        const std::vector<float> before = level.u;
-        smooth(l, kSmoothing);
+        const Rows& rows = m_rows[l];
+        Scratch& scratch = m_scratch[l];
+        for (std::size_t i = 0; i < rows.cells.size(); ++i)
+            scratch.before[i] = level.u[static_cast<std::size_t>(rows.cells[i].self)];
+        smooth(l, kSmoothing, pacer);
         // The residual, restricted by full weighting to the coarse unknowns. The coarse problem
-        // is four times the fine one's energy (see buildRows), hence the factor.
+        // is four times the fine one's energy (see weightsOf), hence the factor.
         const std::array<std::ptrdiff_t, 12> offset = offsets(level);
-        std::vector<float> residual(level.u.size(), 0.0f);
-        for (const Row& row : m_rows[l]) {
-            const float* at = level.u.data() + row.self;
-            float target = level.rhs[static_cast<std::size_t>(row.self)] * row.inverseDiagonal;
-            for (std::size_t m = 0; m < 12; ++m)
-                target += row.weight[m] * at[offset[m]];
-            residual[static_cast<std::size_t>(row.self)] = (target - *at) / row.inverseDiagonal;
-        }
+        // Both are zero outside the unknowns from buildLevels on: only the unknowns are written.
+        std::vector<float>& residual = scratch.residual;
+        forEachRow(rows, pacer, [&](std::int32_t self, const Weights& row, bool standard) {
+            const float* at = level.u.data() + self;
+            const float target = level.rhs[static_cast<std::size_t>(self)] * row.inverseDiagonal
+                                 + neighbourSum(at, offset, row, standard);
+            residual[static_cast<std::size_t>(self)] = (target - *at) * row.diagonal;
+        });
         Level& coarse = *m_levels[l + 1];
         std::fill(coarse.u.begin(), coarse.u.end(), 0.0f);
         std::fill(coarse.rhs.begin(), coarse.rhs.end(), 0.0f);
-        for (int y = 0; y < coarse.rows; ++y)
+        for (int y = 0; y < coarse.rows; ++y) {
             for (int x = 0; x < coarse.columns; ++x) {
                 const std::size_t m = coarse.index(y, x);
                 if (coarse.role[m] != Role::Unknown)
@@ -434,40 +762,47 @@ private:
                                    static_cast<std::ptrdiff_t>(level.index(2 * y, 2 * x)) + dy * level.stride + dx)];
                 coarse.rhs[m] = 4.0f * sum;
             }
-        vCycle(l + 1);
+            pacer.step(coarse.columns);
+        }
+        vCycle(l + 1, pacer);
         // The correction, taken as far along as lowers the energy most: the coarse grid sees the
         // rim of a region only at every second sample and would overshoot there.
-        std::vector<float> correction(level.u.size(), 0.0f);
-        std::swap(correction, level.u);
-        prolong(coarse, level, false);
-        std::swap(correction, level.u);
+        std::vector<float>& correction = scratch.correction;
+        prolongCorrection(coarse, level, rows, correction, pacer);
         double along = 0.0, curvature = 0.0;
-        for (const Row& row : m_rows[l]) {
-            const float* at = correction.data() + row.self;
-            float sum = 0.0f;
-            for (std::size_t m = 0; m < 12; ++m)
-                sum += row.weight[m] * at[offset[m]];
-            const double applied = (*at - sum) / row.inverseDiagonal; // (A e) here
-            along += static_cast<double>(*at) * residual[static_cast<std::size_t>(row.self)];
+        forEachRow(rows, pacer, [&](std::int32_t self, const Weights& row, bool standard) {
+            const float* at = correction.data() + self;
+            const double applied = (*at - neighbourSum(at, offset, row, standard)) * row.diagonal; // (A e) here
+            along += static_cast<double>(*at) * residual[static_cast<std::size_t>(self)];
             curvature += static_cast<double>(*at) * applied;
-        }
+        });
         if (curvature > 0.0) {
             const auto step = static_cast<float>(along / curvature);
-            for (const Row& row : m_rows[l])
-                level.u[static_cast<std::size_t>(row.self)] += step * correction[static_cast<std::size_t>(row.self)];
+            for (const Cell& cell : rows.cells)
+                level.u[static_cast<std::size_t>(cell.self)] += step * correction[static_cast<std::size_t>(cell.self)];
         }
-        smooth(l, kSmoothing);
+        smooth(l, kSmoothing, pacer);
         float change = 0.0f;
-        for (const Row& row : m_rows[l])
-            change = std::max(change, std::fabs(level.u[static_cast<std::size_t>(row.self)]
-                                                - before[static_cast<std::size_t>(row.self)]));
+        for (std::size_t i = 0; i < rows.cells.size(); ++i)
+            change =
+                std::max(change, std::fabs(level.u[static_cast<std::size_t>(rows.cells[i].self)] - scratch.before[i]));
+        pacer.step(static_cast<std::int64_t>(rows.cells.size()));
         return change;
     }
 
     const float m_tension;
-    std::vector<Level*> m_levels; // the finest first
-    std::vector<std::unique_ptr<Level>> m_coarse;
-    std::vector<std::vector<Row>> m_rows; // by level
+    std::vector<std::unique_ptr<Level>> m_levels; // the finest first; the first m_used are this region's
+    std::size_t m_used = 0;
+    std::vector<std::size_t> m_unknowns; // by level
+    std::vector<Rows> m_rows;            // by level
+    std::vector<Scratch> m_scratch;
+    Direct m_direct;
+};
+
+// A void region: its runs, m_spans[first, first + count), and how many unknowns it poses.
+struct Region {
+    std::size_t first = 0, count = 0;
+    std::int64_t samples = 0;
 };
 
 class Interpolation {
@@ -475,17 +810,25 @@ public:
     Interpolation(std::vector<std::int16_t>& values, int side, const VoidSet& voids,
                   const InterpolationOptions& options, std::uint8_t* marks)
         : m_values(values), m_side(side), m_voids(voids), m_options(options), m_marks(marks),
-          m_solver(static_cast<float>(std::clamp(options.tension, 0.0, 0.99)))
+          m_tension(static_cast<float>(std::clamp(options.tension, 0.0, 0.99)))
     {}
 
     InterpolationResult run(const Neighbours& neighbours);
 
 private:
+    // What one thread keeps from region to region.
+    struct Worker {
+        RegionSolver solver;
+        InterpolationResult result;
+    };
+
     bool voidNearEdge() const;
-    void markSamples(Mosaic& mosaic);
+    void markSamples(Mosaic& mosaic, Pacer& pacer);
     void takeSeamValues(const Mosaic& mosaic);
-    void fillRegion(const Mosaic& mosaic, const std::vector<Span>& spans);
-    void collectRegion(int R, int C, std::vector<Span>& spans);
+    void findRegions(Pacer& pacer);
+    void solveRegions(const Mosaic& mosaic, Worker& worker, Pacer& pacer);
+    void fillRegion(const Mosaic& mosaic, const Region& region, Worker& worker, Pacer& pacer);
+    void collectRegion(int R, int C, Pacer& pacer);
     std::int16_t finalValue(double value, double mean) const;
 
     std::vector<std::int16_t>& m_values;
@@ -493,7 +836,7 @@ private:
     const VoidSet& m_voids;
     const InterpolationOptions& m_options;
     std::uint8_t* const m_marks;
-    RegionSolver m_solver;
+    const float m_tension;
 
     int m_band = 0;
     RowBits m_void;  // extended coordinates
@@ -501,6 +844,11 @@ private:
     RowBits m_reach; // within maxDistance of a known sample
     RowBits m_seen;
     std::vector<Span> m_stack;
+    std::vector<Span> m_spans; // of all regions, region by region
+    std::vector<Region> m_regions;
+    std::vector<std::pair<std::size_t, std::size_t>> m_batches; // of m_regions, [first, second)
+    std::atomic<std::size_t> m_next{0};                         // the next batch to solve
+    std::atomic<bool> m_stop{false};
     InterpolationResult m_result;
 };
 
@@ -517,7 +865,7 @@ bool Interpolation::voidNearEdge() const
     return false;
 }
 
-void Interpolation::markSamples(Mosaic& mosaic)
+void Interpolation::markSamples(Mosaic& mosaic, Pacer& pacer)
 {
     const int extent = mosaic.extent();
     m_void = RowBits(extent);
@@ -538,6 +886,7 @@ void Interpolation::markSamples(Mosaic& mosaic)
             else
                 m_known.set(R, C);
         }
+        pacer.step(extent);
     }
 }
 
@@ -563,9 +912,9 @@ void Interpolation::takeSeamValues(const Mosaic& mosaic)
     }
 }
 
-// The 8-connected voids around (R, C) as runs along rows, by a scan-line flood fill, so that
-// even a region covering half a tile takes little memory.
-void Interpolation::collectRegion(int R, int C, std::vector<Span>& spans)
+// The 8-connected voids around (R, C) as runs along rows, appended to m_spans, by a scan-line
+// flood fill, so that even a region covering half a tile takes little memory.
+void Interpolation::collectRegion(int R, int C, Pacer& pacer)
 {
     const int extent = static_cast<int>(m_void.side());
     const auto open = [&](int r, int c) { return m_void.get(r, c) && !m_seen.get(r, c); };
@@ -583,7 +932,7 @@ void Interpolation::collectRegion(int R, int C, std::vector<Span>& spans)
             ++last;
         for (int c = first; c <= last; ++c)
             m_seen.set(seed.row, c);
-        spans.push_back({seed.row, first, last});
+        m_spans.push_back({seed.row, first, last});
         for (const int r : {seed.row - 1, seed.row + 1}) {
             if (r < 0 || r >= extent)
                 continue;
@@ -595,6 +944,43 @@ void Interpolation::collectRegion(int R, int C, std::vector<Span>& spans)
                     ++c;
             }
         }
+        pacer.step(4 * (last - first + 3));
+    }
+}
+
+// Every region with a void in the tile. The large ones come first, the largest first, each a
+// batch of its own, so that two threads taking batches in turn end at about the same time; the
+// small ones follow in the tile's order, in batches of neighbours that share the cache.
+void Interpolation::findRegions(Pacer& pacer)
+{
+    std::vector<Region> large;
+    for (int r = 0; r < m_side; ++r) {
+        const int R = r + m_band;
+        const std::uint64_t* row = m_void.row(R);
+        for (std::int64_t w = m_band / 64; w * 64 < m_band + m_side; ++w) {
+            for (std::uint64_t word = row[w]; word != 0; word &= word - 1) {
+                const int C = static_cast<int>(w * 64 + std::countr_zero(word));
+                if (C < m_band || C >= m_band + m_side || m_seen.get(R, C))
+                    continue;
+                Region region{m_spans.size(), 0, 0};
+                collectRegion(R, C, pacer);
+                region.count = m_spans.size() - region.first;
+                for (std::size_t s = region.first; s < m_spans.size(); ++s)
+                    region.samples += m_spans[s].last - m_spans[s].first + 1;
+                (region.samples >= kBatchSamples ? large : m_regions).push_back(region);
+                pacer.step(64);
+            }
+        }
+        pacer.step(m_side / 64);
+    }
+    // The order decides only which thread solves a region, never its values.
+    std::sort(large.begin(), large.end(), [](const Region& a, const Region& b) { return a.samples > b.samples; });
+    m_regions.insert(m_regions.begin(), large.begin(), large.end());
+    for (std::size_t i = 0; i < m_regions.size();) {
+        const std::size_t first = i;
+        for (std::int64_t samples = 0; i < m_regions.size() && (i == first || samples < kBatchSamples); ++i)
+            samples += m_regions[i].samples;
+        m_batches.push_back({first, i});
     }
 }
 
@@ -608,8 +994,13 @@ std::int16_t Interpolation::finalValue(double value, double mean) const
     return result;
 }
 
-void Interpolation::fillRegion(const Mosaic& mosaic, const std::vector<Span>& spans)
+// Solves one region and writes its samples: each region's values depend on its own rim alone, so
+// that whichever thread solves it, the tile comes out the same. Threads write disjoint samples
+// and read only valid ones, which no thread writes.
+void Interpolation::fillRegion(const Mosaic& mosaic, const Region& region, Worker& worker, Pacer& pacer)
 {
+    const auto spans = std::span(m_spans).subspan(region.first, region.count);
+    InterpolationResult& result = worker.result;
     std::int64_t inTile = 0;
     bool tooFar = false;
     int r0 = mosaic.extent(), r1 = -1, c0 = mosaic.extent(), c1 = -1;
@@ -620,19 +1011,20 @@ void Interpolation::fillRegion(const Mosaic& mosaic, const std::vector<Span>& sp
             inTile += std::max(0, std::min(span.last, m_band + m_side - 1) - std::max(span.first, m_band) + 1);
         for (int c = span.first; c <= span.last && !tooFar; ++c)
             tooFar = !m_reach.get(span.row, c);
+        pacer.step(span.last - span.first + 1);
     }
     if (tooFar) {
-        m_result.left += inTile;
-        m_result.leftTooFar += inTile;
+        result.left += inTile;
+        result.leftTooFar += inTile;
         return;
     }
     // The box in extended coordinates, so that both tiles of a seam pose the same problem.
     const int top = std::max(0, r0 - kMargin), left = std::max(0, c0 - kMargin);
     const int bottom = std::min(mosaic.extent() - 1, r1 + kMargin), right = std::min(mosaic.extent() - 1, c1 + kMargin);
-    Level level(bottom - top + 1, right - left + 1, 0);
+    Level& level = worker.solver.finest(bottom - top + 1, right - left + 1, pacer);
     double sum = 0.0;
     std::int64_t known = 0;
-    for (int R = top; R <= bottom; ++R)
+    for (int R = top; R <= bottom; ++R) {
         for (int C = left; C <= right; ++C)
             if (m_known.get(R, C)) {
                 const std::size_t k = level.index(R - top, C - left);
@@ -641,21 +1033,25 @@ void Interpolation::fillRegion(const Mosaic& mosaic, const std::vector<Span>& sp
                 sum += level.u[k];
                 ++known;
             }
+        pacer.step(right - left + 1);
+    }
     if (known == 0) {
-        m_result.left += inTile;
-        m_result.leftTooFar += inTile;
+        result.left += inTile;
+        result.leftTooFar += inTile;
         return;
     }
-    for (const Span& span : spans)
+    for (const Span& span : spans) {
         for (int C = span.first; C <= span.last; ++C)
             level.role[level.index(span.row - top, C - left)] = Role::Unknown;
+        pacer.step(span.last - span.first + 1);
+    }
     // Heights above the rim's mean: floats near 30000 m keep too few digits for the sweeps, whose
     // rounding the bending problem magnifies many times.
     const double mean = sum / static_cast<double>(known);
     for (std::size_t k = 0; k < level.u.size(); ++k)
         if (level.role[k] == Role::Known)
             level.u[k] = static_cast<float>(level.u[k] - mean);
-    m_solver.solve(level);
+    worker.solver.solve(pacer);
 
     for (const Span& span : spans) {
         const int r = span.row - m_band;
@@ -669,39 +1065,100 @@ void Interpolation::fillRegion(const Mosaic& mosaic, const std::vector<Span>& sp
                 m_marks[k] = 1;
         }
     }
-    m_result.interpolated += inTile;
+    result.interpolated += inTile;
+}
+
+void Interpolation::solveRegions(const Mosaic& mosaic, Worker& worker, Pacer& pacer)
+{
+    for (;;) {
+        const std::size_t next = m_next.fetch_add(1);
+        if (next >= m_batches.size())
+            return;
+        pacer.ask();
+        for (std::size_t i = m_batches[next].first; i < m_batches[next].second; ++i)
+            fillRegion(mosaic, m_regions[i], worker, pacer);
+    }
 }
 
 InterpolationResult Interpolation::run(const Neighbours& neighbours)
 {
-    const int maxDistance = std::max(0, m_options.maxDistance);
-    // A region the reach allows is at most about twice the reach across; the bands hold it whole.
-    if (neighbours.window && m_side > kMargin && voidNearEdge())
-        m_band = std::clamp(2 * maxDistance + 2 * kMargin, kMargin, m_side - 1);
-    Mosaic mosaic(m_values, m_side, m_band);
-    if (m_band > 0)
-        mosaic.load(neighbours);
-    markSamples(mosaic);
-    takeSeamValues(mosaic);
-    m_reach = Dilate(m_known, maxDistance);
-    m_seen = RowBits(mosaic.extent());
+    Pacer pacer(&m_options.proceed, m_stop);
+    Worker own{RegionSolver(m_tension), {}};
+    Worker helper{RegionSolver(m_tension), {}};
+    std::exception_ptr helperFailure;
+    try {
+        const int maxDistance = std::max(0, m_options.maxDistance);
+        // A region the reach allows is at most about twice the reach across; the bands hold it whole.
+        if (neighbours.window && m_side > kMargin && voidNearEdge())
+            m_band = std::clamp(2 * maxDistance + 2 * kMargin, kMargin, m_side - 1);
+        Mosaic mosaic(m_values, m_side, m_band);
+        if (m_band > 0)
+            mosaic.load(neighbours, [&] { pacer.ask(); });
+        pacer.ask();
+        markSamples(mosaic, pacer);
+        takeSeamValues(mosaic);
+        m_reach = Dilate(m_known, maxDistance, pacer);
+        m_seen = RowBits(mosaic.extent());
+        findRegions(pacer);
 
-    std::vector<Span> spans;
-    for (int r = 0; r < m_side; ++r) {
-        const int R = r + m_band;
-        const std::uint64_t* row = m_void.row(R);
-        for (std::int64_t w = m_band / 64; w * 64 < m_band + m_side; ++w) {
-            for (std::uint64_t word = row[w]; word != 0; word &= word - 1) {
-                const int C = static_cast<int>(w * 64 + std::countr_zero(word));
-                if (C < m_band || C >= m_band + m_side || m_seen.get(R, C))
-                    continue;
-                if (m_options.proceed && !m_options.proceed())
-                    return m_result;
-                spans.clear();
-                collectRegion(R, C, spans);
-                fillRegion(mosaic, spans);
+        // The helper thread, stopped and joined on every way out of this block, before the mosaic
+        // it reads goes away.
+        struct Helper {
+            std::atomic<bool>& stop;
+            std::thread thread;
+            std::mutex mutex;
+            std::condition_variable changed;
+            bool done = false;
+            ~Helper()
+            {
+                if (thread.joinable()) {
+                    stop.store(true);
+                    thread.join();
+                }
+            }
+        } second{m_stop, {}, {}, {}};
+        // A second thread pays only where there is work for both.
+        std::int64_t samples = 0;
+        for (const Region& region : m_regions)
+            samples += region.samples;
+        if (m_batches.size() > 1 && samples >= kSamplesForHelper && std::thread::hardware_concurrency() > 1) {
+            try {
+                second.thread = std::thread([&] {
+                    Pacer watching(nullptr, m_stop);
+                    try {
+                        solveRegions(mosaic, helper, watching);
+                    } catch (const Stopped&) {
+                    } catch (...) {
+                        helperFailure = std::current_exception();
+                        m_stop.store(true);
+                    }
+                    const std::lock_guard lock(second.mutex);
+                    second.done = true;
+                    second.changed.notify_one();
+                });
+            } catch (const std::system_error&) {
+                // no thread to be had: this one does all
             }
         }
+        solveRegions(mosaic, own, pacer);
+        // The helper's last regions: the window is served meanwhile, and a stop reaches it.
+        if (second.thread.joinable()) {
+            std::unique_lock lock(second.mutex);
+            while (!second.changed.wait_for(lock, std::chrono::milliseconds(10), [&] { return second.done; })) {
+                lock.unlock();
+                pacer.ask();
+                lock.lock();
+            }
+        }
+    } catch (const Stopped&) {
+        m_stop.store(true);
+    }
+    if (helperFailure)
+        std::rethrow_exception(helperFailure);
+    for (const Worker* worker : {&own, &helper}) {
+        m_result.interpolated += worker->result.interpolated;
+        m_result.left += worker->result.left;
+        m_result.leftTooFar += worker->result.leftTooFar;
     }
     return m_result;
 }

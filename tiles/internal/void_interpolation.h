@@ -16,7 +16,8 @@ struct InterpolationOptions {
     // The share of membrane (slope-flattening) energy mixed into the bending energy: a little keeps
     // the surface from overshooting between steep rims; 0 is the pure minimum-curvature surface.
     double tension = 0.005;
-    // Asked before each void region; false leaves the remaining regions void.
+    // Asked about every millisecond of work, within a region too; false ends the interpolation
+    // within a fraction of a second: the region being solved and all after it stay void.
     std::function<bool()> proceed;
 };
 
