@@ -382,7 +382,8 @@ TEST_P(Stop, EndsPromptly)
     ASSERT_TRUE(stopped) << "not asked after " << test.after.count() << " ms; ran "
                          << std::chrono::duration<double>(end - start).count() << " s";
     // A millisecond of work between two asks; the bound leaves room for a busy machine.
-    EXPECT_LT(end - *stopped, std::chrono::seconds(1));
+    // Milliseconds on an idle machine; the bound leaves room for a busy one and the sanitizers.
+    EXPECT_LT(end - *stopped, std::chrono::seconds(3));
     EXPECT_EQ(askedAfterStop, 0);
     std::int64_t filled = 0;
     for (std::size_t k = 0; k < values.size(); ++k)
