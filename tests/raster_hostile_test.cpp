@@ -1,6 +1,8 @@
 // Raster sources made to hurt: VRTs that copy other files, run code or reach the network, heights in
-// void markers or feet, rasters far finer than the tile, broken files, and a stop in the middle of a read.
+// void markers or feet, rasters far finer than the tile, absurd georeferencing, broken files, and a
+// stop in the middle of a read.
 
+#include "rasters/internal/mosaic.h"
 #include "rasters/raster_source.h"
 #include "tests/raster_test_support.h"
 #include "tests/test_support.h"
@@ -13,7 +15,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -384,6 +388,101 @@ TEST(FineSources, StopEndsALongReadAtOnce)
     EXPECT_FALSE(tile);
     // Milliseconds on an idle machine; the bound leaves room for a busy one (bench/stop_latency measures).
     EXPECT_LT(std::chrono::duration<double>(end - stoppedAt).count(), 2.0);
+}
+
+struct GeoreferencingCase {
+    std::string name;
+    std::string columns, rows, srs, geoTransform; // of a VRT without pixels
+    std::string band;                             // what its band holds besides the nodata value
+    std::string tile;                             // filled with 12 x 12 samples
+    std::string outcome; // "open: " or "tile: " and the German reason after the file's name, or "filled …"
+};
+
+class AbsurdGeoreferencing : public ::testing::TestWithParam<GeoreferencingCase> {};
+
+// Each is refused with a reason that names the file, or read; in a child with 20 s and 4 GB, so that
+// a hang or a runaway allocation fails the row, not the run.
+TEST_P(AbsurdGeoreferencing, IsRefusedOrReadInBoundedTimeAndMemory)
+{
+    TempFolder f;
+    const std::string band = R"(<VRTRasterBand dataType="Float32" band="1"><NoDataValue>-9999</NoDataValue>)";
+    const GeoreferencingCase& c = GetParam();
+    WriteText(f / "a.vrt", "<VRTDataset rasterXSize=\"" + c.columns + "\" rasterYSize=\"" + c.rows + "\"><SRS>" + c.srs
+                               + "</SRS><GeoTransform>" + c.geoTransform + "</GeoTransform>" + band + c.band
+                               + "</VRTRasterBand></VRTDataset>");
+    WriteText(f / "overview.vrt",
+              R"(<VRTDataset rasterXSize="1" rasterYSize="4">)" + band + "</VRTRasterBand></VRTDataset>");
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    if (fork() == 0) {
+        alarm(20);
+#ifndef __SANITIZE_ADDRESS__ // the sanitizers reserve terabytes of address space
+        const rlimit memory{rlim_t{4} << 30, rlim_t{4} << 30};
+        setrlimit(RLIMIT_AS, &memory);
+#endif
+        std::string outcome = "exception";
+        try {
+            Result<RasterSource> source = RasterSource::open(f / "a.vrt");
+            if (!source)
+                outcome = "open: " + source.error().message;
+            else if (auto tile = source->tileFor(c.tile, 12); !tile)
+                outcome = "tile: " + tile.error().message;
+            else
+                outcome = "filled " + std::to_string(*tile ? 144 - std::ranges::count((**tile).values, kVoidValue) : 0);
+        } catch (const std::exception&) {
+        }
+        _exit(write(out[1], outcome.data(), outcome.size()) == ssize_t(outcome.size()) ? 0 : 1);
+    }
+    close(out[1]);
+    std::string outcome(4096, '\0');
+    outcome.resize(static_cast<std::size_t>(std::max<ssize_t>(0, read(out[0], outcome.data(), outcome.size()))));
+    close(out[0]);
+    int status = 0;
+    wait(&status);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << " (14: out of time)";
+    const std::string& o = c.outcome;
+    EXPECT_EQ(outcome.substr(0, o.size() + (f / "a.vrt").size() + 17),
+              o.starts_with("filled") ? o : o.substr(0, 6) + "Die Rasterdatei " + (f / "a.vrt") + " " + o.substr(6));
+}
+
+const std::string kPastTheEarth = "open: ist unsinnig georeferenziert: sie reicht weit über die Erde hinaus";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rasters, AbsurdGeoreferencing,
+    ::testing::Values(
+        // PROJ wraps a longitude into range a turn at a time: this corner 1e308 m east never returned.
+        GeoreferencingCase{"CornerFarOutInWebMercator", "1", "1201", "EPSG:3857", "700000, 1e308, 0, -262500, 0, -1",
+                           "", "S03E006.hgt", kPastTheEarth},
+        GeoreferencingCase{"RowsPastThePole", "439", "2147483647", "EPSG:4979", "159, 0.01, 0, -14, 0, -0.01", "",
+                           "S15E159.hgt", kPastTheEarth},
+        GeoreferencingCase{"AxesAlmostParallel", "3", "3", "EPSG:4979",
+                           "-176.5625, 2.4377777777777778, 2.4375, -27.5625, 2.4375, 2.4372222222222222", "",
+                           "S28W177.hgt", "open: ist unsinnig georeferenziert: ihre Pixel haben keine Fläche"},
+        // A tile step spans some 1e304 rows.
+        GeoreferencingCase{"RowsOfNoHeight", "10", "2920", "EPSG:32633", "300000, 100000, 0, 5600000, 0, 4.78e-299", "",
+                           "N50E015.hgt",
+                           "tile: ist für eine Kachel von 12 × 12 Werten zu fein aufgelöst (unzählige Pixel"},
+        // 2^31 - 1 rows within the Earth, read through an overview: their block rows overflowed an int.
+        GeoreferencingCase{"TwoBillionRowsWithAnOverview", "1048576", "2147483647", "EPSG:4326",
+                           "0, 8e-8, 0, 85.9, 0, -8e-8",
+                           R"(<Overview><SourceFilename relativeToVRT="1">overview.vrt</SourceFilename>)"
+                           "<SourceBand>1</SourceBand></Overview>",
+                           "N00E000.hgt", "filled 0"},
+        GeoreferencingCase{"GlobalGridHalfAPixelPastItsEdges", "721", "361", "EPSG:4326",
+                           "-180.25, 0.5, 0, 90.25, 0, -0.5", "", "N47E011.hgt", "filled 0"}),
+    [](const auto& info) { return info.param.name; });
+
+// Two rasters on one grid spanning more than 2^31 - 1 pixels together make two mosaics, not one whose edges overflow.
+TEST(AbsurdGeoreferencing, MosaicsStayWithinIntPixels)
+{
+    RasterEntry west{"", "EPSG:4326", {-85.4, 8e-8, 0, 1, 0, -8e-8}, 1 << 30, 100, {}, 1};
+    RasterEntry east{"", "EPSG:4326", {0, 8e-8, 0, 1, 0, -8e-8}, std::numeric_limits<int>::max(), 100, {}, 1};
+    for (const auto& mosaic : MosaicsOf({&west, &east})) {
+        for (const Mosaic::Member& m : mosaic.members) {
+            EXPECT_LE(std::int64_t{m.column} + m.entry->width, mosaic.width);
+            EXPECT_DOUBLE_EQ(mosaic.geoTransform[0] + m.column * 8e-8, m.entry->geoTransform[0]);
+        }
+    }
 }
 
 // A broken GeoTIFF gives a German reason naming the file, and GDAL's decoding threads print nothing.

@@ -51,37 +51,59 @@ bool Mosaic::accepts(const RasterEntry& entry) const
 
 std::vector<Mosaic> MosaicsOf(const std::vector<const RasterEntry*>& entries)
 {
+    // The extent of each mosaic in pixels from its first member's first pixel, in 64 bits: a raster
+    // that would stretch its mosaic beyond int pixels starts a mosaic of its own instead.
+    struct Extent {
+        std::int64_t left = 0, top = 0, right = 0, bottom = 0;
+    };
     std::vector<Mosaic> mosaics;
+    std::vector<Extent> extents;
     for (const RasterEntry* entry : entries) {
-        auto fits = std::find_if(mosaics.begin(), mosaics.end(), [&](const Mosaic& m) { return m.accepts(*entry); });
-        if (fits == mosaics.end()) {
-            mosaics.emplace_back();
-            fits = std::prev(mosaics.end());
-        }
-        const auto& first = fits->members.empty() ? entry->geoTransform : fits->members.front().entry->geoTransform;
+        std::optional<std::size_t> fits;
         Mosaic::Member member;
         member.entry = entry;
-        member.column = static_cast<int>(std::lround((entry->geoTransform[0] - first[0]) / first[1]));
-        member.row = static_cast<int>(std::lround((entry->geoTransform[3] - first[3]) / first[5]));
-        fits->members.push_back(member);
+        Extent grown;
+        for (std::size_t m = 0; m < mosaics.size() && !fits; ++m) {
+            if (!mosaics[m].accepts(*entry))
+                continue;
+            const auto& first = mosaics[m].members.front().entry->geoTransform;
+            const double column = std::round((entry->geoTransform[0] - first[0]) / first[1]);
+            const double row = std::round((entry->geoTransform[3] - first[3]) / first[5]);
+            constexpr double kIntPixels = std::numeric_limits<int>::max();
+            if (!(std::abs(column) <= kIntPixels && std::abs(row) <= kIntPixels))
+                continue;
+            member.column = static_cast<int>(column);
+            member.row = static_cast<int>(row);
+            const Extent& e = extents[m];
+            grown = {std::min<std::int64_t>(e.left, member.column), std::min<std::int64_t>(e.top, member.row),
+                     std::max(e.right, std::int64_t{member.column} + entry->width),
+                     std::max(e.bottom, std::int64_t{member.row} + entry->height)};
+            if (grown.right - grown.left <= std::numeric_limits<int>::max()
+                && grown.bottom - grown.top <= std::numeric_limits<int>::max())
+                fits = m;
+        }
+        if (!fits) {
+            fits = mosaics.size();
+            mosaics.emplace_back();
+            member.column = member.row = 0;
+            grown = {0, 0, entry->width, entry->height};
+            extents.emplace_back();
+        }
+        mosaics[*fits].members.push_back(member);
+        extents[*fits] = grown;
     }
-    for (Mosaic& mosaic : mosaics) {
-        int left = 0, top = 0, right = 0, bottom = 0;
-        for (const auto& m : mosaic.members) {
-            left = std::min(left, m.column);
-            top = std::min(top, m.row);
-            right = std::max(right, m.column + m.entry->width);
-            bottom = std::max(bottom, m.row + m.entry->height);
-        }
+    for (std::size_t i = 0; i < mosaics.size(); ++i) {
+        Mosaic& mosaic = mosaics[i];
+        const Extent& e = extents[i];
         for (auto& m : mosaic.members) {
-            m.column -= left;
-            m.row -= top;
+            m.column = static_cast<int>(m.column - e.left);
+            m.row = static_cast<int>(m.row - e.top);
         }
-        mosaic.width = right - left;
-        mosaic.height = bottom - top;
+        mosaic.width = static_cast<int>(e.right - e.left);
+        mosaic.height = static_cast<int>(e.bottom - e.top);
         mosaic.geoTransform = mosaic.members.front().entry->geoTransform;
-        mosaic.geoTransform[0] += left * mosaic.geoTransform[1];
-        mosaic.geoTransform[3] += top * mosaic.geoTransform[5];
+        mosaic.geoTransform[0] += static_cast<double>(e.left) * mosaic.geoTransform[1];
+        mosaic.geoTransform[3] += static_cast<double>(e.top) * mosaic.geoTransform[5];
     }
     return mosaics;
 }
@@ -110,13 +132,13 @@ struct Window {
     std::vector<double> pixels;
     std::vector<std::uint32_t> owners;
 
-    double at(int c, int r) const
+    double at(std::int64_t c, std::int64_t r) const
     {
         if (c < column || r < row || c >= column + columns || r >= row + rows)
             return kNaN;
         return pixels[static_cast<std::size_t>(r - row) * columns + (c - column)];
     }
-    std::optional<std::uint32_t> ownerAt(int c, int r) const
+    std::optional<std::uint32_t> ownerAt(std::int64_t c, std::int64_t r) const
     {
         if (c < column || r < row || c >= column + columns || r >= row + rows)
             return std::nullopt;
@@ -126,19 +148,18 @@ struct Window {
 
 // The tent weights of the pixels within `radius` of position `at`: bilinear for a radius of one
 // pixel, a weighted average over the footprint of a tile sample when the source is finer.
-void TentWeights(double at, double radius, int& first, std::vector<double>& weights)
+void TentWeights(double at, double radius, std::int64_t& first, std::vector<double>& weights)
 {
     weights.clear();
-    first = static_cast<int>(std::floor(at - radius)) + 1;
-    const int last = static_cast<int>(std::ceil(at + radius)) - 1;
-    for (int i = first; i <= last; ++i)
-        weights.push_back(1.0 - std::abs(i - at) / radius);
+    first = static_cast<std::int64_t>(std::floor(at - radius)) + 1;
+    const auto last = static_cast<std::int64_t>(std::ceil(at + radius)) - 1;
+    for (std::int64_t i = first; i <= last; ++i)
+        weights.push_back(1.0 - std::abs(static_cast<double>(i) - at) / radius);
     while (!weights.empty() && weights.back() <= kSnap)
         weights.pop_back();
-    while (!weights.empty() && weights.front() <= kSnap) {
-        weights.erase(weights.begin());
-        ++first;
-    }
+    const auto front = std::find_if(weights.begin(), weights.end(), [](double w) { return w > kSnap; });
+    first += front - weights.begin();
+    weights.erase(weights.begin(), front);
 }
 
 // The mosaic's height at (u, v), pixel centres at whole numbers; NaN unless every weighted pixel is valid.
@@ -147,7 +168,7 @@ double Resample(const Window& window, double u, double v, double rx, double ry, 
 {
     if (rx == 1 && ry == 1) {
         // Bilinear: the two pixels either side, or the one pixel a position sits on.
-        const int c = FloorToInt(u), r = FloorToInt(v);
+        const std::int64_t c = FloorToWhole(u), r = FloorToWhole(v);
         const double fu = u - c, fv = v - r;
         const double p00 = window.at(c, r);
         const double p10 = fu > 0 ? window.at(c + 1, r) : 0;
@@ -157,7 +178,7 @@ double Resample(const Window& window, double u, double v, double rx, double ry, 
         const double bottom = p01 + fu * (p11 - p01);
         return top + fv * (bottom - top); // NaN when any weighted pixel is NaN
     }
-    int cx = 0, cy = 0;
+    std::int64_t cx = 0, cy = 0;
     TentWeights(u, rx, cx, wx);
     TentWeights(v, ry, cy, wy);
     double sum = 0, weightX = 0, weightY = 0;
@@ -168,7 +189,7 @@ double Resample(const Window& window, double u, double v, double rx, double ry, 
     for (std::size_t j = 0; j < wy.size(); ++j) {
         double rowSum = 0;
         for (std::size_t i = 0; i < wx.size(); ++i) {
-            const double p = window.at(cx + static_cast<int>(i), cy + static_cast<int>(j));
+            const double p = window.at(cx + static_cast<std::int64_t>(i), cy + static_cast<std::int64_t>(j));
             if (std::isnan(p))
                 return kNaN;
             rowSum += wx[i] * p;
@@ -206,22 +227,27 @@ struct Span {
 };
 
 // The spans of full pixels [a, b) for decimation by k (k = 1: one span, the pixels as they are).
-std::vector<Span> SpansOf(int a, int b, int k)
+// In 64 bits: a decimated pixel's end on the full grid may lie past the int range.
+std::vector<Span> SpansOf(std::int64_t a, std::int64_t b, std::int64_t k)
 {
     std::vector<Span> spans;
-    const int firstWhole = (a + k - 1) / k, endWhole = b / k;
+    const auto span = [&](std::int64_t full, std::int64_t fullCount, std::int64_t at, std::int64_t count) {
+        spans.push_back(
+            {static_cast<int>(full), static_cast<int>(fullCount), static_cast<int>(at), static_cast<int>(count)});
+    };
+    const std::int64_t firstWhole = (a + k - 1) / k, endWhole = b / k;
     if (endWhole <= firstWhole) { // no whole decimated pixel: one or two cut ones
-        for (int d = a / k; d * k < b; ++d) {
-            const int from = std::max(a, d * k), to = std::min(b, (d + 1) * k);
-            spans.push_back({from, to - from, d, 1});
+        for (std::int64_t d = a / k; d * k < b; ++d) {
+            const std::int64_t from = std::max(a, d * k), to = std::min(b, (d + 1) * k);
+            span(from, to - from, d, 1);
         }
         return spans;
     }
     if (firstWhole * k > a)
-        spans.push_back({a, firstWhole * k - a, firstWhole - 1, 1});
-    spans.push_back({firstWhole * k, (endWhole - firstWhole) * k, firstWhole, endWhole - firstWhole});
+        span(a, firstWhole * k - a, firstWhole - 1, 1);
+    span(firstWhole * k, (endWhole - firstWhole) * k, firstWhole, endWhole - firstWhole);
     if (endWhole * k < b)
-        spans.push_back({endWhole * k, b - endWhole * k, endWhole, 1});
+        span(endWhole * k, b - endWhole * k, endWhole, 1);
     return spans;
 }
 
@@ -235,10 +261,13 @@ Result<> ReadWindow(Mosaic& mosaic, std::vector<OpenMember>& open, Window& windo
     const int k = window.factor;
     for (std::size_t m = 0; m < mosaic.members.size(); ++m) {
         const auto& member = mosaic.members[m];
-        const int c0 = std::max(window.column * k, member.column);
-        const int r0 = std::max(window.row * k, member.row);
-        const int c1 = std::min((window.column + window.columns) * k, member.column + member.entry->width);
-        const int r1 = std::min((window.row + window.rows) * k, member.row + member.entry->height);
+        // The window's edges on the full grid may lie past the int range; the member's do not.
+        const auto c0 = static_cast<int>(std::max<std::int64_t>(std::int64_t{window.column} * k, member.column));
+        const auto r0 = static_cast<int>(std::max<std::int64_t>(std::int64_t{window.row} * k, member.row));
+        const auto c1 = static_cast<int>(std::min<std::int64_t>(std::int64_t{window.column + window.columns} * k,
+                                                                std::int64_t{member.column} + member.entry->width));
+        const auto r1 = static_cast<int>(std::min<std::int64_t>(std::int64_t{window.row + window.rows} * k,
+                                                                std::int64_t{member.row} + member.entry->height));
         if (c0 >= c1 || r0 >= r1)
             continue;
         const OpenMember& o = open[m];
@@ -416,7 +445,8 @@ private:
 
     Error tooFine(double radius) const
     {
-        const std::string across = std::isfinite(radius) ? std::to_string(std::lround(radius)) : "unzählige";
+        // Beyond the pixels of any raster, a count says nothing (and would not fit a long).
+        const std::string across = radius < 1e12 ? std::to_string(std::lround(radius)) : "unzählige";
         return Error{ErrorKind::NotATile, "Die Rasterdatei " + m_mosaic.members.front().entry->path
                                               + " ist für eine Kachel von " + std::to_string(m_side) + " × "
                                               + std::to_string(m_side) + " Werten zu fein aufgelöst (" + across
@@ -440,21 +470,45 @@ private:
         }
         if (std::max(m_radiusX, m_radiusY) / overview > kFinestRadius)
             return tooFine(std::max(m_radiusX, m_radiusY));
-        m_window.factor = std::max(1, static_cast<int>(radius / kDecimatedRadius));
+        // Held within int: with a coarse enough overview the radius may pass it.
+        m_window.factor = static_cast<int>(
+            std::clamp(std::floor(radius / kDecimatedRadius), 1.0, double(std::numeric_limits<int>::max())));
+        // A kernel far wider in one direction than in the other stays wide after decimation: bounded
+        // like a source without overviews, so that a sample weighs at most a few hundred pixels a side.
+        if (std::max(kernelX(), kernelY()) > kFinestRadius)
+            return tooFine(std::max(m_radiusX, m_radiusY));
         return {};
     }
 
-    // The first rows of the members' block rows, on the mosaic's grid.
+    // The height of each member's blocks (0: unknown).
     void findBlockRows()
     {
-        for (std::size_t m = 0; m < m_mosaic.members.size(); ++m) {
+        for (const OpenMember& o : m_open) {
             int blockColumns = 0, blockHeight = 0;
-            GDALGetBlockSize(m_open[m].band, &blockColumns, &blockHeight);
-            const auto& member = m_mosaic.members[m];
-            for (int row = blockHeight; blockHeight > 0 && row < member.entry->height; row += blockHeight)
-                m_blockRows.push_back(member.row + row);
+            GDALGetBlockSize(o.band, &blockColumns, &blockHeight);
+            m_blockHeights.push_back(std::max(0, blockHeight));
         }
-        std::sort(m_blockRows.begin(), m_blockRows.end());
+    }
+    // How many block rows of all members begin at or above `row` of the mosaic (not counting each
+    // member's first): which block row `row` falls in, counted without listing them.
+    std::int64_t blockRowsUpTo(double row) const
+    {
+        std::int64_t count = 0;
+        for (std::size_t m = 0; m < m_blockHeights.size(); ++m) {
+            const std::int64_t height = m_blockHeights[m];
+            const auto& member = m_mosaic.members[m];
+            if (height == 0 || member.entry->height <= height)
+                continue;
+            const std::int64_t starts = (member.entry->height - 1) / height; // at rows height, 2 height, …
+            double reached = std::clamp(std::floor((row - member.row) / double(height)), 0.0, double(starts));
+            // The quotient may round across a whole number; the products of whole numbers are exact.
+            if (reached > 0 && member.row + reached * height > row)
+                --reached;
+            else if (reached < starts && member.row + (reached + 1) * height <= row)
+                ++reached;
+            count += static_cast<std::int64_t>(reached);
+        }
+        return count;
     }
     // The columns from the first to the last waiting sample of the pass; false when none waits.
     bool waitingColumns(int first, int end)
@@ -500,7 +554,7 @@ private:
     // each block row is decoded once while the pass before left the last one in GDAL's cache.
     int endBeforeNextBlockRow(int first, int end) const
     {
-        std::optional<std::size_t> leadingBlock;
+        std::optional<std::int64_t> leadingBlock;
         for (int r = first; r < end; ++r) {
             double edge = m_rowsAdvance ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
             bool any = false;
@@ -512,8 +566,7 @@ private:
                 }
             if (!any)
                 continue;
-            const auto block = static_cast<std::size_t>(std::upper_bound(m_blockRows.begin(), m_blockRows.end(), edge)
-                                                        - m_blockRows.begin());
+            const std::int64_t block = blockRowsUpTo(edge);
             if (!leadingBlock)
                 leadingBlock = block;
             else if (block != *leadingBlock)
@@ -523,11 +576,14 @@ private:
     }
 
     // Moves the positions to pixel centres at whole numbers, on the decimated grid when the source
-    // is read decimated.
+    // is read decimated. A position whose kernel reaches no pixel of the mosaic has no value and is
+    // dropped, so that the positions kept stay near the int range.
     void centre(int first, int end)
     {
         const std::size_t count = static_cast<std::size_t>(end - first) * m_columns;
         const double k = m_window.factor;
+        const double rx = kernelX(), ry = kernelY();
+        const double columns = double(decimatedColumns()), rows = double(decimatedRows());
         for (std::size_t i = 0; i < count; ++i) {
             if (!m_ok[i] || !std::isfinite(m_u[i]) || !std::isfinite(m_v[i])) {
                 m_ok[i] = 0;
@@ -539,6 +595,10 @@ private:
             }
             m_u[i] -= 0.5;
             m_v[i] -= 0.5;
+            if (!(m_u[i] > -rx - 2 && m_u[i] < columns + rx + 1 && m_v[i] > -ry - 2 && m_v[i] < rows + ry + 1)) {
+                m_ok[i] = 0;
+                continue;
+            }
             if (const double whole = RoundToWhole(m_u[i]); std::abs(m_u[i] - whole) < kSnap)
                 m_u[i] = whole;
             if (const double whole = RoundToWhole(m_v[i]); std::abs(m_v[i] - whole) < kSnap)
@@ -562,20 +622,26 @@ private:
         m_window.columns = m_window.rows = 0;
         if (uMin > uMax)
             return false;
-        const int k = m_window.factor;
         const double rx = kernelX(), ry = kernelY();
-        const double limit = 1e9; // keeps a wild position from overflowing the int conversions
-        m_window.column = static_cast<int>(std::max(0.0, std::floor(std::max(-limit, uMin - rx))));
-        m_window.row = static_cast<int>(std::max(0.0, std::floor(std::max(-limit, vMin - ry))));
-        const int lastColumn =
-            static_cast<int>(std::min<double>((m_mosaic.width + k - 1) / k - 1, std::ceil(std::min(limit, uMax + rx))));
-        const int lastRow = static_cast<int>(
-            std::min<double>((m_mosaic.height + k - 1) / k - 1, std::ceil(std::min(limit, vMax + ry))));
+        // Each edge held on both sides, within the decimated mosaic (an empty window past it).
+        const double columns = double(decimatedColumns()), rows = double(decimatedRows());
+        m_window.column = static_cast<int>(std::clamp(std::floor(uMin - rx), 0.0, columns));
+        m_window.row = static_cast<int>(std::clamp(std::floor(vMin - ry), 0.0, rows));
+        const int lastColumn = static_cast<int>(std::clamp(std::ceil(uMax + rx), -1.0, columns - 1));
+        const int lastRow = static_cast<int>(std::clamp(std::ceil(vMax + ry), -1.0, rows - 1));
         m_window.columns = std::max(0, lastColumn - m_window.column + 1);
         m_window.rows = std::max(0, lastRow - m_window.row + 1);
         return m_window.columns > 0 && m_window.rows > 0;
     }
 
+    std::int64_t decimatedColumns() const
+    {
+        return (std::int64_t{m_mosaic.width} + m_window.factor - 1) / m_window.factor;
+    }
+    std::int64_t decimatedRows() const
+    {
+        return (std::int64_t{m_mosaic.height} + m_window.factor - 1) / m_window.factor;
+    }
     double kernelX() const { return m_window.factor == 1 ? m_radiusX : m_radiusX / m_window.factor; }
     double kernelY() const { return m_window.factor == 1 ? m_radiusY : m_radiusY / m_window.factor; }
 
@@ -593,8 +659,8 @@ private:
                     continue;
                 m_values[t] = HeightSample(height);
                 // The file under the sample gave it its value.
-                const auto owner =
-                    m_window.ownerAt(static_cast<int>(RoundToWhole(m_u[i])), static_cast<int>(RoundToWhole(m_v[i])));
+                const auto owner = m_window.ownerAt(static_cast<std::int64_t>(RoundToWhole(m_u[i])),
+                                                    static_cast<std::int64_t>(RoundToWhole(m_v[i])));
                 if (owner)
                     m_mosaic.members[*owner].used = true;
             }
@@ -611,8 +677,8 @@ private:
     Transformer m_transform;
     double m_radiusX = 1; // source pixels one tile step spans, on the full grid
     double m_radiusY = 1;
-    bool m_rowsAdvance = true; // source rows grow with the tile's rows (north up)
-    std::vector<double> m_blockRows;
+    bool m_rowsAdvance = true;       // source rows grow with the tile's rows (north up)
+    std::vector<int> m_blockHeights; // of each member's blocks
 
     // The pass: its first row and columns, each sample's position in the mosaic and whether it has one.
     int m_first = 0;

@@ -16,13 +16,17 @@
 namespace hgt {
 
 // floor and round without a libm call per sample (the baseline x86-64 has no rounding instruction).
-inline int FloorToInt(double x)
+// FloorToWhole takes positions within the int range and a little beyond; RoundToWhole any value
+// (from 2^52 on, a double is whole; NaN stays NaN).
+inline std::int64_t FloorToWhole(double x)
 {
-    const int i = static_cast<int>(x);
+    const auto i = static_cast<std::int64_t>(x);
     return i > x ? i - 1 : i;
 }
 inline double RoundToWhole(double x)
 {
+    if (!(std::abs(x) < 0x1p52))
+        return x;
     return static_cast<double>(static_cast<long long>(x + (x >= 0 ? 0.5 : -0.5)));
 }
 

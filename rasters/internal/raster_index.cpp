@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <numbers>
 
 namespace hgt {
 
@@ -65,6 +66,34 @@ std::optional<LonLatBox> BoxOf(const RasterEntry& entry, void* ct)
     return box;
 }
 
+// Why a geotransform cannot place a raster on the Earth, or nothing. Checked before any corner is
+// transformed: PROJ wraps a longitude into range a turn at a time, so a corner 1e308 m out never returns.
+std::optional<std::string> AbsurdGeoreferencing(const RasterEntry& entry, OGRSpatialReferenceH srs)
+{
+    const auto& gt = entry.geoTransform;
+    if (!std::all_of(gt.begin(), gt.end(), [](double v) { return std::isfinite(v); }))
+        return "ihre Geotransformation enthält Werte, die keine Zahlen sind";
+    // Axes within a thousandth of a radian of parallel (or a pixel side of zero) enclose no area.
+    const double determinant = gt[1] * gt[5] - gt[2] * gt[4];
+    if (!(std::abs(determinant) > 1e-3 * (std::abs(gt[1]) + std::abs(gt[2])) * (std::abs(gt[4]) + std::abs(gt[5]))))
+        return "ihre Pixel haben keine Fläche";
+    // Half a turn beyond either way of a longitude, ten degrees beyond a pole; 1e8 m is two and a
+    // half times round the Earth, more than any false easting.
+    const bool geographic = OSRIsGeographic(srs);
+    const double toDegrees = geographic ? OSRGetAngularUnits(srs, nullptr) * 180 / std::numbers::pi : 0;
+    const double toMetres = geographic ? 0 : OSRGetLinearUnits(srs, nullptr);
+    for (const double column : {0.0, double(entry.width)})
+        for (const double row : {0.0, double(entry.height)}) {
+            const double x = gt[0] + column * gt[1] + row * gt[2];
+            const double y = gt[3] + column * gt[4] + row * gt[5];
+            const bool onEarth = geographic ? std::abs(x * toDegrees) <= 540 && std::abs(y * toDegrees) <= 100
+                                            : std::abs(x * toMetres) <= 1e8 && std::abs(y * toMetres) <= 1e8;
+            if (!onEarth)
+                return "sie reicht weit über die Erde hinaus";
+        }
+    return std::nullopt;
+}
+
 } // namespace
 
 EntryRead ReadEntry(const std::string& path, LonLatTransforms& transforms)
@@ -88,6 +117,11 @@ EntryRead ReadEntry(const std::string& path, LonLatTransforms& transforms)
     entry.crs = CrsWkt(srs);
     entry.width = GDALGetRasterXSize(dataset.get());
     entry.height = GDALGetRasterYSize(dataset.get());
+    if (const auto absurd = AbsurdGeoreferencing(entry, srs))
+        return EntryRead{
+            std::nullopt,
+            {},
+            Error{ErrorKind::NotATile, "Die Rasterdatei " + path + " ist unsinnig georeferenziert: " + *absurd + "."}};
     void* ct = entry.crs.empty() ? nullptr : transforms.forCrs(entry.crs);
     auto box = ct ? BoxOf(entry, ct) : std::nullopt;
     if (!box)

@@ -52,7 +52,8 @@ private:
 };
 
 // The header of one raster, or why it is none: `refused` for a raster that must not be read (heights in
-// an unknown unit, a VRT that copies other files or runs code); a folder of rasters skips only the others.
+// an unknown unit, georeferencing that places it nowhere on the Earth, a VRT that copies other files or
+// runs code); a folder of rasters skips only the others.
 struct EntryRead {
     std::optional<RasterEntry> entry;
     std::string whyNot; // German, e.g. "sie hat keine Georeferenzierung"
