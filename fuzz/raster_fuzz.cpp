@@ -42,7 +42,7 @@ constexpr int kMaxRasters = 3;
 constexpr int kMaxSourceSide = 8;
 constexpr std::int64_t kTallestMosaic = std::int64_t{1} << 24;
 constexpr double kFarthest = 1e13;
-constexpr double kWidestFootprint = 64; // pixels
+constexpr double kWidestKernel = 64; // pixels
 // The pixels of all rasters, at fixed addresses: GDAL keeps the MEM datasets of VRT sources open in
 // a pool by name, and a name then always means the same buffer.
 float g_pixels[kMaxRasters][kMaxSourceSide * kMaxSourceSide];
@@ -322,15 +322,31 @@ bool overflows(const hgt::Mosaic& mosaic)
     return !(right - left <= INT_MAX && bottom - top <= INT_MAX);
 }
 
-// Reported, not fixed here: a rotated geotransform close to singular maps a tile step to millions
-// of pixels, and SampleMosaic makes a kernel that wide for every sample (and shortens it at the
-// front an element at a time): seconds to minutes and gigabytes an input. Such rasters are left out.
-bool nearlySingular(const std::array<double, 6>& gt)
+// How many of the mosaic's pixels one tile step spans at the tile's middle, as the resampling
+// measures its kernel (0 where that cannot be told: the resampling then takes 1 or fails).
+double kernelRadius(const hgt::Mosaic& mosaic, const hgt::TilePlacement& tile)
 {
-    const double determinant = gt[1] * gt[5] - gt[2] * gt[4];
-    return (gt[2] != 0 || gt[4] != 0)
-           && !(std::abs(determinant)
-                >= 0.01 * (std::abs(gt[1]) + std::abs(gt[2])) * (std::abs(gt[4]) + std::abs(gt[5])));
+    const hgt::Srs source = hgt::SrsFromText(mosaic.members.front().entry->crs);
+    const hgt::Srs wgs84 = hgt::Wgs84();
+    const hgt::Ct ct(source ? OCTNewCoordinateTransformation(wgs84.get(), source.get()) : nullptr);
+    std::array<double, 6> geoTransform = mosaic.geoTransform;
+    double inverse[6];
+    if (!ct || !GDALInvGeoTransform(geoTransform.data(), inverse))
+        return 0;
+    const double step = 1.0 / (tile.side - 1);
+    const double lon = tile.origin.longitude + 0.5, lat = tile.origin.latitude + 0.5;
+    double x[3] = {lon, lon + step, lon}, y[3] = {lat, lat, lat - step}, z[3] = {};
+    int ok[3] = {};
+    OCTTransformEx(ct.get(), 3, x, y, z, ok);
+    if (!ok[0] || !ok[1] || !ok[2])
+        return 0;
+    double column[3], row[3];
+    for (int i = 0; i < 3; ++i) {
+        column[i] = inverse[0] + x[i] * inverse[1] + y[i] * inverse[2];
+        row[i] = inverse[3] + x[i] * inverse[4] + y[i] * inverse[5];
+    }
+    return std::max(std::abs(column[1] - column[0]) + std::abs(column[2] - column[0]),
+                    std::abs(row[1] - row[0]) + std::abs(row[2] - row[0]));
 }
 
 void checkMosaics(const std::vector<hgt::Mosaic>& mosaics, std::size_t entries)
@@ -401,15 +417,16 @@ void sample(FuzzedDataProvider& in, const std::vector<Raster>& rasters, const st
         // input within milliseconds.
         if (overflows(mosaic))
             continue;
-        if (nearlySingular(mosaic.geoTransform))
-            continue;
-        if (std::any_of(mosaic.members.begin(), mosaic.members.end(), [&](const hgt::Mosaic::Member& m) {
-                const hgt::LonLatBox& box = m.entry->box;
-                const double step = 1.0 / (tile.side - 1);
-                return std::int64_t{m.row} + m.entry->height > kTallestMosaic
-                       || m.entry->width * step > kWidestFootprint * (box.east - box.west)
-                       || m.entry->height * step > kWidestFootprint * (box.north - box.south);
-            }))
+        // Reported, not fixed here: the kernel grows with the pixels a tile step spans, without
+        // bound, and each sample builds it whole (and shortens it at the front an element at a
+        // time). A sample averages every pixel under its footprint by design, and on these small
+        // tiles a footprint is a tenth of a degree: mosaics of more than 64 pixels a step are left
+        // out, and so are those taller than 2^24 rows (SampleMosaic lists every block row, and from
+        // 2^31 - blockHeight rows on the count overflows and never ends).
+        if (!(kernelRadius(mosaic, tile) <= kWidestKernel)
+            || std::any_of(mosaic.members.begin(), mosaic.members.end(), [](const hgt::Mosaic::Member& m) {
+                   return std::int64_t{m.row} + m.entry->height > kTallestMosaic;
+               }))
             continue;
         const std::vector<std::int16_t> before = values;
         const hgt::Result<> sampled = hgt::SampleMosaic(mosaic, tile, wanted.empty() ? nullptr : wanted.data(), values);
