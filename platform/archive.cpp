@@ -21,6 +21,7 @@ namespace {
     X(zip_discard)                                                                                                     \
     X(zip_close)                                                                                                       \
     X(zip_fclose)                                                                                                      \
+    X(zip_error_init)                                                                                                  \
     X(zip_error_init_with_code)                                                                                        \
     X(zip_error_strerror)                                                                                              \
     X(zip_error_fini)                                                                                                  \
@@ -36,6 +37,8 @@ namespace {
     X(zip_fopen_index)                                                                                                 \
     X(zip_fread)                                                                                                       \
     X(zip_source_buffer)                                                                                               \
+    X(zip_source_buffer_create)                                                                                        \
+    X(zip_open_from_source)                                                                                            \
     X(zip_source_free)                                                                                                 \
     X(zip_file_add)
 
@@ -132,25 +135,14 @@ bool IsZipPath(const std::string& path)
     return endsWithIgnoringCase(path, ".zip");
 }
 
-Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
-                                                 const std::function<bool(std::uint64_t size)>& acceptSize)
-{
-    // The plain open says in German why a file cannot be read; the archive library takes over after.
-    if (Result<File> file = File::openRead(path); !file)
-        return file.error();
-    if (!Zip())
-        return Zip().error();
-    const ZipLibrary& zip = *Zip();
-    int code = 0;
-    std::unique_ptr<zip_t, ArchiveCloser> archive(zip.zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
-    if (!archive) {
-        zip_error_t error;
-        zip.zip_error_init_with_code(&error, code);
-        const std::string reason = reasonOf(&error);
-        zip.zip_error_fini(&error);
-        return corrupt(path, reason);
-    }
+namespace {
 
+// The tile of an opened archive; `path` names the archive in the messages.
+Result<std::vector<std::uint8_t>> readTile(zip_t* opened, const std::string& path,
+                                           const std::function<bool(std::uint64_t size)>& acceptSize)
+{
+    const ZipLibrary& zip = *Zip();
+    std::unique_ptr<zip_t, ArchiveCloser> archive(opened);
     const zip_int64_t entries = zip.zip_get_num_entries(archive.get(), 0);
     zip_int64_t tile = -1;
     for (zip_int64_t i = 0; i < entries; ++i) {
@@ -198,6 +190,51 @@ Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
             return bytes;
     }
     return corrupt(path, "die Kachel hat nicht die angegebene Größe");
+}
+
+} // namespace
+
+Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
+                                                 const std::function<bool(std::uint64_t size)>& acceptSize)
+{
+    // The plain open says in German why a file cannot be read; the archive library takes over after.
+    if (Result<File> file = File::openRead(path); !file)
+        return file.error();
+    if (!Zip())
+        return Zip().error();
+    const ZipLibrary& zip = *Zip();
+    int code = 0;
+    zip_t* archive = zip.zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    if (!archive) {
+        zip_error_t error;
+        zip.zip_error_init_with_code(&error, code);
+        const std::string reason = reasonOf(&error);
+        zip.zip_error_fini(&error);
+        return corrupt(path, reason);
+    }
+    return readTile(archive, path, acceptSize);
+}
+
+Result<std::vector<std::uint8_t>> ReadZippedTileInMemory(const std::string& path, const std::uint8_t* data,
+                                                         std::size_t size,
+                                                         const std::function<bool(std::uint64_t size)>& acceptSize)
+{
+    if (!Zip())
+        return Zip().error();
+    const ZipLibrary& zip = *Zip();
+    zip_error_t error;
+    zip.zip_error_init(&error);
+    zip_source_t* source = zip.zip_source_buffer_create(data, size, 0, &error);
+    zip_t* archive = source ? zip.zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error) : nullptr;
+    if (!archive) {
+        if (source)
+            zip.zip_source_free(source);
+        const std::string reason = reasonOf(&error);
+        zip.zip_error_fini(&error);
+        return corrupt(path, reason);
+    }
+    zip.zip_error_fini(&error);
+    return readTile(archive, path, acceptSize); // the archive owns the source now
 }
 
 Result<> WriteZippedTile(const std::string& path, const std::string& member, const std::vector<std::uint8_t>& bytes)

@@ -18,6 +18,11 @@ bool IsZipPath(const std::string& path);
 // names the archive.
 Result<std::vector<std::uint8_t>> ReadZippedTile(const std::string& path,
                                                  const std::function<bool(std::uint64_t size)>& acceptSize);
+// The same for an archive held in memory (`size` bytes at `data`, not copied); `path` names it in
+// the messages.
+Result<std::vector<std::uint8_t>> ReadZippedTileInMemory(const std::string& path, const std::uint8_t* data,
+                                                         std::size_t size,
+                                                         const std::function<bool(std::uint64_t size)>& acceptSize);
 
 // Writes `bytes` as the one member `member` of a new zip archive at `path` (deflated).
 Result<> WriteZippedTile(const std::string& path, const std::string& member, const std::vector<std::uint8_t>& bytes);

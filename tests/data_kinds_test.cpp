@@ -6,6 +6,7 @@
 #include "tiles/tile_format.h"
 #include "tiles/runs.h"
 #include "tiles/internal/samples.h"
+#include "tiles/internal/tile_input.h"
 #include "tests/support/reference_fill.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/tiles.h"
@@ -824,59 +825,98 @@ TEST_P(ZipRefusals, NameTheArchive)
     EXPECT_FALSE(std::filesystem::exists(run.output));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Archives, ZipRefusals,
-    ::testing::Combine(
-        ::testing::Values(
-            ZipRefusalRow{"two_tiles",
-                          [](const std::string& path) {
-                              writeArchive(path, {{"N47E011.hgt", terrain(kTileSide3, 1), true},
-                                                  {"N47E012.hgt", terrain(kTileSide3, 2), true}});
-                          },
-                          "enthält mehr als eine HGT-Kachel"},
-            ZipRefusalRow{"no_tile",
-                          [](const std::string& path) { writeArchive(path, {{"readme.txt", Bytes(10, 'x')}}); },
-                          "enthält keine HGT-Kachel"},
-            // The member's data is damaged too: inflating it would have ended in another message.
-            ZipRefusalRow{"member_of_a_wrong_size",
-                          [](const std::string& path) {
-                              const Bytes tooLong(static_cast<std::size_t>(kTileBytes3 + 2), 1);
-                              writeArchive(path, {{"N47E011.hgt", tooLong, true}});
-                              damageFirstMember(path, 1000, 4);
-                          },
-                          "enthält eine Kachel von 2884804 Bytes"},
-            ZipRefusalRow{"checksum_of_a_stored_tile",
-                          [](const std::string& path) {
-                              writeArchive(path, {{"N47E011.hgt", terrain(kTileSide3, 1), true}});
-                              damageFirstMember(path, 1'000'000, 1);
-                          },
-                          "ist kein lesbares ZIP-Archiv: Prüfsumme falsch"},
-            ZipRefusalRow{"damaged_deflate_stream",
-                          [](const std::string& path) {
-                              writeArchive(path, {{"N47E011.hgt", plainTile(1)}});
-                              damageFirstMember(path, 20'000, 16);
-                          },
-                          "ist kein lesbares ZIP-Archiv"},
-            ZipRefusalRow{"truncated",
-                          [](const std::string& path) {
-                              writeArchive(path, {{"N47E011.hgt", terrain(kTileSide3, 1)}});
-                              Bytes archive = readBytes(path);
-                              archive.resize(archive.size() / 2);
-                              writeBytes(path, archive);
-                          },
-                          "ist kein lesbares ZIP-Archiv: kein ZIP-Archiv"},
-            ZipRefusalRow{"claims_4_GB_minus_1",
-                          [](const std::string& path) { writeClaimingArchive(path, 0xFFFFFFFFu); },
-                          "enthält eine Kachel von 4294967295 Bytes"},
-            ZipRefusalRow{"claims_a_hundred_tiles",
-                          [](const std::string& path) {
-                              writeClaimingArchive(path, static_cast<std::uint64_t>(kTileBytes) * 100);
-                          },
-                          "enthält eine Kachel von 2593440200 Bytes"}),
-        kRoles),
-    [](const auto& info) {
-        return std::string(std::get<0>(info.param).name) + "_as_" + roleName(std::get<1>(info.param));
-    });
+const ZipRefusalRow kZipRefusalRows[] = {
+    ZipRefusalRow{"two_tiles",
+                  [](const std::string& path) {
+                      writeArchive(path, {{"N47E011.hgt", terrain(kTileSide3, 1), true},
+                                          {"N47E012.hgt", terrain(kTileSide3, 2), true}});
+                  },
+                  "enthält mehr als eine HGT-Kachel"},
+    ZipRefusalRow{"no_tile",
+                  [](const std::string& path) {
+                      writeArchive(path, {{"readme.txt", Bytes(10, 'x')}});
+                  },
+                  "enthält keine HGT-Kachel"},
+    // The member's data is damaged too: inflating it would have ended in another message.
+    ZipRefusalRow{"member_of_a_wrong_size",
+                  [](const std::string& path) {
+                      const Bytes tooLong(static_cast<std::size_t>(kTileBytes3 + 2), 1);
+                      writeArchive(path, {{"N47E011.hgt", tooLong, true}});
+                      damageFirstMember(path, 1000, 4);
+                  },
+                  "enthält eine Kachel von 2884804 Bytes"},
+    ZipRefusalRow{"checksum_of_a_stored_tile",
+                  [](const std::string& path) {
+                      writeArchive(path, {{"N47E011.hgt", terrain(kTileSide3, 1), true}});
+                      damageFirstMember(path, 1'000'000, 1);
+                  },
+                  "ist kein lesbares ZIP-Archiv: Prüfsumme falsch"},
+    ZipRefusalRow{"damaged_deflate_stream",
+                  [](const std::string& path) {
+                      writeArchive(path, {{"N47E011.hgt", plainTile(1)}});
+                      damageFirstMember(path, 20'000, 16);
+                  },
+                  "ist kein lesbares ZIP-Archiv"},
+    ZipRefusalRow{"truncated",
+                  [](const std::string& path) {
+                      writeArchive(path, {{"N47E011.hgt", terrain(kTileSide3, 1)}});
+                      Bytes archive = readBytes(path);
+                      archive.resize(archive.size() / 2);
+                      writeBytes(path, archive);
+                  },
+                  "ist kein lesbares ZIP-Archiv: kein ZIP-Archiv"},
+    ZipRefusalRow{"claims_4_GB_minus_1", [](const std::string& path) { writeClaimingArchive(path, 0xFFFFFFFFu); },
+                  "enthält eine Kachel von 4294967295 Bytes"},
+    ZipRefusalRow{
+        "claims_a_hundred_tiles",
+        [](const std::string& path) { writeClaimingArchive(path, static_cast<std::uint64_t>(kTileBytes) * 100); },
+        "enthält eine Kachel von 2593440200 Bytes"}};
+
+INSTANTIATE_TEST_SUITE_P(Archives, ZipRefusals, ::testing::Combine(::testing::ValuesIn(kZipRefusalRows), kRoles),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_as_"
+                                    + roleName(std::get<1>(info.param));
+                         });
+
+// The archive fuzz target reads archives from memory: it must see what a run sees on disk, the
+// same refusal in the same words, or the same tile.
+class ArchiveInMemory : public ::testing::TestWithParam<ZipRefusalRow> {};
+
+TEST_P(ArchiveInMemory, AsOnDisk)
+{
+    TempFolder temp;
+    const std::string path = temp / "N47E011.hgt.zip";
+    GetParam().make(path);
+    const Bytes archive = readBytes(path);
+    const Result<TileInput> onDisk = TileInput::open(path);
+    const Result<TileInput> inMemory = TileInput::openArchiveInMemory(path, archive.data(), archive.size());
+    ASSERT_EQ(inMemory.has_value(), onDisk.has_value());
+    if (!onDisk) {
+        EXPECT_EQ(inMemory.error().kind, onDisk.error().kind);
+        EXPECT_EQ(inMemory.error().message, onDisk.error().message);
+        return;
+    }
+    ASSERT_EQ(inMemory->fileBytes(), onDisk->fileBytes());
+    Bytes fromDisk(static_cast<std::size_t>(onDisk->fileBytes())), fromMemory(fromDisk.size());
+    ASSERT_TRUE(onDisk->readAt(0, fromDisk.data(), fromDisk.size()));
+    ASSERT_TRUE(inMemory->readAt(0, fromMemory.data(), fromMemory.size()));
+    EXPECT_EQ(fromMemory, fromDisk);
+}
+
+// The refused archives and a good one.
+std::vector<ZipRefusalRow> archivesInMemory()
+{
+    std::vector<ZipRefusalRow> rows(std::begin(kZipRefusalRows), std::end(kZipRefusalRows));
+    rows.push_back({"a_3_tile",
+                    [](const std::string& path) {
+                        writeArchive(path, {{"N47E011.hgt", terrain(kTileSide3, 1)}});
+                    },
+                    ""});
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Archives, ArchiveInMemory, ::testing::ValuesIn(archivesInMemory()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct SecondaryFile {
     std::string name;

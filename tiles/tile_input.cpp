@@ -34,26 +34,48 @@ Error NotATileError(const std::string& path, std::int64_t size)
                                      + " Bytes für 3″)"};
 }
 
+namespace {
+
+// An archive's member is a tile only at one of the two grids' exact sizes; nothing else is inflated.
+bool isTileSize(std::uint64_t size)
+{
+    return size == static_cast<std::uint64_t>(kTileBytes) || size == static_cast<std::uint64_t>(kTileBytes3);
+}
+
+} // namespace
+
 Result<TileInput> TileInput::open(const std::string& path)
 {
+    if (IsZipPath(path))
+        return ofArchive(path, ReadZippedTile(path, isTileSize));
     TileInput input;
     input.m_path = path;
-    if (IsZipPath(path)) {
-        Result<std::vector<std::uint8_t>> bytes = ReadZippedTile(path, [](std::uint64_t size) {
-            return size == static_cast<std::uint64_t>(kTileBytes) || size == static_cast<std::uint64_t>(kTileBytes3);
-        });
-        if (!bytes)
-            return bytes.error();
-        input.m_bytes = std::move(*bytes);
-        input.m_inMemory = true;
-        input.m_fileBytes = static_cast<std::int64_t>(input.m_bytes.size());
-    } else {
-        Result<File> file = File::openRead(path);
-        if (!file)
-            return file.error();
-        input.m_fileBytes = file->openedSize();
-        input.m_file = std::move(*file);
-    }
+    Result<File> file = File::openRead(path);
+    if (!file)
+        return file.error();
+    input.m_fileBytes = file->openedSize();
+    input.m_file = std::move(*file);
+    const std::optional<TileGrid> grid = GridOfSize(input.m_fileBytes);
+    if (!grid)
+        return NotATileError(path, input.m_fileBytes);
+    input.m_grid = *grid;
+    return input;
+}
+
+Result<TileInput> TileInput::openArchiveInMemory(const std::string& path, const std::uint8_t* data, std::size_t size)
+{
+    return ofArchive(path, ReadZippedTileInMemory(path, data, size, isTileSize));
+}
+
+Result<TileInput> TileInput::ofArchive(const std::string& path, Result<std::vector<std::uint8_t>> bytes)
+{
+    if (!bytes)
+        return bytes.error();
+    TileInput input;
+    input.m_path = path;
+    input.m_bytes = std::move(*bytes);
+    input.m_inMemory = true;
+    input.m_fileBytes = static_cast<std::int64_t>(input.m_bytes.size());
     const std::optional<TileGrid> grid = GridOfSize(input.m_fileBytes);
     if (!grid)
         return NotATileError(path, input.m_fileBytes);

@@ -29,6 +29,8 @@ Error NotATileError(const std::string& path, std::int64_t size);
 class TileInput {
 public:
     static Result<TileInput> open(const std::string& path);
+    // The tile of a zip archive held in memory, taken as open() takes it from the archive `path`.
+    static Result<TileInput> openArchiveInMemory(const std::string& path, const std::uint8_t* data, std::size_t size);
     // A tile in memory made of host-order samples (side*side of a tile grid), e.g. taken from rasters.
     static Result<TileInput> fromSamples(const std::string& path, const std::vector<std::int16_t>& values);
 
@@ -43,6 +45,8 @@ public:
     void close();
 
 private:
+    static Result<TileInput> ofArchive(const std::string& path, Result<std::vector<std::uint8_t>> bytes);
+
     std::string m_path;
     TileGrid m_grid;
     std::int64_t m_fileBytes = 0;
