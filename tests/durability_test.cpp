@@ -284,6 +284,7 @@ struct CrashRow {
     Point point;
     std::vector<Kept> tiles;
     bool nextWriterFirst = false; // the folder is checked after the next writer into it has started
+    bool exitCleanup = false;     // the child removes its temporary files at its point, as a forced exit does
 };
 
 // The child's side: runs the engine with hooks that block it at the row's point. Never returns.
@@ -295,9 +296,12 @@ struct CrashRow {
     std::atomic<bool> firstCommitReached{false};
     const std::string firstTarget = MergedTilePath(paths.primaries[0]);
     auto blockAt = [&](std::string_view wanted) {
-        options.trace = [&gate, &state, wanted](std::string_view step, const std::string&) {
-            if (step == wanted)
-                gate.arrive(state.posHigh);
+        options.trace = [&gate, &state, &row, wanted](std::string_view step, const std::string&) {
+            if (step != wanted)
+                return;
+            if (row.exitCleanup)
+                RemoveTemporaryFilesForExit();
+            gate.arrive(state.posHigh);
         };
     };
     auto inSecondTile = [&] { return host.tile == 1 && state.posHigh >= kTileBytes / 2; };
@@ -474,42 +478,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Killed right after the link: a new output already has its name and is complete; over an earlier
 // output the kill leaves a temporary file beside it, which the next writer into the folder removes
-// (its writer's lock died with it), while the earlier output stays as it was.
+// (its writer's lock died with it), or which an exit that cannot wait for its run (hgtfill-cli after a
+// signal's grace time) removes itself, while the earlier output stays as it was.
 INSTANTIATE_TEST_SUITE_P(
     DurabilityAfterLink, DurableAfterKill,
     ::testing::Values(
         CrashRow{"fill_after_link_to_a_new_name", Entry::Fill, Point::AfterLink, {{false, Left::NewTile}}},
         CrashRow{
-            "fill_after_link_over_an_earlier_tile", Entry::Fill, Point::AfterLink, {{true, Left::Unchanged}}, true}),
+            "fill_after_link_over_an_earlier_tile", Entry::Fill, Point::AfterLink, {{true, Left::Unchanged}}, true},
+        CrashRow{"fill_after_link_over_an_earlier_tile_exit_cleanup",
+                 Entry::Fill,
+                 Point::AfterLink,
+                 {{true, Left::Unchanged}},
+                 false,
+                 true}),
     rowName);
-
-// An exit that cannot wait for its run (hgtfill-cli after a signal's grace time) removes the
-// temporary name of an output on its way over an earlier one, which stays as it was.
-TEST(TemporaryFilesForExit, AreRemovedBeforeTheProcessEnds)
-{
-    TempFolder temp;
-    writeBytes(temp / "out/N47E011.hgt", Bytes{1, 2, 3});
-    const pid_t child = ::fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-        const SyncTrace exitAtLink = [](std::string_view step, const std::string&) {
-            if (step == "link") {
-                RemoveTemporaryFilesForExit();
-                ::_exit(0);
-            }
-        };
-        Result<SaveFile> file = SaveFile::create(temp / "out/N47E011.hgt", {false, exitAtLink});
-        const std::uint8_t byte = 9;
-        if (file && file->write(&byte, 1))
-            (void)file->commit();
-        ::_exit(1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(folderEntries(temp / "out"), std::set<std::string>{"N47E011.hgt"});
-    EXPECT_EQ(readBytes(temp / "out/N47E011.hgt"), (Bytes{1, 2, 3}));
-}
 
 } // namespace
 } // namespace hgt::test
