@@ -10,6 +10,9 @@
 #include "tiles/tile_format.h"
 
 #include <QAction>
+#include <QElapsedTimer>
+
+#include <iostream>
 
 namespace hgt::test {
 namespace {
@@ -166,6 +169,46 @@ TEST_F(InterpolationMenuTest, ChosenEntriesRunAndAreRestored)
     EXPECT_TRUE(note().isEmpty());
     EXPECT_EQ(QSettings(RunOptionsSettings::location(), QSettings::IniFormat).childKeys(),
               QStringList{QStringLiteral("maxDistance")});
+}
+
+// STOP shortly after the start of a fill that interpolates a 1" tile's void of 40 %: the run ends
+// within a second, leaves no Merged folder and counts nothing as interpolated.
+TEST_F(InterpolationMenuTest, StopEndsALongInterpolationAtOnceAndLeavesNothing)
+{
+    entry("actionInterpolate")->trigger();
+    dialogs.numberAnswers = {kLargestMaxDistance};
+    entry("actionMaxDistance")->trigger();
+    ASSERT_TRUE(engineOptions().interpolate && engineOptions().maxDistance == kLargestMaxDistance);
+    const Bytes tile = makeTile(kTileSide, [](std::int64_t r, std::int64_t c) {
+        return r >= 600 && r < 2878 && c >= 600 && c < 2878 ? kVoidValue : 500 + r / 4 + c / 3;
+    });
+    writeBytes(temp / "tiles/N47E011.hgt", tile);
+    writeBytes(temp / "secondary/N47E011.hgt", tile);
+    // STOP is pressed at the first serve of the event queue 300 ms into the run.
+    QElapsedTimer sinceStart;
+    bool stopped = false;
+    duringRun([&] {
+        if (!window->form().runInProgress())
+            return false;
+        if (!sinceStart.isValid())
+            sinceStart.start();
+        if (sinceStart.elapsed() < 300)
+            return false;
+        click(stop());
+        return stopped = true;
+    });
+    type(secondary(), q(temp / "secondary"));
+    type(primary(), q(temp / "tiles/N47E011.hgt"));
+    click(command1());
+    ASSERT_TRUE(stopped) << "the run ended before STOP";
+    const qint64 runMs = sinceStart.elapsed();
+    std::cout << "run stopped after " << runMs << " ms\n";
+    // Well under a second on an idle machine; the bound leaves room for a busy one.
+    EXPECT_LT(runMs, 300 + 4000);
+    EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));
+    EXPECT_TRUE(
+        window->statusText().startsWith(QStringLiteral("Gestoppt nach Kachel 1 von 1: 0 gefüllt, 1 gestoppt · ")))
+        << window->statusText().toStdString();
 }
 
 } // namespace
