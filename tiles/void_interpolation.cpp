@@ -27,9 +27,9 @@ constexpr int kMargin = 2;
 // The bending stencil reaches two samples; the grids carry that much padding of outside cells.
 constexpr int kPad = 2;
 constexpr float kOverRelaxation = 1.5f;
-constexpr int kSmoothing = 3;       // sweeps before and after each coarse correction
+constexpr int kSmoothing = 2;       // sweeps before and after each coarse correction
 constexpr float kConverged = 0.05f; // metres a V-cycle changes at most when done
-constexpr int kMaxCycles = 12;
+constexpr int kMaxCycles = 10;
 // The coarsest grid is cheap and sets the shape of everything above it: solved out fully.
 constexpr float kConvergedCoarsest = 0.005f;
 constexpr int kMaxSweepsCoarsest = 4000;
@@ -321,20 +321,97 @@ public:
                 startFromMean(level);
             else
                 prolong(*m_levels[l + 1], level, level.u, pacer);
-            if (l != last)
+            // Every coarse level's first guess gets a V-cycle of its own: the next finer level then
+            // starts nearly solved, which sweeps alone cannot do for a large region.
+            if (l != last && l > 0)
+                vCycle(l, pacer);
+            else if (l != last)
                 smooth(l, kSmoothing, pacer);
             else if (!solveCoarsest())
                 smoothOut(l, pacer);
         }
         // The coarse levels now carry corrections: zero at the known samples.
-        for (int cycle = 0; cycle < kMaxCycles && last > 0; ++cycle) {
-            const float change = vCycle(0, pacer);
-            if (change < kConverged)
-                break;
-        }
+        if (last > 0)
+            cycles(pacer);
     }
 
 private:
+    // The V-cycles on the finest level, each taken only as a direction: the step taken is the one
+    // that lowers the energy most within it and the step before. Alone, a large region's cycles
+    // change it by metres still after a dozen (the coarse grids miss its shape near the rim);
+    // the step before carries on what they keep undoing.
+    void cycles(Pacer& pacer)
+    {
+        Level& level = *m_levels[0];
+        const Rows& rows = m_rows[0];
+        Krylov& k = m_krylov;
+        const std::size_t n = rows.cells.size();
+        // A cycle's change goes where its correction went (zero outside the unknowns, where the
+        // operator reads it too); its values before, where the cycle kept them.
+        std::vector<float>& trial = m_scratch[0].correction;
+        const std::vector<float>& start = m_scratch[0].before;
+        k.step.assign(n, 0.0f);
+        k.residual.resize(n);
+        k.appliedTrial.resize(n);
+        k.appliedStep.assign(n, 0.0f);
+        const std::array<std::ptrdiff_t, 12> offset = offsets(level);
+        float* const u = level.u.data();
+        bool first = true;
+        for (int cycle = 0; cycle < kMaxCycles; ++cycle) {
+            if (first)
+                forEachCell(rows, pacer, [&](std::size_t i, std::int32_t self, const Weights& row, bool standard) {
+                    const float* at = u + self;
+                    k.residual[i] = (level.rhs[static_cast<std::size_t>(self)] * row.inverseDiagonal
+                                     + neighbourSum(at, offset, row, standard) - *at)
+                                    * row.diagonal;
+                });
+            vCycle(0, pacer);
+            for (std::size_t i = 0; i < n; ++i) {
+                const auto self = static_cast<std::size_t>(rows.cells[i].self);
+                trial[self] = u[self] - start[i];
+                u[self] = start[i];
+            }
+            pacer.step(static_cast<std::int64_t>(n));
+            double tt = 0.0, ts = 0.0, ss = 0.0, tr = 0.0, sr = 0.0;
+            forEachCell(rows, pacer, [&](std::size_t i, std::int32_t self, const Weights& row, bool standard) {
+                const float* at = trial.data() + self;
+                const float applied = (*at - neighbourSum(at, offset, row, standard)) * row.diagonal;
+                k.appliedTrial[i] = applied;
+                tt += static_cast<double>(*at) * applied;
+                ts += static_cast<double>(k.step[i]) * applied;
+                ss += static_cast<double>(k.step[i]) * k.appliedStep[i];
+                tr += static_cast<double>(*at) * k.residual[i];
+                sr += static_cast<double>(k.step[i]) * k.residual[i];
+            });
+            if (tt <= 0.0)
+                return;
+            double alpha = tr / tt, beta = 0.0;
+            const double determinant = tt * ss - ts * ts;
+            if (!first && determinant > 1e-6 * tt * ss) {
+                alpha = (tr * ss - sr * ts) / determinant;
+                beta = (sr * tt - tr * ts) / determinant;
+            }
+            first = false;
+            const auto a = static_cast<float>(alpha), b = static_cast<float>(beta);
+            float change = 0.0f;
+            for (std::size_t i = 0; i < n; ++i) {
+                const auto self = static_cast<std::size_t>(rows.cells[i].self);
+                const float step = a * trial[self] + b * k.step[i];
+                k.step[i] = step;
+                k.appliedStep[i] = a * k.appliedTrial[i] + b * k.appliedStep[i];
+                k.residual[i] -= k.appliedStep[i];
+                u[self] += step;
+                change = std::max(change, std::fabs(step));
+            }
+            pacer.step(static_cast<std::int64_t>(n));
+            if (change < kConverged)
+                return;
+        }
+    }
+
+    struct Krylov {
+        std::vector<float> step, residual, appliedTrial, appliedStep; // by unknown of the finest level
+    };
     struct Scratch {
         std::vector<float> before, residual, correction;
     };
@@ -643,6 +720,24 @@ private:
         }
     }
 
+    // The same with the unknown's place in the order: visit(index, cell, weights, standard).
+    template <typename Visit>
+    static void forEachCell(const Rows& rows, Pacer& pacer, Visit visit)
+    {
+        constexpr std::size_t kBlock = 4096;
+        for (std::size_t begin = 0; begin < rows.cells.size(); begin += kBlock) {
+            const std::size_t end = std::min(rows.cells.size(), begin + kBlock);
+            for (std::size_t i = begin; i < end; ++i) {
+                const Cell cell = rows.cells[i];
+                if (cell.special < 0)
+                    visit(i, cell.self, rows.standard, true);
+                else
+                    visit(i, cell.self, rows.specials[static_cast<std::size_t>(cell.special)], false);
+            }
+            pacer.step(static_cast<std::int64_t>(end - begin));
+        }
+    }
+
     // The weighted sum of an unknown's twelve neighbours. Standard weights are symmetric about the
     // unknown (one for the four two steps away, one for the four at the corners, one for the four
     // beside it): the neighbours are summed in groups.
@@ -797,6 +892,7 @@ private:
     std::vector<Rows> m_rows;            // by level
     std::vector<Scratch> m_scratch;
     Direct m_direct;
+    Krylov m_krylov;
 };
 
 // A void region: its runs, m_spans[first, first + count), and how many unknowns it poses.
