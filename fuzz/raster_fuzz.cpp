@@ -6,6 +6,10 @@
 // Each raster is a VRT in /vsimem/ whose one band takes its pixels from a MEM dataset over a small
 // buffer of this process (DATAPOINTER), stretched to the raster's size: a raster of 2^31-1 pixels a
 // side costs no memory. Nothing goes to the network: see LLVMFuzzerInitialize.
+//
+// An input that begins with "<VRTDataset" is taken as it is: one or more VRTs without sources, read
+// as a folder of them and sampled onto the tile at the first one's south-west corner. That is how the
+// rasters of fuzz/reproducers/ are replayed.
 
 #include "rasters/internal/gdal_support.h"
 #include "rasters/internal/mosaic.h"
@@ -26,9 +30,17 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
+
+// RASTER_FUZZ_SHOW=1 prints the rasters of each input and what became of them.
+bool showing()
+{
+    static const bool show = std::getenv("RASTER_FUZZ_SHOW") != nullptr;
+    return show;
+}
 
 void require(bool condition, const char* what)
 {
@@ -40,9 +52,7 @@ void require(bool condition, const char* what)
 
 constexpr int kMaxRasters = 3;
 constexpr int kMaxSourceSide = 8;
-constexpr std::int64_t kTallestMosaic = std::int64_t{1} << 24;
 constexpr double kFarthest = 1e13;
-constexpr double kWidestKernel = 64; // pixels
 // The pixels of all rasters, at fixed addresses: GDAL keeps the MEM datasets of VRT sources open in
 // a pool by name, and a name then always means the same buffer.
 float g_pixels[kMaxRasters][kMaxSourceSide * kMaxSourceSide];
@@ -121,9 +131,11 @@ double valueNear(FuzzedDataProvider& in, double typical)
     }
 }
 
-std::string crsOf(FuzzedDataProvider& in)
+// A CRS of the table (in degrees or metres), or any text.
+std::string crsOf(FuzzedDataProvider& in, bool& fromTable)
 {
-    if (in.ConsumeIntegralInRange(0, 7) == 0)
+    fromTable = in.ConsumeIntegralInRange(0, 7) != 0;
+    if (!fromTable)
         return in.ConsumeRandomLengthString(400);
     return in.PickValueInArray(kCrsTable);
 }
@@ -174,6 +186,7 @@ std::string number(double value)
 struct Raster {
     std::string path;
     std::string crs;
+    bool crsInDegreesOrMetres = false;
     std::array<double, 6> geoTransform{};
     int width = 0;
     int height = 0;
@@ -192,7 +205,12 @@ Raster rasterOf(FuzzedDataProvider& in, int k, const Raster* before)
     Raster r;
     r.path = "/vsimem/raster_fuzz/r" + std::to_string(k) + ".vrt";
     const bool sameGrid = before && in.ConsumeBool();
-    r.crs = sameGrid && in.ConsumeBool() ? before->crs : crsOf(in);
+    if (sameGrid && in.ConsumeBool()) {
+        r.crs = before->crs;
+        r.crsInDegreesOrMetres = before->crsInDegreesOrMetres;
+    } else {
+        r.crs = crsOf(in, r.crsInDegreesOrMetres);
+    }
     r.width = sizeOf(in);
     r.height = sizeOf(in);
     std::array<double, 6> typical{};
@@ -289,64 +307,25 @@ HeightRange rangeOf(const Raster& r)
     return range;
 }
 
-// Reported, not fixed here: GDAL wraps a longitude into range a turn at a time, so that a corner
-// 1e18 m out takes ReadEntry 16 s and 1e308 m for ever. Such rasters are left out.
+// A corner beyond 1e13 degrees or metres: no raster on the Earth, to be refused rather than read.
 bool farOut(const Raster& r)
 {
     const auto& gt = r.geoTransform;
     for (const double column : {0.0, double(r.width)})
         for (const double row : {0.0, double(r.height)})
-            if (std::abs(gt[0] + column * gt[1] + row * gt[2]) > kFarthest
-                || std::abs(gt[3] + column * gt[4] + row * gt[5]) > kFarthest)
+            if (!(std::abs(gt[0] + column * gt[1] + row * gt[2]) <= kFarthest
+                  && std::abs(gt[3] + column * gt[4] + row * gt[5]) <= kFarthest))
                 return true;
     return false;
 }
 
-// Reported, not fixed here (suppressed in raster_fuzz.supp): MosaicsOf places its members and
-// measures the mosaic in int pixels, which overflow once the mosaic spans more than 2^31 - 1 pixels;
-// such a mosaic's placement is not checked, nor is it sampled.
-bool overflows(const hgt::Mosaic& mosaic)
+// The tile at a raster's south-west corner, so that they overlap.
+hgt::TileOrigin cornerTile(const hgt::RasterEntry& entry)
 {
-    const auto& first = mosaic.members.front().entry->geoTransform;
-    double left = 0, top = 0, right = 0, bottom = 0;
-    for (const hgt::Mosaic::Member& m : mosaic.members) {
-        const double column = (m.entry->geoTransform[0] - first[0]) / first[1];
-        const double row = (m.entry->geoTransform[3] - first[3]) / first[5];
-        if (!std::isfinite(column) || !std::isfinite(row))
-            return true;
-        left = std::min(left, column);
-        top = std::min(top, row);
-        right = std::max(right, column + m.entry->width);
-        bottom = std::max(bottom, row + m.entry->height);
-    }
-    return !(right - left <= INT_MAX && bottom - top <= INT_MAX);
-}
-
-// How many of the mosaic's pixels one tile step spans at the tile's middle, as the resampling
-// measures its kernel (0 where that cannot be told: the resampling then takes 1 or fails).
-double kernelRadius(const hgt::Mosaic& mosaic, const hgt::TilePlacement& tile)
-{
-    const hgt::Srs source = hgt::SrsFromText(mosaic.members.front().entry->crs);
-    const hgt::Srs wgs84 = hgt::Wgs84();
-    const hgt::Ct ct(source ? OCTNewCoordinateTransformation(wgs84.get(), source.get()) : nullptr);
-    std::array<double, 6> geoTransform = mosaic.geoTransform;
-    double inverse[6];
-    if (!ct || !GDALInvGeoTransform(geoTransform.data(), inverse))
-        return 0;
-    const double step = 1.0 / (tile.side - 1);
-    const double lon = tile.origin.longitude + 0.5, lat = tile.origin.latitude + 0.5;
-    double x[3] = {lon, lon + step, lon}, y[3] = {lat, lat, lat - step}, z[3] = {};
-    int ok[3] = {};
-    OCTTransformEx(ct.get(), 3, x, y, z, ok);
-    if (!ok[0] || !ok[1] || !ok[2])
-        return 0;
-    double column[3], row[3];
-    for (int i = 0; i < 3; ++i) {
-        column[i] = inverse[0] + x[i] * inverse[1] + y[i] * inverse[2];
-        row[i] = inverse[3] + x[i] * inverse[4] + y[i] * inverse[5];
-    }
-    return std::max(std::abs(column[1] - column[0]) + std::abs(column[2] - column[0]),
-                    std::abs(row[1] - row[0]) + std::abs(row[2] - row[0]));
+    hgt::TileOrigin origin;
+    origin.latitude = static_cast<int>(std::floor(std::clamp(entry.box.south, -90.0, 89.0)));
+    origin.longitude = static_cast<int>(std::floor(std::clamp(entry.box.west, -180.0, 179.0)));
+    return origin;
 }
 
 void checkMosaics(const std::vector<hgt::Mosaic>& mosaics, std::size_t entries)
@@ -355,8 +334,6 @@ void checkMosaics(const std::vector<hgt::Mosaic>& mosaics, std::size_t entries)
     for (const hgt::Mosaic& mosaic : mosaics) {
         require(!mosaic.members.empty(), "an empty mosaic");
         members += mosaic.members.size();
-        if (overflows(mosaic))
-            continue;
         for (const auto& m : mosaic.members) {
             require(m.entry->crs == mosaic.members.front().entry->crs, "a mosaic of two CRSs");
             require(m.column >= 0 && m.row >= 0, "a member before the mosaic's first pixel");
@@ -369,30 +346,11 @@ void checkMosaics(const std::vector<hgt::Mosaic>& mosaics, std::size_t entries)
 }
 
 // The tile's samples from the mosaics of the rasters that cover it, as a raster source takes them.
-void sample(FuzzedDataProvider& in, const std::vector<Raster>& rasters, const std::vector<hgt::RasterEntry>& entries)
+// `values` holds the samples the tile has already (voids mostly); `wanted` is empty or one per sample.
+void sample(const hgt::TilePlacement& tile, const std::vector<std::uint8_t>& wanted, std::vector<std::int16_t> values,
+            const HeightRange& range, const std::vector<hgt::RasterEntry>& entries)
 {
-    hgt::TilePlacement tile;
-    tile.side = in.ConsumeIntegralInRange(2, 12);
-    if (in.ConsumeBool() && !entries.empty()) {
-        // The tile at the first raster's south-west corner, so that they overlap.
-        const hgt::LonLatBox& box = entries.front().box;
-        tile.origin.latitude = static_cast<int>(std::floor(std::clamp(box.south, -90.0, 89.0)));
-        tile.origin.longitude = static_cast<int>(std::floor(std::clamp(box.west, -180.0, 179.0)));
-    } else {
-        tile.origin.latitude = in.ConsumeIntegralInRange(-90, 89);
-        tile.origin.longitude = in.ConsumeIntegralInRange(-180, 179);
-    }
-    const auto samples = static_cast<std::size_t>(tile.side * tile.side);
-    std::vector<std::uint8_t> wanted;
-    if (in.ConsumeBool())
-        for (std::size_t i = 0; i < samples; ++i)
-            wanted.push_back(in.ConsumeBool());
-    // Mostly voids; a few samples the tile has already.
-    std::vector<std::int16_t> values(samples, hgt::kVoidValue);
-    for (std::size_t i = 0; i < samples; ++i)
-        if (in.ConsumeIntegralInRange(0, 7) == 0)
-            values[i] = static_cast<std::int16_t>(in.ConsumeIntegralInRange(-500, 9000));
-
+    const auto samples = values.size();
     const double margin = 0.5 / (tile.side - 1);
     const hgt::LonLatBox tileBox{tile.origin.longitude - margin, tile.origin.latitude - margin,
                                  tile.origin.longitude + 1 + margin, tile.origin.latitude + 1 + margin};
@@ -403,36 +361,22 @@ void sample(FuzzedDataProvider& in, const std::vector<Raster>& rasters, const st
     std::vector<hgt::Mosaic> mosaics = hgt::MosaicsOf(covering);
     checkMosaics(mosaics, covering.size());
 
-    HeightRange range;
-    for (const Raster& r : rasters) {
-        const HeightRange own = rangeOf(r);
-        range.low = std::min(range.low, own.low);
-        range.high = std::max(range.high, own.high);
-    }
+    const hgt::Proceed always;
+    hgt::ProceedAsker proceed(always);
     for (hgt::Mosaic& mosaic : mosaics) {
-        // Reported, not fixed here: SampleMosaic lists every block row of its rasters, and from
-        // 2^31 - blockHeight rows on the count overflows and never ends. Taller mosaics are left out.
-        // A sample averages every pixel under its footprint, by design; on the small tiles here a
-        // footprint is a tenth of a degree, so rasters far finer than that are left out to keep an
-        // input within milliseconds.
-        if (overflows(mosaic))
-            continue;
-        // Reported, not fixed here: the kernel grows with the pixels a tile step spans, without
-        // bound, and each sample builds it whole (and shortens it at the front an element at a
-        // time). A sample averages every pixel under its footprint by design, and on these small
-        // tiles a footprint is a tenth of a degree: mosaics of more than 64 pixels a step are left
-        // out, and so are those taller than 2^24 rows (SampleMosaic lists every block row, and from
-        // 2^31 - blockHeight rows on the count overflows and never ends).
-        if (!(kernelRadius(mosaic, tile) <= kWidestKernel)
-            || std::any_of(mosaic.members.begin(), mosaic.members.end(), [](const hgt::Mosaic::Member& m) {
-                   return std::int64_t{m.row} + m.entry->height > kTallestMosaic;
-               }))
-            continue;
         const std::vector<std::int16_t> before = values;
-        const hgt::Result<> sampled = hgt::SampleMosaic(mosaic, tile, wanted.empty() ? nullptr : wanted.data(), values);
+        const hgt::Result<> sampled =
+            hgt::SampleMosaic(mosaic, tile, wanted.empty() ? nullptr : wanted.data(), values, proceed);
+        if (showing())
+            std::fprintf(stderr, "tile %+d%+d of %d×%d: %s\n", tile.origin.latitude, tile.origin.longitude, tile.side,
+                         tile.side,
+                         sampled ? std::to_string(std::ranges::count(values, hgt::kVoidValue)).append(" voids").c_str()
+                                 : sampled.error().message.c_str());
         if (!sampled) {
+            // A mosaic too fine for the tile, say: refused in German, naming its first raster.
             require(sampled.error().message.find("/vsimem/raster_fuzz/r") != std::string::npos,
                     "a failed resampling that names no raster");
+            require(values == before, "a failed resampling changes the tile");
             continue;
         }
         for (std::size_t i = 0; i < samples; ++i) {
@@ -448,14 +392,99 @@ void sample(FuzzedDataProvider& in, const std::vector<Raster>& rasters, const st
     }
 }
 
-} // namespace
-
-// The checks of the raster code can recover (so that raster_fuzz.supp can name the faults already
-// reported), but any report that is not suppressed still ends the run.
-extern "C" const char* __ubsan_default_options()
+// The tile, its mask and the samples it has, from the input.
+void sampleFromInput(FuzzedDataProvider& in, const HeightRange& range, const std::vector<hgt::RasterEntry>& entries)
 {
-    return "halt_on_error=1:print_stacktrace=1:suppressions=" HGT_RASTER_FUZZ_SUPPRESSIONS;
+    hgt::TilePlacement tile;
+    tile.side = in.ConsumeIntegralInRange(2, 12);
+    if (in.ConsumeBool() && !entries.empty()) {
+        tile.origin = cornerTile(entries.front());
+    } else {
+        tile.origin.latitude = in.ConsumeIntegralInRange(-90, 89);
+        tile.origin.longitude = in.ConsumeIntegralInRange(-180, 179);
+    }
+    const auto samples = static_cast<std::size_t>(tile.side * tile.side);
+    std::vector<std::uint8_t> wanted;
+    if (in.ConsumeBool())
+        for (std::size_t i = 0; i < samples; ++i)
+            wanted.push_back(in.ConsumeBool());
+    // Mostly voids; a few samples the tile has already.
+    std::vector<std::int16_t> values(samples, hgt::kVoidValue);
+    for (std::size_t i = 0; i < samples; ++i)
+        if (in.ConsumeIntegralInRange(0, 7) == 0)
+            values[i] = static_cast<std::int16_t>(in.ConsumeIntegralInRange(-500, 9000));
+    sample(tile, wanted, std::move(values), range, entries);
 }
+
+// Reads each raster as a folder of rasters does; checks what is read and that a refusal is one.
+std::vector<hgt::RasterEntry> readEntries(const std::vector<std::string>& paths, const std::vector<Raster>* generated)
+{
+    hgt::LonLatTransforms transforms;
+    std::vector<hgt::RasterEntry> entries;
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+        const std::string& path = paths[k];
+        const hgt::EntryRead read = hgt::ReadEntry(path, transforms);
+        if (showing())
+            std::fprintf(stderr, "%s: %s\n", path.c_str(),
+                         read.entry     ? "read"
+                         : read.refused ? read.refused->message.c_str()
+                                        : read.whyNot.c_str());
+        if (!read.entry) {
+            require(read.refused || !read.whyNot.empty(), "a raster left out without a reason");
+            require(!read.refused || read.refused->message.starts_with("Die Rasterdatei " + path + " "),
+                    "a refusal that names no raster");
+            continue;
+        }
+        require(!read.refused, "a raster read and refused");
+        const hgt::RasterEntry& entry = *read.entry;
+        require(entry.path == path, "the path of an entry");
+        if (generated) {
+            const Raster& r = (*generated)[k];
+            require(entry.width == r.width && entry.height == r.height, "the size of an entry");
+            for (std::size_t i = 0; i < 6; ++i)
+                require(sameDouble(entry.geoTransform[i], r.geoTransform[i]), "the geotransform of an entry");
+            require(!(r.crsInDegreesOrMetres && farOut(r)), "a raster far beyond the Earth is read");
+        }
+        const hgt::LonLatBox& box = entry.box;
+        require(std::isfinite(box.west) && std::isfinite(box.east) && std::isfinite(box.south)
+                    && std::isfinite(box.north),
+                "a box with a bound that is no number");
+        require(box.west <= box.east && box.south <= box.north, "a box turned inside out");
+        require(!entry.crs.empty() && transforms.forCrs(entry.crs) != nullptr, "an entry whose CRS cannot be had");
+        entries.push_back(entry);
+    }
+    std::vector<const hgt::RasterEntry*> pointers;
+    for (const hgt::RasterEntry& entry : entries)
+        pointers.push_back(&entry);
+    checkMosaics(hgt::MosaicsOf(pointers), entries.size());
+    return entries;
+}
+
+// VRTs given as text: without sources (nothing read from disk), so that every pixel is nodata.
+void replayVrts(const std::string& text)
+{
+    for (const char* reaching : {"Source", "Filename", "Overview", "Derived", "Function", "vsi", "Mask"})
+        if (text.find(reaching) != std::string::npos)
+            return;
+    std::vector<std::string> paths;
+    for (std::size_t at = 0; at != std::string::npos && paths.size() < kMaxRasters;) {
+        const std::size_t next = text.find("<VRTDataset", at + 1);
+        paths.push_back("/vsimem/raster_fuzz/r" + std::to_string(paths.size()) + ".vrt");
+        writeMemFile(paths.back(), text.substr(at, next == std::string::npos ? std::string::npos : next - at));
+        at = next;
+    }
+    const std::vector<hgt::RasterEntry> entries = readEntries(paths, nullptr);
+    if (!entries.empty()) {
+        constexpr int kSide = 12;
+        const hgt::TilePlacement tile{kSide, cornerTile(entries.front())};
+        const HeightRange any{-std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+        sample(tile, {}, std::vector<std::int16_t>(kSide * kSide, hgt::kVoidValue), any, entries);
+    }
+    for (const std::string& path : paths)
+        VSIUnlink(path.c_str());
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -481,47 +510,34 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (text.starts_with("<VRTDataset")) {
+        replayVrts(std::string(text));
+        return 0;
+    }
     FuzzedDataProvider in(data, size);
     const int count = in.ConsumeIntegralInRange(1, kMaxRasters);
     std::vector<Raster> rasters;
+    std::vector<std::string> paths;
     for (int k = 0; k < count; ++k) {
         rasters.push_back(rasterOf(in, k, k ? &rasters.back() : nullptr));
         const std::string vrt = vrtOf(rasters.back());
-        // For a reproducer: RASTER_FUZZ_SHOW=1 prints the rasters of each input.
-        static const bool show = std::getenv("RASTER_FUZZ_SHOW") != nullptr;
-        if (show)
+        if (showing())
             std::fprintf(stderr, "%s\n%s\n", rasters.back().path.c_str(), vrt.c_str());
         writeMemFile(rasters.back().path, vrt);
+        paths.push_back(rasters.back().path);
     }
 
-    hgt::LonLatTransforms transforms;
-    std::vector<hgt::RasterEntry> entries;
-    std::vector<Raster> read;
-    for (const Raster& r : rasters) {
-        if (farOut(r))
-            continue;
-        const std::optional<hgt::RasterEntry> entry = hgt::ReadEntry(r.path, transforms);
-        if (!entry)
-            continue;
-        require(entry->path == r.path, "the path of an entry");
-        require(entry->width == r.width && entry->height == r.height, "the size of an entry");
-        for (std::size_t i = 0; i < 6; ++i)
-            require(sameDouble(entry->geoTransform[i], r.geoTransform[i]), "the geotransform of an entry");
-        const hgt::LonLatBox& box = entry->box;
-        require(std::isfinite(box.west) && std::isfinite(box.east) && std::isfinite(box.south)
-                    && std::isfinite(box.north),
-                "a box with a bound that is no number");
-        require(box.west <= box.east && box.south <= box.north, "a box turned inside out");
-        require(!entry->crs.empty() && transforms.forCrs(entry->crs) != nullptr, "an entry whose CRS cannot be had");
-        entries.push_back(*entry);
-        read.push_back(r);
-    }
-
-    std::vector<const hgt::RasterEntry*> pointers;
-    for (const hgt::RasterEntry& entry : entries)
-        pointers.push_back(&entry);
-    checkMosaics(hgt::MosaicsOf(pointers), entries.size());
-    sample(in, read, entries);
+    const std::vector<hgt::RasterEntry> entries = readEntries(paths, &rasters);
+    HeightRange range;
+    for (const Raster& r : rasters)
+        for (const hgt::RasterEntry& entry : entries)
+            if (entry.path == r.path) {
+                const HeightRange own = rangeOf(r);
+                range.low = std::min(range.low, own.low);
+                range.high = std::max(range.high, own.high);
+            }
+    sampleFromInput(in, range, entries);
 
     for (const Raster& r : rasters)
         VSIUnlink(r.path.c_str());

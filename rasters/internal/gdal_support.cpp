@@ -151,7 +151,8 @@ void GateNetworkFileSystems()
 // Unregisters the network drivers, or registers them again.
 void ApplyDriverRule(bool allowed)
 {
-    static std::vector<GDALDriverH> removed;
+    // Never destroyed: the drivers it holds live as long as the process, like those GDAL holds.
+    static auto& removed = *new std::vector<GDALDriverH>;
     if (allowed) {
         for (GDALDriverH driver : removed)
             if (!GDALGetDriverByName(GDALGetDriverShortName(driver)))
