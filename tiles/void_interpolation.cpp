@@ -701,26 +701,8 @@ private:
         return offset;
     }
 
-    // Calls visit(cell, weights, standard) for every unknown in order, asking the pacer between
+    // Calls visit(index, cell, weights, standard) for every unknown in order, asking the pacer between
     // blocks of them.
-    template <typename Visit>
-    static void forEachRow(const Rows& rows, Pacer& pacer, Visit visit)
-    {
-        constexpr std::size_t kBlock = 4096;
-        for (std::size_t begin = 0; begin < rows.cells.size(); begin += kBlock) {
-            const std::size_t end = std::min(rows.cells.size(), begin + kBlock);
-            for (std::size_t i = begin; i < end; ++i) {
-                const Cell cell = rows.cells[i];
-                if (cell.special < 0)
-                    visit(cell.self, rows.standard, true);
-                else
-                    visit(cell.self, rows.specials[static_cast<std::size_t>(cell.special)], false);
-            }
-            pacer.step(static_cast<std::int64_t>(end - begin));
-        }
-    }
-
-    // The same with the unknown's place in the order: visit(index, cell, weights, standard).
     template <typename Visit>
     static void forEachCell(const Rows& rows, Pacer& pacer, Visit visit)
     {
@@ -736,6 +718,15 @@ private:
             }
             pacer.step(static_cast<std::int64_t>(end - begin));
         }
+    }
+
+    // The same without the unknown's place in the order: visit(cell, weights, standard).
+    template <typename Visit>
+    static void forEachRow(const Rows& rows, Pacer& pacer, Visit visit)
+    {
+        forEachCell(rows, pacer, [&](std::size_t, auto self, const auto& weights, bool standard) {
+            visit(self, weights, standard);
+        });
     }
 
     // The weighted sum of an unknown's twelve neighbours. Standard weights are symmetric about the
