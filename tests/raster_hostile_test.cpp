@@ -171,9 +171,9 @@ const std::string kMrf = "<MRF_META><Raster><Size x=\"1201\" y=\"1201\" c=\"1\"/
                          "c=\"1\"/><DataType>Int16</DataType><DataFile>/vsicurl/$URL.ppg</DataFile><IndexFile>"
                          "/vsicurl/$URL.idx</IndexFile></Raster></MRF_META>";
 const std::string kWms = "<GDAL_WMS><Service name=\"WMS\"><ServerUrl>$URL?</ServerUrl><Layers>x</Layers></Service>"
-                         "<DataWindow><UpperLeftX>10</UpperLeftX><UpperLeftY>49</UpperLeftY><LowerRightX>13"
-                         "</LowerRightX><LowerRightY>46</LowerRightY><SizeX>1000</SizeX><SizeY>1000</SizeY>"
-                         "</DataWindow><BandsCount>1</BandsCount></GDAL_WMS>";
+                         "<Timeout>2</Timeout><DataWindow><UpperLeftX>10</UpperLeftX><UpperLeftY>49</UpperLeftY>"
+                         "<LowerRightX>13</LowerRightX><LowerRightY>46</LowerRightY><SizeX>1000</SizeX><SizeY>1000"
+                         "</SizeY></DataWindow><BandsCount>1</BandsCount></GDAL_WMS>";
 
 INSTANTIATE_TEST_SUITE_P(
     Rasters, HostileSources,
