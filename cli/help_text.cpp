@@ -44,6 +44,7 @@ Optionen:
                           erst, wenn keine Quelle sie hat. Statt eines Ordners mit HGT-Kacheln
                           auch ein Ordner mit Rastern (GeoTIFF …) oder eine Raster- oder
                           .vrt-Datei: die Werte werden auf das Raster der Kachel umgerechnet.
+                          Rasterquellen im Netz nur mit HGTFILL_NETWORK=1 in der Umgebung.
       --void WERT         ein Wert, der ein Loch markiert: -9999, -32768 oder -32767; mehrmals
                           für mehrere. Angegeben ersetzt er die Vorgabe -9999.
       --method VERFAHREN  copy (Vorgabe): ein Loch bekommt den Wert der Quelle, wie er ist;
