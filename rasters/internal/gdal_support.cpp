@@ -49,6 +49,9 @@ void CPL_STDCALL RecordError(CPLErr level, CPLErrorNum number, const char* text)
 
 std::atomic<bool> g_networkAllowed{false};
 
+// How a refusal for the network says why, after the address.
+const char kNetworkOff[] = ", und Netzwerkzugriff ist ausgeschaltet (HGTFILL_NETWORK=1 schaltet ihn ein)";
+
 void RecordRefusal(const char* path)
 {
     CPLError(CE_Failure, CPLE_OpenFailed, "network access is off: %s", path);
@@ -244,8 +247,7 @@ std::string QuietGdal::gdalText() const
 std::string QuietGdal::reason() const
 {
     if (const auto refused = RefusedNetworkPath(m_since))
-        return "sie verweist auf die Netzwerkadresse " + *refused
-               + ", und Netzwerkzugriff ist ausgeschaltet (HGTFILL_NETWORK=1 schaltet ihn ein)";
+        return "sie verweist auf die Netzwerkadresse " + *refused + kNetworkOff;
     CPLErrorNum number = CPLGetLastErrorNo();
     std::string text = gdalText();
     if (number == CPLE_None && !text.empty()) {
@@ -377,14 +379,14 @@ private:
 
     Result<> band(const CPLXMLNode* node, const std::string& folder)
     {
-        const std::string_view kind = CPLGetXMLValue(node, "subClass", "");
-        if (EQUAL(std::string(kind).c_str(), "VRTDerivedRasterBand")
+        const char* kind = CPLGetXMLValue(node, "subClass", "");
+        if (EQUAL(kind, "VRTDerivedRasterBand")
             && (EQUAL(CPLGetXMLValue(node, "PixelFunctionLanguage", ""), "Python")
                 || CPLGetXMLNode(node, "PixelFunctionCode")))
             return Error{ErrorKind::NotATile, "Die Rasterdatei " + m_top
                                                   + " enthält Python-Code als Pixelfunktion; Code aus Rasterdateien "
                                                     "wird nicht ausgeführt."};
-        if (EQUAL(std::string(kind).c_str(), "VRTRawRasterBand")) {
+        if (EQUAL(kind, "VRTRawRasterBand")) {
             const CPLXMLNode* file = CPLGetXMLNode(node, "SourceFilename");
             const std::string raw = file ? nameOf(file, folder) : std::string();
             if (!NetworkAllowed() && NamesNetwork(raw))
@@ -421,9 +423,8 @@ private:
 
     Error networkRefused(const std::string& name) const
     {
-        return Error{ErrorKind::NotATile, "Die Rasterdatei " + m_top + " verweist auf die Netzwerkadresse " + name
-                                              + ", und Netzwerkzugriff ist ausgeschaltet (HGTFILL_NETWORK=1 "
-                                                "schaltet ihn ein)."};
+        return Error{ErrorKind::NotATile,
+                     "Die Rasterdatei " + m_top + " verweist auf die Netzwerkadresse " + name + kNetworkOff + "."};
     }
 
     std::string m_top;
