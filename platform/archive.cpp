@@ -2,10 +2,9 @@
 
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "platform/shared_library.h"
 
 #include <zip.h>
-
-#include <dlfcn.h>
 
 #include <memory>
 
@@ -52,14 +51,19 @@ struct ZipLibrary {
 const Result<ZipLibrary>& Zip()
 {
     static const Result<ZipLibrary> library = []() -> Result<ZipLibrary> {
-        void* handle = dlopen(HGT_LIBZIP_SONAME, RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return Error{ErrorKind::Io, std::string("ZIP-Archive können nicht gelesen werden: ") + dlerror()};
         ZipLibrary zip;
+#ifdef HGT_LIBZIP_SONAME
+        const Result<SharedLibrary> loaded = SharedLibrary::load(HGT_LIBZIP_SONAME);
+        if (!loaded)
+            return Error{ErrorKind::Io, "ZIP-Archive können nicht gelesen werden: " + loaded.error().message};
 #define HGT_ZIP_RESOLVE(name)                                                                                          \
-    zip.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));                                              \
+    zip.name = reinterpret_cast<decltype(&::name)>(loaded->symbol(#name));                                             \
     if (!zip.name)                                                                                                     \
         return Error{ErrorKind::Io, "ZIP-Archive können nicht gelesen werden: " HGT_LIBZIP_SONAME " ohne " #name};
+#else
+        // Linked in (the Windows build links libzip statically).
+#define HGT_ZIP_RESOLVE(name) zip.name = &::name;
+#endif
         HGT_ZIP_FUNCTIONS(HGT_ZIP_RESOLVE)
 #undef HGT_ZIP_RESOLVE
         return zip; // the library stays loaded for the life of the process

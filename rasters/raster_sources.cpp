@@ -1,25 +1,16 @@
 #include "rasters/raster_sources.h"
 
 #include "platform/file_system.h"
+#include "platform/shared_library.h"
 #include "rasters/raster_plugin.h"
 #include "rasters/raster_source.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 
 namespace hgt {
 
 namespace {
-
-std::string executableFolder()
-{
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : self.parent_path().string();
-}
 
 bool g_loaded = false;
 
@@ -27,25 +18,30 @@ bool g_loaded = false;
 const Result<RasterPluginEntry>& Plugin()
 {
     static const Result<RasterPluginEntry> entry = []() -> Result<RasterPluginEntry> {
+#ifdef HGTFILL_NO_RASTERS
+        return Error{ErrorKind::NotFound, "Diese Ausgabe von hgtfill hat keine Rasterquellen (GeoTIFF, VRT, …); "
+                                          "nur Ordner mit HGT-Kacheln können Quellen sein"};
+#else
         std::string reasons;
         std::string looked;
         for (const std::string& candidate : RasterPluginCandidates()) {
             looked += (looked.empty() ? "" : ", ") + candidate;
             if (!FileExists(candidate))
                 continue;
-            void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (!handle) {
-                reasons += std::string("; ") + dlerror();
+            const Result<SharedLibrary> library = SharedLibrary::load(candidate);
+            if (!library) {
+                reasons += "; " + library.error().message;
                 continue;
             }
             g_loaded = true;
-            if (void* symbol = dlsym(handle, kRasterPluginEntry))
+            if (void* symbol = library->symbol(kRasterPluginEntry))
                 return reinterpret_cast<RasterPluginEntry>(symbol);
             reasons += "; " + candidate + " ohne " + kRasterPluginEntry;
         }
         if (reasons.empty())
             reasons = "; " + std::string(kRasterPluginFile) + " nicht gefunden (gesucht: " + looked + ")";
         return Error{ErrorKind::NotFound, "Rasterquellen können nicht gelesen werden: " + reasons.substr(2)};
+#endif
     }();
     return entry;
 }
@@ -62,7 +58,7 @@ std::vector<std::string> RasterPluginCandidates()
     std::vector<std::string> candidates;
     if (const char* chosen = std::getenv("HGTFILL_RASTER_PLUGIN"); chosen && *chosen)
         candidates.emplace_back(chosen);
-    if (const std::string folder = executableFolder(); !folder.empty()) {
+    if (const std::string folder = ExecutableFolder(); !folder.empty()) {
         candidates.push_back(folder + "/" + kRasterPluginFile);
         candidates.push_back(folder + "/" HGTFILL_PLUGIN_FROM_BINDIR "/" + kRasterPluginFile);
     }
