@@ -1,5 +1,6 @@
-// Build step: writes the program's icon as a PNG for the desktop's icon theme.
-//   make_icon_png OUTPUT.png
+// Build step: writes the program's icon as a PNG for the desktop's icon theme, or as an .ico for
+// the Windows build; the format follows the name's suffix.
+//   make_icon_png OUTPUT.png|OUTPUT.ico
 
 #include <QImage>
 
@@ -10,11 +11,11 @@
 int main(int argc, char** argv)
 {
     if (argc != 2) {
-        std::fputs("usage: make_icon_png OUTPUT.png\n", stderr);
+        std::fputs("usage: make_icon_png OUTPUT.png|OUTPUT.ico\n", stderr);
         return 2;
     }
     const QImage icon(hgtfill_icon_xpm);
-    if (icon.isNull() || !icon.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
+    if (icon.isNull() || !icon.save(QString::fromLocal8Bit(argv[1]))) {
         std::fprintf(stderr, "cannot write %s\n", argv[1]);
         return 1;
     }

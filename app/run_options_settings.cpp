@@ -38,10 +38,15 @@ void storeFlag(QSettings& store, const QString& key, bool value, bool byDefault)
         store.setValue(key, value);
 }
 
+// ~/.config/hgtfill/hgtfill.conf on Linux; the registry key HKEY_CURRENT_USER\Software\hgtfill on Windows.
 QSettings openStore()
 {
+#ifdef Q_OS_WIN
+    return QSettings(QStringLiteral("HKEY_CURRENT_USER\\Software\\hgtfill"), QSettings::NativeFormat);
+#else
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("hgtfill"),
                      QStringLiteral("hgtfill"));
+#endif
 }
 
 } // namespace

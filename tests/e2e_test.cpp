@@ -1,7 +1,10 @@
 // End to end: the real program in a real X server (run under xvfb-run, no window manager), driven
 // with real input events through xdotool. Checks a single fill, a batch with its status line and
 // run report, STOP during a batch and a difference tile against what this test computes itself,
-// then closes the window.
+// then closes the window. With HGTFILL_E2E_WINE naming hgtfill.exe, the same run drives the Windows
+// program under Wine: paths are typed as Windows shows them (Z:\...), texts are read through the
+// clipboard (Windows has no selection buffer), and the folder picker must open in the folder the
+// registry value LastDirZiel names.
 
 #include "tests/support/reference_fill.h"
 #include "tests/support/tiles.h"
@@ -48,6 +51,29 @@ const QPoint kCommandStop(193, 418);
 QString q(const std::string& text)
 {
     return QString::fromStdString(text);
+}
+
+// The Windows program to drive under Wine instead of the Linux one, or empty.
+QString wineProgram()
+{
+    return qEnvironmentVariable("HGTFILL_E2E_WINE");
+}
+
+// A path as the user types it into the program's dialogs: under Wine on drive Z:, which is the root.
+QString typed(const std::string& path)
+{
+    if (wineProgram().isEmpty())
+        return q(path);
+    return QStringLiteral("Z:") + q(path).replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+// A text the program shows, with Windows paths written as the Linux program writes them.
+QString asLinux(QString text)
+{
+    if (wineProgram().isEmpty())
+        return text;
+    text.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return text.replace(QStringLiteral("Z:/"), QStringLiteral("/"), Qt::CaseInsensitive);
 }
 
 QString xdotool(const QStringList& arguments)
@@ -261,20 +287,7 @@ protected:
         if (box.isEmpty())
             box = waitForDialog(what);
         const QRect boxGeometry = windowGeometry(box);
-        QClipboard* clipboard = QGuiApplication::clipboard();
-        clipboard->setText(QStringLiteral("<nothing selected>"), QClipboard::Selection);
-        QString text;
-        repeatUntil(
-            QStringLiteral("the text of ") + what, 1000,
-            [&] {
-                xdotool({QStringLiteral("mousemove"), QString::number(boxGeometry.center().x()),
-                         QString::number(boxGeometry.top() + 16), QStringLiteral("click"), QStringLiteral("--repeat"),
-                         QStringLiteral("3"), QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("1")});
-            },
-            [&] {
-                text = clipboard->text(QClipboard::Selection);
-                return text != QStringLiteral("<nothing selected>") && !text.isEmpty();
-            });
+        const QString text = selectedTextAt(QPoint(boxGeometry.center().x(), boxGeometry.top() + 16), what);
         repeatUntil(
             what + QStringLiteral(" to close"), 1000,
             [&] {
@@ -319,10 +332,13 @@ protected:
 
     // The text of a selectable label or box at `point` (screen coordinates), selected with a triple
     // click into the X selection.
+    // Under Wine the selection is copied with Ctrl+C onto the clipboard, which Wine shares with X.
     QString selectedTextAt(QPoint point, const QString& what)
     {
+        const bool wine = !wineProgram().isEmpty();
+        const QClipboard::Mode mode = wine ? QClipboard::Clipboard : QClipboard::Selection;
         QClipboard* clipboard = QGuiApplication::clipboard();
-        clipboard->setText(QStringLiteral("<nothing selected>"), QClipboard::Selection);
+        clipboard->setText(QStringLiteral("<nothing selected>"), mode);
         QString text;
         repeatUntil(
             QStringLiteral("the text of ") + what, 1000,
@@ -330,12 +346,14 @@ protected:
                 xdotool({QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y()),
                          QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("3"),
                          QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("1")});
+                if (wine)
+                    key(QStringLiteral("ctrl+c"));
             },
             [&] {
-                text = clipboard->text(QClipboard::Selection);
+                text = clipboard->text(mode);
                 return text != QStringLiteral("<nothing selected>") && !text.isEmpty();
             });
-        return text;
+        return asLinux(text);
     }
 
     // The status bar's line, at the window's bottom left.
@@ -403,7 +421,20 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(temp / "config"));
     app.setProcessEnvironment(environment);
     app.setWorkingDirectory(q(temp / "elsewhere")); // the program works from any folder
-    app.start(QStringLiteral(HGTFILL_BINARY), {});
+    const bool wine = !wineProgram().isEmpty();
+    if (wine) {
+        // The remembered folder, as another program of the user's left it in the registry.
+        QProcess reg;
+        reg.start(QStringLiteral("wine"), {QStringLiteral("reg"), QStringLiteral("add"),
+                                          QStringLiteral("HKCU\\Software\\Karvel"), QStringLiteral("/v"),
+                                          QStringLiteral("LastDirZiel"), QStringLiteral("/d"), typed(temp.path().string()),
+                                          QStringLiteral("/f")});
+        ASSERT_TRUE(reg.waitForFinished(60000));
+        ASSERT_EQ(reg.exitCode(), 0);
+        app.start(QStringLiteral("wine"), {wineProgram()});
+    } else {
+        app.start(QStringLiteral(HGTFILL_BINARY), {});
+    }
     ASSERT_TRUE(app.waitForStarted(10000));
 
     ASSERT_TRUE(waitFor(QStringLiteral("the main window \"") + kCaption + QLatin1Char('"'), [&] {
@@ -417,18 +448,19 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
         SCOPED_TRACE("single fill");
         // Qt's own dialogs speak German, whatever the locale the program was started in.
         EXPECT_EQ(
-            pickThroughDialog(kPrimaryField, q(tiles + "/N47E011.hgt"), QStringLiteral("the primary file dialog")),
+            pickThroughDialog(kPrimaryField, typed(tiles + "/N47E011.hgt"), QStringLiteral("the primary file dialog")),
             QStringLiteral("Öffnen"));
         key(QStringLiteral("Tab")); // from the primary field into the secondary folder field
-        typeText(q(secondary));
-        ASSERT_EQ(focusedFieldText(), q(secondary)) << "the path typed after Tab went elsewhere";
+        typeText(typed(secondary));
+        ASSERT_EQ(focusedFieldText(), typed(secondary)) << "the path typed after Tab went elsewhere";
         const QString what = QStringLiteral("the \"ready\" message");
         EXPECT_EQ(readAndCloseMessage(what, clickUntilDialog(kCommand1, what)), QStringLiteral("ready"));
         EXPECT_TRUE(sameTile(readBytes(tiles + "/Merged/N47E011.hgt"), FilledTile(primary, secondaries[0])));
     }
     {
         SCOPED_TRACE("batch");
-        pickThroughDialog(kBatchField, q(batch), QStringLiteral("the batch folder picker"));
+        // Under Wine the picker opens in the remembered folder: the folder's bare name is enough.
+        pickThroughDialog(kBatchField, wine ? QStringLiteral("batch") : q(batch), QStringLiteral("the batch folder picker"));
         // The folder's change handling enables the button once the picker has returned; a click that
         // comes before it is ignored, so click again until the batch has run.
         QElapsedTimer sinceClick;
@@ -514,7 +546,7 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
     }
     {
         SCOPED_TRACE("STOP during a batch");
-        pickThroughDialog(kBatchField, q(stopBatch), QStringLiteral("the batch folder picker"));
+        pickThroughDialog(kBatchField, typed(stopBatch), QStringLiteral("the batch folder picker"));
         // Batch and STOP in one go, as fast as xdotool can: STOP lands in one of the first tiles.
         xdotool({QStringLiteral("mousemove"), QString::number(origin.x() + kCommandBatch.x()),
                  QString::number(origin.y() + kCommandBatch.y()), QStringLiteral("mousedown"), QStringLiteral("1"),
@@ -539,7 +571,7 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
     {
         SCOPED_TRACE("difference tile");
         const QString dialog = clickUntilDialog(kCommandDiff, QStringLiteral("the comparison file dialog"));
-        choosePath(dialog, q(compare + "/N47E011.hgt"), QStringLiteral("the comparison file dialog"));
+        choosePath(dialog, typed(compare + "/N47E011.hgt"), QStringLiteral("the comparison file dialog"));
         EXPECT_EQ(readAndCloseMessage(QStringLiteral("the completion message")),
                   QStringLiteral("Vergleichs file fertig unter ") + q(tiles + "/DIFFS/N47E011.hgt"));
         EXPECT_TRUE(sameTile(readBytes(tiles + "/DIFFS/N47E011.hgt"), DifferenceTile(primary, comparison)));
