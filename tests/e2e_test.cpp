@@ -425,10 +425,10 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
     if (wine) {
         // The remembered folder, as another program of the user's left it in the registry.
         QProcess reg;
-        reg.start(QStringLiteral("wine"), {QStringLiteral("reg"), QStringLiteral("add"),
-                                          QStringLiteral("HKCU\\Software\\Karvel"), QStringLiteral("/v"),
-                                          QStringLiteral("LastDirZiel"), QStringLiteral("/d"), typed(temp.path().string()),
-                                          QStringLiteral("/f")});
+        reg.start(QStringLiteral("wine"),
+                  {QStringLiteral("reg"), QStringLiteral("add"), QStringLiteral("HKCU\\Software\\Karvel"),
+                   QStringLiteral("/v"), QStringLiteral("LastDirZiel"), QStringLiteral("/d"),
+                   typed(temp.path().string()), QStringLiteral("/f")});
         ASSERT_TRUE(reg.waitForFinished(60000));
         ASSERT_EQ(reg.exitCode(), 0);
         app.start(QStringLiteral("wine"), {wineProgram()});
@@ -460,7 +460,8 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
     {
         SCOPED_TRACE("batch");
         // Under Wine the picker opens in the remembered folder: the folder's bare name is enough.
-        pickThroughDialog(kBatchField, wine ? QStringLiteral("batch") : q(batch), QStringLiteral("the batch folder picker"));
+        pickThroughDialog(kBatchField, wine ? QStringLiteral("batch") : q(batch),
+                          QStringLiteral("the batch folder picker"));
         // The folder's change handling enables the button once the picker has returned; a click that
         // comes before it is ignored, so click again until the batch has run.
         QElapsedTimer sinceClick;
