@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 
 namespace hgt {
 

@@ -4,12 +4,12 @@
 #include "rasters/raster_source.h"
 
 #include "platform/file_system.h"
+#include "platform/folders.h"
 #include "rasters/internal/raster_paths.h"
 #include "tiles/tile_folder.h"
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 
 namespace hgt {
 
@@ -31,30 +31,12 @@ bool RasterSource::looksLikeRasterSource(const std::string& path)
 
 std::vector<std::string> RasterFilesBelow(const std::string& folder)
 {
-    namespace fs = std::filesystem;
-    std::vector<std::string> files;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code typeError;
-        if (it->is_regular_file(typeError) && IsRasterPath(it->path().string()))
-            files.push_back(it->path().string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
+    return FilesBelow(folder, IsRasterPath);
 }
 
 bool FolderHoldsRaster(const std::string& folder)
 {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code typeError;
-        if (it->is_regular_file(typeError) && IsRasterPath(it->path().string()))
-            return true;
-    }
-    return false;
+    return !FilesBelow(folder, IsRasterPath, 1).empty();
 }
 
 } // namespace hgt

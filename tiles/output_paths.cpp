@@ -1,9 +1,9 @@
 #include "tiles/internal/output_paths.h"
 
 #include "platform/file_system.h"
+#include "platform/folders.h"
 #include "tiles/tile_folder.h"
 
-#include <filesystem>
 #include <set>
 #include <system_error>
 
@@ -39,12 +39,8 @@ std::vector<std::string> MissingFolders(const std::vector<std::string>& folders)
 
 void RemoveEmptyFolders(const std::vector<std::string>& folders)
 {
-    for (const std::string& folder : folders) {
-        std::error_code ignored;
-        // A real folder, not a link or file put there meanwhile; removing fails unless it is empty.
-        if (std::filesystem::is_directory(std::filesystem::symlink_status(folder, ignored)))
-            std::filesystem::remove(folder, ignored);
-    }
+    for (const std::string& folder : folders)
+        RemoveFolderIfEmpty(folder);
 }
 
 Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs,
