@@ -2,12 +2,15 @@
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=… -DSOURCE=<portable folder> -DICON=… -DOUTFILE=… hgtfill.nsi
 ; Installs for the current user (no administrator rights): the portable folder's files, a start-menu
 ; entry, an uninstaller, and on request the program folder in the user's PATH for hgtfill-cli.
-Unicode true
+; A 64-bit installer for a 64-bit program (it also runs where only 64-bit programs can).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 
 !include "MUI2.nsh"
 !include "WinMessages.nsh"
+!include "FileFunc.nsh"
+!include "Sections.nsh"
 
 Name "hgtfill ${VERSION}"
 OutFile "${OUTFILE}"
@@ -56,6 +59,15 @@ Section /o "hgtfill-cli in den PATH aufnehmen" SecPath
     WriteRegDWORD HKCU "Software\hgtfill\Installation" "PATH" 1
     SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=500
 SectionEnd
+
+; "setup.exe /S /PATH" installs silently with the PATH entry.
+Function .onInit
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/PATH" $1
+    IfErrors +2
+        !insertmacro SelectSection ${SecPath}
+FunctionEnd
 
 ; $R0 = $R1 with every ";<$R2>" (or a leading "<$R2>;", or the whole "<$R2>") taken out.
 Function un.RemoveFromPath
