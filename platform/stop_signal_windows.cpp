@@ -17,7 +17,7 @@ std::atomic<bool> g_listening{false};
 std::atomic<bool> g_quit{false};
 
 // One count per request, one more when the object ends: the watchdog waits on it.
-HANDLE g_wake = nullptr;
+std::atomic<HANDLE> g_wake{nullptr};
 // Set when the object ends; a handler of a closing console waits for it. Made once, never closed,
 // since a handler thread may still wait on it.
 HANDLE g_ended = nullptr;
@@ -31,8 +31,8 @@ void request(int signal)
     g_stop.store(true);
     int none = 0;
     g_firstSignal.compare_exchange_strong(none, signal);
-    if (g_wake)
-        ReleaseSemaphore(g_wake, 1, nullptr);
+    if (HANDLE wake = g_wake.load())
+        ReleaseSemaphore(wake, 1, nullptr);
 }
 
 BOOL WINAPI onConsoleControl(DWORD event)
@@ -100,7 +100,7 @@ StopSignal::StopSignal(std::string forcedText) : m_forcedText(std::move(forcedTe
     else
         ResetEvent(g_ended);
     g_wake = CreateSemaphoreW(nullptr, 0, 1 << 20, nullptr);
-    if (g_wake)
+    if (g_wake.load())
         m_watchdog = std::thread([this] { watch(); });
     g_listening.store(true);
     // A program started in a process group of its own has Ctrl-C turned off; this run takes it.
@@ -114,11 +114,11 @@ StopSignal::~StopSignal()
     g_listening.store(false);
     if (m_watchdog.joinable()) {
         g_quit.store(true);
-        ReleaseSemaphore(g_wake, 1, nullptr);
+        ReleaseSemaphore(g_wake.load(), 1, nullptr);
         m_watchdog.join();
     }
-    if (g_wake)
-        CloseHandle(std::exchange(g_wake, nullptr));
+    if (HANDLE wake = g_wake.exchange(nullptr))
+        CloseHandle(wake);
     if (g_ended)
         SetEvent(g_ended);
 }
