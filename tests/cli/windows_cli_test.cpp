@@ -81,14 +81,14 @@ INSTANTIATE_TEST_SUITE_P(WindowsCommandLine, UnicodeArguments,
                          [](const auto& info) { return std::string(info.param.label); });
 
 // Ctrl-C reaches every program on a console: the test takes a console of its own for it, so that no
-// other program (ctest, a shell) gets it, and ignores it itself.
+// other program (ctest, a shell) gets it, and ignores it itself, only once the program has started
+// (under Wine a child keeps an ignored Ctrl-C whatever it asks for).
 class OwnConsole {
 public:
     OwnConsole()
     {
         FreeConsole();
         m_ready = AllocConsole() != 0;
-        SetConsoleCtrlHandler(nullptr, TRUE);
     }
     ~OwnConsole()
     {
@@ -97,7 +97,11 @@ public:
         AttachConsole(ATTACH_PARENT_PROCESS);
     }
     bool ready() const { return m_ready; }
-    bool pressCtrlC() const { return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0; }
+    bool pressCtrlC() const
+    {
+        SetConsoleCtrlHandler(nullptr, TRUE);
+        return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
+    }
 
 private:
     bool m_ready = false;
