@@ -3,6 +3,7 @@
 #include "app/app_icon.h"
 #include "app/provenance_legend.h"
 #include "app/tile_figures_panel.h"
+#include "platform/thread_priority.h"
 #include "tiles/tile_folder.h"
 
 #include <QCheckBox>
@@ -18,11 +19,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
-
-#ifdef __linux__
-#include <sys/resource.h>
-#include <unistd.h>
-#endif
 
 namespace hgt {
 
@@ -46,31 +42,19 @@ const QString kSampleProvenance = QStringLiteral("%1 · %2");
 const QString kProvenanceMismatch =
     QStringLiteral("Die Herkunftsdatei %1 passt nicht zu dieser Kachel: %2 Bytes statt %3 für %4 × %4 Werte");
 
-// Pictures are drawn on threads of their own, one per viewer at most, never on the window's.
+// Pictures are drawn on threads of their own, one per viewer at most, never on the window's. A run in
+// the main window must not wait for a picture: each drawing lowers its thread's priority (on Linux,
+// where the pool's priority has no effect, the thread's nice value), and the thread keeps it.
 QThreadPool& renderPool()
 {
     static QThreadPool pool;
     static const bool configured = [] {
         pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-        // Has no effect on Linux, where threads of ordinary programs share one priority; see below.
         pool.setThreadPriority(QThread::LowestPriority);
         return true;
     }();
     (void)configured;
     return pool;
-}
-
-// A run in the main window must not wait for a picture: the drawing thread yields the processor to
-// it. On Linux the nice value is per thread; a pool thread keeps it for every later picture.
-void lowerThreadPriority()
-{
-#ifdef __linux__
-    static thread_local bool lowered = false;
-    if (!lowered) {
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
-        lowered = true;
-    }
-#endif
 }
 
 QString numberText(int value, bool sign)
@@ -199,7 +183,7 @@ void TileViewer::startProvenance()
     QFutureWatcher<RenderedProvenance>* watcher = m_provenanceWatcher;
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] { provenanceFinished(watcher); });
     watcher->setFuture(QtConcurrent::run(&renderPool(), [path = m_provenancePath.toStdString()] {
-        lowerThreadPriority();
+        LowerThreadPriority();
         return RenderProvenanceTask(path);
     }));
 }
@@ -296,7 +280,7 @@ void TileViewer::startRender()
     QFutureWatcher<RenderedTile>* watcher = m_watcher;
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] { renderFinished(watcher); });
     watcher->setFuture(QtConcurrent::run(&renderPool(), [request = std::move(request), cancel = m_cancel] {
-        lowerThreadPriority();
+        LowerThreadPriority();
         return RenderTileTask(request, *cancel);
     }));
 }

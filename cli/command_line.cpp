@@ -1,12 +1,11 @@
 #include "cli/command_line.h"
 
-#include <sched.h>
+#include "platform/console.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <optional>
-#include <thread>
 
 namespace hgt::cli {
 
@@ -397,11 +396,7 @@ std::string UsageLine(const UsageError& error)
 
 unsigned AvailableCores()
 {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return static_cast<unsigned>(CPU_COUNT(&set));
-    return std::max(1u, std::thread::hardware_concurrency());
+    return UsableProcessors();
 }
 
 } // namespace hgt::cli

@@ -4,8 +4,7 @@
 #include "cli/stop_signal.h"
 #include "cli/text_escape.h"
 #include "cli/tile_report.h"
-
-#include <unistd.h>
+#include "platform/console.h"
 
 #include <iostream>
 #include <memory>
@@ -16,7 +15,8 @@ int main(int argc, char** argv)
 {
     using namespace hgt::cli;
     std::ios::sync_with_stdio(false);
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const hgt::ConsoleText consoleText;
+    const std::vector<std::string> args = hgt::ProgramArguments(argc, argv);
     const auto invocation = ParseCommandLine(args, AvailableCores());
     if (!invocation) {
         std::cerr << Printable(UsageLine(invocation.error())) << '\n';
@@ -38,8 +38,10 @@ int main(int argc, char** argv)
         return RunCommand(*invocation, quiet, nullptr, console);
 
     std::unique_ptr<ProgressBar> bar;
-    if (WantsProgressBar(STDERR_FILENO, invocation->quiet))
-        bar = std::make_unique<ProgressBar>(std::cerr, TerminalWidth(STDERR_FILENO));
+    constexpr int kStandardError = 2;
+    if (WantsProgressBar(kStandardError, invocation->quiet))
+        bar = std::make_unique<ProgressBar>(std::cerr, TerminalWidth(kStandardError), ProgressBar::steadySeconds,
+                                            hgt::TerminalTakesEscapes(kStandardError));
     const StopSignal stop;
     const int status = RunCommand(*invocation, bar ? *bar : quiet, stop.flag(), console);
     std::cout.flush();

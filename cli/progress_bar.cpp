@@ -1,10 +1,8 @@
 #include "cli/progress_bar.h"
 
 #include "cli/text_escape.h"
+#include "platform/console.h"
 #include "platform/german_number.h"
-
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -70,7 +68,8 @@ std::string RenderProgress(const ProgressSnapshot& s, int width)
     const std::size_t cells = std::min<std::size_t>(kMaxBarCells, room / 4);
     if (cells >= 5 && fixed + cells + 3 <= room) {
         const std::size_t full = s.count == 0 ? 0 : cells * std::min(s.done, s.count) / s.count;
-        bar = "[" + std::string(full, '#') + std::string(cells - full, '-') + "]  ";
+        // Appended piece by piece: "[" + std::string(…) trips GCC 12's -Wrestrict at -O3 (a false alarm).
+        bar.append(1, '[').append(full, '#').append(cells - full, '-').append("]  ");
     }
     std::string line = bar + stats;
     const std::size_t used = columns(line) + columns(tail);
@@ -87,8 +86,8 @@ std::string RenderProgress(const ProgressSnapshot& s, int width)
     return line;
 }
 
-ProgressBar::ProgressBar(std::ostream& out, int width, Clock clock)
-    : m_out(out), m_width(width), m_clock(std::move(clock))
+ProgressBar::ProgressBar(std::ostream& out, int width, Clock clock, bool erases)
+    : m_out(out), m_width(width), m_clock(std::move(clock)), m_erases(erases)
 {}
 
 double ProgressBar::steadySeconds()
@@ -115,9 +114,12 @@ void ProgressBar::tileFinished(std::size_t index, std::size_t count, const TileR
 
 void ProgressBar::runEnded()
 {
-    if (m_shown)
+    if (m_shown && m_erases)
         m_out << "\r\x1b[K" << std::flush;
+    else if (m_shown)
+        m_out << '\r' << std::string(m_shownColumns, ' ') << '\r' << std::flush;
     m_shown = false;
+    m_shownColumns = 0;
 }
 
 void ProgressBar::draw(bool force)
@@ -128,21 +130,26 @@ void ProgressBar::draw(bool force)
     m_lastDraw = now;
     ProgressSnapshot snapshot{m_done, m_count, m_inFlight.empty() ? std::string() : m_inFlight.back().second,
                               now - m_start};
-    m_out << '\r' << RenderProgress(snapshot, m_width) << "\x1b[K" << std::flush;
+    const std::string line = RenderProgress(snapshot, m_width);
+    if (m_erases) {
+        m_out << '\r' << line << "\x1b[K" << std::flush;
+    } else {
+        // Spaces over what is left of a longer line before; the line never grows past width - 1.
+        const std::size_t shown = columns(line);
+        m_out << '\r' << line << std::string(m_shownColumns - std::min(m_shownColumns, shown), ' ') << std::flush;
+        m_shownColumns = std::max(m_shownColumns, shown);
+    }
     m_shown = true;
 }
 
 bool WantsProgressBar(int descriptor, bool quiet)
 {
-    return !quiet && ::isatty(descriptor) == 1;
+    return !quiet && IsTerminal(descriptor);
 }
 
 int TerminalWidth(int descriptor)
 {
-    winsize size{};
-    if (::ioctl(descriptor, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
+    return TerminalColumns(descriptor);
 }
 
 } // namespace hgt::cli

@@ -22,12 +22,13 @@ struct ProgressSnapshot {
 // "[#######-------]  12/40  N47E011.hgt  2,5 Kacheln/s  noch 0:11"
 std::string RenderProgress(const ProgressSnapshot& snapshot, int width);
 
-// A progress bar on a terminal, redrawn in place on the tiles' start and end.
+// A progress bar on a terminal, redrawn in place on the tiles' start and end. Without `erases` (a
+// console that takes no escape sequences) it draws with carriage returns and spaces only.
 class ProgressBar : public CliHost {
 public:
     using Clock = std::function<double()>; // seconds from any fixed point
 
-    ProgressBar(std::ostream& out, int width, Clock clock = steadySeconds);
+    ProgressBar(std::ostream& out, int width, Clock clock = steadySeconds, bool erases = true);
 
     void tileStarted(std::size_t index, std::size_t count, const std::string& tile) override;
     void tileFinished(std::size_t index, std::size_t count, const TileResult& result) override;
@@ -41,6 +42,8 @@ private:
     std::ostream& m_out;
     int m_width;
     Clock m_clock;
+    bool m_erases;
+    std::size_t m_shownColumns = 0;
     double m_start = -1;
     double m_lastDraw = -1;
     bool m_shown = false;

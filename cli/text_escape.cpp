@@ -4,6 +4,18 @@
 
 namespace hgt::cli {
 
+namespace {
+
+// On Windows the backslash separates a path's folders and no name holds one or a control
+// character: "C:\Daten\neu" is left as it is there.
+#ifdef _WIN32
+constexpr bool kEscapeBackslash = false;
+#else
+constexpr bool kEscapeBackslash = true;
+#endif
+
+} // namespace
+
 std::size_t Utf8SequenceLength(std::string_view text)
 {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -74,7 +86,7 @@ std::string Printable(std::string_view text)
         }
         switch (c) {
         case '\\':
-            out += "\\\\";
+            out += kEscapeBackslash ? "\\\\" : "\\";
             break;
         case '\a':
             out += "\\a";

@@ -14,7 +14,8 @@ std::size_t Utf8SequenceLength(std::string_view text);
 bool IsUtf8(std::string_view text);
 
 // The text with control characters, C1 controls, bytes that are not UTF-8 and the backslash itself
-// written as backslash escapes (\n, \t, \033, \\), the way `ls --escape` shows names.
+// written as backslash escapes (\n, \t, \033, \\), the way `ls --escape` shows names. On Windows,
+// where the backslash is the path separator, it stays as it is.
 std::string Printable(std::string_view text);
 
 // Two lower-case hex digits per byte.

@@ -13,11 +13,15 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include "windows_child.h"
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <csignal>
@@ -25,13 +29,33 @@
 #include <set>
 #include <thread>
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace hgt::cli::test {
 namespace {
 
 using namespace std::chrono_literals;
 
+#ifdef _WIN32
+struct Process {
+    ChildProcess child;
+    std::string outPath;
+    std::string errPath;
+};
+
+// Starts the program with stdout and stderr into files (so stderr is no console).
+Process start(const TempFolder& temp, const std::vector<std::string>& args, std::wstring* environment = nullptr)
+{
+    Process process{{}, temp / "stdout.txt", temp / "stderr.txt"};
+    HANDLE out = inheritableFile(process.outPath), err = inheritableFile(process.errPath);
+    process.child = startProgram(args, out, err, 0, environment);
+    CloseHandle(out);
+    CloseHandle(err);
+    return process;
+}
+#else
 struct Process {
     pid_t pid = -1;
     std::string outPath;
@@ -59,6 +83,7 @@ Process start(const TempFolder& temp, const std::vector<std::string>& args, char
     posix_spawn_file_actions_destroy(&actions);
     return process;
 }
+#endif
 
 struct Finished {
     int status = -1;
@@ -66,6 +91,17 @@ struct Finished {
     std::string err;
 };
 
+#ifdef _WIN32
+Finished wait(Process process)
+{
+    Finished done;
+    done.status = static_cast<int>(waitProgram(process.child));
+    const Bytes out = readBytes(process.outPath), err = readBytes(process.errPath);
+    done.out.assign(out.begin(), out.end());
+    done.err.assign(err.begin(), err.end());
+    return done;
+}
+#else
 Finished wait(const Process& process)
 {
     int raw = 0;
@@ -78,12 +114,33 @@ Finished wait(const Process& process)
     done.err.assign(err.begin(), err.end());
     return done;
 }
+#endif
 
 Finished runCli(const TempFolder& temp, const std::vector<std::string>& args)
 {
     return wait(start(temp, args));
 }
 
+#ifdef _WIN32
+// This process's environment with QT_QPA_PLATFORM set but empty.
+class NoDisplay {
+public:
+    NoDisplay()
+    {
+        wchar_t* block = GetEnvironmentStringsW();
+        for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
+            if (std::wstring_view(entry).rfind(L"QT_QPA_PLATFORM=", 0) != 0)
+                m_block.append(entry).push_back(L'\0');
+        }
+        FreeEnvironmentStringsW(block);
+        m_block.append(L"QT_QPA_PLATFORM=").push_back(L'\0');
+    }
+    std::wstring* get() { return &m_block; }
+
+private:
+    std::wstring m_block;
+};
+#else
 // This process's environment as a machine without a display has it: no DISPLAY, no Wayland, and
 // QT_QPA_PLATFORM set but empty.
 class NoDisplay {
@@ -107,6 +164,7 @@ private:
     std::vector<std::string> m_entries;
     std::vector<char*> m_pointers;
 };
+#endif
 
 QImage loadPng(const std::string& path)
 {
@@ -252,6 +310,8 @@ TEST(Executable, ManPageCoversEveryOptionAndCommandOfTheHelp)
     }
 }
 
+#ifndef _WIN32
+// Windows has no signals; its Ctrl-C has cases of its own in windows_cli_test.cpp.
 TEST(Executable, InterruptStopsTheBatchWithoutPartialFiles)
 {
     TempFolder temp;
@@ -324,6 +384,7 @@ TEST(Executable, SignalEndsARunHeldUpInAWriteWithinASecond)
         ::waitpid(process.pid, &raw, 0);
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 143) << raw;
 }
+#endif
 
 } // namespace
 } // namespace hgt::cli::test

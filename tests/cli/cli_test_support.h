@@ -57,4 +57,25 @@ inline void writeZippedTile(const std::string& path, const std::string& member, 
     ASSERT_EQ(zip_close(archive), 0) << zip_strerror(archive);
 }
 
+// A path as the program writes it: with backslashes on Windows.
+inline std::string native(std::string path)
+{
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
+}
+
+// The same inside a JSON string.
+inline std::string jsonPath(const std::string& path)
+{
+    std::string escaped;
+    for (const char c : native(path)) {
+        if (c == '\\')
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
 } // namespace hgt::cli::test

@@ -84,5 +84,38 @@ TEST(ProgressBar, RedrawsInPlaceNamesTheTileInFlightAndClearsAtTheEnd)
     EXPECT_EQ(text.find('\n'), std::string::npos);
 }
 
+// A console without escape sequences: each frame covers the longer one before it with spaces, and the
+// end blanks the widest, all short of the last column.
+TEST(ProgressBar, WithoutEscapesOverwritesWithSpaces)
+{
+    std::ostringstream out;
+    double now = 100.0;
+    ProgressBar bar(
+        out, 60, [&now] { return now; }, false);
+    bar.tileStarted(0, 12, "/daten/N47E011_mit_langem_Namen.hgt");
+    now += 1.0;
+    bar.tileFinished(0, 12, TileResult{});
+    now += 1.0;
+    bar.tileStarted(1, 12, "/daten/N1.hgt");
+    bar.runEnded();
+    const std::string text = out.str();
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+    ASSERT_EQ(text.back(), '\r');
+
+    std::vector<std::string> frames;
+    std::istringstream split(text.substr(1));
+    for (std::string frame; std::getline(split, frame, '\r');)
+        frames.push_back(frame);
+    ASSERT_EQ(frames.size(), 4u) << text;
+    std::size_t widest = 0;
+    for (const std::string& frame : frames) {
+        EXPECT_GE(columns(frame), widest) << frame;
+        EXPECT_LE(columns(frame), 59u) << frame;
+        widest = std::max(widest, columns(frame));
+    }
+    EXPECT_NE(frames[2].find("1/12  N1.hgt"), std::string::npos) << frames[2];
+    EXPECT_EQ(frames[3], std::string(widest, ' '));
+}
+
 } // namespace
 } // namespace hgt::cli::test

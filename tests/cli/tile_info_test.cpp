@@ -203,6 +203,7 @@ TEST(InspectTile, RefusesWhatItCannotRead)
     ASSERT_FALSE(folder.has_value());
     EXPECT_EQ(folder.error().kind, ErrorKind::NotATile);
 
+#ifndef _WIN32              // Windows takes the rights from the file's access list
     if (::geteuid() != 0) { // root reads anything
         const std::string locked = temp / "locked.hgt";
         writeBytes(locked, plainTile(0, 4));
@@ -211,6 +212,7 @@ TEST(InspectTile, RefusesWhatItCannotRead)
         ASSERT_FALSE(refused.has_value());
         EXPECT_EQ(refused.error().kind, ErrorKind::Permission);
     }
+#endif
 }
 
 } // namespace
