@@ -2,13 +2,13 @@
 
 #include "cli/text_escape.h"
 #include "platform/console.h"
+#include "platform/file_system.h"
 #include "platform/german_number.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 
 namespace hgt::cli {
 
@@ -100,7 +100,7 @@ void ProgressBar::tileStarted(std::size_t index, std::size_t count, const std::s
     if (m_start < 0)
         m_start = m_clock();
     m_count = count;
-    m_inFlight.emplace_back(index, Printable(std::filesystem::path(tile).filename().string()));
+    m_inFlight.emplace_back(index, Printable(GetFileName(tile)));
     draw(false);
 }
 

@@ -4,13 +4,13 @@
 
 #include "cli/tile_report.h"
 #include "pictures/picture_file.h"
+#include "platform/file_system.h"
 #include "tiles/tile_folder.h"
 #include "pictures/provenance_picture.h"
 
 #include <QGuiApplication>
 
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -128,8 +128,8 @@ int RenderTile(const Invocation& invocation, const Console& console)
 {
     const std::string& path = invocation.operands.front();
     // "-o" naming the tile itself would replace the tile by its picture.
-    std::error_code ec;
-    if (std::filesystem::equivalent(path, invocation.output, ec))
+    const std::optional<FileIdentity> tile = IdentityOf(path);
+    if (tile && tile == IdentityOf(invocation.output))
         return fail(invocation,
                     {ErrorKind::SameFile, "Die Bilddatei " + invocation.output + " ist die Kachel " + path + " selbst"},
                     console);

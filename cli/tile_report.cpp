@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 
 namespace hgt::cli {
 
@@ -271,7 +270,7 @@ std::string InfoErrorJson(const std::string& path, const Error& error)
 std::string InfoText(const TileInfo& info, const std::vector<std::int16_t>& voidValues)
 {
     // An archive is named by the tile it holds, and its size is that of the tile inflated.
-    const bool archive = TileName(info.path) != std::filesystem::path(info.path).filename().string();
+    const bool archive = TileName(info.path) != GetFileName(info.path);
     std::string text = Printable(info.path) + "\n";
     if (archive)
         text += "  Kachel:      " + Printable(TileName(info.path)) + " (im Archiv)\n";
