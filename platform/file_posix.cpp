@@ -9,25 +9,10 @@
 
 namespace hgt {
 
-File::File(File&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)), m_openedSize(other.m_openedSize)
-{}
-
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        (void)close();
-        m_fd = std::exchange(other.m_fd, -1);
-        m_path = std::move(other.m_path);
-        m_openedSize = other.m_openedSize;
-    }
-    return *this;
-}
-
 File::~File()
 {
-    if (m_fd >= 0)
-        ::close(m_fd); // Don't retry close in case of EINTR: the descriptor is gone either way.
+    if (m_handle >= 0)
+        ::close(m_handle); // Don't retry close in case of EINTR: the descriptor is gone either way.
 }
 
 Result<File> File::openRead(const std::string& path)
@@ -48,15 +33,10 @@ Result<File> File::openRead(const std::string& path)
     return file;
 }
 
-File File::adopt(int descriptor, std::string path)
-{
-    return File(descriptor, std::move(path));
-}
-
 Result<std::int64_t> File::size() const
 {
     struct stat info {};
-    if (::fstat(m_fd, &info) != 0)
+    if (::fstat(m_handle, &info) != 0)
         return SystemError(m_path, " kann nicht gelesen werden", errno);
     return static_cast<std::int64_t>(info.st_size);
 }
@@ -64,7 +44,7 @@ Result<std::int64_t> File::size() const
 Result<FileIdentity> File::identity() const
 {
     struct stat info {};
-    if (::fstat(m_fd, &info) != 0)
+    if (::fstat(m_handle, &info) != 0)
         return SystemError(m_path, " kann nicht gelesen werden", errno);
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
@@ -72,7 +52,7 @@ Result<FileIdentity> File::identity() const
 Result<std::size_t> File::readSomeAt(std::int64_t offset, std::uint8_t* buffer, std::size_t n) const
 {
     for (;;) {
-        const ssize_t got = ::pread(m_fd, buffer, n, offset);
+        const ssize_t got = ::pread(m_handle, buffer, n, offset);
         if (got >= 0)
             return static_cast<std::size_t>(got);
         if (errno != EINTR)
@@ -80,25 +60,10 @@ Result<std::size_t> File::readSomeAt(std::int64_t offset, std::uint8_t* buffer, 
     }
 }
 
-Result<> File::readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t n) const
-{
-    while (n > 0) {
-        const Result<std::size_t> got = readSomeAt(offset, buffer, n);
-        if (!got)
-            return got.error();
-        if (*got == 0)
-            return Error{ErrorKind::NotATile, m_path + " kann nicht gelesen werden: Datei ist zu kurz"};
-        buffer += *got;
-        offset += static_cast<std::int64_t>(*got);
-        n -= *got;
-    }
-    return {};
-}
-
 Result<> File::write(const std::uint8_t* buffer, std::size_t n)
 {
     while (n > 0) {
-        const ssize_t put = ::write(m_fd, buffer, n);
+        const ssize_t put = ::write(m_handle, buffer, n);
         if (put < 0) {
             if (errno == EINTR)
                 continue;
@@ -112,16 +77,16 @@ Result<> File::write(const std::uint8_t* buffer, std::size_t n)
 
 Result<> File::syncData()
 {
-    if (::fdatasync(m_fd) != 0)
+    if (::fdatasync(m_handle) != 0)
         return SystemError(m_path, " kann nicht geschrieben werden", errno);
     return {};
 }
 
 Result<> File::close()
 {
-    if (m_fd < 0)
+    if (m_handle < 0)
         return {};
-    const int result = ::close(std::exchange(m_fd, -1));
+    const int result = ::close(std::exchange(m_handle, -1));
     if (result != 0 && errno != EINTR)
         return SystemError(m_path, " kann nicht geschlossen werden", errno);
     return {};

@@ -1,6 +1,7 @@
 #include "platform/save_file.h"
 
 #include "platform/file_system.h"
+#include "platform/internal/temporary_names.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,37 +10,13 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <mutex>
-#include <random>
 #include <set>
 #include <utility>
 
 namespace hgt {
 
 namespace {
-
-// A short name of fixed length, so that long tile names still fit their folder's name limit.
-std::string temporaryName(const std::string& targetPath)
-{
-    static thread_local std::mt19937_64 generator{std::random_device{}()};
-    char name[32];
-    std::snprintf(name, sizeof name, ".hgtfill-%08x.tmp", static_cast<unsigned>(generator() & 0xFFFFFFFFu));
-    const std::string folder = GetParentFolderName(targetPath);
-    return folder.empty() ? std::string(name) : JoinPath(folder, name);
-}
-
-std::string folderOf(const std::string& path)
-{
-    const std::string folder = GetParentFolderName(path);
-    return folder.empty() ? std::string(".") : folder;
-}
-
-bool isTemporaryName(const char* name)
-{
-    const std::string_view text(name);
-    return text.size() == 21 && text.starts_with(".hgtfill-") && text.ends_with(".tmp");
-}
 
 // A crash between naming an output and renaming it over an earlier one leaves a temporary file.
 // Every writer holds a lock on its file until the file has its final name, so a temporary file
@@ -50,7 +27,7 @@ void removeOrphans(const std::string& folder)
     if (!dir)
         return;
     while (const dirent* entry = ::readdir(dir)) {
-        if (!isTemporaryName(entry->d_name))
+        if (!IsTemporaryName(entry->d_name))
             continue;
         const std::string path = JoinPath(folder, entry->d_name);
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -89,53 +66,10 @@ void RemoveTemporaryFilesForExit()
     names.paths.clear();
 }
 
-SaveFile::SaveFile(SaveFile&& other) noexcept
-    : m_targetPath(std::move(other.m_targetPath)), m_options(std::move(other.m_options)),
-      m_file(std::move(other.m_file)), m_tempPath(std::exchange(other.m_tempPath, {})),
-      m_linkedToTarget(other.m_linkedToTarget), m_synced(other.m_synced), m_written(other.m_written),
-      m_flushed(other.m_flushed)
-{}
-
-SaveFile& SaveFile::operator=(SaveFile&& other) noexcept
-{
-    if (this != &other) {
-        discard();
-        m_targetPath = std::move(other.m_targetPath);
-        m_options = std::move(other.m_options);
-        m_file = std::move(other.m_file);
-        m_tempPath = std::exchange(other.m_tempPath, {});
-        m_linkedToTarget = other.m_linkedToTarget;
-        m_synced = other.m_synced;
-        m_written = other.m_written;
-        m_flushed = other.m_flushed;
-    }
-    return *this;
-}
-
-SaveFile::~SaveFile()
-{
-    discard();
-}
-
-void SaveFile::trace(std::string_view step, const std::string& path) const
-{
-    if (m_options.trace)
-        m_options.trace(step, path);
-}
-
-// The target is what the user knows; the temporary file's name stays out of the message.
-Error SaveFile::failure(const Error& cause) const
-{
-    std::string text = m_targetPath + " kann nicht geschrieben werden";
-    if (const std::size_t colon = cause.message.rfind(": "); colon != std::string::npos)
-        text += cause.message.substr(colon);
-    return {cause.kind, std::move(text)};
-}
-
 Result<SaveFile> SaveFile::create(const std::string& targetPath, SaveOptions options)
 {
     SaveFile save(targetPath, std::move(options));
-    const std::string folder = folderOf(targetPath);
+    const std::string folder = FolderOf(targetPath);
     removeOrphans(folder);
 #ifdef O_TMPFILE
     const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -149,7 +83,7 @@ Result<SaveFile> SaveFile::create(const std::string& targetPath, SaveOptions opt
         return save.failure(SystemError({}, {}, errno));
 #endif
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const std::string temp = temporaryName(targetPath);
+        const std::string temp = TemporaryName(targetPath);
         std::lock_guard named(temporaryNames().mutex);
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -165,30 +99,13 @@ Result<SaveFile> SaveFile::create(const std::string& targetPath, SaveOptions opt
     return save.failure(SystemError({}, {}, EEXIST));
 }
 
-Result<> SaveFile::write(const std::uint8_t* buffer, std::size_t n)
-{
-    if (Result<> written = m_file.write(buffer, n); !written)
-        return failure(written.error());
-    m_written += static_cast<std::int64_t>(n);
-    // A durable file's pages start on their way to the disk while the rest is still being made, so
-    // the sync at the end waits for the last few only. Starting the write-back does not wait for it;
-    // where it cannot be started, the sync does all of it.
-    if (m_options.durable && m_written - m_flushed >= kFlushBytes) {
-#ifdef SYNC_FILE_RANGE_WRITE
-        (void)::sync_file_range(m_file.descriptor(), m_flushed, m_written - m_flushed, SYNC_FILE_RANGE_WRITE);
-#endif
-        m_flushed = m_written;
-    }
-    return {};
-}
-
 Result<> SaveFile::linkUnnamed()
 {
-    const std::string procPath = "/proc/self/fd/" + std::to_string(m_file.descriptor());
+    const std::string procPath = "/proc/self/fd/" + std::to_string(m_file.handle());
     auto link = [&](const std::string& name) {
         int result = ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
         if (result != 0 && errno == ENOENT) // no /proc: the direct form needs more privileges, but try it
-            result = ::linkat(m_file.descriptor(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+            result = ::linkat(m_file.handle(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
         return result;
     };
     // A new output gets its name in one step; only an earlier output is replaced by a rename.
@@ -200,7 +117,7 @@ Result<> SaveFile::linkUnnamed()
     if (errno != EEXIST)
         return failure(SystemError({}, {}, errno));
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const std::string temp = temporaryName(m_targetPath);
+        const std::string temp = TemporaryName(m_targetPath);
         std::unique_lock named(temporaryNames().mutex);
         if (link(temp) == 0) {
             temporaryNames().paths.insert(temp);
@@ -213,17 +130,6 @@ Result<> SaveFile::linkUnnamed()
             return failure(SystemError({}, {}, errno));
     }
     return failure(SystemError({}, {}, EEXIST));
-}
-
-Result<> SaveFile::syncData()
-{
-    if (m_options.durable && !m_synced) {
-        if (Result<> synced = m_file.syncData(); !synced)
-            return failure(synced.error());
-        trace("sync-data", m_targetPath);
-    }
-    m_synced = true;
-    return {};
 }
 
 Result<> SaveFile::commit()
@@ -246,6 +152,13 @@ Result<> SaveFile::commit()
     if (Result<> closed = m_file.close(); !closed)
         return failure(closed.error());
     return {};
+}
+
+void SaveFile::startWriteBack()
+{
+#ifdef SYNC_FILE_RANGE_WRITE
+    (void)::sync_file_range(m_file.handle(), m_flushed, m_written - m_flushed, SYNC_FILE_RANGE_WRITE);
+#endif
 }
 
 void SaveFile::discard()
