@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <cmath>
 #include <functional>

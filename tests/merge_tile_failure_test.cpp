@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 
@@ -111,6 +113,7 @@ TEST_F(MergeTileFailure, FolderStandingWhereTheOutputTileGoes)
     EXPECT_TRUE(std::filesystem::is_directory(merged + "/N47E011.hgt/inner"));
 }
 
+#ifndef _WIN32 // a file size limit is a POSIX resource limit
 TEST_F(MergeTileFailure, WriteFailingInTheMiddleOfTheWalk)
 {
     // A file size limit stops the output at 10 MB, well after the first progress reports; it holds
@@ -129,6 +132,7 @@ TEST_F(MergeTileFailure, WriteFailingInTheMiddleOfTheWalk)
     EXPECT_EQ(result.message().find(".tmp"), std::string::npos) << result.message();
     EXPECT_FALSE(std::filesystem::exists(merged + "/N47E011.hgt"));
 }
+#endif
 
 // An input cut short while the walk is under way (blocks are read ahead of the walk on a second
 // core) fails the run with the file's name, wherever the reads stand, and leaves no output.
