@@ -64,6 +64,14 @@ Result<> RemoveFile(const std::string& path)
     return {};
 }
 
+void RemoveEmptyFolder(const std::string& path)
+{
+    std::error_code ignored;
+    // Removing fails unless the folder is empty.
+    if (fs::is_directory(fs::symlink_status(fs::path(path), ignored)))
+        fs::remove(fs::path(path), ignored);
+}
+
 Result<> EnsureFolder(const std::string& path)
 {
     if (FolderExists(path))

@@ -205,6 +205,17 @@ Result<> RemoveFile(const std::string& path)
     return windows::PathError("Datei " + path, " kann nicht gelöscht werden", error, path);
 }
 
+void RemoveEmptyFolder(const std::string& path)
+{
+    const std::wstring name = windows::SystemPath(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    // RemoveDirectoryW would remove a junction or a folder link itself; those stay. It fails unless
+    // the folder is empty.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        RemoveDirectoryW(name.c_str());
+}
+
 Result<> EnsureFolder(const std::string& path)
 {
     if (FolderExists(path))

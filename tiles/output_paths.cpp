@@ -3,9 +3,7 @@
 #include "platform/file_system.h"
 #include "tiles/tile_folder.h"
 
-#include <filesystem>
 #include <set>
-#include <system_error>
 
 namespace hgt {
 
@@ -39,12 +37,9 @@ std::vector<std::string> MissingFolders(const std::vector<std::string>& folders)
 
 void RemoveEmptyFolders(const std::vector<std::string>& folders)
 {
-    for (const std::string& folder : folders) {
-        std::error_code ignored;
-        // A real folder, not a link or file put there meanwhile; removing fails unless it is empty.
-        if (std::filesystem::is_directory(std::filesystem::symlink_status(folder, ignored)))
-            std::filesystem::remove(folder, ignored);
-    }
+    // A real folder, not a link or file put there meanwhile, and only while it is empty.
+    for (const std::string& folder : folders)
+        RemoveEmptyFolder(folder);
 }
 
 Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs,
