@@ -535,7 +535,8 @@ TEST_P(UnusableNeighbour, IsLeftOutAndNamedWhileTheTileIsFilled)
 
 using std::filesystem::path;
 const LeftOutRow kLeftOutRows[] = {
-    LeftOutRow{"too_short", [](const path& t) { writeBytes(t / "N47E012.hgt", Bytes(1000, 1)); }, {"N47E012.hgt"}},
+    LeftOutRow{
+        "too_short", [](const path& t) { writeBytes((t / "N47E012.hgt").string(), Bytes(1000, 1)); }, {"N47E012.hgt"}},
 #ifndef _WIN32
     LeftOutRow{"a_folder_or_a_broken_link_of_its_name",
                [](const path& t) {

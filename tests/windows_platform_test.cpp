@@ -9,6 +9,7 @@
 #include "platform/internal/windows_text.h"
 #include "platform/save_file.h"
 #include "tests/support/tiles.h"
+#include "tiles/internal/output_paths.h"
 #include "tiles/runs.h"
 
 #include <gtest/gtest.h>
@@ -146,7 +147,8 @@ TEST(WindowsFiles, HeldByAnotherProgram)
               temp / "in.hgt" + " kann nicht geöffnet werden: Datei wird von einem anderen Programm benutzt");
 }
 
-// An earlier output the user marked read-only is not replaced, and the reason names the attribute.
+// An earlier output the user marked read-only is not replaced, and the reason names the attribute;
+// a folder in the target's place is named as such.
 TEST(WindowsFiles, ReadOnlyAttributeKeepsTheEarlierOutput)
 {
     TempFolder temp;
@@ -161,6 +163,12 @@ TEST(WindowsFiles, ReadOnlyAttributeKeepsTheEarlierOutput)
               target + " kann nicht geschrieben werden: Datei ist schreibgeschützt (Dateiattribut)");
     EXPECT_EQ(get(target), (Bytes{7, 7, 7}));
     EXPECT_EQ(folderEntries(temp.path().string()), std::set<std::string>{"N47E011.hgt"});
+
+    // Windows refuses a folder in the target's place as access denied; said as what it is.
+    ASSERT_TRUE(CreateFolder(temp / "N47E012.hgt"));
+    const Result<> folder = save(temp / "N47E012.hgt", {1, 2});
+    ASSERT_FALSE(folder);
+    EXPECT_EQ(folder.error().message, temp / "N47E012.hgt" + " kann nicht geschrieben werden: ist ein Ordner");
 }
 
 struct PathRow {
@@ -215,6 +223,13 @@ TEST_P(WindowsPaths, WorkUnderTheirOwnNames)
     EXPECT_TRUE(sameTile(*unzipped, filled));
     EXPECT_TRUE(RemoveFile(archive));
     EXPECT_FALSE(EntryExists(archive));
+
+    // A folder that a refused run made goes again under the same name.
+    const std::string made = JoinPath(folder, "Merged");
+    ASSERT_TRUE(CreateFolder(made));
+    RemoveEmptyFolders({made, in});
+    EXPECT_FALSE(EntryExists(made));
+    EXPECT_TRUE(FolderExists(in)) << "a folder with files stays";
 }
 
 INSTANTIATE_TEST_SUITE_P(Platform, WindowsPaths,

@@ -154,8 +154,9 @@ Error PathError(const std::string& subject, const std::string& what, unsigned lo
     if (code == ERROR_ACCESS_DENIED) {
         const std::wstring name = SystemPath(path);
         const DWORD attributes = GetFileAttributesW(name.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)
-            && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return {ErrorKind::Io, subject + what + ": ist ein Ordner"}; // as EISDIR says it
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
             return {ErrorKind::Permission, subject + what + ": " + kReadOnlyAttribute};
         // Replacing or deleting a file that another program holds open without sharing deletion
         // is refused as access denied too; asking for deletion alone tells the two apart.
