@@ -17,7 +17,9 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace hgt::test {
 namespace {
@@ -385,6 +387,38 @@ TEST(WindowsFiles, OutputsAppearOnlyComplete)
     ASSERT_TRUE(live->commit());
     EXPECT_FALSE(EntryExists(temp / liveTemp));
     EXPECT_TRUE(FileExists(temp / "N47E012.hgt"));
+}
+
+// An exit that cannot wait for its writers (hgtfill-cli after a stop signal's grace time) has the
+// system delete the temporary files that the writers still hold open: the earlier output stays as
+// it was and nothing else is left. The exit runs in a process of its own, which runs this test up
+// to the exit again and finds the folder in the environment.
+TEST(WindowsFilesDeathTest, ExitRemovesTheHeldTemporaryFiles)
+{
+    constexpr char kFolder[] = "HGTFILL_TEST_EXIT_FOLDER";
+    std::optional<TempFolder> temp;
+    std::string folder;
+    if (const char* given = std::getenv(kFolder)) {
+        folder = given;
+    } else {
+        temp.emplace();
+        folder = temp->path().string();
+        put(JoinPath(folder, "N47E011.hgt"), {7, 7, 7});
+        SetEnvironmentVariableA(kFolder, folder.c_str());
+    }
+    const auto exitWhileWriting = [&] {
+        Result<SaveFile> first = SaveFile::create(JoinPath(folder, "N47E011.hgt"));
+        Result<SaveFile> second = SaveFile::create(JoinPath(folder, "N47E012.hgt"));
+        const std::uint8_t data[] = {1, 2};
+        if (!first || !second || !first->write(data, 2))
+            std::_Exit(1);
+        RemoveTemporaryFilesForExit();
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(exitWhileWriting(), ::testing::ExitedWithCode(0), "");
+    SetEnvironmentVariableA(kFolder, nullptr);
+    EXPECT_EQ(folderEntries(folder), std::set<std::string>{"N47E011.hgt"});
+    EXPECT_EQ(get(JoinPath(folder, "N47E011.hgt")), (Bytes{7, 7, 7}));
 }
 
 } // namespace
