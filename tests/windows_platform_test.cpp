@@ -1,7 +1,5 @@
-// The promises of platform/ that only Windows can break: names Windows reserves or shortens, files
-// that another program holds or that carry the read-only attribute, paths over 260 characters,
-// names outside the ANSI code page, links back into an input folder (symbolic links, junctions,
-// hard links), and outputs that appear only when complete.
+// What only Windows can break in platform/: reserved and shortened names, files held by another
+// program or marked read-only, long and non-ANSI paths, links back into an input, complete outputs.
 
 #include "platform/archive.h"
 #include "platform/file.h"
@@ -18,24 +16,19 @@
 #include <winioctl.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 
 namespace hgt::test {
 namespace {
 
-constexpr std::int64_t kSide3 = 1201;
+using windows::SystemPath;
 
-// The UTF-16 name at the system, so that no test path passes through the ANSI code page.
-std::wstring wide(const std::string& path)
-{
-    return windows::SystemPath(path);
-}
+constexpr std::int64_t kSide3 = 1201;
 
 // A file made through the system's wide functions; std::ofstream would read the name as ANSI.
 void put(const std::string& path, const Bytes& bytes)
 {
-    HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << path << ": " << GetLastError();
     DWORD put = 0;
     ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr));
@@ -45,15 +38,11 @@ void put(const std::string& path, const Bytes& bytes)
 Bytes get(const std::string& path)
 {
     Result<File> file = File::openRead(path);
-    if (!file)
-        return {};
-    Bytes bytes(static_cast<std::size_t>(file->openedSize()));
-    if (!file->readAt(0, bytes.data(), bytes.size()))
-        return {};
-    return bytes;
+    Bytes bytes(file ? static_cast<std::size_t>(file->openedSize()) : 0);
+    return file && file->readAt(0, bytes.data(), bytes.size()) ? bytes : Bytes{};
 }
 
-// A 3" tile with a void every 97 samples, and one without voids.
+// A 3" tile with a void every 97 samples.
 Bytes voidedTile()
 {
     Bytes tile = plainTile(1, kSide3);
@@ -71,11 +60,8 @@ TileResult fill(const std::string& primary, const std::string& secondaryFolder)
 Result<> save(const std::string& target, const Bytes& bytes)
 {
     Result<SaveFile> file = SaveFile::create(target);
-    if (!file)
-        return file.error();
-    if (Result<> written = file->write(bytes.data(), bytes.size()); !written)
-        return written;
-    return file->commit();
+    Result<> written = file ? file->write(bytes.data(), bytes.size()) : Result<>(file.error());
+    return written ? file->commit() : written;
 }
 
 struct NameRow {
@@ -83,11 +69,6 @@ struct NameRow {
     const char* file;
     bool refused;
 };
-
-void PrintTo(const NameRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class WindowsNames : public ::testing::TestWithParam<NameRow> {};
 
@@ -119,69 +100,61 @@ INSTANTIATE_TEST_SUITE_P(
                       NameRow{"dot_inside", "N47E011.v2.hgt", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Another program holding the earlier output without sharing deletion makes the rename over it
-// fail: said as such, the earlier output stays, and no temporary file is left. An input held
-// exclusively cannot be opened, with the same reason.
-TEST(WindowsFiles, HeldByAnotherProgram)
+struct InTheWayRow {
+    const char* name;
+    std::function<HANDLE(const std::string& target)> arrange; // returns a handle to close afterwards
+    const char* reason;
+};
+
+class OutputInTheWay : public ::testing::TestWithParam<InTheWayRow> {};
+
+// What Windows refuses as access denied is said as what it is, and what stood there stays.
+TEST_P(OutputInTheWay, IsNamedAndKept)
 {
     TempFolder temp;
     const std::string target = temp / "N47E011.hgt";
-    put(target, {7, 7, 7});
-    HANDLE other = CreateFileW(wide(target).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    const HANDLE held = GetParam().arrange(target);
     const Result<> saved = save(target, {1, 2});
-    const Result<File> opened = [&] {
-        HANDLE exclusive =
-            CreateFileW(wide(temp / "in.hgt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        Result<File> file = File::openRead(temp / "in.hgt");
-        CloseHandle(exclusive);
-        return file;
-    }();
-    CloseHandle(other);
-
+    CloseHandle(held);
+    SetFileAttributesW(SystemPath(target).c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_FALSE(saved);
-    EXPECT_EQ(saved.error().message,
-              target + " kann nicht geschrieben werden: Datei wird von einem anderen Programm benutzt");
-    EXPECT_EQ(get(target), (Bytes{7, 7, 7}));
-    EXPECT_EQ(folderEntries(temp.path().string()), (std::set<std::string>{"N47E011.hgt", "in.hgt"}));
-    ASSERT_FALSE(opened);
-    EXPECT_EQ(opened.error().message,
-              temp / "in.hgt" + " kann nicht geöffnet werden: Datei wird von einem anderen Programm benutzt");
-}
-
-// An earlier output the user marked read-only is not replaced, and the reason names the attribute;
-// a folder in the target's place is named as such.
-TEST(WindowsFiles, ReadOnlyAttributeKeepsTheEarlierOutput)
-{
-    TempFolder temp;
-    const std::string target = temp / "N47E011.hgt";
-    put(target, {7, 7, 7});
-    ASSERT_TRUE(SetFileAttributesW(wide(target).c_str(), FILE_ATTRIBUTE_READONLY));
-    const Result<> saved = save(target, {1, 2});
-    SetFileAttributesW(wide(target).c_str(), FILE_ATTRIBUTE_NORMAL);
-    ASSERT_FALSE(saved);
-    EXPECT_EQ(saved.error().kind, ErrorKind::Permission);
-    EXPECT_EQ(saved.error().message,
-              target + " kann nicht geschrieben werden: Datei ist schreibgeschützt (Dateiattribut)");
-    EXPECT_EQ(get(target), (Bytes{7, 7, 7}));
+    EXPECT_EQ(saved.error().message, target + " kann nicht geschrieben werden: " + GetParam().reason);
     EXPECT_EQ(folderEntries(temp.path().string()), std::set<std::string>{"N47E011.hgt"});
-
-    // Windows refuses a folder in the target's place as access denied; said as what it is.
-    ASSERT_TRUE(CreateFolder(temp / "N47E012.hgt"));
-    const Result<> folder = save(temp / "N47E012.hgt", {1, 2});
-    ASSERT_FALSE(folder);
-    EXPECT_EQ(folder.error().message, temp / "N47E012.hgt" + " kann nicht geschrieben werden: ist ein Ordner");
+    if (FileExists(target))
+        EXPECT_EQ(get(target), (Bytes{7, 7, 7}));
 }
+
+const InTheWayRow kInTheWayRows[] = {
+    // Held without sharing deletion, the earlier output cannot be renamed over.
+    {"held_by_another_program",
+     [](const std::string& target) {
+         put(target, {7, 7, 7});
+         return CreateFileW(SystemPath(target).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+     },
+     "Datei wird von einem anderen Programm benutzt"},
+    {"read_only_attribute",
+     [](const std::string& target) {
+         put(target, {7, 7, 7});
+         SetFileAttributesW(SystemPath(target).c_str(), FILE_ATTRIBUTE_READONLY);
+         return INVALID_HANDLE_VALUE;
+     },
+     "Datei ist schreibgeschützt (Dateiattribut)"},
+    {"folder",
+     [](const std::string& target) {
+         CreateDirectoryW(SystemPath(target).c_str(), nullptr);
+         return INVALID_HANDLE_VALUE;
+     },
+     "ist ein Ordner"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Platform, OutputInTheWay, ::testing::ValuesIn(kInTheWayRows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct PathRow {
     const char* name;
     std::string folder; // below the temporary folder
 };
-
-void PrintTo(const PathRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class WindowsPaths : public ::testing::TestWithParam<PathRow> {};
 
@@ -203,19 +176,12 @@ TEST_P(WindowsPaths, WorkUnderTheirOwnNames)
     const std::string primary = JoinPath(in, "N47E011.hgt");
     put(primary, voidedTile());
     put(JoinPath(sec, "N47E011.hgt"), plainTile(2, kSide3));
-    EXPECT_TRUE(FileExists(primary));
-    EXPECT_TRUE(FolderExists(in));
-    ASSERT_TRUE(IdentityOf(primary));
     EXPECT_EQ(ResolvedPath(primary), primary);
-    const Result<std::vector<std::string>> files = Files(Folder{in});
-    ASSERT_TRUE(files);
-    EXPECT_EQ(*files, std::vector<std::string>{primary});
+    EXPECT_EQ(Files(Folder{in}).value(), std::vector<std::string>{primary});
 
     const TileResult result = fill(primary, sec);
     ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
-    const std::string merged = JoinPath(JoinPath(in, "Merged"), "N47E011.hgt");
-    EXPECT_EQ(result.output, merged);
-    const Bytes filled = get(merged);
+    const Bytes filled = get(result.output);
     EXPECT_EQ(filled.size(), voidedTile().size());
 
     const std::string archive = JoinPath(folder, "N47E011.hgt.zip");
@@ -223,8 +189,6 @@ TEST_P(WindowsPaths, WorkUnderTheirOwnNames)
     const Result<std::vector<std::uint8_t>> unzipped = ReadZippedTile(archive, [](std::uint64_t) { return true; });
     ASSERT_TRUE(unzipped) << unzipped.error().message;
     EXPECT_TRUE(sameTile(*unzipped, filled));
-    EXPECT_TRUE(RemoveFile(archive));
-    EXPECT_FALSE(EntryExists(archive));
 
     // A folder that a refused run made goes again under the same name.
     const std::string made = JoinPath(folder, "Merged");
@@ -242,39 +206,31 @@ INSTANTIATE_TEST_SUITE_P(Platform, WindowsPaths,
                                                                               + std::string(120, 'c')}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A Merged folder that is a junction made by the system's own call; false where the file system
-// (or Wine) has no junctions.
+// A junction made by the system's own call; false where the file system (or Wine) has none.
 bool makeJunction(const std::string& link, const std::string& target)
 {
-    if (!CreateDirectoryW(wide(link).c_str(), nullptr))
-        return false;
-    HANDLE folder = CreateFileW(wide(link).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE)
-        return false;
     const std::wstring substitute = L"\\??\\" + windows::Widen(target), print = windows::Widen(target);
-    const std::size_t names = (substitute.size() + 1 + print.size() + 1) * sizeof(wchar_t);
-    std::vector<std::byte> data(8 + 8 + names);
-    const auto word = [&](std::size_t at, std::size_t value) {
-        const auto v = static_cast<WORD>(value);
-        std::memcpy(data.data() + at, &v, sizeof v);
-    };
-    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-    std::memcpy(data.data(), &tag, sizeof tag);
-    word(4, 8 + names);
-    word(8, 0);
-    word(10, substitute.size() * sizeof(wchar_t));
-    word(12, (substitute.size() + 1) * sizeof(wchar_t));
-    word(14, print.size() * sizeof(wchar_t));
-    std::memcpy(data.data() + 16, substitute.data(), substitute.size() * sizeof(wchar_t));
-    std::memcpy(data.data() + 16 + (substitute.size() + 1) * sizeof(wchar_t), print.data(),
-                print.size() * sizeof(wchar_t));
+    struct {
+        DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+        WORD length, reserved = 0, substituteOffset = 0, substituteLength, printOffset, printLength;
+        wchar_t names[1024] = {};
+    } data;
+    data.substituteLength = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+    data.printOffset = static_cast<WORD>(data.substituteLength + sizeof(wchar_t));
+    data.printLength = static_cast<WORD>(print.size() * sizeof(wchar_t));
+    data.length = static_cast<WORD>(8 + data.printOffset + data.printLength + sizeof(wchar_t));
+    substitute.copy(data.names, substitute.size());
+    print.copy(data.names + substitute.size() + 1, print.size());
+    if (!CreateDirectoryW(SystemPath(link).c_str(), nullptr))
+        return false;
+    HANDLE folder = CreateFileW(SystemPath(link).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     DWORD returned = 0;
-    const bool made = DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD>(data.size()),
-                                      nullptr, 0, &returned, nullptr);
+    const bool made =
+        DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, &data, 8 + data.length, nullptr, 0, &returned, nullptr);
     CloseHandle(folder);
     if (!made)
-        RemoveDirectoryW(wide(link).c_str());
+        RemoveDirectoryW(SystemPath(link).c_str());
     return made;
 }
 
@@ -284,11 +240,6 @@ struct LinkRow {
     // cannot make such a link.
     std::function<bool(const std::string& in, const std::string& sec)> link;
 };
-
-void PrintTo(const LinkRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class WindowsLinksBack : public ::testing::TestWithParam<LinkRow> {};
 
@@ -317,14 +268,8 @@ INSTANTIATE_TEST_SUITE_P(
     Platform, WindowsLinksBack,
     ::testing::Values(LinkRow{"symbolic_link_to_the_secondary_folder",
                               [](const std::string& in, const std::string& sec) {
-                                  return CreateSymbolicLinkW(wide(JoinPath(in, "Merged")).c_str(), wide(sec).c_str(),
-                                                             SYMBOLIC_LINK_FLAG_DIRECTORY
-                                                                 | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)
-                                         != 0;
-                              }},
-                      LinkRow{"symbolic_link_to_the_primarys_folder",
-                              [](const std::string& in, const std::string&) {
-                                  return CreateSymbolicLinkW(wide(JoinPath(in, "Merged")).c_str(), wide(in).c_str(),
+                                  return CreateSymbolicLinkW(SystemPath(JoinPath(in, "Merged")).c_str(),
+                                                             SystemPath(sec).c_str(),
                                                              SYMBOLIC_LINK_FLAG_DIRECTORY
                                                                  | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)
                                          != 0;
@@ -335,46 +280,28 @@ INSTANTIATE_TEST_SUITE_P(
                               }},
                       LinkRow{"hard_link_of_the_output_to_the_secondary_tile",
                               [](const std::string& in, const std::string& sec) {
-                                  return CreateDirectoryW(wide(JoinPath(in, "Merged")).c_str(), nullptr)
-                                         && CreateHardLinkW(wide(JoinPath(in, "Merged/N47E011.hgt")).c_str(),
-                                                            wide(JoinPath(sec, "N47E011.hgt")).c_str(), nullptr);
+                                  return CreateDirectoryW(SystemPath(JoinPath(in, "Merged")).c_str(), nullptr)
+                                         && CreateHardLinkW(SystemPath(JoinPath(in, "Merged/N47E011.hgt")).c_str(),
+                                                            SystemPath(JoinPath(sec, "N47E011.hgt")).c_str(), nullptr);
                               }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Names are found whatever their letter case, as on Linux; the system's own spelling is what the
-// resolved path and the file list give.
+// Names are found whatever their letter case, as on Linux; the file list gives the system's spelling.
 TEST(WindowsFiles, LookupIgnoresLetterCase)
 {
     TempFolder temp;
-    put(temp / "n47e011.HGT", plainTile(2, kSide3));
+    put(temp / "n47e011.HGT", {1});
     EXPECT_TRUE(FileExists(temp / "N47E011.hgt"));
     EXPECT_EQ(IdentityOf(temp / "N47E011.hgt"), IdentityOf(temp / "n47e011.HGT"));
     EXPECT_EQ(ResolvedPath(temp / "N47E011.hgt"), ResolvedPath(temp / "n47e011.HGT"));
     EXPECT_EQ(Files(Folder{temp.path().string()}).value(), std::vector<std::string>{temp / "n47e011.HGT"});
-
-    ASSERT_TRUE(CreateFolder(temp / "p"));
-    put(temp / "p/N47E011.hgt", voidedTile());
-    const TileResult result = fill(temp / "p/N47E011.hgt", temp.path().string());
-    EXPECT_EQ(result.end, RunEnd::Complete) << result.message();
 }
 
-// Discarded outputs leave nothing and an earlier output unchanged; a temporary file whose writer
-// died is removed by the next writer into the folder, one still held by a live writer stays.
-TEST(WindowsFiles, OutputsAppearOnlyComplete)
+// A temporary file whose writer died is removed by the next writer into the folder; one that a live
+// writer holds open stays (the system refuses to delete it).
+TEST(WindowsFiles, DeadWritersTemporaryFilesGo)
 {
     TempFolder temp;
-    const std::string target = temp / "N47E011.hgt";
-    put(target, {7, 7, 7});
-    {
-        Result<SaveFile> file = SaveFile::create(target);
-        ASSERT_TRUE(file);
-        const std::uint8_t data[] = {1, 2};
-        ASSERT_TRUE(file->write(data, 2));
-        EXPECT_TRUE(FileExists(file->tempPath()));
-    }
-    EXPECT_EQ(get(target), (Bytes{7, 7, 7}));
-    EXPECT_EQ(folderEntries(temp.path().string()), std::set<std::string>{"N47E011.hgt"});
-
     put(temp / ".hgtfill-0123abcd.tmp", {1}); // its writer was killed
     put(temp / ".hgtfill-user.tmp", {3});     // not a name of ours
     Result<SaveFile> live = SaveFile::create(temp / "N47E012.hgt");
@@ -383,16 +310,15 @@ TEST(WindowsFiles, OutputsAppearOnlyComplete)
     const Result<SaveFile> next = SaveFile::create(temp / "N47E013.hgt");
     ASSERT_TRUE(next);
     EXPECT_EQ(folderEntries(temp.path().string()),
-              (std::set<std::string>{"N47E011.hgt", ".hgtfill-user.tmp", liveTemp, GetFileName(next->tempPath())}));
+              (std::set<std::string>{".hgtfill-user.tmp", liveTemp, GetFileName(next->tempPath())}));
     ASSERT_TRUE(live->commit());
     EXPECT_FALSE(EntryExists(temp / liveTemp));
     EXPECT_TRUE(FileExists(temp / "N47E012.hgt"));
 }
 
-// An exit that cannot wait for its writers (hgtfill-cli after a stop signal's grace time) has the
-// system delete the temporary files that the writers still hold open: the earlier output stays as
-// it was and nothing else is left. The exit runs in a process of its own, which runs this test up
-// to the exit again and finds the folder in the environment.
+// An exit that cannot wait for its writers has the system delete the temporary files they hold;
+// the earlier output stays. The exit's process runs this test again and finds the folder in the
+// environment.
 TEST(WindowsFilesDeathTest, ExitRemovesTheHeldTemporaryFiles)
 {
     constexpr char kFolder[] = "HGTFILL_TEST_EXIT_FOLDER";
