@@ -185,7 +185,7 @@ Result<std::vector<std::string>> Files(const Folder& folder)
 
 Result<> CreateFolder(const std::string& path)
 {
-    if (const std::string reserved = windows::ReservedNameReason(GetFileName(path)); !reserved.empty())
+    if (const std::string reserved = windows::UnusableNameReason(GetFileName(path)); !reserved.empty())
         return Error{ErrorKind::Io, "Ordner " + path + " kann nicht angelegt werden: " + reserved};
     if (CreateDirectoryW(windows::SystemPath(path).c_str(), nullptr))
         return {};

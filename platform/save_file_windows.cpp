@@ -69,8 +69,9 @@ Result<SaveFile> SaveFile::create(const std::string& targetPath, SaveOptions opt
 {
     SaveFile save(targetPath, std::move(options));
     // Windows would store "N47E011.hgt." as "N47E011.hgt" and send "NUL.hgt" to a device: such a
-    // tile would land under another name, or nowhere.
-    if (const std::string reserved = windows::ReservedNameReason(GetFileName(targetPath)); !reserved.empty())
+    // tile would land under another name, or nowhere. A name too long fails only at the rename, after
+    // all the work, since the temporary name is short.
+    if (const std::string reserved = windows::UnusableNameReason(GetFileName(targetPath)); !reserved.empty())
         return Error{ErrorKind::Io, targetPath + " kann nicht geschrieben werden: " + reserved};
     // A file the user marked read-only is not replaced; said before anything is written.
     const DWORD attributes = GetFileAttributesW(windows::SystemPath(targetPath).c_str());

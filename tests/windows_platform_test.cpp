@@ -66,38 +66,45 @@ Result<> save(const std::string& target, const Bytes& bytes)
 
 struct NameRow {
     const char* name;
-    const char* file;
-    bool refused;
+    std::string file;
+    const char* reason; // none for a name that is written
 };
 
 class WindowsNames : public ::testing::TestWithParam<NameRow> {};
 
-// A name Windows would shorten or send to a device is refused before anything is written, so that
-// no tile lands under another name; names that merely begin alike are written.
-TEST_P(WindowsNames, ReservedOrShortenedAreRefusedBeforeWriting)
+// A name Windows would shorten, send to a device or refuse only at the rename is refused before
+// anything is written, so that no tile lands under another name; names that merely begin alike are
+// written.
+TEST_P(WindowsNames, UnusableAreRefusedBeforeWriting)
 {
     TempFolder temp;
     const std::string target = JoinPath(temp.path().string(), GetParam().file);
     const Result<> saved = save(target, {1, 2});
-    if (!GetParam().refused) {
+    if (!GetParam().reason) {
         ASSERT_TRUE(saved) << saved.error().message;
         EXPECT_EQ(get(target), (Bytes{1, 2}));
         return;
     }
     ASSERT_FALSE(saved);
-    EXPECT_EQ(saved.error().message.find(target + " kann nicht geschrieben werden: "), 0u) << saved.error().message;
+    EXPECT_EQ(saved.error().message, target + " kann nicht geschrieben werden: " + GetParam().reason);
     EXPECT_EQ(folderEntries(temp.path().string()), std::set<std::string>{});
-    EXPECT_FALSE(CreateFolder(JoinPath(temp.path().string(), GetParam().file)));
+    EXPECT_FALSE(CreateFolder(target));
 }
+
+constexpr char kDevice[] = "unter Windows reservierter Gerätename";
+constexpr char kShortened[] = "Windows würde den Namen ohne den Punkt oder das Leerzeichen am Ende anlegen";
 
 INSTANTIATE_TEST_SUITE_P(
     Platform, WindowsNames,
-    ::testing::Values(NameRow{"device", "CON", true}, NameRow{"device_lower_case", "nul", true},
-                      NameRow{"device_with_extension", "NUL.hgt", true}, NameRow{"numbered_device", "COM1.hgt", true},
-                      NameRow{"numbered_device_blank", "lpt9 .hgt", true},
-                      NameRow{"trailing_dot", "N47E011.hgt.", true}, NameRow{"trailing_blank", "N47E011.hgt ", true},
-                      NameRow{"device_as_prefix", "CONSOLE.hgt", false}, NameRow{"unnumbered_port", "COM.hgt", false},
-                      NameRow{"dot_inside", "N47E011.v2.hgt", false}),
+    ::testing::Values(NameRow{"device", "CON", kDevice}, NameRow{"device_lower_case", "nul", kDevice},
+                      NameRow{"device_with_extension", "NUL.hgt", kDevice},
+                      NameRow{"numbered_device", "COM1.hgt", kDevice},
+                      NameRow{"numbered_device_blank", "lpt9 .hgt", kDevice},
+                      NameRow{"trailing_dot", "N47E011.hgt.", kShortened},
+                      NameRow{"trailing_blank", "N47E011.hgt ", kShortened},
+                      NameRow{"over_255_characters", std::string(252, 'N') + ".hgt", "Name zu lang"},
+                      NameRow{"device_as_prefix", "CONSOLE.hgt", nullptr},
+                      NameRow{"unnumbered_port", "COM.hgt", nullptr}, NameRow{"dot_inside", "N47E011.v2.hgt", nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct InTheWayRow {

@@ -170,8 +170,10 @@ Error PathError(const std::string& subject, const std::string& what, unsigned lo
     return SystemError(subject, what, code);
 }
 
-std::string ReservedNameReason(const std::string& name)
+std::string UnusableNameReason(const std::string& name)
 {
+    if (Widen(name).size() > 255)
+        return "Name zu lang"; // as ENAMETOOLONG says it
     if (!name.empty() && (name.back() == '.' || name.back() == ' ') && name != "." && name != "..")
         return "Windows würde den Namen ohne den Punkt oder das Leerzeichen am Ende anlegen";
     // A device name is reserved with any extension too ("NUL.hgt"), and before blanks ("CON .txt").

@@ -17,8 +17,9 @@ Error SystemError(const std::string& subject, const std::string& what, unsigned 
 Error PathError(const std::string& subject, const std::string& what, unsigned long code, const std::string& path);
 
 // Why Windows would not keep a file or folder under `name` (one path component): device names
-// such as CON, NUL or COM1, with or without an extension, and names ending in a dot or a blank,
-// which Windows shortens silently. Empty when the name is fine.
-std::string ReservedNameReason(const std::string& name);
+// such as CON, NUL or COM1, with or without an extension, names ending in a dot or a blank, which
+// Windows shortens silently, and names over the 255 UTF-16 units that NTFS allows. Empty when the
+// name is fine.
+std::string UnusableNameReason(const std::string& name);
 
 } // namespace hgt::windows
