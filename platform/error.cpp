@@ -14,8 +14,10 @@ std::string SystemReason(int error)
         return "keine Berechtigung";
     case ENOSPC:
         return "kein Platz mehr auf dem Datenträger";
+#ifdef EDQUOT // not among Windows' errno values
     case EDQUOT:
         return "Speicherkontingent erschöpft";
+#endif
     case EEXIST:
         return "Datei existiert bereits";
     case EISDIR:
@@ -66,8 +68,10 @@ std::string SystemReason(int error)
         return "Wert zu groß für den Datentyp";
     case ETIMEDOUT:
         return "Zeitüberschreitung";
+#ifdef ESTALE
     case ESTALE:
         return "veralteter Netzwerk-Dateiverweis";
+#endif
     case EOPNOTSUPP:
         return "Vorgang nicht unterstützt";
     case ENOSYS:
@@ -104,7 +108,9 @@ ErrorKind KindOf(int error)
     case EROFS:
         return ErrorKind::Permission;
     case ENOSPC:
+#ifdef EDQUOT
     case EDQUOT:
+#endif
     case EFBIG:
         return ErrorKind::NoSpace;
     case ENOENT:

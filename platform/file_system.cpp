@@ -1,11 +1,10 @@
 #include "platform/file_system.h"
 
+#include "platform/internal/sorted_files.h"
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <system_error>
-
-#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -36,53 +35,11 @@ char PathSeparator()
     return static_cast<char>(fs::path::preferred_separator);
 }
 
-bool FileExists(const std::string& path)
-{
-    std::error_code ec;
-    return !path.empty() && fs::is_regular_file(fs::path(path), ec);
-}
-
-bool FolderExists(const std::string& path)
-{
-    std::error_code ec;
-    return !path.empty() && fs::is_directory(fs::path(path), ec);
-}
-
-bool EntryExists(const std::string& path)
-{
-    struct stat status;
-    return !path.empty() && ::lstat(path.c_str(), &status) == 0;
-}
-
 Result<Folder> GetFolder(const std::string& path)
 {
     if (!FolderExists(path))
         return Error{ErrorKind::NotFound, "Ordner " + path + " existiert nicht"};
     return Folder{path};
-}
-
-Result<std::vector<std::string>> Files(const Folder& folder)
-{
-    std::vector<std::string> files;
-    std::error_code ec;
-    fs::directory_iterator it(fs::path(folder.path), ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        std::error_code typeEc;
-        if (it->is_regular_file(typeEc))
-            files.push_back(JoinPath(folder.path, it->path().filename().string()));
-    }
-    if (ec)
-        return SystemError("Ordner " + folder.path, " kann nicht gelesen werden", ec.value());
-    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
-        const std::string nameA = GetFileName(a);
-        const std::string nameB = GetFileName(b);
-        if (lessIgnoringCase(nameA, nameB))
-            return true;
-        if (lessIgnoringCase(nameB, nameA))
-            return false;
-        return nameA < nameB; // names equal but for case: keep a fixed order
-    });
-    return files;
 }
 
 std::string GetFileName(std::string_view path)
@@ -118,56 +75,6 @@ std::string GetParentFolderName(std::string_view path)
     return std::string(path.substr(0, parentEnd));
 }
 
-Result<> CreateFolder(const std::string& path)
-{
-    std::error_code ec;
-    if (!fs::create_directory(fs::path(path), ec) && !ec && !FolderExists(path))
-        ec = std::make_error_code(std::errc::file_exists);
-    if (ec)
-        return SystemError("Ordner " + path, " kann nicht angelegt werden", ec.value());
-    return {};
-}
-
-Result<> RemoveFile(const std::string& path)
-{
-    std::error_code ec;
-    fs::remove(fs::path(path), ec);
-    if (ec)
-        return SystemError("Datei " + path, " kann nicht gelöscht werden", ec.value());
-    return {};
-}
-
-Result<> EnsureFolder(const std::string& path)
-{
-    if (FolderExists(path))
-        return {};
-    std::error_code ec;
-    const fs::file_status link = fs::symlink_status(fs::path(path), ec);
-    if (!ec && fs::is_symlink(link)) {
-        const fs::path target = fs::read_symlink(fs::path(path), ec);
-        return Error{ErrorKind::NotFound, "Ordner " + path + " kann nicht angelegt werden: ist ein Symlink auf "
-                                              + target.string() + ", das nicht existiert"};
-    }
-    if (!ec && fs::exists(link))
-        return Error{ErrorKind::Io, "Ordner " + path + " kann nicht angelegt werden: dort liegt eine Datei"};
-    return CreateFolder(path);
-}
-
-std::optional<FileIdentity> IdentityOf(const std::string& path)
-{
-    struct stat status;
-    if (path.empty() || ::stat(path.c_str(), &status) != 0)
-        return std::nullopt;
-    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
-}
-
-std::string ResolvedPath(const std::string& path)
-{
-    std::error_code ec;
-    const fs::path resolved = fs::weakly_canonical(fs::absolute(fs::path(path), ec), ec);
-    return ec ? path : resolved.string();
-}
-
 std::string JoinPath(std::string_view left, std::string_view right)
 {
     std::string joined(left);
@@ -180,6 +87,19 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size()
            && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+void SortFilesByName(std::vector<std::string>& files)
+{
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+        const std::string nameA = GetFileName(a);
+        const std::string nameB = GetFileName(b);
+        if (lessIgnoringCase(nameA, nameB))
+            return true;
+        if (lessIgnoringCase(nameB, nameA))
+            return false;
+        return nameA < nameB; // names equal but for case: keep a fixed order
+    });
 }
 
 } // namespace hgt

@@ -40,6 +40,9 @@ Result<> CreateFolder(const std::string& path);
 // Removes a file (not a folder); a file that is not there is no error.
 Result<> RemoveFile(const std::string& path);
 
+// Removes a real folder (not a link to one) if it is empty; anything else stays, without a word.
+void RemoveEmptyFolder(const std::string& path);
+
 // CreateFolder, only where FolderExists says the folder is missing. A symlink whose target is
 // missing, or a file in the folder's place, is named as such.
 Result<> EnsureFolder(const std::string& path);

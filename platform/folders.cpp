@@ -26,14 +26,4 @@ std::vector<std::string> FilesBelow(const std::string& folder, const std::functi
     return files;
 }
 
-void RemoveFolderIfEmpty(const std::string& folder)
-{
-    namespace fs = std::filesystem;
-    std::error_code ignored;
-    const fs::path path = NativePath(folder);
-    // Removing fails unless the folder is empty.
-    if (fs::is_directory(fs::symlink_status(path, ignored)))
-        fs::remove(path, ignored);
-}
-
 } // namespace hgt

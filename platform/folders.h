@@ -1,6 +1,6 @@
 #pragma once
 
-// Walks over folders and their removal, for the engines and the raster sources.
+// Walks over folder trees, for the raster sources.
 
 #include <cstddef>
 #include <functional>
@@ -15,9 +15,5 @@ namespace hgt {
 // a path that is not a folder.
 std::vector<std::string> FilesBelow(const std::string& folder, const std::function<bool(const std::string&)>& keep,
                                     std::size_t limit = std::numeric_limits<std::size_t>::max());
-
-// Removes the folder when it is a real folder (not a link, not a file put in its place) and empty;
-// anything else stays as it is.
-void RemoveFolderIfEmpty(const std::string& folder);
 
 } // namespace hgt

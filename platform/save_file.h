@@ -54,6 +54,7 @@ private:
     void trace(std::string_view step, const std::string& path) const;
     Error failure(const Error& cause) const;
     Result<> linkUnnamed();
+    void startWriteBack(); // of the bytes from m_flushed to m_written, without waiting for it
 
     std::string m_targetPath;
     SaveOptions m_options;

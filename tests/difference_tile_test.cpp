@@ -197,7 +197,7 @@ TEST_F(DifferenceTileTest, RefusedComparisonCreatesNothing)
     writeBytes(primary, plainTile(1, kTileSide3));
     TileResult result = MakeDifferenceTile(state, host, primary, temp / "other/none.hgt", quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_NE(result.message().find("other/none.hgt"), std::string::npos);
+    EXPECT_NE(result.message().find(nativePath("other/none.hgt")), std::string::npos);
 
     writeBytes(comparison, Bytes(100, 0));
     result = MakeDifferenceTile(state, host, primary, comparison, quickOptions());
@@ -220,7 +220,8 @@ TEST_F(DifferenceTileTest, FailingFolderOrOutputNamesTheFile)
     std::filesystem::create_directories(output + "/x");
     result = MakeDifferenceTile(state, host, primary, comparison, quickOptions());
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_NE(result.message().find("DIFFS/N47E011.hgt kann nicht geschrieben werden"), std::string::npos);
+    EXPECT_NE(result.message().find(nativePath("DIFFS/N47E011.hgt") + " kann nicht geschrieben werden"),
+              std::string::npos);
     EXPECT_EQ(
         std::distance(std::filesystem::directory_iterator(temp / "tiles/DIFFS"), std::filesystem::directory_iterator()),
         1);

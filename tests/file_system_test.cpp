@@ -25,8 +25,9 @@ TEST(FileSystemNames, ExtensionFileNameAndParent)
     EXPECT_EQ(GetParentFolderName(""), "");
 
     // The separator is added even where the left part ends with one.
-    EXPECT_EQ(JoinPath("/sek/", "N47E011.hgt"), "/sek//N47E011.hgt");
-    EXPECT_EQ(JoinPath("", "N47E011.hgt"), "/N47E011.hgt");
+    const std::string separator(1, PathSeparator());
+    EXPECT_EQ(JoinPath("/sek/", "N47E011.hgt"), "/sek/" + separator + "N47E011.hgt");
+    EXPECT_EQ(JoinPath("", "N47E011.hgt"), separator + "N47E011.hgt");
 }
 
 TEST(FileSystemDisk, ExistsTellsFilesFromFolders)

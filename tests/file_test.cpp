@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 
@@ -58,9 +60,11 @@ TEST(File, OpenFailuresNameTheFileAndRefuseWhatIsNoFile)
     ASSERT_FALSE(folder);
     EXPECT_EQ(folder.error().kind, ErrorKind::NotATile);
 
+#ifndef _WIN32
     // A pipe would block a plain open; it is refused at once.
     ASSERT_EQ(::mkfifo((temp / "pipe.hgt").c_str(), 0600), 0);
     EXPECT_FALSE(File::openRead(temp / "pipe.hgt"));
+#endif
 }
 
 TEST(File, MovedFileKeepsItsHandleAndIdentityFollowsTheInode)
@@ -103,9 +107,11 @@ TEST(SaveFile, OnlyACommittedFileReplacesTheTargetAndNothingElseIsLeft)
         ASSERT_TRUE(save);
         ASSERT_TRUE(save->write(data, 2));
         EXPECT_EQ(readBytes(target), (Bytes{1, 1, 1}));
+#ifndef _WIN32
         // The unnamed file has no entry in the folder while it is written.
         EXPECT_TRUE(save->tempPath().empty());
         EXPECT_EQ(entries(temp.path()), 1u);
+#endif
     } // dropped without commit
     EXPECT_EQ(readBytes(target), (Bytes{1, 1, 1}));
     EXPECT_EQ(entries(temp.path()), 1u);
@@ -123,21 +129,31 @@ TEST(SaveFile, StepsGoSyncThenLinkThenRenameAndTheFolderLast)
     TempFolder temp;
     std::vector<std::string> steps;
     const SyncTrace trace = [&](std::string_view step, const std::string&) { steps.emplace_back(step); };
+#ifdef _WIN32
+    // Without unnamed files every output is renamed from its temporary name, the first one too.
+    const std::vector<std::string> first{"sync-data", "rename", "sync-folder"};
+    const std::vector<std::string> over{"sync-data", "rename"};
+    const std::vector<std::string> fast{"rename"};
+#else
+    // A new file gets its name in one step; over an earlier file, a temporary name first, then the
+    // rename over it.
+    const std::vector<std::string> first{"sync-data", "link", "sync-folder"};
+    const std::vector<std::string> over{"sync-data", "link", "rename"};
+    const std::vector<std::string> fast{"link"};
+#endif
     Result<SaveFile> save = SaveFile::create(temp / "out.hgt", {true, trace});
     ASSERT_TRUE(save);
     const std::uint8_t data[] = {1, 2};
     ASSERT_TRUE(save->write(data, 2));
     ASSERT_TRUE(save->commit());
     ASSERT_TRUE(SyncFolder(temp.path().string(), trace));
-    // A new file gets its name in one step.
-    EXPECT_EQ(steps, (std::vector<std::string>{"sync-data", "link", "sync-folder"}));
+    EXPECT_EQ(steps, first);
 
-    // Over an earlier file: a temporary name first, then the rename over it.
     steps.clear();
     save = SaveFile::create(temp / "out.hgt", {true, trace});
     ASSERT_TRUE(save);
     ASSERT_TRUE(save->commit());
-    EXPECT_EQ(steps, (std::vector<std::string>{"sync-data", "link", "rename"}));
+    EXPECT_EQ(steps, over);
     EXPECT_EQ(entries(temp.path()), 1u);
 
     // Without durability the data is not synced; the name still appears only when complete.
@@ -145,9 +161,10 @@ TEST(SaveFile, StepsGoSyncThenLinkThenRenameAndTheFolderLast)
     save = SaveFile::create(temp / "fast.hgt", {false, trace});
     ASSERT_TRUE(save);
     ASSERT_TRUE(save->commit());
-    EXPECT_EQ(steps, (std::vector<std::string>{"link"}));
+    EXPECT_EQ(steps, fast);
 }
 
+#ifndef _WIN32 // the Windows form, with a writer's open handle: windows_platform_test.cpp
 TEST(SaveFile, TemporaryFilesOfDeadWritersAreRemovedByTheNextOne)
 {
     TempFolder temp;
@@ -166,6 +183,7 @@ TEST(SaveFile, TemporaryFilesOfDeadWritersAreRemovedByTheNextOne)
     EXPECT_TRUE(std::filesystem::exists(temp / ".hgtfill-user.tmp"));
     ::close(held);
 }
+#endif
 
 TEST(SaveFile, TemporaryNamesDoNotGrowWithLongTileNames)
 {

@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -370,6 +372,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureRow{"batch_stopped", true, false, stopBeforeTheWalk}),
     [](const auto& info) { return std::string(info.param.name); });
 
+#ifndef _WIN32 // killed children come from fork(); links from symlink()
 // A fill over an earlier tile and companion, killed right after each of its steps on disk (a child
 // process that ends in the trace of step k): what is left is the earlier pair, the new pair, or a
 // tile alone, never a tile beside another tile's companion. A fill without companion removes the
@@ -454,6 +457,7 @@ TEST(ProvenanceGuard, RefusesACompanionThatIsAnInput)
     EXPECT_FALSE(std::filesystem::exists(temp / "p/Merged/N47E011.hgt"));
     EXPECT_TRUE(sameBytes(readBytes(temp / "s1/N47E011.hgt"), terrainTile(3)));
 }
+#endif
 
 struct NeighbourRow {
     const char* name;
@@ -530,26 +534,30 @@ TEST_P(UnusableNeighbour, IsLeftOutAndNamedWhileTheTileIsFilled)
 }
 
 using std::filesystem::path;
-INSTANTIATE_TEST_SUITE_P(
-    Folder, UnusableNeighbour,
-    ::testing::Values(
-        LeftOutRow{"too_short", [](const path& t) { writeBytes(t / "N47E012.hgt", Bytes(1000, 1)); }, {"N47E012.hgt"}},
-        LeftOutRow{"a_folder_or_a_broken_link_of_its_name",
-                   [](const path& t) {
-                       std::filesystem::create_directories(t / "N47E012.hgt");
-                       std::filesystem::create_symlink("gone.hgt", t / "N46E011.hgt");
-                   },
-                   {"N47E012.hgt", "N46E011.hgt"}},
-        LeftOutRow{"the_tile_itself_by_a_link",
-                   [](const path& t) { std::filesystem::create_symlink("N47E011.hgt", t / "N47E012.hgt"); },
-                   {"N47E012.hgt"}},
-        LeftOutRow{"one_file_in_two_positions", // a seam the tile alone cannot guess: using it would change the fill
-                   [](const path& t) {
-                       writeBytes(t / "N47E012.hgt", terrainTile(100));
-                       std::filesystem::create_symlink("N47E012.hgt", t / "N48E012.hgt");
-                   },
-                   {"N47E012.hgt", "N48E012.hgt"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+const LeftOutRow kLeftOutRows[] = {
+    LeftOutRow{
+        "too_short", [](const path& t) { writeBytes((t / "N47E012.hgt").string(), Bytes(1000, 1)); }, {"N47E012.hgt"}},
+#ifndef _WIN32
+    LeftOutRow{"a_folder_or_a_broken_link_of_its_name",
+               [](const path& t) {
+                   std::filesystem::create_directories(t / "N47E012.hgt");
+                   std::filesystem::create_symlink("gone.hgt", t / "N46E011.hgt");
+               },
+               {"N47E012.hgt", "N46E011.hgt"}},
+    LeftOutRow{"the_tile_itself_by_a_link",
+               [](const path& t) { std::filesystem::create_symlink("N47E011.hgt", t / "N47E012.hgt"); },
+               {"N47E012.hgt"}},
+    LeftOutRow{"one_file_in_two_positions", // a seam the tile alone cannot guess: using it would change the fill
+               [](const path& t) {
+                   writeBytes(t / "N47E012.hgt", terrainTile(100));
+                   std::filesystem::create_symlink("N47E012.hgt", t / "N48E012.hgt");
+               },
+               {"N47E012.hgt", "N48E012.hgt"}},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Folder, UnusableNeighbour, ::testing::ValuesIn(kLeftOutRows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace hgt::test

@@ -315,7 +315,8 @@ TEST(MergeTileModel, MissingSecondaryTile)
     EXPECT_EQ(c.engine.end, RunEnd::MissingSecondary);
     EXPECT_EQ(c.engine.message(), c.state.runLog.substr(1));
     EXPECT_EQ(c.state.runLog.front(), '\n');
-    EXPECT_NE(c.engine.message().find("/tiles/N47E011.hgt im Sekundärordner gefunden"), std::string::npos);
+    EXPECT_NE(c.engine.message().find(nativePath("/tiles/N47E011.hgt") + " im Sekundärordner gefunden"),
+              std::string::npos);
     EXPECT_EQ(c.lines, std::vector<std::string>{c.engine.message()});
 }
 

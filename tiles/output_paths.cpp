@@ -1,11 +1,9 @@
 #include "tiles/internal/output_paths.h"
 
 #include "platform/file_system.h"
-#include "platform/folders.h"
 #include "tiles/tile_folder.h"
 
 #include <set>
-#include <system_error>
 
 namespace hgt {
 
@@ -39,8 +37,9 @@ std::vector<std::string> MissingFolders(const std::vector<std::string>& folders)
 
 void RemoveEmptyFolders(const std::vector<std::string>& folders)
 {
+    // A real folder, not a link or file put there meanwhile, and only while it is empty.
     for (const std::string& folder : folders)
-        RemoveFolderIfEmpty(folder);
+        RemoveEmptyFolder(folder);
 }
 
 Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& inputs,

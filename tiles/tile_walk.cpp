@@ -38,8 +38,9 @@ constexpr std::size_t kMaxBlockBytes = 4 * 1024 * 1024;
 } // namespace
 
 // The kernels exist twice, for AVX2 and for the x86-64 baseline (SSE2); the loader picks one. The
-// thread sanitizer cannot run the loader's choice, which runs before its own start-up.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+// thread sanitizer cannot run the loader's choice, which runs before its own start-up, and Windows'
+// loader has no such choice (no ifunc): there the baseline alone.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && !defined(_WIN32)
 #define HGT_VECTOR_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define HGT_VECTOR_KERNEL

@@ -52,11 +52,19 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::filesystem::path& path() const { return m_path; }
-    std::string operator/(const std::string& relative) const { return (m_path / relative).string(); }
+    // With the system's separators throughout, as the engines join their paths (no change on POSIX).
+    std::string operator/(const std::string& relative) const { return (m_path / relative).make_preferred().string(); }
 
 private:
     std::filesystem::path m_path;
 };
+
+// A path or message written with "/" as the system writes it (no change on POSIX).
+inline std::string nativePath(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', static_cast<char>(std::filesystem::path::preferred_separator));
+    return path;
+}
 
 inline void writeBytes(const std::string& path, const Bytes& bytes)
 {
