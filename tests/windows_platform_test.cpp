@@ -127,8 +127,9 @@ TEST_P(OutputInTheWay, IsNamedAndKept)
     ASSERT_FALSE(saved);
     EXPECT_EQ(saved.error().message, target + " kann nicht geschrieben werden: " + GetParam().reason);
     EXPECT_EQ(folderEntries(temp.path().string()), std::set<std::string>{"N47E011.hgt"});
-    if (FileExists(target))
+    if (FileExists(target)) {
         EXPECT_EQ(get(target), (Bytes{7, 7, 7}));
+    }
 }
 
 const InTheWayRow kInTheWayRows[] = {
