@@ -3,8 +3,8 @@
 // run report, STOP during a batch and a difference tile against what this test computes itself,
 // then closes the window. With HGTFILL_E2E_WINE naming hgtfill.exe, the same run drives the Windows
 // program under Wine: paths are typed as Windows shows them (Z:\...), texts are read through the
-// clipboard (Windows has no selection buffer), and the folder picker must open in the folder the
-// registry value LastDirZiel names.
+// clipboard (Windows has no selection buffer), and the folder picker must open on the folder the
+// registry value LastDirZiel names (shown in its parent, where its bare name picks it).
 
 #include "tests/support/reference_fill.h"
 #include "tests/support/tiles.h"
@@ -428,7 +428,7 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
         reg.start(QStringLiteral("wine"),
                   {QStringLiteral("reg"), QStringLiteral("add"), QStringLiteral("HKCU\\Software\\Karvel"),
                    QStringLiteral("/v"), QStringLiteral("LastDirZiel"), QStringLiteral("/d"),
-                   typed(temp.path().string()), QStringLiteral("/f")});
+                   typed(batch), QStringLiteral("/f")});
         ASSERT_TRUE(reg.waitForFinished(60000));
         ASSERT_EQ(reg.exitCode(), 0);
         app.start(QStringLiteral("wine"), {wineProgram()});
@@ -459,7 +459,7 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
     }
     {
         SCOPED_TRACE("batch");
-        // Under Wine the picker opens in the remembered folder: the folder's bare name is enough.
+        // Under Wine the picker opens with the remembered folder selected: its bare name is enough.
         pickThroughDialog(kBatchField, wine ? QStringLiteral("batch") : q(batch),
                           QStringLiteral("the batch folder picker"));
         // The folder's change handling enables the button once the picker has returned; a click that

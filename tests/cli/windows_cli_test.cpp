@@ -80,6 +80,19 @@ INSTANTIATE_TEST_SUITE_P(WindowsCommandLine, UnicodeArguments,
                                            NameCase{"signs", u8"Grüße & 100% ^x"}),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// This edition is built without GDAL: a raster source is refused before anything is read or made.
+TEST(WindowsCommandLine, RasterSourcesAreRefusedBeforeTheRun)
+{
+    TempFolder temp;
+    writeBytes(temp / "tiles/N47E011.hgt", tileWithVoids(1, 7));
+    writeBytes(temp / "dem.tif", {'I', 'I', 42, 0});
+    ConsoleChild fill = startInto(temp, {"fill", "-s", temp / "dem.tif", temp / "tiles/N47E011.hgt"});
+    EXPECT_NE(waitProgram(fill.child, 60000), 0);
+    EXPECT_NE(fileText(fill.errPath).find("Diese Ausgabe von hgtfill hat keine Rasterquellen"), std::string::npos)
+        << fileText(fill.errPath);
+    EXPECT_FALSE(std::filesystem::exists(temp.path() / "tiles/Merged"));
+}
+
 // Ctrl-C reaches every program on a console: the test takes a console of its own for it, so that no
 // other program (ctest, a shell) gets it, and ignores it itself, only once the program has started
 // (under Wine a child keeps an ignored Ctrl-C whatever it asks for).
