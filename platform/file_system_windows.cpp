@@ -140,7 +140,16 @@ bool FileExists(const std::string& path)
 
 bool FolderExists(const std::string& path)
 {
-    const auto info = infoOf(path);
+    // The attributes alone, without opening the folder: an open can fail for a moment (a folder
+    // being scanned or renamed into), which would make a folder look like a file to EnsureFolder.
+    if (path.empty())
+        return false;
+    const DWORD attributes = GetFileAttributesW(windows::SystemPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const auto info = infoOf(path); // a link counts by what it leads to
     return info && isFolder(*info);
 }
 

@@ -7,6 +7,9 @@
 #include "cli_test_support.h"
 #include "platform/internal/windows_text.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -35,9 +38,12 @@ inline std::wstring quotedArgument(const std::wstring& argument)
 }
 
 // The build names the program by a POSIX path when it runs under Wine (drive Z: is the root).
+// The build's program, or the one HGTFILL_CLI_UNDER_TEST names: scripts/windows-check runs the suite
+// against the packaged program, whose folder holds the Qt plugins that render needs.
 inline std::wstring programPath()
 {
-    std::wstring path = hgt::windows::Widen(HGTFILL_CLI);
+    const char* chosen = std::getenv("HGTFILL_CLI_UNDER_TEST");
+    std::wstring path = hgt::windows::Widen(chosen && *chosen ? chosen : HGTFILL_CLI);
     if (!path.empty() && path.front() == L'/')
         path = L"Z:" + path;
     std::replace(path.begin(), path.end(), L'/', L'\\');
