@@ -454,8 +454,9 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
         // dialogs on Windows speak the system's language.
         const QString title =
             pickThroughDialog(kPrimaryField, typed(tiles + "/N47E011.hgt"), QStringLiteral("the primary file dialog"));
-        if (!wine)
+        if (!wine) {
             EXPECT_EQ(title, QStringLiteral("Öffnen"));
+        }
         key(QStringLiteral("Tab")); // from the primary field into the secondary folder field
         typeText(typed(secondary));
         ASSERT_EQ(focusedFieldText(), typed(secondary)) << "the path typed after Tab went elsewhere";
