@@ -37,17 +37,23 @@ constexpr std::size_t kMaxBlockBytes = 4 * 1024 * 1024;
 
 } // namespace
 
-// The kernels exist twice, for AVX2 and for the x86-64 baseline (SSE2); the loader picks one. The
-// thread sanitizer cannot run the loader's choice, which runs before its own start-up, and Windows'
-// loader has no such choice (no ifunc): there the baseline alone.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && !defined(_WIN32)
+// The kernels exist twice, for AVX2 and for the x86-64 baseline (SSE2). On Linux the loader picks
+// one (ifunc); the thread sanitizer cannot run the loader's choice, which runs before its own
+// start-up: there the baseline alone. Windows' loader has no such choice, so there the kernels ask
+// the processor themselves, once.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(_WIN32)
+#define HGT_KERNELS_CHOSEN_AT_RUN_TIME 1
+#define HGT_VECTOR_KERNEL
+#elif defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define HGT_VECTOR_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define HGT_VECTOR_KERNEL
 #endif
 
-HGT_VECTOR_KERNEL
-std::size_t CountVoids(const std::uint8_t* block, std::size_t n)
+namespace {
+
+// The loops, inlined into each form of the kernels, which the compiler vectorises for its target.
+[[gnu::always_inline]] inline std::size_t countVoidsIn(const std::uint8_t* block, std::size_t n)
 {
     const std::uint16_t marker = kVoidWord;
     const std::size_t words = n / 2;
@@ -62,8 +68,8 @@ std::size_t CountVoids(const std::uint8_t* block, std::size_t n)
     return total;
 }
 
-HGT_VECTOR_KERNEL
-std::size_t FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std::size_t n)
+[[gnu::always_inline]] inline std::size_t fillVoidsIn(std::uint8_t* primary, const std::uint8_t* secondary,
+                                                      std::size_t n)
 {
     const std::uint16_t marker = kVoidWord;
     const std::size_t words = n / 2;
@@ -81,6 +87,50 @@ std::size_t FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std:
         left += count;
     }
     return left;
+}
+
+#ifdef HGT_KERNELS_CHOSEN_AT_RUN_TIME
+bool hasAvx2()
+{
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return avx2;
+}
+
+__attribute__((target("avx2"))) std::size_t countVoidsAvx2(const std::uint8_t* block, std::size_t n)
+{
+    return countVoidsIn(block, n);
+}
+
+__attribute__((target("avx2"))) std::size_t fillVoidsAvx2(std::uint8_t* primary, const std::uint8_t* secondary,
+                                                          std::size_t n)
+{
+    return fillVoidsIn(primary, secondary, n);
+}
+#endif
+
+} // namespace
+
+HGT_VECTOR_KERNEL
+std::size_t CountVoids(const std::uint8_t* block, std::size_t n)
+{
+#ifdef HGT_KERNELS_CHOSEN_AT_RUN_TIME
+    if (hasAvx2())
+        return countVoidsAvx2(block, n);
+#endif
+    return countVoidsIn(block, n);
+}
+
+HGT_VECTOR_KERNEL
+std::size_t FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std::size_t n)
+{
+#ifdef HGT_KERNELS_CHOSEN_AT_RUN_TIME
+    if (hasAvx2())
+        return fillVoidsAvx2(primary, secondary, n);
+#endif
+    return fillVoidsIn(primary, secondary, n);
 }
 
 namespace {
