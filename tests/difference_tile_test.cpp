@@ -3,6 +3,7 @@
 
 #include "tiles/tile_format.h"
 #include "tiles/runs.h"
+#include "tiles/internal/sample_kernels.h"
 #include "tiles/internal/tile_walk.h"
 #include "tests/support/reference_fill.h"
 #include "tests/support/fake_host.h"
