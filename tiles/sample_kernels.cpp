@@ -29,17 +29,11 @@ constexpr std::size_t kCountChunkWords = 32768;
 
 } // namespace
 
-// The kernels exist twice, for AVX2 and for the x86-64 baseline (SSE2). On Linux the loader picks
-// one (ifunc); the thread sanitizer cannot run the loader's choice, which runs before its own
-// start-up: there the baseline alone. Windows' loader has no such choice, so there the kernels ask
-// the processor themselves, once.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(_WIN32)
-#define HGT_KERNELS_CHOSEN_AT_RUN_TIME 1
-#define HGT_VECTOR_KERNEL
-#elif defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define HGT_VECTOR_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define HGT_VECTOR_KERNEL
+// The kernels exist twice, for AVX2 and for the x86-64 baseline (SSE2), and ask the processor once
+// which to run. (A choice by the loader would need ifunc, which neither Windows' loader nor the
+// thread sanitizer's start-up has.)
+#if defined(__x86_64__) && defined(__GNUC__)
+#define HGT_AVX2_KERNELS 1
 #endif
 
 namespace {
@@ -81,7 +75,7 @@ namespace {
     return left;
 }
 
-#ifdef HGT_KERNELS_CHOSEN_AT_RUN_TIME
+#ifdef HGT_AVX2_KERNELS
 bool hasAvx2()
 {
     static const bool avx2 = [] {
@@ -105,20 +99,18 @@ __attribute__((target("avx2"))) std::size_t fillVoidsAvx2(std::uint8_t* primary,
 
 } // namespace
 
-HGT_VECTOR_KERNEL
 std::size_t CountVoids(const std::uint8_t* block, std::size_t n)
 {
-#ifdef HGT_KERNELS_CHOSEN_AT_RUN_TIME
+#ifdef HGT_AVX2_KERNELS
     if (hasAvx2())
         return countVoidsAvx2(block, n);
 #endif
     return countVoidsIn(block, n);
 }
 
-HGT_VECTOR_KERNEL
 std::size_t FillVoids(std::uint8_t* primary, const std::uint8_t* secondary, std::size_t n)
 {
-#ifdef HGT_KERNELS_CHOSEN_AT_RUN_TIME
+#ifdef HGT_AVX2_KERNELS
     if (hasAvx2())
         return fillVoidsAvx2(primary, secondary, n);
 #endif
@@ -156,7 +148,7 @@ std::size_t subtractPortable(std::uint8_t* primary, const std::uint8_t* comparis
     return voids;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#ifdef HGT_AVX2_KERNELS
 // The same with the processor's saturating 16-bit subtraction, on the host-order samples; a void in
 // either sample gives a void. Whole groups of samples only; the void counts add up in 16-bit lanes,
 // emptied before they could overflow.
@@ -225,9 +217,8 @@ std::size_t SubtractSamples(std::uint8_t* primary, const std::uint8_t* compariso
 {
     std::size_t done = 0; // bytes
     std::size_t voids = 0;
-#if defined(__x86_64__) && defined(__GNUC__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (path == KernelPath::Best && avx2) {
+#ifdef HGT_AVX2_KERNELS
+    if (path == KernelPath::Best && hasAvx2()) {
         voids = subtractAvx2(primary, comparison, n / 32);
         done = n / 32 * 32;
     } else if (path != KernelPath::Portable) {
