@@ -21,7 +21,7 @@
 #include <thread>
 
 namespace hgt::test {
-namespace {
+namespace batch_test {
 
 using namespace std::chrono_literals;
 
@@ -585,5 +585,5 @@ INSTANTIATE_TEST_SUITE_P(Batch, BatchSteps,
                                            BatchStepsRow{"not_durable_two_in_flight", 2, false}),
                          batchRowName);
 
-} // namespace
+} // namespace batch_test
 } // namespace hgt::test

@@ -28,7 +28,7 @@
 #include <tuple>
 
 namespace hgt::test {
-namespace {
+namespace data_kinds_test {
 
 // Heights from -1000 to 1000 that change from each sample to the next in both directions, so a
 // sample taken from the wrong place shows. High bytes are 00..03 or FC..FF: the bytes never form
@@ -1103,5 +1103,5 @@ TEST(SourcePriorityRules, NoSourceHoldingTheTileIsAMissingSecondary)
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));
 }
 
-} // namespace
+} // namespace data_kinds_test
 } // namespace hgt::test

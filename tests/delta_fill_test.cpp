@@ -12,7 +12,7 @@
 #include <cmath>
 
 namespace hgt::test {
-namespace {
+namespace delta_fill_test {
 
 struct Terrain {
     std::int64_t side = 0;
@@ -319,5 +319,5 @@ TEST(DeltaFillCases, SameOutputAndStatisticsWithAndWithoutAHelperThread)
     EXPECT_TRUE(sameTile(readBytes(batchFolder / "b/Merged/N47E011.hgt"), single.out));
 }
 
-} // namespace
+} // namespace delta_fill_test
 } // namespace hgt::test

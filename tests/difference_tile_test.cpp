@@ -15,7 +15,7 @@
 #include <random>
 
 namespace hgt::test {
-namespace {
+namespace difference_tile_test {
 
 class DifferenceTileTest : public ::testing::Test {
 protected:
@@ -228,5 +228,5 @@ TEST_F(DifferenceTileTest, FailingFolderOrOutputNamesTheFile)
         1);
 }
 
-} // namespace
+} // namespace difference_tile_test
 } // namespace hgt::test

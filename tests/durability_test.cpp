@@ -33,7 +33,7 @@
 #include <thread>
 
 namespace hgt::test {
-namespace {
+namespace durability_test {
 
 using namespace std::chrono_literals;
 
@@ -509,5 +509,5 @@ INSTANTIATE_TEST_SUITE_P(
     rowName);
 #endif
 
-} // namespace
+} // namespace durability_test
 } // namespace hgt::test

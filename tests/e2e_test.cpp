@@ -33,7 +33,7 @@ inline void PrintTo(const QString& text, std::ostream* out)
 }
 
 namespace hgt::test {
-namespace {
+namespace e2e_test {
 
 const QString kCaption = QStringLiteral("1 Sec HGT -files Löcher füllen");
 const QString kReportCaption = QStringLiteral("Bericht des letzten Laufs");
@@ -594,7 +594,7 @@ TEST_F(EndToEnd, FillBatchStopDifferenceAndClose)
     }
 }
 
-} // namespace
+} // namespace e2e_test
 } // namespace hgt::test
 
 int main(int argc, char** argv)

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 namespace hgt::test {
-namespace {
+namespace file_system_test {
 
 TEST(FileSystemNames, ExtensionFileNameAndParent)
 {
@@ -78,5 +78,5 @@ TEST(FileSystemDisk, CreateFolderReportsWhatStandsInTheWay)
     EXPECT_FALSE(CreateFolder(temp / "no/parent"));
 }
 
-} // namespace
+} // namespace file_system_test
 } // namespace hgt::test

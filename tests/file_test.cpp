@@ -17,7 +17,7 @@
 #include <cerrno>
 
 namespace hgt::test {
-namespace {
+namespace file_test {
 
 std::size_t entries(const std::filesystem::path& folder)
 {
@@ -217,5 +217,5 @@ TEST(SaveFile, FailuresNameTheTargetNotTheTemporaryFile)
     EXPECT_EQ(entries(temp.path()), 1u); // out.hgt/ alone
 }
 
-} // namespace
+} // namespace file_test
 } // namespace hgt::test

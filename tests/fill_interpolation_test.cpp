@@ -25,7 +25,7 @@
 #include <string>
 
 namespace hgt::test {
-namespace {
+namespace fill_interpolation_test {
 
 constexpr int kSide = static_cast<int>(kTileSide3);
 
@@ -559,5 +559,5 @@ const LeftOutRow kLeftOutRows[] = {
 INSTANTIATE_TEST_SUITE_P(Folder, UnusableNeighbour, ::testing::ValuesIn(kLeftOutRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
+} // namespace fill_interpolation_test
 } // namespace hgt::test

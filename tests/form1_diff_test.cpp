@@ -3,7 +3,7 @@
 #include "tests/form1_fixture.h"
 
 namespace hgt::test {
-namespace {
+namespace form1_diff_test {
 
 class Form1DiffTest : public Form1Test {
 protected:
@@ -155,5 +155,5 @@ TEST_F(Form1DiffTest, FillButtonsStayDisabledDuringADifferenceRun)
     EXPECT_TRUE(command1()->isEnabled());
 }
 
-} // namespace
+} // namespace form1_diff_test
 } // namespace hgt::test

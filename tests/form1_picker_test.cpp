@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 namespace hgt::test {
-namespace {
+namespace form1_picker_test {
 
 class PickerTest : public Form1Test {
 protected:
@@ -153,5 +153,5 @@ TEST(BrowseFolder, CancelFailureAndChoice)
     EXPECT_EQ(ModuleBrowseFolder::BrowseFolder(dialogs, nullptr, QStringLiteral("Titel"), failing), QString());
 }
 
-} // namespace
+} // namespace form1_picker_test
 } // namespace hgt::test

@@ -16,7 +16,7 @@
 #include <sstream>
 
 namespace hgt::test {
-namespace {
+namespace form1_raster_test {
 
 constexpr std::int64_t kSide = kTileSide3;
 
@@ -138,5 +138,5 @@ TEST_F(Form1Rasters, HgtFoldersAloneNeverLoadTheRasterPlugin)
     EXPECT_FALSE(processHasMapped("libgdal"));
 }
 
-} // namespace
+} // namespace form1_raster_test
 } // namespace hgt::test

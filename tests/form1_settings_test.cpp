@@ -7,7 +7,7 @@
 #include <QSettings>
 
 namespace hgt::test {
-namespace {
+namespace form1_settings_test {
 
 class RegistryQueryTest : public Form1Test {
 protected:
@@ -112,5 +112,5 @@ TEST_F(RegistryQueryTest, EveryCallReadsTheStoreAfresh)
     EXPECT_EQ(remembered(), QString());
 }
 
-} // namespace
+} // namespace form1_settings_test
 } // namespace hgt::test

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 namespace hgt::test {
-namespace {
+namespace form1_test {
 
 TEST_F(Form1Test, StateRightAfterStart)
 {
@@ -321,5 +321,5 @@ TEST_F(Form1Test, ClosingTheWindowDuringABatchStopsItAndCleansUp)
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
-} // namespace
+} // namespace form1_test
 } // namespace hgt::test

@@ -21,7 +21,7 @@
 #include <memory>
 
 namespace hgt::test {
-namespace {
+namespace main_window_german_test {
 
 QString q(const std::string& text)
 {
@@ -89,5 +89,5 @@ TEST_F(MainWindowGermanTest, TheTileFileDialogIsGermanAndOffersTheTileFilter)
     EXPECT_EQ(filters, (QStringList{QStringLiteral("HGT-Kacheln (*.hgt *.HGT)"), QStringLiteral("Alle Dateien (*)")}));
 }
 
-} // namespace
+} // namespace main_window_german_test
 } // namespace hgt::test

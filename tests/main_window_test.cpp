@@ -17,7 +17,7 @@
 #include <QTableView>
 
 namespace hgt::test {
-namespace {
+namespace main_window_test {
 
 QString withoutMnemonic(QString text)
 {
@@ -439,5 +439,5 @@ TEST_F(MainWindowRunTest, DifferenceRunHasItsReportAndStatus)
     report->close();
 }
 
-} // namespace
+} // namespace main_window_test
 } // namespace hgt::test

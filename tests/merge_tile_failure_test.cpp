@@ -17,7 +17,7 @@
 #include <csignal>
 
 namespace hgt::test {
-namespace {
+namespace merge_tile_failure_test {
 
 WindowState startOfBatch()
 {
@@ -263,5 +263,5 @@ TEST(TileFolder, WhichFilesAreTilesAndWhichFoldersHoldThem)
     EXPECT_EQ(TileName("/a/n47e012.HGT"), "n47e012.HGT");
 }
 
-} // namespace
+} // namespace merge_tile_failure_test
 } // namespace hgt::test

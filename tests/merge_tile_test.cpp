@@ -13,7 +13,7 @@
 #include <optional>
 
 namespace hgt::test {
-namespace {
+namespace merge_tile_test {
 
 struct Scenario {
     Bytes primary;
@@ -320,5 +320,5 @@ TEST(MergeTileModel, MissingSecondaryTile)
     EXPECT_EQ(c.lines, std::vector<std::string>{c.engine.message()});
 }
 
-} // namespace
+} // namespace merge_tile_test
 } // namespace hgt::test

@@ -15,7 +15,7 @@
 #include <memory>
 
 namespace hgt::test {
-namespace {
+namespace more_sources_dialog_test {
 
 using Folders = std::vector<std::string>;
 
@@ -158,5 +158,5 @@ TEST_F(MoreSourcesDialogTest, RasterFilesJoinTheFoldersInOneOrder)
     dialog->close();
 }
 
-} // namespace
+} // namespace more_sources_dialog_test
 } // namespace hgt::test

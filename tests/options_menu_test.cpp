@@ -19,7 +19,7 @@
 #include <QPushButton>
 
 namespace hgt::test {
-namespace {
+namespace options_menu_test {
 
 using Values = std::vector<std::int16_t>;
 
@@ -357,5 +357,5 @@ TEST_F(OptionsMenuTest, NoteBesideTheRunsLineAndAStoreThatCannotBeWritten)
               window->statusBar()->findChild<QLabel*>(QStringLiteral("statusText"))->geometry().left());
 }
 
-} // namespace
+} // namespace options_menu_test
 } // namespace hgt::test

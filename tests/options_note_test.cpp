@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 namespace hgt::test {
-namespace {
+namespace options_note_test {
 
 struct NoteCase {
     const char* name;
@@ -87,5 +87,5 @@ TEST(OptionsNoteWidget, HiddenAtTheDefaultsAndCutShortWhenNarrow)
     bar.close();
 }
 
-} // namespace
+} // namespace options_note_test
 } // namespace hgt::test

@@ -18,7 +18,7 @@
 #include <filesystem>
 
 namespace hgt::test {
-namespace {
+namespace output_safety_test {
 
 namespace fs = std::filesystem;
 
@@ -374,5 +374,5 @@ const BrokenInput kBrokenInputs[] = {
 INSTANTIATE_TEST_SUITE_P(Inputs, GermanReasons, ::testing::ValuesIn(kBrokenInputs),
                          [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
+} // namespace output_safety_test
 } // namespace hgt::test

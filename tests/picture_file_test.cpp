@@ -13,7 +13,7 @@
 #include <filesystem>
 
 namespace hgt::test {
-namespace {
+namespace picture_file_test {
 
 TileSamples samplesOf(int side, std::int16_t (*height)(int, int))
 {
@@ -123,7 +123,7 @@ TEST(PictureFile, UnwritablePathLeavesNothing)
     EXPECT_EQ(left, std::vector<std::string>{"file.hgt"});
 }
 
-} // namespace
+} // namespace picture_file_test
 } // namespace hgt::test
 
 int main(int argc, char** argv)

@@ -14,7 +14,7 @@
 #include <numbers>
 
 namespace hgt::test {
-namespace {
+namespace picture_test {
 
 using Height = std::function<std::int32_t(int row, int column)>;
 
@@ -465,5 +465,5 @@ TEST(PictureReading, SamplesOfPlainTilesAndRefusals)
     EXPECT_EQ(ReadTileSamples(folder / "short.hgt").error().kind, ErrorKind::NotATile);
 }
 
-} // namespace
+} // namespace picture_test
 } // namespace hgt::test

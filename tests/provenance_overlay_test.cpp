@@ -17,7 +17,7 @@
 #include <cmath>
 
 namespace hgt::test {
-namespace {
+namespace provenance_overlay_test {
 
 constexpr int kSide = 1201;
 
@@ -166,5 +166,5 @@ TEST(ProvenanceOverlayPixels, OwnSamplesClearOthersInTheirColourAndLevelsLikeThe
     EXPECT_EQ(qAlpha(rendered.levels[0].pixel(0, 0)), static_cast<int>(kProvenanceOverlayAlpha));
 }
 
-} // namespace
+} // namespace provenance_overlay_test
 } // namespace hgt::test

@@ -18,7 +18,7 @@
 #include <sstream>
 
 namespace hgt {
-namespace {
+namespace raster_fill_test {
 
 using test::Bytes;
 using test::TempFolder;
@@ -381,5 +381,5 @@ INSTANTIATE_TEST_SUITE_P(RasterFill, WithoutThePlugin,
                                            PluginCase{"NotAPlugin", "N47E011.hgt", "N47E011.hgt: "}),
                          [](const auto& info) { return info.param.name; });
 
-} // namespace
+} // namespace raster_fill_test
 } // namespace hgt

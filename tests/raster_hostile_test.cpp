@@ -24,7 +24,7 @@
 #include <fstream>
 
 namespace hgt {
-namespace {
+namespace raster_hostile_test {
 
 using test::TempFolder;
 using Clock = std::chrono::steady_clock;
@@ -390,5 +390,5 @@ TEST(BrokenRasters, SayWhatIsWrongAndPrintNothing)
     EXPECT_EQ(missing.error().kind, ErrorKind::NotFound) << missing.error().message;
 }
 
-} // namespace
+} // namespace raster_hostile_test
 } // namespace hgt

@@ -21,7 +21,7 @@
 #include <sstream>
 
 namespace hgt {
-namespace {
+namespace raster_source_test {
 
 using test::TempFolder;
 
@@ -382,5 +382,5 @@ INSTANTIATE_TEST_SUITE_P(Paths, LooksLikeRasterSource,
                                            LooksRow{"Missing", {}, "nothing.tif", false}),
                          [](const auto& info) { return info.param.name; });
 
-} // namespace
+} // namespace raster_source_test
 } // namespace hgt

@@ -13,7 +13,7 @@
 #include <vector>
 
 namespace hgt::test {
-namespace {
+namespace run_events_test {
 
 // Every event in one line: "started 0/1 N47E011.hgt ; finished 0/1 end 0 <message> ; reports 14",
 // the reports being the progress told since the tile started.
@@ -127,5 +127,5 @@ INSTANTIATE_TEST_SUITE_P(Runs, RunEvents,
                                                      "started 0/1 N47E011.hgt ; finished 0/1 end 3  ; reports 7"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
+} // namespace run_events_test
 } // namespace hgt::test

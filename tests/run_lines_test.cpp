@@ -16,7 +16,7 @@
 #include <vector>
 
 namespace hgt::test {
-namespace {
+namespace run_lines_test {
 
 struct Start {
     std::vector<std::string> lines;
@@ -207,5 +207,5 @@ INSTANTIATE_TEST_SUITE_P(
         LinesRow{"difference_below_the_list", kBatchStart, kDiff, "q/N47E011.hgt", 0, "", "-1", "a"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
+} // namespace run_lines_test
 } // namespace hgt::test

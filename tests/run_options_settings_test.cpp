@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 namespace hgt::test {
-namespace {
+namespace run_options_settings_test {
 
 class RunOptionsSettingsTest : public ::testing::Test {
 protected:
@@ -129,5 +129,5 @@ TEST_F(RunOptionsSettingsTest, AStoreThatCannotBeWrittenSaysWhere)
                   + RunOptionsSettings::location() + QStringLiteral(" gespeichert werden."));
 }
 
-} // namespace
+} // namespace run_options_settings_test
 } // namespace hgt::test

@@ -23,7 +23,7 @@
 #include <gtest/gtest.h>
 
 namespace hgt::test {
-namespace {
+namespace run_report_test {
 
 QString q(const std::string& text)
 {
@@ -361,5 +361,5 @@ TEST(FailureReportTest, TheRealMessageBoxOfTwoHundredFailuresFitsOnTheScreen)
                                       << box.y() << " on a screen of " << screen.width() << " x " << screen.height();
 }
 
-} // namespace
+} // namespace run_report_test
 } // namespace hgt::test

@@ -11,7 +11,7 @@
 #include <optional>
 
 namespace hgt::test {
-namespace {
+namespace tile_source_fill_test {
 
 constexpr std::int64_t kSide = kTileSide3;
 constexpr std::int64_t kSamples = kSide * kSide;
@@ -281,5 +281,5 @@ TEST(TileSourceDelta, BridgesAConstantOffsetAndNamesTheGeoids)
     EXPECT_GT(wanted, 40 * 50);
 }
 
-} // namespace
+} // namespace tile_source_fill_test
 } // namespace hgt::test

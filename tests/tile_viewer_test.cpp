@@ -34,7 +34,7 @@ inline void PrintTo(const QString& text, std::ostream* out)
 }
 
 namespace hgt::test {
-namespace {
+namespace tile_viewer_test {
 
 constexpr int kSide3 = 1201;
 
@@ -602,5 +602,5 @@ TEST(TileRenderTask, TilesInDiffsAreDifferences)
     EXPECT_FALSE(LiesInDifferenceFolder("N47E011.hgt"));
 }
 
-} // namespace
+} // namespace tile_viewer_test
 } // namespace hgt::test

@@ -12,7 +12,7 @@
 #include <vector>
 
 namespace hgt {
-namespace {
+namespace void_interpolation_test {
 
 using Surface = std::function<double(double row, double column)>;
 using Samples = std::vector<std::int16_t>;
@@ -401,5 +401,5 @@ INSTANTIATE_TEST_SUITE_P(Moments, Stop,
                                            StopCase{"among_many_regions", true, std::chrono::milliseconds(300)}),
                          [](const auto& info) { return info.param.name; });
 
-} // namespace
+} // namespace void_interpolation_test
 } // namespace hgt

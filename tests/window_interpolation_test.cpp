@@ -15,7 +15,7 @@
 #include <iostream>
 
 namespace hgt::test {
-namespace {
+namespace window_interpolation_test {
 
 // Stored entries are taken only when this version understands them, over defaults whose distance is 37.
 struct StoredEntry {
@@ -211,5 +211,5 @@ TEST_F(InterpolationMenuTest, StopEndsALongInterpolationAtOnceAndLeavesNothing)
         << window->statusText().toStdString();
 }
 
-} // namespace
+} // namespace window_interpolation_test
 } // namespace hgt::test

@@ -19,7 +19,7 @@
 #include <optional>
 
 namespace hgt::test {
-namespace {
+namespace windows_platform_test {
 
 using windows::SystemPath;
 
@@ -355,5 +355,5 @@ TEST(WindowsFilesDeathTest, ExitRemovesTheHeldTemporaryFiles)
     EXPECT_EQ(get(JoinPath(folder, "N47E011.hgt")), (Bytes{7, 7, 7}));
 }
 
-} // namespace
+} // namespace windows_platform_test
 } // namespace hgt::test

@@ -34,7 +34,7 @@ extern char** environ;
 #endif
 
 namespace hgt::cli::test {
-namespace {
+namespace cli_executable_test {
 
 using namespace std::chrono_literals;
 
@@ -386,5 +386,5 @@ TEST(Executable, SignalEndsARunHeldUpInAWriteWithinASecond)
 }
 #endif
 
-} // namespace
+} // namespace cli_executable_test
 } // namespace hgt::cli::test

@@ -6,7 +6,7 @@
 #include <vector>
 
 namespace hgt::cli::test {
-namespace {
+namespace command_line_test {
 
 constexpr unsigned kCores = 6;
 
@@ -242,5 +242,5 @@ TEST(CommandLine, InterpolationOptionsAndFillsWithoutASource)
     EXPECT_EQ(farthest->secondary, "d");
 }
 
-} // namespace
+} // namespace command_line_test
 } // namespace hgt::cli::test

@@ -27,7 +27,7 @@
 #include <sstream>
 
 namespace hgt::cli::test {
-namespace {
+namespace commands_test {
 
 struct CliRun {
     int status = -1;
@@ -410,7 +410,7 @@ struct TwoSources {
     }
     Invocation batch(bool json) const
     {
-        Invocation invocation = hgt::cli::test::batch(tiles, first, 1, json);
+        Invocation invocation = commands_test::batch(tiles, first, 1, json);
         invocation.moreSecondaries = {second};
         return invocation;
     }
@@ -854,5 +854,5 @@ TEST(RenderCommand, ProvenanceCodesHaveColoursOfTheirOwn)
     EXPECT_EQ(colours.size(), codes.size());
 }
 
-} // namespace
+} // namespace commands_test
 } // namespace hgt::cli::test

@@ -7,7 +7,7 @@
 #include <limits>
 
 namespace hgt::cli::test {
-namespace {
+namespace json_writer_test {
 
 // A name may hold any byte but '/' and NUL: nothing in it may move the cursor or end a line.
 TEST(Printable, EscapesWhatATerminalWouldActOnAndKeepsTheRest)
@@ -67,5 +67,5 @@ TEST(JsonWriter, WritesFieldsInOrderWithJsonNumbers)
     EXPECT_EQ(JsonWriter().str(), "{}");
 }
 
-} // namespace
+} // namespace json_writer_test
 } // namespace hgt::cli::test

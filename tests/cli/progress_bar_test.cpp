@@ -5,7 +5,7 @@
 #include <sstream>
 
 namespace hgt::cli::test {
-namespace {
+namespace progress_bar_test {
 
 std::size_t columns(const std::string& text)
 {
@@ -117,5 +117,5 @@ TEST(ProgressBar, WithoutEscapesOverwritesWithSpaces)
     EXPECT_EQ(frames[3], std::string(widest, ' '));
 }
 
-} // namespace
+} // namespace progress_bar_test
 } // namespace hgt::cli::test

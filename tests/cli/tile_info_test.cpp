@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 
 namespace hgt::cli::test {
-namespace {
+namespace tile_info_test {
 
 constexpr std::int64_t kBlockSamples = static_cast<std::int64_t>(kDefaultBlockBytes) / 2;
 
@@ -215,5 +215,5 @@ TEST(InspectTile, RefusesWhatItCannotRead)
 #endif
 }
 
-} // namespace
+} // namespace tile_info_test
 } // namespace hgt::cli::test

@@ -13,7 +13,7 @@
 #include "windows_child.h"
 
 namespace hgt::cli::test {
-namespace {
+namespace windows_cli_test {
 
 using namespace std::chrono_literals;
 
@@ -224,5 +224,5 @@ TEST(WindowsConsole, ClosingTheConsoleStopsTheRunAndWaitsForItsEnd)
     EXPECT_FALSE(HandleConsoleControl(CTRL_BREAK_EVENT));
 }
 
-} // namespace
+} // namespace windows_cli_test
 } // namespace hgt::cli::test
