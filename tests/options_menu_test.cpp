@@ -69,12 +69,6 @@ protected:
 
 TEST_F(OptionsMenuTest, FreshStoreGivesTheDefaultEntries)
 {
-    QMenu* options = window->menuBar()->actions()[1]->menu();
-    EXPECT_EQ(
-        entryTexts(options),
-        (QStringList{QStringLiteral("Leerwerte"), QStringLiteral("Weitere Sekundärordner …"),
-                     QStringLiteral("Füllmethode"), QString(), QStringLiteral("Löcher ohne Quelle interpolieren"),
-                     QStringLiteral("Höchstabstand für Interpolation …"), QStringLiteral("Herkunftskarte schreiben")}));
     EXPECT_EQ(entryTexts(submenu("menuVoidValues")),
               (QStringList{QStringLiteral("−9999"), QStringLiteral("−32768 (SRTM)"), QStringLiteral("−32767")}));
     EXPECT_EQ(entryTexts(submenu("menuFillMethod")),
@@ -119,35 +113,6 @@ TEST_F(OptionsMenuTest, TheLastVoidValueStaysCheckedAndTheMethodsExcludeEachOthe
     EXPECT_FALSE(entry("actionMethodDelta")->isChecked());
     EXPECT_EQ(engineOptions().method, FillMethod::Copy);
     EXPECT_TRUE(dialogs.messages.isEmpty());
-}
-
-TEST_F(OptionsMenuTest, SrtmVoidValueReachesTheEngine)
-{
-    // Voids marked -32768: samples like any other for the default, voids once "−32768 (SRTM)" is checked.
-    Bytes primaryTile = plainTile(1);
-    for (std::int64_t k : {std::int64_t{0}, std::int64_t{5000}, kTileSamples - 1})
-        setValue(primaryTile, k, -32768);
-    const Bytes secondaryTile = plainTile(99);
-    writeBytes(temp / "tiles/N47E011.hgt", primaryTile);
-    writeBytes(temp / "secondary/N47E011.hgt", secondaryTile);
-
-    fill("tiles/N47E011.hgt", "secondary");
-    ASSERT_TRUE(window->lastRun().has_value());
-    EXPECT_EQ(window->lastRun()->tiles.at(0).end, RunEnd::NoHoles);
-    EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged/N47E011.hgt"));
-
-    entry("actionVoid32768")->trigger();
-    dialogs.messages.clear();
-    click(command1());
-    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("ready")});
-    Bytes expected = primaryTile;
-    for (std::int64_t k : {std::int64_t{0}, std::int64_t{5000}, kTileSamples - 1})
-        setValue(expected, k, sampleAt(secondaryTile, k));
-    EXPECT_TRUE(sameTile(readBytes(temp / "tiles/Merged/N47E011.hgt"), expected));
-    const RunReportModel& model = report();
-    EXPECT_EQ(model.cellText(0, RunReportModel::VoidsFilled), QStringLiteral("3"));
-    EXPECT_EQ(model.columnCount(), 8) << "one source, no offsets: the report as before";
-    window->reportDialog()->close();
 }
 
 TEST_F(OptionsMenuTest, FurtherFoldersFillWhatTheSecondaryLeavesInTheirOrder)
