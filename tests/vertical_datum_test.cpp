@@ -280,13 +280,14 @@ TEST_P(ShiftedHeights, RoundHalfAwayAndStayOffVoids)
     const auto& sample = GetParam();
     hgt::TileShift shift;
     shift.shift.assign(hgt::TileShift::kNodes * hgt::TileShift::kNodes, sample.shift);
-    // A 3" tile, so that every sample is converted the same way the vector loop walks a row.
-    constexpr int side = 1201;
-    std::vector<std::int16_t> heights(side * side, sample.height);
-    hgt::ApplyShift(shift, heights, side, sample.voids);
-    EXPECT_EQ(heights.front(), sample.expected);
-    EXPECT_EQ(heights.back(), sample.expected);
-    EXPECT_EQ(heights[600 * side + 601], sample.expected);
+    // A 3" tile, whose rows the vector loop walks, and a tile of fewer samples than nodes.
+    for (const int side : {1201, 2}) {
+        std::vector<std::int16_t> heights(side * side, sample.height);
+        hgt::ApplyShift(shift, heights, side, sample.voids);
+        EXPECT_EQ(heights.front(), sample.expected) << side;
+        EXPECT_EQ(heights.back(), sample.expected) << side;
+        EXPECT_EQ(heights[side / 2 * side + side / 2], sample.expected) << side;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Literal, ShiftedHeights,
@@ -305,4 +306,26 @@ INSTANTIATE_TEST_SUITE_P(Literal, ShiftedHeights,
                                          ShiftCase{"not_a_number_left_alone", 10, NAN, {-32768}, 10}),
                          [](const auto& info) { return std::string(info.param.test); });
 
+// A shift that grows linearly east and north, which bilinear interpolation reproduces exactly: every
+// sample of tiles finer and coarser than the nodes lands where its position says.
+TEST(ShiftedTiles, TakeTheShiftOfTheirPosition)
+{
+    hgt::TileShift shift;
+    for (int j = 0; j < hgt::TileShift::kNodes; ++j)
+        for (int i = 0; i < hgt::TileShift::kNodes; ++i)
+            shift.shift.push_back(100.0 * i + 7.0 * j);
+    for (const int side : {2, 3, 7, 61, 1201}) {
+        std::vector<std::int16_t> heights(side * side, 0);
+        hgt::ApplyShift(shift, heights, side, std::vector<std::int16_t>{-32768});
+        int wrong = 0;
+        for (int row = 0; row < side; ++row) {
+            for (int column = 0; column < side; ++column) {
+                const double east = 6000.0 * column / (side - 1);
+                const double north = 420.0 * (side - 1 - row) / (side - 1);
+                wrong += std::abs(heights[row * side + column] - (east + north)) > 0.5;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << side << " samples a side";
+    }
+}
 } // namespace

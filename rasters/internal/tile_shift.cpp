@@ -113,15 +113,18 @@ void ApplyShift(const TileShift& shift, std::span<std::int16_t> heights, int sid
     const bool fewVoids = !voidValues.empty() && voidValues.size() <= kFewVoids;
     std::ranges::copy(voidValues.first(fewVoids ? voidValues.size() : 0), few.begin());
 
-    // The samples of each cell of the coarse grid along a row, and their weights.
+    // The samples of each cell of the coarse grid along a row, and their weights. A tile coarser than
+    // the nodes leaves cells without samples: they start where the next one does.
     std::array<int, nodes> cellStart{};
+    cellStart.fill(side);
     std::vector<double> weights(side);
     for (int column = side - 1; column >= 0; --column) {
         const Between west = Locate(column, side);
         cellStart[west.node] = column;
         weights[column] = west.weight;
     }
-    cellStart[TileShift::kShiftSteps] = side;
+    for (int cell = TileShift::kShiftSteps - 1; cell >= 0; --cell)
+        cellStart[cell] = std::min(cellStart[cell], cellStart[cell + 1]);
 
     std::array<double, nodes> rowShift{};
     std::vector<double> shiftLine(side);
