@@ -187,15 +187,61 @@ bool SameHeights(PJ_CONTEXT* context, const PJ* source, const PJ* target)
 }
 
 struct Area {
-    double west, south, east, north;
+    double west = -180, south = -90, east = 180, north = 90; // west > east across the antimeridian
+
+    bool intersects(const Area& other) const
+    {
+        if (north < other.south || other.north < south)
+            return false;
+        const auto within = [](double longitude, const Area& area) {
+            return area.west <= area.east ? area.west <= longitude && longitude <= area.east
+                                          : longitude >= area.west || longitude <= area.east;
+        };
+        return within(other.west, *this) || within(other.east, *this) || within(west, other);
+    }
+    bool contains(const Area& other) const
+    {
+        if (other.south < south || other.north > north)
+            return false;
+        if (west <= east)
+            return west <= other.west && other.east <= east;
+        return other.west >= west || other.east <= east;
+    }
 };
 
-// The operations PROJ would run, best first, each taking longitude, latitude and height in that order.
-// Candidates that guess (a ballpark step, a no-op between different datums) never count; those that
-// need a grid that is not at hand are the reason given when nothing else is left.
-DatumResult<std::vector<Pj>> UsableOperations(PJ_CONTEXT* context, const PJ* source, const PJ* target,
-                                              const std::string& sourceLabel, const std::string& targetLabel,
-                                              std::optional<Area> area)
+// One way PROJ offers from the source to the tile datum, in longitude, latitude and height order.
+struct Candidate {
+    Pj operation;
+    Area area;
+    std::vector<std::string> missingGrids; // empty: the operation runs here
+    std::string url;                       // of the first missing grid
+    bool downloadable = true;              // every missing grid can be fetched as a file
+};
+
+// The grids an operation uses that are not at hand, with the first one's address.
+void NoteMissingGrids(PJ_CONTEXT* context, const PJ* operation, Candidate& candidate)
+{
+    const int grids = proj_coordoperation_get_grid_used_count(context, operation);
+    for (int grid = 0; grid < grids; ++grid) {
+        const char* shortName = nullptr;
+        const char* url = nullptr;
+        int direct = 0;
+        int available = 0;
+        if (!proj_coordoperation_get_grid_used(context, operation, grid, &shortName, nullptr, nullptr, &url, &direct,
+                                               nullptr, &available)
+            || available)
+            continue;
+        candidate.missingGrids.emplace_back(shortName ? shortName : "?");
+        if (url && *url && candidate.url.empty())
+            candidate.url = url;
+        candidate.downloadable = candidate.downloadable && direct;
+    }
+}
+
+// Every operation PROJ knows between the two, best first, once for all tiles. Candidates that guess (a
+// ballpark step, a no-op between different datums) never count; those that need grids that are not at
+// hand are kept to name them where nothing else covers a tile.
+DatumResult<std::vector<Candidate>> FindCandidates(PJ_CONTEXT* context, const PJ* source, const PJ* target)
 {
     std::unique_ptr<PJ_OPERATION_FACTORY_CONTEXT, FactoryDeleter> factory(
         proj_create_operation_factory_context(context, nullptr));
@@ -206,68 +252,70 @@ DatumResult<std::vector<Pj>> UsableOperations(PJ_CONTEXT* context, const PJ* sou
                                                              PROJ_GRID_AVAILABILITY_USED_FOR_SORTING);
     proj_operation_factory_context_set_spatial_criterion(context, factory.get(),
                                                          PROJ_SPATIAL_CRITERION_PARTIAL_INTERSECTION);
-    if (area)
-        proj_operation_factory_context_set_area_of_interest(context, factory.get(), area->west, area->south, area->east,
-                                                            area->north);
-    std::unique_ptr<PJ_OBJ_LIST, ListDeleter> candidates(
-        proj_create_operations(context, source, target, factory.get()));
-    if (!candidates)
+    std::unique_ptr<PJ_OBJ_LIST, ListDeleter> found(proj_create_operations(context, source, target, factory.get()));
+    if (!found)
         return std::unexpected(ProjError(context));
 
-    std::vector<Pj> usable;
-    std::vector<std::string> missing;
-    std::string missingUrl;
-    bool missingDownloadable = false;
-    const int count = proj_list_get_count(candidates.get());
+    std::vector<Candidate> candidates;
+    const int count = proj_list_get_count(found.get());
     for (int index = 0; index < count; ++index) {
-        Pj operation(proj_list_get(context, candidates.get(), index));
+        Pj operation(proj_list_get(context, found.get(), index));
         if (!operation || proj_coordoperation_has_ballpark_transformation(context, operation.get()))
             continue;
-        std::vector<std::string> absent;
-        std::string url;
-        bool downloadable = true;
-        const int grids = proj_coordoperation_get_grid_used_count(context, operation.get());
-        for (int grid = 0; grid < grids; ++grid) {
-            const char* shortName = nullptr;
-            const char* gridUrl = nullptr;
-            int direct = 0;
-            int available = 0;
-            if (!proj_coordoperation_get_grid_used(context, operation.get(), grid, &shortName, nullptr, nullptr,
-                                                   &gridUrl, &direct, nullptr, &available))
+        Candidate candidate;
+        NoteMissingGrids(context, operation.get(), candidate);
+        if (candidate.missingGrids.empty()) {
+            if (!proj_coordoperation_is_instantiable(context, operation.get()))
                 continue;
-            if (available)
+            const char* definition = proj_as_proj_string(context, operation.get(), PJ_PROJ_5, nullptr);
+            if (!definition || std::string_view(definition) == "+proj=noop")
                 continue;
-            absent.emplace_back(shortName ? shortName : "?");
-            if (gridUrl && *gridUrl && url.empty())
-                url = gridUrl;
-            downloadable = downloadable && direct;
         }
-        if (!absent.empty()) {
-            // The first candidate the user could complete by fetching files is the one to name.
-            if (missing.empty() || (downloadable && !missingDownloadable)) {
-                missing = std::move(absent);
-                missingUrl = std::move(url);
-                missingDownloadable = downloadable;
-            }
+        Area& area = candidate.area;
+        if (!proj_get_area_of_use(context, operation.get(), &area.west, &area.south, &area.east, &area.north, nullptr)
+            || area.west == -1000)
+            area = Area{};
+        candidate.operation.reset(proj_normalize_for_visualization(context, operation.get()));
+        if (candidate.operation || !candidate.missingGrids.empty())
+            candidates.push_back(std::move(candidate));
+    }
+    return candidates;
+}
+
+// The grids to fetch for `area`: of the first candidate there that the user could complete by fetching
+// files, else (unless `onlyDownloadable`) of the first there at all; nullopt where there is none.
+std::optional<DatumError> MissingGridError(PJ_CONTEXT* context, const std::vector<Candidate>& candidates,
+                                           const Area& area, const std::string& from, const std::string& to,
+                                           bool onlyDownloadable)
+{
+    const Candidate* named = nullptr;
+    for (const auto& candidate : candidates) {
+        if (candidate.missingGrids.empty() || !candidate.area.intersects(area))
             continue;
+        if (!named || (candidate.downloadable && !named->downloadable))
+            named = &candidate;
+    }
+    if (!named || (onlyDownloadable && !named->downloadable))
+        return std::nullopt;
+    const char* folder = proj_context_get_user_writable_directory(context, 0);
+    return DatumError{DatumErrorKind::GridMissing,
+                      text::GridMissing(from, to, named->missingGrids, named->url, folder ? folder : ""),
+                      named->missingGrids};
+}
+
+// The candidates that run and whose area meets `area`: those covering all of it first, each group in
+// PROJ's order.
+std::vector<const Candidate*> RunnableFor(const std::vector<Candidate>& candidates, const Area& area)
+{
+    std::vector<const Candidate*> runnable;
+    for (const bool covering : {true, false}) {
+        for (const auto& candidate : candidates) {
+            if (candidate.missingGrids.empty() && candidate.area.contains(area) == covering
+                && candidate.area.intersects(area))
+                runnable.push_back(&candidate);
         }
-        if (!proj_coordoperation_is_instantiable(context, operation.get()))
-            continue;
-        const char* definition = proj_as_proj_string(context, operation.get(), PJ_PROJ_5, nullptr);
-        if (!definition || std::string_view(definition) == "+proj=noop")
-            continue;
-        Pj ordered(proj_normalize_for_visualization(context, operation.get()));
-        if (ordered)
-            usable.push_back(std::move(ordered));
     }
-    if (!usable.empty())
-        return usable;
-    if (!missing.empty()) {
-        const char* folder = proj_context_get_user_writable_directory(context, 0);
-        std::string message = text::GridMissing(sourceLabel, targetLabel, missing, missingUrl, folder ? folder : "");
-        return std::unexpected(DatumError{DatumErrorKind::GridMissing, std::move(message), std::move(missing)});
-    }
-    return std::unexpected(DatumError{DatumErrorKind::NoConversion, text::NoConversion(sourceLabel, targetLabel), {}});
+    return runnable;
 }
 
 } // namespace
@@ -309,6 +357,7 @@ struct VerticalConversion::State {
     Pj source;
     Pj target;
     bool identity = false;
+    std::vector<Candidate> candidates;
 };
 
 VerticalConversion::VerticalConversion(std::unique_ptr<State> state) : m_state(std::move(state)) {}
@@ -336,10 +385,16 @@ DatumResult<VerticalConversion> VerticalConversion::create(const VerticalDatum& 
     state->target = std::move(*targetCrs);
     state->identity = SameHeights(ctx, state->source.get(), state->target.get());
     if (!state->identity) {
-        auto operations = UsableOperations(ctx, state->source.get(), state->target.get(), state->sourceLabel,
-                                           state->targetLabel, std::nullopt);
-        if (!operations)
-            return std::unexpected(operations.error());
+        auto candidates = FindCandidates(ctx, state->source.get(), state->target.get());
+        if (!candidates)
+            return std::unexpected(candidates.error());
+        state->candidates = std::move(*candidates);
+        if (RunnableFor(state->candidates, Area{}).empty()) {
+            if (auto missing = MissingGridError(ctx, state->candidates, Area{}, source.label, tile.label, false))
+                return std::unexpected(std::move(*missing));
+            return std::unexpected(
+                DatumError{DatumErrorKind::NoConversion, text::NoConversion(source.label, tile.label), {}});
+        }
     }
     return VerticalConversion(std::move(state));
 }
@@ -364,17 +419,15 @@ DatumResult<std::vector<double>> VerticalConversion::shiftAt(std::span<const dou
         south = std::min(south, latitudes[i]);
         north = std::max(north, latitudes[i]);
     }
-    auto operations = UsableOperations(ctx, m_state->source.get(), m_state->target.get(), m_state->sourceLabel,
-                                       m_state->targetLabel, Area{west, south, east, north});
-    if (!operations)
-        return std::unexpected(operations.error());
+    const Area area{west, south, east, north};
 
     // Each point takes the best operation that gives it a value, as PROJ does between areas of use.
     std::vector<std::size_t> pending(count);
     for (std::size_t i = 0; i < count; ++i)
         pending[i] = i;
     std::vector<double> x, y, z;
-    for (const auto& operation : *operations) {
+    for (const Candidate* candidate : RunnableFor(m_state->candidates, area)) {
+        PJ* operation = candidate->operation.get();
         if (pending.empty())
             break;
         x.resize(pending.size());
@@ -384,9 +437,9 @@ DatumResult<std::vector<double>> VerticalConversion::shiftAt(std::span<const dou
             x[k] = longitudes[pending[k]];
             y[k] = latitudes[pending[k]];
         }
-        proj_errno_reset(operation.get());
-        proj_trans_generic(operation.get(), PJ_FWD, x.data(), sizeof(double), x.size(), y.data(), sizeof(double),
-                           y.size(), z.data(), sizeof(double), z.size(), nullptr, 0, 0);
+        proj_errno_reset(operation);
+        proj_trans_generic(operation, PJ_FWD, x.data(), sizeof(double), x.size(), y.data(), sizeof(double), y.size(),
+                           z.data(), sizeof(double), z.size(), nullptr, 0, 0);
         std::vector<std::size_t> left;
         for (std::size_t k = 0; k < pending.size(); ++k) {
             if (std::isfinite(z[k]) && std::abs(z[k]) < 1e4 && x[k] != HUGE_VAL)
@@ -397,6 +450,9 @@ DatumResult<std::vector<double>> VerticalConversion::shiftAt(std::span<const dou
         pending = std::move(left);
     }
     if (!pending.empty()) {
+        if (auto missing =
+                MissingGridError(ctx, m_state->candidates, area, m_state->sourceLabel, m_state->targetLabel, true))
+            return std::unexpected(std::move(*missing));
         const double latitude = latitudes[pending.front()];
         const double longitude = longitudes[pending.front()];
         return std::unexpected(

@@ -87,7 +87,8 @@ public:
     bool isIdentity() const;
 
     // The shift over the tile with the given south-western corner (-90 <= latitude <= 89,
-    // -180 <= longitude <= 179). OutsideArea where a node has no usable conversion.
+    // -180 <= longitude <= 179). A node takes the first operation that gives it a value, those covering
+    // the whole tile first; GridMissing where only a grid to fetch would cover a node, else OutsideArea.
     DatumResult<TileShift> tileShift(int latitude, int longitude) const;
 
     // The shift at single points (degrees), computed by PROJ without the coarse grid: for measuring it.
