@@ -117,7 +117,7 @@ int main(int argc, char** argv)
     std::printf("%-40s %8.2f ms\n", "check (first, cold)", Milliseconds(Clock::now() - start));
 
     hgt::TileShift shift;
-    Time("coarse shift grid 61x61", [&] { shift = *conversion->tileShift(latitude, longitude); });
+    Time("coarse shift grid (nodes of a tile)", [&] { shift = *conversion->tileShift(latitude, longitude); });
 
     // Terrain-like heights with a few voids: the cost does not hang on the values.
     std::vector<std::int16_t> heights(static_cast<std::size_t>(kSide) * kSide);
@@ -144,7 +144,7 @@ int main(int argc, char** argv)
             sum += error;
         }
     }
-    std::printf("interpolated vs PROJ: max %.6f m, mean %.6f m; shift %.3f .. %.3f m\n", worst,
+    std::printf("interpolated vs PROJ: max %.2e m, mean %.2e m; shift %.3f .. %.3f m\n", worst,
                 sum / (double(kSide) * kSide), *std::ranges::min_element(exact), *std::ranges::max_element(exact));
 
     if (argc > 4) {

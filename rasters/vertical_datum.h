@@ -51,9 +51,11 @@ VerticalDatum TileDatum();
 
 // The height shift (converted minus source height, metres) over one 1-degree tile on a grid of
 // (kShiftSteps+1)² nodes: node (j, i) at lat latitude + j/kShiftSteps, lon longitude + i/kShiftSteps,
-// row j = 0 on the southern edge.
+// row j = 0 on the southern edge. Half an arc minute apart, so that the nodes of geoid grids laid out
+// in whole half minutes (EGM96 15', EGM2008 2.5', 1' by 1.5' national grids) are nodes here too and
+// the bilinear shift between them is PROJ's own; a tile's 14,641 nodes cost PROJ about 3 ms.
 struct TileShift {
-    static constexpr int kShiftSteps = 60;
+    static constexpr int kShiftSteps = 120;
     static constexpr int kNodes = kShiftSteps + 1;
     int latitude = 0; // south-western corner
     int longitude = 0;

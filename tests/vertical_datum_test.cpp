@@ -313,15 +313,16 @@ TEST(ShiftedTiles, TakeTheShiftOfTheirPosition)
     hgt::TileShift shift;
     for (int j = 0; j < hgt::TileShift::kNodes; ++j)
         for (int i = 0; i < hgt::TileShift::kNodes; ++i)
-            shift.shift.push_back(100.0 * i + 7.0 * j);
+            shift.shift.push_back(50.0 * i + 3.0 * j);
+    const double steps = hgt::TileShift::kShiftSteps;
     for (const int side : {2, 3, 7, 61, 1201}) {
         std::vector<std::int16_t> heights(side * side, 0);
         hgt::ApplyShift(shift, heights, side, std::vector<std::int16_t>{-32768});
         int wrong = 0;
         for (int row = 0; row < side; ++row) {
             for (int column = 0; column < side; ++column) {
-                const double east = 6000.0 * column / (side - 1);
-                const double north = 420.0 * (side - 1 - row) / (side - 1);
+                const double east = 50 * steps * column / (side - 1);
+                const double north = 3 * steps * (side - 1 - row) / (side - 1);
                 wrong += std::abs(heights[row * side + column] - (east + north)) > 0.5;
             }
         }
