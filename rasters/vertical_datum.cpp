@@ -9,7 +9,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstddef>
-#include <limits>
 #include <optional>
 #include <utility>
 
@@ -58,6 +57,11 @@ std::string BadTile(int latitude, int longitude)
 {
     return "Keine Kachel auf der Erde: Südwestecke " + std::to_string(latitude) + "° N " + std::to_string(longitude)
            + "° E.";
+}
+std::string BadSamples(std::size_t samples, int side)
+{
+    return "Eine Kachel mit " + std::to_string(side) + " Werten je Seite hat nicht " + std::to_string(samples)
+           + " Werte.";
 }
 std::string ProjFailed(std::string_view reason)
 {
@@ -442,7 +446,7 @@ DatumResult<std::vector<double>> VerticalConversion::shiftAt(std::span<const dou
                            z.data(), sizeof(double), z.size(), nullptr, 0, 0);
         std::vector<std::size_t> left;
         for (std::size_t k = 0; k < pending.size(); ++k) {
-            if (std::isfinite(z[k]) && std::abs(z[k]) < 1e4 && x[k] != HUGE_VAL)
+            if (std::abs(z[k]) <= TileShift::kLargestShift && x[k] != HUGE_VAL)
                 shifts[pending[k]] = z[k];
             else
                 left.push_back(pending[k]);
@@ -489,6 +493,8 @@ DatumResult<TileShift> VerticalConversion::tileShift(int latitude, int longitude
 DatumResult<void> VerticalConversion::convertTile(int latitude, int longitude, std::span<std::int16_t> heights,
                                                   int side, std::span<const std::int16_t> voidValues) const
 {
+    if (side < 2 || heights.size() != static_cast<std::size_t>(side) * side)
+        return std::unexpected(DatumError{DatumErrorKind::BadTile, text::BadSamples(heights.size(), side), {}});
     if (m_state->identity)
         return {};
     auto shift = tileShift(latitude, longitude);

@@ -57,7 +57,8 @@ VerticalDatum TileDatum();
 struct TileShift {
     static constexpr int kShiftSteps = 120;
     static constexpr int kNodes = kShiftSteps + 1;
-    int latitude = 0; // south-western corner
+    static constexpr double kLargestShift = 10000.0; // metres; beyond it no datum's, and a failed node
+    int latitude = 0;                                // south-western corner
     int longitude = 0;
     std::vector<double> shift; // kNodes * kNodes, empty for an identity
 };
@@ -68,8 +69,8 @@ double ShiftAtSample(const TileShift& shift, int row, int column, int side);
 // Adds the shift to a tile's heights (side*side, row 0 the northern edge, host order), bilinear between
 // the nodes, rounded half away from zero and clamped to 16 bits. Samples holding one of `voidValues`
 // stay as they are; a converted height that lands on one is moved up by a metre (down at the top of
-// the range). An empty shift, or one with a node that is not a number or beyond 10 km, leaves the
-// heights alone.
+// the range). An empty shift, one with a node that is not a number or beyond kLargestShift, or a side
+// that does not fit the heights leaves them alone.
 void ApplyShift(const TileShift& shift, std::span<std::int16_t> heights, int side,
                 std::span<const std::int16_t> voidValues);
 
@@ -97,7 +98,8 @@ public:
     DatumResult<std::vector<double>> shiftAt(std::span<const double> latitudes,
                                              std::span<const double> longitudes) const;
 
-    // tileShift and ApplyShift in one; nothing computed for an identity.
+    // tileShift and ApplyShift in one; nothing computed for an identity. BadTile where `heights` does
+    // not hold side*side samples (side >= 2).
     DatumResult<void> convertTile(int latitude, int longitude, std::span<std::int16_t> heights, int side,
                                   std::span<const std::int16_t> voidValues) const;
 

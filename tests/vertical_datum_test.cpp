@@ -201,6 +201,18 @@ TEST_F(DatumConversion, TheSameHeightsComputeNothing)
     }
 }
 
+TEST_F(DatumConversion, SamplesThatAreNoTileAreRefused)
+{
+    const auto conversion = Conversion("ellipsoid");
+    std::vector<std::int16_t> heights(5, 100);
+    for (const int side : {3, 2, 1, -3}) {
+        const auto converted = conversion.convertTile(49, 8, heights, side, std::vector<std::int16_t>{-32768});
+        ASSERT_FALSE(converted) << side;
+        EXPECT_EQ(converted.error().kind, DatumErrorKind::BadTile);
+    }
+    EXPECT_EQ(heights, std::vector<std::int16_t>(5, 100));
+}
+
 class DatumWithoutGrid : public testing::Test {
 protected:
     static void SetUpTestSuite() { UsePrivateProjFolder("hgt-datum-nogrids", false); }

@@ -23,11 +23,8 @@ constexpr std::size_t Slot(int height)
 // As many void values as the vector loop compares; a longer list takes the table alone.
 constexpr std::size_t kFewVoids = 4;
 
-// Shifts beyond this are no datum's (and keep a height plus a shift well inside an int).
-constexpr double kLargestShift = 10000.0;
-
 // Rounded half away from zero and clamped to 16 bits, without a branch the vector loop would stop at;
-// `metres` is a height plus a shift, so no more than kLargestShift outside the 16 bits.
+// `metres` is a height plus a shift, so no more than TileShift::kLargestShift outside the 16 bits.
 int Rounded(double metres)
 {
     return std::min(std::max(static_cast<int>(metres + std::copysign(0.5, metres)), -32768), 32767);
@@ -149,7 +146,7 @@ void ApplyShift(const TileShift& shift, std::span<std::int16_t> heights, int sid
     if (shift.shift.size() != static_cast<std::size_t>(nodes) * nodes || side < 2
         || heights.size() < static_cast<std::size_t>(side) * side)
         return;
-    if (!std::ranges::all_of(shift.shift, [](double value) { return std::abs(value) <= kLargestShift; }))
+    if (!std::ranges::all_of(shift.shift, [](double value) { return std::abs(value) <= TileShift::kLargestShift; }))
         return;
     VoidTable isVoid{};
     for (const std::int16_t value : voidValues)
