@@ -868,7 +868,7 @@ private:
     void findRegions(Pacer& pacer);
     void solveRegions(const BandedTile& banded, Worker& worker, Pacer& pacer);
     void fillRegion(const BandedTile& banded, const Region& region, Worker& worker, Pacer& pacer);
-    void appendSpans(int top, int bottom, int left, int right, Pacer& pacer);
+    void appendSpans(const RowBits& pending, int top, int bottom, int left, int right, Pacer& pacer);
 
     std::vector<std::int16_t>& m_values;
     const int m_side;
@@ -878,10 +878,9 @@ private:
     const float m_tension;
 
     int m_band = 0;
-    RowBits m_void;            // extended coordinates
+    RowBits m_void;            // extended coordinates; once the regions are found, the voids in none of them
     RowBits m_known;           // extended coordinates
     RowBits m_reach;           // within maxDistance of a known sample
-    RowBits m_region;          // the samples of the region being found
     std::vector<Span> m_spans; // of all regions, region by region
     std::vector<Region> m_regions;
     std::vector<std::pair<std::size_t, std::size_t>> m_batches; // of m_regions, [first, second)
@@ -950,17 +949,18 @@ void Interpolation::takeSeamValues(const BandedTile& banded)
     }
 }
 
-// Appends the samples of m_region in rows [top, bottom] and columns [left, right] to m_spans as
-// runs along the rows, and clears them from it.
-void Interpolation::appendSpans(int top, int bottom, int left, int right, Pacer& pacer)
+// Appends the voids that m_void holds and `pending` no longer does, in rows [top, bottom] and
+// columns [left, right], to m_spans as runs along the rows, and clears them from m_void.
+void Interpolation::appendSpans(const RowBits& pending, int top, int bottom, int left, int right, Pacer& pacer)
 {
     const std::int64_t firstWord = left / 64, lastWord = right / 64;
     for (int row = top; row <= bottom; ++row) {
-        std::uint64_t* bits = m_region.row(row);
+        std::uint64_t* voids = m_void.row(row);
+        const std::uint64_t* untaken = pending.row(row);
         int runStart = -1; // the first column of the run being read, or none
         for (std::int64_t w = firstWord; w <= lastWord; ++w) {
-            const std::uint64_t word = bits[w];
-            bits[w] = 0;
+            const std::uint64_t word = voids[w] & ~untaken[w];
+            voids[w] &= untaken[w];
             for (int from = 0; from < 64;) {
                 const std::uint64_t ahead = ~std::uint64_t{0} << from;
                 // In a run, the next clear bit ends it; outside one, the next set bit starts one.
@@ -991,14 +991,12 @@ void Interpolation::findRegions(Pacer& pacer)
 {
     std::vector<Region> large;
     RowBits pending = m_void;
-    m_region = RowBits(m_void.side());
     int top = 0, bottom = -1, left = 0, right = -1;
     const auto noRegion = [&] { top = m_void.side(), bottom = -1, left = m_void.side(), right = -1; };
     noRegion();
     TakeVoidRegions(
         pending, {m_band, m_band + m_side, m_band, m_band + m_side},
         [&](std::int64_t r, std::int64_t c) {
-            m_region.set(r, c);
             const int row = static_cast<int>(r), column = static_cast<int>(c);
             top = std::min(top, row), bottom = std::max(bottom, row);
             left = std::min(left, column), right = std::max(right, column);
@@ -1006,7 +1004,7 @@ void Interpolation::findRegions(Pacer& pacer)
         },
         [&] {
             Region region{m_spans.size(), 0, 0};
-            appendSpans(top, bottom, left, right, pacer);
+            appendSpans(pending, top, bottom, left, right, pacer);
             region.count = m_spans.size() - region.first;
             for (std::size_t s = region.first; s < m_spans.size(); ++s)
                 region.samples += m_spans[s].last - m_spans[s].first + 1;

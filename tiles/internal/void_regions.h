@@ -5,8 +5,10 @@
 #include "tiles/internal/bit_grid.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <vector>
 
 namespace hgt {
 
@@ -18,8 +20,9 @@ struct SeedArea {
 // Takes the 8-connected regions of the set bits of `pending` out of it, one after the other, in
 // the grid's order of their first samples (those inside `seeds`; a region reaches outside them
 // freely). A region is handed over sample by sample, sample(r, c), in the order a breadth-first
-// fill from its first sample meets them, and then closed by regionDone(). The fill keeps only its
-// front, so that a region of half a tile takes little memory.
+// fill from its first sample meets them (looking around each sample row by row, column by
+// column), and then closed by regionDone(). The fill keeps little more than its front, so that a
+// region of half a tile takes little memory.
 template <typename Sample, typename RegionDone>
 void TakeVoidRegions(RowBits& pending, const SeedArea& seeds, Sample sample, RegionDone regionDone)
 {
@@ -27,21 +30,35 @@ void TakeVoidRegions(RowBits& pending, const SeedArea& seeds, Sample sample, Reg
     struct Point {
         std::int64_t r, c;
     };
-    std::deque<Point> front;
+    // The front of the fill: front[head, end) waits to be looked around; the part before it is
+    // dropped once it is the larger part.
+    std::vector<Point> front;
+    std::size_t head = 0;
     const auto take = [&](std::int64_t r, std::int64_t c) {
         pending.clear(r, c);
         front.push_back({r, c});
         sample(r, c);
     };
+    // The pending bits of columns c - 1 to c + 1 of a row, lowest first, for the look around.
+    const auto three = [&](std::int64_t r, std::int64_t c) -> unsigned {
+        if (c % 64 != 0 && c % 64 != 63)
+            return static_cast<unsigned>((pending.row(r)[c / 64] >> (c % 64 - 1)) & 7u);
+        const unsigned before = c > 0 && pending.get(r, c - 1), after = c + 1 < columns && pending.get(r, c + 1);
+        return before | static_cast<unsigned>(pending.get(r, c)) << 1 | after << 2;
+    };
     const auto fill = [&](std::int64_t r0, std::int64_t c0) {
+        front.clear();
+        head = 0;
         take(r0, c0);
-        while (!front.empty()) {
-            const Point p = front.front();
-            front.pop_front();
+        while (head < front.size()) {
+            const Point p = front[head++];
             for (std::int64_t r = std::max<std::int64_t>(0, p.r - 1); r <= std::min(rows - 1, p.r + 1); ++r)
-                for (std::int64_t c = std::max<std::int64_t>(0, p.c - 1); c <= std::min(columns - 1, p.c + 1); ++c)
-                    if (pending.get(r, c))
-                        take(r, c);
+                for (unsigned bits = three(r, p.c); bits != 0; bits &= bits - 1)
+                    take(r, p.c - 1 + std::countr_zero(bits));
+            if (head > 4096 && 2 * head > front.size()) {
+                front.erase(front.begin(), front.begin() + static_cast<std::ptrdiff_t>(head));
+                head = 0;
+            }
         }
         regionDone();
     };
