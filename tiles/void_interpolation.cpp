@@ -878,7 +878,7 @@ private:
     const float m_tension;
 
     int m_band = 0;
-    RowBits m_void;            // extended coordinates; once the regions are found, the voids in none of them
+    RowBits m_void;            // extended coordinates; once the regions are found, the voids of none of them
     RowBits m_known;           // extended coordinates
     RowBits m_reach;           // within maxDistance of a known sample
     std::vector<Span> m_spans; // of all regions, region by region

@@ -9,8 +9,8 @@
 namespace hgt {
 
 // One bit per sample of a grid, each row starting at a word of its own, so that a row can be
-// shifted and combined with its neighbours a word at a time. Tiles are square (`side`); a box
-// around a void region is not.
+// shifted and combined with its neighbours a word at a time; the bits past a row's last column
+// stay clear. Tiles are square (`side`); a box around a void region is not.
 class RowBits {
 public:
     explicit RowBits(std::int64_t side = 0) : RowBits(side, side) {}
