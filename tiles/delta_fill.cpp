@@ -1,100 +1,26 @@
 #include "tiles/internal/delta_fill.h"
 
-#include "platform/german_number.h"
+#include "tiles/internal/filled_height.h"
+#include "tiles/internal/hand_over.h"
+#include "tiles/internal/helper_thread.h"
+#include "tiles/internal/offset_membrane.h"
+#include "tiles/internal/rim_offsets.h"
+#include "tiles/internal/row_halves.h"
 #include "tiles/internal/samples.h"
+#include "tiles/internal/void_regions.h"
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
-#include <cstdio>
-#include <condition_variable>
-#include <cstring>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace hgt {
 
 namespace {
 
-// Far from the rim the bridged offset relaxes to the region's median over about this many samples
-// (the screening length of the membrane), so a large void takes the typical offset instead of the
-// rim's local ups and downs.
-constexpr float kScreeningSamples = 8.0f;
-constexpr float kOverRelaxation = 1.8f;
-constexpr float kConverged = 0.05f; // metres
-constexpr int kMaxSweeps = 400;
-
 constexpr std::uint8_t kValid = 0;
 constexpr std::uint8_t kUnfilled = 0xFF; // a void that no source has a value for
 // Other values: 1 + the index of the source that fills the void.
-
-// The tiles are read this many rows at a time.
-constexpr std::int64_t kChunkRows = 32;
-
-// Calls f(c) for each set bit of a row, in order.
-template <typename F>
-void forEachBit(const std::uint64_t* row, std::int64_t words, F f)
-{
-    for (std::int64_t w = 0; w < words; ++w)
-        for (std::uint64_t word = row[w]; word != 0; word &= word - 1)
-            f(w * 64 + std::countr_zero(word));
-}
-
-// 64 flag bytes (0 or 1) as the bits of a word, the first byte the lowest bit.
-std::uint64_t PackFlags(const std::uint8_t* flags)
-{
-    std::uint64_t word = 0;
-    for (int byte = 0; byte < 8; ++byte) {
-        std::uint64_t eight;
-        std::memcpy(&eight, flags + 8 * byte, 8);
-        // The product adds flag i into bit 56 + i, and nothing else into the top byte.
-        if constexpr (std::endian::native == std::endian::little)
-            word |= ((eight * 0x0102040810204080ull) >> 56) << (8 * byte);
-        else
-            for (int b = 0; b < 8; ++b)
-                word |= std::uint64_t{flags[8 * byte + b]} << (8 * byte + b);
-    }
-    return word;
-}
-
-// Reads rows [begin, end) of a tile of `side` samples a side into `raw`, kChunkRows at a time, and
-// hands each chunk to chunk(first row, rows).
-template <typename F>
-Result<> ForRowChunks(const TileInput& input, std::int64_t side, std::int64_t begin, std::int64_t end,
-                      std::vector<std::uint8_t>& raw, F chunk)
-{
-    raw.resize(static_cast<std::size_t>(kChunkRows * side * 2));
-    for (std::int64_t r0 = begin; r0 < end; r0 += kChunkRows) {
-        const std::int64_t rows = std::min(kChunkRows, end - r0);
-        if (Result<> read = input.readAt(r0 * side * 2, raw.data(), static_cast<std::size_t>(rows * side * 2)); !read)
-            return read;
-        chunk(r0, rows);
-    }
-    return {};
-}
-
-// Runs work(first row, end row) over the rows of a tile, the first half on a helper thread where
-// `helper` says so, the second on this one. The first failure in row order is returned.
-Result<> InHalves(bool helper, std::int64_t rows, const std::function<Result<>(std::int64_t, std::int64_t)>& work)
-{
-    const std::int64_t middle = helper ? rows / 2 : 0;
-    Result<> first;
-    std::thread thread;
-    if (middle > 0) {
-        try {
-            thread = std::thread([&] { first = work(0, middle); });
-        } catch (const std::system_error&) {
-            return work(0, rows);
-        }
-    }
-    Result<> second = work(middle, rows);
-    if (thread.joinable())
-        thread.join();
-    return first ? second : first;
-}
 
 // One source's values at the samples near voids, by rank.
 struct SourceNear {
@@ -107,34 +33,12 @@ struct Sample {
     std::int32_t r, c;
 };
 
-// One void of the membrane problem: its neighbours that take part (the others stand for a dummy
-// of value 0) and 1 / (neighbours taking part + screening).
-struct Cell {
-    std::int32_t self;
-    std::int32_t next[4];
-    float weight;
-};
-
 // A void region (8-connected voids), its bounding box, and the offsets measured on its rim in the
 // order they were met (the sample's rank and the offset).
 struct Region {
     std::vector<Sample> samples;
     std::int64_t r0 = 0, r1 = -1, c0 = 0, c1 = -1;
-    std::vector<std::pair<std::uint32_t, float>> rim;
-};
-
-// What a sample of a region's box is to the membrane problem of one source.
-enum class Role : std::uint8_t {
-    Outside, // takes no part
-    Fixed,   // on the rim, with a measured offset
-    Unknown, // this source's void, to be solved
-};
-
-// How far the first guess has got with a sample.
-enum class Guess : std::uint8_t {
-    Open,   // no value yet
-    Known,  // a fixed offset or a guessed one
-    Queued, // waits for its guess
+    RimOffsets rim;
 };
 
 // The box around a region widened by the rim (clipped to the tile), the samples numbered along its
@@ -148,27 +52,12 @@ struct Box {
 
 // One thread's work on a region, kept from region to region.
 struct Scratch {
-    std::vector<std::uint32_t> ranks;     // the rank of each sample of the region
-    std::vector<std::uint8_t> nearRegion; // by box index: within kRimWidth of the region
-    std::vector<std::uint8_t> line;
-    std::vector<Role> role; // by box index
-    // By box index, and one more for the dummy neighbour: the offset less the rim's median, the
-    // membrane's unknown.
-    std::vector<float> membrane;
-    std::vector<float> rimOffsets; // in the order met
-    std::vector<Cell> cells[2];
+    std::vector<std::uint32_t> ranks; // the rank of each sample of the region
+    RowBits nearRegion;               // on the box: within kRimWidth of the region
+    std::vector<float> rimOffsets;    // in the order met
+    Membrane membrane;
     std::vector<std::uint32_t> cellRanks[2]; // the rank of each cell's sample
-    std::vector<std::int32_t> cellAt;
-    std::vector<Guess> guess;
-    std::vector<const Cell*> queue;
 };
-
-double quantile(std::vector<float>& values, double q)
-{
-    const auto k = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
-    return values[k];
-}
 
 // The fill keeps values only for the samples near voids (about a tenth of a tile with 9 % voids):
 // allocating and filling whole-tile arrays cost more than all the rest of the work.
@@ -194,10 +83,7 @@ private:
     void assignRoles(Region& region, std::size_t s, const Box& box, Scratch& work) const;
     void keepFiller(std::size_t s, const Scratch& work);
     void buildCells(const Region& region, std::size_t s, const Box& box, float median, Scratch& work) const;
-    static void firstGuess(const Box& box, Scratch& work);
-    static void relax(Scratch& work);
     void writeBack(std::size_t s, float median, const Scratch& work);
-    std::int16_t finalValue(float value) const;
 
     const TileInput& m_primary;
     const std::vector<GridSource*>& m_sourceInputs;
@@ -347,15 +233,6 @@ void DeltaRun::chooseFillers()
     }
 }
 
-std::int16_t DeltaRun::finalValue(float value) const
-{
-    auto result = static_cast<std::int16_t>(std::clamp<long>(std::lround(value), -32768, 32767));
-    // A filled sample must not read as a void.
-    while (m_voids.isVoid(result))
-        result = static_cast<std::int16_t>(result + 1);
-    return result;
-}
-
 // Bridges the offset between the primary and source `s` across the voids of the region that `s`
 // fills: measured on the rim, solved as a screened membrane inside, added to the filler.
 void DeltaRun::bridgeSource(Region& region, std::size_t s, Scratch& work)
@@ -372,45 +249,21 @@ void DeltaRun::bridgeSource(Region& region, std::size_t s, Scratch& work)
         keepFiller(s, work);
         return;
     }
-    const auto median = static_cast<float>(quantile(work.rimOffsets, 0.5));
+    const auto median = static_cast<float>(Quantile(work.rimOffsets, 0.5));
     buildCells(region, s, box, median, work);
-    firstGuess(box, work);
-    relax(work);
+    GuessMembrane(box.size(), work.membrane);
+    RelaxMembrane(work.membrane);
     writeBack(s, median, work);
 }
 
-// Marks the samples within kRimWidth of the region (the region itself, not its neighbours) by
-// widening the region's mask along the rows, then along the columns.
+// Marks the samples within kRimWidth of the region (the region itself, not its neighbours).
 void DeltaRun::markRim(const Region& region, const Box& box, Scratch& work)
 {
-    const std::int64_t width = box.width, height = box.height;
-    std::vector<std::uint8_t>& near = work.nearRegion;
-    near.assign(box.size(), 0);
+    RowBits& near = work.nearRegion;
+    near.reset(box.height, box.width);
     for (const Sample& p : region.samples)
-        near[box.index(p)] = 1;
-    work.line.resize(static_cast<std::size_t>(std::max(width, height)));
-    std::uint8_t* const line = work.line.data();
-    for (int pass = 0; pass < 2; ++pass) {
-        const std::int64_t lines = pass == 0 ? height : width, length = pass == 0 ? width : height;
-        const std::int64_t step = pass == 0 ? 1 : width, stride = pass == 0 ? width : 1;
-        for (std::int64_t i = 0; i < lines; ++i) {
-            std::uint8_t* start = near.data() + i * stride;
-            for (std::int64_t j = 0; j < length; ++j)
-                line[j] = start[j * step];
-            std::int64_t last = -kRimWidth - 1; // the latest marked sample seen, or far away
-            for (std::int64_t j = 0; j < length; ++j) {
-                if (line[j])
-                    last = j;
-                start[j * step] = j - last <= kRimWidth;
-            }
-            last = length + kRimWidth;
-            for (std::int64_t j = length - 1; j >= 0; --j) {
-                if (line[j])
-                    last = j;
-                start[j * step] = start[j * step] | (last - j <= kRimWidth);
-            }
-        }
-    }
+        near.set(p.r - box.top, p.c - box.left);
+    DilateSquare(near, kRimWidth);
 }
 
 // Fixed: the valid samples near the region that the source has a value for, with the offset
@@ -420,10 +273,10 @@ void DeltaRun::assignRoles(Region& region, std::size_t s, const Box& box, Scratc
 {
     const std::int64_t top = box.top, left = box.left, width = box.width, height = box.height;
     const SourceNear& source = m_sources[s];
-    const std::vector<std::uint8_t>& near = work.nearRegion;
-    std::vector<Role>& role = work.role;
-    role.assign(box.size(), Role::Outside);
-    std::vector<float>& membrane = work.membrane;
+    const RowBits& near = work.nearRegion;
+    std::vector<MembraneRole>& role = work.membrane.role;
+    role.assign(box.size(), MembraneRole::Outside);
+    std::vector<float>& membrane = work.membrane.values;
     membrane.assign(box.size(), 0.0f);
     std::vector<float>& offsets = work.rimOffsets;
     offsets.clear();
@@ -435,10 +288,10 @@ void DeltaRun::assignRoles(Region& region, std::size_t s, const Box& box, Scratc
             if (!m_out.near.contains(top + y, left + x))
                 continue;
             const std::size_t k = next++;
-            if (!near[at] || m_filler[k] != kValid || !source.hasValue[k])
+            if (!near.get(y, x) || m_filler[k] != kValid || !source.hasValue[k])
                 continue;
             const float offset = static_cast<float>(m_out.values[k]) - static_cast<float>(source.values[k]);
-            role[at] = Role::Fixed;
+            role[at] = MembraneRole::Fixed;
             membrane[at] = offset;
             offsets.push_back(offset);
             region.rim.emplace_back(static_cast<std::uint32_t>(k), offset);
@@ -447,7 +300,7 @@ void DeltaRun::assignRoles(Region& region, std::size_t s, const Box& box, Scratc
     const auto mine = static_cast<std::uint8_t>(1 + s);
     for (std::size_t i = 0; i < region.samples.size(); ++i)
         if (m_filler[work.ranks[i]] == mine)
-            role[box.index(region.samples[i])] = Role::Unknown;
+            role[box.index(region.samples[i])] = MembraneRole::Unknown;
 }
 
 // Nothing to measure the offset by: the filler as it is.
@@ -468,15 +321,15 @@ void DeltaRun::buildCells(const Region& region, std::size_t s, const Box& box, f
     const std::int64_t top = box.top, left = box.left, width = box.width, height = box.height;
     const std::size_t boxSize = box.size();
     const auto dummy = static_cast<std::int32_t>(boxSize);
-    const std::vector<Role>& role = work.role;
-    std::vector<float>& membrane = work.membrane;
+    const std::vector<MembraneRole>& role = work.membrane.role;
+    std::vector<float>& membrane = work.membrane.values;
     membrane.push_back(0.0f);
     for (std::size_t at = 0; at < boxSize; ++at)
-        if (role[at] == Role::Fixed)
+        if (role[at] == MembraneRole::Fixed)
             membrane[at] -= median;
     const float screening = 1.0f / (kScreeningSamples * kScreeningSamples);
     for (int colour = 0; colour < 2; ++colour) {
-        work.cells[colour].clear();
+        work.membrane.cells[colour].clear();
         work.cellRanks[colour].clear();
     }
     const auto mine = static_cast<std::uint8_t>(1 + s);
@@ -486,10 +339,10 @@ void DeltaRun::buildCells(const Region& region, std::size_t s, const Box& box, f
         const Sample& p = region.samples[i];
         const auto at = static_cast<std::int64_t>(box.index(p));
         const std::int64_t y = p.r - top, x = p.c - left;
-        Cell cell{static_cast<std::int32_t>(at), {dummy, dummy, dummy, dummy}, 0.0f};
+        MembraneCell cell{static_cast<std::int32_t>(at), {dummy, dummy, dummy, dummy}, 0.0f};
         int taking = 0;
         auto take = [&](bool inside, std::int64_t neighbour) {
-            if (inside && role[static_cast<std::size_t>(neighbour)] != Role::Outside)
+            if (inside && role[static_cast<std::size_t>(neighbour)] != MembraneRole::Outside)
                 cell.next[taking++] = static_cast<std::int32_t>(neighbour);
         };
         take(x > 0, at - 1);
@@ -497,86 +350,8 @@ void DeltaRun::buildCells(const Region& region, std::size_t s, const Box& box, f
         take(y > 0, at - width);
         take(y + 1 < height, at + width);
         cell.weight = 1.0f / (static_cast<float>(taking) + screening);
-        work.cells[(y + x) % 2].push_back(cell);
+        work.membrane.cells[(y + x) % 2].push_back(cell);
         work.cellRanks[(y + x) % 2].push_back(work.ranks[i]);
-    }
-}
-
-// A first guess, in order of distance from the rim: the mean of the neighbours known already,
-// fading towards zero as the membrane does. The sweeps then have little left to do.
-void DeltaRun::firstGuess(const Box& box, Scratch& work)
-{
-    const std::size_t boxSize = box.size();
-    const auto dummy = static_cast<std::int32_t>(boxSize);
-    const std::vector<Role>& role = work.role;
-    std::vector<float>& membrane = work.membrane;
-    const float fade = std::exp(-1.0f / kScreeningSamples);
-    const auto firstCount = static_cast<std::int32_t>(work.cells[0].size());
-    auto cellOf = [&](std::int32_t index) -> const Cell& {
-        return index < firstCount ? work.cells[0][static_cast<std::size_t>(index)]
-                                  : work.cells[1][static_cast<std::size_t>(index - firstCount)];
-    };
-    work.cellAt.assign(membrane.size(), -1);
-    for (std::size_t i = 0; i < work.cells[0].size(); ++i)
-        work.cellAt[static_cast<std::size_t>(work.cells[0][i].self)] = static_cast<std::int32_t>(i);
-    for (std::size_t i = 0; i < work.cells[1].size(); ++i)
-        work.cellAt[static_cast<std::size_t>(work.cells[1][i].self)] = firstCount + static_cast<std::int32_t>(i);
-    std::vector<Guess>& guess = work.guess;
-    guess.assign(membrane.size(), Guess::Open);
-    std::vector<const Cell*>& queue = work.queue;
-    queue.clear();
-    for (std::size_t at = 0; at < boxSize; ++at)
-        guess[at] = role[at] == Role::Fixed ? Guess::Known : Guess::Open;
-    for (const auto& colour : work.cells)
-        for (const Cell& cell : colour)
-            for (std::int32_t neighbour : cell.next)
-                if (guess[static_cast<std::size_t>(neighbour)] == Guess::Known && neighbour != dummy) {
-                    queue.push_back(&cell);
-                    guess[static_cast<std::size_t>(cell.self)] = Guess::Queued;
-                    break;
-                }
-    for (std::size_t i = 0; i < queue.size(); ++i) {
-        const Cell& cell = *queue[i];
-        float sum = 0.0f;
-        float known = 0.0f;
-        for (std::int32_t neighbour : cell.next) {
-            if (neighbour == dummy)
-                continue;
-            const auto at = static_cast<std::size_t>(neighbour);
-            if (guess[at] == Guess::Known) {
-                sum += membrane[at];
-                known += 1.0f;
-            } else if (guess[at] == Guess::Open && work.cellAt[at] >= 0) {
-                guess[at] = Guess::Queued;
-                queue.push_back(&cellOf(work.cellAt[at]));
-            }
-        }
-        membrane[static_cast<std::size_t>(cell.self)] = known > 0.0f ? fade * sum / known : 0.0f;
-        guess[static_cast<std::size_t>(cell.self)] = Guess::Known;
-    }
-}
-
-// Red-black over-relaxation of the cells until no value moves by kConverged any more.
-void DeltaRun::relax(Scratch& work)
-{
-    std::vector<float>& membrane = work.membrane;
-    for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
-        float change = 0.0f;
-        for (const auto& colour : work.cells) {
-            for (const Cell& cell : colour) {
-                const float target =
-                    (membrane[static_cast<std::size_t>(cell.next[0])] + membrane[static_cast<std::size_t>(cell.next[1])]
-                     + membrane[static_cast<std::size_t>(cell.next[2])]
-                     + membrane[static_cast<std::size_t>(cell.next[3])])
-                    * cell.weight;
-                float& value = membrane[static_cast<std::size_t>(cell.self)];
-                const float step = kOverRelaxation * (target - value);
-                value += step;
-                change = std::max(change, std::fabs(step));
-            }
-        }
-        if (change < kConverged)
-            break;
     }
 }
 
@@ -585,11 +360,11 @@ void DeltaRun::writeBack(std::size_t s, float median, const Scratch& work)
 {
     const SourceNear& source = m_sources[s];
     for (int colour = 0; colour < 2; ++colour) {
-        for (std::size_t i = 0; i < work.cells[colour].size(); ++i) {
-            const Cell& cell = work.cells[colour][i];
+        for (std::size_t i = 0; i < work.membrane.cells[colour].size(); ++i) {
+            const MembraneCell& cell = work.membrane.cells[colour][i];
             const std::uint32_t k = work.cellRanks[colour][i];
-            m_out.values[k] = finalValue(static_cast<float>(source.values[k]) + median
-                                         + work.membrane[static_cast<std::size_t>(cell.self)]);
+            const float offset = work.membrane.values[static_cast<std::size_t>(cell.self)];
+            m_out.values[k] = FilledHeight(static_cast<float>(source.values[k]) + median + offset, m_voids, kUpwards);
         }
     }
 }
@@ -611,48 +386,9 @@ void DeltaRun::bridgeRegion(Region& region, Scratch& work)
 
 // The regions are independent: each writes only its own voids and reads valid samples. Where a
 // second core is to be had, a helper thread bridges regions while this one still looks for more.
-// The rim offsets are counted afterwards in the regions' order, so the statistics do not depend
-// on which thread was quicker.
 void DeltaRun::bridgeRegions()
 {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::size_t next = 0;                // the first region not yet taken
-    bool allFound = false;               // the flood fill is through
-    bool helperWaits = false;            // the helper sleeps until a region comes
-    auto takeRegion = [&]() -> Region* { // with the mutex held
-        return next < m_regions.size() ? m_regions[next++].get() : nullptr;
-    };
-    auto helperLoop = [&] {
-        Scratch work;
-        std::unique_lock lock(mutex);
-        for (;;) {
-            if (Region* region = takeRegion()) {
-                lock.unlock();
-                bridgeRegion(*region, work);
-                lock.lock();
-                continue;
-            }
-            if (allFound)
-                return;
-            helperWaits = true;
-            changed.wait(lock);
-            helperWaits = false;
-        }
-    };
-    std::thread thread;
-    if (m_useHelper) {
-        try {
-            thread = std::thread(helperLoop);
-        } catch (const std::system_error&) {
-            // no thread to be had: this one does all
-        }
-    }
-
-    // Void regions, 8-connected, found by flood fill in the tile's order: a void leaves `pending`
-    // when its region takes it.
     Scratch work;
-    RowBits pending = m_out.voids;
     std::size_t sinceYield = 0;
     auto progress = [&](std::size_t samples) {
         sinceYield += samples;
@@ -661,58 +397,33 @@ void DeltaRun::bridgeRegions()
             sinceYield = 0;
         }
     };
-    for (std::int64_t row = 0; row < m_side; ++row) {
-        forEachBit(m_out.voids.row(row), m_out.voids.wordsPerRow(), [&](std::int64_t col) {
-            if (!pending.get(row, col))
-                return;
-            auto region = std::make_unique<Region>();
-            std::vector<Sample>& samples = region->samples;
-            samples.push_back({static_cast<std::int32_t>(row), static_cast<std::int32_t>(col)});
-            pending.clear(row, col);
-            std::int64_t r0 = m_side, r1 = -1, c0 = m_side, c1 = -1;
-            for (std::size_t i = 0; i < samples.size(); ++i) {
-                const std::int64_t r = samples[i].r, c = samples[i].c;
-                r0 = std::min(r0, r), r1 = std::max(r1, r), c0 = std::min(c0, c), c1 = std::max(c1, c);
-                for (std::int64_t y = std::max<std::int64_t>(0, r - 1); y <= std::min(m_side - 1, r + 1); ++y)
-                    for (std::int64_t x = std::max<std::int64_t>(0, c - 1); x <= std::min(m_side - 1, c + 1); ++x) {
-                        if (pending.get(y, x)) {
-                            pending.clear(y, x);
-                            samples.push_back({static_cast<std::int32_t>(y), static_cast<std::int32_t>(x)});
-                        }
-                    }
-            }
-            region->r0 = r0, region->r1 = r1, region->c0 = c0, region->c1 = c1;
-            const std::size_t size = samples.size();
-            if (thread.joinable()) {
-                bool wake;
-                {
-                    std::lock_guard lock(mutex);
-                    m_regions.push_back(std::move(region));
-                    wake = helperWaits;
-                }
-                if (wake)
-                    changed.notify_one();
-            } else {
-                bridgeRegion(*region, work);
-                m_regions.push_back(std::move(region));
-            }
+    HandOver<Region> handOver(m_regions, m_useHelper, [this, helperWork = Scratch()](Region& region) mutable {
+        bridgeRegion(region, helperWork);
+    });
+    const auto emptyRegion = [&] {
+        auto region = std::make_unique<Region>();
+        region->r0 = m_side, region->c0 = m_side; // for the first sample to replace
+        return region;
+    };
+    RowBits pending = m_out.voids;
+    std::unique_ptr<Region> region = emptyRegion();
+    TakeVoidRegions(
+        pending, {0, m_side, 0, m_side},
+        [&](std::int64_t r, std::int64_t c) {
+            region->samples.push_back({static_cast<std::int32_t>(r), static_cast<std::int32_t>(c)});
+            region->r0 = std::min(region->r0, r), region->r1 = std::max(region->r1, r);
+            region->c0 = std::min(region->c0, c), region->c1 = std::max(region->c1, c);
+        },
+        [&] {
+            const std::size_t size = region->samples.size();
+            handOver.add(std::move(region), [&](Region& found) { bridgeRegion(found, work); });
             progress(size);
+            region = emptyRegion();
         });
-    }
-    if (thread.joinable()) {
-        // This thread joins in once every region is found.
-        std::unique_lock lock(mutex);
-        allFound = true;
-        changed.notify_one();
-        while (Region* region = takeRegion()) {
-            lock.unlock();
-            bridgeRegion(*region, work);
-            progress(region->samples.size());
-            lock.lock();
-        }
-        lock.unlock();
-        thread.join();
-    }
+    handOver.finish([&](Region& left) {
+        bridgeRegion(left, work);
+        progress(left.samples.size());
+    });
 }
 
 Result<DeltaFilled> DeltaRun::run()
@@ -725,77 +436,20 @@ Result<DeltaFilled> DeltaRun::run()
     m_out.fillers = m_filler;
     bridgeRegions();
 
-    // Each rim sample counts once, with the offset of the first region that met it.
-    std::vector<bool> counted(m_out.near.size());
-    std::vector<float> allOffsets;
-    for (const std::unique_ptr<Region>& region : m_regions) {
-        for (const auto& [k, offset] : region->rim) {
-            if (!counted[k]) {
-                counted[k] = true;
-                allOffsets.push_back(offset);
-            }
-        }
-    }
+    RimTally rims(m_out.near.size());
+    for (const std::unique_ptr<Region>& region : m_regions)
+        rims.add(region->rim);
     m_regions.clear();
-    m_out.offsets.rimSamples = static_cast<std::int64_t>(allOffsets.size());
-    if (!allOffsets.empty()) {
-        m_out.offsets.median = quantile(allOffsets, 0.5);
-        m_out.offsets.interquartileRange = quantile(allOffsets, 0.75) - quantile(allOffsets, 0.25);
-    }
+    m_out.offsets = rims.stats();
     return std::move(m_out);
 }
 
 } // namespace
 
-NearSamples::NearSamples(RowBits bits) : m_bits(std::move(bits))
-{
-    const std::vector<std::uint64_t>& words = m_bits.words();
-    m_wordRank.resize(words.size());
-    std::size_t total = 0;
-    for (std::size_t w = 0; w < words.size(); ++w) {
-        m_wordRank[w] = static_cast<std::uint32_t>(total);
-        total += static_cast<std::size_t>(std::popcount(words[w]));
-    }
-    m_size = total;
-}
-
-std::size_t NearSamples::rank(std::int64_t r, std::int64_t c) const
-{
-    const std::uint64_t below = (std::uint64_t{1} << (c % 64)) - 1;
-    return m_wordRank[static_cast<std::size_t>(r * m_bits.wordsPerRow() + c / 64)]
-           + static_cast<std::size_t>(std::popcount(m_bits.row(r)[c / 64] & below));
-}
-
 NearSamples SamplesNearVoids(const RowBits& voids)
 {
-    const std::int64_t side = voids.side(), words = voids.wordsPerRow();
-    const std::uint64_t lastWord = side % 64 ? (std::uint64_t{1} << (side % 64)) - 1 : ~std::uint64_t{0};
-    // Along the rows: a sample is near when a void lies within kRimWidth columns of it.
-    RowBits wide(side);
-    for (std::int64_t r = 0; r < side; ++r) {
-        const std::uint64_t* in = voids.row(r);
-        std::uint64_t* out = wide.row(r);
-        for (std::int64_t w = 0; w < words; ++w) {
-            const std::uint64_t x = in[w];
-            const std::uint64_t before = w > 0 ? in[w - 1] : 0, after = w + 1 < words ? in[w + 1] : 0;
-            std::uint64_t spread = x;
-            for (int s = 1; s <= kRimWidth; ++s)
-                spread |= x << s | before >> (64 - s) | x >> s | after << (64 - s);
-            out[w] = spread;
-        }
-        out[words - 1] &= lastWord;
-    }
-    // Then along the columns: within kRimWidth rows of such a sample.
-    RowBits near(side);
-    for (std::int64_t r = 0; r < side; ++r) {
-        std::uint64_t* out = near.row(r);
-        for (std::int64_t from = std::max<std::int64_t>(0, r - kRimWidth); from <= std::min(side - 1, r + kRimWidth);
-             ++from) {
-            const std::uint64_t* in = wide.row(from);
-            for (std::int64_t w = 0; w < words; ++w)
-                out[w] |= in[w];
-        }
-    }
+    RowBits near = voids;
+    DilateSquare(near, kRimWidth);
     return NearSamples(std::move(near));
 }
 
@@ -828,18 +482,7 @@ void DeltaFilled::apply(std::int64_t first, std::uint8_t* block, std::size_t cou
 Result<DeltaFilled> DeltaFill(const TileInput& primary, const std::vector<GridSource*>& sources, const VoidSet& voids,
                               const std::function<void()>& yield, bool useHelper)
 {
-    return DeltaRun(primary, sources, voids, yield, useHelper && std::thread::hardware_concurrency() > 1).run();
-}
-
-std::string OffsetWarning(const OffsetStats& offsets, bool rasterSource)
-{
-    if (offsets.rimSamples == 0 || std::fabs(offsets.median) <= kOffsetWarningMetres)
-        return {};
-    const std::string number = GermanDecimal(offsets.median, 1, true);
-    if (rasterSource) // SRTM tiles refer to EGM96, Copernicus rasters to EGM2008
-        return "Höhenversatz der Quelle: Median " + number
-               + " m – anderes Höhenbezugssystem (z. B. EGM96 und EGM2008)?";
-    return "Höhenversatz der Quelle: Median " + number + " m – anderes Höhenbezugssystem?";
+    return DeltaRun(primary, sources, voids, yield, useHelper && SecondCoreAvailable()).run();
 }
 
 } // namespace hgt

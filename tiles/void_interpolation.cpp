@@ -1,8 +1,11 @@
 #include "tiles/internal/void_interpolation.h"
 
-#include "tiles/internal/delta_fill.h"
+#include "tiles/internal/bit_grid.h"
 #include "tiles/internal/pacer.h"
 #include "tiles/internal/region_solver.h"
+#include "tiles/internal/filled_height.h"
+#include "tiles/internal/helper_thread.h"
+#include "tiles/internal/void_regions.h"
 
 #include <algorithm>
 #include <array>
@@ -16,7 +19,6 @@
 #include <memory>
 #include <mutex>
 #include <span>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -35,13 +37,13 @@ struct Span {
     int row, first, last; // extended coordinates, columns first..last inclusive
 };
 
-// The tile with bands of its neighbours around it, in extended coordinates: row R is the tile's
-// row R - band (negative: the northern neighbour's rows above the shared line). Each of the nine
+// The tile with bands of its neighbours around it, in extended coordinates: extended row `row` is
+// the tile's row `row - band` (negative: the northern neighbour's rows above the shared line). Each of the nine
 // patches keeps its tile's shared lines as well, so that a void on a seam can take the value its
 // neighbour holds for the same sample.
-class Mosaic {
+class BandedTile {
 public:
-    Mosaic(std::vector<std::int16_t>& tile, int side, int band) : m_tile(tile), m_side(side), m_band(band) {}
+    BandedTile(std::vector<std::int16_t>& tile, int side, int band) : m_tile(tile), m_side(side), m_band(band) {}
 
     int side() const { return m_side; }
     int band() const { return m_band; }
@@ -74,24 +76,25 @@ public:
         return (pr == 1 && pc == 1) || m_patches[static_cast<std::size_t>(3 * pr + pc)].present;
     }
 
-    // The sample at (R, C), looked up in the first of the tiles sharing it that has a valid value:
+    // The sample at extended (row, column), looked up in the first of the tiles sharing it that has
+    // a valid value:
     // the tile whose interior holds it first, then the others along the seam. Both tiles of a seam
     // thereby see one value for it.
-    std::optional<std::int16_t> valueAt(int R, int C, const VoidSet& voids) const
+    std::optional<std::int16_t> valueAt(int row, int column, const VoidSet& voids) const
     {
-        const int pr = part(R), pc = part(C);
+        const int pr = part(row), pc = part(column);
         std::optional<std::int16_t> value;
         if (present(pr, pc)) {
-            value = local(pr, pc, R, C);
+            value = local(pr, pc, row, column);
             if (!voids.isVoid(*value))
                 return value;
         }
-        const int other[2] = {sharer(R), sharer(C)};
+        const int other[2] = {sharer(row), sharer(column)};
         for (int alt = 1; alt < 4; ++alt) {
             const int qr = alt & 1 ? other[0] : pr, qc = alt & 2 ? other[1] : pc;
             if ((alt & 1 && qr < 0) || (alt & 2 && qc < 0) || !present(qr, qc))
                 continue;
-            const std::int16_t v = local(qr, qc, R, C);
+            const std::int16_t v = local(qr, qc, row, column);
             if (!voids.isVoid(v))
                 return v;
             value = value.value_or(v);
@@ -123,9 +126,9 @@ private:
         return -1;
     }
 
-    std::int16_t local(int pr, int pc, int R, int C) const
+    std::int16_t local(int pr, int pc, int row, int column) const
     {
-        const int r = inPatch(pr, R), c = inPatch(pc, C);
+        const int r = inPatch(pr, row), c = inPatch(pc, column);
         if (pr == 1 && pc == 1)
             return m_tile[static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side) + static_cast<std::size_t>(c)];
         const Patch& patch = m_patches[static_cast<std::size_t>(3 * pr + pc)];
@@ -138,56 +141,6 @@ private:
     const int m_band;
     std::array<Patch, 9> m_patches;
 };
-
-// Sets in `out` every bit within `s` columns of a bit of `in` (one row of `words` words).
-void SpreadRow(const std::uint64_t* in, std::uint64_t* out, std::int64_t words, int s)
-{
-    const std::int64_t ws = s / 64;
-    const int bs = s % 64;
-    for (std::int64_t w = 0; w < words; ++w) {
-        std::uint64_t v = in[w];
-        const auto get = [&](std::int64_t i) { return i >= 0 && i < words ? in[i] : std::uint64_t{0}; };
-        if (bs == 0) {
-            v |= get(w - ws) | get(w + ws);
-        } else {
-            v |= get(w - ws) << bs | get(w - ws - 1) >> (64 - bs);
-            v |= get(w + ws) >> bs | get(w + ws + 1) << (64 - bs);
-        }
-        out[w] = v;
-    }
-}
-
-// The samples within `distance` chessboard steps of a set bit, by doubling the reach each round.
-RowBits Dilate(RowBits bits, int distance, Pacer& pacer)
-{
-    const std::int64_t side = bits.side(), words = bits.wordsPerRow();
-    const std::uint64_t lastWord = side % 64 ? (std::uint64_t{1} << (side % 64)) - 1 : ~std::uint64_t{0};
-    std::vector<std::uint64_t> row(static_cast<std::size_t>(words));
-    RowBits across(side);
-    for (int reach = 0; reach < distance;) {
-        const int s = std::min(reach + 1, distance - reach);
-        for (std::int64_t r = 0; r < side; ++r) {
-            SpreadRow(bits.row(r), row.data(), words, s);
-            row[static_cast<std::size_t>(words - 1)] &= lastWord;
-            std::copy(row.begin(), row.end(), bits.row(r));
-            pacer.step(side);
-        }
-        std::copy(bits.row(0), bits.row(0) + side * words, across.row(0));
-        for (std::int64_t r = 0; r < side; ++r) {
-            std::uint64_t* out = bits.row(r);
-            for (const std::int64_t from : {r - s, r + s}) {
-                if (from < 0 || from >= side)
-                    continue;
-                const std::uint64_t* in = across.row(from);
-                for (std::int64_t w = 0; w < words; ++w)
-                    out[w] |= in[w];
-            }
-            pacer.step(side / 8);
-        }
-        reach += s;
-    }
-    return bits;
-}
 
 // A void region: its runs, m_spans[first, first + count), and how many unknowns it poses.
 struct Region {
@@ -213,13 +166,12 @@ private:
     };
 
     bool voidNearEdge() const;
-    void markSamples(Mosaic& mosaic, Pacer& pacer);
-    void takeSeamValues(const Mosaic& mosaic);
+    void markSamples(BandedTile& banded, Pacer& pacer);
+    void takeSeamValues(const BandedTile& banded);
     void findRegions(Pacer& pacer);
-    void solveRegions(const Mosaic& mosaic, Worker& worker, Pacer& pacer);
-    void fillRegion(const Mosaic& mosaic, const Region& region, Worker& worker, Pacer& pacer);
-    void collectRegion(int R, int C, Pacer& pacer);
-    std::int16_t finalValue(double value, double mean) const;
+    void solveRegions(const BandedTile& banded, Worker& worker, Pacer& pacer);
+    void fillRegion(const BandedTile& banded, const Region& region, Worker& worker, Pacer& pacer);
+    void appendSpans(const RowBits& pending, int top, int bottom, int left, int right, Pacer& pacer);
 
     std::vector<std::int16_t>& m_values;
     const int m_side;
@@ -229,11 +181,9 @@ private:
     const float m_tension;
 
     int m_band = 0;
-    RowBits m_void;  // extended coordinates
-    RowBits m_known; // extended coordinates
-    RowBits m_reach; // within maxDistance of a known sample
-    RowBits m_seen;
-    std::vector<Span> m_stack;
+    RowBits m_void;            // extended coordinates; once the regions are found, the voids of none of them
+    RowBits m_known;           // extended coordinates
+    RowBits m_reach;           // within maxDistance of a known sample
     std::vector<Span> m_spans; // of all regions, region by region
     std::vector<Region> m_regions;
     std::vector<std::pair<std::size_t, std::size_t>> m_batches; // of m_regions, [first, second)
@@ -255,40 +205,40 @@ bool Interpolation::voidNearEdge() const
     return false;
 }
 
-void Interpolation::markSamples(Mosaic& mosaic, Pacer& pacer)
+void Interpolation::markSamples(BandedTile& banded, Pacer& pacer)
 {
-    const int extent = mosaic.extent();
+    const int extent = banded.extent();
     m_void = RowBits(extent);
     m_known = RowBits(extent);
-    for (int R = 0; R < extent; ++R) {
-        const bool tileRow = R > m_band && R < m_band + m_side - 1;
-        for (int C = 0; C < extent; ++C) {
+    for (int row = 0; row < extent; ++row) {
+        const bool tileRow = row > m_band && row < m_band + m_side - 1;
+        for (int column = 0; column < extent; ++column) {
             std::optional<std::int16_t> value;
-            if (tileRow && C > m_band && C < m_band + m_side - 1)
-                value = m_values[static_cast<std::size_t>(R - m_band) * static_cast<std::size_t>(m_side)
-                                 + static_cast<std::size_t>(C - m_band)];
+            if (tileRow && column > m_band && column < m_band + m_side - 1)
+                value = m_values[static_cast<std::size_t>(row - m_band) * static_cast<std::size_t>(m_side)
+                                 + static_cast<std::size_t>(column - m_band)];
             else
-                value = mosaic.valueAt(R, C, m_voids);
+                value = banded.valueAt(row, column, m_voids);
             if (!value)
                 continue;
             if (m_voids.isVoid(*value))
-                m_void.set(R, C);
+                m_void.set(row, column);
             else
-                m_known.set(R, C);
+                m_known.set(row, column);
         }
         pacer.step(extent);
     }
 }
 
 // A void on the tile's edge that a neighbour holds a valid value for takes that value.
-void Interpolation::takeSeamValues(const Mosaic& mosaic)
+void Interpolation::takeSeamValues(const BandedTile& banded)
 {
     const auto take = [&](int r, int c) {
         const std::size_t k =
             static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side) + static_cast<std::size_t>(c);
         if (!m_voids.isVoid(m_values[k]) || !m_known.get(r + m_band, c + m_band))
             return;
-        m_values[k] = *mosaic.valueAt(r + m_band, c + m_band, m_voids);
+        m_values[k] = *banded.valueAt(r + m_band, c + m_band, m_voids);
         m_void.clear(r + m_band, c + m_band);
         ++m_result.interpolated;
         if (m_marks)
@@ -302,39 +252,38 @@ void Interpolation::takeSeamValues(const Mosaic& mosaic)
     }
 }
 
-// The 8-connected voids around (R, C) as runs along rows, appended to m_spans, by a scan-line
-// flood fill, so that even a region covering half a tile takes little memory.
-void Interpolation::collectRegion(int R, int C, Pacer& pacer)
+// Appends the voids that m_void holds and `pending` no longer does, in rows [top, bottom] and
+// columns [left, right], to m_spans as runs along the rows, and clears them from m_void.
+void Interpolation::appendSpans(const RowBits& pending, int top, int bottom, int left, int right, Pacer& pacer)
 {
-    const int extent = static_cast<int>(m_void.side());
-    const auto open = [&](int r, int c) { return m_void.get(r, c) && !m_seen.get(r, c); };
-    m_stack.clear();
-    m_stack.push_back({R, C, C});
-    while (!m_stack.empty()) {
-        const Span seed = m_stack.back();
-        m_stack.pop_back();
-        if (!open(seed.row, seed.first))
-            continue;
-        int first = seed.first, last = seed.first;
-        while (first > 0 && open(seed.row, first - 1))
-            --first;
-        while (last + 1 < extent && open(seed.row, last + 1))
-            ++last;
-        for (int c = first; c <= last; ++c)
-            m_seen.set(seed.row, c);
-        m_spans.push_back({seed.row, first, last});
-        for (const int r : {seed.row - 1, seed.row + 1}) {
-            if (r < 0 || r >= extent)
-                continue;
-            for (int c = std::max(first - 1, 0); c <= std::min(last + 1, extent - 1); ++c) {
-                if (!open(r, c))
-                    continue;
-                m_stack.push_back({r, c, c});
-                while (c + 1 <= std::min(last + 1, extent - 1) && open(r, c + 1))
-                    ++c;
+    const std::int64_t firstWord = left / 64, lastWord = right / 64;
+    for (int row = top; row <= bottom; ++row) {
+        std::uint64_t* voids = m_void.row(row);
+        const std::uint64_t* untaken = pending.row(row);
+        int runStart = -1; // the first column of the run being read, or none
+        for (std::int64_t w = firstWord; w <= lastWord; ++w) {
+            const std::uint64_t word = voids[w] & ~untaken[w];
+            voids[w] &= untaken[w];
+            for (int from = 0; from < 64;) {
+                const std::uint64_t ahead = ~std::uint64_t{0} << from;
+                // In a run, the next clear bit ends it; outside one, the next set bit starts one.
+                const std::uint64_t next = (runStart < 0 ? word : ~word) & ahead;
+                if (next == 0)
+                    break;
+                const int bit = std::countr_zero(next);
+                const int column = static_cast<int>(w * 64) + bit;
+                if (runStart < 0) {
+                    runStart = column;
+                } else {
+                    m_spans.push_back({row, runStart, column - 1});
+                    runStart = -1;
+                }
+                from = bit;
             }
         }
-        pacer.step(4 * (last - first + 3));
+        if (runStart >= 0)
+            m_spans.push_back({row, runStart, static_cast<int>(lastWord * 64 + 63)});
+        pacer.step(lastWord - firstWord + 1);
     }
 }
 
@@ -344,25 +293,28 @@ void Interpolation::collectRegion(int R, int C, Pacer& pacer)
 void Interpolation::findRegions(Pacer& pacer)
 {
     std::vector<Region> large;
-    for (int r = 0; r < m_side; ++r) {
-        const int R = r + m_band;
-        const std::uint64_t* row = m_void.row(R);
-        for (std::int64_t w = m_band / 64; w * 64 < m_band + m_side; ++w) {
-            for (std::uint64_t word = row[w]; word != 0; word &= word - 1) {
-                const int C = static_cast<int>(w * 64 + std::countr_zero(word));
-                if (C < m_band || C >= m_band + m_side || m_seen.get(R, C))
-                    continue;
-                Region region{m_spans.size(), 0, 0};
-                collectRegion(R, C, pacer);
-                region.count = m_spans.size() - region.first;
-                for (std::size_t s = region.first; s < m_spans.size(); ++s)
-                    region.samples += m_spans[s].last - m_spans[s].first + 1;
-                (region.samples >= kBatchSamples ? large : m_regions).push_back(region);
-                pacer.step(64);
-            }
-        }
-        pacer.step(m_side / 64);
-    }
+    RowBits pending = m_void;
+    int top = 0, bottom = -1, left = 0, right = -1;
+    const auto noRegion = [&] { top = m_void.side(), bottom = -1, left = m_void.side(), right = -1; };
+    noRegion();
+    TakeVoidRegions(
+        pending, {m_band, m_band + m_side, m_band, m_band + m_side},
+        [&](std::int64_t r, std::int64_t c) {
+            const int row = static_cast<int>(r), column = static_cast<int>(c);
+            top = std::min(top, row), bottom = std::max(bottom, row);
+            left = std::min(left, column), right = std::max(right, column);
+            pacer.step(4);
+        },
+        [&] {
+            Region region{m_spans.size(), 0, 0};
+            appendSpans(pending, top, bottom, left, right, pacer);
+            region.count = m_spans.size() - region.first;
+            for (std::size_t s = region.first; s < m_spans.size(); ++s)
+                region.samples += m_spans[s].last - m_spans[s].first + 1;
+            (region.samples >= kBatchSamples ? large : m_regions).push_back(region);
+            pacer.step(64);
+            noRegion();
+        });
     // The order decides only which thread solves a region, never its values.
     std::sort(large.begin(), large.end(), [](const Region& a, const Region& b) { return a.samples > b.samples; });
     m_regions.insert(m_regions.begin(), large.begin(), large.end());
@@ -374,26 +326,16 @@ void Interpolation::findRegions(Pacer& pacer)
     }
 }
 
-std::int16_t Interpolation::finalValue(double value, double mean) const
-{
-    auto result = static_cast<std::int16_t>(std::clamp<long>(std::lround(value), -32768, 32767));
-    // A filled sample must not read as a void: one metre towards the rim's mean until it does not.
-    const int step = mean >= result ? 1 : -1;
-    while (m_voids.isVoid(result))
-        result = static_cast<std::int16_t>(result + step);
-    return result;
-}
-
 // Solves one region and writes its samples: each region's values depend on its own rim alone, so
 // that whichever thread solves it, the tile comes out the same. Threads write disjoint samples
 // and read only valid ones, which no thread writes.
-void Interpolation::fillRegion(const Mosaic& mosaic, const Region& region, Worker& worker, Pacer& pacer)
+void Interpolation::fillRegion(const BandedTile& banded, const Region& region, Worker& worker, Pacer& pacer)
 {
     const auto spans = std::span(m_spans).subspan(region.first, region.count);
     InterpolationResult& result = worker.result;
     std::int64_t inTile = 0;
     bool tooFar = false;
-    int r0 = mosaic.extent(), r1 = -1, c0 = mosaic.extent(), c1 = -1;
+    int r0 = banded.extent(), r1 = -1, c0 = banded.extent(), c1 = -1;
     for (const Span& span : spans) {
         r0 = std::min(r0, span.row), r1 = std::max(r1, span.row);
         c0 = std::min(c0, span.first), c1 = std::max(c1, span.last);
@@ -410,16 +352,16 @@ void Interpolation::fillRegion(const Mosaic& mosaic, const Region& region, Worke
     }
     // The box in extended coordinates, so that both tiles of a seam pose the same problem.
     const int top = std::max(0, r0 - kMargin), left = std::max(0, c0 - kMargin);
-    const int bottom = std::min(mosaic.extent() - 1, r1 + kMargin), right = std::min(mosaic.extent() - 1, c1 + kMargin);
+    const int bottom = std::min(banded.extent() - 1, r1 + kMargin), right = std::min(banded.extent() - 1, c1 + kMargin);
     Level& level = worker.solver.finest(bottom - top + 1, right - left + 1, pacer);
     double sum = 0.0;
     std::int64_t known = 0;
-    for (int R = top; R <= bottom; ++R) {
-        for (int C = left; C <= right; ++C)
-            if (m_known.get(R, C)) {
-                const std::size_t k = level.index(R - top, C - left);
+    for (int row = top; row <= bottom; ++row) {
+        for (int column = left; column <= right; ++column)
+            if (m_known.get(row, column)) {
+                const std::size_t k = level.index(row - top, column - left);
                 level.role[k] = Role::Known;
-                level.u[k] = static_cast<float>(*mosaic.valueAt(R, C, m_voids));
+                level.u[k] = static_cast<float>(*banded.valueAt(row, column, m_voids));
                 sum += level.u[k];
                 ++known;
             }
@@ -431,8 +373,8 @@ void Interpolation::fillRegion(const Mosaic& mosaic, const Region& region, Worke
         return;
     }
     for (const Span& span : spans) {
-        for (int C = span.first; C <= span.last; ++C)
-            level.role[level.index(span.row - top, C - left)] = Role::Unknown;
+        for (int column = span.first; column <= span.last; ++column)
+            level.role[level.index(span.row - top, column - left)] = Role::Unknown;
         pacer.step(span.last - span.first + 1);
     }
     // Heights above the rim's mean: floats near 30000 m keep too few digits for the sweeps, whose
@@ -447,10 +389,12 @@ void Interpolation::fillRegion(const Mosaic& mosaic, const Region& region, Worke
         const int r = span.row - m_band;
         if (r < 0 || r >= m_side)
             continue;
-        for (int C = std::max(span.first, m_band); C <= std::min(span.last, m_band + m_side - 1); ++C) {
-            const std::size_t k =
-                static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side) + static_cast<std::size_t>(C - m_band);
-            m_values[k] = finalValue(static_cast<double>(level.u[level.index(span.row - top, C - left)]) + mean, mean);
+        for (int column = std::max(span.first, m_band); column <= std::min(span.last, m_band + m_side - 1); ++column) {
+            const std::size_t k = static_cast<std::size_t>(r) * static_cast<std::size_t>(m_side)
+                                  + static_cast<std::size_t>(column - m_band);
+            const double height = static_cast<double>(level.u[level.index(span.row - top, column - left)]) + mean;
+            // towards the rim's mean where the rounded height would read as a void
+            m_values[k] = FilledHeight(height, m_voids, mean);
             if (m_marks)
                 m_marks[k] = 1;
         }
@@ -458,7 +402,7 @@ void Interpolation::fillRegion(const Mosaic& mosaic, const Region& region, Worke
     result.interpolated += inTile;
 }
 
-void Interpolation::solveRegions(const Mosaic& mosaic, Worker& worker, Pacer& pacer)
+void Interpolation::solveRegions(const BandedTile& banded, Worker& worker, Pacer& pacer)
 {
     for (;;) {
         const std::size_t next = m_next.fetch_add(1);
@@ -466,7 +410,7 @@ void Interpolation::solveRegions(const Mosaic& mosaic, Worker& worker, Pacer& pa
             return;
         pacer.ask();
         for (std::size_t i = m_batches[next].first; i < m_batches[next].second; ++i)
-            fillRegion(mosaic, m_regions[i], worker, pacer);
+            fillRegion(banded, m_regions[i], worker, pacer);
     }
 }
 
@@ -481,17 +425,17 @@ InterpolationResult Interpolation::run(const Neighbours& neighbours)
         // A region the reach allows is at most about twice the reach across; the bands hold it whole.
         if (neighbours.window && m_side > kMargin && voidNearEdge())
             m_band = std::clamp(2 * maxDistance + 2 * kMargin, kMargin, m_side - 1);
-        Mosaic mosaic(m_values, m_side, m_band);
+        BandedTile banded(m_values, m_side, m_band);
         if (m_band > 0)
-            mosaic.load(neighbours, [&] { pacer.ask(); });
+            banded.load(neighbours, [&] { pacer.ask(); });
         pacer.ask();
-        markSamples(mosaic, pacer);
-        takeSeamValues(mosaic);
-        m_reach = Dilate(m_known, maxDistance, pacer);
-        m_seen = RowBits(mosaic.extent());
+        markSamples(banded, pacer);
+        takeSeamValues(banded);
+        m_reach = m_known;
+        DilateSquare(m_reach, maxDistance, [&](std::int64_t work) { pacer.step(work); });
         findRegions(pacer);
 
-        // The helper thread, stopped and joined on every way out of this block, before the mosaic
+        // The helper thread, stopped and joined on every way out of this block, before the banded
         // it reads goes away.
         struct Helper {
             std::atomic<bool>& stop;
@@ -511,26 +455,23 @@ InterpolationResult Interpolation::run(const Neighbours& neighbours)
         std::int64_t samples = 0;
         for (const Region& region : m_regions)
             samples += region.samples;
-        if (m_batches.size() > 1 && samples >= kSamplesForHelper && std::thread::hardware_concurrency() > 1) {
-            try {
-                second.thread = std::thread([&] {
-                    Pacer watching(nullptr, m_stop);
-                    try {
-                        solveRegions(mosaic, helper, watching);
-                    } catch (const Stopped&) {
-                    } catch (...) {
-                        helperFailure = std::current_exception();
-                        m_stop.store(true);
-                    }
-                    const std::lock_guard lock(second.mutex);
-                    second.done = true;
-                    second.changed.notify_one();
-                });
-            } catch (const std::system_error&) {
-                // no thread to be had: this one does all
-            }
+        // Without a thread to be had, this one does all.
+        if (m_batches.size() > 1 && samples >= kSamplesForHelper && SecondCoreAvailable()) {
+            second.thread = TryStartThread([&] {
+                Pacer watching(nullptr, m_stop);
+                try {
+                    solveRegions(banded, helper, watching);
+                } catch (const Stopped&) {
+                } catch (...) {
+                    helperFailure = std::current_exception();
+                    m_stop.store(true);
+                }
+                const std::lock_guard lock(second.mutex);
+                second.done = true;
+                second.changed.notify_one();
+            });
         }
-        solveRegions(mosaic, own, pacer);
+        solveRegions(banded, own, pacer);
         // The helper's last regions: the window is served meanwhile, and a stop reaches it.
         if (second.thread.joinable()) {
             std::unique_lock lock(second.mutex);
