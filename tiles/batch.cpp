@@ -1,8 +1,9 @@
 #include "platform/archive.h"
 #include "platform/file_system.h"
 #include "tiles/runs.h"
+#include "tiles/internal/fill_run.h"
 #include "tiles/internal/output_paths.h"
-#include "tiles/internal/tile_walk.h"
+#include "tiles/internal/run_failure.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,6 +2,7 @@
 #include "tiles/runs.h"
 #include "tiles/tile_folder.h"
 #include "tiles/internal/output_paths.h"
+#include "tiles/internal/run_failure.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 

@@ -326,14 +326,6 @@ private:
 
 } // namespace
 
-void RunContext::reportProgress(const std::string& statusText, std::int64_t tileBytes)
-{
-    m_lastReportPos = state.posHigh;
-    host.yieldToEvents();
-    state.statusText = statusText;
-    host.progress({state.posLow, tileBytes, state.statusText});
-}
-
 Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs& inputs, SaveFile& output)
 {
     WindowState& state = run.state;
