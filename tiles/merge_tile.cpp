@@ -327,6 +327,7 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         if (m_run.stopRequested())
             return stopped();
         delta.emplace(std::move(*filled));
+        walkInputs.maker = OutputMaker::DeltaFill;
         walkInputs.filled = &*delta;
         m_result.offsets = delta->offsets;
         bool rasterFilled = false;
@@ -353,6 +354,7 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         return fail(output.error());
     std::optional<SaveFile> provenance;
     if (prepared) {
+        walkInputs.maker = OutputMaker::Preparation;
         walkInputs.prepared = prepared->bytes();
         if (m_run.options.provenance) {
             Result<SaveFile> file = SaveFile::create(provenancePath, m_run.saveOptions());

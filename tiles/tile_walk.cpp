@@ -4,6 +4,7 @@
 #include "tiles/internal/read_ahead.h"
 #include "tiles/internal/sample_kernels.h"
 #include "tiles/internal/samples.h"
+#include "tiles/internal/take_first_source.h"
 
 #include <algorithm>
 #include <cstring>
@@ -34,23 +35,25 @@ public:
     }
 
     // Whether the source's bytes of a block can be read ahead with the primary's: the common case.
-    bool readsSourceAhead() const { return m_fast && !m_inputs.filled && !m_inputs.prepared; }
+    bool readsSourceAhead() const { return m_fast && m_inputs.maker == OutputMaker::Walk; }
 
     // `ahead`, when given, holds the source's bytes of the block and the primary's void count,
     // read ahead of the walk.
     Result<> apply(std::int64_t offset, std::uint8_t* block, std::size_t n, Walk& walk,
                    const AheadBlock* ahead = nullptr)
     {
-        if (ahead && readsSourceAhead())
-            return applyFast(block, n, walk, ahead->voids, ahead->other.get());
-        if (m_inputs.prepared) {
+        switch (m_inputs.maker) {
+        case OutputMaker::Preparation:
             std::memcpy(block, m_inputs.prepared + offset, n);
             return {};
-        }
-        if (m_inputs.filled) {
+        case OutputMaker::DeltaFill:
             m_inputs.filled->apply(offset / 2, block, n / 2);
             return {};
+        case OutputMaker::Walk:
+            break;
         }
+        if (ahead && readsSourceAhead())
+            return applyFast(block, n, walk, ahead->voids, ahead->other.get());
         return m_fast ? applyFast(offset, block, n, walk) : applyPerSample(offset, block, n, walk);
     }
 
@@ -109,23 +112,17 @@ private:
             return {};
         }
 
-        // Each void takes the first source that has a value there; one that none has keeps its own.
-        for (std::size_t s = 0; s < m_inputs.sources.size() && pending > 0; ++s) {
+        // A void that no source has a value for keeps its own.
+        TakeFirstSource take(m_pending.data(), count, walk.filledBySource);
+        for (std::size_t s = 0; s < m_inputs.sources.size() && take.left() > 0; ++s) {
             GridSource* source = m_inputs.sources[s];
             if (!source)
                 continue;
             if (Result<> read = source->read(first, count, m_values.data(), m_hasValue.data(), m_pending.data()); !read)
                 return read;
-            for (std::size_t i = 0; i < count; ++i) {
-                if (m_pending[i] && m_hasValue[i]) {
-                    EncodeSample(block + 2 * i, m_values[i]);
-                    m_pending[i] = 0;
-                    --pending;
-                    ++walk.filledBySource[s];
-                }
-            }
+            take.offer(s, m_hasValue.data(), [&](std::size_t i) { EncodeSample(block + 2 * i, m_values[i]); });
         }
-        walk.voidsLeft += static_cast<std::int64_t>(pending);
+        walk.voidsLeft += static_cast<std::int64_t>(take.left());
         return {};
     }
 

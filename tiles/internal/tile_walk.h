@@ -36,14 +36,22 @@ struct Walk {
     std::vector<std::int64_t> filledBySource;
 };
 
+// Which engine makes the output samples the walk writes.
+enum class OutputMaker {
+    Walk,        // the walk itself, block by block, by its sample rule
+    DeltaFill,   // the offset-bridging fill made the voids' samples beforehand (WalkInputs::filled)
+    Preparation, // the whole output tile was made beforehand (WalkInputs::prepared)
+};
+
 // What a walk reads: the primary, and the tiles that give its voids (fill, in priority order; a
 // folder without the tile has none) or the one it is compared with (difference), on its grid.
 struct WalkInputs {
     const TileInput& primary;
     std::vector<GridSource*> sources;
     const VoidSet& voids;
-    const DeltaFilled* filled = nullptr;    // the voids' output samples, when they were made beforehand
-    const std::uint8_t* prepared = nullptr; // the whole output tile as stored, when made beforehand
+    OutputMaker maker = OutputMaker::Walk;
+    const DeltaFilled* filled = nullptr;    // the voids' output samples, with OutputMaker::DeltaFill
+    const std::uint8_t* prepared = nullptr; // the output tile as stored, with OutputMaker::Preparation
 };
 
 // Walks a full tile. Reads and writes go in blocks of options.blockBytes from offset 0 (page
