@@ -2,10 +2,13 @@
 #include "platform/file_system.h"
 #include "tiles/runs.h"
 #include "tiles/internal/fill_run.h"
+#include "tiles/internal/helper_thread.h"
 #include "tiles/internal/output_paths.h"
 #include "tiles/internal/run_failure.h"
+#include "tiles/internal/stopwatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -17,13 +20,6 @@
 namespace hgt {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Tiles of one batch whose outputs would carry the same path, such as N47E011.hgt beside
 // N47E011.SRTMGL3.hgt.zip: the plain file is filled (else the first in the batch's order), the others
@@ -60,16 +56,24 @@ const Error* refusalOf(const std::vector<std::optional<Error>>& refusals, std::s
 }
 
 // Syncs and names the outputs of a batch on a thread of its own, so that the disk writes of one
-// tile overlap the computing of the next.
+// tile overlap the computing of the next; where the system gives no thread, each output is committed
+// as it is handed over.
 class Committer {
 public:
-    explicit Committer(SaveOptions options) : m_options(std::move(options)), m_thread([this] { work(); }) {}
+    explicit Committer(SaveOptions options) : m_options(std::move(options))
+    {
+        m_thread = TryStartThread([this] { work(); });
+    }
     Committer(const Committer&) = delete;
     Committer& operator=(const Committer&) = delete;
     ~Committer() { finish(); }
 
     void add(std::size_t index, SaveFile output, std::optional<SaveFile> provenance = {})
     {
+        if (!m_thread.joinable()) {
+            commit({index, std::move(output), std::move(provenance)});
+            return;
+        }
         {
             std::lock_guard lock(m_mutex);
             m_queue.push_back({index, std::move(output), std::move(provenance)});
@@ -107,10 +111,15 @@ private:
             Job job = std::move(m_queue.front());
             m_queue.pop_front();
             lock.unlock();
-            if (Result<> committed = CommitPair(job.output, job.provenance, m_options); !committed) {
-                lock.lock();
-                m_failures.emplace_back(job.index, committed.error());
-            }
+            commit(std::move(job));
+        }
+    }
+
+    void commit(Job job)
+    {
+        if (Result<> committed = CommitPair(job.output, job.provenance, m_options); !committed) {
+            std::lock_guard lock(m_mutex);
+            m_failures.emplace_back(job.index, committed.error());
         }
     }
 
@@ -259,7 +268,7 @@ std::size_t CountEnds(const std::vector<TileResult>& tiles, RunEnd end)
 BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std::string>& tiles,
                        const std::string& secondaryFolder, const RunOptions& options)
 {
-    const auto started = Clock::now();
+    const Stopwatch stopwatch;
     BatchResult batch;
     try {
         RunContext run(state, host, options);
@@ -292,7 +301,7 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
     } catch (...) {
         batch.tiles.push_back(FailedResult({}, CaughtError()));
     }
-    batch.seconds = secondsSince(started);
+    batch.seconds = stopwatch.seconds();
     return batch;
 }
 

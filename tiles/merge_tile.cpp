@@ -6,12 +6,12 @@
 #include "tiles/internal/prepared_tile.h"
 #include "tiles/internal/run_failure.h"
 #include "tiles/internal/samples.h"
+#include "tiles/internal/stopwatch.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 namespace hgt {
 
@@ -574,7 +574,7 @@ Result<> CommitPair(SaveFile& output, std::optional<SaveFile>& provenance, const
 TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
                    std::optional<SaveFile>* pending, const Error* refusal, std::optional<SaveFile>* pendingProvenance)
 {
-    const auto started = std::chrono::steady_clock::now();
+    const Stopwatch stopwatch;
     TileResult result;
     try {
         result = FillRun(run, primaryFile).run(secondaryFolder, pending, refusal, pendingProvenance);
@@ -587,7 +587,7 @@ TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::s
         } catch (...) {
         }
     }
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    result.seconds = stopwatch.seconds();
     return result;
 }
 
