@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ struct TakeRow {
     std::string taken;
     std::vector<std::int64_t> filledBySource;
 };
+
+void PrintTo(const TakeRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class TakeFirstSourceRows : public ::testing::TestWithParam<TakeRow> {};
 
