@@ -166,8 +166,9 @@ void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const st
 }
 
 // Several tiles in flight, each on a worker with a state record of its own and no progress reports.
-// The caller's thread hands the events to the host and passes STOP on.
-void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
+// The caller's thread hands the events to the host and passes STOP on. A worker the system refuses
+// a thread is one fewer in flight; false, with nothing done, where it refuses every one.
+bool runInParallel(RunContext& run, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
                    const std::vector<std::optional<Error>>& refusals, BatchResult& batch)
 {
     struct Event {
@@ -216,9 +217,29 @@ void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
 
     const std::size_t workers = std::min<std::size_t>(run.options.jobs, tiles.size());
     running = workers;
-    std::vector<std::jthread> threads;
-    for (std::size_t w = 0; w < workers; ++w)
-        threads.emplace_back(worker);
+    // Joined on every way out of here.
+    struct Workers {
+        std::vector<std::thread> threads;
+        void join()
+        {
+            for (std::thread& thread : threads)
+                thread.join();
+            threads.clear();
+        }
+        ~Workers() { join(); }
+    } started;
+    started.threads.reserve(workers);
+    for (std::size_t w = 0; w < workers; ++w) {
+        std::thread thread = TryStartThread(worker);
+        if (thread.joinable()) {
+            started.threads.push_back(std::move(thread));
+        } else {
+            std::lock_guard lock(mutex);
+            --running;
+        }
+    }
+    if (started.threads.empty())
+        return false;
 
     std::vector<std::optional<TileResult>> results(tiles.size());
     std::vector<std::string> logs(tiles.size());
@@ -246,7 +267,7 @@ void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
         if (run.stopRequested())
             stop = true;
     }
-    threads.clear();
+    started.join();
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         if (!results[i])
             continue;
@@ -255,6 +276,7 @@ void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
         batch.tiles.push_back(std::move(*results[i]));
     }
     batch.stopped = batch.stopped || stop.load();
+    return true;
 }
 
 } // namespace
@@ -277,9 +299,7 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
             outputFolders.push_back(SiblingFolder(tile, "Merged"));
         const std::vector<std::string> missing = MissingFolders(outputFolders);
         const std::vector<std::optional<Error>> refusals = refuseClashes(tiles);
-        if (SeveralInFlight(options, tiles.size()))
-            runInParallel(run, tiles, secondaryFolder, refusals, batch);
-        else
+        if (!SeveralInFlight(options, tiles.size()) || !runInParallel(run, tiles, secondaryFolder, refusals, batch))
             runInOrder(run, tiles, secondaryFolder, refusals, batch);
 
         // The new names are durable once their folders are: each folder once, at the end.
