@@ -165,6 +165,36 @@ void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const st
     }
 }
 
+// Threads joined on every way out of the scope that holds them.
+class JoinedThreads {
+public:
+    JoinedThreads() = default;
+    JoinedThreads(const JoinedThreads&) = delete;
+    JoinedThreads& operator=(const JoinedThreads&) = delete;
+    ~JoinedThreads() { join(); }
+
+    // Starts `work` on up to `count` threads; returns how many the system gave.
+    template <class Work>
+    std::size_t start(std::size_t count, const Work& work)
+    {
+        m_threads.reserve(count);
+        for (std::size_t t = 0; t < count; ++t)
+            if (std::thread thread = TryStartThread(work); thread.joinable())
+                m_threads.push_back(std::move(thread));
+        return m_threads.size();
+    }
+
+    void join()
+    {
+        for (std::thread& thread : m_threads)
+            thread.join();
+        m_threads.clear();
+    }
+
+private:
+    std::vector<std::thread> m_threads;
+};
+
 // Several tiles in flight, each on a worker with a state record of its own and no progress reports.
 // The caller's thread hands the events to the host and passes STOP on. A worker the system refuses
 // a thread is one fewer in flight; false, with nothing done, where it refuses every one.
@@ -217,29 +247,14 @@ bool runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
 
     const std::size_t workers = std::min<std::size_t>(run.options.jobs, tiles.size());
     running = workers;
-    // Joined on every way out of here.
-    struct Workers {
-        std::vector<std::thread> threads;
-        void join()
-        {
-            for (std::thread& thread : threads)
-                thread.join();
-            threads.clear();
-        }
-        ~Workers() { join(); }
-    } started;
-    started.threads.reserve(workers);
-    for (std::size_t w = 0; w < workers; ++w) {
-        std::thread thread = TryStartThread(worker);
-        if (thread.joinable()) {
-            started.threads.push_back(std::move(thread));
-        } else {
-            std::lock_guard lock(mutex);
-            --running;
-        }
-    }
-    if (started.threads.empty())
+    JoinedThreads threads;
+    const std::size_t started = threads.start(workers, worker);
+    if (started == 0)
         return false;
+    {
+        std::lock_guard lock(mutex);
+        running -= workers - started; // the workers the system refused a thread
+    }
 
     std::vector<std::optional<TileResult>> results(tiles.size());
     std::vector<std::string> logs(tiles.size());
@@ -267,7 +282,7 @@ bool runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
         if (run.stopRequested())
             stop = true;
     }
-    started.join();
+    threads.join();
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         if (!results[i])
             continue;
