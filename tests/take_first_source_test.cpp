@@ -36,7 +36,8 @@ TEST_P(TakeFirstSourceRows, GiveEachVoidTheFirstSourceWithAValue)
         waiting.push_back(c == '?');
     std::string taken(row.waiting);
     std::vector<std::int64_t> filled(row.sources.size(), 0);
-    TakeFirstSource take(waiting.data(), waiting.size(), filled);
+    const auto left = static_cast<std::size_t>(std::count(taken.begin(), taken.end(), '?'));
+    TakeFirstSource take(waiting.data(), waiting.size(), left, filled);
     for (std::size_t s = 0; s < row.sources.size(); ++s) {
         std::vector<std::uint8_t> hasValue;
         for (char c : row.sources[s])

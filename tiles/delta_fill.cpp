@@ -327,6 +327,7 @@ void DeltaRun::chooseFillers()
     m_filler.assign(m_out.near.size(), kValid);
     m_out.filledBySource.assign(m_sources.size(), 0);
     std::vector<std::uint8_t> waiting(m_out.near.size()); // by rank: 1 for a void
+    std::size_t voidCount = 0;
     const std::int64_t words = m_out.voids.wordsPerRow();
     std::size_t k = 0; // the rank of the next sample near a void; the voids are among them
     for (std::int64_t r = 0; r < m_side; ++r) {
@@ -335,12 +336,13 @@ void DeltaRun::chooseFillers()
             const std::size_t here = k++;
             if (!((voids[c / 64] >> (c % 64)) & 1u))
                 return;
+            ++voidCount;
             waiting[here] = 1;
             m_filler[here] = kUnfilled;
         });
     }
-    TakeFirstSource take(waiting.data(), waiting.size(), m_out.filledBySource);
-    m_out.voidsFound += static_cast<std::int64_t>(take.left());
+    m_out.voidsFound += static_cast<std::int64_t>(voidCount);
+    TakeFirstSource take(waiting.data(), waiting.size(), voidCount, m_out.filledBySource);
     for (std::size_t s = 0; s < m_sources.size() && take.left() > 0; ++s)
         if (m_sources[s].present)
             take.offer(s, m_sources[s].hasValue.data(),

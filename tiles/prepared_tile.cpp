@@ -34,9 +34,12 @@ Result<> copyFromSources(PreparedTile& out, const std::vector<GridSource*>& sour
                 return {};
             const auto count = static_cast<std::size_t>(std::min(kChunkSamples, samples - first));
             std::uint8_t* codes = out.codes.data() + first;
-            for (std::size_t i = 0; i < count; ++i)
+            std::size_t left = 0;
+            for (std::size_t i = 0; i < count; ++i) {
                 waiting[i] = codes[i] == kVoidSample;
-            TakeFirstSource take(waiting.data(), count, out.filledBySource);
+                left += waiting[i];
+            }
+            TakeFirstSource take(waiting.data(), count, left, out.filledBySource);
             if (take.left() == 0)
                 continue;
             if (Result<> read = sources[s]->read(first, count, values.data(), hasValue.data(), waiting.data()); !read)

@@ -113,7 +113,7 @@ private:
         }
 
         // A void that no source has a value for keeps its own.
-        TakeFirstSource take(m_pending.data(), count, walk.filledBySource);
+        TakeFirstSource take(m_pending.data(), count, pending, walk.filledBySource);
         for (std::size_t s = 0; s < m_inputs.sources.size() && take.left() > 0; ++s) {
             GridSource* source = m_inputs.sources[s];
             if (!source)

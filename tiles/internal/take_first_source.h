@@ -15,12 +15,11 @@ namespace hgt {
 // when it takes one. The flags are what the next source is asked for.
 class TakeFirstSource {
 public:
-    TakeFirstSource(std::uint8_t* waiting, std::size_t count, std::vector<std::int64_t>& filledBySource)
-        : m_waiting(waiting), m_count(count), m_filledBySource(filledBySource)
-    {
-        for (std::size_t i = 0; i < count; ++i)
-            m_left += waiting[i];
-    }
+    // `left` is the number of samples waiting, which the callers count as they flag them.
+    TakeFirstSource(std::uint8_t* waiting, std::size_t count, std::size_t left,
+                    std::vector<std::int64_t>& filledBySource)
+        : m_waiting(waiting), m_count(count), m_filledBySource(filledBySource), m_left(left)
+    {}
 
     // Samples still waiting.
     std::size_t left() const { return m_left; }
@@ -30,10 +29,13 @@ public:
     template <class Take>
     void offer(std::size_t s, const std::uint8_t* hasValue, Take&& take)
     {
+        // Locals, not members, in the loop: take() writes bytes, which may alias any member.
+        std::uint8_t* const waiting = m_waiting;
+        const std::size_t count = m_count;
         std::size_t taken = 0;
-        for (std::size_t i = 0; i < m_count; ++i) {
-            if (m_waiting[i] && hasValue[i]) {
-                m_waiting[i] = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (waiting[i] && hasValue[i]) {
+                waiting[i] = 0;
                 take(i);
                 ++taken;
             }
@@ -46,7 +48,7 @@ private:
     std::uint8_t* m_waiting;
     std::size_t m_count;
     std::vector<std::int64_t>& m_filledBySource;
-    std::size_t m_left = 0;
+    std::size_t m_left;
 };
 
 } // namespace hgt
