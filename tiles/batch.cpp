@@ -1,10 +1,14 @@
 #include "platform/archive.h"
 #include "platform/file_system.h"
 #include "tiles/runs.h"
+#include "tiles/internal/fill_run.h"
+#include "tiles/internal/helper_thread.h"
 #include "tiles/internal/output_paths.h"
-#include "tiles/internal/tile_walk.h"
+#include "tiles/internal/run_failure.h"
+#include "tiles/internal/stopwatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -16,13 +20,6 @@
 namespace hgt {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Tiles of one batch whose outputs would carry the same path, such as N47E011.hgt beside
 // N47E011.SRTMGL3.hgt.zip: the plain file is filled (else the first in the batch's order), the others
@@ -59,16 +56,24 @@ const Error* refusalOf(const std::vector<std::optional<Error>>& refusals, std::s
 }
 
 // Syncs and names the outputs of a batch on a thread of its own, so that the disk writes of one
-// tile overlap the computing of the next.
+// tile overlap the computing of the next; where the system gives no thread, each output is committed
+// as it is handed over.
 class Committer {
 public:
-    explicit Committer(SaveOptions options) : m_options(std::move(options)), m_thread([this] { work(); }) {}
+    explicit Committer(SaveOptions options) : m_options(std::move(options))
+    {
+        m_thread = TryStartThread([this] { work(); });
+    }
     Committer(const Committer&) = delete;
     Committer& operator=(const Committer&) = delete;
     ~Committer() { finish(); }
 
     void add(std::size_t index, SaveFile output, std::optional<SaveFile> provenance = {})
     {
+        if (!m_thread.joinable()) {
+            commit({index, std::move(output), std::move(provenance)});
+            return;
+        }
         {
             std::lock_guard lock(m_mutex);
             m_queue.push_back({index, std::move(output), std::move(provenance)});
@@ -106,10 +111,15 @@ private:
             Job job = std::move(m_queue.front());
             m_queue.pop_front();
             lock.unlock();
-            if (Result<> committed = CommitPair(job.output, job.provenance, m_options); !committed) {
-                lock.lock();
-                m_failures.emplace_back(job.index, committed.error());
-            }
+            commit(std::move(job));
+        }
+    }
+
+    void commit(Job job)
+    {
+        if (Result<> committed = CommitPair(job.output, job.provenance, m_options); !committed) {
+            std::lock_guard lock(m_mutex);
+            m_failures.emplace_back(job.index, committed.error());
         }
     }
 
@@ -155,9 +165,40 @@ void runInOrder(RunContext& run, const std::vector<std::string>& tiles, const st
     }
 }
 
+// Threads joined on every way out of the scope that holds them.
+class JoinedThreads {
+public:
+    JoinedThreads() = default;
+    JoinedThreads(const JoinedThreads&) = delete;
+    JoinedThreads& operator=(const JoinedThreads&) = delete;
+    ~JoinedThreads() { join(); }
+
+    // Starts `work` on up to `count` threads; returns how many the system gave.
+    template <class Work>
+    std::size_t start(std::size_t count, const Work& work)
+    {
+        m_threads.reserve(count);
+        for (std::size_t t = 0; t < count; ++t)
+            if (std::thread thread = TryStartThread(work); thread.joinable())
+                m_threads.push_back(std::move(thread));
+        return m_threads.size();
+    }
+
+    void join()
+    {
+        for (std::thread& thread : m_threads)
+            thread.join();
+        m_threads.clear();
+    }
+
+private:
+    std::vector<std::thread> m_threads;
+};
+
 // Several tiles in flight, each on a worker with a state record of its own and no progress reports.
-// The caller's thread hands the events to the host and passes STOP on.
-void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
+// The caller's thread hands the events to the host and passes STOP on. A worker the system refuses
+// a thread is one fewer in flight; false, with nothing done, where it refuses every one.
+bool runInParallel(RunContext& run, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
                    const std::vector<std::optional<Error>>& refusals, BatchResult& batch)
 {
     struct Event {
@@ -206,9 +247,14 @@ void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
 
     const std::size_t workers = std::min<std::size_t>(run.options.jobs, tiles.size());
     running = workers;
-    std::vector<std::jthread> threads;
-    for (std::size_t w = 0; w < workers; ++w)
-        threads.emplace_back(worker);
+    JoinedThreads threads;
+    const std::size_t started = threads.start(workers, worker);
+    if (started == 0)
+        return false;
+    {
+        std::lock_guard lock(mutex);
+        running -= workers - started; // the workers the system refused a thread
+    }
 
     std::vector<std::optional<TileResult>> results(tiles.size());
     std::vector<std::string> logs(tiles.size());
@@ -236,7 +282,7 @@ void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
         if (run.stopRequested())
             stop = true;
     }
-    threads.clear();
+    threads.join();
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         if (!results[i])
             continue;
@@ -245,6 +291,7 @@ void runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
         batch.tiles.push_back(std::move(*results[i]));
     }
     batch.stopped = batch.stopped || stop.load();
+    return true;
 }
 
 } // namespace
@@ -258,7 +305,7 @@ std::size_t CountEnds(const std::vector<TileResult>& tiles, RunEnd end)
 BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std::string>& tiles,
                        const std::string& secondaryFolder, const RunOptions& options)
 {
-    const auto started = Clock::now();
+    const Stopwatch stopwatch;
     BatchResult batch;
     try {
         RunContext run(state, host, options);
@@ -267,9 +314,7 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
             outputFolders.push_back(SiblingFolder(tile, "Merged"));
         const std::vector<std::string> missing = MissingFolders(outputFolders);
         const std::vector<std::optional<Error>> refusals = refuseClashes(tiles);
-        if (SeveralInFlight(options, tiles.size()))
-            runInParallel(run, tiles, secondaryFolder, refusals, batch);
-        else
+        if (!SeveralInFlight(options, tiles.size()) || !runInParallel(run, tiles, secondaryFolder, refusals, batch))
             runInOrder(run, tiles, secondaryFolder, refusals, batch);
 
         // The new names are durable once their folders are: each folder once, at the end.
@@ -291,7 +336,7 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
     } catch (...) {
         batch.tiles.push_back(FailedResult({}, CaughtError()));
     }
-    batch.seconds = secondsSince(started);
+    batch.seconds = stopwatch.seconds();
     return batch;
 }
 

@@ -7,6 +7,7 @@
 #include "tiles/internal/rim_offsets.h"
 #include "tiles/internal/row_halves.h"
 #include "tiles/internal/samples.h"
+#include "tiles/internal/take_first_source.h"
 #include "tiles/internal/void_regions.h"
 
 #include <algorithm>
@@ -211,6 +212,8 @@ void DeltaRun::chooseFillers()
 {
     m_filler.assign(m_out.near.size(), kValid);
     m_out.filledBySource.assign(m_sources.size(), 0);
+    std::vector<std::uint8_t> waiting(m_out.near.size()); // by rank: 1 for a void
+    std::size_t voidCount = 0;
     const std::int64_t words = m_out.voids.wordsPerRow();
     std::size_t k = 0; // the rank of the next sample near a void; the voids are among them
     for (std::int64_t r = 0; r < m_side; ++r) {
@@ -219,18 +222,18 @@ void DeltaRun::chooseFillers()
             const std::size_t here = k++;
             if (!((voids[c / 64] >> (c % 64)) & 1u))
                 return;
-            ++m_out.voidsFound;
+            ++voidCount;
+            waiting[here] = 1;
             m_filler[here] = kUnfilled;
-            for (std::size_t s = 0; s < m_sources.size(); ++s) {
-                if (m_sources[s].present && m_sources[s].hasValue[here]) {
-                    m_filler[here] = static_cast<std::uint8_t>(1 + s);
-                    ++m_out.filledBySource[s];
-                    break;
-                }
-            }
-            m_out.voidsLeft += m_filler[here] == kUnfilled;
         });
     }
+    m_out.voidsFound += static_cast<std::int64_t>(voidCount);
+    TakeFirstSource take(waiting.data(), waiting.size(), voidCount, m_out.filledBySource);
+    for (std::size_t s = 0; s < m_sources.size() && take.left() > 0; ++s)
+        if (m_sources[s].present)
+            take.offer(s, m_sources[s].hasValue.data(),
+                       [&](std::size_t i) { m_filler[i] = static_cast<std::uint8_t>(1 + s); });
+    m_out.voidsLeft += static_cast<std::int64_t>(take.left());
 }
 
 // Bridges the offset between the primary and source `s` across the voids of the region that `s`

@@ -2,10 +2,10 @@
 #include "tiles/runs.h"
 #include "tiles/tile_folder.h"
 #include "tiles/internal/output_paths.h"
+#include "tiles/internal/run_failure.h"
+#include "tiles/internal/stopwatch.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
-
-#include <chrono>
 
 namespace hgt {
 
@@ -66,7 +66,7 @@ Result<Walk> makeDifference(RunContext& run, const std::string& primaryPath, con
 TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::string& primaryPath,
                               const std::string& comparisonPath, const RunOptions& options)
 {
-    const auto started = std::chrono::steady_clock::now();
+    const Stopwatch stopwatch;
     TileResult result;
     result.tile = primaryPath;
     host.tileStarted(0, 1, primaryPath);
@@ -84,7 +84,7 @@ TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::stri
     } catch (...) {
         result = FailedResult(primaryPath, CaughtError(primaryPath));
     }
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    result.seconds = stopwatch.seconds();
     host.tileFinished(0, 1, result);
     return result;
 }

@@ -1,15 +1,17 @@
 #include "platform/file_system.h"
 #include "tiles/tile_folder.h"
 #include "tiles/internal/delta_fill.h"
+#include "tiles/internal/fill_run.h"
 #include "tiles/internal/output_paths.h"
 #include "tiles/internal/prepared_tile.h"
+#include "tiles/internal/run_failure.h"
 #include "tiles/internal/samples.h"
+#include "tiles/internal/stopwatch.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/internal/tile_walk.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 namespace hgt {
 
@@ -119,17 +121,41 @@ Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, cons
         OpenedSource{GridSource(std::move(*input), grid, voids), std::move((*tile)->files)});
 }
 
+// The fill of one tile, step by step. A step that ends the run returns the run's result; one that
+// returns nothing leaves the run to the next step.
 class FillRun {
 public:
-    FillRun(RunContext& run, const std::string& primaryFile) : m_run(run) { m_result.tile = primaryFile; }
+    FillRun(RunContext& run, const std::string& primaryFile) : m_run(run), m_voids(run.options.voidValues)
+    {
+        m_result.tile = primaryFile;
+    }
 
     TileResult run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal,
                    std::optional<SaveFile>* pendingProvenance);
 
 private:
+    using Ending = std::optional<TileResult>;
+
+    Ending openPrimary();
+    std::vector<FillSource> sourcesOfRun(const std::string& secondaryFolder) const;
+    Ending findSources(const std::string& secondaryFolder);
+    Ending openRaster(std::size_t s, std::optional<std::vector<std::uint8_t>>& wanted);
+    Ending openFolderTile(std::size_t s);
+    Ending interpolateAlone();
+    Ending checkOutputs();
+    Ending fillWithDelta();
+    Ending prepareOutput();
+    Ending createOutputs();
+    Ending walk();
+    TileResult commit(std::optional<SaveFile>* pending, std::optional<SaveFile>* pendingProvenance);
+
+    OutputMaker outputMaker() const;
+    void takeCounts(const Walk& walk);
+    std::vector<GridSource*> sourcePointers();
+
     // Interpolation and provenance need the whole output before the walk writes it.
     bool prepares() const { return m_run.options.interpolate || m_run.options.provenance; }
-    Result<PreparedTile> prepare(const TileInput& primary, const WalkInputs& inputs, const DeltaFilled* delta);
+    Result<PreparedTile> prepare(const std::vector<GridSource*>& sources, const DeltaFilled* delta);
 
     // Yields to the host; false once a stop is requested.
     Proceed proceedUnlessStopped()
@@ -167,233 +193,348 @@ private:
     }
 
     RunContext& m_run;
+    const VoidSet m_voids;
     TileResult m_result;
+    std::string m_name;
+    std::optional<TileInput> m_primary;
+    // The sources in priority order; a source without the tile has no grid.
+    std::vector<FillSource> m_fillSources;
+    std::vector<std::optional<GridSource>> m_sources;
+    std::vector<std::vector<std::string>> m_sourceFiles; // the files a raster source read, by source
+    bool m_anySource = false;
+    RunInputs m_inputs; // what the outputs must not overwrite
+    std::string m_outputPath;
+    std::string m_provenancePath;
+    std::optional<DeltaFilled> m_delta;
+    std::optional<PreparedTile> m_prepared;
+    std::optional<SaveFile> m_output;
+    std::optional<SaveFile> m_provenance;
 };
-
-Result<PreparedTile> FillRun::prepare(const TileInput& primary, const WalkInputs& inputs, const DeltaFilled* delta)
-{
-    PrepareOptions how;
-    how.interpolate = m_run.options.interpolate;
-    how.maxDistance = m_run.options.maxDistance;
-    // A neighbour that cannot be used fails no tile but its own: it is left out and named here.
-    const FolderNeighbourTiles around = FolderNeighbours(primary.path(), primary.grid());
-    how.neighbours = around.neighbours;
-    // A stop ends the preparation early; the walk then stops at its first sample and writes nothing.
-    how.proceed = proceedUnlessStopped();
-    Result<PreparedTile> prepared = PrepareTile(primary, inputs.sources, inputs.voids, delta, how);
-    if (const std::string note = around.note(); prepared && !note.empty() && !m_run.stopRequested())
-        m_result.warning += (m_result.warning.empty() ? "" : "; ") + note;
-    return prepared;
-}
 
 TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal,
                         std::optional<SaveFile>* pendingProvenance)
 {
-    WindowState& state = m_run.state;
-    const std::string& primaryFile = m_result.tile;
-    state.byteHigh = 0;
-    state.byteLow = 0;
+    m_run.state.byteHigh = 0;
+    m_run.state.byteLow = 0;
     if (refusal)
         return fail(*refusal);
-    const std::string name = TileName(primaryFile);
-    const VoidSet voids(m_run.options.voidValues);
+    m_name = TileName(m_result.tile);
+    if (Ending ended = openPrimary())
+        return *ended;
+    if (Ending ended = findSources(secondaryFolder))
+        return *ended;
+    if (Ending ended = interpolateAlone())
+        return *ended;
+    if (Ending ended = checkOutputs())
+        return *ended;
+    if (Ending ended = fillWithDelta())
+        return *ended;
+    if (Ending ended = prepareOutput())
+        return *ended;
+    if (Ending ended = createOutputs())
+        return *ended;
+    if (Ending ended = walk())
+        return *ended;
+    return commit(pending, pendingProvenance);
+}
 
-    Result<TileInput> primary = TileInput::open(primaryFile);
+// A tile without holes is left as it is.
+FillRun::Ending FillRun::openPrimary()
+{
+    Result<TileInput> primary = TileInput::open(m_result.tile);
     if (!primary)
         return fail(primary.error());
-    const Result<bool> holes = HasHoles(*primary, voids, m_run.options.blockBytes);
+    const Result<bool> holes = HasHoles(*primary, m_voids, m_run.options.blockBytes);
     if (!holes)
         return fail(holes.error());
     if (!*holes)
         return end(RunEnd::NoHoles);
-    state.runLog += '\n';
+    m_primary.emplace(std::move(*primary));
+    m_run.state.runLog += '\n';
+    return {};
+}
 
-    // The sources are looked for before anything is created, so a missing one leaves no trace.
+// The sources of the run in their order of priority: the rasters and folders given, else the
+// secondary folder and the folders added to it.
+std::vector<FillSource> FillRun::sourcesOfRun(const std::string& secondaryFolder) const
+{
     std::vector<FillSource> fillSources = m_run.options.sources;
     if (fillSources.empty()) {
         fillSources.push_back({secondaryFolder, nullptr});
         for (const std::string& folder : m_run.options.moreSecondaryFolders)
             fillSources.push_back({folder, nullptr});
     }
+    return fillSources;
+}
+
+// The sources are looked for before anything is created, so a missing one leaves no trace.
+FillRun::Ending FillRun::findSources(const std::string& secondaryFolder)
+{
+    m_fillSources = sourcesOfRun(secondaryFolder);
     std::vector<std::string> folders;
-    for (const FillSource& source : fillSources)
+    for (const FillSource& source : m_fillSources)
         if (!source.tiles)
             folders.push_back(source.folder);
-    std::vector<std::optional<GridSource>> sources(fillSources.size());
-    std::vector<std::vector<std::string>> sourceFiles(fillSources.size());
+    m_sources.resize(m_fillSources.size());
+    m_sourceFiles.resize(m_fillSources.size());
+    m_inputs = RunInputs{{m_result.tile}, folders};
+    m_inputs.folders.push_back(SiblingFolder(m_result.tile, "."));
     std::optional<std::vector<std::uint8_t>> wanted; // taken from the primary when a source needs it
-    RunInputs inputs{{primaryFile}, folders};
-    inputs.folders.push_back(SiblingFolder(primaryFile, "."));
-    bool anySource = false;
-    for (std::size_t s = 0; s < fillSources.size(); ++s) {
-        if (const std::shared_ptr<const TileSource>& tiles = fillSources[s].tiles) {
-            if (!wanted) {
-                Result<std::vector<std::uint8_t>> samples =
-                    WantedSamples(*primary, voids, m_run.options.method == FillMethod::Delta);
-                if (!samples)
-                    return fail(samples.error());
-                wanted.emplace(std::move(*samples));
-            }
-            Result<std::optional<OpenedSource>> source =
-                OpenTileSource(*tiles, name, primary->grid(), voids, *wanted, proceedUnlessStopped());
-            // A source asked to stop returns early; whatever it returned is not a result.
-            if (m_run.stopRequested())
-                return stopped();
-            if (!source)
-                return fail(source.error());
-            if (!*source)
-                continue;
-            sources[s].emplace(std::move((*source)->grid));
-            sourceFiles[s] = std::move((*source)->files);
-            anySource = true;
-            continue;
-        }
-        const std::string& folder = fillSources[s].folder;
-        if (folder.empty()) // no secondary folder: an interpolating run without sources
-            continue;
-        const Result<std::string> found = FindTileInFolder(folder, name);
-        if (!found && found.error().kind == ErrorKind::NotFound)
-            continue;
-        if (!found)
-            return fail({ErrorKind::Ambiguous, ambiguousSecondaryText(name, folder)});
-        Result<TileInput> input = TileInput::open(*found);
-        if (!input)
-            return fail(input.error());
-        const std::optional<FileIdentity> primaryId = primary->identity();
-        if (primaryId && primaryId == input->identity())
-            return fail({ErrorKind::SameFile,
-                         "Das sekundäre hgt-file " + *found + " ist das Primärfile " + primaryFile + " selbst"});
-        sources[s].emplace(std::move(*input), primary->grid(), voids);
-        inputs.files.push_back(*found);
-        anySource = true;
+    for (std::size_t s = 0; s < m_fillSources.size(); ++s) {
+        Ending ended = m_fillSources[s].tiles ? openRaster(s, wanted) : openFolderTile(s);
+        if (ended)
+            return ended;
     }
-    std::optional<PreparedTile> prepared;
-    if (!anySource && m_run.options.interpolate) {
-        // Interpolation alone: worth an output only where it fills something.
-        const WalkInputs none{*primary, std::vector<GridSource*>(sources.size(), nullptr), voids};
-        Result<PreparedTile> made = prepare(*primary, none, nullptr);
+    return {};
+}
+
+// A source other than a tile folder gives the samples `wanted` of the primary, as an in-memory tile.
+FillRun::Ending FillRun::openRaster(std::size_t s, std::optional<std::vector<std::uint8_t>>& wanted)
+{
+    if (!wanted) {
+        Result<std::vector<std::uint8_t>> samples =
+            WantedSamples(*m_primary, m_voids, m_run.options.method == FillMethod::Delta);
+        if (!samples)
+            return fail(samples.error());
+        wanted.emplace(std::move(*samples));
+    }
+    Result<std::optional<OpenedSource>> source =
+        OpenTileSource(*m_fillSources[s].tiles, m_name, m_primary->grid(), m_voids, *wanted, proceedUnlessStopped());
+    // A source asked to stop returns early; whatever it returned is not a result.
+    if (m_run.stopRequested())
+        return stopped();
+    if (!source)
+        return fail(source.error());
+    if (!*source)
+        return {};
+    m_sources[s].emplace(std::move((*source)->grid));
+    m_sourceFiles[s] = std::move((*source)->files);
+    m_anySource = true;
+    return {};
+}
+
+FillRun::Ending FillRun::openFolderTile(std::size_t s)
+{
+    const std::string& folder = m_fillSources[s].folder;
+    if (folder.empty()) // no secondary folder: an interpolating run without sources
+        return {};
+    const Result<std::string> found = FindTileInFolder(folder, m_name);
+    if (!found && found.error().kind == ErrorKind::NotFound)
+        return {};
+    if (!found)
+        return fail({ErrorKind::Ambiguous, ambiguousSecondaryText(m_name, folder)});
+    Result<TileInput> input = TileInput::open(*found);
+    if (!input)
+        return fail(input.error());
+    const std::optional<FileIdentity> primaryId = m_primary->identity();
+    if (primaryId && primaryId == input->identity())
+        return fail({ErrorKind::SameFile,
+                     "Das sekundäre hgt-file " + *found + " ist das Primärfile " + m_result.tile + " selbst"});
+    m_sources[s].emplace(std::move(*input), m_primary->grid(), m_voids);
+    m_inputs.files.push_back(*found);
+    m_anySource = true;
+    return {};
+}
+
+// Without any source the run ends here, unless it interpolates and the interpolation alone fills
+// something: only then is there an output worth writing.
+FillRun::Ending FillRun::interpolateAlone()
+{
+    if (m_anySource)
+        return {};
+    if (m_run.options.interpolate) {
+        Result<PreparedTile> made = prepare(sourcePointers(), nullptr);
         if (!made)
             return fail(made.error());
         if (m_run.stopRequested())
             return stopped();
         m_result.leftTooFar = made->leftTooFar;
-        if (made->interpolated > 0)
-            prepared.emplace(std::move(*made));
+        if (made->interpolated > 0) {
+            m_prepared.emplace(std::move(*made));
+            return {};
+        }
     }
-    if (!anySource && !prepared) {
-        m_result.note = missingSourceText(primaryFile, fillSources, m_run.options.interpolate);
-        record(m_result.note);
-        return end(RunEnd::MissingSecondary);
-    }
+    m_result.note = missingSourceText(m_result.tile, m_fillSources, m_run.options.interpolate);
+    record(m_result.note);
+    return end(RunEnd::MissingSecondary);
+}
 
-    const std::string outputPath = MergedTilePath(primaryFile);
-    const std::string mergedFolder = GetParentFolderName(outputPath);
-    // Rasters are inputs too, and a folder of rasters is read with its sub folders.
+// No output may take the place of an input. Rasters are inputs too, and a folder of rasters is read
+// with its sub folders.
+FillRun::Ending FillRun::checkOutputs()
+{
+    m_outputPath = MergedTilePath(m_result.tile);
     std::vector<std::string> rasterTrees;
-    for (const FillSource& source : fillSources) {
+    for (const FillSource& source : m_fillSources) {
         if (!source.tiles)
             continue;
         if (FolderExists(source.folder)) {
             rasterTrees.push_back(source.folder);
         } else {
-            inputs.files.push_back(source.folder);
-            inputs.folders.push_back(SiblingFolder(source.folder, "."));
+            m_inputs.files.push_back(source.folder);
+            m_inputs.folders.push_back(SiblingFolder(source.folder, "."));
         }
     }
-    if (Result<> safe = CheckOutputTarget(outputPath, inputs, rasterTrees); !safe)
+    if (Result<> safe = CheckOutputTarget(m_outputPath, m_inputs, rasterTrees); !safe)
         return fail(safe.error());
-    const std::string provenancePath = ProvenancePath(outputPath);
+    m_provenancePath = ProvenancePath(m_outputPath);
     if (m_run.options.provenance)
-        if (Result<> safe = CheckOutputTarget(provenancePath, inputs, rasterTrees); !safe)
+        if (Result<> safe = CheckOutputTarget(m_provenancePath, m_inputs, rasterTrees); !safe)
             return fail(safe.error());
+    return {};
+}
 
+// The offset-bridging fill needs the whole tile at once; the walk then only writes it out.
+FillRun::Ending FillRun::fillWithDelta()
+{
+    if (m_run.options.method != FillMethod::Delta || !m_anySource)
+        return {};
+    Result<DeltaFilled> filled = DeltaFill(
+        *m_primary, sourcePointers(), m_voids, [this] { m_run.host.yieldToEvents(); }, m_run.useHelperThread);
+    if (!filled)
+        return fail(filled.error());
+    if (m_run.stopRequested())
+        return stopped();
+    m_delta.emplace(std::move(*filled));
+    m_result.offsets = m_delta->offsets;
+    bool rasterFilled = false;
+    for (std::size_t s = 0; s < m_fillSources.size() && s < m_delta->filledBySource.size(); ++s)
+        rasterFilled = rasterFilled || (m_fillSources[s].tiles && m_delta->filledBySource[s] > 0);
+    m_result.warning = OffsetWarning(m_delta->offsets, rasterFilled);
+    return {};
+}
+
+FillRun::Ending FillRun::prepareOutput()
+{
+    if (!prepares() || m_prepared)
+        return {};
+    Result<PreparedTile> made = prepare(sourcePointers(), m_delta ? &*m_delta : nullptr);
+    if (!made)
+        return fail(made.error());
+    // A stopped preparation is unfinished: nothing of it is written or counted.
+    if (m_run.stopRequested())
+        return stopped();
+    m_prepared.emplace(std::move(*made));
+    return {};
+}
+
+Result<PreparedTile> FillRun::prepare(const std::vector<GridSource*>& sources, const DeltaFilled* delta)
+{
+    PrepareOptions how;
+    how.interpolate = m_run.options.interpolate;
+    how.maxDistance = m_run.options.maxDistance;
+    // A neighbour that cannot be used fails no tile but its own: it is left out and named here.
+    const FolderNeighbourTiles around = FolderNeighbours(m_primary->path(), m_primary->grid());
+    how.neighbours = around.neighbours;
+    // A stop ends the preparation early; the walk then stops at its first sample and writes nothing.
+    how.proceed = proceedUnlessStopped();
+    Result<PreparedTile> prepared = PrepareTile(*m_primary, sources, m_voids, delta, how);
+    if (const std::string note = around.note(); prepared && !note.empty() && !m_run.stopRequested())
+        m_result.warning += (m_result.warning.empty() ? "" : "; ") + note;
+    return prepared;
+}
+
+// Only now is there something to write (a folder made for it goes again when nothing is written,
+// see RemoveEmptyFolders). The provenance companion is written whole here; the walk writes the tile.
+FillRun::Ending FillRun::createOutputs()
+{
+    if (Result<> folder = EnsureFolder(GetParentFolderName(m_outputPath)); !folder)
+        return fail(folder.error());
+    Result<SaveFile> output = SaveFile::create(m_outputPath, m_run.saveOptions());
+    if (!output)
+        return fail(output.error());
+    m_output.emplace(std::move(*output));
+    if (!m_prepared || !m_run.options.provenance)
+        return {};
+    Result<SaveFile> file = SaveFile::create(m_provenancePath, m_run.saveOptions());
+    if (!file)
+        return fail(file.error());
+    if (Result<> written = file->write(m_prepared->codes.data(), m_prepared->codes.size()); !written)
+        return fail(written.error());
+    m_provenance.emplace(std::move(*file));
+    return {};
+}
+
+// The output made beforehand, whole or the voids alone, is the one the walk writes.
+OutputMaker FillRun::outputMaker() const
+{
+    if (m_prepared)
+        return OutputMaker::Preparation;
+    return m_delta ? OutputMaker::DeltaFill : OutputMaker::Walk;
+}
+
+FillRun::Ending FillRun::walk()
+{
     WalkSetup setup;
     setup.rule = SampleRule::Fill;
     setup.stopTest = StopTest::AfterReport;
-    setup.statusText = [&name](std::int32_t posHigh) { return std::to_string(posHigh) + kProgressText + name; };
-    WalkInputs walkInputs{*primary, {}, voids};
-    for (std::optional<GridSource>& source : sources)
-        walkInputs.sources.push_back(source ? &*source : nullptr);
-
-    // The offset-bridging fill needs the whole tile at once; the walk then only writes it out.
-    std::optional<DeltaFilled> delta;
-    if (m_run.options.method == FillMethod::Delta && anySource) {
-        Result<DeltaFilled> filled = DeltaFill(
-            *primary, walkInputs.sources, voids, [this] { m_run.host.yieldToEvents(); }, m_run.useHelperThread);
-        if (!filled)
-            return fail(filled.error());
-        if (m_run.stopRequested())
-            return stopped();
-        delta.emplace(std::move(*filled));
-        walkInputs.filled = &*delta;
-        m_result.offsets = delta->offsets;
-        bool rasterFilled = false;
-        for (std::size_t s = 0; s < fillSources.size() && s < delta->filledBySource.size(); ++s)
-            rasterFilled = rasterFilled || (fillSources[s].tiles && delta->filledBySource[s] > 0);
-        m_result.warning = OffsetWarning(delta->offsets, rasterFilled);
-    }
-    if (prepares() && !prepared) {
-        Result<PreparedTile> made = prepare(*primary, walkInputs, delta ? &*delta : nullptr);
-        if (!made)
-            return fail(made.error());
-        // A stopped preparation is unfinished: nothing of it is written or counted.
-        if (m_run.stopRequested())
-            return stopped();
-        prepared.emplace(std::move(*made));
-    }
-
-    // Only now is there something to write (a folder made for it goes again when nothing is written,
-    // see RemoveEmptyFolders).
-    if (Result<> folder = EnsureFolder(mergedFolder); !folder)
-        return fail(folder.error());
-    Result<SaveFile> output = SaveFile::create(outputPath, m_run.saveOptions());
-    if (!output)
-        return fail(output.error());
-    std::optional<SaveFile> provenance;
-    if (prepared) {
-        walkInputs.prepared = prepared->bytes();
-        if (m_run.options.provenance) {
-            Result<SaveFile> file = SaveFile::create(provenancePath, m_run.saveOptions());
-            if (!file)
-                return fail(file.error());
-            if (Result<> written = file->write(prepared->codes.data(), prepared->codes.size()); !written)
-                return fail(written.error());
-            provenance.emplace(std::move(*file));
-        }
-    }
-
-    const Result<Walk> walk = WalkTile(m_run, setup, walkInputs, *output);
+    setup.statusText = [this](std::int32_t posHigh) { return std::to_string(posHigh) + kProgressText + m_name; };
+    WalkInputs inputs{*m_primary, sourcePointers(), m_voids};
+    inputs.maker = outputMaker();
+    if (m_delta)
+        inputs.filled = &*m_delta;
+    if (m_prepared)
+        inputs.prepared = m_prepared->bytes();
+    const Result<Walk> walk = WalkTile(m_run, setup, inputs, *m_output);
     if (!walk)
         return fail(walk.error());
     if (walk->stopped)
         return stopped();
-    m_result.voidsFound = delta ? delta->voidsFound : walk->voidsFound;
-    m_result.voidsLeft = delta ? delta->voidsLeft : walk->voidsLeft;
-    m_result.voidsFilled = m_result.voidsFound - m_result.voidsLeft;
-    m_result.filledBySource = delta ? delta->filledBySource : walk->filledBySource;
-    if (prepared) {
-        m_result.voidsFound = prepared->voidsFound;
-        m_result.voidsLeft = prepared->voidsLeft;
-        m_result.interpolated = prepared->interpolated;
-        m_result.leftTooFar = prepared->leftTooFar;
-        m_result.voidsFilled = m_result.voidsFound - m_result.voidsLeft - m_result.interpolated;
-        m_result.filledBySource = prepared->filledBySource;
-    }
-    for (std::size_t s = 0; s < sourceFiles.size() && s < m_result.filledBySource.size(); ++s)
-        if (m_result.filledBySource[s] > 0)
-            m_result.sourceFiles.insert(m_result.sourceFiles.end(), sourceFiles[s].begin(), sourceFiles[s].end());
-
-    primary->close();
-    sources.clear();
+    takeCounts(*walk);
     m_result.bytes = walk->bytes;
-    m_result.output = output->targetPath();
-    if (provenance)
-        m_result.provenance = provenance->targetPath();
-    if (pending && (!provenance || pendingProvenance)) {
-        pending->emplace(std::move(*output));
-        if (provenance)
-            pendingProvenance->emplace(std::move(*provenance));
-    } else if (Result<> committed = CommitPair(*output, provenance, m_run.saveOptions()); !committed) {
+    return {};
+}
+
+// The counts are those of the engine that made the output: a walk that only writes out what was
+// made beforehand counts nothing itself.
+void FillRun::takeCounts(const Walk& walk)
+{
+    switch (outputMaker()) {
+    case OutputMaker::Walk:
+        m_result.voidsFound = walk.voidsFound;
+        m_result.voidsLeft = walk.voidsLeft;
+        m_result.filledBySource = walk.filledBySource;
+        break;
+    case OutputMaker::DeltaFill:
+        m_result.voidsFound = m_delta->voidsFound;
+        m_result.voidsLeft = m_delta->voidsLeft;
+        m_result.filledBySource = m_delta->filledBySource;
+        break;
+    case OutputMaker::Preparation:
+        m_result.voidsFound = m_prepared->voidsFound;
+        m_result.voidsLeft = m_prepared->voidsLeft;
+        m_result.interpolated = m_prepared->interpolated;
+        m_result.leftTooFar = m_prepared->leftTooFar;
+        m_result.filledBySource = m_prepared->filledBySource;
+        break;
+    }
+    m_result.voidsFilled = m_result.voidsFound - m_result.voidsLeft - m_result.interpolated;
+    for (std::size_t s = 0; s < m_sourceFiles.size() && s < m_result.filledBySource.size(); ++s)
+        if (m_result.filledBySource[s] > 0)
+            m_result.sourceFiles.insert(m_result.sourceFiles.end(), m_sourceFiles[s].begin(), m_sourceFiles[s].end());
+}
+
+std::vector<GridSource*> FillRun::sourcePointers()
+{
+    std::vector<GridSource*> pointers;
+    for (std::optional<GridSource>& source : m_sources)
+        pointers.push_back(source ? &*source : nullptr);
+    return pointers;
+}
+
+// The inputs are closed before the output takes its name.
+TileResult FillRun::commit(std::optional<SaveFile>* pending, std::optional<SaveFile>* pendingProvenance)
+{
+    m_primary->close();
+    m_sources.clear();
+    m_result.output = m_output->targetPath();
+    if (m_provenance)
+        m_result.provenance = m_provenance->targetPath();
+    if (pending && (!m_provenance || pendingProvenance)) {
+        pending->emplace(std::move(*m_output));
+        if (m_provenance)
+            pendingProvenance->emplace(std::move(*m_provenance));
+    } else if (Result<> committed = CommitPair(*m_output, m_provenance, m_run.saveOptions()); !committed) {
         return fail(committed.error());
     }
     return end(RunEnd::Complete);
@@ -433,7 +574,7 @@ Result<> CommitPair(SaveFile& output, std::optional<SaveFile>& provenance, const
 TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
                    std::optional<SaveFile>* pending, const Error* refusal, std::optional<SaveFile>* pendingProvenance)
 {
-    const auto started = std::chrono::steady_clock::now();
+    const Stopwatch stopwatch;
     TileResult result;
     try {
         result = FillRun(run, primaryFile).run(secondaryFolder, pending, refusal, pendingProvenance);
@@ -446,7 +587,7 @@ TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::s
         } catch (...) {
         }
     }
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    result.seconds = stopwatch.seconds();
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/file_system.h"
 #include "tiles/internal/samples.h"
+#include "tiles/internal/take_first_source.h"
 #include "tiles/tile_folder.h"
 #include "tiles/tile_format.h"
 
@@ -16,14 +17,15 @@ namespace {
 // Samples read from a source at a time: a whole 1" row block without holding the tile twice.
 constexpr std::int64_t kChunkSamples = 64 * 1024;
 
-// Each void still waiting (code kVoidSample) takes the first source with a value there.
+// Each void still waiting (code kVoidSample) takes the first source with a value there; the source
+// that gives it becomes its code.
 Result<> copyFromSources(PreparedTile& out, const std::vector<GridSource*>& sources,
                          const std::function<bool()>& proceed)
 {
     const auto samples = static_cast<std::int64_t>(out.samples.size());
     std::vector<std::int16_t> values(kChunkSamples);
     std::vector<std::uint8_t> hasValue(kChunkSamples);
-    std::vector<std::uint8_t> wanted(kChunkSamples);
+    std::vector<std::uint8_t> waiting(kChunkSamples);
     for (std::size_t s = 0; s < sources.size(); ++s) {
         if (!sources[s])
             continue;
@@ -31,24 +33,22 @@ Result<> copyFromSources(PreparedTile& out, const std::vector<GridSource*>& sour
             if (proceed && !proceed())
                 return {};
             const auto count = static_cast<std::size_t>(std::min(kChunkSamples, samples - first));
-            const std::uint8_t* codes = out.codes.data() + first;
-            bool any = false;
+            std::uint8_t* codes = out.codes.data() + first;
+            std::size_t left = 0;
             for (std::size_t i = 0; i < count; ++i) {
-                wanted[i] = codes[i] == kVoidSample;
-                any = any || wanted[i];
+                waiting[i] = codes[i] == kVoidSample;
+                left += waiting[i];
             }
-            if (!any)
+            TakeFirstSource take(waiting.data(), count, left, out.filledBySource);
+            if (take.left() == 0)
                 continue;
-            if (Result<> read = sources[s]->read(first, count, values.data(), hasValue.data(), wanted.data()); !read)
+            if (Result<> read = sources[s]->read(first, count, values.data(), hasValue.data(), waiting.data()); !read)
                 return read;
-            for (std::size_t i = 0; i < count; ++i) {
-                if (wanted[i] && hasValue[i]) {
-                    const auto k = static_cast<std::size_t>(first) + i;
-                    out.samples[k] = values[i];
-                    out.codes[k] = static_cast<std::uint8_t>(1 + s);
-                    ++out.filledBySource[s];
-                }
-            }
+            std::int16_t* chunk = out.samples.data() + first;
+            take.offer(s, hasValue.data(), [&](std::size_t i) {
+                chunk[i] = values[i];
+                codes[i] = static_cast<std::uint8_t>(1 + s);
+            });
         }
     }
     return {};

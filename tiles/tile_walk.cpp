@@ -1,18 +1,14 @@
 #include "tiles/internal/tile_walk.h"
 
+#include "tiles/internal/helper_thread.h"
+#include "tiles/internal/read_ahead.h"
 #include "tiles/internal/sample_kernels.h"
 #include "tiles/internal/samples.h"
+#include "tiles/internal/take_first_source.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
-#include <condition_variable>
-#include <chrono>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace hgt {
@@ -25,186 +21,6 @@ std::int16_t saturatedDifference(std::int16_t a, std::int16_t b)
 {
     return static_cast<std::int16_t>(std::clamp<std::int32_t>(std::int32_t{a} - b, -32768, 32767));
 }
-
-// A fill reads the source of a block only where the block holds a void; a difference always.
-bool NeedsSource(SampleRule rule, std::size_t voids)
-{
-    return rule == SampleRule::Difference || voids > 0;
-}
-
-// Counts the voids of a block of the primary (raw bytes) and reads the source's bytes of the same
-// samples into `other` where the rule needs them; returns the void count.
-Result<std::size_t> ReadSourceWhereNeeded(SampleRule rule, const TileInput& source, std::int64_t offset,
-                                          const std::uint8_t* block, std::uint8_t* other, std::size_t n)
-{
-    const std::size_t voids = CountVoids(block, n);
-    if (NeedsSource(rule, voids)) {
-        if (Result<> read = source.readAt(offset, other, n); !read)
-            return read.error();
-    }
-    return voids;
-}
-
-// One block of a walk as read ahead: the primary's bytes, the void count and, where the block needs
-// it, the source's bytes on the same grid.
-struct AheadBlock {
-    std::unique_ptr<std::uint8_t[]> primary;
-    std::unique_ptr<std::uint8_t[]> other;
-    std::size_t voids = 0;
-    std::optional<Error> error;
-    // Which block the slot holds and how far it is: index * 4 + one of the states below.
-    std::atomic<std::uint64_t> tag{0};
-};
-
-// Reads the blocks of a walk on a second thread while the walk makes and writes the blocks before
-// them, so the copies out of the page cache run beside the writes (reading costs more than writing
-// here, so the sample rule stays with the walk). The blocks are the walk's, in its order; a read
-// error is handed over with the block it hit, so the walk fails where it would have failed reading
-// in line.
-//
-// Two slots are in flight: fresh memory is dear here. The walk never waits for a thread that has
-// not started on its block: it claims such a block and reads it itself. On a machine whose second
-// core is busy the walk so runs as fast as in line, and the helper's sleeps cost nothing.
-class ReadAhead {
-public:
-    ReadAhead(const TileInput& primary, const TileInput* source, SampleRule rule, std::int64_t tileBytes,
-              std::size_t blockBytes)
-        : m_primary(primary), m_source(source), m_rule(rule), m_tileBytes(tileBytes), m_blockBytes(blockBytes)
-    {
-        for (std::size_t k = 0; k < kSlots; ++k) {
-            AheadBlock& slot = m_slots[k];
-            slot.primary = std::make_unique_for_overwrite<std::uint8_t[]>(blockBytes);
-            if (source)
-                slot.other = std::make_unique_for_overwrite<std::uint8_t[]>(blockBytes);
-            slot.tag.store(tag(k, kFree));
-        }
-        m_thread = std::thread([this] { readAll(); });
-    }
-
-    ~ReadAhead()
-    {
-        m_closing.store(true);
-        wake();
-        m_thread.join();
-    }
-
-    ReadAhead(const ReadAhead&) = delete;
-    ReadAhead& operator=(const ReadAhead&) = delete;
-
-    // Block `index` of the walk, read; valid until release(). Blocks are taken in order.
-    AheadBlock& take(std::size_t index)
-    {
-        AheadBlock& slot = m_slots[index % kSlots];
-        std::uint64_t expected = tag(index, kFree);
-        if (slot.tag.compare_exchange_strong(expected, tag(index, kOwnedByWalk))) {
-            read(slot, index);
-            return slot;
-        }
-        // The helper is reading it: that takes less than writing a block.
-        waitFor([&] { return slot.tag.load(std::memory_order_acquire) == tag(index, kReady); }, kWalkPolls);
-        return slot;
-    }
-
-    void release(std::size_t index)
-    {
-        m_slots[index % kSlots].tag.store(tag(index + kSlots, kFree), std::memory_order_release);
-        wake();
-    }
-
-private:
-    static constexpr std::size_t kSlots = 2;
-    // The walk waits only for a block being read, briefly. The helper waits for the walk to be done
-    // with a slot, up to two blocks' work, and polls on a core it has to itself: if it slept, the
-    // walk would pay for waking it at nearly every block.
-    static constexpr std::chrono::microseconds kWalkPolls{200};
-    static constexpr std::chrono::microseconds kHelperPolls{600};
-    enum : std::uint64_t { kFree, kReading, kReady, kOwnedByWalk };
-    static std::uint64_t tag(std::size_t index, std::uint64_t state) { return std::uint64_t{index} * 4 + state; }
-
-    std::int64_t blocks() const
-    {
-        return (m_tileBytes + static_cast<std::int64_t>(m_blockBytes) - 1) / static_cast<std::int64_t>(m_blockBytes);
-    }
-
-    void read(AheadBlock& slot, std::size_t index)
-    {
-        const auto offset = static_cast<std::int64_t>(index * m_blockBytes);
-        const auto n = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(m_blockBytes), m_tileBytes - offset));
-        slot.voids = 0;
-        slot.error.reset();
-        if (Result<> read = m_primary.readAt(offset, slot.primary.get(), n); !read) {
-            slot.error = read.error();
-        } else if (m_source) {
-            const Result<std::size_t> voids =
-                ReadSourceWhereNeeded(m_rule, *m_source, offset, slot.primary.get(), slot.other.get(), n);
-            if (voids)
-                slot.voids = *voids;
-            else
-                slot.error = voids.error();
-        }
-    }
-
-    // Polls for a while (waking a sleeping thread costs about as much as a block's work here), then
-    // sleeps until woken.
-    template <typename Ready>
-    void waitFor(Ready ready, std::chrono::microseconds poll)
-    {
-        const auto until = std::chrono::steady_clock::now() + poll;
-        do {
-            for (int spin = 0; spin < 64; ++spin) {
-                if (ready())
-                    return;
-#if defined(__x86_64__) || defined(__i386__)
-                __builtin_ia32_pause();
-#endif
-            }
-        } while (std::chrono::steady_clock::now() < until);
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, ready);
-    }
-
-    void wake()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-        } // a waiter is either asleep or sees the change
-        m_changed.notify_all();
-    }
-
-    void readAll()
-    {
-        for (std::size_t index = 0; static_cast<std::int64_t>(index) < blocks(); ++index) {
-            AheadBlock& slot = m_slots[index % kSlots];
-            // The slot is free for this block once the walk is done with the block before it in
-            // the slot; a tag beyond that means the walk has claimed this block itself.
-            waitFor([&] { return m_closing.load() || slot.tag.load(std::memory_order_acquire) >= tag(index, kFree); },
-                    kHelperPolls);
-            if (m_closing.load())
-                return;
-            std::uint64_t expected = tag(index, kFree);
-            if (!slot.tag.compare_exchange_strong(expected, tag(index, kReading)))
-                continue;
-            read(slot, index);
-            const bool failed = slot.error.has_value();
-            slot.tag.store(tag(index, kReady), std::memory_order_release);
-            wake();
-            if (failed)
-                return;
-        }
-    }
-
-    const TileInput& m_primary;
-    const TileInput* m_source;
-    SampleRule m_rule;
-    std::int64_t m_tileBytes;
-    std::size_t m_blockBytes;
-    std::array<AheadBlock, kSlots> m_slots;
-    std::atomic<bool> m_closing{false};
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::thread m_thread;
-};
 
 // Makes the output samples of one block in place in `block` (the primary's bytes). The common case,
 // -9999 alone and one source on the same grid, runs on the vector kernels over raw bytes; every
@@ -219,23 +35,25 @@ public:
     }
 
     // Whether the source's bytes of a block can be read ahead with the primary's: the common case.
-    bool readsSourceAhead() const { return m_fast && !m_inputs.filled && !m_inputs.prepared; }
+    bool readsSourceAhead() const { return m_fast && m_inputs.maker == OutputMaker::Walk; }
 
     // `ahead`, when given, holds the source's bytes of the block and the primary's void count,
     // read ahead of the walk.
     Result<> apply(std::int64_t offset, std::uint8_t* block, std::size_t n, Walk& walk,
                    const AheadBlock* ahead = nullptr)
     {
-        if (ahead && readsSourceAhead())
-            return applyFast(block, n, walk, ahead->voids, ahead->other.get());
-        if (m_inputs.prepared) {
+        switch (m_inputs.maker) {
+        case OutputMaker::Preparation:
             std::memcpy(block, m_inputs.prepared + offset, n);
             return {};
-        }
-        if (m_inputs.filled) {
+        case OutputMaker::DeltaFill:
             m_inputs.filled->apply(offset / 2, block, n / 2);
             return {};
+        case OutputMaker::Walk:
+            break;
         }
+        if (ahead && readsSourceAhead())
+            return applyFast(block, n, walk, ahead->voids, ahead->other.get());
         return m_fast ? applyFast(offset, block, n, walk) : applyPerSample(offset, block, n, walk);
     }
 
@@ -294,23 +112,17 @@ private:
             return {};
         }
 
-        // Each void takes the first source that has a value there; one that none has keeps its own.
-        for (std::size_t s = 0; s < m_inputs.sources.size() && pending > 0; ++s) {
+        // A void that no source has a value for keeps its own.
+        TakeFirstSource take(m_pending.data(), count, pending, walk.filledBySource);
+        for (std::size_t s = 0; s < m_inputs.sources.size() && take.left() > 0; ++s) {
             GridSource* source = m_inputs.sources[s];
             if (!source)
                 continue;
             if (Result<> read = source->read(first, count, m_values.data(), m_hasValue.data(), m_pending.data()); !read)
                 return read;
-            for (std::size_t i = 0; i < count; ++i) {
-                if (m_pending[i] && m_hasValue[i]) {
-                    EncodeSample(block + 2 * i, m_values[i]);
-                    m_pending[i] = 0;
-                    --pending;
-                    ++walk.filledBySource[s];
-                }
-            }
+            take.offer(s, m_hasValue.data(), [&](std::size_t i) { EncodeSample(block + 2 * i, m_values[i]); });
         }
-        walk.voidsLeft += static_cast<std::int64_t>(pending);
+        walk.voidsLeft += static_cast<std::int64_t>(take.left());
         return {};
     }
 
@@ -325,14 +137,6 @@ private:
 };
 
 } // namespace
-
-void RunContext::reportProgress(const std::string& statusText, std::int64_t tileBytes)
-{
-    m_lastReportPos = state.posHigh;
-    host.yieldToEvents();
-    state.statusText = statusText;
-    host.progress({state.posLow, tileBytes, state.statusText});
-}
 
 Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs& inputs, SaveFile& output)
 {
@@ -352,13 +156,11 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
     // block to read; a batch with several tiles in flight already keeps the cores busy.
     std::optional<ReadAhead> ahead;
     if (run.useHelperThread && !stopAtFirstSample && tileBytes > static_cast<std::int64_t>(blockBytes)
-        && std::thread::hardware_concurrency() > 1) {
+        && SecondCoreAvailable()) {
         const TileInput* source = rule.readsSourceAhead() ? &inputs.sources[0]->input() : nullptr;
-        try {
-            ahead.emplace(inputs.primary, source, setup.rule, tileBytes, blockBytes);
-        } catch (const std::system_error&) {
-            // no thread to be had: the blocks are read in line
-        }
+        ahead.emplace(inputs.primary, source, setup.rule, tileBytes, blockBytes);
+        if (!ahead->running()) // no thread to be had: the blocks are read in line
+            ahead.reset();
     }
     if (!ahead)
         block.resize(blockBytes);

@@ -1,52 +1,17 @@
 #pragma once
 
-#include "platform/file.h"
 #include "platform/save_file.h"
-#include "tiles/runs.h"
 #include "tiles/internal/delta_fill.h"
+#include "tiles/internal/run_context.h"
 #include "tiles/internal/tile_input.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
+#include <vector>
 
 namespace hgt {
-
-// A progress report is due once posHigh lies more than this past the previous report.
-inline constexpr std::int32_t kReportStride = 200000;
-// Bytes from one report to the next: reports fall at posHigh = 200,001 + 200,002·k.
-inline constexpr std::int64_t kReportSpan = kReportStride + 2;
-
-// What every step of one run of one tile works on: the state record, the host, the options and
-// the position of the run's latest progress report.
-class RunContext {
-public:
-    RunContext(WindowState& state, RunHost& host, const RunOptions& options)
-        : state(state), host(host), options(options)
-    {}
-
-    bool stopRequested() const
-    {
-        return state.stopRequested || (options.stop && options.stop->load(std::memory_order_relaxed));
-    }
-    SaveOptions saveOptions() const { return {options.durable, options.trace}; }
-
-    // True when posHigh lies more than 200,000 bytes past the latest report.
-    bool reportDue() const { return state.posHigh > m_lastReportPos + kReportStride; }
-    // Remembers the position, yields once more, sets statusText and tells the host.
-    void reportProgress(const std::string& statusText, std::int64_t tileBytes);
-
-    WindowState& state;
-    RunHost& host;
-    const RunOptions& options;
-    bool useHelperThread = true; // whether a run may share its work with a second thread
-
-private:
-    std::int32_t m_lastReportPos = 0;
-};
 
 // How one output sample is made from the samples of the two input tiles.
 enum class SampleRule {
@@ -71,14 +36,22 @@ struct Walk {
     std::vector<std::int64_t> filledBySource;
 };
 
+// Which engine makes the output samples the walk writes.
+enum class OutputMaker {
+    Walk,        // the walk itself, block by block, by its sample rule
+    DeltaFill,   // the offset-bridging fill made the voids' samples beforehand (WalkInputs::filled)
+    Preparation, // the whole output tile was made beforehand (WalkInputs::prepared)
+};
+
 // What a walk reads: the primary, and the tiles that give its voids (fill, in priority order; a
 // folder without the tile has none) or the one it is compared with (difference), on its grid.
 struct WalkInputs {
     const TileInput& primary;
     std::vector<GridSource*> sources;
     const VoidSet& voids;
-    const DeltaFilled* filled = nullptr;    // the voids' output samples, when they were made beforehand
-    const std::uint8_t* prepared = nullptr; // the whole output tile as stored, when made beforehand
+    OutputMaker maker = OutputMaker::Walk;
+    const DeltaFilled* filled = nullptr;    // the voids' output samples, with OutputMaker::DeltaFill
+    const std::uint8_t* prepared = nullptr; // the output tile as stored, with OutputMaker::Preparation
 };
 
 // Walks a full tile. Reads and writes go in blocks of options.blockBytes from offset 0 (page
@@ -93,36 +66,5 @@ Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs&
 // Whether the primary has holes: for -9999 the byte pair D8 F1 at any byte offset of the whole file
 // (a longer file's tail included); for the other void values a whole sample of the tile.
 Result<bool> HasHoles(const TileInput& tile, const VoidSet& voids, std::size_t blockBytes);
-
-// A run that ended in a failure.
-inline void MarkFailed(TileResult& result, const Error& error)
-{
-    result.end = RunEnd::Failed;
-    result.error = error;
-    result.output.clear();
-    result.provenance.clear();
-}
-
-inline TileResult FailedResult(const std::string& tile, const Error& error)
-{
-    TileResult result;
-    result.tile = tile;
-    MarkFailed(result, error);
-    return result;
-}
-
-// The fill of one tile up to its output. With `pending`, a complete walk leaves its output there
-// uncommitted for the caller to commit; without, the output is committed before the run returns.
-// With `refusal`, the run fails with it at once, as a batch refuses a tile. Never throws.
-// `pendingProvenance` takes the provenance companion the same way; without it, a pending tile's
-// companion is committed by the run.
-TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::string& secondaryFolder,
-                   std::optional<SaveFile>* pending, const Error* refusal = nullptr,
-                   std::optional<SaveFile>* pendingProvenance = nullptr);
-
-// Commits a fill's output with its provenance companion, or, without one, removes the companion an
-// earlier fill left beside the output. Whenever it stops, the two on disk are the earlier pair, the
-// new pair or a tile alone, never a tile beside another tile's companion.
-Result<> CommitPair(SaveFile& output, std::optional<SaveFile>& provenance, const SaveOptions& options);
 
 } // namespace hgt
