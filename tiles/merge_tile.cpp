@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 #include "tiles/tile_folder.h"
+#include "tiles/tile_error.h"
 #include "tiles/internal/delta_fill.h"
 #include "tiles/internal/output_paths.h"
 #include "tiles/internal/prepared_tile.h"
@@ -189,7 +190,7 @@ Result<PreparedTile> FillRun::prepare(const TileInput& primary, const WalkInputs
 TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFile>* pending, const Error* refusal,
                         std::optional<SaveFile>* pendingProvenance)
 {
-    WindowState& state = m_run.state;
+    RunState& state = m_run.state;
     const std::string& primaryFile = m_result.tile;
     state.byteHigh = 0;
     state.byteLow = 0;
@@ -210,11 +211,8 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
 
     // The sources are looked for before anything is created, so a missing one leaves no trace.
     std::vector<FillSource> fillSources = m_run.options.sources;
-    if (fillSources.empty()) {
+    if (fillSources.empty())
         fillSources.push_back({secondaryFolder, nullptr});
-        for (const std::string& folder : m_run.options.moreSecondaryFolders)
-            fillSources.push_back({folder, nullptr});
-    }
     std::vector<std::string> folders;
     for (const FillSource& source : fillSources)
         if (!source.tiles)
@@ -255,13 +253,13 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
         if (!found && found.error().kind == ErrorKind::NotFound)
             continue;
         if (!found)
-            return fail({ErrorKind::Ambiguous, ambiguousSecondaryText(name, folder)});
+            return fail({TileErrorKind::Ambiguous, ambiguousSecondaryText(name, folder)});
         Result<TileInput> input = TileInput::open(*found);
         if (!input)
             return fail(input.error());
         const std::optional<FileIdentity> primaryId = primary->identity();
         if (primaryId && primaryId == input->identity())
-            return fail({ErrorKind::SameFile,
+            return fail({TileErrorKind::SameFile,
                          "Das sekundäre hgt-file " + *found + " ist das Primärfile " + primaryFile + " selbst"});
         sources[s].emplace(std::move(*input), primary->grid(), voids);
         inputs.files.push_back(*found);
@@ -450,8 +448,8 @@ TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::s
     return result;
 }
 
-TileResult MergeTile(WindowState& state, RunHost& host, const std::string& primaryFile,
-                     const std::string& secondaryFolder, const RunOptions& options)
+TileResult MergeTile(RunState& state, RunHost& host, const std::string& primaryFile, const std::string& secondaryFolder,
+                     const RunOptions& options)
 {
     RunContext run(state, host, options);
     const std::vector<std::string> missing = MissingFolders({SiblingFolder(primaryFile, "Merged")});
@@ -472,7 +470,7 @@ TileResult MergeTile(WindowState& state, RunHost& host, const std::string& prima
 TileResult MergeTile(RunHost& host, const std::string& primaryFile, const std::string& secondaryFolder,
                      const RunOptions& options)
 {
-    WindowState state;
+    RunState state;
     return MergeTile(state, host, primaryFile, secondaryFolder, options);
 }
 

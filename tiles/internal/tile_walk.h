@@ -2,7 +2,10 @@
 
 #include "platform/file.h"
 #include "platform/save_file.h"
-#include "tiles/runs.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/run_state.h"
 #include "tiles/internal/delta_fill.h"
 #include "tiles/internal/tile_input.h"
 
@@ -24,8 +27,7 @@ inline constexpr std::int64_t kReportSpan = kReportStride + 2;
 // the position of the run's latest progress report.
 class RunContext {
 public:
-    RunContext(WindowState& state, RunHost& host, const RunOptions& options)
-        : state(state), host(host), options(options)
+    RunContext(RunState& state, RunHost& host, const RunOptions& options) : state(state), host(host), options(options)
     {}
 
     bool stopRequested() const
@@ -39,7 +41,7 @@ public:
     // Remembers the position, yields once more, sets statusText and tells the host.
     void reportProgress(const std::string& statusText, std::int64_t tileBytes);
 
-    WindowState& state;
+    RunState& state;
     RunHost& host;
     const RunOptions& options;
     bool useHelperThread = true; // whether a run may share its work with a second thread
