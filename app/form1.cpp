@@ -10,6 +10,7 @@
 #include "app/module_browse_folder.h"
 #include "platform/settings_store.h"
 #include "rasters/raster_sources.h"
+#include "tiles/tile_runs.h"
 #include "tiles/tile_folder.h"
 
 #include <QCloseEvent>
@@ -72,7 +73,7 @@ private:
     Form1& m_form;
 };
 
-Form1::Form1(Dialogs& dialogs, RunOptions runOptions, QWidget* parent)
+Form1::Form1(Dialogs& dialogs, WindowOptions runOptions, QWidget* parent)
     : QWidget(parent), m_dialogs(dialogs), m_runOptions(std::move(runOptions)),
       CommonDialogPrim(dialogs, this, {texts::tileFilter, texts::allFilesFilter}),
       CommonDialogSek(dialogs, this, {texts::tileFilter, texts::allFilesFilter})
@@ -86,7 +87,7 @@ Form1::Form1(Dialogs& dialogs, RunOptions runOptions, QWidget* parent)
 
 Form1::~Form1() = default;
 
-void Form1::setRunOptions(RunOptions options)
+void Form1::setRunOptions(WindowOptions options)
 {
     // The engine reads the options of a run in progress by reference, between its yields.
     if (runInProgress())
@@ -205,10 +206,8 @@ std::optional<RunOptions> Form1::runOptionsFor(const std::string& secondaryFolde
         return std::nullopt;
     }
     RunOptions options = m_runOptions;
-    if (!more->empty()) {
-        options.sources = {{secondaryFolder, nullptr}};
-        std::move(more->begin(), more->end(), std::back_inserter(options.sources));
-    }
+    options.sources = {{secondaryFolder, nullptr}};
+    std::move(more->begin(), more->end(), std::back_inserter(options.sources));
     return options;
 }
 

@@ -4,7 +4,10 @@
 #include "app/dialogs.h"
 #include "app/run_lines.h"
 #include "app/run_record.h"
-#include "tiles/runs.h"
+#include "app/window_options.h"
+#include "app/window_state.h"
+#include "tiles/run_host.h"
+#include "tiles/run_result.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -32,7 +35,7 @@ class WrappingButton;
 // fields stay usable during a run; the command buttons do not (see RunGuard).
 class Form1 : public QWidget, private RunHost, private LineList {
 public:
-    explicit Form1(Dialogs& dialogs, RunOptions runOptions = {}, QWidget* parent = nullptr);
+    explicit Form1(Dialogs& dialogs, WindowOptions runOptions = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
     // Reads one text value of the per-user settings store: the sub key key_name below the root
@@ -40,10 +43,10 @@ public:
     QString fRegAbfrageWert(std::uint32_t section, const QString& key_name, const QString& indent) const;
 
     const WindowState& state() const { return m_state; }
-    const RunOptions& runOptions() const { return m_runOptions; }
+    const WindowOptions& runOptions() const { return m_runOptions; }
     // The options of the next run. A run in progress keeps the options it started with; these
     // take their place when it ends.
-    void setRunOptions(RunOptions options);
+    void setRunOptions(WindowOptions options);
     bool runInProgress() const { return m_runDepth > 0; }
 
     // The window around the controls, told of every run; may be null.
@@ -113,7 +116,7 @@ private:
     void listRemove(int index) override;
 
     Dialogs& m_dialogs;
-    RunOptions m_runOptions;
+    WindowOptions m_runOptions;
     WindowState m_state;
     CommonDialog CommonDialogPrim;
     CommonDialog CommonDialogSek;
@@ -145,7 +148,7 @@ private:
     std::vector<std::string> m_lines;
     // The first line of m_lines that List1 may show otherwise (m_lines.size() when none).
     std::size_t m_firstChangedLine = 0;
-    std::optional<RunOptions> m_nextRunOptions;
+    std::optional<WindowOptions> m_nextRunOptions;
 };
 
 } // namespace hgt

@@ -19,7 +19,7 @@
 
 namespace hgt {
 
-MainWindow::MainWindow(Dialogs& dialogs, RunOptions runOptions, QWidget* parent)
+MainWindow::MainWindow(Dialogs& dialogs, WindowOptions runOptions, QWidget* parent)
     : QMainWindow(parent), m_dialogs(dialogs),
       m_form(new Form1(dialogs, RunOptionsSettings::load(std::move(runOptions)), this)), m_status(new QLabel(this))
 {
@@ -57,10 +57,11 @@ void MainWindow::createMenus()
     quit->setShortcut(QKeySequence::Quit);
 
     QMenu* options = menuBar()->addMenu(texts::menuOptions);
-    m_optionsMenu = new OptionsMenu(m_dialogs, options, this, m_form->runOptions(), [this](const RunOptions& chosen) {
-        m_form->setRunOptions(chosen);
-        m_optionsNote->setOptions(chosen);
-    });
+    m_optionsMenu =
+        new OptionsMenu(m_dialogs, options, this, m_form->runOptions(), [this](const WindowOptions& chosen) {
+            m_form->setRunOptions(chosen);
+            m_optionsNote->setOptions(chosen);
+        });
 
     QMenu* view = menuBar()->addMenu(texts::menuView);
     QAction* report = view->addAction(texts::actionReport, this, [this] { showReport(); });

@@ -2,7 +2,8 @@
 
 #include "app/run_observer.h"
 #include "app/run_status.h"
-#include "tiles/runs.h"
+#include "app/window_options.h"
+#include "tiles/run_result.h"
 
 #include <QMainWindow>
 
@@ -25,7 +26,7 @@ class TileViewer;
 class MainWindow : public QMainWindow, private RunObserver {
 public:
     // The choices of the Optionen menu stored in the program's settings replace those of runOptions.
-    explicit MainWindow(Dialogs& dialogs, RunOptions runOptions = {}, QWidget* parent = nullptr);
+    explicit MainWindow(Dialogs& dialogs, WindowOptions runOptions = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     Form1& form() const { return *m_form; }

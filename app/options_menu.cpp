@@ -14,7 +14,7 @@
 
 namespace hgt {
 
-OptionsMenu::OptionsMenu(Dialogs& dialogs, QMenu* menu, QWidget* window, RunOptions options, Changed changed)
+OptionsMenu::OptionsMenu(Dialogs& dialogs, QMenu* menu, QWidget* window, WindowOptions options, Changed changed)
     : QObject(menu), m_dialogs(dialogs), m_window(window), m_options(std::move(options)), m_changed(std::move(changed))
 {
     QMenu* voids = menu->addMenu(texts::menuVoidValues);
@@ -50,7 +50,7 @@ OptionsMenu::OptionsMenu(Dialogs& dialogs, QMenu* menu, QWidget* window, RunOpti
         action->setChecked(m_options.method == kind);
         action->setActionGroup(methods);
         connect(action, &QAction::triggered, this, [this, kind] {
-            RunOptions next = m_options;
+            WindowOptions next = m_options;
             next.method = kind;
             apply(std::move(next));
         });
@@ -73,7 +73,7 @@ QAction* OptionsMenu::addToggle(QMenu* menu, const QString& text, const QString&
     action->setCheckable(true);
     action->setChecked(m_options.*flag);
     connect(action, &QAction::triggered, this, [this, flag](bool checked) {
-        RunOptions next = m_options;
+        WindowOptions next = m_options;
         next.*flag = checked;
         apply(std::move(next));
     });
@@ -91,14 +91,14 @@ void OptionsMenu::editMaxDistance()
                               m_options.maxDistance, 1, kLargestMaxDistance);
     if (!chosen)
         return;
-    RunOptions next = m_options;
+    WindowOptions next = m_options;
     next.maxDistance = std::clamp(*chosen, 1, kLargestMaxDistance);
     apply(std::move(next));
 }
 
 void OptionsMenu::voidValueTriggered(QAction* action, std::int16_t value, bool checked)
 {
-    RunOptions next = m_options;
+    WindowOptions next = m_options;
     std::erase(next.voidValues, value);
     if (checked) {
         next.voidValues.push_back(value);
@@ -121,7 +121,7 @@ void OptionsMenu::editMoreSources()
     m_sourcesDialog = new MoreSourcesDialog(m_dialogs, m_options.moreSecondaryFolders, m_window);
     m_sourcesDialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_sourcesDialog, &QDialog::accepted, this, [this, dialog = m_sourcesDialog] {
-        RunOptions next = m_options;
+        WindowOptions next = m_options;
         next.moreSecondaryFolders = dialog->folders();
         apply(std::move(next));
     });
@@ -146,7 +146,7 @@ void OptionsMenu::enableEntries()
     m_maxDistance->setEnabled(!m_running && m_options.interpolate);
 }
 
-void OptionsMenu::apply(RunOptions options)
+void OptionsMenu::apply(WindowOptions options)
 {
     if (options.voidValues == m_options.voidValues && options.moreSecondaryFolders == m_options.moreSecondaryFolders
         && options.method == m_options.method && options.interpolate == m_options.interpolate

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/more_sources_dialog.h"
-#include "tiles/runs.h"
+#include "app/window_options.h"
 
 #include <QObject>
 #include <QPointer>
@@ -24,12 +24,12 @@ class Dialogs;
 // still open and show the choices): a run keeps the options it started with.
 class OptionsMenu : public QObject {
 public:
-    using Changed = std::function<void(const RunOptions&)>;
+    using Changed = std::function<void(const WindowOptions&)>;
 
     // Fills `menu`; `window` is the parent of the sources dialog and of messages.
-    OptionsMenu(Dialogs& dialogs, QMenu* menu, QWidget* window, RunOptions options, Changed changed);
+    OptionsMenu(Dialogs& dialogs, QMenu* menu, QWidget* window, WindowOptions options, Changed changed);
 
-    const RunOptions& options() const { return m_options; }
+    const WindowOptions& options() const { return m_options; }
     void setRunInProgress(bool running);
 
     // Optionen → Weitere Sekundärordner …: opens the dialog; OK takes its list.
@@ -41,13 +41,13 @@ public:
 
 private:
     void voidValueTriggered(QAction* action, std::int16_t value, bool checked);
-    void apply(RunOptions options);
+    void apply(WindowOptions options);
     QAction* addToggle(QMenu* menu, const QString& text, const QString& name, bool RunOptions::*flag);
     void enableEntries();
 
     Dialogs& m_dialogs;
     QWidget* m_window;
-    RunOptions m_options;
+    WindowOptions m_options;
     Changed m_changed;
     std::vector<QAction*> m_entries; // everything a run disables
     QAction* m_maxDistance = nullptr;

@@ -27,9 +27,9 @@ OptionsNote::OptionsNote(QWidget* parent) : QLabel(parent)
     hide();
 }
 
-QString OptionsNote::noteText(const RunOptions& options)
+QString OptionsNote::noteText(const WindowOptions& options)
 {
-    const RunOptions defaults;
+    const WindowOptions defaults;
     QStringList parts;
     if (options.voidValues != defaults.voidValues) {
         QStringList values;
@@ -50,7 +50,7 @@ QString OptionsNote::noteText(const RunOptions& options)
     return parts.join(QStringLiteral(" · "));
 }
 
-void OptionsNote::setOptions(const RunOptions& options)
+void OptionsNote::setOptions(const WindowOptions& options)
 {
     m_fullText = noteText(options);
     setToolTip(m_fullText);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tiles/runs.h"
+#include "app/window_options.h"
 
 #include <QLabel>
 #include <QString>
@@ -17,11 +17,11 @@ class OptionsNote : public QLabel {
 public:
     explicit OptionsNote(QWidget* parent = nullptr);
 
-    void setOptions(const RunOptions& options);
+    void setOptions(const WindowOptions& options);
     const QString& fullText() const { return m_fullText; }
 
     // The note for `options`: only what differs from the defaults, empty when nothing does.
-    static QString noteText(const RunOptions& options);
+    static QString noteText(const WindowOptions& options);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_result.h"
 
 #include <string>
 

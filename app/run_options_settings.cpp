@@ -60,7 +60,7 @@ std::vector<std::int16_t> voidValuesInMenuOrder(const std::vector<std::int16_t>&
     return ordered;
 }
 
-RunOptions RunOptionsSettings::load(RunOptions options)
+WindowOptions RunOptionsSettings::load(WindowOptions options)
 {
     const QSettings store = openStore();
 
@@ -103,9 +103,9 @@ RunOptions RunOptionsSettings::load(RunOptions options)
     return options;
 }
 
-Result<> RunOptionsSettings::save(const RunOptions& options)
+Result<> RunOptionsSettings::save(const WindowOptions& options)
 {
-    const RunOptions defaults;
+    const WindowOptions defaults;
     QSettings store = openStore();
 
     const std::vector<std::int16_t> voidValues = voidValuesInMenuOrder(options.voidValues);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/error.h"
-#include "tiles/runs.h"
+#include "app/window_options.h"
 
 #include <QString>
 
@@ -26,11 +26,11 @@ public:
     // `options` with the stored choices put in. A choice that is not stored, or that this version
     // does not understand (an unknown void value, an unknown method, a distance out of range),
     // keeps its value in `options`.
-    static RunOptions load(RunOptions options = {});
+    static WindowOptions load(WindowOptions options = {});
     // Stores the void values, the further secondary folders, the fill method, interpolation with
     // its maximum distance and the provenance map of `options`. A
     // choice at its default leaves no entry, so that a later version's defaults apply to it.
-    static Result<> save(const RunOptions& options);
+    static Result<> save(const WindowOptions& options);
     // The file (or, on Windows, the registry key) behind the store.
     static QString location();
 };

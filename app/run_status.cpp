@@ -1,6 +1,7 @@
 #include "app/run_status.h"
 
 #include "app/texts.h"
+#include "tiles/tile_format.h"
 
 #include <QFileInfo>
 #include <QLocale>

@@ -9,7 +9,11 @@
 #include "bench/terrain.h"
 #include "platform/file_system.h"
 #include "pictures/picture_file.h"
-#include "tiles/runs.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/run_state.h"
+#include "tiles/tile_runs.h"
 #include "tiles/tile_info.h"
 #include "pictures/picture.h"
 
@@ -105,7 +109,7 @@ bool offsetPair(const std::filesystem::path& work, const std::filesystem::path& 
     const int span = 240;
     const auto [row, column] = busiestVoidSquare(voids, mountains.side, span);
 
-    hgt::WindowState state;
+    hgt::RunState state;
     hgt::QuietHost host;
     std::vector<std::vector<std::int16_t>> rows;
     for (const hgt::FillMethod method : {hgt::FillMethod::Copy, hgt::FillMethod::Delta}) {
@@ -169,7 +173,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    hgt::WindowState state;
+    hgt::RunState state;
     hgt::QuietHost host;
     const hgt::TileResult filled = hgt::MergeTile(state, host, primary, (work / "secondary").string());
     const hgt::TileResult difference = hgt::MakeDifferenceTile(state, host, primary, secondary);

@@ -10,7 +10,11 @@
 // Prints the peak resident memory on stderr.
 
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/run_state.h"
+#include "tiles/tile_runs.h"
 #include "tiles/tile_folder.h"
 
 #include "platform/archive.h"
@@ -165,7 +169,7 @@ int main(int argc, char** argv)
     if (command == "generate" && (args.size() == 2 || args.size() == 3))
         return generate(args[1], args.size() == 3 ? std::stoi(args[2]) : 1);
 
-    hgt::WindowState state;
+    hgt::RunState state;
     BenchHost host;
     if (command == "fill" && args.size() == 3) {
         const hgt::TileResult result = hgt::MergeTile(state, host, args[1], args[2], options);

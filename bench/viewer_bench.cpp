@@ -83,7 +83,7 @@ int duringBatch(const std::filesystem::path& work, int repeat)
         out.write(reinterpret_cast<const char*>(whole.data()), static_cast<std::streamsize>(whole.size()));
     }
     SilentDialogs dialogs;
-    hgt::RunOptions options;
+    hgt::WindowOptions options;
     options.durable = false;
     hgt::MainWindow window(dialogs, options);
     window.show();

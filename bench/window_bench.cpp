@@ -53,7 +53,7 @@ int main(int argc, char** argv)
     QStandardPaths::setTestModeEnabled(true);
     QSettings(QStringLiteral("hgtfill"), QStringLiteral("hgtfill")).clear();
     QStringList args = QCoreApplication::arguments().mid(1);
-    hgt::RunOptions options;
+    hgt::WindowOptions options;
     if (!args.isEmpty() && args.front() == QStringLiteral("--no-sync")) {
         options.durable = false;
         args.removeFirst();

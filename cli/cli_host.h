@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tiles/runs.h"
+#include "tiles/run_host.h"
 
 namespace hgt::cli {
 

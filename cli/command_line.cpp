@@ -1,7 +1,5 @@
 #include "cli/command_line.h"
 
-#include "platform/console.h"
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -392,11 +390,6 @@ std::string UsageLine(const UsageError& error)
     if (error.command != Command::None)
         help += std::string(CommandName(error.command)) + " ";
     return "hgtfill-cli: " + error.message + " (Hilfe: " + help + "--help)";
-}
-
-unsigned AvailableCores()
-{
-    return UsableProcessors();
 }
 
 } // namespace hgt::cli

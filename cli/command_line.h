@@ -3,7 +3,7 @@
 // What the user asked for on the command line: one subcommand, its options and its operands.
 
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "tiles/run_options.h"
 
 #include <cstdint>
 #include <expected>
@@ -57,8 +57,5 @@ std::expected<Invocation, UsageError> ParseCommandLine(std::span<const std::stri
 
 // "hgtfill-cli: <message> (Hilfe: hgtfill-cli <command> --help)"
 std::string UsageLine(const UsageError& error);
-
-// The number of processors this process may run on, at least 1.
-unsigned AvailableCores();
 
 } // namespace hgt::cli

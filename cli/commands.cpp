@@ -1,11 +1,14 @@
 #include "cli/commands.h"
 
+#include "cli/exit_status.h"
+#include "cli/info_report.h"
 #include "cli/render_command.h"
+#include "cli/run_report.h"
 #include "cli/text_escape.h"
-#include "cli/tile_report.h"
 #include "platform/file_system.h"
 #include "rasters/raster_sources.h"
 #include "tiles/tile_folder.h"
+#include "tiles/tile_runs.h"
 
 #include <algorithm>
 #include <exception>
@@ -57,8 +60,7 @@ std::vector<std::string> sourcePaths(const Invocation& invocation)
     return paths;
 }
 
-// Every -s in the order given, raster sources opened through the plugin; empty when all are HGT
-// folders, so that such runs go exactly as before and never load the plugin.
+// Every -s in the order given, raster sources opened through the plugin.
 Result<std::vector<FillSource>> rasterAwareSources(const Invocation& invocation)
 {
     return OpenFillSources(sourcePaths(invocation));
@@ -71,7 +73,6 @@ int fillTiles(const Invocation& invocation, const std::vector<std::string>& tile
     options.jobs = invocation.jobs;
     options.stop = stop;
     options.voidValues = invocation.voidValues;
-    options.moreSecondaryFolders = invocation.moreSecondaries;
     options.method = invocation.method;
     options.interpolate = invocation.interpolate;
     options.maxDistance = invocation.maxDistance;

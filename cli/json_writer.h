@@ -21,6 +21,10 @@ public:
     // Written with `decimals` places after the point; null when not finite.
     JsonWriter& add(std::string_view key, double value, int decimals);
     JsonWriter& add(std::string_view key, std::optional<std::int64_t> value);
+    JsonWriter& add(std::string_view key, std::optional<std::int16_t> value)
+    {
+        return add(key, value ? std::optional<std::int64_t>(*value) : std::nullopt);
+    }
     JsonWriter& addNull(std::string_view key);
     // A file's path; one that is not UTF-8 also as its bytes in hex under "<key>_bytes", so that a
     // script can still find the file.

@@ -1,9 +1,9 @@
 #include "cli/commands.h"
+#include "cli/exit_status.h"
 #include "cli/help_text.h"
 #include "cli/progress_bar.h"
 #include "cli/stop_signal.h"
 #include "cli/text_escape.h"
-#include "cli/tile_report.h"
 #include "platform/console.h"
 
 #include <iostream>
@@ -17,7 +17,7 @@ int main(int argc, char** argv)
     std::ios::sync_with_stdio(false);
     const hgt::ConsoleText consoleText;
     const std::vector<std::string> args = hgt::ProgramArguments(argc, argv);
-    const auto invocation = ParseCommandLine(args, AvailableCores());
+    const auto invocation = ParseCommandLine(args, hgt::UsableProcessors());
     if (!invocation) {
         std::cerr << Printable(UsageLine(invocation.error())) << '\n';
         return kExitUsage;

@@ -1,11 +1,13 @@
 #include "cli/render_command.h"
 
+#include "cli/exit_status.h"
+#include "cli/picture_report.h"
 #include "cli/text_escape.h"
-
-#include "cli/tile_report.h"
 #include "pictures/picture_file.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 #include "tiles/tile_folder.h"
+#include "tiles/tile_error.h"
 #include "pictures/provenance_picture.h"
 
 #include <QGuiApplication>
@@ -65,7 +67,7 @@ TilePicture draw(const TileRenderer& renderer)
 {
     TilePicture picture = renderer.blankPicture();
     const int rows = renderer.height();
-    const int bands = std::clamp(static_cast<int>(AvailableCores()), 1, std::max(1, rows / 64));
+    const int bands = std::clamp(static_cast<int>(UsableProcessors()), 1, std::max(1, rows / 64));
     std::vector<std::jthread> workers;
     for (int band = 1; band < bands; ++band)
         workers.emplace_back(
@@ -130,9 +132,10 @@ int RenderTile(const Invocation& invocation, const Console& console)
     // "-o" naming the tile itself would replace the tile by its picture.
     const std::optional<FileIdentity> tile = IdentityOf(path);
     if (tile && tile == IdentityOf(invocation.output))
-        return fail(invocation,
-                    {ErrorKind::SameFile, "Die Bilddatei " + invocation.output + " ist die Kachel " + path + " selbst"},
-                    console);
+        return fail(
+            invocation,
+            {TileErrorKind::SameFile, "Die Bilddatei " + invocation.output + " ist die Kachel " + path + " selbst"},
+            console);
     if (IsProvenancePath(path))
         return renderProvenance(invocation, console);
     const PictureKind kind =

@@ -7,6 +7,7 @@
 
 #include "platform/archive.h"
 #include "tiles/internal/tile_input.h"
+#include "tiles/tile_error.h"
 #include "tiles/tile_folder.h"
 #include "tiles/tile_format.h"
 
@@ -77,7 +78,7 @@ void archive(const std::uint8_t* data, std::size_t size)
         // A tile refused for its size was never inflated, and its size is none of the two.
         if (claimed && *claimed != static_cast<std::uint64_t>(hgt::kTileBytes)
             && *claimed != static_cast<std::uint64_t>(hgt::kTileBytes3))
-            require(tile.error().kind == hgt::ErrorKind::NotATile, "a member of no tile size not refused as such");
+            require(tile.error().kind == hgt::TileErrorKind::NotATile, "a member of no tile size not refused as such");
         return;
     }
     require(claimed.has_value(), "a tile whose size the reader never saw");
@@ -102,7 +103,7 @@ void fileSize(const std::uint8_t* data, std::size_t size)
         return;
     }
     const hgt::Error error = hgt::NotATileError("N47E011.hgt", bytes);
-    require(error.kind == hgt::ErrorKind::NotATile, "the kind of a refused size");
+    require(error.kind == hgt::TileErrorKind::NotATile, "the kind of a refused size");
     require(error.message.find("(" + std::to_string(bytes) + " Bytes statt ") != std::string::npos,
             "a refusal that does not name the size");
 }

@@ -4,6 +4,7 @@
 #include "pictures/picture_file.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "tiles/tile_error.h"
 #include "tiles/tile_format.h"
 
 #include <QFont>
@@ -44,18 +45,18 @@ Result<ProvenanceMap> ReadProvenance(const std::string& path)
 {
     Result<File> file = File::openRead(path);
     if (!file)
-        return file.error();
+        return AsTileError(file.error());
     const std::int64_t size = file->openedSize();
     ProvenanceMap map;
     for (const std::int64_t side : {kTileSide, kTileSide3})
         if (size == side * side)
             map.side = static_cast<int>(side);
     if (map.side == 0)
-        return Error{ErrorKind::NotATile,
+        return Error{TileErrorKind::NotATile,
                      path + " ist keine Herkunftsdatei: " + std::to_string(size) + " Bytes passen zu keiner Kachel"};
     map.codes.resize(static_cast<std::size_t>(size));
     if (Result<> read = file->readAt(0, map.codes.data(), map.codes.size()); !read)
-        return read.error();
+        return AsTileError(read.error());
     for (const std::uint8_t code : map.codes)
         ++map.counts[code];
     return map;

@@ -129,7 +129,7 @@ std::string reasonOf(const zip_error_t* error)
 
 Error corrupt(const std::string& path, const std::string& why)
 {
-    return {ErrorKind::NotATile, path + " ist kein lesbares ZIP-Archiv: " + why};
+    return {ErrorKind::BadContent, path + " ist kein lesbares ZIP-Archiv: " + why};
 }
 
 } // namespace
@@ -153,12 +153,12 @@ Result<std::vector<std::uint8_t>> readTile(zip_t* opened, const std::string& pat
         const char* name = zip.zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), 0);
         if (name && endsWithIgnoringCase(name, ".hgt")) {
             if (tile >= 0)
-                return Error{ErrorKind::NotATile, path + " enthält mehr als eine HGT-Kachel"};
+                return Error{ErrorKind::BadContent, path + " enthält mehr als eine HGT-Kachel"};
             tile = i;
         }
     }
     if (tile < 0)
-        return Error{ErrorKind::NotATile, path + " enthält keine HGT-Kachel"};
+        return Error{ErrorKind::BadContent, path + " enthält keine HGT-Kachel"};
 
     zip_stat_t stat;
     zip.zip_stat_init(&stat);
@@ -166,7 +166,7 @@ Result<std::vector<std::uint8_t>> readTile(zip_t* opened, const std::string& pat
         || !(stat.valid & ZIP_STAT_SIZE))
         return corrupt(path, reasonOf(zip.zip_get_error(archive.get())));
     if (!acceptSize(stat.size))
-        return Error{ErrorKind::NotATile,
+        return Error{ErrorKind::BadContent,
                      path + " enthält eine Kachel von " + std::to_string(stat.size) + " Bytes, keine HGT-Kachel"};
 
     std::unique_ptr<zip_file_t, MemberCloser> member(

@@ -3,24 +3,30 @@
 // One error style for every layer: a result carries either a value or an Error with a kind (for
 // callers and tests to branch on) and a German message that names the file and the reason.
 
+#include <cstdint>
 #include <expected>
 #include <string>
 #include <utility>
 
 namespace hgt {
 
-enum class ErrorKind {
-    NotFound,      // a file or folder that should be there is not
-    NotATile,      // a file of the wrong size, or not a regular file
-    SameFile,      // a secondary or comparison tile that is the primary itself
-    Ambiguous,     // several files match a tile's name ignoring letter case
-    Permission,    // the system refused access
-    NoSpace,       // the disk or a quota is full
-    Io,            // any other failure of the system
-    Internal,      // an exception inside the engine
-    OutputIsInput, // an output would replace an input file, or go into a source folder
-    OutputClash,   // two tiles of one batch would write the same output
+// The kinds named here are what the system said. A layer above names kinds of its own with
+// KindAbove (tiles/tile_error.h), so that this layer knows no word of the layers above it.
+enum class ErrorKind : std::uint8_t {
+    NotFound,   // a file or folder that should be there is not
+    NotAFile,   // a folder, a pipe or a device where a regular file is wanted
+    BadContent, // a file that ends before the bytes asked for, or an archive that is corrupt or lacks them
+    Permission, // the system refused access
+    NoSpace,    // the disk or a quota is full
+    Io,         // any other failure of the system
+    Internal,   // an exception inside the program
 };
+
+// The n-th kind of error named by a layer above this one.
+constexpr ErrorKind KindAbove(std::uint8_t n)
+{
+    return static_cast<ErrorKind>(64 + n);
+}
 
 struct Error {
     ErrorKind kind = ErrorKind::Io;

@@ -32,7 +32,7 @@ Result<> File::readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t n) 
         if (!got)
             return got.error();
         if (*got == 0)
-            return Error{ErrorKind::NotATile, m_path + " kann nicht gelesen werden: Datei ist zu kurz"};
+            return Error{ErrorKind::BadContent, m_path + " kann nicht gelesen werden: Datei ist zu kurz"};
         buffer += *got;
         offset += static_cast<std::int64_t>(*got);
         n -= *got;

@@ -26,7 +26,7 @@ Result<File> File::openRead(const std::string& path)
     if (::fstat(fd, &info) != 0)
         return SystemError(path, " kann nicht geöffnet werden", errno);
     if (!S_ISREG(info.st_mode))
-        return Error{ErrorKind::NotATile, path + " ist keine Datei"};
+        return Error{ErrorKind::NotAFile, path + " ist keine Datei"};
     file.m_openedSize = static_cast<std::int64_t>(info.st_size);
     ::fcntl(fd, F_SETFL, 0); // back to blocking reads
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -36,7 +36,7 @@ Result<File> File::openRead(const std::string& path)
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info)
         || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Error{ErrorKind::NotATile, path + " ist keine Datei"};
+        return Error{ErrorKind::NotAFile, path + " ist keine Datei"};
     file.m_openedSize = static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
     return file;
 }

@@ -3,7 +3,7 @@
 // The raster plugin's one entry point. GDAL is linked into the plugin only, and the command line
 // loads the plugin when a source is made of rasters, so that runs of HGT folders never load GDAL.
 
-#include "tiles/runs.h"
+#include "tiles/tile_source.h"
 
 #include <memory>
 #include <string>

@@ -5,6 +5,7 @@
 #include "rasters/internal/mosaic.h"
 #include "rasters/internal/raster_index.h"
 #include "tiles/tile_folder.h"
+#include "tiles/tile_error.h"
 #include "tiles/tile_format.h"
 
 #include <algorithm>
@@ -65,7 +66,7 @@ Result<RasterSource> RasterSource::open(const std::string& path)
         if (read.refused)
             return *read.refused;
         if (!read.entry)
-            return Error{ErrorKind::NotATile,
+            return Error{TileErrorKind::NotATile,
                          "Die Datei " + path + " ist kein georeferenziertes Raster: " + read.whyNot};
         index->rasters.push_back(std::move(*read.entry));
     }
@@ -78,7 +79,7 @@ Result<std::optional<SourceTileSamples>> RasterSource::tileFor(const std::string
 {
     const auto origin = TileOriginOf(tileName);
     if (!origin)
-        return Error{ErrorKind::NotATile, tileName + " ist kein Kachelname."};
+        return Error{TileErrorKind::NotATile, tileName + " ist kein Kachelname."};
     const std::size_t samples = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
     if (side < 2 || (wanted && wanted->size() != samples))
         return Error{ErrorKind::Internal, "Falsche Kachelgröße für " + tileName + "."};

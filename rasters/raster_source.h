@@ -5,7 +5,7 @@
 // this header; it is loaded and initialised on the first open.
 
 #include "platform/error.h"
-#include "tiles/runs.h"        // Proceed
+#include "tiles/tile_source.h"
 #include "tiles/tile_folder.h" // TileOriginOf: a tile's corner from its name
 
 #include <cstdint>

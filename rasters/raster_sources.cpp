@@ -5,7 +5,6 @@
 #include "rasters/raster_plugin.h"
 #include "rasters/raster_source.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace hgt {
@@ -82,8 +81,6 @@ Result<std::vector<FillSource>> OpenFillSources(const std::vector<std::string>& 
     for (const std::string& path : paths)
         raster.push_back(IsRasterSource(path) || (IsRasterPath(path) && !EntryExists(path)));
     std::vector<FillSource> sources;
-    if (std::find(raster.begin(), raster.end(), true) == raster.end())
-        return sources;
     for (std::size_t s = 0; s < paths.size(); ++s) {
         if (!raster[s]) {
             sources.push_back({paths[s], nullptr});

@@ -5,7 +5,8 @@
 // No GDAL here: only the path rules and dlopen.
 
 #include "platform/error.h"
-#include "tiles/runs.h"
+#include "tiles/run_options.h"
+#include "tiles/tile_source.h"
 
 #include <memory>
 #include <string>
@@ -22,9 +23,8 @@ std::vector<std::string> RasterPluginCandidates();
 
 Result<std::shared_ptr<const TileSource>> OpenRasterSource(const std::string& path);
 
-// Every path in priority order as a fill source, raster sources opened through the plugin. Empty when
-// all are HGT folders, so that such runs go exactly as before and never load the plugin; the first
-// raster source that cannot be opened is the error.
+// Every path in priority order as a fill source, raster sources opened through the plugin; a list of
+// HGT folders alone never loads it. The first raster source that cannot be opened is the error.
 Result<std::vector<FillSource>> OpenFillSources(const std::vector<std::string>& paths);
 
 // Whether this process has loaded the plugin.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "rasters/raster_source.h"
-#include "tiles/runs.h"
+#include "tiles/tile_source.h"
 
 #include <memory>
 

@@ -1,8 +1,12 @@
 // The batch: tiles one after the other or several in flight, its list lines and callbacks, STOP,
 // and the order of the steps that make its outputs durable.
 
+#include "tiles/tile_error.h"
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 #include "tiles/tile_folder.h"
 #include "tiles/internal/samples.h"
 #include "tiles/internal/output_paths.h"
@@ -181,7 +185,7 @@ TEST(BatchInFlight, TwoGiveTheSameOutputsResultsAndRunLogAsOne)
         EXPECT_TRUE(sameTile(output->second, expected)) << c.name;
     }
     EXPECT_GT(one.batch.tiles[3].voidsLeft, 0); // the tile made for voids in both
-    EXPECT_EQ(errorKind(one.batch.tiles[4]), ErrorKind::NotATile);
+    EXPECT_EQ(errorKind(one.batch.tiles[4]), TileErrorKind::NotATile);
     std::set<std::string> outputNames;
     for (const auto& [name, bytes] : one.outputs)
         outputNames.insert(name);

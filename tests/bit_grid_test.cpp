@@ -8,7 +8,7 @@
 #include <random>
 
 namespace hgt::test {
-namespace {
+namespace bit_grid_test {
 
 struct DilationRow {
     const char* name;
@@ -56,5 +56,5 @@ INSTANTIATE_TEST_SUITE_P(Grids, SquareDilation,
                                            DilationRow{"beyond_the_grid", 4, 64, 90, 0.01}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
+} // namespace bit_grid_test
 } // namespace hgt::test

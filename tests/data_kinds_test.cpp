@@ -3,8 +3,13 @@
 // with the literal models below, written sample by sample from the rules, on full tiles.
 
 #include "platform/archive.h"
+#include "tiles/tile_error.h"
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 #include "tiles/internal/samples.h"
 #include "tiles/internal/tile_input.h"
 #include "tests/support/reference_fill.h"
@@ -45,11 +50,12 @@ void setAt(Bytes& tile, std::int64_t r, std::int64_t c, std::int32_t value)
     setValue(tile, r * sideOf(tile) + c, value);
 }
 
-RunOptions optionsWith(VoidValues voids = {kVoidValue}, std::vector<std::string> moreFolders = {})
+// `folders`: every source folder in priority order; none, the secondary folder argument alone.
+RunOptions optionsWith(VoidValues voids = {kVoidValue}, const std::vector<std::string>& folders = {})
 {
     RunOptions options = quickOptions();
     options.voidValues = std::move(voids);
-    options.moreSecondaryFolders = std::move(moreFolders);
+    options.sources = FolderSources(folders);
     return options;
 }
 
@@ -174,7 +180,8 @@ TEST(VoidValueRules, VoidThatNoSourceFillsKeepsItsOwnValue)
     writeBytes(temp / "one/N47E011.hgt", s.secondary);
     writeBytes(temp / "two/N47E011.hgt", further);
     const std::string output = temp / "tiles/Merged/N47E011.hgt";
-    const TileResult result = fill(temp / "tiles/N47E011.hgt", temp / "one", optionsWith(all, {temp / "two"}));
+    const TileResult result =
+        fill(temp / "tiles/N47E011.hgt", temp / "one", optionsWith(all, {temp / "one", temp / "two"}));
     expectFilled(result, fillModel(s.primary, {&s.secondary, &further}, all), output);
 
     const Bytes out = readBytes(output);
@@ -209,7 +216,7 @@ TEST_P(DefaultVoidSet, GivesTheBytesOfTheOldFill)
     writeBytes(temp / "secondary/N47E011.hgt", secondary);
     std::filesystem::create_directories(temp / "empty");
     const RunOptions options =
-        GetParam().emptyFurtherFolder ? optionsWith({kVoidValue}, {temp / "empty"}) : optionsWith();
+        GetParam().emptyFurtherFolder ? optionsWith({kVoidValue}, {temp / "secondary", temp / "empty"}) : optionsWith();
     const TileResult result = fill(temp / "tiles/N47E011.hgt", temp / "secondary", options);
 
     ASSERT_EQ(result.end, RunEnd::Complete) << result.message();
@@ -589,7 +596,7 @@ TEST_P(RefusedSizes, NameTheFileAndBothTileSizes)
     };
     const RefusedRun run = runWithRefusedTile(temp, role, "N47E011.hgt", make);
     EXPECT_EQ(run.result.end, RunEnd::Failed);
-    EXPECT_EQ(errorKind(run.result), ErrorKind::NotATile);
+    EXPECT_EQ(errorKind(run.result), TileErrorKind::NotATile);
     EXPECT_EQ(run.result.message(), run.file + " ist kein HGT-File (" + std::to_string(row.bytes)
                                         + " Bytes statt 25934402 Bytes für 1″ oder 2884802 Bytes für 3″)");
     EXPECT_FALSE(std::filesystem::exists(run.output));
@@ -831,7 +838,7 @@ TEST_P(ZipRefusals, NameTheArchive)
     const RefusedRun run = runWithRefusedTile(temp, role, "N47E011.hgt.zip", row.make);
     EXPECT_LT(peakResidentKiB() - peakBefore, 1L << 20) << "KiB more at the peak";
     EXPECT_EQ(run.result.end, RunEnd::Failed);
-    EXPECT_EQ(errorKind(run.result), ErrorKind::NotATile);
+    EXPECT_EQ(errorKind(run.result), TileErrorKind::NotATile);
     EXPECT_TRUE(run.result.message().starts_with(run.file + " ")) << run.result.message();
     EXPECT_NE(run.result.message().find(row.reason), std::string::npos) << run.result.message();
     EXPECT_FALSE(std::filesystem::exists(run.output));
@@ -1042,9 +1049,7 @@ TEST_P(SourcePriority, VoidTakesTheFirstSourceWithAValue)
         tiles[s] = std::move(tile);
     }
 
-    const TileResult result =
-        fill(temp / "tiles/N47E011.hgt", folders.front(),
-             optionsWith(row.voids, std::vector<std::string>(folders.begin() + 1, folders.end())));
+    const TileResult result = fill(temp / "tiles/N47E011.hgt", folders.front(), optionsWith(row.voids, folders));
     std::vector<const Bytes*> sources;
     for (const std::optional<Bytes>& tile : tiles)
         sources.push_back(tile ? &*tile : nullptr);
@@ -1093,8 +1098,8 @@ TEST(SourcePriorityRules, NoSourceHoldingTheTileIsAMissingSecondary)
     WindowState state;
     state.logIndex.set(-1);
     FakeHost host{state};
-    const TileResult result =
-        MergeTile(state, host, primaryPath, temp / "one", optionsWith({kVoidValue}, {temp / "two", temp / "three"}));
+    const TileResult result = MergeTile(state, host, primaryPath, temp / "one",
+                                        optionsWith({kVoidValue}, {temp / "one", temp / "two", temp / "three"}));
     const std::string message = "kein sekundäres hgt-file " + primaryPath + " im Sekundärordner gefunden";
     EXPECT_EQ(result.end, RunEnd::MissingSecondary);
     EXPECT_EQ(result.message(), message);

@@ -4,7 +4,11 @@
 #include "tests/support/reference_fill.h"
 #include "tests/support/tiles.h"
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 
 #include <gtest/gtest.h>
 
@@ -201,8 +205,8 @@ DeltaRun deltaFill(TempFolder& temp, const Bytes& primary, const std::vector<Byt
     for (std::size_t s = 0; s < sources.size(); ++s)
         writeBytes(temp / ("source" + std::to_string(s) + "/N47E011.hgt"), sources[s]);
     options.method = FillMethod::Delta;
-    for (std::size_t s = 1; s < sources.size(); ++s)
-        options.moreSecondaryFolders.push_back(temp / ("source" + std::to_string(s)));
+    for (std::size_t s = 0; s < sources.size(); ++s)
+        options.sources.push_back({temp / ("source" + std::to_string(s)), nullptr});
     WindowState state;
     QuietHost host;
     DeltaRun run{MergeTile(state, host, temp / "tiles/N47E011.hgt", temp / "source0", options), {}};
@@ -301,7 +305,7 @@ TEST(DeltaFillCases, SameOutputAndStatisticsWithAndWithoutAHelperThread)
     RunOptions options = quickOptions();
     options.method = FillMethod::Delta;
     options.jobs = 2;
-    options.moreSecondaryFolders = {batchFolder / "source1"};
+    options.sources = FolderSources({batchFolder / "source0", batchFolder / "source1"});
     WindowState state;
     QuietHost host;
     const BatchResult batch = MergeTiles(state, host, {batchFolder / "a/N47E011.hgt", batchFolder / "b/N47E011.hgt"},

@@ -1,8 +1,11 @@
 // The difference tile against a plain reference of the sample rule: on a full-size tile, and on 3"
 // tiles where the walk is the same.
 
+#include "tiles/tile_error.h"
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 #include "tiles/internal/sample_kernels.h"
 #include "tiles/internal/tile_walk.h"
 #include "tests/support/reference_fill.h"
@@ -143,7 +146,7 @@ TEST_F(DifferenceTileTest, ACopyMinusItsTileIsZeroButTheTileItselfIsRefused)
     for (const std::string& same : {primary, temp / "other/link.hgt"}) {
         const TileResult result = MakeDifferenceTile(state, host, primary, same, quickOptions());
         EXPECT_EQ(result.end, RunEnd::Failed);
-        EXPECT_EQ(errorKind(result), ErrorKind::SameFile);
+        EXPECT_EQ(errorKind(result), TileErrorKind::SameFile);
         EXPECT_NE(result.message().find(same), std::string::npos) << result.message();
         EXPECT_NE(result.message().find(primary + " selbst"), std::string::npos) << result.message();
         EXPECT_FALSE(std::filesystem::exists(output));

@@ -7,7 +7,11 @@
 // file system.
 
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 #include "tiles/tile_folder.h"
 #include "tiles/internal/samples.h"
 #include "tiles/internal/output_paths.h"

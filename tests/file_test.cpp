@@ -58,7 +58,7 @@ TEST(File, OpenFailuresNameTheFileAndRefuseWhatIsNoFile)
     std::filesystem::create_directories(temp / "dir.hgt");
     const Result<File> folder = File::openRead(temp / "dir.hgt");
     ASSERT_FALSE(folder);
-    EXPECT_EQ(folder.error().kind, ErrorKind::NotATile);
+    EXPECT_EQ(folder.error().kind, ErrorKind::NotAFile);
 
 #ifndef _WIN32
     // A pipe would block a plain open; it is refused at once.

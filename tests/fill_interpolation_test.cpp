@@ -5,7 +5,11 @@
 #include "test_support.h"
 #include "tests/support/fake_host.h"
 
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_error.h"
+#include "tiles/tile_runs.h"
 #include "tiles/tile_folder.h"
 #include "tiles/internal/samples.h"
 
@@ -90,7 +94,7 @@ TEST_P(ProvenanceCodes, EverySampleNamesWhereItCameFrom)
     RunOptions options;
     options.durable = false;
     options.method = GetParam().method;
-    options.moreSecondaryFolders = {temp / "s2"};
+    options.sources = FolderSources({temp / "s1", temp / "s2"});
     options.interpolate = true;
     options.maxDistance = 5;
     options.provenance = true;
@@ -145,7 +149,7 @@ TEST_P(ProvenanceCodes, LeaveTheTileAsThePlainFillWritesIt)
     RunOptions options;
     options.durable = false;
     options.method = GetParam().method;
-    options.moreSecondaryFolders = {temp / "s2"};
+    options.sources = FolderSources({temp / "s1", temp / "s2"});
     const TileResult plain = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
     ASSERT_EQ(plain.end, RunEnd::Complete) << plain.message();
     const Bytes expected = readBytes(temp / "p/Merged/N47E011.hgt");
@@ -358,7 +362,7 @@ void companionIsAnInput(TempFolder& temp, RunOptions& options, std::atomic<bool>
 {
     // A source folder that is the output folder: the guard refuses before anything is written.
     std::filesystem::create_directories(temp / "p/Merged");
-    options.moreSecondaryFolders = {temp / "p/Merged"};
+    options.sources = FolderSources({temp / "s1", temp / "p/Merged"});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -453,7 +457,7 @@ TEST(ProvenanceGuard, RefusesACompanionThatIsAnInput)
     options.provenance = true;
     const TileResult result = MergeTile(state, host, temp / "p/N47E011.hgt", temp / "s1", options);
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_EQ(errorKind(result), ErrorKind::OutputIsInput);
+    EXPECT_EQ(errorKind(result), TileErrorKind::OutputIsInput);
     EXPECT_FALSE(std::filesystem::exists(temp / "p/Merged/N47E011.hgt"));
     EXPECT_TRUE(sameBytes(readBytes(temp / "s1/N47E011.hgt"), terrainTile(3)));
 }

@@ -96,7 +96,7 @@ protected:
     // Outputs need not reach the disk in these tests; the engine's durability tests see to that.
     void skipSync()
     {
-        RunOptions options = controls().runOptions();
+        WindowOptions options = controls().runOptions();
         options.durable = false;
         controls().setRunOptions(options);
     }

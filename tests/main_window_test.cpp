@@ -251,7 +251,7 @@ TEST_F(MainWindowRunTest, ABatchRepaintsItsProgressOncePerShowInterval)
     constexpr std::chrono::milliseconds showInterval{100};
     controls().setShowInterval(showInterval);
     // Unsynced, so that the run spends its time in the tiles' walks, which yield, not in the disk.
-    RunOptions unsynced = controls().runOptions();
+    WindowOptions unsynced = controls().runOptions();
     unsynced.durable = false;
     controls().setRunOptions(unsynced);
     type(secondary(), q(temp / "secondary"));

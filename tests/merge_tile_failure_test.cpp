@@ -1,7 +1,10 @@
 // Refusals and failing file operations of the fill engine, made in ways that hold for root too.
 
+#include "tiles/tile_error.h"
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 #include "tiles/tile_folder.h"
 #include "tiles/internal/output_paths.h"
 #include "tests/support/reference_fill.h"
@@ -205,7 +208,7 @@ TEST_F(MergeTileFailure, SecondaryNameDiffersInLetterCase)
     state = startOfBatch();
     const TileResult ambiguous = run(primary);
     expectFailed(ambiguous, "mehrere sekundäre hgt-files passen zu N47E011.hgt im Sekundärordner " + secondary);
-    EXPECT_EQ(errorKind(ambiguous), ErrorKind::Ambiguous);
+    EXPECT_EQ(errorKind(ambiguous), TileErrorKind::Ambiguous);
 #endif
 }
 
@@ -215,7 +218,7 @@ TEST_F(MergeTileFailure, SecondaryThatIsThePrimaryItselfIsRefused)
     const TileResult result = MergeTile(state, host, primary, temp / "tiles", quickOptions());
     expectFailed(result,
                  "Das sekundäre hgt-file " + temp / "tiles/N47E011.hgt" + " ist das Primärfile " + primary + " selbst");
-    EXPECT_EQ(errorKind(result), ErrorKind::SameFile);
+    EXPECT_EQ(errorKind(result), TileErrorKind::SameFile);
     EXPECT_FALSE(std::filesystem::exists(merged));
 }
 

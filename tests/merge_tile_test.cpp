@@ -2,7 +2,10 @@
 // the same way in a ninth of the time, and on a full 1" tile where its size shows in the figures.
 
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 #include "tiles/internal/samples.h"
 #include "tests/support/reference_fill.h"
 #include "tests/support/fake_host.h"

@@ -35,7 +35,7 @@ class OptionsMenuTest : public MainWindowOptionsTest {
 protected:
     QMenu* submenu(const char* name) { return entry(name)->menu(); }
     OptionsNote* note() { return window->findChild<OptionsNote*>(QStringLiteral("optionsNote")); }
-    const RunOptions& engineOptions() { return window->form().runOptions(); }
+    const WindowOptions& engineOptions() { return window->form().runOptions(); }
 
     // Optionen → Weitere Sekundärordner …, folders added through the picker, then OK.
     void setMoreSources(const QStringList& folders)
@@ -256,7 +256,7 @@ TEST_F(OptionsMenuTest, EntriesWaitWhileARunKeepsTheOptionsItStartedWith)
     }
     const char* const entries[] = {"actionVoid9999",    "actionVoid32768",  "actionVoid32767",
                                    "actionMoreSources", "actionMethodCopy", "actionMethodDelta"};
-    RunOptions srtm = engineOptions();
+    WindowOptions srtm = engineOptions();
     srtm.voidValues = {-32768};
     window->form().setEventInterval(std::chrono::milliseconds{0});
     bool checked = false;

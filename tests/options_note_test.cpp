@@ -24,7 +24,7 @@ class OptionsNoteText : public ::testing::TestWithParam<NoteCase> {};
 TEST_P(OptionsNoteText, NamesOnlyWhatDiffers)
 {
     const NoteCase& c = GetParam();
-    RunOptions options;
+    WindowOptions options;
     options.voidValues = c.voidValues;
     options.moreSecondaryFolders.assign(c.moreFolders, "/folder");
     options.method = c.method;
@@ -60,11 +60,11 @@ TEST(OptionsNoteWidget, HiddenAtTheDefaultsAndCutShortWhenNarrow)
     layout->addWidget(note);
     bar.show();
 
-    note->setOptions(RunOptions{});
+    note->setOptions(WindowOptions{});
     EXPECT_FALSE(note->isVisible());
     EXPECT_TRUE(note->fullText().isEmpty());
 
-    RunOptions options;
+    WindowOptions options;
     options.voidValues = {-9999, -32768, -32767};
     options.moreSecondaryFolders = {"/a", "/b"};
     options.method = FillMethod::Delta;
@@ -82,7 +82,7 @@ TEST(OptionsNoteWidget, HiddenAtTheDefaultsAndCutShortWhenNarrow)
     EXPECT_LE(note->fontMetrics().horizontalAdvance(note->text()), note->width());
     EXPECT_LT(note->minimumSizeHint().width(), note->sizeHint().width() / 4);
 
-    note->setOptions(RunOptions{});
+    note->setOptions(WindowOptions{});
     EXPECT_FALSE(note->isVisible());
     bar.close();
 }

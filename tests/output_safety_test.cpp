@@ -5,7 +5,13 @@
 #include "platform/archive.h"
 #include "platform/file_system.h"
 #include "test_support.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_error.h"
+#include "tiles/tile_runs.h"
+#include "tiles/tile_source.h"
 #include "tiles/tile_folder.h"
 
 #include <zip.h>
@@ -92,7 +98,7 @@ TEST_P(OutputLeadsBack, IsRefusedBeforeAnythingIsWritten)
     const TileResult result = fill(f.primary, secondaryFolder);
 
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_EQ(errorKind(result), ErrorKind::OutputIsInput);
+    EXPECT_EQ(errorKind(result), TileErrorKind::OutputIsInput);
     EXPECT_NE(result.message().find("Merged"), std::string::npos) << result.message();
     EXPECT_TRUE(result.output.empty());
     EXPECT_TRUE(sameBytes(readBytes(f.primary), f.primaryBytes));
@@ -131,9 +137,9 @@ TEST(OutputLeadsBack, SourceFolderWithoutTheTileIsRefusedToo)
     WindowState state;
     QuietHost host;
     RunOptions options = quick();
-    options.moreSecondaryFolders = {f.temp / "third"};
+    options.sources = FolderSources({f.sec, f.temp / "third"});
     const TileResult result = MergeTile(state, host, f.primary, f.sec, options);
-    EXPECT_EQ(errorKind(result), ErrorKind::OutputIsInput) << result.message();
+    EXPECT_EQ(errorKind(result), TileErrorKind::OutputIsInput) << result.message();
     EXPECT_EQ(folderEntries(f.sec), std::set<std::string>{});
 }
 #endif
@@ -164,7 +170,7 @@ TEST_P(RasterSourceLeadsBack, IsRefusedBeforeAnythingIsWritten)
     options.sources = {{source, std::make_shared<RasterAt>(source)}};
     WindowState state;
     QuietHost host;
-    EXPECT_EQ(errorKind(MergeTile(state, host, f.primary, {}, options)), ErrorKind::OutputIsInput);
+    EXPECT_EQ(errorKind(MergeTile(state, host, f.primary, {}, options)), TileErrorKind::OutputIsInput);
     EXPECT_EQ(folderEntries(f.in + "/Merged"), before);
 }
 
@@ -193,7 +199,7 @@ TEST(OutputLeadsBack, BatchRefusesOnlyTheTileConcerned)
         options.jobs = jobs;
         const BatchResult batch = MergeTiles(state, host, {f.primary, f.temp / "other/N47E011.hgt"}, f.sec, options);
         ASSERT_EQ(batch.tiles.size(), 2u);
-        EXPECT_EQ(errorKind(batch.tiles[0]), ErrorKind::OutputIsInput) << "jobs " << jobs;
+        EXPECT_EQ(errorKind(batch.tiles[0]), TileErrorKind::OutputIsInput) << "jobs " << jobs;
         EXPECT_EQ(batch.tiles[1].end, RunEnd::Complete) << batch.tiles[1].message();
         EXPECT_TRUE(sameBytes(readBytes(f.primary), f.primaryBytes));
     }
@@ -206,7 +212,7 @@ TEST(OutputLeadsBack, DifferenceIntoThePrimarysFolderIsRefused)
     WindowState state;
     QuietHost host;
     const TileResult result = MakeDifferenceTile(state, host, f.primary, f.secondary, quick());
-    EXPECT_EQ(errorKind(result), ErrorKind::OutputIsInput);
+    EXPECT_EQ(errorKind(result), TileErrorKind::OutputIsInput);
     EXPECT_TRUE(sameBytes(readBytes(f.primary), f.primaryBytes));
 }
 
@@ -217,10 +223,10 @@ TEST(OutputFolders, RefusedDifferenceLeavesNoFolderAndDanglingLinkIsNamed)
     QuietHost host;
     ASSERT_EQ(::mkfifo((f.temp / "fifo.hgt").c_str(), 0600), 0);
     const TileResult fifo = MakeDifferenceTile(state, host, f.primary, f.temp / "fifo.hgt", quick());
-    EXPECT_EQ(errorKind(fifo), ErrorKind::NotATile);
+    EXPECT_EQ(errorKind(fifo), TileErrorKind::NotATile);
     EXPECT_NE(fifo.message().find("ist keine Datei"), std::string::npos) << fifo.message();
     const TileResult same = MakeDifferenceTile(state, host, f.primary, f.primary, quick());
-    EXPECT_EQ(errorKind(same), ErrorKind::SameFile);
+    EXPECT_EQ(errorKind(same), TileErrorKind::SameFile);
     EXPECT_FALSE(EntryExists(f.in + "/DIFFS"));
 
     fs::create_directory_symlink("../gone", f.in + "/Merged");
@@ -259,7 +265,7 @@ TEST(BatchClash, PlainTileWinsForEveryJobCount)
         for (const TileResult& tile : batch.tiles) {
             end.push_back(tile.end);
             if (tile.end == RunEnd::Failed) {
-                EXPECT_EQ(errorKind(tile), ErrorKind::OutputClash);
+                EXPECT_EQ(errorKind(tile), TileErrorKind::OutputClash);
                 EXPECT_NE(tile.message().find(" wie "), std::string::npos) << tile.message();
             }
         }

@@ -1,6 +1,7 @@
 // Pictures of tiles: the colour rules at their edges, the figures against plain reference
 // computations on sorted values, and which sample each pixel shows.
 
+#include "tiles/tile_error.h"
 #include "tiles/tile_format.h"
 #include "tiles/tile_info.h"
 #include "pictures/internal/picture_rules.h"
@@ -462,7 +463,7 @@ TEST(PictureReading, SamplesOfPlainTilesAndRefusals)
     }
     EXPECT_EQ(ReadTileSamples(folder / "N00E000.hgt").error().kind, ErrorKind::NotFound);
     writeBytes(folder / "short.hgt", Bytes(1000));
-    EXPECT_EQ(ReadTileSamples(folder / "short.hgt").error().kind, ErrorKind::NotATile);
+    EXPECT_EQ(ReadTileSamples(folder / "short.hgt").error().kind, TileErrorKind::NotATile);
 }
 
 } // namespace picture_test

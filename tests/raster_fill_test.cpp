@@ -6,7 +6,11 @@
 #include "tests/raster_test_support.h"
 #include "tests/support/fake_host.h"
 #include "tests/test_support.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
+#include "tiles/tile_source.h"
 
 #include <gtest/gtest.h>
 

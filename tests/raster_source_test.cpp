@@ -4,6 +4,7 @@
 #include "rasters/raster_source.h"
 #include "tests/raster_test_support.h"
 #include "tests/test_support.h"
+#include "tiles/tile_error.h"
 #include "tiles/tile_format.h"
 
 #include <cpl_conv.h>
@@ -338,7 +339,7 @@ TEST_F(RasterSourceBasics, TileOutsideEveryRasterHasNoSource)
     auto tile = source->tileFor("N45E011.hgt", 1201);
     ASSERT_TRUE(tile);
     EXPECT_FALSE(tile->has_value());
-    EXPECT_EQ(source->tileFor("nowhere.hgt", 1201).error().kind, ErrorKind::NotATile);
+    EXPECT_EQ(source->tileFor("nowhere.hgt", 1201).error().kind, TileErrorKind::NotATile);
 }
 
 TEST_F(RasterSourceBasics, OpenRefusesWhatIsNoGeoreferencedRaster)
@@ -346,7 +347,7 @@ TEST_F(RasterSourceBasics, OpenRefusesWhatIsNoGeoreferencedRaster)
     TempFolder f;
     EXPECT_EQ(RasterSource::open(f / "missing").error().kind, ErrorKind::NotFound);
     test::writeBytes(f / "text.tif", test::Bytes{'n', 'o'});
-    EXPECT_EQ(RasterSource::open(f / "text.tif").error().kind, ErrorKind::NotATile);
+    EXPECT_EQ(RasterSource::open(f / "text.tif").error().kind, TileErrorKind::NotATile);
     // A raster without georeferencing is skipped; a folder of only those is no source.
     GDALDatasetH plain =
         GDALCreate(GDALGetDriverByName("GTiff"), (f / "plain.tif").c_str(), 4, 4, 1, GDT_Int16, nullptr);

@@ -1,7 +1,11 @@
 // What a run tells its host: each tile as started, progress, finished, in that order on the
 // caller's thread, with and without the window's state record.
 
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 #include "tiles/tile_folder.h"
 #include "tiles/tile_format.h"
 #include "tests/support/tiles.h"

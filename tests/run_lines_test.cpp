@@ -5,7 +5,9 @@
 #include "app/run_lines.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/tiles.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 #include "tiles/tile_format.h"
 
 #include <gtest/gtest.h>

@@ -33,19 +33,19 @@ TEST_F(RunOptionsSettingsTest, FreshStoreGivesTheDefaultsAndStaysInTheTestRunsFo
     EXPECT_NE(QDir(configHome()).absolutePath(), QDir::home().absoluteFilePath(QStringLiteral(".config")));
     EXPECT_EQ(RunOptionsSettings::location(), configHome() + QStringLiteral("/hgtfill/hgtfill.conf"));
 
-    const RunOptions defaults;
-    const RunOptions loaded = RunOptionsSettings::load();
+    const WindowOptions defaults;
+    const WindowOptions loaded = RunOptionsSettings::load();
     EXPECT_EQ(loaded.voidValues, (std::vector<std::int16_t>{-9999}));
     EXPECT_TRUE(loaded.moreSecondaryFolders.empty());
     EXPECT_EQ(loaded.method, FillMethod::Copy);
     EXPECT_EQ(loaded.voidValues, defaults.voidValues);
 
     // What the store does not hold comes from the caller, untouched.
-    RunOptions given;
+    WindowOptions given;
     given.durable = false;
     given.blockBytes = 4096;
     given.voidValues = {-32767};
-    const RunOptions kept = RunOptionsSettings::load(given);
+    const WindowOptions kept = RunOptionsSettings::load(given);
     EXPECT_FALSE(kept.durable);
     EXPECT_EQ(kept.blockBytes, 4096u);
     EXPECT_EQ(kept.voidValues, (std::vector<std::int16_t>{-32767}));
@@ -54,13 +54,13 @@ TEST_F(RunOptionsSettingsTest, FreshStoreGivesTheDefaultsAndStaysInTheTestRunsFo
 
 TEST_F(RunOptionsSettingsTest, RoundTripKeepsEveryChoiceAndLeavesTheOtherStoreAlone)
 {
-    RunOptions options;
+    WindowOptions options;
     options.voidValues = {-32767, -32768}; // stored and read back in the menu's order
     options.moreSecondaryFolders = {"/data/srtm, alt", "/data/Höhen/aster", "/data/x"};
     options.method = FillMethod::Delta;
     ASSERT_TRUE(RunOptionsSettings::save(options));
 
-    const RunOptions loaded = RunOptionsSettings::load();
+    const WindowOptions loaded = RunOptionsSettings::load();
     EXPECT_EQ(loaded.voidValues, (std::vector<std::int16_t>{-32768, -32767}));
     EXPECT_EQ(loaded.moreSecondaryFolders, options.moreSecondaryFolders);
     EXPECT_EQ(loaded.method, FillMethod::Delta);
@@ -76,17 +76,17 @@ TEST_F(RunOptionsSettingsTest, RoundTripKeepsEveryChoiceAndLeavesTheOtherStoreAl
 
 TEST_F(RunOptionsSettingsTest, ChoicesBackAtTheirDefaultsLeaveNoEntries)
 {
-    RunOptions options;
+    WindowOptions options;
     options.voidValues = {-9999, -32768};
     options.moreSecondaryFolders = {"/a"};
     options.method = FillMethod::Delta;
     ASSERT_TRUE(RunOptionsSettings::save(options));
     EXPECT_EQ(QSettings(RunOptionsSettings::location(), QSettings::IniFormat).childKeys().size(), 3);
 
-    ASSERT_TRUE(RunOptionsSettings::save(RunOptions{}));
+    ASSERT_TRUE(RunOptionsSettings::save(WindowOptions{}));
     EXPECT_TRUE(QSettings(RunOptionsSettings::location(), QSettings::IniFormat).childKeys().isEmpty());
-    const RunOptions loaded = RunOptionsSettings::load();
-    EXPECT_EQ(loaded.voidValues, RunOptions{}.voidValues);
+    const WindowOptions loaded = RunOptionsSettings::load();
+    EXPECT_EQ(loaded.voidValues, WindowOptions{}.voidValues);
     EXPECT_TRUE(loaded.moreSecondaryFolders.empty());
     EXPECT_EQ(loaded.method, FillMethod::Copy);
 }
@@ -97,14 +97,14 @@ TEST_F(RunOptionsSettingsTest, EntriesThisVersionDoesNotKnowKeepTheGivenChoice)
     writeRaw(QStringLiteral("voidValues"), QStringList{QStringLiteral("12"), QStringLiteral("abc")});
     writeRaw(QStringLiteral("fillMethod"), QStringLiteral("spline"));
     writeRaw(QStringLiteral("moreSecondaryFolders"), QStringList{QString(), QStringLiteral("/b")});
-    RunOptions loaded = RunOptionsSettings::load();
+    WindowOptions loaded = RunOptionsSettings::load();
     EXPECT_EQ(loaded.voidValues, (std::vector<std::int16_t>{-9999}));
     EXPECT_EQ(loaded.method, FillMethod::Copy);
     EXPECT_EQ(loaded.moreSecondaryFolders, (std::vector<std::string>{"/b"}));
 
     writeRaw(QStringLiteral("voidValues"),
              QStringList{QStringLiteral("-32767"), QStringLiteral("5"), QStringLiteral("-32767")});
-    RunOptions delta;
+    WindowOptions delta;
     delta.method = FillMethod::Delta;
     loaded = RunOptionsSettings::load(delta);
     EXPECT_EQ(loaded.voidValues, (std::vector<std::int16_t>{-32767}));
@@ -119,7 +119,7 @@ TEST_F(RunOptionsSettingsTest, AStoreThatCannotBeWrittenSaysWhere)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
 
-    RunOptions options;
+    WindowOptions options;
     options.method = FillMethod::Delta;
     const Result<> saved = RunOptionsSettings::save(options);
     ASSERT_FALSE(saved);

@@ -8,7 +8,7 @@
 #include <vector>
 
 namespace hgt {
-namespace {
+namespace take_first_source_test {
 
 // Samples of a stretch as '.' (not waiting) or '?' (waiting); each source as the samples it has a
 // value for ('x'), given in priority order. `taken` names the source each sample took its value
@@ -66,5 +66,5 @@ INSTANTIATE_TEST_SUITE_P(
         TakeRow{"nothing_waits", "...", {"xxx"}, "...", {0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
+} // namespace take_first_source_test
 } // namespace hgt

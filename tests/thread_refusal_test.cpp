@@ -2,7 +2,10 @@
 // caller's thread. This binary stands in for pthread_create, so that a test can have the system
 // refuse every new thread.
 
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/tiles.h"
 
@@ -33,7 +36,7 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, voi
 #endif
 
 namespace hgt::test {
-namespace {
+namespace thread_refusal_test {
 
 #if defined(__linux__)
 // Refuses new threads for as long as it lives.
@@ -104,5 +107,5 @@ INSTANTIATE_TEST_SUITE_P(Batches, ThreadRefusal,
                          [](const auto& info) { return std::string(info.param.name); });
 #endif
 
-} // namespace
+} // namespace thread_refusal_test
 } // namespace hgt::test

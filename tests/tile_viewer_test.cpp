@@ -159,7 +159,7 @@ TEST_F(TileViewerTest, ReliefTileShowsItsFiguresWithTheVoidsOfTheRunOptions)
     ASSERT_GT(voids, 2000); // the blob and the row: thousands, so the count is shown grouped
 
     // Voids as "Optionen → Leerwerte" sets them for the next run.
-    RunOptions options = window->form().runOptions();
+    WindowOptions options = window->form().runOptions();
     options.voidValues = {kVoidValue, -32768};
     window->form().setRunOptions(options);
     TileViewer* viewer = openReady(temp / "tiles/N47E011.hgt");

@@ -11,7 +11,7 @@
 #include <vector>
 
 namespace hgt::test {
-namespace {
+namespace void_regions_test {
 
 using Regions = std::vector<std::vector<std::pair<std::int64_t, std::int64_t>>>;
 
@@ -79,5 +79,5 @@ INSTANTIATE_TEST_SUITE_P(Grids, VoidRegions,
                                            RegionRow{"seeds_in_the_middle_only", 30, 150, 0.3, {10, 20, 60, 70}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
+} // namespace void_regions_test
 } // namespace hgt::test

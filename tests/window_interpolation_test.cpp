@@ -37,9 +37,9 @@ TEST_P(StoredEntryTest, IsTakenOnlyWhenThisVersionUnderstandsIt)
     const StoredEntry& c = GetParam();
     QSettings(RunOptionsSettings::location(), QSettings::IniFormat)
         .setValue(QLatin1String(c.key), QString::fromUtf8(c.text));
-    RunOptions given;
+    WindowOptions given;
     given.maxDistance = 37;
-    const RunOptions loaded = RunOptionsSettings::load(given);
+    const WindowOptions loaded = RunOptionsSettings::load(given);
     EXPECT_EQ(loaded.interpolate, c.interpolate);
     EXPECT_EQ(loaded.maxDistance, c.maxDistance);
 }
@@ -95,7 +95,7 @@ Bytes slopeWithVoids()
 
 class InterpolationMenuTest : public MainWindowOptionsTest {
 protected:
-    const RunOptions& engineOptions() { return window->form().runOptions(); }
+    const WindowOptions& engineOptions() { return window->form().runOptions(); }
     QString note() { return window->findChild<OptionsNote*>(QStringLiteral("optionsNote"))->fullText(); }
 };
 

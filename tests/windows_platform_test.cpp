@@ -8,7 +8,10 @@
 #include "platform/save_file.h"
 #include "tests/support/tiles.h"
 #include "tiles/internal/output_paths.h"
-#include "tiles/runs.h"
+#include "tiles/run_host.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_error.h"
+#include "tiles/tile_runs.h"
 
 #include <gtest/gtest.h>
 
@@ -267,7 +270,7 @@ TEST_P(WindowsLinksBack, AreRefusedByTheOutputGuard)
 
     const TileResult result = fill(JoinPath(in, "N47E011.hgt"), sec);
     EXPECT_EQ(result.end, RunEnd::Failed);
-    EXPECT_EQ(errorKind(result), ErrorKind::OutputIsInput) << result.message();
+    EXPECT_EQ(errorKind(result), TileErrorKind::OutputIsInput) << result.message();
     EXPECT_TRUE(sameTile(get(JoinPath(sec, "N47E011.hgt")), plainTile(2, kSide3)));
     EXPECT_TRUE(sameTile(get(JoinPath(in, "N47E011.hgt")), voidedTile()));
 }

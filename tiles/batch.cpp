@@ -1,6 +1,11 @@
 #include "platform/archive.h"
 #include "platform/file_system.h"
-#include "tiles/runs.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/run_state.h"
+#include "tiles/tile_error.h"
+#include "tiles/tile_runs.h"
 #include "tiles/internal/fill_run.h"
 #include "tiles/internal/helper_thread.h"
 #include "tiles/internal/output_paths.h"
@@ -42,9 +47,9 @@ std::vector<std::optional<Error>> refuseClashes(const std::vector<std::string>& 
         }
         for (std::size_t i : indices) {
             if (i != winner)
-                refusals[i] = Error{ErrorKind::OutputClash, tiles[i] + " ergäbe dieselbe Ausgabe "
-                                                                + MergedTilePath(tiles[i]) + " wie " + tiles[winner]
-                                                                + "; gefüllt wird nur " + tiles[winner]};
+                refusals[i] = Error{TileErrorKind::OutputClash, tiles[i] + " ergäbe dieselbe Ausgabe "
+                                                                    + MergedTilePath(tiles[i]) + " wie " + tiles[winner]
+                                                                    + "; gefüllt wird nur " + tiles[winner]};
         }
     }
     return refusals;
@@ -232,7 +237,7 @@ bool runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
                 events.push_back({false, index, {}, {}});
             }
             changed.notify_all();
-            WindowState state;
+            RunState state;
             QuietHost quiet;
             RunContext own(state, quiet, workerOptions);
             own.useHelperThread = false; // the other workers keep the cores busy
@@ -302,7 +307,7 @@ std::size_t CountEnds(const std::vector<TileResult>& tiles, RunEnd end)
         std::count_if(tiles.begin(), tiles.end(), [end](const TileResult& tile) { return tile.end == end; }));
 }
 
-BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std::string>& tiles,
+BatchResult MergeTiles(RunState& state, RunHost& host, const std::vector<std::string>& tiles,
                        const std::string& secondaryFolder, const RunOptions& options)
 {
     const Stopwatch stopwatch;
@@ -343,7 +348,7 @@ BatchResult MergeTiles(WindowState& state, RunHost& host, const std::vector<std:
 BatchResult MergeTiles(RunHost& host, const std::vector<std::string>& tiles, const std::string& secondaryFolder,
                        const RunOptions& options)
 {
-    WindowState state;
+    RunState state;
     return MergeTiles(state, host, tiles, secondaryFolder, options);
 }
 

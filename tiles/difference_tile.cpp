@@ -1,5 +1,10 @@
 #include "platform/file_system.h"
-#include "tiles/runs.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
+#include "tiles/run_state.h"
+#include "tiles/tile_error.h"
+#include "tiles/tile_runs.h"
 #include "tiles/tile_folder.h"
 #include "tiles/internal/output_paths.h"
 #include "tiles/internal/run_failure.h"
@@ -27,7 +32,7 @@ Result<Walk> makeDifference(RunContext& run, const std::string& primaryPath, con
         return comparison.error();
     const std::optional<FileIdentity> primaryId = primary->identity();
     if (primaryId && primaryId == comparison->identity())
-        return Error{ErrorKind::SameFile,
+        return Error{TileErrorKind::SameFile,
                      "Das Vergleichsfile " + comparisonPath + " ist das Primärfile " + primaryPath + " selbst"};
     const VoidSet voids(run.options.voidValues);
     GridSource source(std::move(*comparison), primary->grid(), voids);
@@ -63,7 +68,7 @@ Result<Walk> makeDifference(RunContext& run, const std::string& primaryPath, con
 
 } // namespace
 
-TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::string& primaryPath,
+TileResult MakeDifferenceTile(RunState& state, RunHost& host, const std::string& primaryPath,
                               const std::string& comparisonPath, const RunOptions& options)
 {
     const Stopwatch stopwatch;
@@ -92,7 +97,7 @@ TileResult MakeDifferenceTile(WindowState& state, RunHost& host, const std::stri
 TileResult MakeDifferenceTile(RunHost& host, const std::string& primaryPath, const std::string& comparisonPath,
                               const RunOptions& options)
 {
-    WindowState state;
+    RunState state;
     return MakeDifferenceTile(state, host, primaryPath, comparisonPath, options);
 }
 

@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 #include "tiles/tile_folder.h"
+#include "tiles/tile_error.h"
 #include "tiles/internal/delta_fill.h"
 #include "tiles/internal/fill_run.h"
 #include "tiles/internal/output_paths.h"
@@ -259,11 +260,8 @@ FillRun::Ending FillRun::openPrimary()
 std::vector<FillSource> FillRun::sourcesOfRun(const std::string& secondaryFolder) const
 {
     std::vector<FillSource> fillSources = m_run.options.sources;
-    if (fillSources.empty()) {
+    if (fillSources.empty())
         fillSources.push_back({secondaryFolder, nullptr});
-        for (const std::string& folder : m_run.options.moreSecondaryFolders)
-            fillSources.push_back({folder, nullptr});
-    }
     return fillSources;
 }
 
@@ -322,13 +320,13 @@ FillRun::Ending FillRun::openFolderTile(std::size_t s)
     if (!found && found.error().kind == ErrorKind::NotFound)
         return {};
     if (!found)
-        return fail({ErrorKind::Ambiguous, ambiguousSecondaryText(m_name, folder)});
+        return fail({TileErrorKind::Ambiguous, ambiguousSecondaryText(m_name, folder)});
     Result<TileInput> input = TileInput::open(*found);
     if (!input)
         return fail(input.error());
     const std::optional<FileIdentity> primaryId = m_primary->identity();
     if (primaryId && primaryId == input->identity())
-        return fail({ErrorKind::SameFile,
+        return fail({TileErrorKind::SameFile,
                      "Das sekundäre hgt-file " + *found + " ist das Primärfile " + m_result.tile + " selbst"});
     m_sources[s].emplace(std::move(*input), m_primary->grid(), m_voids);
     m_inputs.files.push_back(*found);
@@ -591,8 +589,8 @@ TileResult RunFill(RunContext& run, const std::string& primaryFile, const std::s
     return result;
 }
 
-TileResult MergeTile(WindowState& state, RunHost& host, const std::string& primaryFile,
-                     const std::string& secondaryFolder, const RunOptions& options)
+TileResult MergeTile(RunState& state, RunHost& host, const std::string& primaryFile, const std::string& secondaryFolder,
+                     const RunOptions& options)
 {
     RunContext run(state, host, options);
     const std::vector<std::string> missing = MissingFolders({SiblingFolder(primaryFile, "Merged")});
@@ -613,7 +611,7 @@ TileResult MergeTile(WindowState& state, RunHost& host, const std::string& prima
 TileResult MergeTile(RunHost& host, const std::string& primaryFile, const std::string& secondaryFolder,
                      const RunOptions& options)
 {
-    WindowState state;
+    RunState state;
     return MergeTile(state, host, primaryFile, secondaryFolder, options);
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/file_system.h"
 #include "tiles/tile_folder.h"
+#include "tiles/tile_error.h"
 
 #include <set>
 
@@ -49,7 +50,7 @@ Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& input
     const std::string resolvedOutput = ResolvedPath(outputPath);
     for (const std::string& file : inputs.files) {
         if ((output && output == IdentityOf(file)) || resolvedOutput == ResolvedPath(file))
-            return Error{ErrorKind::OutputIsInput,
+            return Error{TileErrorKind::OutputIsInput,
                          "Die Ausgabe " + outputPath + " wäre das Eingabefile " + file + " selbst; nichts geschrieben"};
     }
     const std::string outputFolder = GetParentFolderName(outputPath);
@@ -60,9 +61,9 @@ Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& input
         const std::optional<FileIdentity> here = IdentityOf(above);
         for (const std::string& tree : trees) {
             if (here && here == IdentityOf(tree))
-                return Error{ErrorKind::OutputIsInput, "Der Ausgabeordner " + outputFolder
-                                                           + (above == resolvedFolder ? " ist der" : " liegt im")
-                                                           + " Eingabeordner " + tree + "; nichts geschrieben"};
+                return Error{TileErrorKind::OutputIsInput, "Der Ausgabeordner " + outputFolder
+                                                               + (above == resolvedFolder ? " ist der" : " liegt im")
+                                                               + " Eingabeordner " + tree + "; nichts geschrieben"};
         }
         const std::string parent = GetParentFolderName(above);
         if (parent == above)
@@ -74,8 +75,8 @@ Result<> CheckOutputTarget(const std::string& outputPath, const RunInputs& input
         return {}; // made new by this run: it cannot hold an input
     for (const std::string& input : inputs.folders) {
         if (folder == IdentityOf(input))
-            return Error{ErrorKind::OutputIsInput, "Der Ausgabeordner " + outputFolder + " ist der Eingabeordner "
-                                                       + input + "; nichts geschrieben"};
+            return Error{TileErrorKind::OutputIsInput, "Der Ausgabeordner " + outputFolder + " ist der Eingabeordner "
+                                                           + input + "; nichts geschrieben"};
     }
     return {};
 }

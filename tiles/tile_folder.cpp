@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 #include "tiles/internal/output_paths.h"
 #include "tiles/tile_folder.h"
+#include "tiles/tile_error.h"
 #include "tiles/internal/tile_input.h"
 
 #include <cctype>
@@ -126,7 +127,7 @@ Result<std::string> FindTileInFolder(const std::string& folder, const std::strin
                 continue;
             if (EqualsIgnoringCase(archives ? TileName(file) : GetFileName(file), name)) {
                 if (!match.empty())
-                    return Error{ErrorKind::Ambiguous, "mehrere Files passen zu " + name + " im Ordner " + folder};
+                    return Error{TileErrorKind::Ambiguous, "mehrere Files passen zu " + name + " im Ordner " + folder};
                 match = file;
             }
         }

@@ -16,6 +16,16 @@ inline constexpr std::int16_t kVoidValue = -9999;
 inline constexpr std::int64_t kTileSide3 = 1201;
 inline constexpr std::int64_t kTileBytes3 = kTileSide3 * kTileSide3 * 2; // 2,884,802
 
+// 1 or 3 for the sides of the 1" and 3" grids, else 0.
+constexpr int ArcSecondsOfSide(std::int64_t side)
+{
+    if (side == kTileSide)
+        return 1;
+    if (side == kTileSide3)
+        return 3;
+    return 0;
+}
+
 // The provenance companion of an output tile (<name>.src): one byte per sample in the tile's order
 // telling where the sample came from: 0 the tile itself, k the k-th source (1 the secondary folder).
 inline constexpr std::uint8_t kOwnSample = 0;

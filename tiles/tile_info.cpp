@@ -6,7 +6,8 @@
 #include "tiles/internal/samples.h"
 #include "tiles/internal/tile_input.h"
 #include "tiles/tile_folder.h"
-#include "tiles/runs.h"
+#include "tiles/run_options.h"
+#include "tiles/tile_error.h"
 #include "tiles/tile_info.h"
 
 #include <algorithm>
@@ -98,7 +99,7 @@ Result<TileInfo> inspectPlainFile(const std::string& path, const VoidSet& voids)
 {
     Result<File> opened = File::openRead(path);
     if (!opened)
-        return opened.error();
+        return AsTileError(opened.error());
     const Result<std::int64_t> size = opened->size();
     if (!size)
         return size.error();
@@ -106,7 +107,10 @@ Result<TileInfo> inspectPlainFile(const std::string& path, const VoidSet& voids)
     info.path = path;
     info.bytes = *size;
     info.side = gridSide(*size);
-    return scan(*opened, *size, *size & ~std::int64_t{1}, voids, std::move(info));
+    Result<TileInfo> scanned = scan(*opened, *size, *size & ~std::int64_t{1}, voids, std::move(info));
+    if (!scanned)
+        return AsTileError(scanned.error());
+    return scanned;
 }
 
 Result<TileInfo> inspect(const std::string& path, const VoidSet& voids)
@@ -115,7 +119,7 @@ Result<TileInfo> inspect(const std::string& path, const VoidSet& voids)
     // exactly as fill reads it.
     Result<TileInput> input = TileInput::open(path);
     if (!input) {
-        if (input.error().kind == ErrorKind::NotATile && !IsZipPath(path))
+        if (input.error().kind == TileErrorKind::NotATile && !IsZipPath(path))
             return inspectPlainFile(path, voids);
         return input.error();
     }

@@ -2,6 +2,7 @@
 
 #include "tiles/internal/samples.h"
 #include "platform/archive.h"
+#include "tiles/tile_error.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,9 +30,9 @@ std::optional<TileGrid> GridOfSize(std::int64_t size)
 
 Error NotATileError(const std::string& path, std::int64_t size)
 {
-    return {ErrorKind::NotATile, path + " ist kein HGT-File (" + std::to_string(size) + " Bytes statt "
-                                     + std::to_string(kTileBytes) + " Bytes für 1″ oder " + std::to_string(kTileBytes3)
-                                     + " Bytes für 3″)"};
+    return {TileErrorKind::NotATile, path + " ist kein HGT-File (" + std::to_string(size) + " Bytes statt "
+                                         + std::to_string(kTileBytes) + " Bytes für 1″ oder "
+                                         + std::to_string(kTileBytes3) + " Bytes für 3″)"};
 }
 
 namespace {
@@ -52,7 +53,7 @@ Result<TileInput> TileInput::open(const std::string& path)
     input.m_path = path;
     Result<File> file = File::openRead(path);
     if (!file)
-        return file.error();
+        return AsTileError(file.error());
     input.m_fileBytes = file->openedSize();
     input.m_file = std::move(*file);
     const std::optional<TileGrid> grid = GridOfSize(input.m_fileBytes);
@@ -70,7 +71,7 @@ Result<TileInput> TileInput::openArchiveInMemory(const std::string& path, const 
 Result<TileInput> TileInput::ofArchive(const std::string& path, Result<std::vector<std::uint8_t>> bytes)
 {
     if (!bytes)
-        return bytes.error();
+        return AsTileError(bytes.error());
     TileInput input;
     input.m_path = path;
     input.m_bytes = std::move(*bytes);
@@ -120,10 +121,13 @@ Result<std::size_t> TileInput::readSomeAt(std::int64_t offset, std::uint8_t* buf
 
 Result<> TileInput::readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t n) const
 {
-    if (!m_inMemory)
-        return m_file.readAt(offset, buffer, n);
+    if (!m_inMemory) {
+        if (Result<> read = m_file.readAt(offset, buffer, n); !read)
+            return AsTileError(read.error());
+        return {};
+    }
     if (offset + static_cast<std::int64_t>(n) > m_fileBytes)
-        return Error{ErrorKind::NotATile, m_path + " kann nicht gelesen werden: Datei ist zu kurz"};
+        return Error{TileErrorKind::NotATile, m_path + " kann nicht gelesen werden: Datei ist zu kurz"};
     std::memcpy(buffer, m_bytes.data() + offset, n);
     return {};
 }

@@ -140,7 +140,7 @@ private:
 
 Result<Walk> WalkTile(RunContext& run, const WalkSetup& setup, const WalkInputs& inputs, SaveFile& output)
 {
-    WindowState& state = run.state;
+    RunState& state = run.state;
     const std::int64_t tileBytes = inputs.primary.grid().bytes();
     const std::size_t blockBytes = std::clamp<std::size_t>(run.options.blockBytes & ~std::size_t{1}, 2, kMaxBlockBytes);
     std::vector<std::uint8_t> block;

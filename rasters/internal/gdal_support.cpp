@@ -1,6 +1,7 @@
 #include "rasters/internal/gdal_support.h"
 
 #include "platform/file_system.h"
+#include "tiles/tile_error.h"
 
 #include <cpl_conv.h>
 #include <cpl_minixml.h>
@@ -383,18 +384,19 @@ private:
         if (EQUAL(kind, "VRTDerivedRasterBand")
             && (EQUAL(CPLGetXMLValue(node, "PixelFunctionLanguage", ""), "Python")
                 || CPLGetXMLNode(node, "PixelFunctionCode")))
-            return Error{ErrorKind::NotATile, "Die Rasterdatei " + m_top
-                                                  + " enthält Python-Code als Pixelfunktion; Code aus Rasterdateien "
-                                                    "wird nicht ausgeführt."};
+            return Error{TileErrorKind::NotATile,
+                         "Die Rasterdatei " + m_top
+                             + " enthält Python-Code als Pixelfunktion; Code aus Rasterdateien "
+                               "wird nicht ausgeführt."};
         if (EQUAL(kind, "VRTRawRasterBand")) {
             const CPLXMLNode* file = CPLGetXMLNode(node, "SourceFilename");
             const std::string raw = file ? nameOf(file, folder) : std::string();
             if (!NetworkAllowed() && NamesNetwork(raw))
                 return networkRefused(raw);
             if (raw.empty() || !IsRaster(raw))
-                return Error{ErrorKind::NotATile, "Die Rasterdatei " + m_top + " liest die Datei " + raw
-                                                      + " roh als Höhen, und die ist keine Rasterdatei; so ein "
-                                                        "Verweis wird nicht gelesen."};
+                return Error{TileErrorKind::NotATile, "Die Rasterdatei " + m_top + " liest die Datei " + raw
+                                                          + " roh als Höhen, und die ist keine Rasterdatei; so ein "
+                                                            "Verweis wird nicht gelesen."};
         }
         return {};
     }
@@ -423,7 +425,7 @@ private:
 
     Error networkRefused(const std::string& name) const
     {
-        return Error{ErrorKind::NotATile,
+        return Error{TileErrorKind::NotATile,
                      "Die Rasterdatei " + m_top + " verweist auf die Netzwerkadresse " + name + kNetworkOff + "."};
     }
 

@@ -2,6 +2,7 @@
 
 #include "platform/file_system.h"
 #include "rasters/internal/gdal_support.h"
+#include "tiles/tile_error.h"
 
 #include <chrono>
 #include <limits>
@@ -447,10 +448,10 @@ private:
     {
         // Beyond the pixels of any raster, a count says nothing (and would not fit a long).
         const std::string across = radius < 1e12 ? std::to_string(std::lround(radius)) : "unzählige";
-        return Error{ErrorKind::NotATile, "Die Rasterdatei " + m_mosaic.members.front().entry->path
-                                              + " ist für eine Kachel von " + std::to_string(m_side) + " × "
-                                              + std::to_string(m_side) + " Werten zu fein aufgelöst (" + across
-                                              + " Pixel auf einen Kachelabstand); Übersichten (gdaladdo) helfen."};
+        return Error{TileErrorKind::NotATile, "Die Rasterdatei " + m_mosaic.members.front().entry->path
+                                                  + " ist für eine Kachel von " + std::to_string(m_side) + " × "
+                                                  + std::to_string(m_side) + " Werten zu fein aufgelöst (" + across
+                                                  + " Pixel auf einen Kachelabstand); Übersichten (gdaladdo) helfen."};
     }
 
     // Much finer than the tile, the source is read decimated (GDAL takes an overview where there is

@@ -2,6 +2,7 @@
 
 #include "platform/file_system.h"
 #include "rasters/raster_source.h"
+#include "tiles/tile_error.h"
 
 #include <cpl_conv.h>
 
@@ -118,10 +119,10 @@ EntryRead ReadEntry(const std::string& path, LonLatTransforms& transforms)
     entry.width = GDALGetRasterXSize(dataset.get());
     entry.height = GDALGetRasterYSize(dataset.get());
     if (const auto absurd = AbsurdGeoreferencing(entry, srs))
-        return EntryRead{
-            std::nullopt,
-            {},
-            Error{ErrorKind::NotATile, "Die Rasterdatei " + path + " ist unsinnig georeferenziert: " + *absurd + "."}};
+        return EntryRead{std::nullopt,
+                         {},
+                         Error{TileErrorKind::NotATile,
+                               "Die Rasterdatei " + path + " ist unsinnig georeferenziert: " + *absurd + "."}};
     void* ct = entry.crs.empty() ? nullptr : transforms.forCrs(entry.crs);
     auto box = ct ? BoxOf(entry, ct) : std::nullopt;
     if (!box)
@@ -132,10 +133,10 @@ EntryRead ReadEntry(const std::string& path, LonLatTransforms& transforms)
     if (!metres)
         return EntryRead{std::nullopt,
                          {},
-                         Error{ErrorKind::NotATile, "Die Rasterdatei " + path
-                                                        + " gibt ihre Höhen in der unbekannten Einheit \"" + unit
-                                                        + "\" an; gelesen werden Höhen in Metern, Fuß oder einer "
-                                                          "anderen Längeneinheit."}};
+                         Error{TileErrorKind::NotATile, "Die Rasterdatei " + path
+                                                            + " gibt ihre Höhen in der unbekannten Einheit \"" + unit
+                                                            + "\" an; gelesen werden Höhen in Metern, Fuß oder einer "
+                                                              "anderen Längeneinheit."}};
     entry.metresPerUnit = *metres;
     return EntryRead{std::move(entry), {}, std::nullopt};
 }

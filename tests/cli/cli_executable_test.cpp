@@ -6,7 +6,9 @@
 #include "cli_test_support.h"
 #include "pictures/picture_file.h"
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "tiles/run_host.h"
+#include "tiles/run_result.h"
+#include "tiles/tile_runs.h"
 #include "pictures/internal/picture_rules.h"
 
 #include <QImage>

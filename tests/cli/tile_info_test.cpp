@@ -1,8 +1,9 @@
 // InspectTile against sums worked out here, on real files, around the 256 KiB block boundary.
 
 #include "cli_test_support.h"
+#include "tiles/tile_error.h"
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "tiles/run_options.h"
 #include "tiles/tile_info.h"
 #include "tiles/internal/samples.h"
 
@@ -201,7 +202,7 @@ TEST(InspectTile, RefusesWhatItCannotRead)
 
     const Result<TileInfo> folder = InspectTile(temp.path().string());
     ASSERT_FALSE(folder.has_value());
-    EXPECT_EQ(folder.error().kind, ErrorKind::NotATile);
+    EXPECT_EQ(folder.error().kind, TileErrorKind::NotATile);
 
 #ifndef _WIN32              // Windows takes the rights from the file's access list
     if (::geteuid() != 0) { // root reads anything

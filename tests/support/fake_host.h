@@ -3,7 +3,9 @@
 // The window's side of a run for the engine's tests.
 
 #include "app/run_lines.h"
-#include "tiles/runs.h"
+#include "app/window_state.h"
+#include "tiles/run_host.h"
+#include "tiles/run_result.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,8 @@
 // folders they live in.
 
 #include "tiles/tile_format.h"
-#include "tiles/runs.h"
+#include "tiles/run_options.h"
+#include "tiles/run_result.h"
 #include "tiles/internal/samples.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,15 @@
 namespace hgt::test {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The sources of a fill from folders of HGT tiles alone, in priority order.
+inline std::vector<FillSource> FolderSources(const std::vector<std::string>& folders)
+{
+    std::vector<FillSource> sources;
+    for (const std::string& folder : folders)
+        sources.push_back({folder, nullptr});
+    return sources;
+}
 
 // A fresh folder below the system's temporary folder, removed with everything in it.
 class TempFolder {

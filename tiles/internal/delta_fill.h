@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tiles/runs.h"
+#include "tiles/run_result.h"
 #include "tiles/internal/bit_grid.h"
 #include "tiles/internal/fill_texts.h" // OffsetWarning, for the offsets measured here
 #include "tiles/internal/tile_input.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/save_file.h"
-#include "tiles/runs.h"
+#include "tiles/run_result.h"
 #include "tiles/internal/run_context.h"
 
 #include <optional>

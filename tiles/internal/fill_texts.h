@@ -2,7 +2,7 @@
 
 // The fill's own German texts for the user.
 
-#include "tiles/runs.h"
+#include "tiles/run_result.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 
 // The offsets primary - filler measured on the rims of a tile's void regions, and their statistics.
 
-#include "tiles/runs.h"
+#include "tiles/run_result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "platform/save_file.h"
-#include "tiles/runs.h"
+#include "tiles/run_host.h"
+#include "tiles/run_options.h"
+#include "tiles/run_state.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,8 +20,7 @@ inline constexpr std::int64_t kReportSpan = kReportStride + 2;
 // the position of the run's latest progress report.
 class RunContext {
 public:
-    RunContext(WindowState& state, RunHost& host, const RunOptions& options)
-        : state(state), host(host), options(options)
+    RunContext(RunState& state, RunHost& host, const RunOptions& options) : state(state), host(host), options(options)
     {}
 
     bool stopRequested() const
@@ -39,7 +40,7 @@ public:
         host.progress({state.posLow, tileBytes, state.statusText});
     }
 
-    WindowState& state;
+    RunState& state;
     RunHost& host;
     const RunOptions& options;
     bool useHelperThread = true; // whether a run may share its work with a second thread

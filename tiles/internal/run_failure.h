@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tiles/runs.h"
+#include "tiles/run_result.h"
 
 #include <string>
 
