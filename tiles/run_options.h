@@ -26,6 +26,9 @@ enum class FillMethod {
 struct FillSource {
     std::string folder;
     std::shared_ptr<const TileSource> tiles;
+    // The vertical datum of the source's heights ("egm96", "egm2008", "ellipsoid" or a CRS such as
+    // "EPSG:7837"); empty: as the source says, or, where it says nothing, the tiles' own.
+    std::string datum;
 };
 
 // The largest maxDistance the window and the command line take, in samples: more than two 1" tiles across.
@@ -51,6 +54,9 @@ struct RunOptions {
     // Every source of a fill in priority order, HGT folders and other kinds mixed, each asked for what
     // the ones before leave void. When empty, the secondary folder argument is the one source.
     std::vector<FillSource> sources;
+    // The vertical datum of the tiles' heights. Empty, with no source's datum given: heights are taken
+    // as they are; otherwise a source in another datum is converted to this one (empty: "egm96").
+    std::string tileDatum;
 };
 
 // Whether a batch of this many tiles has several in flight; then its tiles report no progress.
