@@ -28,7 +28,7 @@ struct FillSource {
     std::shared_ptr<const TileSource> tiles;
     // The vertical datum of the source's heights ("egm96", "egm2008", "ellipsoid" or a CRS such as
     // "EPSG:7837"); empty: as the source says, or, where it says nothing, the tiles' own.
-    std::string datum;
+    std::string datum = {};
 };
 
 // The largest maxDistance the window and the command line take, in samples: more than two 1" tiles across.
