@@ -83,6 +83,10 @@ Result<> EnsureFolder(const std::string& path)
         return Error{ErrorKind::NotFound, "Ordner " + path + " kann nicht angelegt werden: ist ein Symlink auf "
                                               + target.string() + ", das nicht existiert"};
     }
+    // A folder that appeared since the first look was made by another thread of the run (the tiles
+    // of a batch in flight share their output folder): it is what was wanted.
+    if (!ec && fs::is_directory(link))
+        return {};
     if (!ec && fs::exists(link))
         return Error{ErrorKind::Io, "Ordner " + path + " kann nicht angelegt werden: dort liegt eine Datei"};
     return CreateFolder(path);

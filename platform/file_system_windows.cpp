@@ -233,6 +233,10 @@ Result<> EnsureFolder(const std::string& path)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return Error{ErrorKind::NotFound, "Ordner " + path + " kann nicht angelegt werden: ist ein Symlink auf "
                                               + linkTarget(path) + ", das nicht existiert"};
+    // A folder that appeared since the first look was made by another thread of the run (the tiles
+    // of a batch in flight share their output folder): it is what was wanted.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {};
     if (attributes != INVALID_FILE_ATTRIBUTES)
         return Error{ErrorKind::Io, "Ordner " + path + " kann nicht angelegt werden: dort liegt eine Datei"};
     return CreateFolder(path);

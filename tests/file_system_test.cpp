@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace hgt::test {
 namespace file_system_test {
 
@@ -76,6 +80,30 @@ TEST(FileSystemDisk, CreateFolderReportsWhatStandsInTheWay)
     EXPECT_EQ(blocked.error().message,
               "Ordner " + temp / "DIFFS" + " kann nicht angelegt werden: Datei existiert bereits");
     EXPECT_FALSE(CreateFolder(temp / "no/parent"));
+}
+
+// The tiles of a batch in flight make their output folder at the same moment: whichever thread comes
+// second finds the folder there, which is what it wanted, not a file in the way.
+TEST(FileSystemDisk, EnsureFolderFromSeveralThreadsAtOnce)
+{
+    TempFolder temp;
+    for (int round = 0; round < 200; ++round) {
+        const std::string folder = temp / ("Merged" + std::to_string(round));
+        std::atomic<bool> go{false};
+        std::atomic<int> failed{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                while (!go.load())
+                    std::this_thread::yield();
+                if (!EnsureFolder(folder))
+                    ++failed;
+            });
+        go = true;
+        for (std::thread& thread : threads)
+            thread.join();
+        ASSERT_EQ(failed.load(), 0) << folder;
+    }
 }
 
 } // namespace file_system_test
