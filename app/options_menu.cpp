@@ -118,11 +118,13 @@ void OptionsMenu::editMoreSources()
         m_sourcesDialog->activateWindow();
         return;
     }
-    m_sourcesDialog = new MoreSourcesDialog(m_dialogs, m_options.moreSecondaryFolders, m_window);
+    m_sourcesDialog =
+        new MoreSourcesDialog(m_dialogs, m_options.moreSecondaryFolders, m_options.moreSecondaryDatums, m_window);
     m_sourcesDialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_sourcesDialog, &QDialog::accepted, this, [this, dialog = m_sourcesDialog] {
         WindowOptions next = m_options;
         next.moreSecondaryFolders = dialog->folders();
+        next.moreSecondaryDatums = dialog->datums();
         apply(std::move(next));
     });
     // Window-modal without a local event loop: the window's own loop keeps serving everything else.
@@ -150,7 +152,8 @@ void OptionsMenu::apply(WindowOptions options)
 {
     if (options.voidValues == m_options.voidValues && options.moreSecondaryFolders == m_options.moreSecondaryFolders
         && options.method == m_options.method && options.interpolate == m_options.interpolate
-        && options.maxDistance == m_options.maxDistance && options.provenance == m_options.provenance)
+        && options.maxDistance == m_options.maxDistance && options.provenance == m_options.provenance
+        && options.moreSecondaryDatums == m_options.moreSecondaryDatums)
         return;
     m_options = std::move(options);
     enableEntries();
