@@ -82,7 +82,12 @@ MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::st
                             | QAbstractItemView::EditKeyPressed);
     m_list->setHorizontalHeaderLabels({texts::moreSourcesPathColumn, texts::moreSourcesDatumColumn});
     m_list->horizontalHeader()->setSectionResizeMode(kPathColumn, QHeaderView::Stretch);
-    m_list->horizontalHeader()->setSectionResizeMode(kDatumColumn, QHeaderView::ResizeToContents);
+    // Wide enough for the offered datums with the editor's arrow; a longer code can be widened by hand.
+    int datumWidth = m_list->horizontalHeader()->sectionSizeHint(kDatumColumn);
+    for (const QString& choice : datumChoices(true))
+        datumWidth = std::max(datumWidth, m_list->fontMetrics().horizontalAdvance(choice) + 48);
+    m_list->horizontalHeader()->setSectionResizeMode(kDatumColumn, QHeaderView::Interactive);
+    m_list->setColumnWidth(kDatumColumn, datumWidth);
     m_list->verticalHeader()->hide();
     m_list->setShowGrid(false);
     m_list->setWordWrap(false);
