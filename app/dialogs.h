@@ -31,6 +31,11 @@ public:
     virtual std::optional<int> wholeNumber(QWidget* parent, const QString& title, const QString& label, int value,
                                            int minimum, int maximum) = 0;
 
+    // A modal box asking for a text, offering `choices` in an editable list with `value` in its field.
+    // The confirmed text, or nothing when the user cancels.
+    virtual std::optional<QString> editableChoice(QWidget* parent, const QString& title, const QString& label,
+                                                  const QStringList& choices, const QString& value) = 0;
+
     // A modal box about the program: a title and a rich text.
     virtual void about(QWidget* parent, const QString& title, const QString& text) = 0;
 };

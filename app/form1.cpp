@@ -206,8 +206,17 @@ std::optional<RunOptions> Form1::runOptionsFor(const std::string& secondaryFolde
         return std::nullopt;
     }
     RunOptions options = m_runOptions;
-    options.sources = {{secondaryFolder, nullptr}};
+    options.sources = {{secondaryFolder, nullptr, {}}};
+    bool anyDatum = !options.tileDatum.empty();
+    for (std::size_t i = 0; i < more->size(); ++i)
+        if (i < m_runOptions.moreSecondaryDatums.size()) {
+            (*more)[i].datum = m_runOptions.moreSecondaryDatums[i];
+            anyDatum = anyDatum || !(*more)[i].datum.empty();
+        }
     std::move(more->begin(), more->end(), std::back_inserter(options.sources));
+    // Heights are converted only where the user named a datum; else the run takes them as they are.
+    if (anyDatum && options.tileDatum.empty())
+        options.tileDatum = "egm96";
     return options;
 }
 

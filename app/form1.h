@@ -47,6 +47,11 @@ public:
     // The options of the next run. A run in progress keeps the options it started with; these
     // take their place when it ends.
     void setRunOptions(WindowOptions options);
+    // The options of a run from this secondary folder: with raster entries among the further
+    // sources, every source in priority order, the rasters opened, each with its datum; the tiles'
+    // datum only when the user named any. Nothing (and a message) when a
+    // raster source cannot be opened.
+    std::optional<RunOptions> runOptionsFor(const std::string& secondaryFolder);
     bool runInProgress() const { return m_runDepth > 0; }
 
     // The window around the controls, told of every run; may be null.
@@ -92,10 +97,6 @@ private:
     void setButtonEnabled(QPushButton* button, bool enabled);
     void applyButtonStates();
 
-    // The options of a run from this secondary folder: with raster entries among the further
-    // sources, every source in priority order, the rasters opened. Nothing (and a message) when a
-    // raster source cannot be opened.
-    std::optional<RunOptions> runOptionsFor(const std::string& secondaryFolder);
     void showMessage(const QString& text);
     void showRunMessages(const std::vector<std::string>& messages);
     void closeIfRequested();

@@ -1,23 +1,71 @@
 #include "app/more_sources_dialog.h"
 
+#include "app/datum_choice.h"
 #include "app/dialogs.h"
 #include "app/texts.h"
 #include "rasters/raster_sources.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace hgt {
 
-MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::string>& folders, QWidget* parent)
-    : QDialog(parent), m_dialogs(dialogs), m_list(new QListWidget(this)),
+namespace {
+
+constexpr int kPathColumn = 0;
+constexpr int kDatumColumn = 1;
+constexpr int kDatumRole = Qt::UserRole; // the datum as the run takes it; the cell shows its label
+
+// The editor of the column "Höhenbezug": the offered datums, or a code typed in.
+class DatumDelegate : public QStyledItemDelegate {
+public:
+    explicit DatumDelegate(MoreSourcesDialog* dialog) : QStyledItemDelegate(dialog), m_dialog(dialog) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override
+    {
+        auto* box = new QComboBox(parent);
+        box->setEditable(true);
+        box->setInsertPolicy(QComboBox::NoInsert);
+        box->addItems(datumChoices(true));
+        return box;
+    }
+
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        static_cast<QComboBox*>(editor)->setCurrentText(index.data(Qt::DisplayRole).toString());
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override
+    {
+        // The editor is closing: a message about a refused text waits until it has.
+        const QString text = static_cast<QComboBox*>(editor)->currentText();
+        const int row = index.row();
+        if (datumFromText(text))
+            m_dialog->setDatum(row, text);
+        else
+            QTimer::singleShot(0, m_dialog, [dialog = m_dialog, row, text] { dialog->setDatum(row, text); });
+    }
+
+private:
+    MoreSourcesDialog* m_dialog;
+};
+
+} // namespace
+
+MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::string>& folders,
+                                     const std::vector<std::string>& datums, QWidget* parent)
+    : QDialog(parent), m_dialogs(dialogs), m_list(new QTableWidget(0, 2, this)),
       m_add(new QPushButton(texts::moreSourcesAdd, this)),
       m_addRaster(new QPushButton(texts::moreSourcesAddRaster, this)),
       m_remove(new QPushButton(texts::moreSourcesRemove, this)), m_up(new QPushButton(texts::moreSourcesUp, this)),
@@ -29,10 +77,26 @@ MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::st
 
     m_list->setObjectName(QStringLiteral("moreSourcesList"));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (const std::string& folder : folders)
-        m_list->addItem(QString::fromStdString(folder));
-    if (m_list->count() > 0)
-        m_list->setCurrentRow(0);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked
+                            | QAbstractItemView::EditKeyPressed);
+    m_list->setHorizontalHeaderLabels({texts::moreSourcesPathColumn, texts::moreSourcesDatumColumn});
+    m_list->horizontalHeader()->setSectionResizeMode(kPathColumn, QHeaderView::Stretch);
+    // Wide enough for the offered datums with the editor's arrow; a longer code can be widened by hand.
+    int datumWidth = m_list->horizontalHeader()->sectionSizeHint(kDatumColumn);
+    for (const QString& choice : datumChoices(true))
+        datumWidth = std::max(datumWidth, m_list->fontMetrics().horizontalAdvance(choice) + 48);
+    m_list->horizontalHeader()->setSectionResizeMode(kDatumColumn, QHeaderView::Interactive);
+    m_list->setColumnWidth(kDatumColumn, datumWidth);
+    m_list->verticalHeader()->hide();
+    m_list->setShowGrid(false);
+    m_list->setWordWrap(false);
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    m_list->setItemDelegateForColumn(kDatumColumn, new DatumDelegate(this));
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        appendRow(QString::fromStdString(folders[i]), i < datums.size() ? datums[i] : std::string());
+    if (m_list->rowCount() > 0)
+        selectRow(0);
 
     m_add->setObjectName(QStringLiteral("moreSourcesAdd"));
     m_addRaster->setObjectName(QStringLiteral("moreSourcesAddRaster"));
@@ -57,7 +121,7 @@ MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::st
     connect(m_remove, &QPushButton::clicked, this, [this] { removeFolder(); });
     connect(m_up, &QPushButton::clicked, this, [this] { moveUp(); });
     connect(m_down, &QPushButton::clicked, this, [this] { moveDown(); });
-    connect(m_list, &QListWidget::currentRowChanged, this, [this] { updateButtons(); });
+    connect(m_list, &QTableWidget::currentCellChanged, this, [this] { updateButtons(); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -65,6 +129,8 @@ MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::st
     hint->setWordWrap(true);
     auto* rasterHint = new QLabel(texts::moreSourcesRasterHint, this);
     rasterHint->setWordWrap(true);
+    auto* datumHint = new QLabel(texts::moreSourcesDatumHint, this);
+    datumHint->setWordWrap(true);
     auto* row = new QHBoxLayout;
     row->addWidget(m_list, 1);
     row->addLayout(column);
@@ -72,17 +138,46 @@ MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::st
     layout->addWidget(hint);
     layout->addWidget(rasterHint);
     layout->addLayout(row, 1);
+    layout->addWidget(datumHint);
     layout->addWidget(buttons);
-    resize(560, 300);
+    resize(640, 340);
     updateButtons();
 }
 
 std::vector<std::string> MoreSourcesDialog::folders() const
 {
     std::vector<std::string> folders;
-    for (int row = 0; row < m_list->count(); ++row)
-        folders.push_back(m_list->item(row)->text().toStdString());
+    for (int row = 0; row < m_list->rowCount(); ++row)
+        folders.push_back(m_list->item(row, kPathColumn)->text().toStdString());
     return folders;
+}
+
+std::vector<std::string> MoreSourcesDialog::datums() const
+{
+    std::vector<std::string> datums;
+    for (int row = 0; row < m_list->rowCount(); ++row)
+        datums.push_back(m_list->item(row, kDatumColumn)->data(kDatumRole).toString().toStdString());
+    return datums;
+}
+
+bool MoreSourcesDialog::setDatum(int row, const QString& text)
+{
+    QTableWidgetItem* cell = row >= 0 && row < m_list->rowCount() ? m_list->item(row, kDatumColumn) : nullptr;
+    if (!cell)
+        return false;
+    const std::optional<std::string> datum = datumFromText(text);
+    if (!datum) {
+        m_dialogs.message(this, texts::notADatum.arg(text.trimmed()));
+        return false;
+    }
+    cell->setData(kDatumRole, QString::fromStdString(*datum));
+    cell->setText(datumLabel(*datum));
+    return true;
+}
+
+void MoreSourcesDialog::selectRow(int row)
+{
+    m_list->setCurrentCell(row, kPathColumn);
 }
 
 void MoreSourcesDialog::addFolder()
@@ -109,23 +204,36 @@ void MoreSourcesDialog::addRasterFile()
 
 QString MoreSourcesDialog::nearEntry() const
 {
-    const QListWidgetItem* near = m_list->currentItem() ? m_list->currentItem()
-                                  : m_list->count() > 0 ? m_list->item(m_list->count() - 1)
-                                                        : nullptr;
-    return near ? near->text() : QString();
+    const int row = m_list->currentRow() >= 0 ? m_list->currentRow() : m_list->rowCount() - 1;
+    return row >= 0 ? m_list->item(row, kPathColumn)->text() : QString();
 }
 
 void MoreSourcesDialog::addEntry(const QString& path)
 {
     // A source asked twice would fill nothing the second time: it keeps its place.
     const QString entry = QDir::cleanPath(path);
-    for (int row = 0; row < m_list->count(); ++row)
-        if (QDir::cleanPath(m_list->item(row)->text()) == entry) {
-            m_list->setCurrentRow(row);
+    for (int row = 0; row < m_list->rowCount(); ++row)
+        if (QDir::cleanPath(m_list->item(row, kPathColumn)->text()) == entry) {
+            selectRow(row);
             return;
         }
-    m_list->addItem(entry);
-    m_list->setCurrentRow(m_list->count() - 1);
+    appendRow(entry, {});
+    selectRow(m_list->rowCount() - 1);
+}
+
+void MoreSourcesDialog::appendRow(const QString& path, const std::string& datum)
+{
+    const int row = m_list->rowCount();
+    m_list->insertRow(row);
+    auto* pathCell = new QTableWidgetItem(path);
+    pathCell->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    pathCell->setToolTip(QDir::toNativeSeparators(path));
+    m_list->setItem(row, kPathColumn, pathCell);
+    // What the options hold was checked when it was stored; a datum of another form is none here.
+    const std::string taken = datumFromText(QString::fromStdString(datum)).value_or(std::string());
+    auto* datumCell = new QTableWidgetItem(datumLabel(taken));
+    datumCell->setData(kDatumRole, QString::fromStdString(taken));
+    m_list->setItem(row, kDatumColumn, datumCell);
 }
 
 void MoreSourcesDialog::removeFolder()
@@ -133,9 +241,9 @@ void MoreSourcesDialog::removeFolder()
     const int row = m_list->currentRow();
     if (row < 0)
         return;
-    delete m_list->takeItem(row);
-    if (m_list->count() > 0)
-        m_list->setCurrentRow(std::min(row, m_list->count() - 1));
+    m_list->removeRow(row);
+    if (m_list->rowCount() > 0)
+        selectRow(std::min(row, m_list->rowCount() - 1));
     updateButtons();
 }
 
@@ -153,10 +261,15 @@ void MoreSourcesDialog::moveCurrent(int step)
 {
     const int row = m_list->currentRow();
     const int target = row + step;
-    if (row < 0 || target < 0 || target >= m_list->count())
+    if (row < 0 || target < 0 || target >= m_list->rowCount())
         return;
-    m_list->insertItem(target, m_list->takeItem(row));
-    m_list->setCurrentRow(target);
+    // The two rows swap their cells, the datum going with its source.
+    for (int column : {kPathColumn, kDatumColumn}) {
+        QTableWidgetItem* moving = m_list->takeItem(row, column);
+        m_list->setItem(row, column, m_list->takeItem(target, column));
+        m_list->setItem(target, column, moving);
+    }
+    selectRow(target);
 }
 
 void MoreSourcesDialog::updateButtons()
@@ -164,7 +277,7 @@ void MoreSourcesDialog::updateButtons()
     const int row = m_list->currentRow();
     m_remove->setEnabled(row >= 0);
     m_up->setEnabled(row > 0);
-    m_down->setEnabled(row >= 0 && row < m_list->count() - 1);
+    m_down->setEnabled(row >= 0 && row < m_list->rowCount() - 1);
 }
 
 } // namespace hgt

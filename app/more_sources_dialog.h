@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-class QListWidget;
+class QTableWidget;
 class QPushButton;
 
 namespace hgt {
@@ -14,13 +14,21 @@ class Dialogs;
 
 // "Optionen → Weitere Sekundärordner …": the ordered list of the sources asked, one after the
 // other, for what the window's secondary folder leaves void: folders of HGT tiles or of rasters from
-// the folder picker, raster files from the file dialog. The list changes the options only when the
-// dialog is confirmed with OK.
+// the folder picker, raster files from the file dialog, each with the vertical datum of its heights
+// in a second column (none by default). The list changes the options only when the dialog is
+// confirmed with OK.
 class MoreSourcesDialog : public QDialog {
 public:
-    MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::string>& folders, QWidget* parent);
+    MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::string>& folders, const std::vector<std::string>& datums,
+                      QWidget* parent);
 
     std::vector<std::string> folders() const;
+    // One per folder, as FillSource::datum takes it: "" for none.
+    std::vector<std::string> datums() const;
+
+    // The column "Höhenbezug" of a row takes what the user typed or picked; anything that is no
+    // datum is refused with a message and leaves the entry as it was.
+    bool setDatum(int row, const QString& text);
 
     // What the buttons do, on the selected entry.
     void addFolder();
@@ -29,17 +37,19 @@ public:
     void moveUp();
     void moveDown();
 
-    QListWidget* list() const { return m_list; }
+    QTableWidget* list() const { return m_list; }
+    void selectRow(int row);
 
 private:
     void moveCurrent(int step);
     // The list's entry nearest the user's attention: the selected one, else the last.
     QString nearEntry() const;
     void addEntry(const QString& path);
+    void appendRow(const QString& path, const std::string& datum);
     void updateButtons();
 
     Dialogs& m_dialogs;
-    QListWidget* m_list;
+    QTableWidget* m_list;
     QPushButton* m_add;
     QPushButton* m_addRaster;
     QPushButton* m_remove;

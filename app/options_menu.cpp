@@ -1,5 +1,6 @@
 #include "app/options_menu.h"
 
+#include "app/datum_choice.h"
 #include "app/dialogs.h"
 #include "app/more_sources_dialog.h"
 #include "app/run_options_settings.h"
@@ -63,6 +64,9 @@ OptionsMenu::OptionsMenu(Dialogs& dialogs, QMenu* menu, QWidget* window, WindowO
     m_maxDistance->setObjectName(QStringLiteral("actionMaxDistance"));
     m_entries.push_back(m_maxDistance);
     addToggle(menu, texts::actionProvenance, QStringLiteral("actionProvenance"), &RunOptions::provenance);
+    QAction* tileDatum = menu->addAction(texts::actionTileDatum, this, [this] { editTileDatum(); });
+    tileDatum->setObjectName(QStringLiteral("actionTileDatum"));
+    m_entries.push_back(tileDatum);
     enableEntries();
 }
 
@@ -96,6 +100,27 @@ void OptionsMenu::editMaxDistance()
     apply(std::move(next));
 }
 
+void OptionsMenu::editTileDatum()
+{
+    if (m_running)
+        return;
+    const std::string current = m_options.tileDatum.empty() ? std::string("egm96") : m_options.tileDatum;
+    const std::optional<QString> chosen = m_dialogs.editableChoice(
+        m_window, texts::tileDatumTitle, texts::tileDatumLabel, datumChoices(false), datumLabel(current));
+    if (!chosen)
+        return;
+    const std::optional<std::string> datum = datumFromText(*chosen);
+    // The tiles always have a datum: an empty answer is no choice.
+    if (!datum || datum->empty()) {
+        m_dialogs.message(m_window, texts::notADatum.arg(chosen->trimmed()));
+        return;
+    }
+    WindowOptions next = m_options;
+    // EGM96, what HGT tiles hold, is the default and stays unnamed, so that a run without datums is as before.
+    next.tileDatum = *datum == "egm96" ? std::string() : *datum;
+    apply(std::move(next));
+}
+
 void OptionsMenu::voidValueTriggered(QAction* action, std::int16_t value, bool checked)
 {
     WindowOptions next = m_options;
@@ -118,11 +143,13 @@ void OptionsMenu::editMoreSources()
         m_sourcesDialog->activateWindow();
         return;
     }
-    m_sourcesDialog = new MoreSourcesDialog(m_dialogs, m_options.moreSecondaryFolders, m_window);
+    m_sourcesDialog =
+        new MoreSourcesDialog(m_dialogs, m_options.moreSecondaryFolders, m_options.moreSecondaryDatums, m_window);
     m_sourcesDialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_sourcesDialog, &QDialog::accepted, this, [this, dialog = m_sourcesDialog] {
         WindowOptions next = m_options;
         next.moreSecondaryFolders = dialog->folders();
+        next.moreSecondaryDatums = dialog->datums();
         apply(std::move(next));
     });
     // Window-modal without a local event loop: the window's own loop keeps serving everything else.
@@ -150,7 +177,8 @@ void OptionsMenu::apply(WindowOptions options)
 {
     if (options.voidValues == m_options.voidValues && options.moreSecondaryFolders == m_options.moreSecondaryFolders
         && options.method == m_options.method && options.interpolate == m_options.interpolate
-        && options.maxDistance == m_options.maxDistance && options.provenance == m_options.provenance)
+        && options.maxDistance == m_options.maxDistance && options.provenance == m_options.provenance
+        && options.moreSecondaryDatums == m_options.moreSecondaryDatums && options.tileDatum == m_options.tileDatum)
         return;
     m_options = std::move(options);
     enableEntries();

@@ -19,7 +19,8 @@ class Dialogs;
 
 // The entries of "Optionen": "Leerwerte" (any of the three void values, at least one), "Weitere
 // Sekundärordner …", "Füllmethode", "Löcher ohne Quelle interpolieren" with its "Höchstabstand für
-// Interpolation …" (usable while interpolation is on) and "Herkunftskarte schreiben". Each change is stored in the
+// Interpolation …" (usable while interpolation is on), "Herkunftskarte schreiben" and "Höhenbezug der
+// Kacheln …". Each change is stored in the
 // program's settings and handed on to `changed`. While a run is in progress the entries are disabled (the submenus
 // still open and show the choices): a run keeps the options it started with.
 class OptionsMenu : public QObject {
@@ -36,6 +37,8 @@ public:
     void editMoreSources();
     // Optionen → Höchstabstand für Interpolation …: asks for a whole number; OK takes it.
     void editMaxDistance();
+    // Optionen → Höhenbezug der Kacheln …: offers the datums, takes one or a typed code.
+    void editTileDatum();
     // The sources dialog while it is open.
     MoreSourcesDialog* moreSourcesDialog() const { return m_sourcesDialog; }
 

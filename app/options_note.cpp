@@ -1,5 +1,6 @@
 #include "app/options_note.h"
 
+#include "app/datum_choice.h"
 #include "app/run_options_settings.h"
 #include "app/texts.h"
 
@@ -47,6 +48,15 @@ QString OptionsNote::noteText(const WindowOptions& options)
         parts << texts::noteInterpolate.arg(options.maxDistance);
     if (options.provenance)
         parts << texts::noteProvenance;
+    // The further sources count from 2: the window's secondary folder is the first.
+    QStringList datums;
+    for (std::size_t i = 0; i < options.moreSecondaryDatums.size() && i < options.moreSecondaryFolders.size(); ++i)
+        if (!options.moreSecondaryDatums[i].empty())
+            datums << texts::noteSourceDatum.arg(i + 2).arg(datumShortLabel(options.moreSecondaryDatums[i]));
+    if (!datums.isEmpty())
+        parts << texts::noteSourceDatums.arg(datums.join(QStringLiteral(", ")));
+    if (!options.tileDatum.empty() && options.tileDatum != "egm96")
+        parts << texts::noteTileDatum.arg(datumShortLabel(options.tileDatum));
     return parts.join(QStringLiteral(" · "));
 }
 

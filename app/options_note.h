@@ -9,7 +9,7 @@ namespace hgt {
 
 // The status bar's note at its right end on the options that differ from the defaults, e.g.
 // "Leerwerte: −9999, −32768 · 2 weitere Quellen · Übergänge angleichen · interpolieren bis 100 Werte
-// · Herkunftskarte"; hidden while every option
+// · Herkunftskarte · Höhenbezug: Quelle 2 EGM2008 · Kacheln in Ellipsoid"; hidden while every option
 // is at its default. It stands beside the run's line, during a run and after it, so the line that
 // sums a run up is always read with the options it ran with. When the bar is too narrow for both,
 // the note gives way: it is cut short with "…" and its tooltip holds the whole text.

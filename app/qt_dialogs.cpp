@@ -60,6 +60,22 @@ std::optional<int> QtDialogs::wholeNumber(QWidget* parent, const QString& title,
     return dialog.intValue();
 }
 
+std::optional<QString> QtDialogs::editableChoice(QWidget* parent, const QString& title, const QString& label,
+                                                 const QStringList& choices, const QString& value)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setComboBoxItems(choices);
+    dialog.setComboBoxEditable(true);
+    dialog.setTextValue(value);
+    dialog.setOkButtonText(texts::buttonOk);
+    dialog.setCancelButtonText(texts::buttonCancel);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
+}
+
 void QtDialogs::about(QWidget* parent, const QString& title, const QString& text)
 {
     QMessageBox::about(parent, title, text);

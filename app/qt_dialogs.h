@@ -13,6 +13,8 @@ public:
                                     const QStringList& nameFilters) override;
     std::optional<int> wholeNumber(QWidget* parent, const QString& title, const QString& label, int value, int minimum,
                                    int maximum) override;
+    std::optional<QString> editableChoice(QWidget* parent, const QString& title, const QString& label,
+                                          const QStringList& choices, const QString& value) override;
     void about(QWidget* parent, const QString& title, const QString& text) override;
     std::optional<QString> chooseFolder(QWidget* owner, const QString& title, const QString& initialSelection) override;
 };

@@ -1,5 +1,6 @@
 #include "app/run_options_settings.h"
 
+#include "app/datum_choice.h"
 #include "app/texts.h"
 
 #include <QSettings>
@@ -14,6 +15,8 @@ namespace {
 
 const QString kVoidValuesKey = QStringLiteral("voidValues");
 const QString kMoreSecondaryFoldersKey = QStringLiteral("moreSecondaryFolders");
+const QString kMoreSecondaryDatumsKey = QStringLiteral("moreSecondaryDatums");
+const QString kTileDatumKey = QStringLiteral("tileDatum");
 const QString kFillMethodKey = QStringLiteral("fillMethod");
 const QString kInterpolateKey = QStringLiteral("interpolate");
 const QString kMaxDistanceKey = QStringLiteral("maxDistance");
@@ -78,11 +81,22 @@ WindowOptions RunOptionsSettings::load(WindowOptions options)
     }
 
     if (store.contains(kMoreSecondaryFoldersKey)) {
+        const QStringList folders = store.value(kMoreSecondaryFoldersKey).toStringList();
+        // One datum per folder, or none at all: a list of another length no longer says which is whose.
+        QStringList datums = store.value(kMoreSecondaryDatumsKey).toStringList();
+        if (datums.size() != folders.size())
+            datums = QStringList(folders.size(), QString());
         options.moreSecondaryFolders.clear();
-        for (const QString& folder : store.value(kMoreSecondaryFoldersKey).toStringList())
-            if (!folder.isEmpty())
-                options.moreSecondaryFolders.push_back(folder.toStdString());
+        options.moreSecondaryDatums.clear();
+        for (qsizetype i = 0; i < folders.size(); ++i)
+            if (!folders[i].isEmpty()) {
+                options.moreSecondaryFolders.push_back(folders[i].toStdString());
+                options.moreSecondaryDatums.push_back(datumFromText(datums[i]).value_or(std::string()));
+            }
     }
+    if (const std::optional<std::string> tileDatum = datumFromText(store.value(kTileDatumKey).toString());
+        tileDatum && !tileDatum->empty())
+        options.tileDatum = *tileDatum == "egm96" ? std::string() : *tileDatum;
 
     const QString method = store.value(kFillMethodKey).toString();
     if (method == QLatin1String("delta"))
@@ -126,6 +140,21 @@ Result<> RunOptionsSettings::save(const WindowOptions& options)
             folders << QString::fromStdString(folder);
         store.setValue(kMoreSecondaryFoldersKey, folders);
     }
+    // Beside the folders only while one of them has a datum, so that a store without datums stays as it was.
+    const std::vector<std::string>& datums = options.moreSecondaryDatums;
+    if (options.moreSecondaryFolders.empty()
+        || std::all_of(datums.begin(), datums.end(), [](const std::string& datum) { return datum.empty(); })) {
+        store.remove(kMoreSecondaryDatumsKey);
+    } else {
+        QStringList texts;
+        for (std::size_t i = 0; i < options.moreSecondaryFolders.size(); ++i)
+            texts << (i < datums.size() ? QString::fromStdString(datums[i]) : QString());
+        store.setValue(kMoreSecondaryDatumsKey, texts);
+    }
+    if (options.tileDatum.empty() || options.tileDatum == "egm96")
+        store.remove(kTileDatumKey);
+    else
+        store.setValue(kTileDatumKey, QString::fromStdString(options.tileDatum));
 
     if (options.method == defaults.method)
         store.remove(kFillMethodKey);

@@ -24,11 +24,11 @@ std::vector<std::int16_t> voidValuesInMenuOrder(const std::vector<std::int16_t>&
 class RunOptionsSettings {
 public:
     // `options` with the stored choices put in. A choice that is not stored, or that this version
-    // does not understand (an unknown void value, an unknown method, a distance out of range),
-    // keeps its value in `options`.
+    // does not understand (an unknown void value, an unknown method, a distance out of range, a datum
+    // of no known form), keeps its value in `options`; a folder's datum of no known form is none.
     static WindowOptions load(WindowOptions options = {});
-    // Stores the void values, the further secondary folders, the fill method, interpolation with
-    // its maximum distance and the provenance map of `options`. A
+    // Stores the void values, the further secondary folders with their datums, the fill method,
+    // interpolation with its maximum distance, the provenance map and the tiles' datum of `options`. A
     // choice at its default leaves no entry, so that a later version's defaults apply to it.
     static Result<> save(const WindowOptions& options);
     // The file (or, on Windows, the registry key) behind the store.

@@ -63,6 +63,11 @@ inline const QString maxDistanceTitle = QStringLiteral("Höchstabstand für Inte
 inline const QString maxDistanceLabel =
     QStringLiteral("Ein Loch ohne Quelle wird nur interpoliert, wenn jeder seiner Werte\n"
                    "höchstens so viele Werte von gültigen Daten entfernt liegt (1 bis %1):");
+inline const QString actionTileDatum = QStringLiteral("Höhen&bezug der Kacheln …");
+inline const QString tileDatumTitle = QStringLiteral("Höhenbezug der Kacheln");
+inline const QString tileDatumLabel =
+    QStringLiteral("Quellen mit anderem Höhenbezug werden in diesen umgerechnet (HGT-Kacheln: EGM96).\n"
+                   "EGM96, EGM2008, Ellipsoid (WGS 84) oder ein Code wie EPSG:7837:");
 inline const QString optionsNotSaved =
     QStringLiteral("Die Optionen gelten bis zum Ende des Programms; sie konnten nicht in %1 gespeichert werden.");
 
@@ -83,6 +88,13 @@ inline const QStringList moreSourcesRasterFilters{
     QStringLiteral("GeoTIFF (*.tif *.tiff *.TIF *.TIFF)"), QStringLiteral("VRT (*.vrt *.VRT)"),
     QStringLiteral("IMG (*.img *.IMG)"), allFilesFilter};
 inline const QString moreSourcesNotRaster = QStringLiteral("%1 ist keine Rasterdatei, die hgtfill lesen kann.");
+inline const QString moreSourcesPathColumn = QStringLiteral("Ordner oder Rasterdatei");
+inline const QString moreSourcesDatumColumn = QStringLiteral("Höhenbezug");
+inline const QString moreSourcesDatumHint =
+    QStringLiteral("Höhenbezug: leer (—) heißt, wie die Quelle es angibt, sonst wie die Kacheln. Doppelklick "
+                   "wählt EGM96, EGM2008, Ellipsoid (WGS 84) oder nimmt einen Code wie EPSG:7837.");
+inline const QString notADatum =
+    QStringLiteral("„%1“ ist kein Höhenbezug: EGM96, EGM2008, Ellipsoid (WGS 84) oder ein Code wie EPSG:7837.");
 inline const QString buttonOk = QStringLiteral("OK");
 inline const QString buttonCancel = QStringLiteral("Abbrechen");
 
@@ -93,6 +105,16 @@ inline const QString noteMoreSources = QStringLiteral("%1 weitere Quellen");
 inline const QString noteDelta = QStringLiteral("Übergänge angleichen");
 inline const QString noteInterpolate = QStringLiteral("interpolieren bis %1 Werte");
 inline const QString noteProvenance = QStringLiteral("Herkunftskarte");
+inline const QString noteTileDatum = QStringLiteral("Kacheln in %1");
+inline const QString noteSourceDatums = QStringLiteral("Höhenbezug: %1");
+inline const QString noteSourceDatum = QStringLiteral("Quelle %1 %2");
+
+// The vertical datums the window offers.
+inline const QString datumNone = QStringLiteral("—");
+inline const QString datumEgm96 = QStringLiteral("EGM96");
+inline const QString datumEgm2008 = QStringLiteral("EGM2008");
+inline const QString datumEllipsoid = QStringLiteral("Ellipsoid (WGS 84)");
+inline const QString datumEllipsoidShort = QStringLiteral("Ellipsoid");
 
 // The status bar. During a run: tile, name, percentage of the tile, time since the run started.
 inline const QString statusRunning = QStringLiteral("Kachel %1 von %2 · %3 · %4 % · %5");

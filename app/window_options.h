@@ -12,6 +12,9 @@ namespace hgt {
 // these in order; they are opened as sources only when a fill starts.
 struct WindowOptions : RunOptions {
     std::vector<std::string> moreSecondaryFolders;
+    // The vertical datum of each of those, as FillSource::datum takes it ("" for none); as many
+    // entries as folders. The tiles' datum is RunOptions::tileDatum, empty for its default EGM96.
+    std::vector<std::string> moreSecondaryDatums;
 };
 
 } // namespace hgt

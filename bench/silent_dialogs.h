@@ -15,6 +15,11 @@ public:
     {
         return std::nullopt;
     }
+    std::optional<QString> editableChoice(QWidget*, const QString&, const QString&, const QStringList&,
+                                          const QString&) override
+    {
+        return std::nullopt;
+    }
     void about(QWidget*, const QString&, const QString&) override {}
     std::optional<QString> chooseFolder(QWidget*, const QString&, const QString&) override { return std::nullopt; }
     std::optional<int> wholeNumber(QWidget*, const QString&, const QString&, int, int, int) override

@@ -55,6 +55,15 @@ public:
         return answer;
     }
 
+    std::optional<QString> editableChoice(QWidget*, const QString& title, const QString&, const QStringList& choices,
+                                          const QString& value) override
+    {
+        choiceTitles << title;
+        choicesOffered = choices;
+        choiceValues << value;
+        return next(choiceAnswers);
+    }
+
     void about(QWidget*, const QString& title, const QString& text) override
     {
         aboutTitles << title;
@@ -85,6 +94,10 @@ public:
     QStringList numberLabels;
     std::vector<int> numberOffered;
     std::pair<int, int> numberRange{0, 0};
+    QStringList choiceAnswers;
+    QStringList choiceTitles;
+    QStringList choicesOffered;
+    QStringList choiceValues;
     QStringList aboutTitles;
     QStringList aboutTexts;
     std::function<void()> onChooseFolder;

@@ -72,11 +72,11 @@ TEST_F(MainWindowRunTest, MenusAndBarsAroundTheUnchangedControls)
         return texts;
     };
     EXPECT_EQ(items(menuActions[0]), QStringList{QStringLiteral("Beenden")});
-    EXPECT_EQ(
-        items(menuActions[1]),
-        (QStringList{QStringLiteral("Leerwerte"), QStringLiteral("Weitere Sekundärordner …"),
-                     QStringLiteral("Füllmethode"), QString(), QStringLiteral("Löcher ohne Quelle interpolieren"),
-                     QStringLiteral("Höchstabstand für Interpolation …"), QStringLiteral("Herkunftskarte schreiben")}));
+    EXPECT_EQ(items(menuActions[1]),
+              (QStringList{QStringLiteral("Leerwerte"), QStringLiteral("Weitere Sekundärordner …"),
+                           QStringLiteral("Füllmethode"), QString(), QStringLiteral("Löcher ohne Quelle interpolieren"),
+                           QStringLiteral("Höchstabstand für Interpolation …"),
+                           QStringLiteral("Herkunftskarte schreiben"), QStringLiteral("Höhenbezug der Kacheln …")}));
     EXPECT_TRUE(menuActions[1]->isEnabled());
     EXPECT_EQ(items(menuActions[2]),
               (QStringList{QStringLiteral("Bericht des letzten Laufs …"), QStringLiteral("Kachel ansehen …"),

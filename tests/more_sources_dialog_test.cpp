@@ -6,8 +6,10 @@
 #include "tests/support/tiles.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QTest>
 #include <QDialogButtonBox>
-#include <QListWidget>
+#include <QTableWidget>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -28,13 +30,13 @@ protected:
             EXPECT_FALSE(widget->isVisible()) << widget->metaObject()->className() << " left open";
     }
 
-    void open(const Folders& folders)
+    void open(const Folders& folders, const Folders& datums = {})
     {
-        dialog = std::make_unique<MoreSourcesDialog>(dialogs, folders, nullptr);
+        dialog = std::make_unique<MoreSourcesDialog>(dialogs, folders, datums, nullptr);
         dialog->show();
     }
     QPushButton* button(const char* name) { return dialog->findChild<QPushButton*>(QLatin1String(name)); }
-    void select(int row) { dialog->list()->setCurrentRow(row); }
+    void select(int row) { dialog->selectRow(row); }
     // Which of remove, up and down can be clicked now.
     std::vector<bool> moves()
     {
@@ -155,6 +157,42 @@ TEST_F(MoreSourcesDialogTest, RasterFilesJoinTheFoldersInOneOrder)
     select(1);
     button("moreSourcesDown")->click();
     EXPECT_EQ(dialog->folders(), (Folders{"/data/hgt", temp / "dem/b.VRT", temp / "dem/a.tif", temp / "dem"}));
+    dialog->close();
+}
+
+// The column "Höhenbezug": none by default, moved with its source, typed or picked, what is no datum
+// refused; through the table's own editor too.
+TEST_F(MoreSourcesDialogTest, EachSourceKeepsItsDatum)
+{
+    open({"/data/a", "/data/b"}, {"egm2008", "no datum"});
+    EXPECT_EQ(dialog->datums(), (Folders{"egm2008", ""}));
+    EXPECT_EQ(dialog->list()->item(1, 1)->text(), QStringLiteral("—"));
+    dialogs.folderAnswers = {QStringLiteral("/data/c")};
+    button("moreSourcesAdd")->click();
+    EXPECT_EQ(dialog->datums(), (Folders{"egm2008", "", ""}));
+
+    EXPECT_TRUE(dialog->setDatum(2, QStringLiteral("Ellipsoid (WGS 84)")));
+    EXPECT_TRUE(dialog->setDatum(1, QStringLiteral(" epsg:7837+5773 ")));
+    EXPECT_FALSE(dialog->setDatum(1, QStringLiteral("48 m")));
+    EXPECT_FALSE(dialog->setDatum(3, QStringLiteral("egm96")));
+    EXPECT_EQ(dialogs.messages,
+              QStringList{QStringLiteral(
+                  "„48 m“ ist kein Höhenbezug: EGM96, EGM2008, Ellipsoid (WGS 84) oder ein Code wie EPSG:7837.")});
+    select(0);
+    button("moreSourcesDown")->click();
+    EXPECT_EQ(dialog->folders(), (Folders{"/data/b", "/data/a", "/data/c"}));
+    EXPECT_EQ(dialog->datums(), (Folders{"EPSG:7837+5773", "egm2008", "ellipsoid"}));
+
+    QTableWidget* table = dialog->list();
+    table->setCurrentCell(0, 1);
+    table->edit(table->currentIndex());
+    auto* editor = table->findChild<QComboBox*>();
+    ASSERT_NE(editor, nullptr);
+    editor->setCurrentText(QStringLiteral("—"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents(); // the editor commits through the event queue
+    EXPECT_EQ(dialog->datums(), (Folders{"", "egm2008", "ellipsoid"}));
+    EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("—"));
     dialog->close();
 }
 

@@ -44,7 +44,7 @@ protected:
         auto* dialog = window->findChild<MoreSourcesDialog*>();
         ASSERT_NE(dialog, nullptr);
         ASSERT_TRUE(dialog->isVisible());
-        while (dialog->list()->count() > 0)
+        while (dialog->list()->rowCount() > 0)
             dialog->removeFolder();
         dialogs.folderAnswers = folders;
         for (qsizetype i = 0; i < folders.size(); ++i)
@@ -141,7 +141,7 @@ TEST_F(OptionsMenuTest, FurtherFoldersFillWhatTheSecondaryLeavesInTheirOrder)
     entry("actionMoreSources")->trigger();
     auto* dialog = window->findChild<MoreSourcesDialog*>();
     ASSERT_NE(dialog, nullptr);
-    dialog->list()->setCurrentRow(0);
+    dialog->selectRow(0);
     dialog->moveDown();
     dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     EXPECT_EQ(engineOptions().moreSecondaryFolders, (std::vector<std::string>{temp / "more-a", temp / "more-b"}));

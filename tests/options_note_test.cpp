@@ -52,6 +52,18 @@ INSTANTIATE_TEST_SUITE_P(
                  QStringLiteral("Leerwerte: −9999, −32768 · 2 weitere Quellen · Übergänge angleichen")}),
     [](const ::testing::TestParamInfo<NoteCase>& info) { return std::string(info.param.name); });
 
+TEST(OptionsNoteText, NamesTheChosenDatums)
+{
+    WindowOptions options;
+    options.moreSecondaryFolders = {"/a", "/b", "/c"};
+    options.moreSecondaryDatums = {"egm2008", "", "EPSG:7837"};
+    EXPECT_EQ(OptionsNote::noteText(options),
+              QStringLiteral("3 weitere Quellen · Höhenbezug: Quelle 2 EGM2008, Quelle 4 EPSG:7837"));
+    options.moreSecondaryDatums = {"", "", ""};
+    options.tileDatum = "ellipsoid";
+    EXPECT_EQ(OptionsNote::noteText(options), QStringLiteral("3 weitere Quellen · Kacheln in Ellipsoid"));
+}
+
 TEST(OptionsNoteWidget, HiddenAtTheDefaultsAndCutShortWhenNarrow)
 {
     QWidget bar;

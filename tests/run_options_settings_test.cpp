@@ -111,6 +111,48 @@ TEST_F(RunOptionsSettingsTest, EntriesThisVersionDoesNotKnowKeepTheGivenChoice)
     EXPECT_EQ(loaded.method, FillMethod::Delta);
 }
 
+// The datums beside the folders and the tiles' datum: a round trip, a store from before them, and
+// entries no datum could have written.
+TEST_F(RunOptionsSettingsTest, DatumsTravelWithTheirFoldersAndHostileOnesCountAsNone)
+{
+    using Texts = std::vector<std::string>;
+    WindowOptions options;
+    options.moreSecondaryFolders = {"/a", "/b, c", "/d"};
+    options.moreSecondaryDatums = {"egm2008", "EPSG:4326+5773", ""};
+    options.tileDatum = "ellipsoid";
+    ASSERT_TRUE(RunOptionsSettings::save(options));
+    WindowOptions loaded = RunOptionsSettings::load();
+    EXPECT_EQ(loaded.moreSecondaryFolders, options.moreSecondaryFolders);
+    EXPECT_EQ(loaded.moreSecondaryDatums, options.moreSecondaryDatums);
+    EXPECT_EQ(loaded.tileDatum, "ellipsoid");
+
+    // Without datums the store holds exactly what it held before there were any.
+    options.moreSecondaryDatums = {"", "", ""};
+    options.tileDatum = "egm96";
+    ASSERT_TRUE(RunOptionsSettings::save(options));
+    EXPECT_EQ(QSettings(RunOptionsSettings::location(), QSettings::IniFormat).childKeys(),
+              QStringList{QStringLiteral("moreSecondaryFolders")});
+    loaded = RunOptionsSettings::load();
+    EXPECT_EQ(loaded.moreSecondaryDatums, (Texts{"", "", ""}));
+    EXPECT_TRUE(loaded.tileDatum.empty());
+
+    // A list of another length, texts of no datum's form, a skipped empty folder taking its datum along.
+    writeRaw(QStringLiteral("moreSecondaryDatums"), QStringList{QStringLiteral("egm2008")});
+    writeRaw(QStringLiteral("tileDatum"), QStringLiteral("$(rm -rf ~)"));
+    WindowOptions given;
+    given.tileDatum = "egm2008";
+    loaded = RunOptionsSettings::load(given);
+    EXPECT_EQ(loaded.moreSecondaryDatums, (Texts{"", "", ""}));
+    EXPECT_EQ(loaded.tileDatum, "egm2008");
+    writeRaw(QStringLiteral("moreSecondaryFolders"),
+             QStringList{QStringLiteral("/a"), QString(), QStringLiteral("/d")});
+    writeRaw(QStringLiteral("moreSecondaryDatums"),
+             QStringList{QStringLiteral("EPSG:"), QStringLiteral("egm2008"), QString(300, QLatin1Char('7'))});
+    loaded = RunOptionsSettings::load();
+    EXPECT_EQ(loaded.moreSecondaryFolders, (Texts{"/a", "/d"}));
+    EXPECT_EQ(loaded.moreSecondaryDatums, (Texts{"", ""}));
+}
+
 TEST_F(RunOptionsSettingsTest, AStoreThatCannotBeWrittenSaysWhere)
 {
     // A file where the store's folder must go (root may write anywhere, so no permissions trick).
