@@ -18,8 +18,7 @@ class ProjHeightConversion : public HeightConversion {
 public:
     ProjHeightConversion(VerticalConversion conversion, std::string from, std::string to)
         : m_conversion(std::move(conversion)), m_from(std::move(from)), m_to(std::move(to))
-    {
-    }
+    {}
 
     std::string from() const override { return m_from; }
     std::string to() const override { return m_to; }
@@ -52,8 +51,7 @@ private:
 
 } // namespace
 
-Result<std::shared_ptr<const HeightConversion>> OpenHeightConversion(const std::string& source,
-                                                                     const std::string& tile)
+Result<std::shared_ptr<const HeightConversion>> OpenHeightConversion(const std::string& source, const std::string& tile)
 {
     DatumResult<VerticalDatum> from = ParseVerticalDatum(source);
     if (!from)

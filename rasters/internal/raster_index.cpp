@@ -116,6 +116,12 @@ EntryRead ReadEntry(const std::string& path, LonLatTransforms& transforms)
     if (!srs)
         return notRaster("sie hat kein Koordinatensystem");
     entry.crs = CrsWkt(srs);
+    if (OSRIsVertical(srs) || OSRIsCompound(srs)) {
+        const char* authority = OSRGetAuthorityName(srs, "VERT_CS");
+        const char* code = OSRGetAuthorityCode(srs, "VERT_CS");
+        if (authority && code)
+            entry.verticalCrs = std::string(authority) + ":" + code;
+    }
     entry.width = GDALGetRasterXSize(dataset.get());
     entry.height = GDALGetRasterYSize(dataset.get());
     if (const auto absurd = AbsurdGeoreferencing(entry, srs))
