@@ -51,7 +51,7 @@ public:
     const std::string& path() const;
     std::size_t rasterCount() const;
     // The vertical reference system the first raster's georeferencing names that names one
-    // ("EPSG:3855"); empty where none does.
+    // ("egm2008", "EPSG:7837"); empty where none does.
     std::string verticalDatum() const;
 
     // The tile named e.g. "N47E011.hgt" with `side` samples a side, resampled from the rasters that

@@ -119,8 +119,9 @@ EntryRead ReadEntry(const std::string& path, LonLatTransforms& transforms)
     if (OSRIsVertical(srs) || OSRIsCompound(srs)) {
         const char* authority = OSRGetAuthorityName(srs, "VERT_CS");
         const char* code = OSRGetAuthorityCode(srs, "VERT_CS");
-        if (authority && code)
-            entry.verticalCrs = std::string(authority) + ":" + code;
+        // The two geoids by the names the user types, so that reports name them alike.
+        const std::string named = authority && code ? std::string(authority) + ":" + code : std::string();
+        entry.verticalCrs = named == "EPSG:3855" ? "egm2008" : named == "EPSG:5773" ? "egm96" : named;
     }
     entry.width = GDALGetRasterXSize(dataset.get());
     entry.height = GDALGetRasterYSize(dataset.get());
