@@ -2,6 +2,8 @@
 // PROJ's cs2cs at the same places, the refusal of a conversion whose grid is missing, and the same
 // datum as the tiles' leaving the fill as it was. PROJ reads a folder of the test's own.
 
+#include "tests/support/proj_folder.h"
+
 #include <cpl_conv.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
@@ -11,7 +13,6 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -37,44 +38,12 @@ std::int16_t SourceHeight(int row, int column)
     return static_cast<std::int16_t>(std::lround(400 + 150 * std::sin(row / 97.0) * std::cos(column / 131.0)));
 }
 
-// The EGM2008 geoid of the test grid: smooth, and different along latitude and longitude, so that a
-// grid read upside down or transposed shows.
-double TestGeoid(double latitude, double longitude)
-{
-    return 40 + 0.5 * (latitude - 45) + 0.25 * (longitude - 5)
-           + 0.8 * std::sin(latitude * 1.7) * std::cos(longitude * 1.3);
-}
-
-void PutBigEndian(std::ofstream& out, std::uint64_t bits, int bytes)
-{
-    for (int shift = 8 * bytes - 8; shift >= 0; shift -= 8)
-        out.put(static_cast<char>((bits >> shift) & 0xff));
-}
-
-// GTX under the name PROJ looks for EGM2008 by: 45° to 52° N, 5° to 12° E in 2.5' steps.
-void WriteEgm2008Grid(const fs::path& file)
-{
-    constexpr double south = 45, west = 5, step = 2.5 / 60;
-    constexpr int nodes = 169;
-    std::ofstream out(file, std::ios::binary);
-    for (const double value : {south, west, step, step})
-        PutBigEndian(out, std::bit_cast<std::uint64_t>(value), 8);
-    PutBigEndian(out, nodes, 4);
-    PutBigEndian(out, nodes, 4);
-    for (int row = 0; row < nodes; ++row)
-        for (int column = 0; column < nodes; ++column)
-            PutBigEndian(
-                out,
-                std::bit_cast<std::uint32_t>(static_cast<float>(TestGeoid(south + row * step, west + column * step))),
-                4);
-}
-
 void WriteTile(const fs::path& file, const std::vector<std::int16_t>& heights)
 {
     fs::create_directories(file.parent_path());
     std::ofstream out(file, std::ios::binary);
     for (const std::int16_t height : heights)
-        PutBigEndian(out, static_cast<std::uint16_t>(height), 2);
+        out.put(static_cast<char>(static_cast<std::uint16_t>(height) >> 8)).put(static_cast<char>(height & 0xff));
 }
 
 std::vector<std::int16_t> ReadTile(const fs::path& file)
@@ -116,21 +85,13 @@ void WriteRaster(const fs::path& file, const std::string& crs)
     GDALClose(ds);
 }
 
-// A folder of the test's own, PROJ's user folder in it (with the test grid, or without) and the
-// network off; the command line and cs2cs run in this environment.
+// A folder of the test's own, PROJ's user folder in it (with the test grid, or without); the command
+// line and cs2cs run in this environment.
 class DatumFill : public testing::Test {
 protected:
     void usePrivateProj(bool egm2008)
     {
-        m_folder = fs::temp_directory_path() / ("hgt-datum-fill-" + std::to_string(::getpid()));
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder / "xdg/proj");
-        if (egm2008)
-            WriteEgm2008Grid(m_folder / "xdg/proj/egm08_25.gtx");
-        ::setenv("XDG_DATA_HOME", (m_folder / "xdg").c_str(), 1);
-        ::setenv("PROJ_DATA", "/usr/share/proj", 1);
-        ::setenv("PROJ_LIB", "/usr/share/proj", 1);
-        ::setenv("PROJ_NETWORK", "OFF", 1);
+        m_folder = hgt::test::UsePrivateProjFolder("hgt-datum-fill", egm2008);
         WriteTile(primary(), std::vector<std::int16_t>(kSide * kSide, -9999)); // a whole void
     }
     void TearDown() override { fs::remove_all(m_folder); }
@@ -290,7 +251,7 @@ TEST_F(DatumFill, AMissingGridRefusesTheRunBeforeAnythingIsWritten)
         arguments.replace(arguments.find('%'), 1, (m_folder / "source").string());
         EXPECT_EQ(run(arguments), 1) << options;
         EXPECT_NE(err.find("us_nga_egm08_25.tif"), std::string::npos) << err;
-        EXPECT_NE(err.find((m_folder / "xdg/proj").string()), std::string::npos) << err;
+        EXPECT_NE(err.find((m_folder / "proj").string()), std::string::npos) << err;
         EXPECT_EQ(out, "") << options;
         EXPECT_FALSE(fs::exists(output().parent_path())) << options;
     }
