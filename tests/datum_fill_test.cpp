@@ -211,35 +211,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   "EPSG:4979", "WGS 84 (ellipsoidische Höhen) → EGM96", 45}),
     [](const testing::TestParamInfo<ConvertedCase>& info) { return info.param.name; });
 
-// The offset bridging measures what is left after the conversion: nothing, where the datum given is
-// right; without it the 48 m between the datums, with the warning.
-TEST_F(DatumFill, DeltaMeasuresTheOffsetAfterTheConversion)
-{
-    usePrivateProj(false);
-    WriteTile(m_folder / "source/N49E008.hgt", SourceTile());
-    const std::string source = " -s '" + (m_folder / "source").string() + "'";
-    ASSERT_EQ(run("fill" + source + " --datum ellipsoid"), 0) << err;
-    // The converted heights as the tile, with a void of 200 x 200 samples in the middle.
-    std::vector<std::int16_t> tile = ReadTile(output());
-    ASSERT_EQ(tile.size(), static_cast<std::size_t>(kSide * kSide));
-    for (int row = 500; row < 700; ++row)
-        std::fill_n(tile.begin() + row * kSide + 500, 200, std::int16_t{-9999});
-    WriteTile(primary(), tile);
-
-    const auto median = [this] {
-        const std::size_t at = out.find("Versatz: Median ");
-        std::string number = at == std::string::npos ? "nan" : out.substr(at + 16, out.find(' ', at + 16) - at - 16);
-        std::replace(number.begin(), number.end(), ',', '.');
-        return std::stod(number);
-    };
-    ASSERT_EQ(run("fill --method delta" + source + " --datum ellipsoid"), 0) << err;
-    EXPECT_LE(std::abs(median()), 0.5) << out;
-    EXPECT_EQ(err, "");
-    ASSERT_EQ(run("fill --method delta" + source), 0) << err;
-    EXPECT_GE(std::abs(median()), 45) << out;
-    EXPECT_NE(err.find("anderes Höhenbezugssystem"), std::string::npos) << err;
-}
-
 // PROJ would convert by zero without the EGM2008 grid; the run is refused before it makes anything.
 TEST_F(DatumFill, AMissingGridRefusesTheRunBeforeAnythingIsWritten)
 {
