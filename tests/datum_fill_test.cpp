@@ -211,20 +211,29 @@ INSTANTIATE_TEST_SUITE_P(
                                   "EPSG:4979", "WGS 84 (ellipsoidische Höhen) → EGM96", 45}),
     [](const testing::TestParamInfo<ConvertedCase>& info) { return info.param.name; });
 
-// PROJ would convert by zero without the EGM2008 grid; the run is refused before it makes anything.
-TEST_F(DatumFill, AMissingGridRefusesTheRunBeforeAnythingIsWritten)
+// PROJ would convert by zero without the EGM2008 grid, and a name that is no datum is a usage error
+// with the parser's message: either way the run is refused before it makes anything.
+TEST_F(DatumFill, ARunThatCannotConvertIsRefusedBeforeAnythingIsWritten)
 {
     usePrivateProj(false);
     WriteTile(m_folder / "source/N49E008.hgt", SourceTile());
-    for (const char* options :
-         {"fill -s '%' --datum egm2008", "fill --json -s '%' --datum ellipsoid --tile-datum egm2008"}) {
-        std::string arguments = options;
-        arguments.replace(arguments.find('%'), 1, (m_folder / "source").string());
-        EXPECT_EQ(run(arguments), 1) << options;
-        EXPECT_NE(err.find("us_nga_egm08_25.tif"), std::string::npos) << err;
-        EXPECT_NE(err.find((m_folder / "proj").string()), std::string::npos) << err;
-        EXPECT_EQ(out, "") << options;
-        EXPECT_FALSE(fs::exists(output().parent_path())) << options;
+    const std::string grid = "us_nga_egm08_25.tif (von https://cdn.proj.org/us_nga_egm08_25.tif). Bitte in den "
+                             "PROJ-Ordner „"
+                             + (m_folder / "proj").string() + "“ legen.";
+    const struct {
+        const char* options;
+        int status;
+        std::string says;
+    } cases[] = {{" --datum egm2008", 1, grid},
+                 {" --datum ellipsoid --tile-datum egm2008", 1, grid},
+                 {" --datum EGM08", 2,
+                  "Unbekanntes Höhenbezugssystem „EGM08“: erlaubt sind egm96, egm2008, "
+                  "ellipsoid oder ein Code wie EPSG:7837 (Hilfe: hgtfill-cli fill --help)"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(run("fill -s '" + (m_folder / "source").string() + "'" + c.options), c.status) << c.options;
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        EXPECT_EQ(out, "") << c.options;
+        EXPECT_FALSE(fs::exists(output().parent_path())) << c.options;
     }
 }
 
@@ -243,17 +252,6 @@ TEST_F(DatumFill, TheTilesOwnDatumLeavesTheFillAsItWas)
         EXPECT_NE(out.find(R"("datums":[null])"), std::string::npos) << options << out;
         EXPECT_EQ(ReadTile(output()), plain) << options;
     }
-}
-
-// A name that is no datum is refused like any other wrong value: exit status 2, the parser's message.
-TEST_F(DatumFill, AnUnknownDatumIsAUsageError)
-{
-    usePrivateProj(false);
-    WriteTile(m_folder / "source/N49E008.hgt", SourceTile());
-    EXPECT_EQ(run("fill -s '" + (m_folder / "source").string() + "' --datum EGM08"), 2);
-    EXPECT_NE(err.find("Unbekanntes Höhenbezugssystem „EGM08“"), std::string::npos) << err;
-    EXPECT_NE(err.find("(Hilfe: hgtfill-cli fill --help)"), std::string::npos) << err;
-    EXPECT_FALSE(fs::exists(output().parent_path()));
 }
 
 } // namespace
