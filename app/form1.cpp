@@ -217,6 +217,12 @@ std::optional<RunOptions> Form1::runOptionsFor(const std::string& secondaryFolde
     // Heights are converted only where the user named a datum; else the run takes them as they are.
     if (anyDatum && options.tileDatum.empty())
         options.tileDatum = "egm96";
+    // Every conversion is checked before the run makes anything: a missing grid refuses it here.
+    if (anyDatum)
+        if (Result<> prepared = PrepareConversions(options.sources, options.tileDatum); !prepared) {
+            showMessage(QString::fromStdString(prepared.error().message));
+            return std::nullopt;
+        }
     return options;
 }
 

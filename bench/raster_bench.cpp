@@ -6,6 +6,9 @@
 //                           the 1" source tile N47E011 from the four (whole, and only the samples of a
 //                           void patch), the gdalwarp command for the same tile, and indexing the 1,000.
 // The children: raster_bench --tile|--patch|--index FOLDER, each started by raster_bench --measure.
+//   raster_bench FOLDER HGTFILL-CLI   also times the whole fill of a 1" tile with 14 % voids from the
+//                           four, with --datum egm2008 (a test grid written into a PROJ folder of the
+//                           bench's own) and without, alternating, and prints the medians and their ratio.
 
 #include "rasters/raster_source.h"
 
@@ -18,8 +21,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -214,6 +219,92 @@ int Child(const std::string& mode, const std::string& folder)
     return 0;
 }
 
+void PutBigEndian(FILE* out, std::uint64_t bits, int bytes)
+{
+    for (int shift = 8 * bytes - 8; shift >= 0; shift -= 8)
+        std::fputc(static_cast<int>((bits >> shift) & 0xff), out);
+}
+
+// An EGM2008 grid of a smooth made-up geoid (GTX, 45° to 52° N, 5° to 12° E in 2.5' steps) under the
+// name PROJ looks for, so that the conversion costs what the real grid costs.
+void WriteEgm2008Grid(const std::string& file)
+{
+    constexpr double south = 45, west = 5, step = 2.5 / 60;
+    constexpr int nodes = 169;
+    FILE* out = std::fopen(file.c_str(), "wb");
+    if (!out)
+        return;
+    for (const double value : {south, west, step, step})
+        PutBigEndian(out, std::bit_cast<std::uint64_t>(value), 8);
+    PutBigEndian(out, nodes, 4);
+    PutBigEndian(out, nodes, 4);
+    for (int row = 0; row < nodes; ++row)
+        for (int column = 0; column < nodes; ++column) {
+            const double lat = south + row * step, lon = west + column * step;
+            const auto geoid =
+                static_cast<float>(40 + 0.5 * (lat - 45) + 0.8 * std::sin(lat * 1.7) * std::cos(lon * 1.3));
+            PutBigEndian(out, std::bit_cast<std::uint32_t>(geoid), 4);
+        }
+    std::fclose(out);
+}
+
+// A 1" primary tile N47E011 with 20 round voids of 170 samples' radius (14 % of the tile).
+void WritePrimary(const std::string& file)
+{
+    FILE* out = std::fopen(file.c_str(), "wb");
+    if (!out)
+        return;
+    for (int r = 0; r < 3601; ++r)
+        for (int c = 0; c < 3601; ++c) {
+            bool hole = false;
+            for (int k = 0; k < 20 && !hole; ++k) {
+                const int cr = 300 + (k / 5) * 800, cc = 300 + (k % 5) * 750;
+                hole = (r - cr) * (r - cr) + (c - cc) * (c - cc) < 170 * 170;
+            }
+            const double height = hole ? -9999 : Height(11 + c / 3600.0, 48 - r / 3600.0);
+            PutBigEndian(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(height))), 2);
+        }
+    std::fclose(out);
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The fill with and without the conversion, in pairs, so that the machine's load falls on both alike.
+void CompareDatumFill(const std::string& self, const std::string& folder, const std::string& cli)
+{
+    fs::create_directories(folder + "/proj/proj");
+    fs::create_directories(folder + "/primary");
+    WriteEgm2008Grid(folder + "/proj/proj/egm08_25.gtx");
+    WritePrimary(folder + "/primary/N47E011.hgt");
+    setenv("XDG_DATA_HOME", (folder + "/proj").c_str(), 1);
+    setenv("PROJ_NETWORK", "OFF", 1);
+    const std::vector<std::string> plain{
+        cli, "fill", "-q", "-s", folder + "/copernicus", folder + "/primary/N47E011.hgt"};
+    std::vector<std::string> converted = plain;
+    converted.insert(converted.begin() + 5, {"--datum", "egm2008"});
+    std::vector<double> without, with, ratios, cpuRatios;
+    for (int i = 0; i < kRuns; ++i) {
+        const Run a = Spawn(self, folder + "/result", plain);
+        const Run b = Spawn(self, folder + "/result", converted);
+        if (a.status != 0 || b.status != 0) {
+            std::printf("datum fill FAILED (status %d, %d)\n", a.status, b.status);
+            return;
+        }
+        without.push_back(a.seconds);
+        with.push_back(b.seconds);
+        ratios.push_back(b.seconds / a.seconds);
+        cpuRatios.push_back(b.cpuSeconds / a.cpuSeconds);
+    }
+    std::printf("1\" fill from 4 Copernicus tiles      median %6.3f s\n", Median(without));
+    std::printf("  the same with --datum egm2008      median %6.3f s  ratio %.3f, CPU %.3f (median of %d pairs; "
+                "target <= 1.1)\n",
+                Median(with), Median(ratios), Median(cpuRatios), kRuns);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -222,6 +313,12 @@ int main(int argc, char** argv)
         return Measure(argv + 3, argv[2]);
     if (argc == 3 && argv[1][0] == '-')
         return Child(argv[1], argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "--datum-fill") == 0) { // only the fill with and without conversion
+        GDALAllRegister();
+        MakeCopernicus(std::string(argv[2]) + "/copernicus");
+        CompareDatumFill(fs::canonical("/proc/self/exe").string(), argv[2], argv[3]);
+        return 0;
+    }
     const std::string folder = argc > 1 ? argv[1] : "/tmp/hgtfill-raster-bench";
     GDALAllRegister();
     std::printf("making the rasters in %s (once)\n", folder.c_str());
@@ -253,5 +350,7 @@ int main(int argc, char** argv)
     Report("  only a 400x400 void patch", patch);
     Report("gdalwarp, same tile", gdal);
     Report("index 1,000 small GeoTIFFs", index);
+    if (argc > 2)
+        CompareDatumFill(self, folder, argv[2]);
     return 0;
 }

@@ -26,7 +26,9 @@ enum class OptionId {
     Output,
     Interpolate,
     MaxDistance,
-    Provenance
+    Provenance,
+    Datum,
+    TileDatum
 };
 
 constexpr unsigned bit(Command command)
@@ -64,6 +66,8 @@ constexpr std::array kOptions{
     OptionSpec{OptionId::Interpolate, 0, "interpolate", false, kFillLike},
     OptionSpec{OptionId::MaxDistance, 0, "max-distance", true, kFillLike},
     OptionSpec{OptionId::Provenance, 0, "provenance", false, kFillLike},
+    OptionSpec{OptionId::Datum, 0, "datum", true, kFillLike},
+    OptionSpec{OptionId::TileDatum, 0, "tile-datum", true, kFillLike},
 };
 
 constexpr std::array<std::pair<std::string_view, Command>, 5> kCommands{{
@@ -163,6 +167,22 @@ std::optional<UsageError> Parser::apply(const OptionSpec& option, std::string_vi
             m_result.secondary = std::string(value);
         else
             m_result.moreSecondaries.emplace_back(value);
+        m_result.datums.emplace_back();
+        break;
+    case OptionId::Datum:
+        // The datum of the -s before it: before any there is no source it could belong to.
+        if (m_result.datums.empty())
+            return error("die Option " + quoted(typed) + " gehört zu einer Quelle und steht nach ihrem -s");
+        if (value.empty())
+            return error("zur Option " + quoted(typed) + " fehlt der Höhenbezug");
+        if (!m_result.datums.back().empty())
+            return error("zweimal " + quoted(typed) + " für dieselbe Quelle");
+        m_result.datums.back() = std::string(value);
+        break;
+    case OptionId::TileDatum:
+        if (value.empty())
+            return error("zur Option " + quoted(typed) + " fehlt der Höhenbezug");
+        m_result.tileDatum = std::string(value);
         break;
     case OptionId::Jobs: {
         int jobs = 0;

@@ -25,6 +25,8 @@ struct Invocation {
     bool version = false;                     // --version before any subcommand
     std::string secondary;                    // the first -s
     std::vector<std::string> moreSecondaries; // every further -s, in the order given
+    std::vector<std::string> datums;          // --datum by -s in the order given, empty where none follows it
+    std::string tileDatum;                    // --tile-datum; empty: EGM96, converting only with a --datum
     std::vector<std::int16_t> voidValues{kVoidValue}; // replaced by the --void values when any are given
     FillMethod method = FillMethod::Copy;
     bool interpolate = false; // --interpolate: voids no source covers are interpolated; -s may be left out

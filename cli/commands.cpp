@@ -60,10 +60,18 @@ std::vector<std::string> sourcePaths(const Invocation& invocation)
     return paths;
 }
 
-// Every -s in the order given, raster sources opened through the plugin.
+// Every -s in the order given, raster sources opened through the plugin, each with the --datum that
+// followed it; the conversions a run needs are checked here, before the run makes anything.
 Result<std::vector<FillSource>> rasterAwareSources(const Invocation& invocation)
 {
-    return OpenFillSources(sourcePaths(invocation));
+    Result<std::vector<FillSource>> sources = OpenFillSources(sourcePaths(invocation));
+    if (!sources)
+        return sources;
+    for (std::size_t s = 0; s < sources->size() && s < invocation.datums.size(); ++s)
+        (*sources)[s].datum = invocation.datums[s];
+    if (Result<> prepared = PrepareConversions(*sources, invocation.tileDatum); !prepared)
+        return prepared.error();
+    return sources;
 }
 
 int fillTiles(const Invocation& invocation, const std::vector<std::string>& tiles, CliHost& host,
@@ -77,7 +85,16 @@ int fillTiles(const Invocation& invocation, const std::vector<std::string>& tile
     options.interpolate = invocation.interpolate;
     options.maxDistance = invocation.maxDistance;
     options.provenance = invocation.provenance;
+    options.tileDatum = invocation.tileDatum;
     if (Result<std::vector<FillSource>> sources = rasterAwareSources(invocation); !sources) {
+        // A name that is no datum is a mistake on the command line, like any other value it refuses.
+        if (sources.error().kind == kUnknownDatum) {
+            std::string message = sources.error().message;
+            if (message.ends_with('.'))
+                message.pop_back();
+            console.err << Printable(UsageLine({message, invocation.command})) << '\n';
+            return kExitUsage;
+        }
         console.err << "hgtfill-cli: " << Printable(sources.error().message) << '\n';
         return kExitFailed;
     } else {

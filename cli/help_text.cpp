@@ -45,6 +45,14 @@ Optionen:
                           auch ein Ordner mit Rastern (GeoTIFF …) oder eine Raster- oder
                           .vrt-Datei: die Werte werden auf das Raster der Kachel umgerechnet.
                           Rasterquellen im Netz nur mit HGTFILL_NETWORK=1 in der Umgebung.
+      --datum BEZUG       der Höhenbezug der Quelle des -s davor: egm96, egm2008, ellipsoid
+                          (ellipsoidische Höhen über WGS 84) oder ein Code wie EPSG:7837
+                          (DHHN2016); ihre Höhen werden vor dem Füllen in den der Kacheln
+                          umgerechnet. Ohne --datum gilt, was die Raster nennen, sonst der der
+                          Kacheln. Fehlt eine Gitterdatei, die die Umrechnung braucht, beginnt
+                          der Lauf nicht; die Meldung nennt die Datei und den PROJ-Ordner.
+      --tile-datum BEZUG  der Höhenbezug der Kacheln (Vorgabe: egm96). Ohne --datum und
+                          --tile-datum wird nichts umgerechnet.
       --void WERT         ein Wert, der ein Loch markiert: -9999, -32768 oder -32767; mehrmals
                           für mehrere. Angegeben ersetzt er die Vorgabe -9999.
       --method VERFAHREN  copy (Vorgabe): ein Loch bekommt den Wert der Quelle, wie er ist;
@@ -72,7 +80,8 @@ Mit mehreren Quellen nennt die Zeile einer Kachel die Löcher je Quelle, etwa �
 30 aus Quelle 2“; Quelle 1 ist das erste -s. Mit --interpolate nennt sie auch die interpolierten
 Löcher und die, die zu weit von gültigen Werten liegen. Ohne Quelle und ohne ein Loch, das sich
 interpolieren lässt, ist die Kachel ohne Sekundärkachel. Haben Raster Löcher gefüllt, nennt sie die
-Dateien („aus …/N47E011_dem.tif“).
+Dateien („aus …/N47E011_dem.tif“). Rechnet der Lauf Höhen um, nennt sie jede umgerechnete Quelle
+(„Quelle 2: EGM2008 → EGM96“); --method delta misst den Versatz dann nach der Umrechnung.
 
 Auf einem Terminal zeigt die Fehlerausgabe einen Fortschrittsbalken: fertige Kacheln von allen,
 die laufende Kachel, Kacheln je Sekunde und die restliche Zeit.
@@ -84,9 +93,10 @@ missing_secondary, stopped oder failed; "filled_by_source" die gefüllten Löche
 "interpolated" die interpolierten Löcher, "left_too_far" die übrigen, die zu weit von gültigen Werten
 liegen (ohne --interpolate 0); "source_files" die Rasterdateien, aus denen Löcher gefüllt wurden
 (ohne Rasterquellen leer); "offsets" bei delta {"median":…,"iqr":…,"rim_samples":…}, sonst null; "warning" leer
-oder die Warnung. Die Summe: {"type":"summary","tiles":…,"done":…,"filled":…,"no_holes":…,
-"missing_secondary":…,"stopped":…,"failed":…,"not_started":…,"interrupted":…,"seconds":…,
-"exit_status":…}.
+oder die Warnung. Rechnet der Lauf Höhen um (--datum oder --tile-datum), steht vor "message"
+"datums":[…]: je Quelle {"datum":…,"conversion":…} oder null, wo nichts umgerechnet wird.
+Die Summe: {"type":"summary","tiles":…,"done":…,"filled":…,"no_holes":…,"missing_secondary":…,
+"stopped":…,"failed":…,"not_started":…,"interrupted":…,"seconds":…,"exit_status":…}.
 
 Strg-C (SIGINT oder SIGTERM) hält an wie STOP: die laufenden Kacheln enden ohne Ausgabe, eine
 frühere Ausgabe bleibt unverändert, die Summe nennt die fertigen Kacheln. Endet der Lauf nicht
@@ -100,6 +110,7 @@ Beispiele:
   hgtfill-cli fill --method delta -s /data/srtm1-alt -s /data/srtm3 /data/srtm1/N47E011.hgt
   hgtfill-cli fill --interpolate --provenance -s /data/srtm3 /data/srtm1/N47E011.hgt
   hgtfill-cli fill --method delta -s /data/copernicus /data/srtm1/N47E011.hgt
+  hgtfill-cli fill -s /data/lidar --datum ellipsoid -s /data/srtm3 /data/srtm1/N47E011.hgt
 )";
 
 constexpr std::string_view kBatch = R"(Aufruf: hgtfill-cli batch [OPTIONEN] -s ORDNER [-s ORDNER…] ORDNER
@@ -115,6 +126,9 @@ Optionen:
                           angegeben: weitere Quellen in dieser Reihenfolge
       --void WERT         ein Wert, der ein Loch markiert: -9999, -32768 oder -32767; mehrmals
                           für mehrere. Angegeben ersetzt er die Vorgabe -9999.
+      --datum BEZUG       der Höhenbezug der Quelle des -s davor (egm96, egm2008, ellipsoid,
+                          EPSG:…), wie bei „hgtfill-cli fill --help“
+      --tile-datum BEZUG  der Höhenbezug der Kacheln (Vorgabe: egm96)
       --method VERFAHREN  copy (Vorgabe) oder delta, wie bei „hgtfill-cli fill --help“
       --interpolate       Löcher ohne Quelle interpolieren; dann darf -s fehlen
       --max-distance N    höchstens N Werte weit interpolieren (Vorgabe: 100)
@@ -139,6 +153,7 @@ Beispiele:
   hgtfill-cli batch -j 2 --json -s /data/srtm3 /data/srtm1 > bericht.jsonl
   hgtfill-cli batch --void -32768 --void -32767 -s /data/aster /data/dem
   hgtfill-cli batch --interpolate --max-distance 50 /data/srtm1
+  hgtfill-cli batch -s /data/copernicus --datum egm2008 /data/srtm1
 )";
 
 constexpr std::string_view kDiff = R"(Aufruf: hgtfill-cli diff [OPTIONEN] PRIMÄR VERGLEICH

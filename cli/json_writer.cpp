@@ -139,4 +139,17 @@ JsonWriter& JsonWriter::add(std::string_view name, const JsonWriter& object)
     return *this;
 }
 
+JsonWriter& JsonWriter::add(std::string_view name, std::span<const std::optional<JsonWriter>> objects)
+{
+    key(name);
+    m_body += '[';
+    for (std::size_t k = 0; k < objects.size(); ++k) {
+        if (k > 0)
+            m_body += ',';
+        m_body += objects[k] ? objects[k]->str() : "null";
+    }
+    m_body += ']';
+    return *this;
+}
+
 } // namespace hgt::cli

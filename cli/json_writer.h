@@ -32,6 +32,8 @@ public:
     JsonWriter& add(std::string_view key, std::span<const std::int64_t> values); // an array of numbers
     JsonWriter& add(std::string_view key, std::span<const std::string> values);  // an array of strings
     JsonWriter& add(std::string_view key, const JsonWriter& object);             // a nested object
+    // An array of objects, null where one is nullopt.
+    JsonWriter& add(std::string_view key, std::span<const std::optional<JsonWriter>> objects);
 
     // The object so far, closed: {"key":value,…}
     std::string str() const { return m_body + "}"; }

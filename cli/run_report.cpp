@@ -53,6 +53,16 @@ std::string tooFarText(const TileResult& result)
     return " (" + std::to_string(result.leftTooFar) + " zu weit von gültigen Werten)";
 }
 
+// "; Quelle 2: EGM2008 → EGM96" for each source whose heights were converted.
+std::string conversionText(const TileResult& result)
+{
+    std::string text;
+    for (std::size_t s = 0; s < result.conversions.size(); ++s)
+        if (const std::optional<SourceConversion>& conversion = result.conversions[s])
+            text += "; Quelle " + std::to_string(s + 1) + ": " + conversion->from + " → " + conversion->to;
+    return text;
+}
+
 std::size_t notStarted(const BatchResult& run, std::size_t tiles)
 {
     return tiles > run.tiles.size() ? tiles - run.tiles.size() : 0;
@@ -127,6 +137,19 @@ std::string TileJson(const TileResult& result, RunKind kind)
         else
             json.addNull("offsets");
         json.add("source_files", std::span<const std::string>(result.sourceFiles));
+        // Only a run that converts heights has datums to tell.
+        if (!result.conversions.empty()) {
+            std::vector<std::optional<JsonWriter>> datums;
+            for (const std::optional<SourceConversion>& conversion : result.conversions) {
+                if (conversion)
+                    datums.push_back(JsonWriter()
+                                         .add("datum", conversion->from)
+                                         .add("conversion", conversion->from + " → " + conversion->to));
+                else
+                    datums.emplace_back();
+            }
+            json.add("datums", std::span<const std::optional<JsonWriter>>(datums));
+        }
     }
     json.add("message", result.message());
     if (kind != RunKind::Difference)
@@ -147,7 +170,7 @@ std::string TileLine(const TileResult& result, RunKind kind)
         return name + ": gefüllt nach " + result.output + " (Löcher: " + std::to_string(result.voidsFound)
                + " gefunden, " + std::to_string(result.voidsFilled) + " gefüllt" + bySource(result)
                + interpolatedText(result) + ", " + std::to_string(result.voidsLeft) + " übrig" + tooFarText(result)
-               + offsetText(result) + sourceFilesText(result) + "; " + seconds + ")";
+               + offsetText(result) + conversionText(result) + sourceFilesText(result) + "; " + seconds + ")";
     case RunEnd::NoHoles:
         return name + ": hat keine Löcher";
     case RunEnd::MissingSecondary:

@@ -39,6 +39,14 @@ std::size_t RasterSource::rasterCount() const
     return m_index->rasters.size();
 }
 
+std::string RasterSource::verticalDatum() const
+{
+    for (const RasterEntry& raster : m_index->rasters)
+        if (!raster.verticalCrs.empty())
+            return raster.verticalCrs;
+    return {};
+}
+
 Result<RasterSource> RasterSource::open(const std::string& path)
 {
     const bool folder = FolderExists(path);

@@ -50,6 +50,9 @@ public:
 
     const std::string& path() const;
     std::size_t rasterCount() const;
+    // The vertical reference system the first raster's georeferencing names that names one
+    // ("egm2008", "EPSG:7837"); empty where none does.
+    std::string verticalDatum() const;
 
     // The tile named e.g. "N47E011.hgt" with `side` samples a side, resampled from the rasters that
     // cover it; nullopt when none does. Sample (r, c) lies at lat N+1 - r/(side-1), lon E + c/(side-1).

@@ -13,10 +13,15 @@ namespace {
 
 bool g_loaded = false;
 
-// The plugin's entry, or why it cannot be had; loaded once for the life of the process.
-const Result<RasterPluginEntry>& Plugin()
+struct PluginEntries {
+    RasterPluginEntry raster = nullptr;
+    ConversionEntry conversion = nullptr;
+};
+
+// The plugin's entries, or why they cannot be had; loaded once for the life of the process.
+const Result<PluginEntries>& Plugin()
 {
-    static const Result<RasterPluginEntry> entry = []() -> Result<RasterPluginEntry> {
+    static const Result<PluginEntries> entry = []() -> Result<PluginEntries> {
 #ifdef HGTFILL_NO_RASTERS
         return Error{ErrorKind::NotFound, "Diese Ausgabe von hgtfill hat keine Rasterquellen (GeoTIFF, VRT, …); "
                                           "nur Ordner mit HGT-Kacheln können Quellen sein"};
@@ -33,9 +38,12 @@ const Result<RasterPluginEntry>& Plugin()
                 continue;
             }
             g_loaded = true;
-            if (void* symbol = library->symbol(kRasterPluginEntry))
-                return reinterpret_cast<RasterPluginEntry>(symbol);
-            reasons += "; " + candidate + " ohne " + kRasterPluginEntry;
+            void* raster = library->symbol(kRasterPluginEntry);
+            void* conversion = library->symbol(kConversionEntry);
+            if (raster && conversion)
+                return PluginEntries{reinterpret_cast<RasterPluginEntry>(raster),
+                                     reinterpret_cast<ConversionEntry>(conversion)};
+            reasons += "; " + candidate + " ohne " + (raster ? kConversionEntry : kRasterPluginEntry);
         }
         if (reasons.empty())
             reasons = "; " + std::string(kRasterPluginFile) + " nicht gefunden (gesucht: " + looked + ")";
@@ -66,11 +74,11 @@ std::vector<std::string> RasterPluginCandidates()
 
 Result<std::shared_ptr<const TileSource>> OpenRasterSource(const std::string& path)
 {
-    const Result<RasterPluginEntry>& entry = Plugin();
+    const Result<PluginEntries>& entry = Plugin();
     if (!entry)
         return entry.error();
     RasterSourceResult result = Error{ErrorKind::Internal, "Rasterquelle " + path + " nicht geöffnet"};
-    (*entry)(kRasterPluginVersion, &path, &result);
+    entry->raster(kRasterPluginVersion, &path, &result);
     return result;
 }
 
@@ -92,6 +100,37 @@ Result<std::vector<FillSource>> OpenFillSources(const std::vector<std::string>& 
         sources.push_back({paths[s], std::move(*opened)});
     }
     return sources;
+}
+
+Result<> PrepareConversions(std::vector<FillSource>& sources, const std::string& tileDatum)
+{
+    RunOptions run;
+    run.sources = sources;
+    run.tileDatum = tileDatum;
+    if (!ConvertsHeights(run))
+        return {};
+#ifdef HGTFILL_NO_RASTERS
+    return Error{ErrorKind::NotFound, "Diese Ausgabe von hgtfill rechnet keine Höhenbezüge um (EGM2008, ellipsoidische "
+                                      "Höhen, …); nur Quellen im Höhenbezug der Kacheln können Quellen sein"};
+#else
+    const Result<PluginEntries>& entry = Plugin();
+    if (!entry)
+        return entry.error();
+    for (FillSource& source : sources) {
+        source.conversion.reset();
+        const std::string datum = !source.datum.empty() ? source.datum
+                                  : source.tiles ? source.tiles->verticalDatum()
+                                                 : std::string();
+        if (datum.empty())
+            continue;
+        ConversionResult result = Error{ErrorKind::Internal, "Höhenbezug " + datum + " nicht geöffnet"};
+        entry->conversion(kRasterPluginVersion, &datum, &tileDatum, &result);
+        if (!result)
+            return result.error();
+        source.conversion = std::move(*result);
+    }
+    return {};
+#endif
 }
 
 bool RasterPluginLoaded()

@@ -5,6 +5,7 @@
 // No GDAL here: only the path rules and dlopen.
 
 #include "platform/error.h"
+#include "rasters/height_conversion.h"
 #include "tiles/run_options.h"
 #include "tiles/tile_source.h"
 
@@ -26,6 +27,12 @@ Result<std::shared_ptr<const TileSource>> OpenRasterSource(const std::string& pa
 // Every path in priority order as a fill source, raster sources opened through the plugin; a list of
 // HGT folders alone never loads it. The first raster source that cannot be opened is the error.
 Result<std::vector<FillSource>> OpenFillSources(const std::vector<std::string>& paths);
+
+// In a run that converts heights (ConvertsHeights), gives each source in another datum than the tiles
+// its conversion: the datum given for it, else the one its rasters name, else the tiles' own. Every
+// conversion is checked to be possible with the grids at hand before the run makes anything; the first
+// that is not is the error (kind kUnknownDatum for a name that is no datum). Loads the plugin then.
+Result<> PrepareConversions(std::vector<FillSource>& sources, const std::string& tileDatum);
 
 // Whether this process has loaded the plugin.
 bool RasterPluginLoaded();

@@ -16,6 +16,7 @@ public:
     Result<std::optional<SourceTile>> tileFor(const std::string& tileName, int side,
                                               const std::vector<std::uint8_t>* wanted,
                                               const Proceed& proceed) const override;
+    std::string verticalDatum() const override { return m_source.verticalDatum(); }
 
 private:
     RasterSource m_source;

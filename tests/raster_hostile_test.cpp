@@ -357,8 +357,8 @@ INSTANTIATE_TEST_SUITE_P(
 // Two rasters on one grid spanning more than 2^31 - 1 pixels together make two mosaics, not one whose edges overflow.
 TEST(AbsurdGeoreferencing, MosaicsStayWithinIntPixels)
 {
-    RasterEntry west{"", "EPSG:4326", {-85.4, 8e-8, 0, 1, 0, -8e-8}, 1 << 30, 100, {}, 1};
-    RasterEntry east{"", "EPSG:4326", {0, 8e-8, 0, 1, 0, -8e-8}, std::numeric_limits<int>::max(), 100, {}, 1};
+    RasterEntry west{"", "EPSG:4326", {-85.4, 8e-8, 0, 1, 0, -8e-8}, 1 << 30, 100, {}, 1, {}};
+    RasterEntry east{"", "EPSG:4326", {0, 8e-8, 0, 1, 0, -8e-8}, std::numeric_limits<int>::max(), 100, {}, 1, {}};
     for (const auto& mosaic : MosaicsOf({&west, &east})) {
         for (const Mosaic::Member& m : mosaic.members) {
             EXPECT_LE(std::int64_t{m.column} + m.entry->width, mosaic.width);

@@ -3,6 +3,7 @@
 // PROJ folder of their own, so that nothing hangs on the machine's user folder.
 
 #include "rasters/vertical_datum.h"
+#include "tests/support/proj_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using hgt::DatumErrorKind;
+using namespace hgt::test;
 
 struct Point {
     double latitude;
@@ -55,53 +57,6 @@ std::vector<double> Cs2cs(const std::string& from, const std::string& to, const 
     if (heights.size() != points.size())
         ADD_FAILURE() << "cs2cs (proj-bin) gave " << heights.size() << " of " << points.size() << " heights";
     return heights;
-}
-
-// The EGM2008 geoid of the tests: smooth, and different along latitude and longitude so that a grid
-// read upside down or transposed shows.
-double TestGeoid(double latitude, double longitude)
-{
-    return 40 + 0.5 * (latitude - 45) + 0.25 * (longitude - 5)
-           + 0.8 * std::sin(latitude * 1.7) * std::cos(longitude * 1.3);
-}
-constexpr double kGridSouth = 45, kGridWest = 5, kGridStep = 2.5 / 60;
-constexpr int kGridNodes = 169; // 7 degrees
-
-void WriteBigEndian(std::ofstream& out, auto value)
-{
-    auto bits = std::bit_cast<std::conditional_t<sizeof(value) == 8, std::uint64_t, std::uint32_t>>(value);
-    for (int shift = 8 * sizeof(value) - 8; shift >= 0; shift -= 8)
-        out.put(static_cast<char>((bits >> shift) & 0xff));
-}
-
-// GTX: latitude and longitude of the south-western node and the steps as big-endian doubles, rows
-// and columns as big-endian int32, then float32 rows from south to north.
-void WriteEgm2008Grid(const fs::path& file)
-{
-    std::ofstream out(file, std::ios::binary);
-    for (const double value : {kGridSouth, kGridWest, kGridStep, kGridStep})
-        WriteBigEndian(out, value);
-    WriteBigEndian(out, std::int32_t{kGridNodes});
-    WriteBigEndian(out, std::int32_t{kGridNodes});
-    for (int row = 0; row < kGridNodes; ++row)
-        for (int column = 0; column < kGridNodes; ++column)
-            WriteBigEndian(out,
-                           static_cast<float>(TestGeoid(kGridSouth + row * kGridStep, kGridWest + column * kGridStep)));
-}
-
-// A PROJ folder of the test's own as the user's (XDG_DATA_HOME/proj), the network off, and PROJ's
-// data from the system; with `egm2008` the grid file under the name PROJ looks for.
-void UsePrivateProjFolder(const std::string& name, bool egm2008)
-{
-    const fs::path home = fs::temp_directory_path() / (name + "-" + std::to_string(::getpid()));
-    fs::remove_all(home);
-    fs::create_directories(home / "proj");
-    if (egm2008)
-        WriteEgm2008Grid(home / "proj" / "egm08_25.gtx");
-    ::setenv("XDG_DATA_HOME", home.c_str(), 1);
-    ::setenv("PROJ_DATA", "/usr/share/proj", 1);
-    ::setenv("PROJ_LIB", "/usr/share/proj", 1);
-    ::setenv("PROJ_NETWORK", "OFF", 1);
 }
 
 hgt::VerticalConversion Conversion(const char* source, const char* tile = "egm96")

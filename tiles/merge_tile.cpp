@@ -96,9 +96,10 @@ struct OpenedSource {
 
 // A tile of a source other than a tile folder, as an in-memory tile on the primary's grid, so that
 // both fill methods read it like any tile; nullopt where the source does not cover the tile.
-Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, const std::string& name, TileGrid grid,
-                                                   const VoidSet& voids, const std::vector<std::uint8_t>& wanted,
-                                                   const Proceed& proceed)
+// With a conversion, the samples are brought to the tiles' datum first.
+Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, const HeightConversion* conversion,
+                                                   const std::string& name, TileGrid grid, const VoidSet& voids,
+                                                   const std::vector<std::uint8_t>& wanted, const Proceed& proceed)
 {
     Result<std::optional<SourceTile>> tile = tiles.tileFor(name, static_cast<int>(grid.side), &wanted, proceed);
     if (!tile)
@@ -115,11 +116,36 @@ Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, cons
     // A sample without a value must read as a void of this run, whichever values mark voids in it.
     if (!voids.hasMarker())
         std::replace(values.begin(), values.end(), kVoidValue, voids.values().front());
+    if (conversion)
+        if (Result<> converted = conversion->convert(name, values, static_cast<int>(grid.side), voids.values());
+            !converted)
+            return converted.error();
     Result<TileInput> input = TileInput::fromSamples(tiles.path(), values);
     if (!input)
         return input.error();
     return std::optional<OpenedSource>(
         OpenedSource{GridSource(std::move(*input), grid, voids), std::move((*tile)->files)});
+}
+
+// A tile of a folder in another datum, on the primary's grid and converted, as an in-memory tile: the
+// fill then reads it like any tile.
+Result<GridSource> ConvertedFolderTile(GridSource source, const HeightConversion& conversion, const std::string& name,
+                                       TileGrid grid, const VoidSet& voids)
+{
+    const auto count = static_cast<std::size_t>(grid.side * grid.side);
+    std::vector<std::int16_t> values(count);
+    std::vector<std::uint8_t> hasValue(count);
+    if (Result<> read = source.read(0, count, values.data(), hasValue.data()); !read)
+        return read.error();
+    for (std::size_t i = 0; i < count; ++i)
+        if (!hasValue[i])
+            values[i] = voids.values().front();
+    if (Result<> converted = conversion.convert(name, values, static_cast<int>(grid.side), voids.values()); !converted)
+        return converted.error();
+    Result<TileInput> input = TileInput::fromSamples(source.input().path(), values);
+    if (!input)
+        return input.error();
+    return GridSource(std::move(*input), grid, voids);
 }
 
 // The fill of one tile, step by step. A step that ends the run returns the run's result; one that
@@ -189,6 +215,7 @@ private:
         TileResult none;
         none.tile = m_result.tile;
         none.filledBySource.assign(m_result.filledBySource.size(), 0);
+        none.conversions = m_result.conversions;
         m_result = std::move(none);
         return end(RunEnd::Stopped);
     }
@@ -220,6 +247,11 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     if (refusal)
         return fail(*refusal);
     m_name = TileName(m_result.tile);
+    if (ConvertsHeights(m_run.options))
+        for (const FillSource& source : sourcesOfRun(secondaryFolder))
+            m_result.conversions.push_back(source.conversion ? std::optional<SourceConversion>(
+                                               SourceConversion{source.conversion->from(), source.conversion->to()})
+                                                             : std::nullopt);
     if (Ending ended = openPrimary())
         return *ended;
     if (Ending ended = findSources(secondaryFolder))
@@ -297,7 +329,8 @@ FillRun::Ending FillRun::openRaster(std::size_t s, std::optional<std::vector<std
         wanted.emplace(std::move(*samples));
     }
     Result<std::optional<OpenedSource>> source =
-        OpenTileSource(*m_fillSources[s].tiles, m_name, m_primary->grid(), m_voids, *wanted, proceedUnlessStopped());
+        OpenTileSource(*m_fillSources[s].tiles, m_fillSources[s].conversion.get(), m_name, m_primary->grid(), m_voids,
+                       *wanted, proceedUnlessStopped());
     // A source asked to stop returns early; whatever it returned is not a result.
     if (m_run.stopRequested())
         return stopped();
@@ -328,7 +361,16 @@ FillRun::Ending FillRun::openFolderTile(std::size_t s)
     if (primaryId && primaryId == input->identity())
         return fail({TileErrorKind::SameFile,
                      "Das sekundäre hgt-file " + *found + " ist das Primärfile " + m_result.tile + " selbst"});
-    m_sources[s].emplace(std::move(*input), m_primary->grid(), m_voids);
+    GridSource source(std::move(*input), m_primary->grid(), m_voids);
+    if (const HeightConversion* conversion = m_fillSources[s].conversion.get()) {
+        Result<GridSource> converted =
+            ConvertedFolderTile(std::move(source), *conversion, m_name, m_primary->grid(), m_voids);
+        if (!converted)
+            return fail(converted.error());
+        m_sources[s].emplace(std::move(*converted));
+    } else {
+        m_sources[s].emplace(std::move(source));
+    }
     m_inputs.files.push_back(*found);
     m_anySource = true;
     return {};

@@ -24,11 +24,19 @@ enum class FillMethod {
 
 // One source of a fill: a folder of HGT tiles, or, when `tiles` is set, a source of another kind.
 struct FillSource {
+    FillSource() = default;
+    // A source named by its folder (or path) alone, or with the reader of its kind: {path, tiles}.
+    FillSource(std::string path, std::shared_ptr<const TileSource> reader = nullptr, std::string heightDatum = {})
+        : folder(std::move(path)), tiles(std::move(reader)), datum(std::move(heightDatum))
+    {}
+
     std::string folder;
     std::shared_ptr<const TileSource> tiles;
     // The vertical datum of the source's heights ("egm96", "egm2008", "ellipsoid" or a CRS such as
     // "EPSG:7837"); empty: as the source says, or, where it says nothing, the tiles' own.
-    std::string datum = {};
+    std::string datum;
+    // Set before the run where the source's heights are converted to the tiles' datum.
+    std::shared_ptr<const HeightConversion> conversion;
 };
 
 // The largest maxDistance the window and the command line take, in samples: more than two 1" tiles across.
@@ -58,6 +66,17 @@ struct RunOptions {
     // as they are; otherwise a source in another datum is converted to this one (empty: "egm96").
     std::string tileDatum;
 };
+
+// Whether the run converts heights at all: only when some datum is given.
+inline bool ConvertsHeights(const RunOptions& options)
+{
+    if (!options.tileDatum.empty())
+        return true;
+    for (const FillSource& source : options.sources)
+        if (!source.datum.empty())
+            return true;
+    return false;
+}
 
 // Whether a batch of this many tiles has several in flight; then its tiles report no progress.
 inline bool SeveralInFlight(const RunOptions& options, std::size_t tiles)

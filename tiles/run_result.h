@@ -31,6 +31,12 @@ struct OffsetStats {
 };
 
 // What one run of one tile did.
+// A source's heights converted for the fill: from its datum to the tiles'.
+struct SourceConversion {
+    std::string from; // "EGM2008"
+    std::string to;   // "EGM96"
+};
+
 struct TileResult {
     std::string tile;   // the primary tile's path as given
     std::string output; // the output tile's path, once it is written
@@ -47,7 +53,10 @@ struct TileResult {
     std::optional<OffsetStats> offsets;       // measured by the offset-bridging fill
     std::vector<std::string> sourceFiles;     // files of sources other than HGT folders that filled voids
     std::string warning;                      // what the user should look at although the run ended well
-    std::int64_t bytes = 0;                   // bytes written to the output
+    // By source, in a run that converts heights: the conversion applied, nullopt where none. Empty in a
+    // run that converts nothing.
+    std::vector<std::optional<SourceConversion>> conversions;
+    std::int64_t bytes = 0; // bytes written to the output
     double seconds = 0;
 
     // The error's message for a failed run, else the note; empty when there is nothing to say.

@@ -35,6 +35,22 @@ public:
     virtual Result<std::optional<SourceTile>> tileFor(const std::string& tileName, int side,
                                                       const std::vector<std::uint8_t>* wanted,
                                                       const Proceed& proceed) const = 0;
+    // The vertical datum the source's georeferencing names ("EPSG:3855"); empty where it names none.
+    virtual std::string verticalDatum() const { return {}; }
+};
+
+// A source's heights brought to the tiles' vertical datum, a tile at a time: made by the plugin, which
+// holds the geodesy, and applied by the engine to the source's samples on the primary's grid.
+// convert may be called from several batch threads at once.
+class HeightConversion {
+public:
+    virtual ~HeightConversion() = default;
+    virtual std::string from() const = 0; // the source's datum for reports: "EGM2008"
+    virtual std::string to() const = 0;   // the tiles' datum: "EGM96"
+    // The heights of the tile named e.g. "N47E011.hgt", side*side samples with row 0 the northern edge,
+    // converted in place; samples holding one of `voidValues` stay as they are.
+    virtual Result<> convert(const std::string& tileName, std::vector<std::int16_t>& heights, int side,
+                             const std::vector<std::int16_t>& voidValues) const = 0;
 };
 
 } // namespace hgt

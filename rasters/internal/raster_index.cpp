@@ -116,6 +116,13 @@ EntryRead ReadEntry(const std::string& path, LonLatTransforms& transforms)
     if (!srs)
         return notRaster("sie hat kein Koordinatensystem");
     entry.crs = CrsWkt(srs);
+    if (OSRIsVertical(srs) || OSRIsCompound(srs)) {
+        const char* authority = OSRGetAuthorityName(srs, "VERT_CS");
+        const char* code = OSRGetAuthorityCode(srs, "VERT_CS");
+        // The two geoids by the names the user types, so that reports name them alike.
+        const std::string named = authority && code ? std::string(authority) + ":" + code : std::string();
+        entry.verticalCrs = named == "EPSG:3855" ? "egm2008" : named == "EPSG:5773" ? "egm96" : named;
+    }
     entry.width = GDALGetRasterXSize(dataset.get());
     entry.height = GDALGetRasterYSize(dataset.get());
     if (const auto absurd = AbsurdGeoreferencing(entry, srs))

@@ -29,6 +29,7 @@ struct RasterEntry {
     int height = 0;
     LonLatBox box;
     double metresPerUnit = 1; // of the first band's heights
+    std::string verticalCrs;  // "EPSG:7837", "egm2008": the vertical system the georeferencing names
 };
 
 // Transformations to lon/lat by CRS: a folder of rasters mostly shares one or two.

@@ -301,9 +301,10 @@ TEST(Executable, ManPageCoversEveryOptionAndCommandOfTheHelp)
             EXPECT_NE(man.find(".B " + std::string(CommandName(command))), std::string::npos) << CommandName(command);
         }
     }
-    EXPECT_EQ(named, (std::set<std::string>{"--diff", "--help", "--interpolate", "--jobs", "--json", "--legend",
-                                            "--max-distance", "--method", "--output", "--provenance", "--quiet",
-                                            "--secondary", "--size", "--version", "--void"}));
+    EXPECT_EQ(named,
+              (std::set<std::string>{"--datum", "--diff", "--help", "--interpolate", "--jobs", "--json", "--legend",
+                                     "--max-distance", "--method", "--output", "--provenance", "--quiet", "--secondary",
+                                     "--size", "--tile-datum", "--version", "--void"}));
     for (const std::string& name : named) {
         std::string escaped; // every hyphen of an option is \- in the man page
         for (const char c : name)

@@ -87,7 +87,20 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{
             "interpolate_not_for_diff", {"diff", "--interpolate", "a.hgt", "b.hgt"}, Command::Diff, "„--interpolate“"},
         UsageCase{
-            "provenance_needs_a_source_without_interpolate", {"fill", "--provenance", "a.hgt"}, Command::Fill, "-s"}),
+            "provenance_needs_a_source_without_interpolate", {"fill", "--provenance", "a.hgt"}, Command::Fill, "-s"},
+        UsageCase{"datum_before_any_source",
+                  {"fill", "--datum", "egm2008", "-s", "d", "a.hgt"},
+                  Command::Fill,
+                  "„--datum“ gehört zu einer Quelle"},
+        UsageCase{"datum_twice_for_one_source",
+                  {"batch", "-s", "d", "--datum", "egm2008", "--datum=ellipsoid", "f"},
+                  Command::Batch,
+                  "zweimal „--datum“"},
+        UsageCase{"datum_value_missing", {"fill", "-s", "d", "a.hgt", "--datum"}, Command::Fill, "„--datum“"},
+        UsageCase{"datum_value_empty", {"fill", "-s", "d", "--datum=", "a.hgt"}, Command::Fill, "„--datum“"},
+        UsageCase{
+            "tile_datum_value_empty", {"batch", "--tile-datum=", "-s", "d", "f"}, Command::Batch, "„--tile-datum“"},
+        UsageCase{"datum_not_for_diff", {"diff", "--datum", "egm96", "a.hgt", "b.hgt"}, Command::Diff, "„--datum“"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(CommandLine, OptionsMayBeWrittenInEveryUsualForm)
@@ -168,6 +181,17 @@ TEST(CommandLine, RepeatedSecondariesKeepTheirOrder)
     const auto one = parse({"fill", "-s", "only", "a.hgt"});
     ASSERT_TRUE(one.has_value());
     EXPECT_TRUE(one->moreSecondaries.empty());
+}
+
+// A --datum belongs to the -s before it, also after an operand in between; the others have none.
+TEST(CommandLine, EachDatumBelongsToTheSourceBeforeIt)
+{
+    const auto result = parse({"fill", "-s", "a", "-s", "b", "--datum", "egm2008", "x.hgt", "-s", "c",
+                               "--tile-datum=EPSG:7837", "-s", "d", "--datum=ellipsoid"});
+    ASSERT_TRUE(result.has_value()) << UsageLine(result.error());
+    EXPECT_EQ(result->datums, (std::vector<std::string>{"", "egm2008", "", "ellipsoid"}));
+    EXPECT_EQ(result->tileDatum, "EPSG:7837");
+    EXPECT_EQ(result->operands, std::vector<std::string>{"x.hgt"});
 }
 
 TEST(CommandLine, VoidValuesReplaceTheDefaultOnceGiven)
