@@ -164,8 +164,8 @@ private:
     using Ending = std::optional<TileResult>;
 
     Ending openPrimary();
-    std::vector<FillSource> sourcesOfRun(const std::string& secondaryFolder) const;
-    Ending findSources(const std::string& secondaryFolder);
+    void takeSources(const std::string& secondaryFolder);
+    Ending findSources();
     Ending openRaster(std::size_t s, std::optional<std::vector<std::uint8_t>>& wanted);
     Ending openFolderTile(std::size_t s);
     Ending interpolateAlone();
@@ -247,14 +247,10 @@ TileResult FillRun::run(const std::string& secondaryFolder, std::optional<SaveFi
     if (refusal)
         return fail(*refusal);
     m_name = TileName(m_result.tile);
-    if (ConvertsHeights(m_run.options))
-        for (const FillSource& source : sourcesOfRun(secondaryFolder))
-            m_result.conversions.push_back(source.conversion ? std::optional<SourceConversion>(
-                                               SourceConversion{source.conversion->from(), source.conversion->to()})
-                                                             : std::nullopt);
+    takeSources(secondaryFolder);
     if (Ending ended = openPrimary())
         return *ended;
-    if (Ending ended = findSources(secondaryFolder))
+    if (Ending ended = findSources())
         return *ended;
     if (Ending ended = interpolateAlone())
         return *ended;
@@ -288,19 +284,23 @@ FillRun::Ending FillRun::openPrimary()
 }
 
 // The sources of the run in their order of priority: the rasters and folders given, else the
-// secondary folder and the folders added to it.
-std::vector<FillSource> FillRun::sourcesOfRun(const std::string& secondaryFolder) const
+// secondary folder. In a run that converts heights, every tile's result names each source's
+// conversion, whatever the tile's end.
+void FillRun::takeSources(const std::string& secondaryFolder)
 {
-    std::vector<FillSource> fillSources = m_run.options.sources;
-    if (fillSources.empty())
-        fillSources.push_back({secondaryFolder, nullptr});
-    return fillSources;
+    m_fillSources = m_run.options.sources;
+    if (m_fillSources.empty())
+        m_fillSources.push_back({secondaryFolder, nullptr});
+    if (ConvertsHeights(m_run.options))
+        for (const FillSource& source : m_fillSources)
+            m_result.conversions.push_back(source.conversion ? std::optional<SourceConversion>(
+                                               SourceConversion{source.conversion->from(), source.conversion->to()})
+                                                             : std::nullopt);
 }
 
 // The sources are looked for before anything is created, so a missing one leaves no trace.
-FillRun::Ending FillRun::findSources(const std::string& secondaryFolder)
+FillRun::Ending FillRun::findSources()
 {
-    m_fillSources = sourcesOfRun(secondaryFolder);
     std::vector<std::string> folders;
     for (const FillSource& source : m_fillSources)
         if (!source.tiles)
