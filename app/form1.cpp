@@ -207,22 +207,17 @@ std::optional<RunOptions> Form1::runOptionsFor(const std::string& secondaryFolde
     }
     RunOptions options = m_runOptions;
     options.sources = {{secondaryFolder, nullptr, {}}};
-    bool anyDatum = !options.tileDatum.empty();
-    for (std::size_t i = 0; i < more->size(); ++i)
-        if (i < m_runOptions.moreSecondaryDatums.size()) {
-            (*more)[i].datum = m_runOptions.moreSecondaryDatums[i];
-            anyDatum = anyDatum || !(*more)[i].datum.empty();
-        }
+    for (std::size_t i = 0; i < more->size() && i < m_runOptions.moreSecondaryDatums.size(); ++i)
+        (*more)[i].datum = m_runOptions.moreSecondaryDatums[i];
     std::move(more->begin(), more->end(), std::back_inserter(options.sources));
     // Heights are converted only where the user named a datum; else the run takes them as they are.
-    if (anyDatum && options.tileDatum.empty())
+    if (ConvertsHeights(options) && options.tileDatum.empty())
         options.tileDatum = "egm96";
     // Every conversion is checked before the run makes anything: a missing grid refuses it here.
-    if (anyDatum)
-        if (Result<> prepared = PrepareConversions(options.sources, options.tileDatum); !prepared) {
-            showMessage(QString::fromStdString(prepared.error().message));
-            return std::nullopt;
-        }
+    if (Result<> prepared = PrepareConversions(options.sources, options.tileDatum); !prepared) {
+        showMessage(QString::fromStdString(prepared.error().message));
+        return std::nullopt;
+    }
     return options;
 }
 

@@ -104,10 +104,7 @@ Result<std::vector<FillSource>> OpenFillSources(const std::vector<std::string>& 
 
 Result<> PrepareConversions(std::vector<FillSource>& sources, const std::string& tileDatum)
 {
-    RunOptions run;
-    run.sources = sources;
-    run.tileDatum = tileDatum;
-    if (!ConvertsHeights(run))
+    if (!ConvertsHeights(sources, tileDatum))
         return {};
 #ifdef HGTFILL_NO_RASTERS
     return Error{ErrorKind::NotFound, "Diese Ausgabe von hgtfill rechnet keine Höhenbezüge um (EGM2008, ellipsoidische "

@@ -68,14 +68,19 @@ struct RunOptions {
 };
 
 // Whether the run converts heights at all: only when some datum is given.
-inline bool ConvertsHeights(const RunOptions& options)
+inline bool ConvertsHeights(const std::vector<FillSource>& sources, const std::string& tileDatum)
 {
-    if (!options.tileDatum.empty())
+    if (!tileDatum.empty())
         return true;
-    for (const FillSource& source : options.sources)
+    for (const FillSource& source : sources)
         if (!source.datum.empty())
             return true;
     return false;
+}
+
+inline bool ConvertsHeights(const RunOptions& options)
+{
+    return ConvertsHeights(options.sources, options.tileDatum);
 }
 
 // Whether a batch of this many tiles has several in flight; then its tiles report no progress.
