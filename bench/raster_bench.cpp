@@ -286,8 +286,10 @@ void CompareDatumFill(const std::string& self, const std::string& folder, const 
         cli, "fill", "-q", "-s", folder + "/copernicus", folder + "/primary/N47E011.hgt"};
     std::vector<std::string> converted = plain;
     converted.insert(converted.begin() + 5, {"--datum", "egm2008"});
+    // More pairs than the other figures: the ratio's median moves by a few hundredths with the load.
+    constexpr int pairs = 2 * kRuns + 1;
     std::vector<double> without, with, ratios, cpuRatios;
-    for (int i = 0; i < kRuns; ++i) {
+    for (int i = 0; i < pairs; ++i) {
         const Run a = Spawn(self, folder + "/result", plain);
         const Run b = Spawn(self, folder + "/result", converted);
         if (a.status != 0 || b.status != 0) {
@@ -302,7 +304,7 @@ void CompareDatumFill(const std::string& self, const std::string& folder, const 
     std::printf("1\" fill from 4 Copernicus tiles      median %6.3f s\n", Median(without));
     std::printf("  the same with --datum egm2008      median %6.3f s  ratio %.3f, CPU %.3f (median of %d pairs; "
                 "target <= 1.1)\n",
-                Median(with), Median(ratios), Median(cpuRatios), kRuns);
+                Median(with), Median(ratios), Median(cpuRatios), pairs);
 }
 
 } // namespace

@@ -14,6 +14,15 @@ Error AsError(const DatumError& error)
     return Error{error.kind == DatumErrorKind::NotADatum ? kUnknownDatum : kNoConversion, error.message};
 }
 
+class ShiftedTile : public TileConversion {
+public:
+    explicit ShiftedTile(SampleShift shift) : m_shift(std::move(shift)) {}
+    void apply(std::int64_t first, std::span<std::int16_t> samples) const override { m_shift.apply(first, samples); }
+
+private:
+    SampleShift m_shift;
+};
+
 class ProjHeightConversion : public HeightConversion {
 public:
     ProjHeightConversion(VerticalConversion conversion, std::string from, std::string to)
@@ -23,12 +32,14 @@ public:
     std::string from() const override { return m_from; }
     std::string to() const override { return m_to; }
 
-    Result<> convert(const std::string& tileName, std::vector<std::int16_t>& heights, int side,
-                     const std::vector<std::int16_t>& voidValues) const override
+    Result<std::shared_ptr<const TileConversion>> forTile(const std::string& tileName, int side,
+                                                          const std::vector<std::int16_t>& voidValues) const override
     {
         const std::optional<TileOrigin> origin = TileOriginOf(tileName);
         if (!origin)
             return Error{kNoConversion, "Die Höhen von " + tileName + " lassen sich keinem Ort zuordnen."};
+        if (side < 2)
+            return Error{ErrorKind::Internal, "Falsche Zahl von Werten für " + tileName};
         DatumResult<TileShift> shift = [&] {
             // PROJ's context is not shared between threads; the shift is a few milliseconds a tile.
             const std::lock_guard lock(m_mutex);
@@ -36,10 +47,7 @@ public:
         }();
         if (!shift)
             return AsError(shift.error());
-        if (side < 2 || heights.size() != static_cast<std::size_t>(side) * static_cast<std::size_t>(side))
-            return Error{ErrorKind::Internal, "Falsche Zahl von Werten für " + tileName};
-        ApplyShift(*shift, heights, side, voidValues);
-        return {};
+        return std::make_shared<const ShiftedTile>(SampleShift(std::move(*shift), side, voidValues));
     }
 
 private:

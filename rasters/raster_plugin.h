@@ -11,7 +11,7 @@
 namespace hgt {
 
 // Raised whenever the entry's signature or TileSource changes: a stale plugin is refused, not called.
-inline constexpr int kRasterPluginVersion = 3;
+inline constexpr int kRasterPluginVersion = 4;
 inline constexpr char kRasterPluginFile[] = "hgtfill_rasters_plugin.so";
 inline constexpr char kRasterPluginEntry[] = "hgtfill_open_raster_source";
 

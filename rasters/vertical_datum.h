@@ -6,6 +6,8 @@
 // missing, a "ballpark" step that leaves heights as they are) is refused, never carried out by zero.
 // PROJ stays behind this header.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -66,11 +68,37 @@ struct TileShift {
 // The shift at sample (row, column) of a tile with `side` samples a side, as ApplyShift adds it.
 double ShiftAtSample(const TileShift& shift, int row, int column, int side);
 
-// Adds the shift to a tile's heights (side*side, row 0 the northern edge, host order), bilinear between
-// the nodes, rounded half away from zero and clamped to 16 bits. Samples holding one of `voidValues`
-// stay as they are; a converted height that lands on one is moved up by a metre (down at the top of
-// the range). An empty shift, one with a node that is not a number or beyond kLargestShift, or a side
-// that does not fit the heights leaves them alone.
+// A tile's shift laid out for its samples (where each column falls between the nodes, computed once),
+// so that any run of samples, a block as a fill reads it, is converted without setting up the tile again.
+// Heights move bilinearly between the nodes, rounded half away from zero and clamped to 16 bits.
+// Samples holding one of the void values stay as they are; a converted height that lands on one is
+// moved up by a metre (down at the top of the range). An empty shift, one with a node that is not a
+// number or beyond kLargestShift, or a side below 2 leaves heights alone. apply may be called from
+// several threads at once.
+class SampleShift {
+public:
+    // As many void values as the vector loop compares; a longer list takes the table alone.
+    static constexpr std::size_t kFewVoids = 4;
+
+    SampleShift(TileShift shift, int side, std::span<const std::int16_t> voidValues);
+
+    // Samples [first, first + samples.size()) of the tile (row order, row 0 the northern edge, host
+    // order), converted in place; a run that does not lie inside the tile is left alone.
+    void apply(std::int64_t first, std::span<std::int16_t> samples) const;
+
+private:
+    TileShift m_shift;
+    int m_side = 0;
+    bool m_usable = false;
+    std::shared_ptr<const std::array<bool, 65536>> m_isVoid;
+    std::array<int, kFewVoids> m_few{};
+    bool m_fewVoids = false;
+    std::vector<int> m_westNode;                      // per column: the node west of it
+    std::vector<double> m_westWeight;                 // and the weight of the node east of it
+    std::array<int, TileShift::kNodes> m_cellStart{}; // per cell between two nodes: its first column
+};
+
+// SampleShift over a whole tile's heights (side*side).
 void ApplyShift(const TileShift& shift, std::span<std::int16_t> heights, int side,
                 std::span<const std::int16_t> voidValues);
 

@@ -211,6 +211,35 @@ INSTANTIATE_TEST_SUITE_P(
                                   "EPSG:4979", "WGS 84 (ellipsoidische Höhen) → EGM96", 45}),
     [](const testing::TestParamInfo<ConvertedCase>& info) { return info.param.name; });
 
+// The offset-bridging fill measures what is left after the conversion: a void cut out of a converted
+// tile comes back as it was, without the warning of another datum that bridging raw ellipsoidal
+// heights gives (a 48 m offset).
+TEST_F(DatumFill, OffsetBridgingMeasuresWhatIsLeftAfterConversion)
+{
+    usePrivateProj(false);
+    const std::string source = " -s '" + (m_folder / "source").string() + "'";
+    WriteTile(m_folder / "source/N49E008.hgt", SourceTile());
+    ASSERT_EQ(run("fill" + source + " --datum ellipsoid"), 0) << err;
+    const std::vector<std::int16_t> converted = ReadTile(output());
+    std::vector<std::int16_t> holed = converted;
+    for (int row = 500; row < 700; ++row)
+        std::fill_n(holed.begin() + row * kSide + 400, 300, std::int16_t{-9999});
+    WriteTile(primary(), holed);
+    fs::remove_all(output().parent_path());
+
+    ASSERT_EQ(run("fill --method delta" + source), 0) << err;
+    EXPECT_NE(err.find("Höhenversatz der Quelle: Median -48"), std::string::npos) << err;
+
+    ASSERT_EQ(run("fill --method delta" + source + " --datum ellipsoid"), 0) << err;
+    EXPECT_EQ(err.find("Höhenversatz"), std::string::npos) << err;
+    const std::vector<std::int16_t> filled = ReadTile(output());
+    ASSERT_EQ(filled.size(), converted.size());
+    int largest = 0;
+    for (std::size_t k = 0; k < filled.size(); ++k)
+        largest = std::max(largest, std::abs(filled[k] - converted[k]));
+    EXPECT_LE(largest, 1);
+}
+
 // PROJ would convert by zero without the EGM2008 grid, and a name that is no datum is a usage error
 // with the parser's message: either way the run is refused before it makes anything.
 TEST_F(DatumFill, ARunThatCannotConvertIsRefusedBeforeAnythingIsWritten)

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -294,6 +297,22 @@ TEST(ShiftedTiles, TakeTheShiftOfTheirPosition)
             }
         }
         EXPECT_EQ(wrong, 0) << side << " samples a side";
+
+        // The same tile converted in runs as a fill reads them (a piece of a row, runs across rows,
+        // rows of voids alone) gives the same heights.
+        std::vector<std::int16_t> pieces(side * side, 0);
+        for (int row = 0; row < side; row += 2)
+            std::fill_n(pieces.begin() + row * side, side, std::int16_t{-32768});
+        std::vector<std::int16_t> whole = pieces;
+        hgt::ApplyShift(shift, whole, side, std::vector<std::int16_t>{-32768});
+        const hgt::SampleShift inRuns(shift, side, std::vector<std::int16_t>{-32768});
+        const std::array<int, 4> runs{1, side - 1, side + 3, 997};
+        for (std::size_t at = 0, k = 0; at < pieces.size(); ++k) {
+            const std::size_t count = std::min<std::size_t>(runs[k % runs.size()], pieces.size() - at);
+            inRuns.apply(static_cast<std::int64_t>(at), std::span(pieces).subspan(at, count));
+            at += count;
+        }
+        EXPECT_EQ(pieces, whole) << side << " samples a side";
     }
 }
 } // namespace

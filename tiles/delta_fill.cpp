@@ -161,7 +161,7 @@ Result<> DeltaRun::readNear()
         Result<> done =
             readSameGrid(m_primary, begin, end, raw, [&](std::size_t k, std::int16_t v) { m_out.values[k] = v; });
         for (std::size_t s = 0; done && s < m_sourceInputs.size(); ++s) {
-            if (!m_sourceInputs[s] || !m_sourceInputs[s]->sameGrid())
+            if (!m_sourceInputs[s] || !m_sourceInputs[s]->bytesAreSamples())
                 continue;
             SourceNear& source = m_sources[s];
             done = readSameGrid(m_sourceInputs[s]->input(), begin, end, raw, [&](std::size_t k, std::int16_t v) {
@@ -179,7 +179,7 @@ Result<> DeltaRun::readNear()
     const std::size_t chunkSamples = static_cast<std::size_t>(kChunkRows * m_side);
     for (std::size_t s = 0; s < m_sourceInputs.size(); ++s) {
         GridSource* input = m_sourceInputs[s];
-        if (!input || input->sameGrid())
+        if (!input || input->bytesAreSamples())
             continue;
         SourceNear& source = m_sources[s];
         std::vector<std::int16_t> values(chunkSamples);

@@ -94,9 +94,18 @@ struct OpenedSource {
     std::vector<std::string> files;
 };
 
+// How the samples of tile `name` on `grid` are brought to the tiles' datum; null without a conversion.
+Result<std::shared_ptr<const TileConversion>> ConversionFor(const HeightConversion* conversion, const std::string& name,
+                                                            TileGrid grid, const VoidSet& voids)
+{
+    if (!conversion)
+        return std::shared_ptr<const TileConversion>{};
+    return conversion->forTile(name, static_cast<int>(grid.side), voids.values());
+}
+
 // A tile of a source other than a tile folder, as an in-memory tile on the primary's grid, so that
 // both fill methods read it like any tile; nullopt where the source does not cover the tile.
-// With a conversion, the samples are brought to the tiles' datum first.
+// With a conversion, the samples are brought to the tiles' datum.
 Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, const HeightConversion* conversion,
                                                    const std::string& name, TileGrid grid, const VoidSet& voids,
                                                    const std::vector<std::uint8_t>& wanted, const Proceed& proceed)
@@ -116,36 +125,17 @@ Result<std::optional<OpenedSource>> OpenTileSource(const TileSource& tiles, cons
     // A sample without a value must read as a void of this run, whichever values mark voids in it.
     if (!voids.hasMarker())
         std::replace(values.begin(), values.end(), kVoidValue, voids.values().front());
-    if (conversion)
-        if (Result<> converted = conversion->convert(name, values, static_cast<int>(grid.side), voids.values());
-            !converted)
-            return converted.error();
+    // The samples are in memory already: converted once here, the fill reads them as they stand.
+    Result<std::shared_ptr<const TileConversion>> converted = ConversionFor(conversion, name, grid, voids);
+    if (!converted)
+        return converted.error();
+    if (*converted)
+        (*converted)->apply(0, values);
     Result<TileInput> input = TileInput::fromSamples(tiles.path(), values);
     if (!input)
         return input.error();
     return std::optional<OpenedSource>(
         OpenedSource{GridSource(std::move(*input), grid, voids), std::move((*tile)->files)});
-}
-
-// A tile of a folder in another datum, on the primary's grid and converted, as an in-memory tile: the
-// fill then reads it like any tile.
-Result<GridSource> ConvertedFolderTile(GridSource source, const HeightConversion& conversion, const std::string& name,
-                                       TileGrid grid, const VoidSet& voids)
-{
-    const auto count = static_cast<std::size_t>(grid.side * grid.side);
-    std::vector<std::int16_t> values(count);
-    std::vector<std::uint8_t> hasValue(count);
-    if (Result<> read = source.read(0, count, values.data(), hasValue.data()); !read)
-        return read.error();
-    for (std::size_t i = 0; i < count; ++i)
-        if (!hasValue[i])
-            values[i] = voids.values().front();
-    if (Result<> converted = conversion.convert(name, values, static_cast<int>(grid.side), voids.values()); !converted)
-        return converted.error();
-    Result<TileInput> input = TileInput::fromSamples(source.input().path(), values);
-    if (!input)
-        return input.error();
-    return GridSource(std::move(*input), grid, voids);
 }
 
 // The fill of one tile, step by step. A step that ends the run returns the run's result; one that
@@ -361,16 +351,11 @@ FillRun::Ending FillRun::openFolderTile(std::size_t s)
     if (primaryId && primaryId == input->identity())
         return fail({TileErrorKind::SameFile,
                      "Das sekundäre hgt-file " + *found + " ist das Primärfile " + m_result.tile + " selbst"});
-    GridSource source(std::move(*input), m_primary->grid(), m_voids);
-    if (const HeightConversion* conversion = m_fillSources[s].conversion.get()) {
-        Result<GridSource> converted =
-            ConvertedFolderTile(std::move(source), *conversion, m_name, m_primary->grid(), m_voids);
-        if (!converted)
-            return fail(converted.error());
-        m_sources[s].emplace(std::move(*converted));
-    } else {
-        m_sources[s].emplace(std::move(source));
-    }
+    Result<std::shared_ptr<const TileConversion>> converted =
+        ConversionFor(m_fillSources[s].conversion.get(), m_name, m_primary->grid(), m_voids);
+    if (!converted)
+        return fail(converted.error());
+    m_sources[s].emplace(std::move(*input), m_primary->grid(), m_voids, std::move(*converted));
     m_inputs.files.push_back(*found);
     m_anySource = true;
     return {};

@@ -149,8 +149,9 @@ VoidSet::VoidSet(const std::vector<std::int16_t>& values) : m_values(values)
     m_hasMarker = std::find(m_values.begin(), m_values.end(), kVoidValue) != m_values.end();
 }
 
-GridSource::GridSource(TileInput input, TileGrid target, const VoidSet& voids)
-    : m_input(std::move(input)), m_target(target), m_voids(voids)
+GridSource::GridSource(TileInput input, TileGrid target, const VoidSet& voids,
+                       std::shared_ptr<const TileConversion> conversion)
+    : m_input(std::move(input)), m_target(target), m_voids(voids), m_conversion(std::move(conversion))
 {}
 
 Result<> GridSource::loadCoarse()
@@ -166,6 +167,17 @@ Result<> GridSource::loadCoarse()
 
 Result<> GridSource::read(std::int64_t first, std::size_t count, std::int16_t* values, std::uint8_t* hasValue,
                           const std::uint8_t* wanted)
+{
+    if (Result<> read = readOnGrid(first, count, values, hasValue, wanted); !read)
+        return read;
+    // Samples without a value are converted too: cheaper than skipping them, and nobody reads them.
+    if (m_conversion)
+        m_conversion->apply(first, std::span(values, count));
+    return {};
+}
+
+Result<> GridSource::readOnGrid(std::int64_t first, std::size_t count, std::int16_t* values, std::uint8_t* hasValue,
+                                const std::uint8_t* wanted)
 {
     const std::int64_t side = m_target.side;
     if (sameGrid()) {

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,18 +41,27 @@ public:
     virtual std::string verticalDatum() const { return {}; }
 };
 
-// A source's heights brought to the tiles' vertical datum, a tile at a time: made by the plugin, which
-// holds the geodesy, and applied by the engine to the source's samples on the primary's grid.
-// convert may be called from several batch threads at once.
+// One tile's heights brought to the tiles' vertical datum as the fill reads them.
+class TileConversion {
+public:
+    virtual ~TileConversion() = default;
+    // Samples [first, first + samples.size()) of the tile on the primary's grid (row order, row 0 the
+    // northern edge, host order), converted in place. Samples holding one of the run's void values stay
+    // as they are, and no converted height becomes one. May be called from several threads at once.
+    virtual void apply(std::int64_t first, std::span<std::int16_t> samples) const = 0;
+};
+
+// A source's heights brought to the tiles' vertical datum: made by the plugin, which holds the
+// geodesy, and applied by the engine to the samples it reads from the source. forTile may be called
+// from several batch threads at once.
 class HeightConversion {
 public:
     virtual ~HeightConversion() = default;
     virtual std::string from() const = 0; // the source's datum for reports: "EGM2008"
     virtual std::string to() const = 0;   // the tiles' datum: "EGM96"
-    // The heights of the tile named e.g. "N47E011.hgt", side*side samples with row 0 the northern edge,
-    // converted in place; samples holding one of `voidValues` stay as they are.
-    virtual Result<> convert(const std::string& tileName, std::vector<std::int16_t>& heights, int side,
-                             const std::vector<std::int16_t>& voidValues) const = 0;
+    // The conversion of the tile named e.g. "N47E011.hgt" with side*side samples.
+    virtual Result<std::shared_ptr<const TileConversion>> forTile(
+        const std::string& tileName, int side, const std::vector<std::int16_t>& voidValues) const = 0;
 };
 
 } // namespace hgt

@@ -31,7 +31,7 @@ public:
         : m_setup(setup), m_inputs(inputs), m_blockBytes(blockBytes)
     {
         m_fast = inputs.voids.isDefault() && inputs.sources.size() == 1 && inputs.sources[0]
-                 && inputs.sources[0]->sameGrid();
+                 && inputs.sources[0]->bytesAreSamples();
     }
 
     // Whether the source's bytes of a block can be read ahead with the primary's: the common case.

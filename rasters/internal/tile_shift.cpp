@@ -7,6 +7,8 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace hgt {
@@ -20,8 +22,7 @@ constexpr std::size_t Slot(int height)
     return static_cast<std::size_t>(height + 32768);
 }
 
-// As many void values as the vector loop compares; a longer list takes the table alone.
-constexpr std::size_t kFewVoids = 4;
+constexpr std::size_t kFewVoids = SampleShift::kFewVoids;
 
 // Rounded half away from zero and clamped to 16 bits, without a branch the vector loop would stop at;
 // `metres` is a height plus a shift, so no more than TileShift::kLargestShift outside the 16 bits.
@@ -139,63 +140,94 @@ double ShiftAtSample(const TileShift& shift, int row, int column, int side)
     return AlongColumn(rowShift.data(), {0, west.weight});
 }
 
-void ApplyShift(const TileShift& shift, std::span<std::int16_t> heights, int side,
-                std::span<const std::int16_t> voidValues)
+SampleShift::SampleShift(TileShift shift, int side, std::span<const std::int16_t> voidValues)
+    : m_shift(std::move(shift)), m_side(side)
 {
     constexpr int nodes = TileShift::kNodes;
-    if (shift.shift.size() != static_cast<std::size_t>(nodes) * nodes || side < 2
-        || heights.size() < static_cast<std::size_t>(side) * side)
+    m_usable =
+        m_shift.shift.size() == static_cast<std::size_t>(nodes) * nodes && side >= 2
+        && std::ranges::all_of(m_shift.shift, [](double value) { return std::abs(value) <= TileShift::kLargestShift; });
+    if (!m_usable)
         return;
-    if (!std::ranges::all_of(shift.shift, [](double value) { return std::abs(value) <= TileShift::kLargestShift; }))
-        return;
-    VoidTable isVoid{};
+    auto isVoid = std::make_shared<VoidTable>();
     for (const std::int16_t value : voidValues)
-        isVoid[Slot(value)] = true;
+        (*isVoid)[Slot(value)] = true;
+    m_isVoid = std::move(isVoid);
     // The few void values of a tile compared in the vector loop, padded with the first.
-    std::array<int, kFewVoids> few{};
-    few.fill(voidValues.empty() ? 0 : voidValues.front());
-    const bool fewVoids = !voidValues.empty() && voidValues.size() <= kFewVoids;
-    std::ranges::copy(voidValues.first(fewVoids ? voidValues.size() : 0), few.begin());
-
-    // The samples of each cell of the coarse grid along a row, and their weights. A tile coarser than
-    // the nodes leaves cells without samples: they start where the next one does.
-    std::array<int, nodes> cellStart{};
-    cellStart.fill(side);
-    std::vector<double> weights(side);
+    m_few.fill(voidValues.empty() ? 0 : voidValues.front());
+    m_fewVoids = !voidValues.empty() && voidValues.size() <= kFewVoids;
+    std::ranges::copy(voidValues.first(m_fewVoids ? voidValues.size() : 0), m_few.begin());
+    // Where each column falls between the nodes, once for the tile. A tile coarser than the nodes
+    // leaves cells without samples: they start where the next one does.
+    m_westNode.resize(static_cast<std::size_t>(side));
+    m_westWeight.resize(static_cast<std::size_t>(side));
+    m_cellStart.fill(side);
     for (int column = side - 1; column >= 0; --column) {
         const Between west = Locate(column, side);
-        cellStart[west.node] = column;
-        weights[column] = west.weight;
+        m_westNode[static_cast<std::size_t>(column)] = west.node;
+        m_westWeight[static_cast<std::size_t>(column)] = west.weight;
+        m_cellStart[static_cast<std::size_t>(west.node)] = column;
     }
     for (int cell = TileShift::kShiftSteps - 1; cell >= 0; --cell)
-        cellStart[cell] = std::min(cellStart[cell], cellStart[cell + 1]);
+        m_cellStart[static_cast<std::size_t>(cell)] =
+            std::min(m_cellStart[static_cast<std::size_t>(cell)], m_cellStart[static_cast<std::size_t>(cell) + 1]);
+}
 
+void SampleShift::apply(std::int64_t first, std::span<std::int16_t> samples) const
+{
+    constexpr int nodes = TileShift::kNodes;
+    const std::int64_t side = m_side;
+    if (!m_usable || first < 0 || first + static_cast<std::int64_t>(samples.size()) > side * side)
+        return;
     std::array<double, nodes> rowShift{};
-    std::vector<double> shiftLine(side);
-    std::vector<std::int16_t> original(side);
-    for (int row = 0; row < side; ++row) {
+    std::vector<double> shiftLine(static_cast<std::size_t>(std::min<std::int64_t>(side, samples.size())));
+    std::vector<std::int16_t> original(shiftLine.size());
+    std::size_t done = 0;
+    while (done < samples.size()) {
+        const std::int64_t at = first + static_cast<std::int64_t>(done);
+        const auto row = static_cast<int>(at / side);
+        const auto from = static_cast<int>(at % side);
+        const auto count = static_cast<int>(std::min<std::int64_t>(side - from, samples.size() - done));
+        std::int16_t* segment = samples.data() + done;
+        done += static_cast<std::size_t>(count);
+        // A source read only where the fill needs it is mostly voids: their rows cost no more.
+        if (m_fewVoids && std::all_of(segment, segment + count, [&](std::int16_t h) { return IsOneOf(h, m_few); }))
+            continue;
         // Row 0 is the northern edge, node row 0 the southern one.
-        const Between south = Locate(side - 1 - row, side);
-        const double* below = shift.shift.data() + static_cast<std::size_t>(south.node) * nodes;
+        const Between south = Locate(m_side - 1 - row, m_side);
+        const double* below = m_shift.shift.data() + static_cast<std::size_t>(south.node) * nodes;
         const double* above = below + nodes;
         for (int i = 0; i < nodes; ++i)
             rowShift[i] = AlongRow(below, above, i, south.weight);
-        for (int cell = 0; cell < TileShift::kShiftSteps; ++cell) {
-            for (int column = cellStart[cell]; column < cellStart[cell + 1]; ++column)
-                shiftLine[column] = AlongColumn(rowShift.data(), {cell, weights[column]});
+        // Cell by cell, the columns of a cell sharing its two nodes.
+        const int to = from + count;
+        for (int cell = m_westNode[static_cast<std::size_t>(from)]; cell < TileShift::kShiftSteps; ++cell) {
+            const int begin = std::max(m_cellStart[static_cast<std::size_t>(cell)], from);
+            const int end = std::min(m_cellStart[static_cast<std::size_t>(cell) + 1], to);
+            if (begin >= to)
+                break;
+            for (int column = begin; column < end; ++column)
+                shiftLine[column - from] = AlongColumn(rowShift.data(), {cell, m_westWeight[column]});
         }
 
-        std::int16_t* samples = heights.data() + static_cast<std::size_t>(row) * side;
-        std::ranges::copy(std::span(samples, side), original.begin());
-        const bool landedOnVoid = !fewVoids || ConvertRow(samples, original.data(), shiftLine.data(), side, few);
-        if (!landedOnVoid)
-            continue;
-        for (int column = 0; column < side; ++column) {
-            const std::int16_t height = original[column];
-            if (!isVoid[Slot(height)])
-                samples[column] = ConvertedHeight(height + shiftLine[column], isVoid);
+        std::copy_n(segment, count, original.begin());
+        const bool landedOnVoid = !m_fewVoids || ConvertRow(segment, original.data(), shiftLine.data(), count, m_few);
+        if (landedOnVoid) {
+            for (int k = 0; k < count; ++k) {
+                const std::int16_t height = original[k];
+                if (!(*m_isVoid)[Slot(height)])
+                    segment[k] = ConvertedHeight(height + shiftLine[k], *m_isVoid);
+            }
         }
     }
+}
+
+void ApplyShift(const TileShift& shift, std::span<std::int16_t> heights, int side,
+                std::span<const std::int16_t> voidValues)
+{
+    if (side < 2 || heights.size() < static_cast<std::size_t>(side) * side)
+        return;
+    SampleShift(shift, side, voidValues).apply(0, heights.first(static_cast<std::size_t>(side) * side));
 }
 
 } // namespace hgt

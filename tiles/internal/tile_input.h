@@ -2,9 +2,11 @@
 
 #include "platform/file.h"
 #include "tiles/tile_format.h"
+#include "tiles/tile_source.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,9 +83,14 @@ private:
 // node. A sample that the source cannot give (a void under a non-zero weight) has no value.
 class GridSource {
 public:
-    GridSource(TileInput input, TileGrid target, const VoidSet& voids);
+    // With a conversion, every sample read is brought to the tiles' vertical datum.
+    GridSource(TileInput input, TileGrid target, const VoidSet& voids,
+               std::shared_ptr<const TileConversion> conversion = nullptr);
 
     bool sameGrid() const { return m_input.grid() == m_target; }
+    // Whether the input's bytes are the samples as read: same grid and no conversion. Only then may a
+    // reader take the bytes past read().
+    bool bytesAreSamples() const { return sameGrid() && !m_conversion; }
     const TileInput& input() const { return m_input; }
 
     // Samples [first, first + count) of the target grid: values and whether each one has a value.
@@ -93,6 +100,8 @@ public:
 
 private:
     Result<> loadCoarse();
+    Result<> readOnGrid(std::int64_t first, std::size_t count, std::int16_t* values, std::uint8_t* hasValue,
+                        const std::uint8_t* wanted);
 
     TileInput m_input;
     TileGrid m_target;
@@ -100,6 +109,7 @@ private:
     std::vector<std::int16_t> m_coarse; // a whole 3" source, decoded, when the target is 1"
     std::vector<std::uint8_t> m_row;    // one row of a 1" source, when the target is 3"
     std::vector<std::uint8_t> m_raw;    // the bytes of a block on the same grid
+    std::shared_ptr<const TileConversion> m_conversion;
 };
 
 } // namespace hgt
