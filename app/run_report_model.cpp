@@ -64,7 +64,9 @@ std::vector<RunReportModel::ColumnId> RunReportModel::columnsFor(const RunRecord
     std::size_t sources = 0;
     bool offsets = false;
     bool interpolation = false;
+    bool converted = false;
     for (const TileResult& tile : record.tiles) {
+        converted = converted || !tile.conversions.empty();
         sources = std::max(sources, tile.filledBySource.size());
         offsets = offsets || tile.offsets || !tile.warning.empty();
         interpolation = interpolation || tile.interpolated > 0 || tile.leftTooFar > 0;
@@ -79,6 +81,8 @@ std::vector<RunReportModel::ColumnId> RunReportModel::columnsFor(const RunRecord
     columns.push_back({Seconds});
     if (offsets)
         columns.push_back({Warning});
+    if (converted)
+        columns.push_back({Conversions});
     columns.push_back({Path});
     if (interpolation)
         columns.insert(columns.end(), {{Interpolated}, {LeftTooFar}});
@@ -147,6 +151,8 @@ QString RunReportModel::cellText(const TileResult& tile, int row, ColumnId colum
         return tile.offsets ? QString::number(tile.offsets->rimSamples) : QString();
     case Warning:
         return QString::fromStdString(tile.warning);
+    case Conversions:
+        return QString::fromStdString(ConversionsText(tile));
     case Interpolated:
         return QString::number(tile.interpolated);
     case LeftTooFar:
@@ -168,7 +174,8 @@ QVariant RunReportModel::data(const QModelIndex& index, int role) const
     case Qt::ToolTipRole:
         return cellText(index.row(), index.column());
     case Qt::TextAlignmentRole:
-        if (column.kind == Tile || column.kind == End || column.kind == Warning || column.kind == Path)
+        if (column.kind == Tile || column.kind == End || column.kind == Warning || column.kind == Conversions
+            || column.kind == Path)
             return int(Qt::AlignLeft | Qt::AlignVCenter);
         return int(Qt::AlignRight | Qt::AlignVCenter);
     case SortRole:
@@ -237,6 +244,8 @@ QVariant RunReportModel::headerData(int section, Qt::Orientation orientation, in
         return texts::reportColumnRimSamples;
     case Warning:
         return texts::reportColumnWarning;
+    case Conversions:
+        return texts::reportColumnConversions;
     case Interpolated:
         return texts::reportColumnInterpolated;
     case LeftTooFar:

@@ -17,7 +17,8 @@ namespace hgt {
 // Every report has the columns Number … Path, in that order and at those indices unless more are
 // shown: a run that filled from more than one source gets the voids filled from each ("aus
 // Quelle 1", "aus Quelle 2", …) after VoidsFilled, and one that measured height offsets gets their
-// median, spread and rim samples after VoidsLeft and the engine's warning before Path. One that
+// median, spread and rim samples after VoidsLeft and the engine's warning before Path; one that
+// converted heights names the conversions of each tile's sources before Path ("Höhenbezug"). One that
 // interpolated, or left voids too far from valid data to interpolate, ends with Interpolated and
 // LeftTooFar after Path.
 class RunReportModel : public QAbstractTableModel {
@@ -36,6 +37,7 @@ public:
         OffsetIqr,
         RimSamples,
         Warning,
+        Conversions,
         Interpolated,
         LeftTooFar
     };

@@ -153,6 +153,7 @@ inline const QString reportColumnSeconds = QStringLiteral("Zeit (s)");
 inline const QString reportColumnPath = QStringLiteral("Datei");
 // Only in reports of runs with more than one source, or of runs that measured offsets.
 inline const QString reportColumnFromSource = QStringLiteral("aus Quelle %1");
+inline const QString reportColumnConversions = QStringLiteral("Höhenbezug");
 inline const QString reportColumnOffsetMedian = QStringLiteral("Versatz Median (m)");
 inline const QString reportColumnOffsetIqr = QStringLiteral("Versatz Quartilsabstand (m)");
 inline const QString reportColumnRimSamples = QStringLiteral("Randwerte");

@@ -53,14 +53,11 @@ std::string tooFarText(const TileResult& result)
     return " (" + std::to_string(result.leftTooFar) + " zu weit von gültigen Werten)";
 }
 
-// "; Quelle 2: EGM2008 → EGM96" for each source whose heights were converted.
+// "; Quelle 2: EGM2008 → EGM96" for the sources whose heights were converted.
 std::string conversionText(const TileResult& result)
 {
-    std::string text;
-    for (std::size_t s = 0; s < result.conversions.size(); ++s)
-        if (const std::optional<SourceConversion>& conversion = result.conversions[s])
-            text += "; Quelle " + std::to_string(s + 1) + ": " + conversion->from + " → " + conversion->to;
-    return text;
+    const std::string text = ConversionsText(result);
+    return text.empty() ? text : "; " + text;
 }
 
 std::size_t notStarted(const BatchResult& run, std::size_t tiles)

@@ -4,6 +4,7 @@
 
 #include "tests/form1_fixture.h"
 #include "tests/options_store.h"
+#include "tests/support/proj_folder.h"
 #include "tests/support/reference_fill.h"
 #include "app/more_sources_dialog.h"
 #include "rasters/raster_sources.h"
@@ -67,7 +68,7 @@ protected:
     }
     // Optionen → Weitere Sekundärordner …: raster files through "Rasterdatei hinzufügen …", folders
     // through "Hinzufügen …", then OK.
-    void setMoreSources(const std::vector<std::string>& entries)
+    void setMoreSources(const std::vector<std::string>& entries, const QStringList& datums = {})
     {
         window->findChild<QAction*>(QStringLiteral("actionMoreSources"))->trigger();
         auto* dialog = window->findChild<MoreSourcesDialog*>();
@@ -78,6 +79,8 @@ protected:
             const QString name = file ? QStringLiteral("moreSourcesAddRaster") : QStringLiteral("moreSourcesAdd");
             dialog->findChild<QPushButton*>(name)->click();
         }
+        for (int row = 0; row < datums.size(); ++row)
+            ASSERT_TRUE(dialog->setDatum(row, datums[row])) << datums[row].toStdString();
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         QCoreApplication::processEvents();
         ASSERT_EQ(controls().runOptions().moreSecondaryFolders, entries);
@@ -122,6 +125,44 @@ TEST_F(Form1Rasters, UnopenableRasterFailsTheRunNamingTheFile)
     EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));
     EXPECT_TRUE(lines().isEmpty());
     EXPECT_TRUE(command1()->isEnabled() && batch()->isEnabled());
+}
+
+// A datum chosen in the dialog reaches the run: where the grid it needs is missing, the fill is refused
+// before it writes anything, naming the grid; a further folder in ellipsoidal heights comes down by
+// the geoid (47 to 48 m here), while the window's own secondary folder is taken as it stands.
+TEST_F(Form1Rasters, ChosenDatumsConvertTheirSourceOrRefuseTheRun)
+{
+    const std::filesystem::path proj = UsePrivateProjFolder("hgt-form1-datum", false);
+    const Bytes more = plainTile(3, kSide);
+    writeBytes(temp / "more/N47E011.hgt", more);
+
+    setMoreSources({temp / "more"}, {QStringLiteral("EGM2008")});
+    click(command1());
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("us_nga_egm08_25.tif")))
+        << dialogs.messages[0].toStdString();
+    EXPECT_FALSE(std::filesystem::exists(temp / "tiles/Merged"));
+
+    dialogs.messages.clear();
+    setMoreSources({temp / "more"}, {QStringLiteral("Ellipsoid (WGS 84)")});
+    click(command1());
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("ready")});
+    const Bytes filled = readBytes(temp / "tiles/Merged/N47E011.hgt");
+    ASSERT_EQ(filled.size(), primaryTile.size());
+    const auto at = [](const Bytes& tile, std::int64_t k) {
+        return static_cast<std::int16_t>(tile[2 * k] << 8 | tile[2 * k + 1]);
+    };
+    int fromSecondary = 0, converted = 0;
+    for (std::int64_t r = 100; r < 200; ++r)
+        for (std::int64_t c = 100; c < 300; ++c) {
+            const std::int64_t k = r * kSide + c;
+            fromSecondary += c < 200 && at(filled, k) == at(secondaryTile, k);
+            const int shift = at(filled, k) - at(more, k);
+            converted += c >= 200 && shift >= -49 && shift <= -46;
+        }
+    EXPECT_EQ(fromSecondary, 100 * 100);
+    EXPECT_EQ(converted, 100 * 100);
+    std::filesystem::remove_all(proj);
 }
 
 // GDAL costs a start a tenth of a second and much memory: runs of HGT folders never load it.

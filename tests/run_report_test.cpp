@@ -192,6 +192,16 @@ TEST(RunReportTest, ColumnsPerSourceAndForOffsetsOnlyWhereARunHasThem)
     EXPECT_EQ(model.columnIndex(RunReportModel::Seconds), RunReportModel::Seconds);
     EXPECT_EQ(model.columnIndex(RunReportModel::FromSource), -1);
     EXPECT_EQ(model.columnIndex(RunReportModel::Warning), -1);
+    EXPECT_EQ(model.columnIndex(RunReportModel::Conversions), -1);
+
+    // A run that converted heights names each tile's conversions before the path.
+    plain.tiles[0].conversions = {std::nullopt, SourceConversion{"EGM2008", "EGM96"}};
+    plain.tiles[1].conversions = {std::nullopt, std::nullopt};
+    model.setRecord(plain);
+    const int conversions = model.columnIndex(RunReportModel::Conversions);
+    EXPECT_EQ(conversions, model.columnIndex(RunReportModel::Path) - 1);
+    EXPECT_EQ(model.cellText(0, conversions), QStringLiteral("Quelle 2: EGM2008 → EGM96"));
+    EXPECT_EQ(model.cellText(1, conversions), QString());
 }
 
 TEST(RunReportTest, StatusTexts)

@@ -301,6 +301,16 @@ bool runInParallel(RunContext& run, const std::vector<std::string>& tiles, const
 
 } // namespace
 
+std::string ConversionsText(const TileResult& result)
+{
+    std::string text;
+    for (std::size_t s = 0; s < result.conversions.size(); ++s)
+        if (const std::optional<SourceConversion>& conversion = result.conversions[s])
+            text += (text.empty() ? "Quelle " : "; Quelle ") + std::to_string(s + 1) + ": " + conversion->from + " → "
+                    + conversion->to;
+    return text;
+}
+
 std::size_t CountEnds(const std::vector<TileResult>& tiles, RunEnd end)
 {
     return static_cast<std::size_t>(

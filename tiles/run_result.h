@@ -30,13 +30,13 @@ struct OffsetStats {
     double interquartileRange = 0;
 };
 
-// What one run of one tile did.
 // A source's heights converted for the fill: from its datum to the tiles'.
 struct SourceConversion {
     std::string from; // "EGM2008"
     std::string to;   // "EGM96"
 };
 
+// What one run of one tile did.
 struct TileResult {
     std::string tile;   // the primary tile's path as given
     std::string output; // the output tile's path, once it is written
@@ -65,6 +65,10 @@ struct TileResult {
 
 // How many of the runs ended so.
 std::size_t CountEnds(const std::vector<TileResult>& tiles, RunEnd end);
+
+// The conversions a tile's sources went through: "Quelle 2: EGM2008 → EGM96; Quelle 3: …"; empty
+// where none was converted.
+std::string ConversionsText(const TileResult& result);
 
 struct BatchResult {
     std::vector<TileResult> tiles; // in the order given; tiles not started after a STOP are absent
