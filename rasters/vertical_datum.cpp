@@ -58,11 +58,6 @@ std::string BadTile(int latitude, int longitude)
     return "Keine Kachel auf der Erde: Südwestecke " + std::to_string(latitude) + "° N " + std::to_string(longitude)
            + "° E.";
 }
-std::string BadSamples(std::size_t samples, int side)
-{
-    return "Eine Kachel mit " + std::to_string(side) + " Werten je Seite hat nicht " + std::to_string(samples)
-           + " Werte.";
-}
 std::string ProjFailed(std::string_view reason)
 {
     return "PROJ-Fehler bei der Umrechnung der Höhen: " + std::string(reason);
@@ -488,20 +483,6 @@ DatumResult<TileShift> VerticalConversion::tileShift(int latitude, int longitude
         return std::unexpected(shifts.error());
     result.shift = std::move(*shifts);
     return result;
-}
-
-DatumResult<void> VerticalConversion::convertTile(int latitude, int longitude, std::span<std::int16_t> heights,
-                                                  int side, std::span<const std::int16_t> voidValues) const
-{
-    if (side < 2 || heights.size() != static_cast<std::size_t>(side) * side)
-        return std::unexpected(DatumError{DatumErrorKind::BadTile, text::BadSamples(heights.size(), side), {}});
-    if (m_state->identity)
-        return {};
-    auto shift = tileShift(latitude, longitude);
-    if (!shift)
-        return std::unexpected(shift.error());
-    ApplyShift(*shift, heights, side, voidValues);
-    return {};
 }
 
 } // namespace hgt

@@ -126,11 +126,6 @@ public:
     DatumResult<std::vector<double>> shiftAt(std::span<const double> latitudes,
                                              std::span<const double> longitudes) const;
 
-    // tileShift and ApplyShift in one; nothing computed for an identity. BadTile where `heights` does
-    // not hold side*side samples (side >= 2).
-    DatumResult<void> convertTile(int latitude, int longitude, std::span<std::int16_t> heights, int side,
-                                  std::span<const std::int16_t> voidValues) const;
-
 private:
     struct State;
     explicit VerticalConversion(std::unique_ptr<State> state);

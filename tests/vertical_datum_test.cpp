@@ -28,40 +28,6 @@ namespace fs = std::filesystem;
 using hgt::DatumErrorKind;
 using namespace hgt::test;
 
-struct Point {
-    double latitude;
-    double longitude;
-};
-
-// The height cs2cs gives a point at height 0 of `from` in `to`, through the same environment.
-std::vector<double> Cs2cs(const std::string& from, const std::string& to, const std::vector<Point>& points)
-{
-    const fs::path input = fs::temp_directory_path() / ("hgt-cs2cs-" + std::to_string(::getpid()));
-    {
-        std::ofstream out(input);
-        out.precision(12);
-        for (const auto& point : points)
-            out << point.latitude << ' ' << point.longitude << " 0\n";
-    }
-    const std::string command = "cs2cs -f %.6f " + from + " " + to + " < " + input.string();
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::vector<double> heights;
-    if (pipe) {
-        char line[256];
-        while (std::fgets(line, sizeof line, pipe)) {
-            std::istringstream fields(line);
-            std::string latitude, longitude, height;
-            fields >> latitude >> longitude >> height;
-            heights.push_back(height == "inf" || latitude == "*" ? NAN : std::stod(height));
-        }
-        ::pclose(pipe);
-    }
-    fs::remove(input);
-    if (heights.size() != points.size())
-        ADD_FAILURE() << "cs2cs (proj-bin) gave " << heights.size() << " of " << points.size() << " heights";
-    return heights;
-}
-
 hgt::VerticalConversion Conversion(const char* source, const char* tile = "egm96")
 {
     auto conversion = hgt::VerticalConversion::create(*hgt::ParseVerticalDatum(source), *hgt::ParseVerticalDatum(tile));
@@ -128,8 +94,7 @@ TEST_F(DatumConversion, TileSamplesTakeTheShiftOfTheirPlace)
 
     std::vector<std::int16_t> heights(side * side, 100);
     heights[17 * side + 1111] = -32768;
-    const std::int16_t voids[] = {-32768, -9999};
-    ASSERT_TRUE(conversion.convertTile(49, 8, heights, side, voids));
+    hgt::ApplyShift(*shift, heights, side, std::vector<std::int16_t>{-32768, -9999});
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const auto [row, column] = samples[i];
         EXPECT_NEAR(hgt::ShiftAtSample(*shift, row, column, side), oracle[i], 0.01) << row << ", " << column;
@@ -146,29 +111,6 @@ TEST_F(DatumConversion, OutsideTheGridIsRefusedNotGuessed)
     const auto shift = Conversion("egm2008").tileShift(43, 8);
     ASSERT_FALSE(shift);
     EXPECT_EQ(shift.error().kind, DatumErrorKind::OutsideArea) << shift.error().message;
-}
-
-TEST_F(DatumConversion, TheSameHeightsComputeNothing)
-{
-    for (const char* same : {"egm96", "EPSG:4326+5773", "EPSG:5773"}) {
-        const auto conversion = Conversion(same);
-        EXPECT_TRUE(conversion.isIdentity()) << same;
-        std::vector<std::int16_t> heights{5, -9999, 7, 8};
-        ASSERT_TRUE(conversion.convertTile(49, 8, heights, 2, std::vector<std::int16_t>{-9999}));
-        EXPECT_EQ(heights, (std::vector<std::int16_t>{5, -9999, 7, 8})) << same;
-    }
-}
-
-TEST_F(DatumConversion, SamplesThatAreNoTileAreRefused)
-{
-    const auto conversion = Conversion("ellipsoid");
-    std::vector<std::int16_t> heights(5, 100);
-    for (const int side : {3, 2, 1, -3}) {
-        const auto converted = conversion.convertTile(49, 8, heights, side, std::vector<std::int16_t>{-32768});
-        ASSERT_FALSE(converted) << side;
-        EXPECT_EQ(converted.error().kind, DatumErrorKind::BadTile);
-    }
-    EXPECT_EQ(heights, std::vector<std::int16_t>(5, 100));
 }
 
 class DatumWithoutGrid : public testing::Test {

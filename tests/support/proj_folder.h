@@ -3,16 +3,21 @@
 // An EGM2008 grid of a known smooth field, written by the tests themselves, and a PROJ folder of a
 // test's own: the datum tests then hang on nothing of the machine's user folder or the network.
 
+#include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 namespace hgt::test {
 
@@ -65,6 +70,43 @@ inline fs::path UsePrivateProjFolder(const std::string& name, bool egm2008)
     ::setenv("PROJ_LIB", "/usr/share/proj", 1);
     ::setenv("PROJ_NETWORK", "OFF", 1);
     return home;
+}
+
+// A place and a height in a reference system, for cs2cs.
+struct Point {
+    double latitude;
+    double longitude;
+    double height = 0;
+};
+
+// What PROJ's own tool cs2cs makes of the points' heights from `from` in `to`, in the same
+// environment: one height per point, not a number where it gives none.
+inline std::vector<double> Cs2cs(const std::string& from, const std::string& to, const std::vector<Point>& points)
+{
+    const fs::path input = fs::temp_directory_path() / ("hgt-cs2cs-" + std::to_string(::getpid()));
+    {
+        std::ofstream out(input);
+        out.precision(12);
+        for (const auto& point : points)
+            out << point.latitude << ' ' << point.longitude << ' ' << point.height << '\n';
+    }
+    const std::string command = "cs2cs -f %.6f " + from + " " + to + " < '" + input.string() + "'";
+    std::vector<double> heights;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, pipe)) {
+            std::istringstream fields(line);
+            std::string latitude, longitude, height;
+            fields >> latitude >> longitude >> height;
+            const bool none = latitude == "*" || height == "*" || height == "inf";
+            heights.push_back(none ? NAN : std::stod(height));
+        }
+        ::pclose(pipe);
+    }
+    fs::remove(input);
+    if (heights.size() != points.size())
+        ADD_FAILURE() << "cs2cs (proj-bin) gave " << heights.size() << " of " << points.size() << " heights";
+    return heights;
 }
 
 } // namespace hgt::test
