@@ -200,15 +200,18 @@ void Form1::applyButtonStates()
 std::optional<RunOptions> Form1::runOptionsFor(const std::string& secondaryFolder)
 {
     // The window's own field is a folder of HGT tiles; only the further entries may be rasters.
-    Result<std::vector<FillSource>> more = OpenFillSources(m_runOptions.moreSecondaryFolders);
+    std::vector<std::string> paths;
+    for (const FurtherSource& source : m_runOptions.moreSources)
+        paths.push_back(source.path);
+    Result<std::vector<FillSource>> more = OpenFillSources(paths);
     if (!more) {
         showMessage(QString::fromStdString(more.error().message));
         return std::nullopt;
     }
     RunOptions options = m_runOptions;
     options.sources = {{secondaryFolder, nullptr, {}}};
-    for (std::size_t i = 0; i < more->size() && i < m_runOptions.moreSecondaryDatums.size(); ++i)
-        (*more)[i].datum = m_runOptions.moreSecondaryDatums[i];
+    for (std::size_t i = 0; i < more->size(); ++i)
+        (*more)[i].datum = m_runOptions.moreSources[i].datum;
     std::move(more->begin(), more->end(), std::back_inserter(options.sources));
     // Heights are converted only where the user named a datum; else the run takes them as they are.
     if (ConvertsHeights(options) && options.tileDatum.empty())

@@ -63,8 +63,7 @@ private:
 
 } // namespace
 
-MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::string>& folders,
-                                     const std::vector<std::string>& datums, QWidget* parent)
+MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<FurtherSource>& sources, QWidget* parent)
     : QDialog(parent), m_dialogs(dialogs), m_list(new QTableWidget(0, 2, this)),
       m_add(new QPushButton(texts::moreSourcesAdd, this)),
       m_addRaster(new QPushButton(texts::moreSourcesAddRaster, this)),
@@ -93,8 +92,8 @@ MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::st
     m_list->setWordWrap(false);
     m_list->setTextElideMode(Qt::ElideMiddle);
     m_list->setItemDelegateForColumn(kDatumColumn, new DatumDelegate(this));
-    for (std::size_t i = 0; i < folders.size(); ++i)
-        appendRow(QString::fromStdString(folders[i]), i < datums.size() ? datums[i] : std::string());
+    for (const FurtherSource& source : sources)
+        appendRow(QString::fromStdString(source.path), source.datum);
     if (m_list->rowCount() > 0)
         selectRow(0);
 
@@ -144,20 +143,13 @@ MoreSourcesDialog::MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::st
     updateButtons();
 }
 
-std::vector<std::string> MoreSourcesDialog::folders() const
+std::vector<FurtherSource> MoreSourcesDialog::sources() const
 {
-    std::vector<std::string> folders;
+    std::vector<FurtherSource> sources;
     for (int row = 0; row < m_list->rowCount(); ++row)
-        folders.push_back(m_list->item(row, kPathColumn)->text().toStdString());
-    return folders;
-}
-
-std::vector<std::string> MoreSourcesDialog::datums() const
-{
-    std::vector<std::string> datums;
-    for (int row = 0; row < m_list->rowCount(); ++row)
-        datums.push_back(m_list->item(row, kDatumColumn)->data(kDatumRole).toString().toStdString());
-    return datums;
+        sources.push_back({m_list->item(row, kPathColumn)->text().toStdString(),
+                           m_list->item(row, kDatumColumn)->data(kDatumRole).toString().toStdString()});
+    return sources;
 }
 
 bool MoreSourcesDialog::setDatum(int row, const QString& text)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/window_options.h"
+
 #include <QDialog>
 
 #include <string>
@@ -19,12 +21,10 @@ class Dialogs;
 // confirmed with OK.
 class MoreSourcesDialog : public QDialog {
 public:
-    MoreSourcesDialog(Dialogs& dialogs, const std::vector<std::string>& folders, const std::vector<std::string>& datums,
-                      QWidget* parent);
+    MoreSourcesDialog(Dialogs& dialogs, const std::vector<FurtherSource>& sources, QWidget* parent);
 
-    std::vector<std::string> folders() const;
-    // One per folder, as FillSource::datum takes it: "" for none.
-    std::vector<std::string> datums() const;
+    // The rows in their order.
+    std::vector<FurtherSource> sources() const;
 
     // The column "Höhenbezug" of a row takes what the user typed or picked; anything that is no
     // datum is refused with a message and leaves the entry as it was.

@@ -143,13 +143,11 @@ void OptionsMenu::editMoreSources()
         m_sourcesDialog->activateWindow();
         return;
     }
-    m_sourcesDialog =
-        new MoreSourcesDialog(m_dialogs, m_options.moreSecondaryFolders, m_options.moreSecondaryDatums, m_window);
+    m_sourcesDialog = new MoreSourcesDialog(m_dialogs, m_options.moreSources, m_window);
     m_sourcesDialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_sourcesDialog, &QDialog::accepted, this, [this, dialog = m_sourcesDialog] {
         WindowOptions next = m_options;
-        next.moreSecondaryFolders = dialog->folders();
-        next.moreSecondaryDatums = dialog->datums();
+        next.moreSources = dialog->sources();
         apply(std::move(next));
     });
     // Window-modal without a local event loop: the window's own loop keeps serving everything else.
@@ -175,10 +173,10 @@ void OptionsMenu::enableEntries()
 
 void OptionsMenu::apply(WindowOptions options)
 {
-    if (options.voidValues == m_options.voidValues && options.moreSecondaryFolders == m_options.moreSecondaryFolders
+    if (options.voidValues == m_options.voidValues && options.moreSources == m_options.moreSources
         && options.method == m_options.method && options.interpolate == m_options.interpolate
         && options.maxDistance == m_options.maxDistance && options.provenance == m_options.provenance
-        && options.moreSecondaryDatums == m_options.moreSecondaryDatums && options.tileDatum == m_options.tileDatum)
+        && options.tileDatum == m_options.tileDatum)
         return;
     m_options = std::move(options);
     enableEntries();

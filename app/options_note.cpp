@@ -38,7 +38,7 @@ QString OptionsNote::noteText(const WindowOptions& options)
             values << voidValueText(value);
         parts << texts::noteVoidValues.arg(values.join(QStringLiteral(", ")));
     }
-    if (const std::size_t more = options.moreSecondaryFolders.size(); more == 1)
+    if (const std::size_t more = options.moreSources.size(); more == 1)
         parts << texts::noteOneMoreSource;
     else if (more > 1)
         parts << texts::noteMoreSources.arg(more);
@@ -50,9 +50,9 @@ QString OptionsNote::noteText(const WindowOptions& options)
         parts << texts::noteProvenance;
     // The further sources count from 2: the window's secondary folder is the first.
     QStringList datums;
-    for (std::size_t i = 0; i < options.moreSecondaryDatums.size() && i < options.moreSecondaryFolders.size(); ++i)
-        if (!options.moreSecondaryDatums[i].empty())
-            datums << texts::noteSourceDatum.arg(i + 2).arg(datumShortLabel(options.moreSecondaryDatums[i]));
+    for (std::size_t i = 0; i < options.moreSources.size(); ++i)
+        if (!options.moreSources[i].datum.empty())
+            datums << texts::noteSourceDatum.arg(i + 2).arg(datumShortLabel(options.moreSources[i].datum));
     if (!datums.isEmpty())
         parts << texts::noteSourceDatums.arg(datums.join(QStringLiteral(", ")));
     if (!options.tileDatum.empty() && options.tileDatum != "egm96")

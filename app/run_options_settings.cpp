@@ -86,13 +86,11 @@ WindowOptions RunOptionsSettings::load(WindowOptions options)
         QStringList datums = store.value(kMoreSecondaryDatumsKey).toStringList();
         if (datums.size() != folders.size())
             datums = QStringList(folders.size(), QString());
-        options.moreSecondaryFolders.clear();
-        options.moreSecondaryDatums.clear();
+        options.moreSources.clear();
         for (qsizetype i = 0; i < folders.size(); ++i)
-            if (!folders[i].isEmpty()) {
-                options.moreSecondaryFolders.push_back(folders[i].toStdString());
-                options.moreSecondaryDatums.push_back(datumFromText(datums[i]).value_or(std::string()));
-            }
+            if (!folders[i].isEmpty())
+                options.moreSources.push_back(
+                    {folders[i].toStdString(), datumFromText(datums[i]).value_or(std::string())});
     }
     if (const std::optional<std::string> tileDatum = datumFromText(store.value(kTileDatumKey).toString());
         tileDatum && !tileDatum->empty())
@@ -132,25 +130,21 @@ Result<> RunOptionsSettings::save(const WindowOptions& options)
         store.setValue(kVoidValuesKey, texts);
     }
 
-    if (options.moreSecondaryFolders.empty()) {
+    QStringList folders;
+    QStringList datums;
+    for (const FurtherSource& source : options.moreSources) {
+        folders << QString::fromStdString(source.path);
+        datums << QString::fromStdString(source.datum);
+    }
+    if (folders.isEmpty())
         store.remove(kMoreSecondaryFoldersKey);
-    } else {
-        QStringList folders;
-        for (const std::string& folder : options.moreSecondaryFolders)
-            folders << QString::fromStdString(folder);
+    else
         store.setValue(kMoreSecondaryFoldersKey, folders);
-    }
     // Beside the folders only while one of them has a datum, so that a store without datums stays as it was.
-    const std::vector<std::string>& datums = options.moreSecondaryDatums;
-    if (options.moreSecondaryFolders.empty()
-        || std::all_of(datums.begin(), datums.end(), [](const std::string& datum) { return datum.empty(); })) {
+    if (std::all_of(datums.begin(), datums.end(), [](const QString& datum) { return datum.isEmpty(); }))
         store.remove(kMoreSecondaryDatumsKey);
-    } else {
-        QStringList texts;
-        for (std::size_t i = 0; i < options.moreSecondaryFolders.size(); ++i)
-            texts << (i < datums.size() ? QString::fromStdString(datums[i]) : QString());
-        store.setValue(kMoreSecondaryDatumsKey, texts);
-    }
+    else
+        store.setValue(kMoreSecondaryDatumsKey, datums);
     if (options.tileDatum.empty() || options.tileDatum == "egm96")
         store.remove(kTileDatumKey);
     else

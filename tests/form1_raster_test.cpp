@@ -13,6 +13,7 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -83,7 +84,7 @@ protected:
             ASSERT_TRUE(dialog->setDatum(row, datums[row])) << datums[row].toStdString();
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         QCoreApplication::processEvents();
-        ASSERT_EQ(controls().runOptions().moreSecondaryFolders, entries);
+        ASSERT_TRUE(std::ranges::equal(controls().runOptions().moreSources, entries, {}, &FurtherSource::path));
     }
 
     Bytes primaryTile = plainTile(1, kSide);

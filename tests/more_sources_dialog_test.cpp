@@ -15,11 +15,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ranges>
 
 namespace hgt::test {
 namespace more_sources_dialog_test {
 
 using Folders = std::vector<std::string>;
+using Sources = std::vector<FurtherSource>;
 
 class MoreSourcesDialogTest : public ::testing::Test {
 protected:
@@ -30,10 +32,15 @@ protected:
             EXPECT_FALSE(widget->isVisible()) << widget->metaObject()->className() << " left open";
     }
 
-    void open(const Folders& folders, const Folders& datums = {})
+    void open(const Sources& sources)
     {
-        dialog = std::make_unique<MoreSourcesDialog>(dialogs, folders, datums, nullptr);
+        dialog = std::make_unique<MoreSourcesDialog>(dialogs, sources, nullptr);
         dialog->show();
+    }
+    Folders folders() const
+    {
+        auto paths = dialog->sources() | std::views::transform(&FurtherSource::path);
+        return {paths.begin(), paths.end()};
     }
     QPushButton* button(const char* name) { return dialog->findChild<QPushButton*>(QLatin1String(name)); }
     void select(int row) { dialog->selectRow(row); }
@@ -57,7 +64,7 @@ TEST_F(MoreSourcesDialogTest, AddRemoveUpAndDownMakeTheOrder)
     dialogs.folderAnswers = {QStringLiteral("/data/a"), QStringLiteral("/data/b/"), QStringLiteral("/data/c")};
     for (int i = 0; i < 3; ++i)
         button("moreSourcesAdd")->click();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/b", "/data/c"}));
+    EXPECT_EQ(folders(), (Folders{"/data/a", "/data/b", "/data/c"}));
     // Each pick starts at the folder added last, the first one with nothing selected.
     EXPECT_EQ(dialogs.folderOffered, (QStringList{QString(), QStringLiteral("/data/a"), QStringLiteral("/data/b")}));
     EXPECT_EQ(dialogs.folderTitles, QStringList(3, QStringLiteral("Weiteren Sekundärordner wählen")));
@@ -65,53 +72,53 @@ TEST_F(MoreSourcesDialogTest, AddRemoveUpAndDownMakeTheOrder)
     EXPECT_EQ(moves(), (std::vector<bool>{true, true, false})); // the last can go up, not down
 
     button("moreSourcesUp")->click();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/c", "/data/b"}));
+    EXPECT_EQ(folders(), (Folders{"/data/a", "/data/c", "/data/b"}));
     EXPECT_EQ(moves(), (std::vector<bool>{true, true, true}));
     button("moreSourcesUp")->click();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/c", "/data/a", "/data/b"}));
+    EXPECT_EQ(folders(), (Folders{"/data/c", "/data/a", "/data/b"}));
     EXPECT_EQ(moves(), (std::vector<bool>{true, false, true}));
     dialog->moveUp(); // at the top: nothing moves
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/c", "/data/a", "/data/b"}));
+    EXPECT_EQ(folders(), (Folders{"/data/c", "/data/a", "/data/b"}));
     button("moreSourcesDown")->click();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/c", "/data/b"}));
+    EXPECT_EQ(folders(), (Folders{"/data/a", "/data/c", "/data/b"}));
     EXPECT_EQ(dialog->list()->currentRow(), 1);
 
     // Removing keeps a neighbour selected, so that the next click acts on something visible.
     select(2);
     button("moreSourcesRemove")->click();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/c"}));
+    EXPECT_EQ(folders(), (Folders{"/data/a", "/data/c"}));
     EXPECT_EQ(dialog->list()->currentRow(), 1);
     select(0);
     button("moreSourcesRemove")->click();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/c"}));
+    EXPECT_EQ(folders(), (Folders{"/data/c"}));
     EXPECT_EQ(moves(), (std::vector<bool>{true, false, false}));
     button("moreSourcesRemove")->click();
-    EXPECT_TRUE(dialog->folders().empty());
+    EXPECT_TRUE(folders().empty());
     EXPECT_EQ(moves(), (std::vector<bool>{false, false, false}));
     dialog->close();
 }
 
 TEST_F(MoreSourcesDialogTest, CancelledOrRepeatedPicksAddNothing)
 {
-    open({"/data/a", "/data/b"});
+    open({{"/data/a", ""}, {"/data/b", ""}});
     EXPECT_EQ(dialog->list()->currentRow(), 0);
     select(1);
     dialogs.folderAnswers = {QString(), QStringLiteral("/data/a/"), QStringLiteral("/data/./b")};
     button("moreSourcesAdd")->click(); // cancelled
     EXPECT_EQ(dialogs.folderOffered, QStringList{QStringLiteral("/data/b")});
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/b"}));
+    EXPECT_EQ(folders(), (Folders{"/data/a", "/data/b"}));
     button("moreSourcesAdd")->click(); // already there: selected, not added twice
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/b"}));
+    EXPECT_EQ(folders(), (Folders{"/data/a", "/data/b"}));
     EXPECT_EQ(dialog->list()->currentRow(), 0);
     button("moreSourcesAdd")->click();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/a", "/data/b"}));
+    EXPECT_EQ(folders(), (Folders{"/data/a", "/data/b"}));
     EXPECT_EQ(dialog->list()->currentRow(), 1);
     dialog->close();
 }
 
 TEST_F(MoreSourcesDialogTest, OkAndAbbrechen)
 {
-    open({"/data/a"});
+    open({{"/data/a", ""}});
     auto* box = dialog->findChild<QDialogButtonBox*>();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->button(QDialogButtonBox::Ok)->text(), QStringLiteral("OK"));
@@ -129,7 +136,7 @@ TEST_F(MoreSourcesDialogTest, RasterFilesJoinTheFoldersInOneOrder)
     const auto at = [&](const char* path) { return QString::fromStdString(temp / path); };
     for (const char* file : {"dem/a.tif", "dem/b.VRT", "dem/notes.txt"})
         writeBytes(temp / file, {1});
-    open({"/data/hgt"});
+    open({{"/data/hgt", ""}});
     dialogs.fileAnswers = {at("dem/a.tif"),     QString(),          at("dem/./a.tif"),
                            at("dem/notes.txt"), at("dem/gone.tif"), at("dem/b.VRT")};
     dialogs.folderAnswers = {at("dem")};
@@ -142,7 +149,7 @@ TEST_F(MoreSourcesDialogTest, RasterFilesJoinTheFoldersInOneOrder)
     EXPECT_EQ(dialog->list()->currentRow(), 1);
     addRaster();
     addRaster();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/hgt", temp / "dem/a.tif"}));
+    EXPECT_EQ(folders(), (Folders{"/data/hgt", temp / "dem/a.tif"}));
     EXPECT_EQ(dialog->list()->currentRow(), 1);
     const QString refused = QStringLiteral(" ist keine Rasterdatei, die hgtfill lesen kann.");
     EXPECT_EQ(dialogs.messages, (QStringList{at("dem/notes.txt") + refused, at("dem/gone.tif") + refused}));
@@ -153,10 +160,10 @@ TEST_F(MoreSourcesDialogTest, RasterFilesJoinTheFoldersInOneOrder)
               (QStringList{QStringLiteral("/data/hgt"), QStringLiteral("/data/hgt"), QStringLiteral("/data/hgt"),
                            at("dem/a.tif"), at("dem/a.tif"), at("dem/a.tif")}));
     EXPECT_EQ(dialogs.folderOffered, QStringList{at("dem/b.VRT")});
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/hgt", temp / "dem/a.tif", temp / "dem/b.VRT", temp / "dem"}));
+    EXPECT_EQ(folders(), (Folders{"/data/hgt", temp / "dem/a.tif", temp / "dem/b.VRT", temp / "dem"}));
     select(1);
     button("moreSourcesDown")->click();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/hgt", temp / "dem/b.VRT", temp / "dem/a.tif", temp / "dem"}));
+    EXPECT_EQ(folders(), (Folders{"/data/hgt", temp / "dem/b.VRT", temp / "dem/a.tif", temp / "dem"}));
     dialog->close();
 }
 
@@ -164,12 +171,12 @@ TEST_F(MoreSourcesDialogTest, RasterFilesJoinTheFoldersInOneOrder)
 // refused; through the table's own editor too.
 TEST_F(MoreSourcesDialogTest, EachSourceKeepsItsDatum)
 {
-    open({"/data/a", "/data/b"}, {"egm2008", "no datum"});
-    EXPECT_EQ(dialog->datums(), (Folders{"egm2008", ""}));
+    open({{"/data/a", "egm2008"}, {"/data/b", "no datum"}});
+    EXPECT_EQ(dialog->sources(), (Sources{{"/data/a", "egm2008"}, {"/data/b", ""}}));
     EXPECT_EQ(dialog->list()->item(1, 1)->text(), QStringLiteral("—"));
     dialogs.folderAnswers = {QStringLiteral("/data/c")};
     button("moreSourcesAdd")->click();
-    EXPECT_EQ(dialog->datums(), (Folders{"egm2008", "", ""}));
+    EXPECT_EQ(dialog->sources(), (Sources{{"/data/a", "egm2008"}, {"/data/b", ""}, {"/data/c", ""}}));
 
     EXPECT_TRUE(dialog->setDatum(2, QStringLiteral("Ellipsoid (WGS 84)")));
     EXPECT_TRUE(dialog->setDatum(1, QStringLiteral(" epsg:7837+5773 ")));
@@ -180,8 +187,8 @@ TEST_F(MoreSourcesDialogTest, EachSourceKeepsItsDatum)
                   "„48 m“ ist kein Höhenbezug: EGM96, EGM2008, Ellipsoid (WGS 84) oder ein Code wie EPSG:7837.")});
     select(0);
     button("moreSourcesDown")->click();
-    EXPECT_EQ(dialog->folders(), (Folders{"/data/b", "/data/a", "/data/c"}));
-    EXPECT_EQ(dialog->datums(), (Folders{"EPSG:7837+5773", "egm2008", "ellipsoid"}));
+    EXPECT_EQ(dialog->sources(),
+              (Sources{{"/data/b", "EPSG:7837+5773"}, {"/data/a", "egm2008"}, {"/data/c", "ellipsoid"}}));
 
     QTableWidget* table = dialog->list();
     table->setCurrentCell(0, 1);
@@ -191,7 +198,7 @@ TEST_F(MoreSourcesDialogTest, EachSourceKeepsItsDatum)
     editor->setCurrentText(QStringLiteral("—"));
     QTest::keyClick(editor, Qt::Key_Return);
     QCoreApplication::processEvents(); // the editor commits through the event queue
-    EXPECT_EQ(dialog->datums(), (Folders{"", "egm2008", "ellipsoid"}));
+    EXPECT_EQ(dialog->sources(), (Sources{{"/data/b", ""}, {"/data/a", "egm2008"}, {"/data/c", "ellipsoid"}}));
     EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("—"));
     dialog->close();
 }

@@ -80,7 +80,7 @@ TEST_F(OptionsMenuTest, FreshStoreGivesTheDefaultEntries)
     EXPECT_FALSE(entry("actionMethodDelta")->isChecked());
 
     EXPECT_EQ(engineOptions().voidValues, Values{-9999});
-    EXPECT_TRUE(engineOptions().moreSecondaryFolders.empty());
+    EXPECT_TRUE(engineOptions().moreSources.empty());
     EXPECT_EQ(engineOptions().method, FillMethod::Copy);
     EXPECT_FALSE(note()->isVisible());
     EXPECT_TRUE(window->statusText().isEmpty());
@@ -137,14 +137,14 @@ TEST_F(OptionsMenuTest, FurtherFoldersFillWhatTheSecondaryLeavesInTheirOrder)
 
     // The sources are asked in the dialog's order: "more-b" added first, then moved down.
     setMoreSources({q(temp / "more-b"), q(temp / "more-a")});
-    EXPECT_EQ(engineOptions().moreSecondaryFolders, (std::vector<std::string>{temp / "more-b", temp / "more-a"}));
+    EXPECT_EQ(engineOptions().moreSources, (std::vector<FurtherSource>{{temp / "more-b", ""}, {temp / "more-a", ""}}));
     entry("actionMoreSources")->trigger();
     auto* dialog = window->findChild<MoreSourcesDialog*>();
     ASSERT_NE(dialog, nullptr);
     dialog->selectRow(0);
     dialog->moveDown();
     dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
-    EXPECT_EQ(engineOptions().moreSecondaryFolders, (std::vector<std::string>{temp / "more-a", temp / "more-b"}));
+    EXPECT_EQ(engineOptions().moreSources, (std::vector<FurtherSource>{{temp / "more-a", ""}, {temp / "more-b", ""}}));
     EXPECT_EQ(note()->fullText(), QStringLiteral("2 weitere Quellen"));
 
     // The window's rules for its buttons look at its own secondary field only.
@@ -226,7 +226,7 @@ TEST_F(OptionsMenuTest, ChoicesSurviveANewWindowAndStayOutOfTheOtherStore)
     EXPECT_FALSE(entry("actionVoid32767")->isChecked());
     EXPECT_TRUE(entry("actionMethodDelta")->isChecked());
     EXPECT_EQ(engineOptions().voidValues, (Values{-9999, -32768}));
-    EXPECT_EQ(engineOptions().moreSecondaryFolders, (std::vector<std::string>{temp / "b", temp / "a"}));
+    EXPECT_EQ(engineOptions().moreSources, (std::vector<FurtherSource>{{temp / "b", ""}, {temp / "a", ""}}));
     EXPECT_EQ(engineOptions().method, FillMethod::Delta);
     EXPECT_TRUE(note()->isVisible());
     EXPECT_EQ(note()->fullText(), everything);

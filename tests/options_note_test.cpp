@@ -26,7 +26,7 @@ TEST_P(OptionsNoteText, NamesOnlyWhatDiffers)
     const NoteCase& c = GetParam();
     WindowOptions options;
     options.voidValues = c.voidValues;
-    options.moreSecondaryFolders.assign(c.moreFolders, "/folder");
+    options.moreSources.assign(c.moreFolders, {"/folder", ""});
     options.method = c.method;
     EXPECT_EQ(OptionsNote::noteText(options), c.note);
 }
@@ -55,11 +55,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OptionsNoteText, NamesTheChosenDatums)
 {
     WindowOptions options;
-    options.moreSecondaryFolders = {"/a", "/b", "/c"};
-    options.moreSecondaryDatums = {"egm2008", "", "EPSG:7837"};
+    options.moreSources = {{"/a", "egm2008"}, {"/b", ""}, {"/c", "EPSG:7837"}};
     EXPECT_EQ(OptionsNote::noteText(options),
               QStringLiteral("3 weitere Quellen · Höhenbezug: Quelle 2 EGM2008, Quelle 4 EPSG:7837"));
-    options.moreSecondaryDatums = {"", "", ""};
+    options.moreSources = {{"/a", ""}, {"/b", ""}, {"/c", ""}};
     options.tileDatum = "ellipsoid";
     EXPECT_EQ(OptionsNote::noteText(options), QStringLiteral("3 weitere Quellen · Kacheln in Ellipsoid"));
 }
@@ -78,7 +77,7 @@ TEST(OptionsNoteWidget, HiddenAtTheDefaultsAndCutShortWhenNarrow)
 
     WindowOptions options;
     options.voidValues = {-9999, -32768, -32767};
-    options.moreSecondaryFolders = {"/a", "/b"};
+    options.moreSources = {{"/a", ""}, {"/b", ""}};
     options.method = FillMethod::Delta;
     note->setOptions(options);
     const QString full = OptionsNote::noteText(options);

@@ -36,7 +36,7 @@ TEST_F(RunOptionsSettingsTest, FreshStoreGivesTheDefaultsAndStaysInTheTestRunsFo
     const WindowOptions defaults;
     const WindowOptions loaded = RunOptionsSettings::load();
     EXPECT_EQ(loaded.voidValues, (std::vector<std::int16_t>{-9999}));
-    EXPECT_TRUE(loaded.moreSecondaryFolders.empty());
+    EXPECT_TRUE(loaded.moreSources.empty());
     EXPECT_EQ(loaded.method, FillMethod::Copy);
     EXPECT_EQ(loaded.voidValues, defaults.voidValues);
 
@@ -56,19 +56,19 @@ TEST_F(RunOptionsSettingsTest, RoundTripKeepsEveryChoiceAndLeavesTheOtherStoreAl
 {
     WindowOptions options;
     options.voidValues = {-32767, -32768}; // stored and read back in the menu's order
-    options.moreSecondaryFolders = {"/data/srtm, alt", "/data/Höhen/aster", "/data/x"};
+    options.moreSources = {{"/data/srtm, alt", ""}, {"/data/Höhen/aster", ""}, {"/data/x", ""}};
     options.method = FillMethod::Delta;
     ASSERT_TRUE(RunOptionsSettings::save(options));
 
     const WindowOptions loaded = RunOptionsSettings::load();
     EXPECT_EQ(loaded.voidValues, (std::vector<std::int16_t>{-32768, -32767}));
-    EXPECT_EQ(loaded.moreSecondaryFolders, options.moreSecondaryFolders);
+    EXPECT_EQ(loaded.moreSources, options.moreSources);
     EXPECT_EQ(loaded.method, FillMethod::Delta);
 
     // One folder alone is a list of one, not a text split at its comma.
-    options.moreSecondaryFolders = {"/data/srtm, alt"};
+    options.moreSources = {{"/data/srtm, alt", ""}};
     ASSERT_TRUE(RunOptionsSettings::save(options));
-    EXPECT_EQ(RunOptionsSettings::load().moreSecondaryFolders, options.moreSecondaryFolders);
+    EXPECT_EQ(RunOptionsSettings::load().moreSources, options.moreSources);
 
     EXPECT_FALSE(QFileInfo::exists(configHome() + QStringLiteral("/Karvel.conf")));
     EXPECT_FALSE(QFileInfo::exists(configHome() + QStringLiteral("/Karvel")));
@@ -78,7 +78,7 @@ TEST_F(RunOptionsSettingsTest, ChoicesBackAtTheirDefaultsLeaveNoEntries)
 {
     WindowOptions options;
     options.voidValues = {-9999, -32768};
-    options.moreSecondaryFolders = {"/a"};
+    options.moreSources = {{"/a", ""}};
     options.method = FillMethod::Delta;
     ASSERT_TRUE(RunOptionsSettings::save(options));
     EXPECT_EQ(QSettings(RunOptionsSettings::location(), QSettings::IniFormat).childKeys().size(), 3);
@@ -87,7 +87,7 @@ TEST_F(RunOptionsSettingsTest, ChoicesBackAtTheirDefaultsLeaveNoEntries)
     EXPECT_TRUE(QSettings(RunOptionsSettings::location(), QSettings::IniFormat).childKeys().isEmpty());
     const WindowOptions loaded = RunOptionsSettings::load();
     EXPECT_EQ(loaded.voidValues, WindowOptions{}.voidValues);
-    EXPECT_TRUE(loaded.moreSecondaryFolders.empty());
+    EXPECT_TRUE(loaded.moreSources.empty());
     EXPECT_EQ(loaded.method, FillMethod::Copy);
 }
 
@@ -100,7 +100,7 @@ TEST_F(RunOptionsSettingsTest, EntriesThisVersionDoesNotKnowKeepTheGivenChoice)
     WindowOptions loaded = RunOptionsSettings::load();
     EXPECT_EQ(loaded.voidValues, (std::vector<std::int16_t>{-9999}));
     EXPECT_EQ(loaded.method, FillMethod::Copy);
-    EXPECT_EQ(loaded.moreSecondaryFolders, (std::vector<std::string>{"/b"}));
+    EXPECT_EQ(loaded.moreSources, (std::vector<FurtherSource>{{"/b", ""}}));
 
     writeRaw(QStringLiteral("voidValues"),
              QStringList{QStringLiteral("-32767"), QStringLiteral("5"), QStringLiteral("-32767")});
@@ -115,25 +115,22 @@ TEST_F(RunOptionsSettingsTest, EntriesThisVersionDoesNotKnowKeepTheGivenChoice)
 // entries no datum could have written.
 TEST_F(RunOptionsSettingsTest, DatumsTravelWithTheirFoldersAndHostileOnesCountAsNone)
 {
-    using Texts = std::vector<std::string>;
     WindowOptions options;
-    options.moreSecondaryFolders = {"/a", "/b, c", "/d"};
-    options.moreSecondaryDatums = {"egm2008", "EPSG:4326+5773", ""};
+    options.moreSources = {{"/a", "egm2008"}, {"/b, c", "EPSG:4326+5773"}, {"/d", ""}};
     options.tileDatum = "ellipsoid";
     ASSERT_TRUE(RunOptionsSettings::save(options));
     WindowOptions loaded = RunOptionsSettings::load();
-    EXPECT_EQ(loaded.moreSecondaryFolders, options.moreSecondaryFolders);
-    EXPECT_EQ(loaded.moreSecondaryDatums, options.moreSecondaryDatums);
+    EXPECT_EQ(loaded.moreSources, options.moreSources);
     EXPECT_EQ(loaded.tileDatum, "ellipsoid");
 
     // Without datums the store holds exactly what it held before there were any.
-    options.moreSecondaryDatums = {"", "", ""};
+    options.moreSources = {{"/a", ""}, {"/b, c", ""}, {"/d", ""}};
     options.tileDatum = "egm96";
     ASSERT_TRUE(RunOptionsSettings::save(options));
     EXPECT_EQ(QSettings(RunOptionsSettings::location(), QSettings::IniFormat).childKeys(),
               QStringList{QStringLiteral("moreSecondaryFolders")});
     loaded = RunOptionsSettings::load();
-    EXPECT_EQ(loaded.moreSecondaryDatums, (Texts{"", "", ""}));
+    EXPECT_EQ(loaded.moreSources, options.moreSources);
     EXPECT_TRUE(loaded.tileDatum.empty());
 
     // A list of another length, texts of no datum's form, a skipped empty folder taking its datum along.
@@ -142,15 +139,14 @@ TEST_F(RunOptionsSettingsTest, DatumsTravelWithTheirFoldersAndHostileOnesCountAs
     WindowOptions given;
     given.tileDatum = "egm2008";
     loaded = RunOptionsSettings::load(given);
-    EXPECT_EQ(loaded.moreSecondaryDatums, (Texts{"", "", ""}));
+    EXPECT_EQ(loaded.moreSources, options.moreSources);
     EXPECT_EQ(loaded.tileDatum, "egm2008");
     writeRaw(QStringLiteral("moreSecondaryFolders"),
              QStringList{QStringLiteral("/a"), QString(), QStringLiteral("/d")});
     writeRaw(QStringLiteral("moreSecondaryDatums"),
              QStringList{QStringLiteral("EPSG:"), QStringLiteral("egm2008"), QString(300, QLatin1Char('7'))});
     loaded = RunOptionsSettings::load();
-    EXPECT_EQ(loaded.moreSecondaryFolders, (Texts{"/a", "/d"}));
-    EXPECT_EQ(loaded.moreSecondaryDatums, (Texts{"", ""}));
+    EXPECT_EQ(loaded.moreSources, (std::vector<FurtherSource>{{"/a", ""}, {"/d", ""}}));
 }
 
 TEST_F(RunOptionsSettingsTest, AStoreThatCannotBeWrittenSaysWhere)
