@@ -186,6 +186,9 @@ TEST_F(MainWindowRunTest, StatusAndReportAfterABatchWithAMissingSecondaryAndANoH
 TEST_F(MainWindowRunTest, StatusDuringABatchAndAfterStop)
 {
     makeTiles({"N47E011.hgt", "N47E012.hgt", "N47E013.hgt", "N47E014.hgt", "N47E015.hgt"}, true);
+    // The five tiles take a few tens of milliseconds: the queue is served at every yield, so that STOP
+    // comes in the second tile and not, with the window's pace, only once the batch is over.
+    window->form().setEventInterval(std::chrono::milliseconds{0});
     QStringList seen;
     int stoppedIn = 0; // the tile in progress when STOP was clicked, from 1
     duringRun([&] {
