@@ -85,6 +85,31 @@ void WriteRaster(const fs::path& file, const std::string& crs)
     GDALClose(ds);
 }
 
+// Germany's geoid for DHHN2016 as PROJ wants it (GCG2016.txt, which PROJ reads as a GeoTIFF): a plane
+// the test knows, 38 m at 47° N 5.5° E rising to the north-east, on ETRS89 every arc minute.
+void WriteGermanGeoid(const fs::path& file)
+{
+    constexpr double south = 47, west = 5.5, step = 1.0 / 60;
+    constexpr int rows = 8 * 60 + 1, columns = 10 * 60 + 1;
+    GDALAllRegister();
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), file.c_str(), columns, rows, 1, GDT_Float32, nullptr);
+    ASSERT_NE(ds, nullptr) << CPLGetLastErrorMsg();
+    double transform[6] = {west - step / 2, step, 0, south + (rows - 1) * step + step / 2, 0, -step};
+    GDALSetGeoTransform(ds, transform);
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+    ASSERT_EQ(OSRSetFromUserInput(srs, "EPSG:4258"), OGRERR_NONE);
+    GDALSetSpatialRef(ds, srs);
+    OSRDestroySpatialReference(srs);
+    std::vector<float> heights;
+    for (int row = 0; row < rows; ++row)
+        for (int column = 0; column < columns; ++column)
+            heights.push_back(static_cast<float>(38 + 0.6 * (rows - 1 - row) * step + 0.3 * column * step));
+    ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, 0, columns, rows, heights.data(), columns, rows,
+                           GDT_Float32, 0, 0),
+              CE_None);
+    GDALClose(ds);
+}
+
 // A folder of the test's own, PROJ's user folder in it (with the test grid, or without); the command
 // line and cs2cs run in this environment.
 class DatumFill : public testing::Test {
@@ -92,6 +117,8 @@ protected:
     void usePrivateProj(bool egm2008)
     {
         m_folder = hgt::test::UsePrivateProjFolder("hgt-datum-fill", egm2008);
+        if (egm2008)
+            WriteGermanGeoid(m_folder / "proj/GCG2016.txt");
         WriteTile(primary(), std::vector<std::int16_t>(kSide * kSide, -9999)); // a whole void
     }
     void TearDown() override { fs::remove_all(m_folder); }
@@ -191,7 +218,10 @@ INSTANTIATE_TEST_SUITE_P(
                     ConvertedCase{"raster_naming_egm2008_in_its_georeferencing", true, "EPSG:4326+3855",
                                   "--tile-datum egm96", "EPSG:4326+3855", "EGM2008 → EGM96", 3},
                     ConvertedCase{"datum_given_over_the_rasters_own", true, "EPSG:4326+5773", "--datum ellipsoid",
-                                  "EPSG:4979", "WGS 84 (ellipsoidische Höhen) → EGM96", 45}),
+                                  "EPSG:4979", "WGS 84 (ellipsoidische Höhen) → EGM96", 45},
+                    // A national height system: from ETRS89 heights through the German geoid, then EGM96.
+                    ConvertedCase{"hgt_folder_in_dhhn2016_heights", false, "", "--datum EPSG:7837", "EPSG:4258+7837",
+                                  "DHHN2016 height → EGM96", 4}),
     [](const testing::TestParamInfo<ConvertedCase>& info) { return info.param.name; });
 
 // The offset-bridging fill measures what is left after the conversion: a void cut out of a converted
