@@ -200,27 +200,21 @@ void Form1::applyButtonStates()
 std::optional<RunOptions> Form1::runOptionsFor(const std::string& secondaryFolder)
 {
     // The window's own field is a folder of HGT tiles; only the further entries may be rasters.
-    std::vector<std::string> paths;
-    for (const FurtherSource& source : m_runOptions.moreSources)
-        paths.push_back(source.path);
-    Result<std::vector<FillSource>> more = OpenFillSources(paths);
-    if (!more) {
-        showMessage(QString::fromStdString(more.error().message));
-        return std::nullopt;
-    }
     RunOptions options = m_runOptions;
-    options.sources = {{secondaryFolder, nullptr, {}}};
-    for (std::size_t i = 0; i < more->size(); ++i)
-        (*more)[i].datum = m_runOptions.moreSources[i].datum;
-    std::move(more->begin(), more->end(), std::back_inserter(options.sources));
+    std::vector<FillSource> further;
+    for (const FurtherSource& source : m_runOptions.moreSources)
+        further.push_back({source.path, nullptr, source.datum});
     // Heights are converted only where the user named a datum; else the run takes them as they are.
-    if (ConvertsHeights(options) && options.tileDatum.empty())
+    if (ConvertsHeights(further, options.tileDatum) && options.tileDatum.empty())
         options.tileDatum = "egm96";
     // Every conversion is checked before the run makes anything: a missing grid refuses it here.
-    if (Result<> prepared = PrepareConversions(options.sources, options.tileDatum); !prepared) {
-        showMessage(QString::fromStdString(prepared.error().message));
+    Result<std::vector<FillSource>> opened = OpenFillSources(further, options.tileDatum);
+    if (!opened) {
+        showMessage(QString::fromStdString(opened.error().message));
         return std::nullopt;
     }
+    options.sources = {{secondaryFolder, nullptr, {}}};
+    std::move(opened->begin(), opened->end(), std::back_inserter(options.sources));
     return options;
 }
 

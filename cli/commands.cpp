@@ -64,14 +64,11 @@ std::vector<std::string> sourcePaths(const Invocation& invocation)
 // followed it; the conversions a run needs are checked here, before the run makes anything.
 Result<std::vector<FillSource>> rasterAwareSources(const Invocation& invocation)
 {
-    Result<std::vector<FillSource>> sources = OpenFillSources(sourcePaths(invocation));
-    if (!sources)
-        return sources;
-    for (std::size_t s = 0; s < sources->size() && s < invocation.datums.size(); ++s)
-        (*sources)[s].datum = invocation.datums[s];
-    if (Result<> prepared = PrepareConversions(*sources, invocation.tileDatum); !prepared)
-        return prepared.error();
-    return sources;
+    std::vector<FillSource> wanted;
+    for (const std::string& path : sourcePaths(invocation))
+        wanted.push_back({path, nullptr,
+                          wanted.size() < invocation.datums.size() ? invocation.datums[wanted.size()] : std::string()});
+    return OpenFillSources(wanted, invocation.tileDatum);
 }
 
 int fillTiles(const Invocation& invocation, const std::vector<std::string>& tiles, CliHost& host,

@@ -6,6 +6,9 @@
 #include "rasters/raster_source.h"
 
 #include <cstdlib>
+#include <future>
+#include <optional>
+#include <system_error>
 
 namespace hgt {
 
@@ -82,51 +85,100 @@ Result<std::shared_ptr<const TileSource>> OpenRasterSource(const std::string& pa
     return result;
 }
 
-Result<std::vector<FillSource>> OpenFillSources(const std::vector<std::string>& paths)
+namespace {
+
+// The conversion from `datum` to the tiles' datum through the plugin: null where the heights need none.
+ConversionResult OpenConversion(const PluginEntries& entry, const std::string& datum, const std::string& tileDatum)
 {
-    std::vector<bool> raster;
-    // A raster file that has gone is a raster source that cannot be opened, not a folder without tiles.
-    for (const std::string& path : paths)
-        raster.push_back(IsRasterSource(path) || (IsRasterPath(path) && !EntryExists(path)));
-    std::vector<FillSource> sources;
-    for (std::size_t s = 0; s < paths.size(); ++s) {
-        if (!raster[s]) {
-            sources.push_back({paths[s], nullptr});
-            continue;
-        }
-        Result<std::shared_ptr<const TileSource>> opened = OpenRasterSource(paths[s]);
-        if (!opened)
-            return opened.error();
-        sources.push_back({paths[s], std::move(*opened)});
-    }
-    return sources;
+    ConversionResult result = Error{ErrorKind::Internal, "Höhenbezug " + datum + " nicht geöffnet"};
+    entry.conversion(kRasterPluginVersion, &datum, &tileDatum, &result);
+    return result;
 }
 
-Result<> PrepareConversions(std::vector<FillSource>& sources, const std::string& tileDatum)
+// The conversions of the datums given for sources, started beside the opening of the rasters: PROJ's
+// search for them takes about as long as GDAL's opening. Where no thread is to be had, they are made
+// when taken.
+class EarlyConversions {
+public:
+    EarlyConversions(const PluginEntries* entry, const std::vector<FillSource>& wanted, const std::string& tileDatum)
+    {
+        for (const FillSource& source : wanted) {
+            if (!entry || source.datum.empty()) {
+                m_made.emplace_back();
+                continue;
+            }
+            const auto make = [entry, datum = source.datum, tileDatum] {
+                return OpenConversion(*entry, datum, tileDatum);
+            };
+            try {
+                m_made.push_back(std::async(std::launch::async, make));
+            } catch (const std::system_error&) {
+                m_made.push_back(std::async(std::launch::deferred, make));
+            }
+        }
+    }
+
+    // The conversion for source s, once made; nullopt where none was started for it.
+    std::optional<ConversionResult> take(std::size_t s)
+    {
+        if (s >= m_made.size() || !m_made[s].valid())
+            return std::nullopt;
+        return m_made[s].get();
+    }
+
+private:
+    std::vector<std::future<ConversionResult>> m_made;
+};
+
+} // namespace
+
+Result<std::vector<FillSource>> OpenFillSources(const std::vector<FillSource>& wanted, const std::string& tileDatum)
 {
-    if (!ConvertsHeights(sources, tileDatum))
-        return {};
+    const bool converts = ConvertsHeights(wanted, tileDatum);
+    const PluginEntries* entry = nullptr;
+#ifndef HGTFILL_NO_RASTERS
+    if (converts) {
+        if (const Result<PluginEntries>& loaded = Plugin(); loaded)
+            entry = &*loaded;
+        else
+            return loaded.error();
+    }
+#endif
+    EarlyConversions early(entry, wanted, tileDatum);
+
+    std::vector<FillSource> sources;
+    for (const FillSource& source : wanted) {
+        // A raster file that has gone is a raster source that cannot be opened, not a folder without tiles.
+        const std::string& path = source.folder;
+        const bool raster = IsRasterSource(path) || (IsRasterPath(path) && !EntryExists(path));
+        sources.push_back({path, nullptr, source.datum});
+        if (!raster)
+            continue;
+        Result<std::shared_ptr<const TileSource>> opened = OpenRasterSource(path);
+        if (!opened)
+            return opened.error();
+        sources.back().tiles = std::move(*opened);
+    }
+    if (!converts)
+        return sources;
 #ifdef HGTFILL_NO_RASTERS
     return Error{ErrorKind::NotFound, "Diese Ausgabe von hgtfill rechnet keine Höhenbezüge um (EGM2008, ellipsoidische "
                                       "Höhen, …); nur Quellen im Höhenbezug der Kacheln können Quellen sein"};
 #else
-    const Result<PluginEntries>& entry = Plugin();
-    if (!entry)
-        return entry.error();
-    for (FillSource& source : sources) {
-        source.conversion.reset();
-        const std::string datum = !source.datum.empty() ? source.datum
-                                  : source.tiles ? source.tiles->verticalDatum()
-                                                 : std::string();
-        if (datum.empty())
+    // Each source in another datum than the tiles gets its conversion: the datum given for it, else the
+    // one its rasters name, else none. The first that cannot be made is the error.
+    for (std::size_t s = 0; s < sources.size(); ++s) {
+        FillSource& source = sources[s];
+        std::optional<ConversionResult> made = early.take(s);
+        if (!made && source.tiles && !source.tiles->verticalDatum().empty())
+            made = OpenConversion(*entry, source.tiles->verticalDatum(), tileDatum);
+        if (!made)
             continue;
-        ConversionResult result = Error{ErrorKind::Internal, "Höhenbezug " + datum + " nicht geöffnet"};
-        entry->conversion(kRasterPluginVersion, &datum, &tileDatum, &result);
-        if (!result)
-            return result.error();
-        source.conversion = std::move(*result);
+        if (!*made)
+            return made->error();
+        source.conversion = std::move(**made);
     }
-    return {};
+    return sources;
 #endif
 }
 

@@ -24,15 +24,14 @@ std::vector<std::string> RasterPluginCandidates();
 
 Result<std::shared_ptr<const TileSource>> OpenRasterSource(const std::string& path);
 
-// Every path in priority order as a fill source, raster sources opened through the plugin; a list of
-// HGT folders alone never loads it. The first raster source that cannot be opened is the error.
-Result<std::vector<FillSource>> OpenFillSources(const std::vector<std::string>& paths);
-
-// In a run that converts heights (ConvertsHeights), gives each source in another datum than the tiles
-// its conversion: the datum given for it, else the one its rasters name, else the tiles' own. Every
-// conversion is checked to be possible with the grids at hand before the run makes anything; the first
-// that is not is the error (kind kUnknownDatum for a name that is no datum). Loads the plugin then.
-Result<> PrepareConversions(std::vector<FillSource>& sources, const std::string& tileDatum);
+// The sources wanted ({path, nullptr, datum}) in priority order as fill sources, raster sources opened
+// through the plugin; a list of HGT folders without datums never loads it. The first raster source that
+// cannot be opened is the error. In a run that converts heights (ConvertsHeights), each source in
+// another datum than the tiles gets its conversion: the datum given for it, else the one its rasters
+// name, else none; every conversion is checked to be possible with the grids at hand before the run
+// makes anything, and the first that is not is the error (kind kUnknownDatum for a name that is no
+// datum).
+Result<std::vector<FillSource>> OpenFillSources(const std::vector<FillSource>& wanted, const std::string& tileDatum);
 
 // Whether this process has loaded the plugin.
 bool RasterPluginLoaded();
