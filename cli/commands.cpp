@@ -64,10 +64,10 @@ std::vector<std::string> sourcePaths(const Invocation& invocation)
 // followed it; the conversions a run needs are checked here, before the run makes anything.
 Result<std::vector<FillSource>> rasterAwareSources(const Invocation& invocation)
 {
+    const std::vector<std::string> paths = sourcePaths(invocation);
     std::vector<FillSource> wanted;
-    for (const std::string& path : sourcePaths(invocation))
-        wanted.push_back({path, nullptr,
-                          wanted.size() < invocation.datums.size() ? invocation.datums[wanted.size()] : std::string()});
+    for (std::size_t s = 0; s < paths.size(); ++s)
+        wanted.push_back({paths[s], nullptr, s < invocation.datums.size() ? invocation.datums[s] : std::string()});
     return OpenFillSources(wanted, invocation.tileDatum);
 }
 

@@ -93,8 +93,7 @@ private:
     std::shared_ptr<const std::array<bool, 65536>> m_isVoid;
     std::array<int, kFewVoids> m_few{};
     bool m_fewVoids = false;
-    std::vector<int> m_westNode;                      // per column: the node west of it
-    std::vector<double> m_westWeight;                 // and the weight of the node east of it
+    std::vector<double> m_westWeight;                 // per column: the weight of the node east of it
     std::array<int, TileShift::kNodes> m_cellStart{}; // per cell between two nodes: its first column
 };
 

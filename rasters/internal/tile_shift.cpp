@@ -159,12 +159,10 @@ SampleShift::SampleShift(TileShift shift, int side, std::span<const std::int16_t
     std::ranges::copy(voidValues.first(m_fewVoids ? voidValues.size() : 0), m_few.begin());
     // Where each column falls between the nodes, once for the tile. A tile coarser than the nodes
     // leaves cells without samples: they start where the next one does.
-    m_westNode.resize(static_cast<std::size_t>(side));
     m_westWeight.resize(static_cast<std::size_t>(side));
     m_cellStart.fill(side);
     for (int column = side - 1; column >= 0; --column) {
         const Between west = Locate(column, side);
-        m_westNode[static_cast<std::size_t>(column)] = west.node;
         m_westWeight[static_cast<std::size_t>(column)] = west.weight;
         m_cellStart[static_cast<std::size_t>(west.node)] = column;
     }
@@ -201,7 +199,7 @@ void SampleShift::apply(std::int64_t first, std::span<std::int16_t> samples) con
             rowShift[i] = AlongRow(below, above, i, south.weight);
         // Cell by cell, the columns of a cell sharing its two nodes.
         const int to = from + count;
-        for (int cell = m_westNode[static_cast<std::size_t>(from)]; cell < TileShift::kShiftSteps; ++cell) {
+        for (int cell = Locate(from, m_side).node; cell < TileShift::kShiftSteps; ++cell) {
             const int begin = std::max(m_cellStart[static_cast<std::size_t>(cell)], from);
             const int end = std::min(m_cellStart[static_cast<std::size_t>(cell) + 1], to);
             if (begin >= to)
